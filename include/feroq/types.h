@@ -1,0 +1,60 @@
+// Fixed-width types and result codes of the feroq interface.
+//
+// The interface keeps the semantics of a 32-bit Windows library on every
+// platform: LONG is a 32-bit signed value, ULONG 32-bit unsigned, ULONG64
+// 64-bit unsigned, and wide strings are NUL-terminated UTF-16 in char16_t
+// units. Result codes carry their exact 32-bit values, so a test by sign
+// (FAILED / SUCCEEDED) behaves as it does on Windows.
+#ifndef FEROQ_TYPES_H_
+#define FEROQ_TYPES_H_
+
+#include <cstdint>
+
+typedef std::int32_t LONG;
+typedef std::uint32_t ULONG;
+typedef std::uint64_t ULONG64;
+typedef std::uint16_t USHORT;
+typedef std::uint8_t BYTE;
+typedef char16_t WCHAR;
+typedef std::int32_t HRESULT;
+
+constexpr HRESULT S_OK = 0;
+constexpr HRESULT S_FALSE = 1;
+constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
+constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
+constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
+
+constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
+constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+
+static_assert(sizeof(LONG) == 4 && sizeof(ULONG) == 4 && sizeof(ULONG64) == 8);
+static_assert(sizeof(WCHAR) == 2 && sizeof(USHORT) == 2);
+static_assert(E_FAIL < 0 && E_INVALIDARG < 0, "failure codes must test negative");
+
+// Symbol visibility: everything is hidden unless marked with one of these.
+#if defined(_WIN32)
+#define FEROQ_DLL_EXPORT __declspec(dllexport)
+#define FEROQ_DLL_IMPORT __declspec(dllimport)
+#else
+#define FEROQ_DLL_EXPORT __attribute__((visibility("default")))
+#define FEROQ_DLL_IMPORT __attribute__((visibility("default")))
+#endif
+
+// The library (object model, export, events).
+#if defined(FEROQ_BUILDING_LIBRARY)
+#define FEROQ_API FEROQ_DLL_EXPORT
+#else
+#define FEROQ_API FEROQ_DLL_IMPORT
+#endif
+
+// The farm service stand-ins and the record containers their records carry.
+#if defined(FEROQ_BUILDING_SERVICES)
+#define FEROQ_SERVICES_API FEROQ_DLL_EXPORT
+#else
+#define FEROQ_SERVICES_API FEROQ_DLL_IMPORT
+#endif
+
+#endif  // FEROQ_TYPES_H_

@@ -1,0 +1,228 @@
+// The application store service: the application record (ZQApp) and the
+// service that reads, writes, deletes, lists and checks stored applications.
+//
+// Getters return nothing and write through a reference; setters and list
+// operations return a service code (service_codes.h).
+#ifndef FEROQ_ZQAPP_H_
+#define FEROQ_ZQAPP_H_
+
+#include "feroq/containers.h"
+#include "feroq/service_base.h"
+#include "feroq/vorn_system.h"
+
+// The store's icon record: 32 by 32 pixels, 16 colours. Bytes 0..127 are the
+// mask (32 rows of 4 bytes, top row first, most significant bit leftmost, a
+// set bit is transparent); bytes 128..639 the colour indices (32 rows of 16
+// bytes, high half of a byte is the left pixel).
+struct _WLICON_V1 {
+  BYTE mask[128];
+  BYTE colors[512];
+};
+static_assert(sizeof(_WLICON_V1) == 640);
+
+// One entry of the detailed-error chain that Write and ValidateOldApp hand
+// back with 0x801D1104. `code` is 0xDEAD1000 plus the detail index. For tags
+// 4 and 7 `value1` is an array owned by the entry; for tag 5 `value2` is.
+// Released with ReleaseZQAppErrMemory.
+struct _VORN_ZQAPP_DETAILED_ERR {
+  ULONG code;
+  USHORT tag;
+  void* value1;
+  void* value2;
+  _VORN_ZQAPP_DETAILED_ERR* next;
+};
+
+constexpr ULONG kDetailedErrorBase = 0xDEAD1000u;
+
+// Request records of the store's file composers (export).
+struct ZQAPP_HTMLFILE {
+  ULONG option1;
+  BYTE option4;
+  BYTE option5;
+  ULONG option2;
+  ULONG option3;
+  BYTE option6;
+};
+
+struct ZQAPP_OBRFILE {
+  BYTE noOption3;
+  ULONG option2;
+  ULONG option1;
+  BYTE option3;
+  BYTE option4;
+  BYTE option5;
+  BYTE option8;
+  BYTE option9;
+  VORNString option10;
+  USHORT option11;
+};
+
+// The record version that new records are initialised with, and the highest
+// one this store knows.
+constexpr ULONG kZQAppCurrentVersion = 3;
+
+// One published application in memory. Changes live in the record until
+// ZQAppSAL::Write stores it. While the record is read-only every setter and
+// list change answers 0x801D1103.
+class FEROQ_SERVICES_API ZQApp {
+ public:
+  ZQApp();
+  ZQApp(const ZQApp& other);
+  virtual ~ZQApp();
+  ZQApp& operator=(ZQApp& other);
+
+  // Strings.
+  void GetBrowserName(VORNString& value);
+  VSTATUS SetBrowserName(VORNString& value);
+  void GetDefaultInitialProgram(VORNString& value);
+  VSTATUS SetDefaultInitialProgram(VORNString& value);
+  void GetDefaultWorkDirectory(VORNString& value);
+  VSTATUS SetDefaultWorkDirectory(VORNString& value);
+  void GetDescription(VORNString& value);
+  VSTATUS SetDescription(VORNString& value);
+  void GetFriendlyName(VORNString& value);
+  VSTATUS SetFriendlyName(VORNString& value);
+  void GetFolder(VORNString& value);
+  VSTATUS SetFolder(VORNString& value);
+
+  // Bytes.
+  void GetDefaultEncryptionLevel(BYTE& value);
+  VSTATUS SetDefaultEncryptionLevel(BYTE value);
+  void GetDefaultSoundType(BYTE& value);
+  VSTATUS SetDefaultSoundType(BYTE value);
+  void GetDefaultWindowColor(BYTE& value);
+  VSTATUS SetDefaultWindowColor(BYTE value);
+  void GetDefaultWindowScale(BYTE& value);
+  VSTATUS SetDefaultWindowScale(BYTE value);
+  void GetDefaultWindowType(BYTE& value);
+  VSTATUS SetDefaultWindowType(BYTE value);
+  void GetDesktopIntegrate(BYTE& value);
+  VSTATUS SetDesktopIntegrate(BYTE value);
+
+  // 32-bit words.
+  void GetDefaultWindowHeight(ULONG& value);
+  VSTATUS SetDefaultWindowHeight(ULONG value);
+  void GetDefaultWindowWidth(ULONG& value);
+  VSTATUS SetDefaultWindowWidth(ULONG value);
+  void GetZQAttributes(ULONG& value);
+  VSTATUS SetZQAttributes(ULONG value);
+  void GetWLAttributes(ULONG& value);
+  VSTATUS SetWLAttributes(ULONG value);
+  void GetPublishingFlags(ULONG& value);
+  VSTATUS SetPublishingFlags(ULONG value);
+
+  // The identifier of the folder the application lies in.
+  void GetCommonAppFolder(ULONG64& value);
+  VSTATUS SetCommonAppFolder(ULONG64 value);
+
+  void GetIcon(_WLICON_V1& icon);
+  VSTATUS SetIcon(_WLICON_V1& icon);
+
+  VSTATUS SetDefaultVideoType(BYTE value);
+  BYTE IsReadOnly();
+  void ResetReadOnly();
+  ULONG GetVersion();
+  // Starts a new record of `version`; refuses a version the store does not
+  // know (0x80000003).
+  VSTATUS Initialize(ULONG version);
+
+  // Servers.
+  VSTATUS AddServer(ULONG64 uid, _ZQAPP_SERVER_CONFIG& config);
+  VSTATUS RemoveServer(ULONG64 uid);
+  USHORT GetServerCount();
+  VSTATUS GetFirstServer(ULONG64& uid, _ZQAPP_SERVER_CONFIG& config);
+  VSTATUS GetNextServer(ULONG64& uid, _ZQAPP_SERVER_CONFIG& config);
+  void StopGetServer();
+
+  // Users, by account directory name.
+  VSTATUS AddUser(VORNString& dn);
+  VSTATUS RemoveUser(VORNString& dn);
+  USHORT GetUserCount();
+  VSTATUS GetFirstUser(VORNString& dn);
+  VSTATUS GetNextUser(VORNString& dn);
+  void StopGetUser();
+
+  // The store's own view of the record (used by the stand-in services).
+  ULONG64 StoredId() const { return id_; }
+  void SetStoredId(ULONG64 id) { id_ = id; }
+  void SetReadOnlyForTest(BYTE value) { read_only_ = value; }
+  USERTABLE& users() { return users_; }
+  SERVERTABLE& servers() { return servers_; }
+
+ private:
+  ULONG64 id_;                 // 1
+  BYTE read_only_;             // 2
+  BYTE video_type_;            // 3
+  ULONG64 folder_id_;          // 4
+  ULONG version_;              // 5
+  ULONG publishing_flags_;     // 6
+  VORNString browser_name_;    // 7
+  VORNString friendly_name_;   // 8
+  USERTABLE users_;            // 9
+  SERVERTABLE servers_;        // 10
+  VORNString initial_program_; // 11
+  VORNString work_directory_;  // 12
+  VORNString description_;     // 13
+  VORNString folder_;          // 14
+  _WLICON_V1 icon_;            // 15
+  ULONG window_height_;        // 16
+  ULONG window_width_;         // 17
+  ULONG zq_attributes_;        // 18
+  ULONG wl_attributes_;        // 19
+  BYTE encryption_level_;      // 20
+  BYTE sound_type_;            // 21
+  BYTE window_color_;          // 22
+  BYTE window_scale_;          // 23
+  BYTE window_type_;           // 24
+  BYTE desktop_integrate_;     // 25
+  BYTE reserved_byte_;         // 26
+  ULONG reserved_word_;        // 27
+};
+
+// A record of a later version, with members of its own.
+class FEROQ_SERVICES_API ZQApp2 : public ZQApp {
+ public:
+  ZQApp2();
+  ZQApp2(const ZQApp2& other);
+  ~ZQApp2() override;
+  ZQApp2& operator=(ZQApp2& other);
+
+  ULONG extra1;
+  ULONG extra2;
+  ULONG extra3;
+  ULONG extra4;
+  VORNString extraText;
+  BYTE extraByte1;
+  BYTE extraByte2;
+};
+
+// The application store service. One instance per farm object.
+class FEROQ_SERVICES_API ZQAppSAL : public VORN_PIF_SAL {
+ public:
+  explicit ZQAppSAL(VORN_PIF_ISubSystem* subsystem);
+  ~ZQAppSAL() override;
+
+  // Fills `record` with the stored application `id`.
+  VSTATUS Read(ULONG64 id, ZQApp& record);
+  // Stores `record` under `id`; with `id` 0 publishes a new application and
+  // writes its identifier into `id`. When the record fails the store's checks
+  // the result is 0x801D1104 and, if `details` is not null, `*details` receives
+  // a chain to release with ReleaseZQAppErrMemory.
+  VSTATUS Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** details);
+  VSTATUS Delete(ULONG64 id);
+  // Checks the stored application `id`, with the chain rule of Write.
+  VSTATUS ValidateOldApp(ULONG64 id, _VORN_ZQAPP_DETAILED_ERR** details);
+  // `*ids` receives an array of `count` identifiers allocated with new[]
+  // semantics of a scalar block (release with operator delete). `folder` 0
+  // lists every application of the farm.
+  VSTATUS EnumApps(ULONG64** ids, ULONG& count, ULONG64 folder);
+  void MaxKnownApplicationVersion(ULONG& version);
+  VSTATUS CreateHTMLFile(ULONG64 id, ZQAPP_HTMLFILE* request, VORNMultiString& lines);
+  VSTATUS CreateOBRFile(ULONG64 id, ZQAPP_OBRFILE* request, VORNMultiString& lines);
+};
+
+// Releases a detailed-error chain with every array its entries own; null does
+// nothing. (Exported by the library.)
+FEROQ_API void ReleaseZQAppErrMemory(_VORN_ZQAPP_DETAILED_ERR* chain);
+
+#endif  // FEROQ_ZQAPP_H_

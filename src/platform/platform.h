@@ -1,0 +1,95 @@
+// The operating system behind one small interface.
+//
+// This is the only code of feroq that calls the operating system. The build
+// picks one implementation: src/platform/posix now, src/platform/windows
+// beside it later. Every function here is safe to call from several threads
+// at once unless its comment says otherwise.
+#ifndef FEROQ_PLATFORM_PLATFORM_H_
+#define FEROQ_PLATFORM_PLATFORM_H_
+
+#include <cstddef>
+#include <cstdint>
+
+#include "feroq/types.h"
+
+#if defined(FEROQ_BUILDING_PLATFORM)
+#define FEROQ_PLATFORM_API FEROQ_DLL_EXPORT
+#else
+#define FEROQ_PLATFORM_API FEROQ_DLL_IMPORT
+#endif
+
+namespace feroq::platform {
+
+// ---- Process heap -----------------------------------------------------------
+// Stands for the Windows process heap. Blocks are zero-filled. A null result
+// means the allocation failed (never an exception).
+
+// Opaque handle of the process heap; what FarmObject::GetHeap hands out.
+FEROQ_PLATFORM_API void* ProcessHeap() noexcept;
+
+// Allocates `bytes` zero-filled bytes; null on failure. A request of 0 bytes
+// yields a valid, distinct block.
+FEROQ_PLATFORM_API void* HeapAllocZero(std::size_t bytes) noexcept;
+
+// Resizes `block` to `bytes`; bytes beyond the old size are zero. On failure
+// returns null and leaves `block` allocated and unchanged. A null `block`
+// behaves as HeapAllocZero.
+FEROQ_PLATFORM_API void* HeapReAllocZero(void* block, std::size_t bytes) noexcept;
+
+// Releases a block from HeapAllocZero/HeapReAllocZero; null is accepted.
+FEROQ_PLATFORM_API void HeapFree(void* block) noexcept;
+
+// Size requested for a live block.
+FEROQ_PLATFORM_API std::size_t HeapBlockSize(const void* block) noexcept;
+
+// ---- Heap failure injection (tests) ----------------------------------------
+// Counts every allocation attempt (HeapAllocZero, HeapReAllocZero, and the
+// object allocations that go through them). FailAllocationAt(n) makes the
+// n-th attempt from now on fail (n >= 1); with `persistent` every attempt
+// from that one on fails too, until ClearAllocationFailure.
+FEROQ_PLATFORM_API void FailAllocationAt(std::uint64_t nth, bool persistent = false) noexcept;
+FEROQ_PLATFORM_API void ClearAllocationFailure() noexcept;
+// True once an injected failure has been handed out since the last
+// FailAllocationAt; lets a sweep know whether a run reached its failure point.
+FEROQ_PLATFORM_API bool AllocationFailureTriggered() noexcept;
+// Number of allocation attempts since the process started.
+FEROQ_PLATFORM_API std::uint64_t AllocationAttempts() noexcept;
+// Number of heap blocks currently live (allocated and not yet freed).
+FEROQ_PLATFORM_API std::int64_t LiveHeapBlocks() noexcept;
+
+// ---- Interlocked counters ---------------------------------------------------
+// Atomically add or subtract one and return the new value (Windows
+// InterlockedIncrement/InterlockedDecrement semantics, wrapping on overflow).
+FEROQ_PLATFORM_API LONG InterlockedIncrement(volatile LONG* value) noexcept;
+FEROQ_PLATFORM_API LONG InterlockedDecrement(volatile LONG* value) noexcept;
+
+// ---- Text ------------------------------------------------------------------
+// Converts `source_bytes` bytes of the system's multibyte text to UTF-16
+// (MultiByteToWideChar with the system code page). On POSIX the system code
+// page is the charset of the process locale (LC_CTYPE); a process that never
+// called setlocale runs in the "C" locale, which is taken as UTF-8, so UTF-8
+// is the default. NULs in the source are converted like any character.
+// Writes at most `capacity` units to `dest`; returns the number of units
+// written, or 0 when the text is invalid or does not fit (as Windows does).
+FEROQ_PLATFORM_API int MultiByteToUtf16(const char* source, int source_bytes, WCHAR* dest,
+                                        int capacity) noexcept;
+
+// Compares two NUL-terminated UTF-16 strings without regard to case (simple
+// one-to-one case folding of the Basic Multilingual Plane). Returns <0, 0, >0.
+FEROQ_PLATFORM_API int CompareUtf16NoCase(const WCHAR* a, const WCHAR* b) noexcept;
+
+// ---- Files -----------------------------------------------------------------
+struct FileHandle;
+
+// Creates (or truncates) the file at the UTF-16 `path` for writing; null on
+// failure. The file is made readable and writable by its owner, and as the
+// process umask allows for others.
+FEROQ_PLATFORM_API FileHandle* CreateFileForWrite(const WCHAR* path) noexcept;
+// Writes all `bytes`; false on any failure.
+FEROQ_PLATFORM_API bool WriteFileBytes(FileHandle* file, const void* data, std::size_t bytes) noexcept;
+// Closes the file; false if buffered data could not be written. Null is accepted.
+FEROQ_PLATFORM_API bool CloseFile(FileHandle* file) noexcept;
+
+}  // namespace feroq::platform
+
+#endif  // FEROQ_PLATFORM_PLATFORM_H_

@@ -1,0 +1,39 @@
+// Fault injection and call recording for the stand-in services.
+//
+// Every service operation that returns a code (the services' methods, the
+// record's setters and list operations, the RPC functions) begins with
+// EnterServiceCall("Class::Method"). Tests arm a code for an operation and
+// the next call (or every call, until cleared) answers that code without
+// doing anything; tests can also read which operations were called, in order.
+// When nothing is armed and no log is open the check costs one atomic load.
+#ifndef FEROQ_SERVICES_SERVICE_FAULTS_H_
+#define FEROQ_SERVICES_SERVICE_FAULTS_H_
+
+#include <string>
+#include <vector>
+
+#include "feroq/service_codes.h"
+
+namespace feroq::services {
+
+// Records the call (when the log is open) and returns the code armed for
+// `operation`, or 0 when none is.
+FEROQ_SERVICES_API VSTATUS EnterServiceCall(const char* operation) noexcept;
+
+// Arms `code` for `operation` ("ZQAppSAL::Read", "ZQApp::SetBrowserName",
+// "VORNCommonApplicationSAL::DeleteFolder", "VORN_FarmName", ...). With
+// `persistent` false only the next call answers it.
+FEROQ_SERVICES_API void InjectServiceFault(const std::string& operation, VSTATUS code,
+                                           bool persistent = false);
+// Arms `code` for the `nth` (1-based) service call of any operation from now on.
+FEROQ_SERVICES_API void InjectServiceFaultAtCall(unsigned long nth, VSTATUS code);
+FEROQ_SERVICES_API void ClearServiceFaults();
+
+// Starts a fresh call log / stops recording. The log lists operation names.
+FEROQ_SERVICES_API void StartServiceCallLog();
+FEROQ_SERVICES_API void StopServiceCallLog();
+FEROQ_SERVICES_API std::vector<std::string> ServiceCallLog();
+
+}  // namespace feroq::services
+
+#endif  // FEROQ_SERVICES_SERVICE_FAULTS_H_
