@@ -11,6 +11,8 @@
 // listed in the README's farm rules section.
 class FEROQ_SERVICES_API VORNCommonApplicationSAL : public VORN_PIF_SAL {
  public:
+  VORN_SERVICE_ALLOCATION(VORNCommonApplicationSAL)
+
   explicit VORNCommonApplicationSAL(VORN_PIF_ISubSystem* subsystem);
   ~VORNCommonApplicationSAL() override;
 
@@ -36,6 +38,8 @@ class FEROQ_SERVICES_API VORNCommonApplicationSAL : public VORN_PIF_SAL {
 // The server service.
 class FEROQ_SERVICES_API VORN_ZQServerSAL : public VORN_PIF_SAL {
  public:
+  VORN_SERVICE_ALLOCATION(VORN_ZQServerSAL)
+
   explicit VORN_ZQServerSAL(VORN_PIF_ISubSystem* subsystem);
   ~VORN_ZQServerSAL() override;
 

@@ -3,8 +3,29 @@
 #ifndef FEROQ_SERVICE_BASE_H_
 #define FEROQ_SERVICE_BASE_H_
 
+#include <cstddef>
+#include <new>
+
 #include "feroq/service_codes.h"
 #include "feroq/types.h"
+
+// Service objects and records are allocated from the platform heap, so that
+// tests can make their creation fail: the allocation yields nothing when the
+// heap fails or when a fault is armed for "<Class>::new" (service_faults.h).
+FEROQ_SERVICES_API void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept;
+FEROQ_SERVICES_API void FreeServiceObject(void* block) noexcept;
+
+#define VORN_SERVICE_ALLOCATION(ClassName)                                              \
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {         \
+    return AllocateServiceObject(#ClassName, size);                                      \
+  }                                                                                      \
+  static void* operator new(std::size_t size) {                                          \
+    void* block = AllocateServiceObject(#ClassName, size);                               \
+    if (block == nullptr) throw std::bad_alloc();                                        \
+    return block;                                                                        \
+  }                                                                                      \
+  static void operator delete(void* block) noexcept { FreeServiceObject(block); }        \
+  static void operator delete(void* block, const std::nothrow_t&) noexcept { FreeServiceObject(block); }
 
 // The connection to one farm. Which farm is opened is the services' own
 // setting: the environment variable FEROQ_FARM ("memory:NAME" for a farm held

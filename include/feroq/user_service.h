@@ -72,6 +72,8 @@ constexpr ULONG kAccountKindOther = 2;
 // The user service. One instance per farm object.
 class FEROQ_SERVICES_API VORN_UserMgmt_SAL : public VORN_PIF_SAL {
  public:
+  VORN_SERVICE_ALLOCATION(VORN_UserMgmt_SAL)
+
   explicit VORN_UserMgmt_SAL(VORN_PIF_ISubSystem* subsystem);
   ~VORN_UserMgmt_SAL() override;
 

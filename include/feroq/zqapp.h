@@ -66,6 +66,8 @@ constexpr ULONG kZQAppCurrentVersion = 3;
 // list change answers 0x801D1103.
 class FEROQ_SERVICES_API ZQApp {
  public:
+  VORN_SERVICE_ALLOCATION(ZQApp)
+
   ZQApp();
   ZQApp(const ZQApp& other);
   virtual ~ZQApp();
@@ -199,6 +201,8 @@ class FEROQ_SERVICES_API ZQApp2 : public ZQApp {
 // The application store service. One instance per farm object.
 class FEROQ_SERVICES_API ZQAppSAL : public VORN_PIF_SAL {
  public:
+  VORN_SERVICE_ALLOCATION(ZQAppSAL)
+
   explicit ZQAppSAL(VORN_PIF_ISubSystem* subsystem);
   ~ZQAppSAL() override;
 

@@ -1,0 +1,106 @@
+// The abstract bases of every object a farm hands out: CommonObject (type,
+// identifier, reference count) and FolderObject (child count and the folder
+// operations).
+//
+// Objects are obtained from a FarmObject and given back with
+// FarmObject::FreeObject, one call per reference received. Reference counts
+// are not atomic: one thread at a time uses an object. Child counts change
+// only with interlocked operations.
+#ifndef FEROQ_COMMON_OBJECT_H_
+#define FEROQ_COMMON_OBJECT_H_
+
+#include <cstddef>
+#include <new>
+
+#include "feroq/types.h"
+
+enum _FarmObjectType : std::int32_t {
+  FarmObjectAppFolder = 0,
+  FarmObjectWinApp = 1,
+};
+
+class FolderObject;
+
+class FEROQ_API CommonObject {
+ public:
+  // Type and identifier as given, reference count 1. Registers nothing.
+  CommonObject(_FarmObjectType type, ULONG64 id);
+  CommonObject(const CommonObject& other);
+  // Copies type, identifier and reference count.
+  CommonObject& operator=(const CommonObject& other);
+
+  virtual ~CommonObject();
+  // Lowers the count by one unless it is 0.
+  virtual void DecrementRefCount();
+  // Base: sets *name to null, returns E_NOTIMPL.
+  virtual HRESULT GetDistinguishedName(WCHAR** name);
+  virtual HRESULT GetObjectID(ULONG64& id);
+  // Base: sets *name to null, returns E_NOTIMPL.
+  virtual HRESULT GetObjectName(WCHAR** name);
+  virtual HRESULT GetObjectType(_FarmObjectType* type);
+  virtual HRESULT GetParentFolder(FolderObject** parent) = 0;
+  virtual ULONG GetRefCount();
+  // Base: E_NOTIMPL, *version unchanged.
+  virtual HRESULT GetVersion(LONG* version);
+  // Raises the count by one; at 0xFFFFFFFF it stays.
+  virtual void IncrementRefCount();
+  // Base: E_NOTIMPL.
+  virtual HRESULT SetObjectName(WCHAR* name);
+
+  // Objects live on the platform heap, so that tests can make their creation
+  // fail; `new (std::nothrow)` yields null then.
+  static void* operator new(std::size_t size);
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept;
+  static void operator delete(void* block) noexcept;
+  static void operator delete(void* block, const std::nothrow_t&) noexcept;
+
+ private:
+  _FarmObjectType type_;
+  ULONG64 id_;
+  ULONG ref_count_;
+};
+
+class FEROQ_API FolderObject : public CommonObject {
+ public:
+  // As CommonObject, child count 0.
+  FolderObject(_FarmObjectType type, ULONG64 id);
+  FolderObject(const FolderObject& other);
+  FolderObject& operator=(const FolderObject& other);
+  ~FolderObject() override;
+
+  LONG GetChildCount();
+  // Change the child count atomically and return the new value; no floor or
+  // ceiling.
+  LONG IncrementChildCount();
+  LONG DecrementChildCount();
+
+  virtual HRESULT CreateSubFolder(WCHAR* name, FolderObject** folder) = 0;
+  virtual HRESULT Delete() = 0;
+  virtual HRESULT EnumerateChildren(CommonObject*** children, LONG* count) = 0;
+  virtual HRESULT SetParentFolder(FolderObject* parent) = 0;
+
+ private:
+  volatile LONG child_count_;
+};
+
+// Interface classes kept for compatibility: no data, unnamed operations,
+// nothing in the library derives from or calls them.
+class FEROQ_API NDSDrvInterface1 {
+ public:
+  NDSDrvInterface1() = default;
+  NDSDrvInterface1(const NDSDrvInterface1&) = default;
+  NDSDrvInterface1& operator=(const NDSDrvInterface1&) { return *this; }
+  virtual HRESULT Operation1() = 0;
+  virtual HRESULT Operation2() = 0;
+  virtual HRESULT Operation3() = 0;
+};
+
+class FEROQ_API WinDrvInterface1 {
+ public:
+  WinDrvInterface1() = default;
+  WinDrvInterface1(const WinDrvInterface1&) = default;
+  WinDrvInterface1& operator=(const WinDrvInterface1&) { return *this; }
+  virtual HRESULT Operation1() = 0;
+};
+
+#endif  // FEROQ_COMMON_OBJECT_H_

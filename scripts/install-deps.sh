@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs every Debian package that building, testing, fuzzing and
+# benchmarking feroq needs. Safe to run again: it does nothing when all are
+# present. Run as root (or with sudo available).
+set -euo pipefail
+
+packages=(
+  cmake ninja-build g++ pkgconf          # build
+  clang-14 libclang-rt-14-dev llvm-14    # sanitizer and fuzzing builds
+  libgtest-dev libgmock-dev googletest   # tests
+  libbenchmark-dev                       # benchmarks
+  libsqlite3-dev                         # the embedded farm store
+  libpng-dev                             # PNG-compressed icon images
+  libcli11-dev nlohmann-json3-dev libfmt-dev  # the feroq command-line tool
+  locales                                # C.UTF-8 case folding for text comparison
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,180 @@
+// ZQWinAppObject: construction, registration, parent folder, names, and the
+// record's persistence (Load, Save, Delete).
+#include "feroq/zqwinapp_object.h"
+
+#include <new>
+
+#include "apps/record_strings.h"
+#include "farm/object_id_map.h"
+#include "farm/service_access.h"
+#include "feroq/app_folder_object.h"
+#include "feroq/farm_object.h"
+#include "folders/distinguished_name.h"
+
+ZQWinAppObject::ZQWinAppObject(ULONG64 id, void* record, FarmObject* farm, AppFolderObject* parent)
+    : CommonObject(FarmObjectWinApp, id),
+      record_(static_cast<ZQApp*>(record)),
+      parent_(nullptr),
+      server_iteration_active_(0),
+      user_iteration_active_(0),
+      farm_(farm) {
+  auto* map = farm == nullptr ? nullptr : static_cast<feroq::ObjectIdMap*>(farm->GetObjectIDMap());
+  if (map != nullptr) {
+    // May raise std::bad_alloc; the object is then freed by the new
+    // expression and the caller still owns the record.
+    map->entries.insert_or_assign(id, this);
+  }
+  parent_ = parent;
+}
+
+ZQWinAppObject::ZQWinAppObject(WCHAR*, void* record, FarmObject* farm, AppFolderObject* parent)
+    : CommonObject(FarmObjectWinApp, 0),
+      record_(static_cast<ZQApp*>(record)),
+      parent_(parent),
+      server_iteration_active_(0),
+      user_iteration_active_(0),
+      farm_(farm) {}
+
+ZQWinAppObject::ZQWinAppObject(const ZQWinAppObject& other)
+    : CommonObject(other),
+      record_(other.record_),
+      parent_(other.parent_),
+      server_iteration_active_(other.server_iteration_active_),
+      user_iteration_active_(other.user_iteration_active_),
+      farm_(other.farm_) {}
+
+ZQWinAppObject& ZQWinAppObject::operator=(const ZQWinAppObject& other) {
+  CommonObject::operator=(other);
+  record_ = other.record_;
+  parent_ = other.parent_;
+  server_iteration_active_ = other.server_iteration_active_;
+  user_iteration_active_ = other.user_iteration_active_;
+  farm_ = other.farm_;
+  return *this;
+}
+
+ZQWinAppObject::~ZQWinAppObject() {
+  delete record_;
+  record_ = nullptr;
+  if (farm_ != nullptr) {
+    ULONG64 id = 0;
+    GetObjectID(id);
+    feroq::UnregisterIfCurrent(farm_->GetObjectIDMap(), id, this);
+  }
+}
+
+HRESULT ZQWinAppObject::GetVersion(LONG* version) {
+  if (record_ == nullptr) return E_UNEXPECTED;
+  *version = static_cast<LONG>(record_->GetVersion());
+  return S_OK;
+}
+
+HRESULT ZQWinAppObject::GetObjectName(WCHAR** name) {
+  try {
+    VORNString value;
+    if (record_ == nullptr) return E_UNEXPECTED;
+    record_->GetFriendlyName(value);
+    return feroq::CopyRecordStringOut(value, name);
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT ZQWinAppObject::SetObjectName(WCHAR* name) {
+  try {
+    VORNString value(name);
+    if (record_ == nullptr) return E_UNEXPECTED;
+    return feroq::MapStringSetResult(record_->SetFriendlyName(value));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT ZQWinAppObject::GetParentFolder(FolderObject** folder) {
+  if (record_ == nullptr) return E_UNEXPECTED;
+  if (parent_ != nullptr) {
+    *folder = parent_;
+    return S_OK;
+  }
+  ULONG64 folder_id = 0;
+  record_->GetCommonAppFolder(folder_id);
+  *folder = nullptr;
+  AppFolderObject* parent = nullptr;
+  HRESULT result = farm_->CreateAppFolderObject(folder_id, &parent, 0);
+  if (result != S_OK) return result;
+  parent_ = parent;
+  parent_->IncrementChildCount();
+  *folder = parent_;
+  return S_OK;
+}
+
+HRESULT ZQWinAppObject::SetParentFolder(FolderObject* folder) {
+  if (record_ == nullptr) return E_UNEXPECTED;
+  ULONG64 new_id = 0;
+  folder->GetObjectID(new_id);
+  ULONG64 current_id = 0;
+  if (parent_ != nullptr) parent_->GetObjectID(current_id);
+  if (new_id == current_id) return S_OK;
+  if (record_->SetCommonAppFolder(new_id) != 0) return E_FAIL;
+  if (parent_ != nullptr) {
+    parent_->DecrementChildCount();
+    parent_ = nullptr;
+  }
+  AppFolderObject* parent = nullptr;
+  HRESULT result = farm_->CreateAppFolderObject(new_id, &parent, 0);
+  if (result == S_OK) {
+    parent_ = parent;
+    parent_->IncrementChildCount();
+  }
+  return result;
+}
+
+HRESULT ZQWinAppObject::GetDistinguishedName(WCHAR** dn) {
+  if (record_ == nullptr) return E_UNEXPECTED;
+  ULONG64 folder_id = 0;
+  record_->GetCommonAppFolder(folder_id);
+  return feroq::BuildDistinguishedName(farm_, this, folder_id, dn);
+}
+
+HRESULT ZQWinAppObject::Load() {
+  ZQAppSAL* store = feroq::AppStoreOf(farm_);
+  if (store == nullptr || record_ == nullptr) return E_UNEXPECTED;
+  ULONG64 id = 0;
+  GetObjectID(id);
+  VSTATUS status = store->Read(id, *record_);
+  if (status == 0) return S_OK;
+  if (status == VORN_E_ACCESSDENIED) return E_ACCESSDENIED;
+  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
+  if (status == VORN_E_REFUSED) return E_NOTIMPL;
+  return E_FAIL;
+}
+
+HRESULT ZQWinAppObject::Save() {
+  ZQAppSAL* store = feroq::AppStoreOf(farm_);
+  if (store == nullptr || record_ == nullptr) return E_UNEXPECTED;
+  ULONG64 id = 0;
+  GetObjectID(id);
+  VSTATUS status = store->Write(id, *record_, nullptr);
+  if (status == 0) return S_OK;
+  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
+  if (status == VORN_E_REFUSED || status == VORN_E_ACCESSDENIED) return E_ACCESSDENIED;
+  if (status == ZQAPP_E_NOT_SUPPORTED || status == ZQAPP_E_CHECKS_FAILED) return E_NOTIMPL;
+  return E_FAIL;
+}
+
+HRESULT ZQWinAppObject::Delete() {
+  ZQAppSAL* store = feroq::AppStoreOf(farm_);
+  if (store == nullptr || record_ == nullptr) return E_UNEXPECTED;
+  ULONG64 id = 0;
+  GetObjectID(id);
+  VSTATUS status = store->Delete(id);
+  if (status == VORN_E_ACCESSDENIED || status == VORN_E_REFUSED) return E_ACCESSDENIED;
+  if (status != 0) return E_FAIL;
+  if (parent_ != nullptr) {
+    parent_->DecrementChildCount();
+    parent_ = nullptr;
+  }
+  delete record_;
+  record_ = nullptr;
+  return S_OK;
+}

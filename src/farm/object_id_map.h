@@ -1,0 +1,54 @@
+// The object ID map: the registry of live application and folder objects of
+// one farm object, keyed by identifier. It does not own the objects.
+#ifndef FEROQ_FARM_OBJECT_ID_MAP_H_
+#define FEROQ_FARM_OBJECT_ID_MAP_H_
+
+#include <functional>
+#include <map>
+#include <new>
+
+#include "feroq/common_object.h"
+#include "platform/platform.h"
+
+namespace feroq {
+
+// Allocates from the platform heap, so that a failing heap reaches the map's
+// insertions as std::bad_alloc.
+template <typename T>
+struct PlatformAllocator {
+  using value_type = T;
+  PlatformAllocator() = default;
+  template <typename U>
+  PlatformAllocator(const PlatformAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    void* block = platform::HeapAllocZero(n * sizeof(T));
+    if (block == nullptr) throw std::bad_alloc();
+    return static_cast<T*>(block);
+  }
+  void deallocate(T* block, std::size_t) noexcept { platform::HeapFree(block); }
+  template <typename U>
+  bool operator==(const PlatformAllocator<U>&) const noexcept {
+    return true;
+  }
+};
+
+struct ObjectIdMap {
+  std::map<ULONG64, CommonObject*, std::less<ULONG64>,
+           PlatformAllocator<std::pair<const ULONG64, CommonObject*>>>
+      entries;
+
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return platform::HeapAllocZero(size);
+  }
+  static void operator delete(void* block) noexcept { platform::HeapFree(block); }
+};
+
+// Removes the registry entry of `id` when it refers to `object`. An
+// unregistered or detached object that shares its identifier with a
+// registered one (as after a rename event, which hands out both) must not
+// take the registered object's entry with it when it is released.
+void UnregisterIfCurrent(void* id_map, ULONG64 id, const CommonObject* object);
+
+}  // namespace feroq
+
+#endif  // FEROQ_FARM_OBJECT_ID_MAP_H_

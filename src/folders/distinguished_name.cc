@@ -1,0 +1,111 @@
+// The distinguished-name builder.
+#include "folders/distinguished_name.h"
+
+#include <cstring>
+
+#include "farm/service_access.h"
+#include "platform/platform.h"
+
+namespace feroq {
+namespace {
+
+std::size_t WideLength(const WCHAR* text) {
+  std::size_t length = 0;
+  while (text[length] != 0) ++length;
+  return length;
+}
+
+}  // namespace
+
+HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 parent_id, WCHAR** name) {
+  if (name == nullptr) return E_INVALIDARG;
+  VORNCommonApplicationSAL* folders = FolderServiceOf(farm);
+  if (folders == nullptr) return E_UNEXPECTED;
+
+  // The work buffer collects the folder names nearest first, each with its NUL.
+  std::size_t capacity = kNameWorkBufferStep;
+  auto* work = static_cast<unsigned char*>(platform::HeapAllocZero(capacity));
+  if (work == nullptr) return E_OUTOFMEMORY;
+  std::size_t used = 0;
+  std::size_t collected = 0;
+
+  VSTATUS status = 0;
+  ULONG64 root = 0;
+  // Without a root identifier no walk can end at the root: fail as the
+  // builder's other service failures do.
+  if (folders->GetRootFolderID(root) != 0) status = VORN_E_FAILURE;
+
+  ULONG64 current = parent_id;
+  while (status == 0 && current != root) {
+    WCHAR* folder_name = nullptr;
+    status = folders->GetFolderName(current, &folder_name);
+    if (status != 0) break;
+    const std::size_t length = WideLength(folder_name);
+    while (used + 2 * length >= capacity) {
+      void* grown = platform::HeapReAllocZero(work, capacity + kNameWorkBufferStep);
+      if (grown == nullptr) {
+        status = VORN_E_OUTOFMEMORY;
+        break;
+      }
+      work = static_cast<unsigned char*>(grown);
+      capacity += kNameWorkBufferStep;
+    }
+    if (status == 0) {
+      std::memcpy(work + used, folder_name, 2 * length + 2);
+      used += 2 * length + 2;
+      ++collected;
+    }
+    folders->FreeMemory(reinterpret_cast<unsigned char*>(folder_name));
+    if (status != 0) break;
+    status = folders->GetFolderParent(current, current);
+  }
+
+  WCHAR* root_name = nullptr;
+  WCHAR* own_name = nullptr;
+  if (status == 0) status = folders->GetFolderName(root, &root_name);
+  if (status == 0) {
+    // A name that cannot be read, or is read as nothing, makes no name.
+    if (object->GetObjectName(&own_name) != S_OK || own_name == nullptr) status = VORN_E_OUTOFMEMORY;
+  }
+  if (status == 0) {
+    const std::size_t root_length = WideLength(root_name);
+    const std::size_t own_length = WideLength(own_name);
+    const std::size_t bytes = used + 2 * (root_length + own_length) + 6;
+    auto* result = static_cast<WCHAR*>(platform::HeapAllocZero(bytes));
+    if (result == nullptr) {
+      status = VORN_E_OUTOFMEMORY;
+    } else {
+      WCHAR* out = result;
+      *out++ = u'\\';
+      std::memcpy(out, root_name, 2 * root_length);
+      out += root_length;
+      // Collected names run from the parent up; write them from the top down
+      // by walking the buffer backwards from its end.
+      const auto* names = reinterpret_cast<const WCHAR*>(work);
+      std::size_t end_unit = used / 2;  // one past the last collected NUL
+      for (std::size_t i = 0; i < collected; ++i) {
+        std::size_t begin = end_unit - 1;  // at this name's NUL
+        while (begin > 0 && names[begin - 1] != 0) --begin;
+        const std::size_t length = end_unit - 1 - begin;
+        *out++ = u'\\';
+        std::memcpy(out, names + begin, 2 * length);
+        out += length;
+        end_unit = begin;
+      }
+      *out++ = u'\\';
+      std::memcpy(out, own_name, 2 * own_length);
+      out += own_length;
+      *out = 0;
+      *name = result;
+    }
+  }
+
+  platform::HeapFree(work);
+  if (own_name != nullptr) farm->FreeMemory(own_name);
+  if (root_name != nullptr) folders->FreeMemory(reinterpret_cast<unsigned char*>(root_name));
+  if (status == 0) return S_OK;
+  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
+  return E_FAIL;
+}
+
+}  // namespace feroq
