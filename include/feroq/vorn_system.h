@@ -1,8 +1,11 @@
 // The system library's value types: wide strings, string lists, the hash
 // table keyed by wide strings, and the re-entrant lock.
 //
-// Allocation failures inside these types raise std::bad_alloc; nothing else
-// raises. Memory comes from the platform heap, so tests can make it fail.
+// Allocation failures inside these types raise std::bad_alloc, except in the
+// operations that return a result code (VORNMultiString::CopyOrConcatString
+// and the hash table's operations), which report 0x80000002 instead; a
+// failed operation leaves its object unchanged. Nothing else raises. Memory
+// comes from the platform heap, so tests can make it fail.
 #ifndef FEROQ_VORN_SYSTEM_H_
 #define FEROQ_VORN_SYSTEM_H_
 

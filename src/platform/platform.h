@@ -37,9 +37,12 @@ FEROQ_PLATFORM_API void* HeapAllocZero(std::size_t bytes) noexcept;
 FEROQ_PLATFORM_API void* HeapReAllocZero(void* block, std::size_t bytes) noexcept;
 
 // Releases a block from HeapAllocZero/HeapReAllocZero; null is accepted.
+// A pointer that is not a live block of this heap (a foreign pointer, or one
+// released already) is detected where possible and ends the process with a
+// message, rather than corrupting memory silently.
 FEROQ_PLATFORM_API void HeapFree(void* block) noexcept;
 
-// Size requested for a live block.
+// Size requested for a live block (same check as HeapFree); 0 for null.
 FEROQ_PLATFORM_API std::size_t HeapBlockSize(const void* block) noexcept;
 
 // ---- Heap failure injection (tests) ----------------------------------------
@@ -71,6 +74,10 @@ FEROQ_PLATFORM_API LONG InterlockedDecrement(volatile LONG* value) noexcept;
 // is the default. NULs in the source are converted like any character.
 // Writes at most `capacity` units to `dest`; returns the number of units
 // written, or 0 when the text is invalid or does not fit (as Windows does).
+// As on Windows, a `source_bytes` of -1 converts up to and including the
+// source's NUL, and a `capacity` of 0 writes nothing and returns the number
+// of units the conversion needs (0 if the text is invalid). A `source_bytes`
+// of 0 gives 0.
 FEROQ_PLATFORM_API int MultiByteToUtf16(const char* source, int source_bytes, WCHAR* dest,
                                         int capacity) noexcept;
 

@@ -1,0 +1,94 @@
+// Files on POSIX: plain descriptors, UTF-16 paths converted to UTF-8.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace feroq::platform {
+
+struct FileHandle {
+  int descriptor;
+};
+
+namespace {
+
+// UTF-8 form of a UTF-16 path; false for an unpaired surrogate or an empty path.
+bool PathToUtf8(const WCHAR* path, std::string* utf8) {
+  if (path == nullptr || path[0] == u'\0') return false;
+  for (const WCHAR* unit = path; *unit != u'\0'; ++unit) {
+    char32_t code_point = *unit;
+    if (code_point >= 0xDC00 && code_point <= 0xDFFF) return false;
+    if (code_point >= 0xD800 && code_point <= 0xDBFF) {
+      const char32_t low = unit[1];
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
+      ++unit;
+    }
+    if (code_point < 0x80) {
+      utf8->push_back(static_cast<char>(code_point));
+    } else if (code_point < 0x800) {
+      utf8->push_back(static_cast<char>(0xC0 | (code_point >> 6)));
+      utf8->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+    } else if (code_point < 0x10000) {
+      utf8->push_back(static_cast<char>(0xE0 | (code_point >> 12)));
+      utf8->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+      utf8->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+    } else {
+      utf8->push_back(static_cast<char>(0xF0 | (code_point >> 18)));
+      utf8->push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
+      utf8->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
+      utf8->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+FileHandle* CreateFileForWrite(const WCHAR* path) noexcept {
+  std::string utf8;
+  try {
+    if (!PathToUtf8(path, &utf8)) return nullptr;
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+  auto* file = new (std::nothrow) FileHandle{-1};
+  if (file == nullptr) return nullptr;
+  do {
+    file->descriptor = ::open(utf8.c_str(), O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, 0666);
+  } while (file->descriptor < 0 && errno == EINTR);
+  if (file->descriptor < 0) {
+    delete file;
+    return nullptr;
+  }
+  return file;
+}
+
+bool WriteFileBytes(FileHandle* file, const void* data, std::size_t bytes) noexcept {
+  if (file == nullptr || (data == nullptr && bytes != 0)) return false;
+  const char* next = static_cast<const char*>(data);
+  while (bytes > 0) {
+    const ssize_t written = ::write(file->descriptor, next, bytes);
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    next += written;
+    bytes -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool CloseFile(FileHandle* file) noexcept {
+  if (file == nullptr) return true;
+  // close is not retried on EINTR: on Linux the descriptor is gone either way.
+  const bool closed = ::close(file->descriptor) == 0 || errno == EINTR;
+  delete file;
+  return closed;
+}
+
+}  // namespace feroq::platform

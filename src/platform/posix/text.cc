@@ -1,0 +1,193 @@
+// Text conversion and comparison on POSIX.
+//
+// How the system's multibyte charset is chosen: Windows converts the farm
+// name from the system code page; here the process locale's LC_CTYPE stands
+// in for it. The charset is what nl_langinfo(CODESET) reports for the
+// current locale at the time of the call. A process that never called
+// setlocale runs in the "C" locale, whose charset glibc calls
+// "ANSI_X3.4-1968"; that locale, "POSIX", and any plain-ASCII charset are
+// taken as UTF-8 (a superset of ASCII), so UTF-8 is the default. UTF-8 is
+// decoded here, strictly (no overlong forms, no encoded surrogates, nothing
+// above U+10FFFF); every other charset goes through iconv to UTF-16 in the
+// host's byte order.
+//
+// Case-insensitive comparison folds each UTF-16 unit with towlower_l in a
+// "C.UTF-8" locale object made once per process (simple one-to-one mapping
+// across the Basic Multilingual Plane); surrogate units are compared as they
+// are. Without that locale only ASCII letters are folded.
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace feroq::platform {
+namespace {
+
+bool CharsetIsUtf8OrAscii(const char* codeset) {
+  static const char* const kNames[] = {"UTF-8",    "utf-8", "UTF8",     "utf8",
+                                       "ANSI_X3.4-1968", "ASCII", "US-ASCII", "646"};
+  if (codeset == nullptr || codeset[0] == '\0') return true;
+  for (const char* name : kNames) {
+    if (std::strcmp(codeset, name) == 0) return true;
+  }
+  return false;
+}
+
+bool LocaleUsesUtf8(const char** codeset) {
+  const char* name = setlocale(LC_CTYPE, nullptr);
+  *codeset = nl_langinfo(CODESET);
+  if (name == nullptr || std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0) return true;
+  return CharsetIsUtf8OrAscii(*codeset);
+}
+
+// Receives converted units: into `dest` while there is room, or only counts
+// them when `dest` is null (the size query). Fails once `capacity` is passed.
+struct Utf16Sink {
+  WCHAR* dest;
+  int capacity;
+  int written = 0;
+  bool overflow = false;
+
+  void Put(char32_t unit) {
+    if (dest == nullptr) {
+      ++written;
+      return;
+    }
+    if (written >= capacity) {
+      overflow = true;
+      return;
+    }
+    dest[written++] = static_cast<WCHAR>(unit);
+  }
+  void PutCodePoint(char32_t code_point) {
+    if (code_point < 0x10000) {
+      Put(code_point);
+    } else {
+      code_point -= 0x10000;
+      Put(0xD800 + (code_point >> 10));
+      Put(0xDC00 + (code_point & 0x3FF));
+    }
+  }
+};
+
+// Strict UTF-8 decoding; false on malformed input.
+bool DecodeUtf8(const unsigned char* source, int bytes, Utf16Sink& sink) {
+  int i = 0;
+  while (i < bytes && !sink.overflow) {
+    const unsigned char lead = source[i];
+    if (lead < 0x80) {
+      sink.Put(lead);
+      ++i;
+      continue;
+    }
+    int extra = 0;
+    char32_t code_point = 0;
+    char32_t minimum = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      extra = 1, code_point = lead & 0x1F, minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      extra = 2, code_point = lead & 0x0F, minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      extra = 3, code_point = lead & 0x07, minimum = 0x10000;
+    } else {
+      return false;  // continuation byte, overlong 2-byte lead, or beyond U+10FFFF
+    }
+    if (bytes - i <= extra) return false;  // truncated sequence
+    for (int k = 1; k <= extra; ++k) {
+      const unsigned char next = source[i + k];
+      if ((next & 0xC0) != 0x80) return false;
+      code_point = (code_point << 6) | (next & 0x3F);
+    }
+    if (code_point < minimum || code_point > 0x10FFFF) return false;
+    if (code_point >= 0xD800 && code_point <= 0xDFFF) return false;
+    sink.PutCodePoint(code_point);
+    i += extra + 1;
+  }
+  return !sink.overflow;
+}
+
+const char* HostUtf16Name() {
+  return __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ ? "UTF-16LE" : "UTF-16BE";
+}
+
+// Conversion from any iconv charset; false on malformed input or overflow.
+bool DecodeWithIconv(const char* codeset, const char* source, int bytes, Utf16Sink& sink) {
+  iconv_t converter = iconv_open(HostUtf16Name(), codeset);
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  char* in = const_cast<char*>(source);
+  std::size_t in_left = static_cast<std::size_t>(bytes);
+  bool ok = true;
+  while (in_left > 0) {
+    WCHAR chunk[256];
+    char* out = reinterpret_cast<char*>(chunk);
+    std::size_t out_left = sizeof(chunk);
+    const std::size_t result = iconv(converter, &in, &in_left, &out, &out_left);
+    const int produced = static_cast<int>((sizeof(chunk) - out_left) / sizeof(WCHAR));
+    for (int k = 0; k < produced; ++k) sink.Put(chunk[k]);
+    if (sink.overflow) {
+      ok = false;
+      break;
+    }
+    if (result == static_cast<std::size_t>(-1) && errno != E2BIG) {
+      ok = false;  // EILSEQ or EINVAL: malformed or truncated input
+      break;
+    }
+  }
+  if (ok) {  // a stateful charset may still owe its final units
+    WCHAR chunk[8];
+    char* out = reinterpret_cast<char*>(chunk);
+    std::size_t out_left = sizeof(chunk);
+    ok = iconv(converter, nullptr, nullptr, &out, &out_left) != static_cast<std::size_t>(-1);
+    const int produced = static_cast<int>((sizeof(chunk) - out_left) / sizeof(WCHAR));
+    for (int k = 0; k < produced; ++k) sink.Put(chunk[k]);
+    ok = ok && !sink.overflow;
+  }
+  iconv_close(converter);
+  return ok;
+}
+
+locale_t CaseFoldingLocale() {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  return locale;
+}
+
+char32_t FoldUnit(WCHAR unit, locale_t locale) {
+  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+  if (locale == static_cast<locale_t>(nullptr)) {
+    return unit >= u'A' && unit <= u'Z' ? static_cast<char32_t>(unit + (u'a' - u'A')) : unit;
+  }
+  const wint_t folded = towlower_l(static_cast<wint_t>(unit), locale);
+  // Simple folding stays in the BMP; a mapping that would leave it is ignored.
+  return folded <= 0xFFFF ? static_cast<char32_t>(folded) : unit;
+}
+
+}  // namespace
+
+int MultiByteToUtf16(const char* source, int source_bytes, WCHAR* dest, int capacity) noexcept {
+  if (source == nullptr || capacity < 0 || (capacity > 0 && dest == nullptr)) return 0;
+  if (source_bytes < 0) source_bytes = static_cast<int>(std::strlen(source)) + 1;
+  if (source_bytes == 0) return 0;
+  Utf16Sink sink{capacity == 0 ? nullptr : dest, capacity};
+  const char* codeset = nullptr;
+  const bool ok = LocaleUsesUtf8(&codeset)
+                      ? DecodeUtf8(reinterpret_cast<const unsigned char*>(source), source_bytes, sink)
+                      : DecodeWithIconv(codeset, source, source_bytes, sink);
+  return ok ? sink.written : 0;
+}
+
+int CompareUtf16NoCase(const WCHAR* a, const WCHAR* b) noexcept {
+  const locale_t locale = CaseFoldingLocale();
+  for (;; ++a, ++b) {
+    const char32_t left = FoldUnit(*a, locale);
+    const char32_t right = FoldUnit(*b, locale);
+    if (left != right) return left < right ? -1 : 1;
+    if (left == 0) return 0;
+  }
+}
+
+}  // namespace feroq::platform

@@ -1,0 +1,404 @@
+// The POSIX platform layer: heap and its failure hook, interlocked counters,
+// multibyte conversion, case-insensitive comparison and file output.
+#include <fcntl.h>
+#include <locale.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
+namespace fp = feroq::platform;
+
+namespace {
+
+bool AllZero(const void* block, std::size_t bytes) {
+  const auto* p = static_cast<const unsigned char*>(block);
+  for (std::size_t i = 0; i < bytes; ++i) {
+    if (p[i] != 0) return false;
+  }
+  return true;
+}
+
+class HeapTest : public ::testing::Test {
+ protected:
+  void SetUp() override { live_at_start_ = fp::LiveHeapBlocks(); }
+  void TearDown() override {
+    fp::ClearAllocationFailure();
+    EXPECT_EQ(fp::LiveHeapBlocks(), live_at_start_) << "heap blocks leaked";
+  }
+  std::int64_t live_at_start_ = 0;
+};
+
+TEST_F(HeapTest, BlocksAreZeroFilledAndRecordTheirSize) {
+  void* first = fp::HeapAllocZero(4096);
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(AllZero(first, 4096));
+  EXPECT_EQ(fp::HeapBlockSize(first), 4096u);
+  std::memset(first, 0xAB, 4096);
+  fp::HeapFree(first);
+
+  // A reused block is zero again.
+  void* second = fp::HeapAllocZero(4096);
+  ASSERT_NE(second, nullptr);
+  EXPECT_TRUE(AllZero(second, 4096));
+  fp::HeapFree(second);
+
+  EXPECT_NE(fp::ProcessHeap(), nullptr);
+  EXPECT_EQ(fp::ProcessHeap(), fp::ProcessHeap());
+  fp::HeapFree(nullptr);  // accepted
+}
+
+TEST_F(HeapTest, ZeroByteRequestsYieldDistinctBlocks) {
+  void* a = fp::HeapAllocZero(0);
+  void* b = fp::HeapAllocZero(0);
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_NE(a, b);
+  EXPECT_EQ(fp::HeapBlockSize(a), 0u);
+  fp::HeapFree(a);
+  fp::HeapFree(b);
+}
+
+TEST_F(HeapTest, ReAllocKeepsContentAndZeroFillsGrowth) {
+  auto* block = static_cast<unsigned char*>(fp::HeapAllocZero(10));
+  ASSERT_NE(block, nullptr);
+  std::memset(block, 0x5A, 10);
+  auto* grown = static_cast<unsigned char*>(fp::HeapReAllocZero(block, 100000));
+  ASSERT_NE(grown, nullptr);
+  EXPECT_EQ(fp::HeapBlockSize(grown), 100000u);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(grown[i], 0x5A);
+  EXPECT_TRUE(AllZero(grown + 10, 100000 - 10));
+
+  // Shrink, dirty, grow again: the regrown part is zero, not the old bytes.
+  std::memset(grown, 0x77, 100000);
+  auto* shrunk = static_cast<unsigned char*>(fp::HeapReAllocZero(grown, 4));
+  ASSERT_NE(shrunk, nullptr);
+  EXPECT_EQ(fp::HeapBlockSize(shrunk), 4u);
+  auto* regrown = static_cast<unsigned char*>(fp::HeapReAllocZero(shrunk, 64));
+  ASSERT_NE(regrown, nullptr);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(regrown[i], 0x77);
+  EXPECT_TRUE(AllZero(regrown + 4, 60));
+  fp::HeapFree(regrown);
+
+  void* fresh = fp::HeapReAllocZero(nullptr, 32);  // behaves as an allocation
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_TRUE(AllZero(fresh, 32));
+  fp::HeapFree(fresh);
+}
+
+TEST_F(HeapTest, CountersFollowAttemptsAndLiveBlocks) {
+  const std::uint64_t attempts = fp::AllocationAttempts();
+  const std::int64_t live = fp::LiveHeapBlocks();
+  void* a = fp::HeapAllocZero(8);
+  void* b = fp::HeapAllocZero(8);
+  EXPECT_EQ(fp::LiveHeapBlocks(), live + 2);
+  b = fp::HeapReAllocZero(b, 80);  // an attempt, not a new block
+  EXPECT_EQ(fp::LiveHeapBlocks(), live + 2);
+  EXPECT_EQ(fp::AllocationAttempts(), attempts + 3);
+  fp::HeapFree(a);
+  fp::HeapFree(b);
+  EXPECT_EQ(fp::LiveHeapBlocks(), live);
+}
+
+TEST_F(HeapTest, SingleInjectedFailureHitsOnlyTheNthAttempt) {
+  fp::FailAllocationAt(3);
+  EXPECT_FALSE(fp::AllocationFailureTriggered());
+  const std::uint64_t attempts = fp::AllocationAttempts();
+  void* first = fp::HeapAllocZero(16);
+  void* second = fp::HeapAllocZero(16);
+  EXPECT_FALSE(fp::AllocationFailureTriggered());
+  void* third = fp::HeapAllocZero(16);
+  void* fourth = fp::HeapAllocZero(16);
+  EXPECT_NE(first, nullptr);
+  EXPECT_NE(second, nullptr);
+  EXPECT_EQ(third, nullptr);
+  EXPECT_NE(fourth, nullptr);
+  EXPECT_TRUE(fp::AllocationFailureTriggered());
+  EXPECT_EQ(fp::AllocationAttempts(), attempts + 4);  // failed attempts count too
+  fp::HeapFree(first);
+  fp::HeapFree(second);
+  fp::HeapFree(fourth);
+}
+
+TEST_F(HeapTest, PersistentFailureLastsUntilCleared) {
+  fp::FailAllocationAt(2, true);
+  void* first = fp::HeapAllocZero(16);
+  EXPECT_NE(first, nullptr);
+  for (int i = 0; i < 5; ++i) EXPECT_EQ(fp::HeapAllocZero(16), nullptr);
+  EXPECT_EQ(fp::HeapReAllocZero(first, 32), nullptr);
+  fp::ClearAllocationFailure();
+  EXPECT_TRUE(fp::AllocationFailureTriggered());  // stays set until the next FailAllocationAt
+  void* after = fp::HeapAllocZero(16);
+  EXPECT_NE(after, nullptr);
+  fp::FailAllocationAt(100);
+  EXPECT_FALSE(fp::AllocationFailureTriggered());
+  fp::HeapFree(first);
+  fp::HeapFree(after);
+}
+
+TEST_F(HeapTest, FailedReAllocLeavesTheBlockIntact) {
+  auto* block = static_cast<char*>(fp::HeapAllocZero(8));
+  ASSERT_NE(block, nullptr);
+  std::memcpy(block, "feroq12", 8);
+  fp::FailAllocationAt(1);
+  EXPECT_EQ(fp::HeapReAllocZero(block, 4096), nullptr);
+  EXPECT_STREQ(block, "feroq12");
+  EXPECT_EQ(fp::HeapBlockSize(block), 8u);
+  fp::HeapFree(block);
+}
+
+TEST_F(HeapTest, CountersStayExactUnderConcurrentUse) {
+  const std::uint64_t attempts = fp::AllocationAttempts();
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 20000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < kRounds; ++i) fp::HeapFree(fp::HeapAllocZero(static_cast<std::size_t>(i % 64)));
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(fp::AllocationAttempts(), attempts + kThreads * kRounds);
+}
+
+TEST(InterlockedTest, ReturnsTheNewValueAndWraps) {
+  volatile LONG value = 5;
+  EXPECT_EQ(fp::InterlockedIncrement(&value), 6);
+  EXPECT_EQ(fp::InterlockedDecrement(&value), 5);
+  EXPECT_EQ(value, 5);
+  value = INT_MAX;
+  EXPECT_EQ(fp::InterlockedIncrement(&value), INT_MIN);
+  EXPECT_EQ(fp::InterlockedDecrement(&value), INT_MAX);
+  value = 0;
+  EXPECT_EQ(fp::InterlockedDecrement(&value), -1);
+}
+
+TEST(InterlockedTest, ConcurrentChangesAreNotLost) {
+  volatile LONG value = 0;
+  constexpr int kRounds = 100000;
+  std::thread up([&] {
+    for (int i = 0; i < kRounds; ++i) fp::InterlockedIncrement(&value);
+  });
+  std::thread up_too([&] {
+    for (int i = 0; i < kRounds; ++i) fp::InterlockedIncrement(&value);
+  });
+  std::thread down([&] {
+    for (int i = 0; i < kRounds; ++i) fp::InterlockedDecrement(&value);
+  });
+  up.join();
+  up_too.join();
+  down.join();
+  EXPECT_EQ(value, kRounds);
+}
+
+// ---- Multibyte text ----------------------------------------------------------
+
+int Convert(const std::string& bytes, std::u16string* out, int capacity = 64) {
+  std::vector<WCHAR> buffer(static_cast<std::size_t>(capacity) + 1, u'#');
+  const int units = fp::MultiByteToUtf16(bytes.data(), static_cast<int>(bytes.size()), buffer.data(), capacity);
+  if (out != nullptr) out->assign(buffer.data(), static_cast<std::size_t>(units));
+  return units;
+}
+
+TEST(MultiByteTest, DefaultLocaleDecodesUtf8) {
+  std::u16string out;
+  EXPECT_EQ(Convert("Farm-1", &out), 6);
+  EXPECT_EQ(out, u"Farm-1");
+  // Two-, three- and four-byte forms: A-umlaut, euro sign, an emoji (a surrogate pair).
+  EXPECT_EQ(Convert("\xC3\x84\xE2\x82\xAC\xF0\x9F\x98\x80", &out), 4);
+  EXPECT_EQ(out, std::u16string({0x00C4, 0x20AC, 0xD83D, 0xDE00}));
+  // NULs inside the counted bytes are converted like any character.
+  EXPECT_EQ(Convert(std::string("a\0b", 3), &out), 3);
+  EXPECT_EQ(out, std::u16string(u"a\0b", 3));
+}
+
+TEST(MultiByteTest, InvalidUtf8GivesZero) {
+  for (const char* bad : {"\xFF", "ab\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80x",
+                          "\xC3x"}) {
+    EXPECT_EQ(Convert(bad, nullptr), 0) << "input: " << bad;
+  }
+}
+
+TEST(MultiByteTest, CapacityRules) {
+  std::u16string out;
+  EXPECT_EQ(Convert("abc", &out, 3), 3);
+  EXPECT_EQ(Convert("abcd", &out, 3), 0);
+  // The surrogate pair does not fit in the last free unit.
+  EXPECT_EQ(Convert("a\xF0\x9F\x98\x80", &out, 2), 0);
+  // Capacity 0 asks for the size the conversion needs.
+  const std::string text = "\xC3\x84\xF0\x9F\x98\x80z";
+  EXPECT_EQ(fp::MultiByteToUtf16(text.data(), static_cast<int>(text.size()), nullptr, 0), 4);
+  // -1 converts through the NUL and counts it.
+  WCHAR buffer[8] = {};
+  EXPECT_EQ(fp::MultiByteToUtf16("xy", -1, buffer, 8), 3);
+  EXPECT_EQ(std::u16string(buffer, 3), std::u16string(u"xy\0", 3));
+  EXPECT_EQ(fp::MultiByteToUtf16("xy", 0, buffer, 8), 0);
+}
+
+// Runs `body` with LC_CTYPE set to `locale`, restoring the old one after.
+template <typename Body>
+bool WithCtypeLocale(const char* locale, Body body) {
+  std::string previous = setlocale(LC_CTYPE, nullptr);
+  if (setlocale(LC_CTYPE, locale) == nullptr) return false;
+  body();
+  setlocale(LC_CTYPE, previous.c_str());
+  return true;
+}
+
+TEST(MultiByteTest, ExplicitUtf8LocaleDecodesTheSame) {
+  bool ran = false;
+  for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+    ran = WithCtypeLocale(name, [] {
+      std::u16string out;
+      EXPECT_EQ(Convert("\xCE\xA9!", &out), 2);
+      EXPECT_EQ(out, u"\u03A9!");
+      EXPECT_EQ(Convert("\xCE", nullptr), 0);
+    });
+    if (ran) break;
+  }
+  if (!ran) GTEST_SKIP() << "no UTF-8 locale installed";
+}
+
+TEST(MultiByteTest, LatinOneLocaleGoesThroughItsCharset) {
+  bool ran = false;
+  for (const char* name : {"de_DE.ISO-8859-1", "en_US.ISO-8859-1", "de_DE", "en_US"}) {
+    ran = WithCtypeLocale(name, [] {
+      std::u16string out;
+      // In ISO-8859-1 every byte is a character: 0xC4 is A-umlaut on its own.
+      EXPECT_EQ(Convert("\xC4\xFF", &out), 2);
+      EXPECT_EQ(out, std::u16string({0x00C4, 0x00FF}));
+    });
+    if (ran) break;
+  }
+  if (!ran) GTEST_SKIP() << "no ISO-8859-1 locale installed";
+}
+
+// ---- Case-insensitive comparison ------------------------------------------
+
+int Sign(int value) { return (value > 0) - (value < 0); }
+
+TEST(CompareNoCaseTest, FoldsAsciiAndTheBmp) {
+  EXPECT_EQ(fp::CompareUtf16NoCase(u"NT", u"nt"), 0);
+  EXPECT_EQ(fp::CompareUtf16NoCase(u"English", u"ENGLISH"), 0);
+  EXPECT_EQ(fp::CompareUtf16NoCase(u"\u00C4rger", u"\u00E4RGER"), 0);  // Ä / ä
+  EXPECT_EQ(fp::CompareUtf16NoCase(u"\u03A9", u"\u03C9"), 0);          // Ω / ω
+  EXPECT_EQ(fp::CompareUtf16NoCase(u"\u0416\u0418", u"\u0436\u0438"), 0);  // Cyrillic ЖИ / жи
+  EXPECT_EQ(fp::CompareUtf16NoCase(u"", u""), 0);
+}
+
+TEST(CompareNoCaseTest, OrdersDifferentStrings) {
+  EXPECT_EQ(Sign(fp::CompareUtf16NoCase(u"abc", u"ABD")), -1);
+  EXPECT_EQ(Sign(fp::CompareUtf16NoCase(u"ABD", u"abc")), 1);
+  EXPECT_EQ(Sign(fp::CompareUtf16NoCase(u"ab", u"ABC")), -1);  // a prefix sorts first
+  EXPECT_EQ(Sign(fp::CompareUtf16NoCase(u"ABC", u"ab")), 1);
+  EXPECT_NE(fp::CompareUtf16NoCase(u"\u00C4", u"A"), 0);  // an umlaut is not its base letter
+  EXPECT_NE(fp::CompareUtf16NoCase(u"NT", u"NDS"), 0);
+}
+
+TEST(CompareNoCaseTest, SurrogatesCompareAsUnits) {
+  const WCHAR emoji[] = {0xD83D, 0xDE00, 0};
+  const WCHAR other[] = {0xD83D, 0xDE01, 0};
+  EXPECT_EQ(fp::CompareUtf16NoCase(emoji, emoji), 0);
+  EXPECT_EQ(Sign(fp::CompareUtf16NoCase(emoji, other)), -1);
+  // A Deseret capital letter (U+10400) is not folded to its small letter (U+10428).
+  const WCHAR capital[] = {0xD801, 0xDC00, 0};
+  const WCHAR small[] = {0xD801, 0xDC28, 0};
+  EXPECT_NE(fp::CompareUtf16NoCase(capital, small), 0);
+}
+
+// ---- Files -----------------------------------------------------------------
+
+class FileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/feroq-platform-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    for (const auto& path : created_) unlink(path.c_str());
+    rmdir(dir_.c_str());
+  }
+  // UTF-16 form of an ASCII/UTF-8 path below the test directory.
+  std::u16string WidePath(const std::u16string& name) {
+    std::u16string wide(dir_.begin(), dir_.end());
+    return wide + u"/" + name;
+  }
+  static std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::string dir_;
+  std::vector<std::string> created_;
+};
+
+TEST_F(FileTest, WritesBytesThatReadBack) {
+  created_.push_back(dir_ + "/icon.ico");
+  fp::FileHandle* file = fp::CreateFileForWrite(WidePath(u"icon.ico").c_str());
+  ASSERT_NE(file, nullptr);
+  std::string payload(300000, '\0');
+  for (std::size_t i = 0; i < payload.size(); ++i) payload[i] = static_cast<char>(i * 7);
+  EXPECT_TRUE(fp::WriteFileBytes(file, payload.data(), 10));
+  EXPECT_TRUE(fp::WriteFileBytes(file, payload.data() + 10, payload.size() - 10));
+  EXPECT_TRUE(fp::WriteFileBytes(file, nullptr, 0));
+  EXPECT_TRUE(fp::CloseFile(file));
+  EXPECT_EQ(ReadAll(created_.back()), payload);
+}
+
+TEST_F(FileTest, RecreatingTruncatesAndHonoursTheUmask) {
+  created_.push_back(dir_ + "/def.txt");
+  fp::FileHandle* file = fp::CreateFileForWrite(WidePath(u"def.txt").c_str());
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(fp::WriteFileBytes(file, "a long first version", 20));
+  EXPECT_TRUE(fp::CloseFile(file));
+
+  const mode_t old_mask = umask(027);
+  file = fp::CreateFileForWrite(WidePath(u"def.txt").c_str());
+  umask(old_mask);
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(fp::WriteFileBytes(file, "short", 5));
+  EXPECT_TRUE(fp::CloseFile(file));
+  EXPECT_EQ(ReadAll(created_.back()), "short");
+
+  // A new file gets 0666 less the umask.
+  created_.push_back(dir_ + "/new.txt");
+  umask(027);
+  file = fp::CreateFileForWrite(WidePath(u"new.txt").c_str());
+  umask(old_mask);
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(fp::CloseFile(file));
+  struct stat info {};
+  ASSERT_EQ(stat(created_.back().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+}
+
+TEST_F(FileTest, NonAsciiPathIsStoredAsUtf8) {
+  created_.push_back(dir_ + "/\xC3\x84pfel-\xCE\xA9.ico");
+  fp::FileHandle* file = fp::CreateFileForWrite(WidePath(u"\u00C4pfel-\u03A9.ico").c_str());
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(fp::WriteFileBytes(file, "x", 1));
+  EXPECT_TRUE(fp::CloseFile(file));
+  EXPECT_EQ(ReadAll(created_.back()), "x");
+}
+
+TEST_F(FileTest, RefusedPathsGiveNull) {
+  EXPECT_EQ(fp::CreateFileForWrite(WidePath(u"missing/dir/icon.ico").c_str()), nullptr);
+  EXPECT_EQ(fp::CreateFileForWrite(u""), nullptr);
+  const std::u16string unpaired = WidePath(u"x") + std::u16string(1, static_cast<char16_t>(0xD800));
+  EXPECT_EQ(fp::CreateFileForWrite(unpaired.c_str()), nullptr);
+  EXPECT_FALSE(fp::WriteFileBytes(nullptr, "x", 1));
+  EXPECT_TRUE(fp::CloseFile(nullptr));
+}
+
+}  // namespace
