@@ -1,0 +1,214 @@
+// Distinguished names: the builder, lookup by walking the tree, and lookup
+// of applications by name.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "feroq/app_folder_object.h"
+#include "feroq/farm_admin.h"
+#include "feroq/farm_object.h"
+#include "feroq/zqwinapp_object.h"
+#include "platform/platform.h"
+#include "services/service_faults.h"
+#include "support/farm_builder.h"
+
+namespace {
+
+using feroq::testing::FarmBuilder;
+
+// The tree: Applications / Office / Tools / Editor (an application), and
+// Applications / Report (an application in the root).
+class DistinguishedNameTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("FEROQ_FARM", "memory:", 1);
+    ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
+    farm_ = std::make_unique<FarmObject>();
+    FarmBuilder build(*farm_);
+    office_ = build.Folder(u"Office");
+    tools_ = build.Folder(u"Tools", office_);
+    editor_ = build.App(u"Editor", tools_);
+    report_ = build.App(u"Report");
+    live_blocks_ = feroq::platform::LiveHeapBlocks();
+  }
+  void TearDown() override {
+    feroq::services::ClearServiceFaults();
+    feroq::platform::ClearAllocationFailure();
+  }
+  // Looks `dn` up from `start`; returns the result, the found object's
+  // identifier in `*id` (0 for none) and releases what was found.
+  HRESULT Lookup(const std::u16string& dn, ULONG64* id, FolderObject* start = nullptr) {
+    std::u16string copy = dn;
+    CommonObject* found = reinterpret_cast<CommonObject*>(0x8);
+    HRESULT hr = farm_->GetObjectByDN(start, copy.data(), &found);
+    *id = 0;
+    if (hr == S_OK && found != nullptr) {
+      found->GetObjectID(*id);
+      farm_->FreeObject(found);
+    } else if (hr == S_OK) {
+      *id = 0;
+    } else {
+      EXPECT_EQ(found, reinterpret_cast<CommonObject*>(0x8)) << "output written on failure";
+    }
+    return hr;
+  }
+  std::u16string NameOf(ULONG64 id) {
+    CommonObject* object = nullptr;
+    if (ObjectKindOf(id) == kObjectKindApplication) {
+      ZQWinAppObject* app = nullptr;
+      EXPECT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
+      EXPECT_EQ(app->Load(), S_OK);
+      object = app;
+    } else {
+      AppFolderObject* folder = nullptr;
+      EXPECT_EQ(farm_->CreateAppFolderObject(id, &folder, 0), S_OK);
+      object = folder;
+    }
+    WCHAR* dn = nullptr;
+    EXPECT_EQ(object->GetDistinguishedName(&dn), S_OK);
+    std::u16string text = dn == nullptr ? u"" : dn;
+    farm_->FreeMemory(dn);
+    farm_->FreeObject(object);
+    return text;
+  }
+  std::unique_ptr<FarmObject> farm_;
+  ULONG64 office_ = 0, tools_ = 0, editor_ = 0, report_ = 0;
+  std::int64_t live_blocks_ = 0;
+};
+
+TEST_F(DistinguishedNameTest, BuilderWritesThePathFromTheRoot) {
+  EXPECT_EQ(NameOf(editor_), u"\\Applications\\Office\\Tools\\Editor");
+  EXPECT_EQ(NameOf(tools_), u"\\Applications\\Office\\Tools");
+  EXPECT_EQ(NameOf(office_), u"\\Applications\\Office");
+  EXPECT_EQ(NameOf(report_), u"\\Applications\\Report");
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
+}
+
+TEST_F(DistinguishedNameTest, DeepPathsGrowTheWorkBuffer) {
+  FarmBuilder build(*farm_);
+  ULONG64 parent = 0;
+  std::u16string expected = u"\\Applications";
+  const std::u16string segment(40, u'n');  // 82 bytes with its NUL
+  for (int level = 0; level < 12; ++level) {  // about 1 KB of names
+    std::u16string name = segment + static_cast<char16_t>(u'A' + level);
+    parent = build.Folder(name, parent);
+    expected += u"\\" + name;
+  }
+  ULONG64 app = build.App(u"Deep", parent);
+  EXPECT_EQ(NameOf(app), expected + u"\\Deep");
+}
+
+TEST_F(DistinguishedNameTest, BuilderFailuresAreMappedAndLeakNothing) {
+  ZQWinAppObject* app = nullptr;
+  ULONG64 id = editor_;
+  ASSERT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
+  ASSERT_EQ(app->Load(), S_OK);
+  WCHAR* dn = nullptr;
+  EXPECT_EQ(app->GetDistinguishedName(nullptr), E_INVALIDARG);
+  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderName", VORN_E_OUTOFMEMORY);
+  EXPECT_EQ(app->GetDistinguishedName(&dn), E_OUTOFMEMORY);
+  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderParent", VORN_E_FAILURE);
+  EXPECT_EQ(app->GetDistinguishedName(&dn), E_FAIL);
+  EXPECT_EQ(dn, nullptr);
+  // Every allocation point in turn.
+  for (std::uint64_t n = 1;; ++n) {
+    feroq::platform::FailAllocationAt(n);
+    HRESULT hr = app->GetDistinguishedName(&dn);
+    const bool reached = feroq::platform::AllocationFailureTriggered();
+    feroq::platform::ClearAllocationFailure();
+    if (!reached) {
+      ASSERT_EQ(hr, S_OK);
+      farm_->FreeMemory(dn);
+      break;
+    }
+    EXPECT_EQ(hr, E_OUTOFMEMORY) << "failure point " << n;
+  }
+  CommonObject* handle = app;
+  farm_->FreeObject(handle);
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
+}
+
+TEST_F(DistinguishedNameTest, LookupAcceptsTheWiderForm) {
+  ULONG64 id = 0;
+  FolderObject* root = nullptr;
+  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
+  ULONG64 root_id = 0;
+  root->GetObjectID(root_id);
+  farm_->FreeObject(reinterpret_cast<CommonObject*&>(root));
+
+  EXPECT_EQ(Lookup(u"\\Applications", &id), S_OK);
+  EXPECT_EQ(id, root_id);
+  EXPECT_EQ(Lookup(u"/Applications/Office", &id), S_OK);
+  EXPECT_EQ(id, office_);
+  EXPECT_EQ(Lookup(u"\\Applications/Office\\Tools", &id), S_OK);
+  EXPECT_EQ(id, tools_);
+  EXPECT_EQ(Lookup(u"Office\\Tools", &id), S_OK);  // no leading separator
+  EXPECT_EQ(id, tools_);
+  EXPECT_EQ(Lookup(u"\\Applications\\Office\\Tools\\Editor", &id), S_OK);
+  EXPECT_EQ(id, editor_);
+  EXPECT_EQ(Lookup(u"\\Applications\\Office\\", &id), S_OK);  // trailing separator
+  EXPECT_EQ(id, office_);
+  EXPECT_EQ(Lookup(u"\\", &id), S_OK);
+  EXPECT_EQ(id, 0u);
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
+}
+
+TEST_F(DistinguishedNameTest, LookupRefusals) {
+  ULONG64 id = 0;
+  EXPECT_EQ(Lookup(u"\\Applications\\Office\\Tools\\Editor\\More", &id), E_INVALIDARG);
+  EXPECT_EQ(Lookup(u"\\Applications\\Office\\Nothing", &id), S_FALSE);
+  EXPECT_EQ(Lookup(u"\\Applications\\\\Office", &id), S_FALSE);  // empty component
+  EXPECT_EQ(Lookup(u"\\applications\\Office", &id), S_FALSE);  // case counts
+  CommonObject* found = nullptr;
+  EXPECT_EQ(farm_->GetObjectByDN(nullptr, nullptr, &found), E_INVALIDARG);
+  EXPECT_EQ(farm_->GetObjectByDN(nullptr, const_cast<WCHAR*>(u""), &found), E_INVALIDARG);
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
+}
+
+TEST_F(DistinguishedNameTest, LookupFromAStartFolder) {
+  FarmBuilder build(*farm_);
+  ULONG64 nested_office = build.Folder(u"Office", tools_);  // Tools has its own Office
+  AppFolderObject* tools = nullptr;
+  ASSERT_EQ(farm_->CreateAppFolderObject(tools_, &tools, 0), S_OK);
+  ULONG64 id = 0;
+  EXPECT_EQ(Lookup(u"Office", &id, tools), S_OK);
+  EXPECT_EQ(id, nested_office);
+  EXPECT_EQ(Lookup(u"Applications\\Office", &id, tools), S_OK);  // the root's child
+  EXPECT_EQ(id, office_);
+  EXPECT_GE(tools->GetRefCount(), 1u);
+  CommonObject* handle = tools;
+  farm_->FreeObject(handle);
+  EXPECT_EQ(handle, nullptr);  // the lookup took no reference of ours
+}
+
+TEST_F(DistinguishedNameTest, LaterChildOfTheSameNameWins) {
+  FarmBuilder build(*farm_);
+  ULONG64 app = build.App(u"Office");  // an application named like the folder
+  ULONG64 id = 0;
+  EXPECT_EQ(Lookup(u"\\Applications\\Office", &id), S_OK);
+  EXPECT_EQ(id, app);  // applications come after folders in the enumeration
+}
+
+TEST_F(DistinguishedNameTest, ApplicationsByName) {
+  std::u16string dn = NameOf(editor_);
+  ZQWinAppObject* app = nullptr;
+  ASSERT_EQ(farm_->GetAppByDN(dn.data(), &app), S_OK);
+  ULONG64 id = 0;
+  app->GetObjectID(id);
+  EXPECT_EQ(id, editor_);
+  CommonObject* handle = app;
+  farm_->FreeObject(handle);
+
+  std::u16string folder = u"\\Applications\\Office";
+  app = reinterpret_cast<ZQWinAppObject*>(0x8);
+  EXPECT_EQ(farm_->GetAppByDN(folder.data(), &app), E_INVALIDARG);
+  EXPECT_EQ(app, nullptr);
+
+  feroq::services::InjectServiceFault("ZQAppSAL::Read", VORN_E_ACCESSDENIED);
+  EXPECT_EQ(farm_->GetAppByDN(dn.data(), &app), E_ACCESSDENIED);
+  EXPECT_EQ(app, nullptr);
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
+}
+
+}  // namespace

@@ -1,0 +1,223 @@
+// The object registry: one live object per identifier, reference counts,
+// release at zero, the root-folder cache and the detaching form.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "feroq/app_folder_object.h"
+#include "feroq/farm_admin.h"
+#include "feroq/farm_object.h"
+#include "feroq/zqwinapp_object.h"
+#include "platform/platform.h"
+#include "services/service_faults.h"
+
+namespace {
+
+constexpr ULONG64 kApp = MakeObjectId(kObjectKindApplication, 40);
+constexpr ULONG64 kFolder = MakeObjectId(kObjectKindFolder, 41);
+
+class ObjectRegistryTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("FEROQ_FARM", "memory:", 1);
+    ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
+    farm_ = std::make_unique<FarmObject>();
+    ASSERT_NE(farm_->GetObjectIDMap(), nullptr);
+  }
+  void TearDown() override {
+    feroq::services::ClearServiceFaults();
+    feroq::platform::ClearAllocationFailure();
+  }
+  bool Registered(ULONG64 id) {
+    // The registry is reached through the public factory in mode 2, which
+    // never registers: a registered object comes back with a raised count.
+    AppFolderObject* probe = nullptr;
+    ULONG64 key = id;
+    farm_->CreateAppFolderObject(key, &probe, 2);
+    const bool registered = probe->GetRefCount() > 1;
+    CommonObject* release = probe;
+    farm_->FreeObject(release);
+    return registered;
+  }
+  std::unique_ptr<FarmObject> farm_;
+};
+
+TEST_F(ObjectRegistryTest, SameApplicationIsSharedAndReleasedAtZero) {
+  ULONG64 id = kApp;
+  ZQWinAppObject* first = nullptr;
+  ZQWinAppObject* second = nullptr;
+  ASSERT_EQ(farm_->CreateWinAppFromID(id, &first), S_OK);
+  feroq::services::StartServiceCallLog();
+  ASSERT_EQ(farm_->CreateWinAppFromID(id, &second), S_OK);
+  feroq::services::StopServiceCallLog();
+  EXPECT_TRUE(feroq::services::ServiceCallLog().empty());  // the store is not asked
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(first->GetRefCount(), 2u);
+
+  CommonObject* handle = first;
+  EXPECT_EQ(farm_->FreeObject(handle), S_OK);
+  EXPECT_EQ(handle, first);  // still alive for the other holder
+  EXPECT_EQ(first->GetRefCount(), 1u);
+  handle = second;
+  EXPECT_EQ(farm_->FreeObject(handle), S_OK);
+  EXPECT_EQ(handle, nullptr);
+
+  ZQWinAppObject* third = nullptr;
+  ASSERT_EQ(farm_->CreateWinAppFromID(id, &third), S_OK);
+  EXPECT_EQ(third->GetRefCount(), 1u);
+  handle = third;
+  farm_->FreeObject(handle);
+}
+
+TEST_F(ObjectRegistryTest, FolderModes) {
+  ULONG64 id = kFolder;
+  AppFolderObject* a = nullptr;
+  AppFolderObject* b = nullptr;
+  ASSERT_EQ(farm_->CreateAppFolderObject(id, &a, 0), S_OK);
+  ASSERT_EQ(farm_->CreateAppFolderObject(id, &b, 0), S_OK);
+  EXPECT_EQ(a, b);
+  CommonObject* handle = b;
+  farm_->FreeObject(handle);
+  EXPECT_EQ(a->GetRefCount(), 1u);
+
+  // Mode 2 on an unregistered identifier: new, count 1, not registered.
+  ULONG64 other = MakeObjectId(kObjectKindFolder, 99);
+  AppFolderObject* loose = nullptr;
+  ASSERT_EQ(farm_->CreateAppFolderObject(other, &loose, 2), S_OK);
+  EXPECT_EQ(loose->GetRefCount(), 1u);
+  AppFolderObject* registered = nullptr;
+  ASSERT_EQ(farm_->CreateAppFolderObject(other, &registered, 0), S_OK);
+  EXPECT_NE(registered, loose);
+  EXPECT_EQ(registered->GetRefCount(), 1u);
+
+  // Releasing the loose object leaves the registered one registered.
+  handle = loose;
+  farm_->FreeObject(handle);
+  EXPECT_TRUE(Registered(other));
+  handle = registered;
+  farm_->FreeObject(handle);
+  EXPECT_FALSE(Registered(other));
+  handle = a;
+  farm_->FreeObject(handle);
+}
+
+TEST_F(ObjectRegistryTest, DetachingFormCarriesTheLastKnownName) {
+  // The root folder exists in the farm: its name is read and cached.
+  FolderObject* root = nullptr;
+  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
+  WCHAR* name = nullptr;
+  ASSERT_EQ(root->GetObjectName(&name), S_OK);
+  farm_->FreeMemory(name);
+
+  ULONG64 id = 0;
+  root->GetObjectID(id);
+  AppFolderObject* detached = nullptr;
+  ASSERT_EQ(farm_->CreateAppFolderObject(id, &detached, 1), S_OK);
+  EXPECT_NE(detached, root);
+  EXPECT_EQ(detached->farm(), nullptr);
+  name = nullptr;
+  ASSERT_EQ(detached->GetObjectName(&name), S_OK);
+  EXPECT_EQ(std::u16string(name), u"Applications");
+  farm_->FreeMemory(name);
+  EXPECT_EQ(detached->Delete(), S_OK);  // detached: does nothing
+  EXPECT_EQ(detached->SetObjectName(const_cast<WCHAR*>(u"x")), E_ACCESSDENIED);
+  EXPECT_FALSE(Registered(id));
+
+  CommonObject* handle = detached;
+  farm_->FreeObject(handle);
+  handle = root;
+  farm_->FreeObject(handle);  // the old root lives until its holder lets go
+}
+
+TEST_F(ObjectRegistryTest, RootFolderIsCachedUntilItsLastRelease) {
+  FolderObject* first = nullptr;
+  FolderObject* second = nullptr;
+  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &first), S_OK);
+  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &second), S_OK);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(first->GetRefCount(), 2u);
+  CommonObject* handle = first;
+  farm_->FreeObject(handle);
+  handle = second;
+  farm_->FreeObject(handle);
+  EXPECT_EQ(handle, nullptr);
+
+  FolderObject* fresh = nullptr;
+  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &fresh), S_OK);
+  EXPECT_EQ(fresh->GetRefCount(), 1u);
+  // Left for the farm object's destructor, which destroys a cached root.
+}
+
+TEST_F(ObjectRegistryTest, UnknownTypeIsRefused) {
+  struct Stranger : CommonObject {
+    Stranger() : CommonObject(static_cast<_FarmObjectType>(5), 1) {}
+    HRESULT GetParentFolder(FolderObject**) override { return E_NOTIMPL; }
+  } stranger;
+  CommonObject* handle = &stranger;
+  EXPECT_EQ(farm_->FreeObject(handle), E_UNEXPECTED);
+  EXPECT_EQ(stranger.GetRefCount(), 1u);
+}
+
+TEST_F(ObjectRegistryTest, RemovingAnUnknownIdentifierChangesNothing) {
+  ULONG64 id = kApp;
+  ZQWinAppObject* app = nullptr;
+  ASSERT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
+  farm_->RemoveObjectFromIDMap(kFolder);
+  ZQWinAppObject* again = nullptr;
+  ASSERT_EQ(farm_->CreateWinAppFromID(id, &again), S_OK);
+  EXPECT_EQ(again, app);
+  CommonObject* handle = app;
+  farm_->FreeObject(handle);
+  handle = again;
+  farm_->FreeObject(handle);
+}
+
+TEST_F(ObjectRegistryTest, AllocationFailuresLeaveNothingBehind) {
+  const auto live = feroq::platform::LiveHeapBlocks();
+  // Every allocation point of the two factories, in turn.
+  for (std::uint64_t n = 1;; ++n) {
+    ULONG64 id = kApp;
+    ZQWinAppObject* app = reinterpret_cast<ZQWinAppObject*>(0x1);
+    feroq::platform::FailAllocationAt(n);
+    HRESULT hr = farm_->CreateWinAppFromID(id, &app);
+    const bool reached = feroq::platform::AllocationFailureTriggered();
+    feroq::platform::ClearAllocationFailure();
+    if (!reached) {
+      ASSERT_EQ(hr, S_OK);
+      CommonObject* handle = app;
+      farm_->FreeObject(handle);
+      break;
+    }
+    if (hr == S_OK) {
+      // The failure hit an allocation the record absorbs (a table that
+      // starts without capacity): the object is whole.
+      CommonObject* handle = app;
+      farm_->FreeObject(handle);
+    } else {
+      EXPECT_EQ(hr, E_OUTOFMEMORY) << "failure point " << n;
+      EXPECT_EQ(app, nullptr);
+    }
+    EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live) << "failure point " << n;
+  }
+  for (std::uint64_t n = 1;; ++n) {
+    ULONG64 id = kFolder;
+    AppFolderObject* folder = nullptr;
+    feroq::platform::FailAllocationAt(n);
+    HRESULT hr = farm_->CreateAppFolderObject(id, &folder, 0);
+    const bool reached = feroq::platform::AllocationFailureTriggered();
+    feroq::platform::ClearAllocationFailure();
+    if (!reached) {
+      ASSERT_EQ(hr, S_OK);
+      CommonObject* handle = folder;
+      farm_->FreeObject(handle);
+      break;
+    }
+    EXPECT_EQ(hr, E_OUTOFMEMORY);
+    EXPECT_EQ(folder, nullptr);
+    EXPECT_FALSE(Registered(kFolder));
+    EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+  }
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+}
+
+}  // namespace
