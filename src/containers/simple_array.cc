@@ -1,0 +1,181 @@
+// VORN_SimpleArray<T>: the bounds-checked array that the record containers
+// are built on.
+//
+// Storage comes from the platform heap (feroq::platform::HeapAllocZero), so a
+// test can make it fail; elements of class type are constructed in it by
+// placement new and destroyed before it is released. The array never grows
+// by itself: its owner sets the size with ChangeSize.
+//
+// Sizes follow the 32-bit layout of the farm's records: GetDataSize reports a
+// 4-byte count followed by elements of 72 (VORNString), 4 (ULONG) or 76
+// (UM_AccountInfo) bytes, whatever the in-memory size of T is here. A request
+// whose 32-bit byte size (elements, plus the 4-byte count kept in front of
+// class elements) does not fit in 32 bits asks the heap for the largest block
+// there is, which fails; ChangeSize(1u << 30) on the ULONG array therefore
+// fails as it does on the 32-bit platform.
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <type_traits>
+
+#include "feroq/containers.h"
+#include "platform/platform.h"
+
+namespace {
+
+// Size of one element in the farm's 32-bit layout.
+template <typename T>
+struct ElementTraits;
+
+template <>
+struct ElementTraits<VORNString> {
+  static constexpr ULONG kElementSize = 72;
+};
+
+template <>
+struct ElementTraits<ULONG> {
+  static constexpr ULONG kElementSize = 4;
+};
+
+template <>
+struct ElementTraits<UM_AccountInfo> {
+  static constexpr ULONG kElementSize = 76;
+};
+
+// Bytes to ask the heap for `count` elements of T. When the 32-bit layout's
+// size would not fit in 32 bits, the largest possible request, which the heap
+// cannot meet.
+template <typename T>
+std::size_t RequestBytes(ULONG count) {
+  constexpr std::uint64_t kCountWord = std::is_class_v<T> ? 4 : 0;
+  const std::uint64_t layout_bytes =
+      static_cast<std::uint64_t>(count) * ElementTraits<T>::kElementSize + kCountWord;
+  if (layout_bytes > std::numeric_limits<ULONG>::max()) {
+    return std::numeric_limits<std::size_t>::max();
+  }
+  return static_cast<std::size_t>(count) * sizeof(T);
+}
+
+// Destroys `count` elements at `data` (class types only) and releases the
+// storage. Null `data` does nothing.
+template <typename T>
+void ReleaseElements(T* data, ULONG count) noexcept {
+  if (data == nullptr) return;
+  if constexpr (std::is_class_v<T>) {
+    for (ULONG i = count; i > 0; --i) data[i - 1].~T();
+  }
+  feroq::platform::HeapFree(data);
+}
+
+// Storage for `count` (> 0) elements, constructed: class elements are
+// default-constructed, ULONG elements are left as the heap gives them.
+// Raises std::bad_alloc when the heap yields no storage; an exception from
+// an element's constructor destroys the ones already made, releases the
+// storage and passes on.
+template <typename T>
+T* AllocateElements(ULONG count) {
+  void* block = feroq::platform::HeapAllocZero(RequestBytes<T>(count));
+  if (block == nullptr) throw std::bad_alloc();
+  T* data = static_cast<T*>(block);
+  if constexpr (std::is_class_v<T>) {
+    ULONG built = 0;
+    try {
+      for (; built < count; ++built) new (data + built) T();
+    } catch (...) {
+      ReleaseElements(data, built);
+      throw;
+    }
+  }
+  return data;
+}
+
+}  // namespace
+
+template <typename T>
+VORN_SimpleArray<T>::VORN_SimpleArray() : count_(0), data_(nullptr) {}
+
+template <typename T>
+VORN_SimpleArray<T>::~VORN_SimpleArray() {
+  ReleaseElements(data_, count_);
+  data_ = nullptr;
+}
+
+template <typename T>
+ULONG VORN_SimpleArray<T>::ChangeSize(ULONG count) {
+  const ULONG old_count = count_;
+  T* const old_data = data_;
+  count_ = count;
+
+  if (count == 0) {
+    if (old_count != 0 && old_data != nullptr) {
+      ReleaseElements(old_data, old_count);
+      data_ = nullptr;
+    }
+    return 0;
+  }
+
+  T* fresh = nullptr;
+  try {
+    fresh = AllocateElements<T>(count);
+    data_ = fresh;
+    if (old_data != nullptr) {
+      const ULONG kept = old_count < count ? old_count : count;
+      for (ULONG i = 0; i < kept; ++i) fresh[i] = old_data[i];
+    }
+  } catch (const std::bad_alloc&) {
+    // Out of memory: the array ends empty and the old contents are lost.
+    ReleaseElements(fresh, count);
+    ReleaseElements(old_data, old_count);
+    data_ = nullptr;
+    count_ = 0;
+    return 0;
+  } catch (...) {
+    // Any other failure passes to the caller; nothing is kept or leaked.
+    ReleaseElements(fresh, count);
+    ReleaseElements(old_data, old_count);
+    data_ = nullptr;
+    count_ = 0;
+    throw;
+  }
+  ReleaseElements(old_data, old_count);
+  return count_;
+}
+
+template <typename T>
+ULONG VORN_SimpleArray<T>::GetDataSize() const {
+  return 4 + count_ * ElementTraits<T>::kElementSize;
+}
+
+template <typename T>
+T& VORN_SimpleArray<T>::operator[](ULONG index) {
+  if (data_ == nullptr || index >= count_) throw VORN_OutOfBoundsException();
+  return data_[index];
+}
+
+template <typename T>
+const T& VORN_SimpleArray<T>::operator[](ULONG index) const {
+  if (data_ == nullptr || index >= count_) throw VORN_OutOfBoundsException();
+  return data_[index];
+}
+
+template <typename T>
+VORN_SimpleArray<T>& VORN_SimpleArray<T>::operator=(const VORN_SimpleArray& other) {
+  if (this == &other) return *this;
+
+  ReleaseElements(data_, count_);
+  data_ = nullptr;
+
+  count_ = other.count_;
+  if (count_ == 0) return *this;
+
+  // A failure here leaves the new count with no storage; element access
+  // then raises VORN_OutOfBoundsException until the next ChangeSize.
+  data_ = AllocateElements<T>(count_);
+  for (ULONG i = 0; i < count_; ++i) data_[i] = other[i];
+  return *this;
+}
+
+template class VORN_SimpleArray<VORNString>;
+template class VORN_SimpleArray<ULONG>;
+template class VORN_SimpleArray<UM_AccountInfo>;
