@@ -35,27 +35,61 @@ ZQWinAppObject::ZQWinAppObject(WCHAR*, void* record, FarmObject* farm, AppFolder
       user_iteration_active_(0),
       farm_(farm) {}
 
+// A copy owns a copy of the record (so that each copy may be destroyed) and
+// holds its own reference and child count on the cached parent. It is not
+// registered.
 ZQWinAppObject::ZQWinAppObject(const ZQWinAppObject& other)
     : CommonObject(other),
-      record_(other.record_),
+      record_(other.record_ == nullptr ? nullptr : new ZQApp(*other.record_)),
       parent_(other.parent_),
-      server_iteration_active_(other.server_iteration_active_),
-      user_iteration_active_(other.user_iteration_active_),
-      farm_(other.farm_) {}
+      server_iteration_active_(0),
+      user_iteration_active_(0),
+      farm_(other.farm_) {
+  if (parent_ != nullptr) {
+    parent_->IncrementRefCount();
+    parent_->IncrementChildCount();
+  }
+}
 
 ZQWinAppObject& ZQWinAppObject::operator=(const ZQWinAppObject& other) {
+  if (this == &other) return *this;
+  ZQApp* record = other.record_ == nullptr ? nullptr : new ZQApp(*other.record_);
+  ReleaseParentCache();
+  delete record_;
   CommonObject::operator=(other);
-  record_ = other.record_;
+  record_ = record;
   parent_ = other.parent_;
-  server_iteration_active_ = other.server_iteration_active_;
-  user_iteration_active_ = other.user_iteration_active_;
+  if (parent_ != nullptr) {
+    parent_->IncrementRefCount();
+    parent_->IncrementChildCount();
+  }
+  server_iteration_active_ = 0;
+  user_iteration_active_ = 0;
   farm_ = other.farm_;
   return *this;
+}
+
+// The cache holds one reference on the parent folder object (the one the
+// registry handed out when the cache was filled) and one child count. Both
+// are given back when the cache is emptied by a move or a deletion.
+void ZQWinAppObject::ReleaseParentCache() {
+  if (parent_ == nullptr) return;
+  parent_->DecrementChildCount();
+  CommonObject* release = parent_;
+  parent_ = nullptr;
+  if (farm_ != nullptr) farm_->FreeObject(release);
 }
 
 ZQWinAppObject::~ZQWinAppObject() {
   delete record_;
   record_ = nullptr;
+  // The parent folder object's reference goes with the object; the child
+  // count stays, since the application is still the folder's child.
+  if (parent_ != nullptr && farm_ != nullptr) {
+    CommonObject* release = parent_;
+    parent_ = nullptr;
+    farm_->FreeObject(release);
+  }
   if (farm_ != nullptr) {
     ULONG64 id = 0;
     GetObjectID(id);
@@ -116,10 +150,7 @@ HRESULT ZQWinAppObject::SetParentFolder(FolderObject* folder) {
   if (parent_ != nullptr) parent_->GetObjectID(current_id);
   if (new_id == current_id) return S_OK;
   if (record_->SetCommonAppFolder(new_id) != 0) return E_FAIL;
-  if (parent_ != nullptr) {
-    parent_->DecrementChildCount();
-    parent_ = nullptr;
-  }
+  ReleaseParentCache();
   AppFolderObject* parent = nullptr;
   HRESULT result = farm_->CreateAppFolderObject(new_id, &parent, 0);
   if (result == S_OK) {
@@ -170,10 +201,7 @@ HRESULT ZQWinAppObject::Delete() {
   VSTATUS status = store->Delete(id);
   if (status == VORN_E_ACCESSDENIED || status == VORN_E_REFUSED) return E_ACCESSDENIED;
   if (status != 0) return E_FAIL;
-  if (parent_ != nullptr) {
-    parent_->DecrementChildCount();
-    parent_ = nullptr;
-  }
+  ReleaseParentCache();
   delete record_;
   record_ = nullptr;
   return S_OK;

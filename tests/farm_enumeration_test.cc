@@ -1,0 +1,219 @@
+// The farm's lists (servers, applications), the root folder and moves; and a
+// larger farm walked every way a tool would.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "farm/object_id_map.h"
+#include "feroq/app_folder_object.h"
+#include "feroq/farm_admin.h"
+#include "feroq/farm_object.h"
+#include "feroq/zqwinapp_object.h"
+#include "platform/platform.h"
+#include "services/service_faults.h"
+#include "support/farm_builder.h"
+
+namespace {
+
+using feroq::testing::FarmBuilder;
+
+class FarmEnumerationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("FEROQ_FARM", "memory:", 1);
+    ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
+    ASSERT_EQ(feroq::admin::FarmAdmin::OpenCurrent(&admin_), 0u);
+    farm_ = std::make_unique<FarmObject>();
+    build_ = std::make_unique<FarmBuilder>(*farm_);
+  }
+  void TearDown() override {
+    feroq::services::ClearServiceFaults();
+    feroq::platform::ClearAllocationFailure();
+  }
+  std::size_t RegisteredObjects() {
+    return static_cast<feroq::ObjectIdMap*>(farm_->GetObjectIDMap())->entries.size();
+  }
+  void ReleaseAll(CommonObject** objects, ULONG count) {
+    for (ULONG i = 0; i < count; ++i) farm_->FreeObject(objects[i]);
+    farm_->FreeMemory(objects);
+  }
+  std::unique_ptr<feroq::admin::FarmAdmin> admin_;
+  std::unique_ptr<FarmObject> farm_;
+  std::unique_ptr<FarmBuilder> build_;
+};
+
+TEST_F(FarmEnumerationTest, ServerNamesFormADoubleNulList) {
+  WCHAR* names = nullptr;
+  ULONG count = 7;
+  ASSERT_EQ(farm_->EnumerateServers(&names, &count), S_OK);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(feroq::platform::HeapBlockSize(names), 2u);
+  EXPECT_EQ(names[0], 0);
+  farm_->FreeMemory(names);
+
+  ULONG64 id = 0;
+  ASSERT_EQ(admin_->AddServer(u"X", &id), 0u);
+  ASSERT_EQ(admin_->AddServer(u"YZ", &id), 0u);
+  ASSERT_EQ(farm_->EnumerateServers(&names, &count), S_OK);
+  EXPECT_EQ(count, 2u);
+  ASSERT_EQ(feroq::platform::HeapBlockSize(names), 12u);
+  const WCHAR expected[] = {u'X', 0, u'Y', u'Z', 0, 0};
+  EXPECT_EQ(std::memcmp(names, expected, 12), 0);
+  farm_->FreeMemory(names);
+
+  feroq::services::InjectServiceFault("VORN_ZQServerSAL::EnumerateAllServerAddresses", VORN_E_OUTOFMEMORY);
+  names = reinterpret_cast<WCHAR*>(0x8);
+  EXPECT_EQ(farm_->EnumerateServers(&names, &count), E_OUTOFMEMORY);
+  EXPECT_EQ(names, reinterpret_cast<WCHAR*>(0x8));
+  feroq::services::InjectServiceFault("VORN_ZQServerSAL::EnumerateAllServerAddresses", VORN_E_FAILURE);
+  EXPECT_EQ(farm_->EnumerateServers(&names, &count), E_FAIL);
+}
+
+TEST_F(FarmEnumerationTest, ApplicationCountsAndShortfalls) {
+  CommonObject** apps = reinterpret_cast<CommonObject**>(0x8);
+  ULONG count = 3;
+  ASSERT_EQ(farm_->EnumerateApps(&apps, &count), S_OK);  // an empty farm
+  EXPECT_EQ(apps, nullptr);
+  EXPECT_EQ(count, 0u);
+
+  for (int i = 0; i < 5; ++i) build_->App(u"app" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+  struct Case {
+    ULONG requested, delivered;
+  };
+  for (Case c : {Case{0, 5}, Case{3, 3}, Case{9, 5}}) {
+    count = c.requested;
+    ASSERT_EQ(farm_->EnumerateApps(&apps, &count), S_OK) << c.requested;
+    EXPECT_EQ(count, c.delivered);
+    ReleaseAll(apps, count);
+  }
+  EXPECT_EQ(RegisteredObjects(), 0u);
+
+  // The third object cannot be made: asked for 4, two come back with
+  // S_FALSE; asked for all, the same two come back with S_OK. The failure
+  // point is found by counting the allocations one object costs.
+  const auto before = feroq::platform::AllocationAttempts();
+  ZQWinAppObject* probe = nullptr;
+  ULONG64 any = MakeObjectId(kObjectKindApplication, 999);
+  ASSERT_EQ(farm_->CreateWinAppFromID(any, &probe), S_OK);
+  const auto per_object = feroq::platform::AllocationAttempts() - before;
+  farm_->FreeObject(reinterpret_cast<CommonObject*&>(probe));
+  for (ULONG requested : {4u, 0u}) {
+    // One allocation for the identifier list, one for the array, then objects.
+    feroq::platform::FailAllocationAt(2 + 2 * per_object + 1, true);
+    count = requested;
+    HRESULT hr = farm_->EnumerateApps(&apps, &count);
+    feroq::platform::ClearAllocationFailure();
+    EXPECT_EQ(count, 2u) << requested;
+    EXPECT_EQ(hr, requested == 4 ? S_FALSE : S_OK);
+    ReleaseAll(apps, count);
+  }
+
+  feroq::services::InjectServiceFault("ZQAppSAL::EnumApps", VORN_E_ACCESSDENIED);
+  count = 0;
+  EXPECT_EQ(farm_->EnumerateApps(&apps, &count), E_ACCESSDENIED);
+  EXPECT_EQ(apps, nullptr);
+}
+
+TEST_F(FarmEnumerationTest, MovesChangeTheStoreOnly) {
+  ULONG64 a_id = build_->Folder(u"A");
+  ULONG64 b_id = build_->Folder(u"B");
+  ULONG64 app_id = build_->App(u"Editor", a_id);
+  ZQWinAppObject* app = nullptr;
+  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app), S_OK);
+  ASSERT_EQ(app->Load(), S_OK);
+  FolderObject* parent = nullptr;
+  ASSERT_EQ(app->GetParentFolder(&parent), S_OK);
+  AppFolderObject* b = nullptr;
+  ASSERT_EQ(farm_->CreateAppFolderObject(b_id, &b, 0), S_OK);
+
+  ASSERT_EQ(farm_->MoveObject(app, b), S_OK);
+  FolderObject* still = nullptr;
+  ASSERT_EQ(app->GetParentFolder(&still), S_OK);
+  ULONG64 cached = 0;
+  still->GetObjectID(cached);
+  EXPECT_EQ(cached, a_id);  // the cached parent keeps naming the old folder
+
+  // The store moved it: a fresh object reads the new folder.
+  farm_->FreeObject(reinterpret_cast<CommonObject*&>(app));
+  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app), S_OK);
+  ASSERT_EQ(app->Load(), S_OK);
+  WCHAR* dn = nullptr;
+  ASSERT_EQ(app->GetDistinguishedName(&dn), S_OK);
+  EXPECT_EQ(std::u16string(dn), u"\\Applications\\B\\Editor");
+  farm_->FreeMemory(dn);
+
+  // A folder below itself: the folder service refuses, seen as E_FAIL here.
+  AppFolderObject* a = nullptr;
+  ASSERT_EQ(farm_->CreateAppFolderObject(a_id, &a, 0), S_OK);
+  ULONG64 inner_id = build_->Folder(u"Inner", a_id);
+  AppFolderObject* inner = nullptr;
+  ASSERT_EQ(farm_->CreateAppFolderObject(inner_id, &inner, 0), S_OK);
+  EXPECT_EQ(farm_->MoveObject(a, inner), E_FAIL);
+  EXPECT_EQ(farm_->MoveObject(inner, b), S_OK);
+
+  (void)parent;  // the application's cache holds that reference
+  for (CommonObject* o : std::initializer_list<CommonObject*>{app, a, b, inner}) farm_->FreeObject(o);
+  EXPECT_EQ(RegisteredObjects(), 0u);
+}
+
+// 600 applications in 60 folders, 6 levels deep: every application is
+// listed, found by path and by name, and nothing stays registered.
+TEST_F(FarmEnumerationTest, LargerFarmIsWalkedWithoutLeaks) {
+  constexpr int kLevels = 6;
+  constexpr int kFoldersPerLevel = 10;
+  constexpr int kAppsPerFolder = 10;
+  std::vector<std::pair<ULONG64, std::u16string>> apps;  // id, distinguished name
+  ULONG64 parent = 0;
+  std::u16string parent_path = u"\\Applications";
+  for (int level = 0; level < kLevels; ++level) {
+    ULONG64 next = 0;
+    std::u16string next_path;
+    for (int f = 0; f < kFoldersPerLevel; ++f) {
+      std::u16string name = u"L" + std::u16string(1, u'0' + level) + u"F" + std::u16string(1, u'0' + f);
+      ULONG64 folder = build_->Folder(name, parent);
+      const std::u16string path = parent_path + u"\\" + name;
+      for (int a = 0; a < kAppsPerFolder; ++a) {
+        std::u16string app = name + u"A" + std::u16string(1, u'0' + a);
+        apps.emplace_back(build_->App(app, folder), path + u"\\" + app);
+      }
+      if (f == 0) {
+        next = folder;
+        next_path = path;
+      }
+    }
+    parent = next;
+    parent_path = next_path;
+  }
+  const auto live = feroq::platform::LiveHeapBlocks();
+
+  CommonObject** all = nullptr;
+  ULONG count = 0;
+  ASSERT_EQ(farm_->EnumerateApps(&all, &count), S_OK);
+  EXPECT_EQ(count, apps.size());
+  ReleaseAll(all, count);
+
+  std::mt19937 random(7);
+  for (int sample = 0; sample < 20; ++sample) {
+    const auto& [id, dn] = apps[random() % apps.size()];
+    std::u16string path = dn;
+    CommonObject* found = nullptr;
+    ASSERT_EQ(farm_->GetObjectByDN(nullptr, path.data(), &found), S_OK);
+    ULONG64 found_id = 0;
+    found->GetObjectID(found_id);
+    EXPECT_EQ(found_id, id);
+    farm_->FreeObject(found);
+    ZQWinAppObject* app = nullptr;
+    ASSERT_EQ(farm_->GetAppByDN(path.data(), &app), S_OK);
+    app->GetObjectID(found_id);
+    EXPECT_EQ(found_id, id);
+    farm_->FreeObject(reinterpret_cast<CommonObject*&>(app));
+  }
+  EXPECT_EQ(RegisteredObjects(), 0u);
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+}
+
+}  // namespace
