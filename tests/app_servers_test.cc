@@ -1,0 +1,332 @@
+// The server list of a published application: adding and removing servers
+// by name, the store entries that result, iteration with its open/closed
+// state, the result mappings, and running out of memory while a server is
+// handed out.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "feroq/farm_object.h"
+#include "feroq/zqapp.h"
+#include "feroq/zqwinapp_object.h"
+#include "platform/platform.h"
+#include "services/service_faults.h"
+#include "support/farm_fixture.h"
+
+namespace {
+
+// A server as the tool sees it; "(null)" marks a null string.
+struct ServerView {
+  std::u16string name;
+  std::u16string program;
+  std::u16string directory;
+  bool operator==(const ServerView&) const = default;
+};
+
+std::u16string TextOrNull(const WCHAR* text) { return text == nullptr ? u"(null)" : std::u16string(text); }
+
+class AppServersTest : public feroq::testing::FarmTest {
+ protected:
+  void SetUp() override {
+    FarmTest::SetUp();
+    alpha_ = AddServer(u"ALPHA");
+    beta_ = AddServer(u"BETA");
+    gamma_ = AddServer(u"GAMMA");
+    farm_ = std::make_unique<FarmObject>();
+    app_id_ = AddApplication(u"Editor");
+    app_ = Open(app_id_);
+    ASSERT_NE(app_, nullptr);
+  }
+  void TearDown() override {
+    Release(app_);
+    farm_.reset();
+    FarmTest::TearDown();
+  }
+  ZQWinAppObject* Open(ULONG64 id) {
+    ZQWinAppObject* app = nullptr;
+    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
+    if (app != nullptr) {
+      EXPECT_EQ(app->Load(), S_OK);
+    }
+    return app;
+  }
+  void Release(ZQWinAppObject*& app) {
+    CommonObject* object = app;
+    if (object != nullptr) farm_->FreeObject(object);
+    app = nullptr;
+  }
+  HRESULT Add(const std::u16string& name, const WCHAR* program = nullptr, const WCHAR* directory = nullptr) {
+    std::u16string copy = name;
+    _ZQServerConfig config{0, copy.data(), const_cast<WCHAR*>(program), const_cast<WCHAR*>(directory)};
+    return app_->AddServer(&config);
+  }
+  // Takes the strings out of `config` and releases them.
+  ServerView Take(_ZQServerConfig& config) {
+    EXPECT_EQ(config.reserved, 0u);
+    ServerView view{TextOrNull(config.serverName), TextOrNull(config.initialProgram),
+                    TextOrNull(config.workingDirectory)};
+    farm_->FreeMemory(config.serverName);
+    farm_->FreeMemory(config.initialProgram);
+    farm_->FreeMemory(config.workingDirectory);
+    config = _ZQServerConfig{};
+    return view;
+  }
+  // Walks the whole list; the walk must end with S_FALSE.
+  std::vector<ServerView> AllServers() {
+    std::vector<ServerView> servers;
+    _ZQServerConfig config{};
+    HRESULT result = app_->GetFirstServer(&config);
+    while (result == S_OK) {
+      servers.push_back(Take(config));
+      result = app_->GetNextServer(&config);
+    }
+    EXPECT_EQ(result, S_FALSE);
+    return servers;
+  }
+  bool Called(const std::string& operation) {
+    for (const std::string& call : feroq::services::ServiceCallLog()) {
+      if (call == operation) return true;
+    }
+    return false;
+  }
+
+  ULONG64 alpha_ = 0, beta_ = 0, gamma_ = 0;
+  std::unique_ptr<FarmObject> farm_;
+  ULONG64 app_id_ = 0;
+  ZQWinAppObject* app_ = nullptr;
+};
+
+TEST_F(AppServersTest, AddServerChecksItsArgumentsBeforeTheLookup) {
+  EXPECT_EQ(app_->AddServer(nullptr), E_INVALIDARG);
+  _ZQServerConfig no_name{0, nullptr, nullptr, nullptr};
+  EXPECT_EQ(app_->AddServer(&no_name), E_INVALIDARG);
+  EXPECT_EQ(Add(u""), E_INVALIDARG);
+
+  const std::u16string longest(256, u'p');
+  const std::u16string too_long(257, u'p');
+  feroq::services::StartServiceCallLog();
+  EXPECT_EQ(Add(u"ALPHA", too_long.c_str()), E_INVALIDARG);
+  EXPECT_EQ(Add(u"ALPHA", nullptr, too_long.c_str()), E_INVALIDARG);
+  feroq::services::StopServiceCallLog();
+  EXPECT_FALSE(Called("VORN_ZQServerSAL::GetUIDByName"));
+  EXPECT_EQ(app_->record()->GetServerCount(), 0);
+
+  EXPECT_EQ(Add(u"ALPHA", longest.c_str(), longest.c_str()), S_OK);
+  _ZQAPP_SERVER_CONFIG entry;
+  ASSERT_EQ(app_->record()->servers().FindServer(alpha_, entry), 0u);
+  EXPECT_EQ(entry.flags, kServerConfigHasInitialProgram | kServerConfigHasWorkDirectory);
+  EXPECT_EQ(std::u16string(entry.initialProgram.c_str()), longest);
+}
+
+TEST_F(AppServersTest, StoreEntriesCarryOnlyTheGivenStrings) {
+  ASSERT_EQ(Add(u"ALPHA", u"", nullptr), S_OK);
+  ASSERT_EQ(Add(u"beta", nullptr, u"D:\\Data"), S_OK);  // names compare without case
+  ASSERT_EQ(Add(u"GAMMA", u"run.exe", u"E:\\"), S_OK);
+
+  _ZQAPP_SERVER_CONFIG entry;
+  ASSERT_EQ(app_->record()->servers().FindServer(alpha_, entry), 0u);
+  EXPECT_EQ(entry.flags, 0);
+  EXPECT_TRUE(entry.initialProgram.IsEmpty());
+  EXPECT_TRUE(entry.workDirectory.IsEmpty());
+  ASSERT_EQ(app_->record()->servers().FindServer(beta_, entry), 0u);
+  EXPECT_EQ(entry.flags, kServerConfigHasWorkDirectory);
+  EXPECT_TRUE(entry.initialProgram.IsEmpty());
+  EXPECT_EQ(std::u16string(entry.workDirectory.c_str()), u"D:\\Data");
+  ASSERT_EQ(app_->record()->servers().FindServer(gamma_, entry), 0u);
+  EXPECT_EQ(entry.flags, kServerConfigHasInitialProgram | kServerConfigHasWorkDirectory);
+
+  LONG count = 0;
+  EXPECT_EQ(app_->GetServerCount(&count), S_OK);
+  EXPECT_EQ(count, 3);
+}
+
+TEST_F(AppServersTest, IterationHandsOutNamesAndOwnStrings) {
+  ASSERT_EQ(Add(u"ALPHA", u"a.exe", u"C:\\A"), S_OK);
+  ASSERT_EQ(Add(u"BETA", nullptr, u"C:\\B"), S_OK);
+  ASSERT_EQ(Add(u"GAMMA"), S_OK);
+
+  std::vector<ServerView> servers = AllServers();
+  std::sort(servers.begin(), servers.end(), [](const ServerView& a, const ServerView& b) { return a.name < b.name; });
+  const std::vector<ServerView> expected = {
+      {u"ALPHA", u"a.exe", u"C:\\A"},
+      {u"BETA", u"(null)", u"C:\\B"},
+      {u"GAMMA", u"(null)", u"(null)"},
+  };
+  EXPECT_EQ(servers, expected);
+
+  // The walk ended without closing the object's iteration; a new
+  // GetFirstServer closes the old one and starts again, as it does in the
+  // middle of a walk.
+  _ZQServerConfig config{};
+  ASSERT_EQ(app_->GetFirstServer(&config), S_OK);
+  const ServerView first = Take(config);
+  ASSERT_EQ(app_->GetNextServer(&config), S_OK);
+  Take(config);
+  ASSERT_EQ(app_->GetFirstServer(&config), S_OK);
+  EXPECT_EQ(Take(config), first);
+}
+
+TEST_F(AppServersTest, EmptyListLeavesTheIterationClosed) {
+  _ZQServerConfig config{7, nullptr, nullptr, nullptr};
+  EXPECT_EQ(app_->GetFirstServer(&config), S_FALSE);
+  EXPECT_EQ(app_->GetNextServer(&config), E_UNEXPECTED);
+  EXPECT_EQ(config.reserved, 7u);  // untouched
+  EXPECT_EQ(app_->GetFirstServer(nullptr), E_INVALIDARG);
+  EXPECT_EQ(app_->GetNextServer(nullptr), E_INVALIDARG);
+}
+
+TEST_F(AppServersTest, RemoveServer) {
+  ASSERT_EQ(Add(u"ALPHA"), S_OK);
+  ASSERT_EQ(Add(u"BETA"), S_OK);
+  EXPECT_EQ(app_->RemoveServer(nullptr), E_INVALIDARG);
+  WCHAR empty[] = u"";
+  EXPECT_EQ(app_->RemoveServer(empty), E_INVALIDARG);
+  WCHAR unknown[] = u"NO-SUCH-SERVER";
+  EXPECT_EQ(app_->RemoveServer(unknown), E_FAIL);
+  WCHAR gamma[] = u"GAMMA";
+  EXPECT_EQ(app_->RemoveServer(gamma), E_FAIL);  // known to the farm, not in the list
+  WCHAR alpha[] = u"ALPHA";
+  EXPECT_EQ(app_->RemoveServer(alpha), S_OK);
+  const std::vector<ServerView> left = AllServers();
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].name, u"BETA");
+}
+
+TEST_F(AppServersTest, ServiceAndStoreResultsAreMapped) {
+  WCHAR alpha[] = u"ALPHA";
+  feroq::services::InjectServiceFault("VORN_ZQServerSAL::GetUIDByName", 0x80000002u);
+  EXPECT_EQ(Add(u"ALPHA"), E_OUTOFMEMORY);
+  feroq::services::InjectServiceFault("VORN_ZQServerSAL::GetUIDByName", 0x80000003u);
+  EXPECT_EQ(Add(u"ALPHA"), E_FAIL);
+  EXPECT_EQ(Add(u"NO-SUCH-SERVER"), E_FAIL);
+  feroq::services::InjectServiceFault("VORN_ZQServerSAL::GetUIDByName", 0x80000002u);
+  EXPECT_EQ(app_->RemoveServer(alpha), E_OUTOFMEMORY);
+
+  feroq::services::InjectServiceFault("ZQApp::AddServer", 0x801D1103u);
+  EXPECT_EQ(Add(u"ALPHA"), E_ACCESSDENIED);
+  feroq::services::InjectServiceFault("ZQApp::AddServer", 0x80000002u);
+  EXPECT_EQ(Add(u"ALPHA"), E_FAIL);
+  EXPECT_EQ(app_->record()->GetServerCount(), 0);
+
+  ASSERT_EQ(Add(u"ALPHA"), S_OK);
+  feroq::services::InjectServiceFault("ZQApp::RemoveServer", 0x801D1103u);
+  EXPECT_EQ(app_->RemoveServer(alpha), E_ACCESSDENIED);
+  app_->record()->SetReadOnlyForTest(1);
+  EXPECT_EQ(app_->RemoveServer(alpha), E_ACCESSDENIED);
+  EXPECT_EQ(Add(u"BETA"), E_ACCESSDENIED);
+  app_->record()->SetReadOnlyForTest(0);
+
+  feroq::services::InjectServiceFault("ZQApp::GetFirstServer", 0x80000002u);
+  _ZQServerConfig config{};
+  EXPECT_EQ(app_->GetFirstServer(&config), E_FAIL);
+  EXPECT_EQ(app_->GetNextServer(&config), E_UNEXPECTED);
+  ASSERT_EQ(app_->GetFirstServer(&config), S_OK);
+  Take(config);
+  feroq::services::InjectServiceFault("ZQApp::GetNextServer", 0x80000001u);
+  EXPECT_EQ(app_->GetNextServer(&config), E_FAIL);
+}
+
+TEST_F(AppServersTest, CountAndMissingRecord) {
+  LONG count = -1;
+  EXPECT_EQ(app_->GetServerCount(nullptr), E_INVALIDARG);
+  EXPECT_EQ(app_->GetServerCount(&count), S_OK);
+  EXPECT_EQ(count, 0);
+
+  ZQWinAppObject bare(static_cast<WCHAR*>(nullptr), nullptr, farm_.get(), nullptr);
+  EXPECT_EQ(bare.GetServerCount(nullptr), E_UNEXPECTED);
+  WCHAR alpha[] = u"ALPHA";
+  _ZQServerConfig config{0, alpha, nullptr, nullptr};
+  EXPECT_EQ(bare.AddServer(&config), E_UNEXPECTED);
+  EXPECT_EQ(bare.AddServer(nullptr), E_INVALIDARG);  // arguments come first
+  EXPECT_EQ(bare.RemoveServer(alpha), E_UNEXPECTED);
+  EXPECT_EQ(bare.GetFirstServer(&config), E_UNEXPECTED);
+  EXPECT_EQ(bare.GetNextServer(&config), E_UNEXPECTED);
+}
+
+// A failed name lookup while handing out a server leaves the caller's record
+// alone; during GetFirstServer it closes the iteration, during GetNextServer
+// it leaves it open.
+TEST_F(AppServersTest, ConversionFailuresAndTheIteration) {
+  ASSERT_EQ(Add(u"ALPHA"), S_OK);
+  ASSERT_EQ(Add(u"BETA"), S_OK);
+  ASSERT_EQ(Add(u"GAMMA"), S_OK);
+  WCHAR left_over[] = u"left over";
+  _ZQServerConfig config{5, left_over, left_over, left_over};
+
+  feroq::services::InjectServiceFault("VORN_ZQServerSAL::GetNameByUID", 0x80000002u);
+  EXPECT_EQ(app_->GetFirstServer(&config), E_OUTOFMEMORY);
+  EXPECT_EQ(config.reserved, 5u);
+  EXPECT_EQ(config.serverName, left_over);
+  EXPECT_EQ(app_->GetNextServer(&config), E_UNEXPECTED);
+
+  ASSERT_EQ(app_->GetFirstServer(&config), S_OK);
+  const ServerView first = Take(config);
+  feroq::services::InjectServiceFault("VORN_ZQServerSAL::GetNameByUID", 0x80000001u);
+  EXPECT_EQ(app_->GetNextServer(&config), E_FAIL);
+  ASSERT_EQ(app_->GetNextServer(&config), S_OK);  // still open: the third server
+  const ServerView third = Take(config);
+  EXPECT_NE(third, first);
+  EXPECT_EQ(app_->GetNextServer(&config), S_FALSE);
+}
+
+// Every allocation of GetFirstServer fails in turn. A failure while the
+// strings are copied gives E_OUTOFMEMORY with all three pointers null (the
+// store's own copy failing is E_FAIL); nothing leaks either way.
+TEST_F(AppServersTest, RunningOutOfMemoryWhileHandingOutAServer) {
+  ASSERT_EQ(Add(u"ALPHA", u"alpha.exe", u"C:\\Alpha"), S_OK);
+  bool completed = false;
+  int out_of_memory = 0;
+  for (std::uint64_t n = 1; n < 40 && !completed; ++n) {
+    SCOPED_TRACE(n);
+    const std::int64_t live = feroq::platform::LiveHeapBlocks();
+    WCHAR left_over[] = u"left over";
+    _ZQServerConfig config{0, left_over, left_over, left_over};
+    feroq::platform::FailAllocationAt(n);
+    const HRESULT result = app_->GetFirstServer(&config);
+    const bool failed = feroq::platform::AllocationFailureTriggered();
+    feroq::platform::ClearAllocationFailure();
+    if (!failed) {
+      ASSERT_EQ(result, S_OK);
+      EXPECT_EQ(Take(config), (ServerView{u"ALPHA", u"alpha.exe", u"C:\\Alpha"}));
+      completed = true;
+    } else if (result == E_OUTOFMEMORY) {
+      ++out_of_memory;
+      if (config.serverName != left_over) {  // the lookup itself did not fail
+        EXPECT_EQ(config.serverName, nullptr);
+        EXPECT_EQ(config.initialProgram, nullptr);
+        EXPECT_EQ(config.workingDirectory, nullptr);
+      }
+      EXPECT_EQ(app_->GetNextServer(&config), E_UNEXPECTED);  // closed again
+    } else {
+      EXPECT_EQ(result, E_FAIL);
+    }
+    // A successful call leaves the store's enumeration open (its blocks are
+    // the record's); a failed one leaves nothing behind.
+    if (failed) {
+      EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+    }
+  }
+  EXPECT_TRUE(completed);
+  EXPECT_GE(out_of_memory, 3);  // at least the three copies
+}
+
+TEST_F(AppServersTest, SavedServersComeBackFromTheStore) {
+  ASSERT_EQ(Add(u"ALPHA", u"alpha.exe", nullptr), S_OK);
+  ASSERT_EQ(Add(u"GAMMA", nullptr, u"G:\\"), S_OK);
+  ASSERT_EQ(app_->Save(), S_OK);
+  Release(app_);
+  app_ = Open(app_id_);
+  ASSERT_NE(app_, nullptr);
+  std::vector<ServerView> servers = AllServers();
+  std::sort(servers.begin(), servers.end(), [](const ServerView& a, const ServerView& b) { return a.name < b.name; });
+  const std::vector<ServerView> expected = {
+      {u"ALPHA", u"alpha.exe", u"(null)"},
+      {u"GAMMA", u"(null)", u"G:\\"},
+  };
+  EXPECT_EQ(servers, expected);
+}
+
+}  // namespace

@@ -1,0 +1,350 @@
+// The user list of a published application: accounts given as domain and
+// name are resolved to directory names through the user service and back,
+// with the argument checks, the Windows-domain-only rule, iteration and the
+// result mappings, and running out of memory on the way.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "feroq/farm_object.h"
+#include "feroq/zqapp.h"
+#include "feroq/zqwinapp_object.h"
+#include "platform/platform.h"
+#include "services/service_faults.h"
+#include "support/farm_fixture.h"
+
+namespace {
+
+// An account as the tool sees it.
+struct AccountView {
+  std::u16string domain;
+  std::u16string account;
+  LONG kind;
+  bool operator==(const AccountView&) const = default;
+  bool operator<(const AccountView& other) const { return account < other.account; }
+};
+
+constexpr char16_t kAliceDn[] = u"CN=alice,OU=Office";
+constexpr char16_t kStaffDn[] = u"CN=staff,OU=Office";
+constexpr char16_t kServiceDn[] = u"CN=svc,OU=Lab";
+constexpr char16_t kBobDn[] = u"CN=bob,O=Tree";
+constexpr char16_t kCarolDn[] = u"CN=carol,OU=Home";
+
+class AppUsersTest : public feroq::testing::FarmTest {
+ protected:
+  void SetUp() override {
+    FarmTest::SetUp();
+    AddAccount(u"OFFICE", u"alice", 0, kAliceDn);
+    AddAccount(u"OFFICE", u"staff", 1, kStaffDn);
+    AddAccount(u"LAB", u"svc", 2, kServiceDn);
+    AddAccount(u"TREE", u"bob", 0, kBobDn, u"NDS");
+    AddAccount(u"HOME", u"carol", 0, kCarolDn, u"nt");  // the type compares without case
+    farm_ = std::make_unique<FarmObject>();
+    app_id_ = AddApplication(u"Mail");
+    app_ = Open(app_id_);
+    ASSERT_NE(app_, nullptr);
+  }
+  void TearDown() override {
+    Release(app_);
+    farm_.reset();
+    FarmTest::TearDown();
+  }
+  ZQWinAppObject* Open(ULONG64 id) {
+    ZQWinAppObject* app = nullptr;
+    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
+    if (app != nullptr) {
+      EXPECT_EQ(app->Load(), S_OK);
+    }
+    return app;
+  }
+  void Release(ZQWinAppObject*& app) {
+    CommonObject* object = app;
+    if (object != nullptr) farm_->FreeObject(object);
+    app = nullptr;
+  }
+  HRESULT Add(std::u16string domain, std::u16string account, LONG kind = 0) {
+    _UserAccountInfo user{0, kUserAuthorityWindowsDomain, kind, domain.data(), account.data()};
+    return app_->AddUser(&user);
+  }
+  HRESULT Remove(std::u16string domain, std::u16string account, LONG kind = 0) {
+    _UserAccountInfo user{0, kUserAuthorityWindowsDomain, kind, domain.data(), account.data()};
+    return app_->RemoveUser(&user);
+  }
+  // Adds a directory name to the record directly, as a stored list may hold it.
+  void AddDnToRecord(const char16_t* dn) {
+    VORNString name(dn);
+    ASSERT_EQ(app_->record()->AddUser(name), 0u);
+  }
+  AccountView Take(_UserAccountInfo& user) {
+    EXPECT_EQ(user.reserved, 0u);
+    EXPECT_EQ(user.authorityKind, kUserAuthorityWindowsDomain);
+    AccountView view{user.domain, user.accountName, user.accountKind};
+    for (WCHAR* text : {user.domain, user.accountName}) {
+      EXPECT_EQ(feroq::platform::HeapBlockSize(text), (std::u16string(text).size() + 1) * sizeof(WCHAR));
+      farm_->FreeMemory(text);
+    }
+    user = _UserAccountInfo{};
+    return view;
+  }
+  std::vector<AccountView> AllUsers() {
+    std::vector<AccountView> users;
+    _UserAccountInfo user{};
+    HRESULT result = app_->GetFirstUser(&user);
+    while (result == S_OK) {
+      users.push_back(Take(user));
+      result = app_->GetNextUser(&user);
+    }
+    EXPECT_EQ(result, S_FALSE);
+    std::sort(users.begin(), users.end());
+    return users;
+  }
+  bool Called(const std::string& operation) {
+    for (const std::string& call : feroq::services::ServiceCallLog()) {
+      if (call == operation) return true;
+    }
+    return false;
+  }
+
+  std::unique_ptr<FarmObject> farm_;
+  ULONG64 app_id_ = 0;
+  ZQWinAppObject* app_ = nullptr;
+};
+
+TEST_F(AppUsersTest, AccountsAreCheckedBeforeTheUserServiceIsAsked) {
+  EXPECT_EQ(app_->AddUser(nullptr), E_INVALIDARG);
+  EXPECT_EQ(app_->RemoveUser(nullptr), E_INVALIDARG);
+
+  std::u16string domain = u"OFFICE";
+  std::u16string account = u"alice";
+  std::u16string empty;
+  const _UserAccountInfo refused[] = {
+      {0, 1, 0, domain.data(), account.data()},   // not a Windows domain
+      {0, 0, 3, domain.data(), account.data()},   // no such account kind
+      {0, 0, -1, domain.data(), account.data()},
+      {0, 0, 0, empty.data(), account.data()},
+      {0, 0, 0, nullptr, account.data()},
+      {0, 0, 0, domain.data(), nullptr},
+      {0, 0, 0, domain.data(), empty.data()},
+  };
+  feroq::services::StartServiceCallLog();
+  for (const _UserAccountInfo& user : refused) {
+    _UserAccountInfo copy = user;
+    EXPECT_EQ(app_->AddUser(&copy), E_INVALIDARG);
+    EXPECT_EQ(app_->RemoveUser(&copy), E_INVALIDARG);
+  }
+  feroq::services::StopServiceCallLog();
+  EXPECT_FALSE(Called("VORN_UserMgmt_SAL::ResolveAccountNameToDN"));
+  EXPECT_EQ(app_->record()->GetUserCount(), 0);
+}
+
+TEST_F(AppUsersTest, AddedAccountsAreStoredByDirectoryNameAndComeBack) {
+  ASSERT_EQ(Add(u"OFFICE", u"alice"), S_OK);
+  ASSERT_EQ(Add(u"OFFICE", u"staff", 1), S_OK);
+  ASSERT_EQ(Add(u"LAB", u"svc", 2), S_OK);
+  ASSERT_EQ(Add(u"HOME", u"carol"), S_OK);
+  USERTABLE& stored = app_->record()->users();
+  EXPECT_EQ(stored.FindUser(VORNString(kAliceDn)), 0u);
+  EXPECT_EQ(stored.FindUser(VORNString(kServiceDn)), 0u);
+  LONG count = 0;
+  EXPECT_EQ(app_->GetUserCount(&count), S_OK);
+  EXPECT_EQ(count, 4);
+
+  const std::vector<AccountView> expected = {
+      {u"OFFICE", u"alice", 0},
+      {u"HOME", u"carol", 0},
+      {u"OFFICE", u"staff", 1},
+      {u"LAB", u"svc", 2},
+  };
+  EXPECT_EQ(AllUsers(), expected);
+
+  ASSERT_EQ(app_->Save(), S_OK);
+  Release(app_);
+  app_ = Open(app_id_);
+  ASSERT_NE(app_, nullptr);
+  EXPECT_EQ(AllUsers(), expected);
+}
+
+TEST_F(AppUsersTest, RemoveUser) {
+  ASSERT_EQ(Add(u"OFFICE", u"alice"), S_OK);
+  ASSERT_EQ(Add(u"LAB", u"svc", 2), S_OK);
+  EXPECT_EQ(Remove(u"OFFICE", u"alice"), S_OK);
+  EXPECT_EQ(Remove(u"OFFICE", u"nobody"), E_FAIL);  // unknown to the directory
+  EXPECT_EQ(Remove(u"OFFICE", u"alice", 3), E_INVALIDARG);
+  EXPECT_EQ(AllUsers(), (std::vector<AccountView>{{u"LAB", u"svc", 2}}));
+}
+
+TEST_F(AppUsersTest, ServiceAndStoreResultsAreMapped) {
+  EXPECT_EQ(Add(u"OFFICE", u"nobody"), E_FAIL);
+  feroq::services::InjectServiceFault("VORN_UserMgmt_SAL::ResolveAccountNameToDN", 0x80000002u);
+  EXPECT_EQ(Add(u"OFFICE", u"alice"), E_OUTOFMEMORY);
+
+  // Every refusal of the record is E_FAIL, a read-only record included.
+  for (VSTATUS code : {0x801D1103u, 0x80000002u, 0x80000001u}) {
+    feroq::services::InjectServiceFault("ZQApp::AddUser", code);
+    EXPECT_EQ(Add(u"OFFICE", u"alice"), E_FAIL) << std::hex << code;
+  }
+  ASSERT_EQ(Add(u"OFFICE", u"alice"), S_OK);
+  feroq::services::InjectServiceFault("ZQApp::RemoveUser", 0x801D1103u);
+  EXPECT_EQ(Remove(u"OFFICE", u"alice"), E_FAIL);
+
+  _UserAccountInfo user{};
+  const struct {
+    VSTATUS code;
+    HRESULT first;
+    HRESULT next;
+  } iteration[] = {
+      {0x801D1101u, S_FALSE, S_FALSE},
+      {0x80000002u, E_OUTOFMEMORY, E_OUTOFMEMORY},
+      {0x801D1108u, E_ACCESSDENIED, E_FAIL},
+      {0x80000001u, E_FAIL, E_FAIL},
+  };
+  for (const auto& c : iteration) {
+    SCOPED_TRACE(c.code);
+    feroq::services::InjectServiceFault("ZQApp::GetFirstUser", c.code);
+    EXPECT_EQ(app_->GetFirstUser(&user), c.first);
+    EXPECT_EQ(app_->GetNextUser(&user), E_UNEXPECTED);  // nothing opened
+    ASSERT_EQ(app_->GetFirstUser(&user), S_OK);
+    Take(user);
+    feroq::services::InjectServiceFault("ZQApp::GetNextUser", c.code);
+    EXPECT_EQ(app_->GetNextUser(&user), c.next);
+  }
+}
+
+TEST_F(AppUsersTest, EmptyListAndMissingRecord) {
+  _UserAccountInfo user{9, 9, 9, nullptr, nullptr};
+  EXPECT_EQ(app_->GetFirstUser(&user), S_FALSE);
+  EXPECT_EQ(app_->GetNextUser(&user), E_UNEXPECTED);
+  EXPECT_EQ(user.reserved, 9u);
+  EXPECT_EQ(app_->GetFirstUser(nullptr), E_INVALIDARG);
+  EXPECT_EQ(app_->GetNextUser(nullptr), E_INVALIDARG);
+
+  ZQWinAppObject bare(static_cast<WCHAR*>(nullptr), nullptr, farm_.get(), nullptr);
+  EXPECT_EQ(bare.GetUserCount(nullptr), E_INVALIDARG);  // the pointer comes first here
+  LONG count = 0;
+  EXPECT_EQ(bare.GetUserCount(&count), E_UNEXPECTED);
+  EXPECT_EQ(app_->GetUserCount(nullptr), E_INVALIDARG);
+  std::u16string domain = u"OFFICE";
+  std::u16string account = u"alice";
+  _UserAccountInfo alice{0, 0, 0, domain.data(), account.data()};
+  EXPECT_EQ(bare.AddUser(&alice), E_UNEXPECTED);
+  EXPECT_EQ(bare.RemoveUser(&alice), E_UNEXPECTED);
+  EXPECT_EQ(bare.GetFirstUser(&user), E_UNEXPECTED);
+  EXPECT_EQ(bare.GetNextUser(&user), E_UNEXPECTED);
+}
+
+TEST_F(AppUsersTest, IterationRestartsAndStaysOpenAfterTheEnd) {
+  ASSERT_EQ(Add(u"OFFICE", u"alice"), S_OK);
+  ASSERT_EQ(Add(u"LAB", u"svc", 2), S_OK);
+  _UserAccountInfo user{};
+  ASSERT_EQ(app_->GetFirstUser(&user), S_OK);
+  const AccountView first = Take(user);
+  ASSERT_EQ(app_->GetFirstUser(&user), S_OK);  // closes the open walk first
+  EXPECT_EQ(Take(user), first);
+  ASSERT_EQ(app_->GetNextUser(&user), S_OK);
+  Take(user);
+  EXPECT_EQ(app_->GetNextUser(&user), S_FALSE);
+  ASSERT_EQ(app_->GetFirstUser(&user), S_OK);
+  EXPECT_EQ(Take(user), first);
+}
+
+// Accounts of other authorities are not reported: the entry fails with
+// E_FAIL; during GetFirstUser the walk is closed, during GetNextUser it
+// stays open and continues with the next entry.
+TEST_F(AppUsersTest, AccountsOfOtherAuthoritiesFail) {
+  AddDnToRecord(kBobDn);
+  AddDnToRecord(kAliceDn);
+  _UserAccountInfo user{};
+  EXPECT_EQ(app_->GetFirstUser(&user), E_FAIL);
+  EXPECT_EQ(user.domain, nullptr);
+  EXPECT_EQ(user.accountName, nullptr);
+  EXPECT_EQ(app_->GetNextUser(&user), E_UNEXPECTED);
+
+  VORNString bob(kBobDn);
+  ASSERT_EQ(app_->record()->RemoveUser(bob), 0u);
+  AddDnToRecord(kBobDn);
+  AddDnToRecord(kServiceDn);  // the list is now alice, bob, svc
+  ASSERT_EQ(app_->GetFirstUser(&user), S_OK);
+  EXPECT_EQ(Take(user), (AccountView{u"OFFICE", u"alice", 0}));
+  EXPECT_EQ(app_->GetNextUser(&user), E_FAIL);
+  ASSERT_EQ(app_->GetNextUser(&user), S_OK);
+  EXPECT_EQ(Take(user), (AccountView{u"LAB", u"svc", 2}));
+  EXPECT_EQ(app_->GetNextUser(&user), S_FALSE);
+}
+
+TEST_F(AppUsersTest, UnknownDirectoryNameLeavesTheRecordAlone) {
+  AddDnToRecord(u"CN=ghost");
+  WCHAR left_over[] = u"left over";
+  _UserAccountInfo user{3, 3, 3, left_over, left_over};
+  EXPECT_EQ(app_->GetFirstUser(&user), E_FAIL);
+  EXPECT_EQ(user.reserved, 3u);
+  EXPECT_EQ(user.accountName, left_over);
+  feroq::services::InjectServiceFault("VORN_UserMgmt_SAL::ResolveDNToAccountName", 0x80000002u);
+  EXPECT_EQ(app_->GetFirstUser(&user), E_OUTOFMEMORY);
+  EXPECT_EQ(user.domain, left_over);
+}
+
+// Every allocation of AddUser and of GetFirstUser fails in turn: nothing
+// leaks, the list is unchanged after a failed AddUser, and a failed copy of
+// a handed-out account leaves both string fields null.
+TEST_F(AppUsersTest, RunningOutOfMemory) {
+  bool completed = false;
+  for (std::uint64_t n = 1; n < 40 && !completed; ++n) {
+    SCOPED_TRACE(n);
+    const std::int64_t live = feroq::platform::LiveHeapBlocks();
+    std::u16string domain = u"OFFICE";
+    std::u16string account = u"alice";
+    _UserAccountInfo user{0, 0, 0, domain.data(), account.data()};
+    feroq::platform::FailAllocationAt(n);
+    const HRESULT result = app_->AddUser(&user);
+    const bool failed = feroq::platform::AllocationFailureTriggered();
+    feroq::platform::ClearAllocationFailure();
+    if (!failed) {
+      ASSERT_EQ(result, S_OK);
+      completed = true;
+    } else {
+      // The authority's type or instance failing to copy makes the account
+      // unknown to the directory (E_FAIL); the rest is E_OUTOFMEMORY.
+      EXPECT_TRUE(result == E_OUTOFMEMORY || result == E_FAIL) << std::hex << result;
+      if (n == 1) {
+        EXPECT_EQ(result, E_OUTOFMEMORY);  // the authority record is made first
+      }
+      EXPECT_EQ(app_->record()->GetUserCount(), 0);
+      EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+    }
+  }
+  ASSERT_TRUE(completed);
+
+  completed = false;
+  int copy_failures = 0;
+  for (std::uint64_t n = 1; n < 40 && !completed; ++n) {
+    SCOPED_TRACE(n);
+    const std::int64_t live = feroq::platform::LiveHeapBlocks();
+    WCHAR left_over[] = u"left over";
+    _UserAccountInfo user{0, 0, 0, left_over, left_over};
+    feroq::platform::FailAllocationAt(n);
+    const HRESULT result = app_->GetFirstUser(&user);
+    const bool failed = feroq::platform::AllocationFailureTriggered();
+    feroq::platform::ClearAllocationFailure();
+    if (!failed) {
+      ASSERT_EQ(result, S_OK);
+      EXPECT_EQ(Take(user), (AccountView{u"OFFICE", u"alice", 0}));
+      completed = true;
+    } else {
+      EXPECT_EQ(result, E_OUTOFMEMORY);
+      if (user.domain != left_over) {  // failed while copying the account out
+        ++copy_failures;
+        EXPECT_EQ(user.domain, nullptr);
+        EXPECT_EQ(user.accountName, nullptr);
+      }
+      EXPECT_EQ(app_->GetNextUser(&user), E_UNEXPECTED);
+    }
+    EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+  }
+  EXPECT_TRUE(completed);
+  EXPECT_EQ(copy_failures, 2);  // the domain copy and the account name copy
+}
+
+}  // namespace
