@@ -8,6 +8,7 @@ packages=(
   cmake ninja-build g++ pkgconf          # build
   clang-14 libclang-rt-14-dev llvm-14    # sanitizer and fuzzing builds
   libgtest-dev libgmock-dev googletest   # tests
+  icoutils                               # tests: icotool checks written ICO files
   libbenchmark-dev                       # benchmarks
   libsqlite3-dev                         # the embedded farm store
   libpng-dev                             # PNG-compressed icon images

@@ -97,6 +97,54 @@ FEROQ_PLATFORM_API bool WriteFileBytes(FileHandle* file, const void* data, std::
 // Closes the file; false if buffered data could not be written. Null is accepted.
 FEROQ_PLATFORM_API bool CloseFile(FileHandle* file) noexcept;
 
+// ---- Icons -----------------------------------------------------------------
+// Reads one application icon in the form the farm stores it: 32 by 32 pixels,
+// a 1-bit transparency mask and 4-bit colour indices into the standard
+// 16-colour palette (0 black, 1 dark red, 2 dark green, 3 dark yellow, 4 dark
+// blue, 5 dark magenta, 6 dark cyan, 7 grey, 8 light grey, 9 red, 10 green,
+// 11 yellow, 12 blue, 13 magenta, 14 cyan, 15 white).
+//
+// `mask` receives 32 rows of 4 bytes, top row first, most significant bit
+// leftmost, a set bit marking a transparent pixel; `colors` receives 32 rows
+// of 16 bytes, top row first, the high half of a byte being the left pixel.
+// Both are written only when the result is kIconOk.
+enum IconExtractResult : int {
+  kIconOk = 0,
+  // The file is none of icon file, executable or library, cannot be opened,
+  // or holds no icon at `index` (the shell's 1 or null).
+  kIconNotAnIconFile = 1,
+  // The icon exists but cannot be read: a read error, or a damaged or
+  // hostile file (bad offsets, counts, dimensions or image data).
+  kIconFailed = 2,
+};
+
+constexpr std::size_t kIconMaskBytes = 128;
+constexpr std::size_t kIconColorBytes = 512;
+
+// The icon at `index` in the icon file, executable or library at the UTF-16
+// `path` (ExtractIconW semantics): an index >= 0 selects the index-th icon
+// group in resource order (an icon file holds one); a negative index selects
+// the group whose resource identifier is -index. Index -1 is the shell's
+// request for the number of icons, which is no icon: kIconNotAnIconFile
+// when the file holds at most one icon, kIconFailed otherwise. The group's
+// image nearest to 32 by 32 is reduced to the form above (the POSIX readers
+// document their choice of image, scaling and colour matching in
+// posix/icon_image.h). Never reads outside the file; refuses files larger
+// than kMaxIconSourceBytes with kIconFailed.
+FEROQ_PLATFORM_API IconExtractResult ExtractIcon32(const WCHAR* path, LONG index,
+                                                   BYTE mask[kIconMaskBytes],
+                                                   BYTE colors[kIconColorBytes]) noexcept;
+
+// As ExtractIcon32, on the `size` bytes at `data` taken as the file's
+// content (any alignment; null with size 0 is an empty file). Portable code
+// without system calls; the entry point for fuzzing the icon readers.
+FEROQ_PLATFORM_API IconExtractResult ExtractIcon32FromBytes(const BYTE* data, std::size_t size,
+                                                            LONG index, BYTE mask[kIconMaskBytes],
+                                                            BYTE colors[kIconColorBytes]) noexcept;
+
+// Largest icon source ExtractIcon32 reads.
+constexpr std::size_t kMaxIconSourceBytes = std::size_t{64} << 20;
+
 }  // namespace feroq::platform
 
 #endif  // FEROQ_PLATFORM_PLATFORM_H_

@@ -1,0 +1,269 @@
+// Damaged and hostile icon sources: every one gives a failure code (or, where
+// the damage leaves a readable icon, success), never a crash, a read outside
+// the input, a huge allocation or a hang; the output stays untouched unless
+// the result is kIconOk. Run under AddressSanitizer and UBSan as well.
+// Also checks the seed corpus kept for fuzzing the readers.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+
+#include "platform/platform.h"
+#include "support/icon_samples.h"
+
+namespace {
+
+using feroq::platform::IconExtractResult;
+using feroq::platform::kIconFailed;
+using feroq::platform::kIconNotAnIconFile;
+using feroq::platform::kIconOk;
+using namespace feroq::testing;
+
+constexpr BYTE kUntouched = 0xA5;
+
+// Extracts from `file` and checks the contract that holds for any input.
+IconExtractResult ExtractChecked(const Bytes& file, LONG index = 0) {
+  BYTE mask[128];
+  BYTE colors[512];
+  std::memset(mask, kUntouched, sizeof(mask));
+  std::memset(colors, kUntouched, sizeof(colors));
+  // A copy of exactly the input's size, so that AddressSanitizer sees any
+  // read past its end.
+  Bytes exact(file);
+  const IconExtractResult result =
+      feroq::platform::ExtractIcon32FromBytes(exact.data(), exact.size(), index, mask, colors);
+  EXPECT_TRUE(result == kIconOk || result == kIconNotAnIconFile || result == kIconFailed) << result;
+  if (result != kIconOk) {
+    bool untouched = true;
+    for (BYTE b : mask) untouched = untouched && b == kUntouched;
+    for (BYTE b : colors) untouched = untouched && b == kUntouched;
+    EXPECT_TRUE(untouched) << "output written on failure";
+  }
+  return result;
+}
+
+Bytes SampleIco() {
+  return MakeIco({DibImage(16, 16, 8, PatternPicture(1)), DibImage(32, 32, 4, PatternPicture(2)),
+                  PngImage(32, 32, PatternPicture(3)), DibImage(48, 48, 32, PatternPicture(4))});
+}
+
+Bytes SamplePe(bool pe32_plus) {
+  return MakePe(pe32_plus, {IconGroup{u"MAIN", 0, {DibImage(32, 32, 24, PatternPicture(1))}},
+                            IconGroup{u"", 2, {DibImage(16, 16, 1, [](int x, int) {
+                                                 return x % 2 ? StandardColor(0) : StandardColor(15);
+                                               }),
+                                               PngImage(32, 32, PatternPicture(2))}}});
+}
+
+void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<BYTE>(value >> (8 * i));
+}
+
+TEST(HostileIconTest, TruncationAtEveryLength) {
+  for (const Bytes& whole : {SampleIco(), SamplePe(false), SamplePe(true)}) {
+    ASSERT_EQ(ExtractChecked(whole, 0), kIconOk);
+    for (std::size_t length = 0; length < whole.size(); ++length) {
+      SCOPED_TRACE(length);
+      const IconExtractResult result = ExtractChecked(Bytes(whole.begin(), whole.begin() + length), 0);
+      // Too short to tell the kind of file.
+      if (length < 2) {
+        EXPECT_EQ(result, kIconNotAnIconFile);
+      }
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+}
+
+TEST(HostileIconTest, RandomCorruption) {
+  std::mt19937 random(20240611);
+  int readable = 0;
+  for (const Bytes& whole : {SampleIco(), SamplePe(false), SamplePe(true)}) {
+    for (int variant = 0; variant < 300; ++variant) {
+      Bytes damaged = whole;
+      const int flips = 1 + static_cast<int>(random() % 8);
+      for (int i = 0; i < flips; ++i) {
+        // Aim half of the damage at the headers and directories, where it
+        // matters most.
+        const std::size_t span = random() % 2 == 0 ? std::min<std::size_t>(damaged.size(), 0x300) : damaged.size();
+        damaged[random() % span] = static_cast<BYTE>(random());
+      }
+      const LONG index = static_cast<LONG>(random() % 4) - 2;
+      SCOPED_TRACE(variant);
+      if (ExtractChecked(damaged, index) == kIconOk) ++readable;
+      if (::testing::Test::HasFailure()) return;
+    }
+  }
+  // Some damage leaves the chosen image readable; the check above is what
+  // matters, this only shows the variants reach the decoders.
+  EXPECT_GT(readable, 0);
+}
+
+TEST(HostileIconTest, IcoDirectoriesThatLie) {
+  const Bytes good = MakeIco({DibImage(32, 32, 4, PatternPicture(1))});
+  Bytes offset_beyond = good;
+  PutU32(offset_beyond, 18, 0x7FFFFFF0u);
+  EXPECT_EQ(ExtractChecked(offset_beyond), kIconFailed);
+  Bytes huge_count = good;
+  huge_count[4] = 0xFF;
+  huge_count[5] = 0xFF;
+  EXPECT_EQ(ExtractChecked(huge_count), kIconFailed);
+  Bytes huge_size = good;
+  PutU32(huge_size, 14, 0xFFFFFFFFu);  // cut at the end of the file: still readable
+  EXPECT_EQ(ExtractChecked(huge_size), kIconOk);
+}
+
+TEST(HostileIconTest, BitmapHeadersThatLie) {
+  struct Damage {
+    const char* what;
+    std::size_t at;  // in the bitmap header
+    std::uint32_t value;
+  };
+  const Damage damages[] = {
+      {"zero width", 4, 0},
+      {"huge width", 4, 100000},
+      {"negative width", 4, 0xFFFFFFE0u},
+      {"zero height", 8, 0},
+      {"height of one row (half is 0)", 8, 1},
+      {"huge height", 8, 0x7FFFFFFEu},
+      {"top-down height", 8, 0xFFFFFFC0u},
+      {"header size beyond the image", 0, 0x10000},
+      {"header size too small", 0, 12},
+      {"palette of 2^32 entries", 32, 0xFFFFFFFFu},
+      {"16 bits per pixel", 14, 16},
+  };
+  for (const Damage& d : damages) {
+    SCOPED_TRACE(d.what);
+    Bytes ico = MakeIco({DibImage(32, 32, 8, PatternPicture(1))});
+    if (d.at == 14) {
+      ico[22 + 14] = static_cast<BYTE>(d.value);
+      ico[22 + 15] = 0;
+    } else {
+      PutU32(ico, 22 + d.at, d.value);
+    }
+    EXPECT_EQ(ExtractChecked(ico), kIconFailed);
+  }
+}
+
+TEST(HostileIconTest, DamagedPngStreams) {
+  const Bytes png = MakePng(32, 32, PatternPicture(1));
+  Bytes bad_crc = png;
+  bad_crc[png.size() - 20] ^= 0x40;  // inside the compressed data
+  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, bad_crc}})), kIconFailed);
+  Bytes cut(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(png.size() / 2));
+  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, cut}})), kIconFailed);
+  // A header promising a huge image is refused before anything is allocated.
+  Bytes huge = png;
+  huge[16] = 0x00;
+  huge[17] = 0x10;  // width 0x100000 (the header's CRC is now wrong too)
+  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, huge}})), kIconFailed);
+  Bytes bad_type = png;
+  bad_type[25] = 5;
+  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, bad_type}})), kIconFailed);
+}
+
+class HostilePeTest : public ::testing::TestWithParam<bool> {
+ protected:
+  Bytes Pe() const { return MakePe(GetParam(), {IconGroup{u"", 1, {DibImage(32, 32, 4, PatternPicture(1))}}}); }
+  static constexpr std::size_t kFileHeader = kPeHeaderOffset + 4;
+  // Offsets in the resource tree of Pe(): the root's entries, the group
+  // directory, its entry.
+  static constexpr std::size_t kRootGroupTarget = kPeResourceOffset + 28;
+  static constexpr std::size_t kGroupDirectory = kPeResourceOffset + 32 + 16 + 8;
+  static constexpr std::size_t kGroupEntryTarget = kGroupDirectory + 16 + 4;
+};
+
+TEST_P(HostilePeTest, ResourceTreesThatPointBackIntoThemselves) {
+  Bytes pe = Pe();
+  ASSERT_EQ(ExtractChecked(pe), kIconOk);
+  Bytes loop = pe;
+  PutU32(loop, kRootGroupTarget, 0x80000000u);  // the group type's directory is the root
+  EXPECT_EQ(ExtractChecked(loop), kIconFailed);
+  Bytes self = pe;
+  PutU32(self, kGroupEntryTarget, 0x80000000u | static_cast<std::uint32_t>(kGroupDirectory - kPeResourceOffset));
+  EXPECT_EQ(ExtractChecked(self), kIconFailed);
+  Bytes beyond = pe;
+  PutU32(beyond, kGroupEntryTarget, 0xFFFFFFF0u);
+  EXPECT_EQ(ExtractChecked(beyond), kIconFailed);
+}
+
+TEST_P(HostilePeTest, HeadersThatLie) {
+  const Bytes pe = Pe();
+  Bytes sections = pe;
+  sections[kFileHeader + 2] = 0xFF;
+  sections[kFileHeader + 3] = 0xFF;
+  EXPECT_EQ(ExtractChecked(sections), kIconFailed);
+  Bytes magic = pe;
+  magic[kFileHeader + 20] = 0x07;
+  EXPECT_EQ(ExtractChecked(magic), kIconFailed);
+  Bytes pe_offset = pe;
+  PutU32(pe_offset, 0x3C, 0xFFFFFFFEu);
+  EXPECT_EQ(ExtractChecked(pe_offset), kIconNotAnIconFile);
+  Bytes group_count = pe;
+  group_count[kGroupDirectory + 14] = 0xFF;
+  group_count[kGroupDirectory + 15] = 0xFF;
+  EXPECT_EQ(ExtractChecked(group_count), kIconFailed);
+  EXPECT_EQ(ExtractChecked(group_count, -1), kIconFailed);
+  // The section's raw data said to reach beyond the file.
+  const std::size_t section = kPeHeaderOffset + 24 + (GetParam() ? 240 : 224);
+  Bytes raw_size = pe;
+  PutU32(raw_size, section + 16, 0x7FFFFFFFu);
+  EXPECT_EQ(ExtractChecked(raw_size), kIconOk);  // the data still lie inside the file
+  Bytes raw_offset = pe;
+  PutU32(raw_offset, section + 20, 0xFFFFFF00u);
+  EXPECT_EQ(ExtractChecked(raw_offset), kIconFailed);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, HostilePeTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Pe32Plus" : "Pe32"; });
+
+// ---- Seed corpus --------------------------------------------------------------
+
+std::string CorpusDirectory() {
+  std::string here = __FILE__;
+  return here.substr(0, here.find_last_of('/')) + "/data/icons";
+}
+
+// Writes the corpus; run explicitly (--gtest_also_run_disabled_tests) after
+// changing the builders.
+TEST(IconSeedCorpusTest, DISABLED_WriteSeedCorpus) {
+  const std::string dir = CorpusDirectory();
+  mkdir(dir.substr(0, dir.find_last_of('/')).c_str(), 0755);
+  mkdir(dir.c_str(), 0755);
+  ASSERT_TRUE(WriteBytes(dir + "/dib-4bpp-32.ico", MakeIco({DibImage(32, 32, 4, PatternPicture(1))})));
+  ASSERT_TRUE(WriteBytes(dir + "/dib-depths.ico",
+                         MakeIco({DibImage(16, 16, 1, [](int x, int y) {
+                                    return (x ^ y) & 1 ? StandardColor(0) : StandardColor(15);
+                                  }),
+                                  DibImage(16, 16, 8, PatternPicture(2)), DibImage(24, 24, 24, PatternPicture(3)),
+                                  DibImage(32, 32, 32, PatternPicture(4), MaskKind::kNoAndMask)})));
+  ASSERT_TRUE(WriteBytes(dir + "/png-32.ico", MakeIco({PngImage(32, 32, PatternPicture(5))})));
+  ASSERT_TRUE(WriteBytes(dir + "/groups-pe32.dll", MakePe(false, {IconGroup{u"APP", 0, {DibImage(16, 16, 4, PatternPicture(6))}},
+                                                                   IconGroup{u"", 7, {PngImage(16, 16, PatternPicture(7))}}})));
+  ASSERT_TRUE(WriteBytes(dir + "/groups-pe32plus.dll",
+                         MakePe(true, {IconGroup{u"", 1, {DibImage(32, 32, 8, PatternPicture(8))}},
+                                       IconGroup{u"", 2, {DibImage(16, 16, 24, PatternPicture(9))}}})));
+}
+
+TEST(IconSeedCorpusTest, EverySeedIsAReadableIcon) {
+  const std::string dir = CorpusDirectory();
+  DIR* listing = opendir(dir.c_str());
+  if (listing == nullptr) GTEST_SKIP() << "no seed corpus at " << dir;
+  int seeds = 0;
+  while (const dirent* entry = readdir(listing)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    SCOPED_TRACE(name);
+    const Bytes seed = ReadBytes(dir + "/" + name);
+    EXPECT_LT(seed.size(), 16u * 1024) << "seeds stay small";
+    EXPECT_EQ(ExtractChecked(seed, 0), kIconOk);
+    ++seeds;
+  }
+  closedir(listing);
+  EXPECT_GE(seeds, 5);
+}
+
+}  // namespace

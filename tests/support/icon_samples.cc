@@ -1,0 +1,331 @@
+#include "support/icon_samples.h"
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace feroq::testing {
+
+namespace {
+
+constexpr Color kStandard[16] = {
+    {0, 0, 0},       {128, 0, 0},   {0, 128, 0},   {128, 128, 0},
+    {0, 0, 128},     {128, 0, 128}, {0, 128, 128}, {128, 128, 128},
+    {192, 192, 192}, {255, 0, 0},   {0, 255, 0},   {255, 255, 0},
+    {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
+};
+
+void PutU16(Bytes& out, std::size_t at, std::uint32_t value) {
+  out[at] = static_cast<BYTE>(value);
+  out[at + 1] = static_cast<BYTE>(value >> 8);
+}
+void PutU32(Bytes& out, std::size_t at, std::uint32_t value) {
+  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<BYTE>(value >> (8 * i));
+}
+void AppendU32BigEndian(Bytes& out, std::uint32_t value) {
+  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<BYTE>(value >> shift));
+}
+std::size_t AlignUp(std::size_t value, std::size_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
+}
+bool SameRgb(const Color& a, const Color& b) {
+  return a.red == b.red && a.green == b.green && a.blue == b.blue;
+}
+
+std::uint32_t Crc32(const BYTE* data, std::size_t size, std::uint32_t crc = 0) {
+  crc = ~crc;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void AppendPngChunk(Bytes& png, const char* type, const Bytes& data) {
+  AppendU32BigEndian(png, static_cast<std::uint32_t>(data.size()));
+  Bytes body(type, type + 4);
+  body.insert(body.end(), data.begin(), data.end());
+  png.insert(png.end(), body.begin(), body.end());
+  AppendU32BigEndian(png, Crc32(body.data(), body.size()));
+}
+
+}  // namespace
+
+Color StandardColor(int index) { return kStandard[index & 15]; }
+
+int PatternIndex(int x, int y, int seed) { return (x * 3 + y * 5 + seed * 7 + (x * y) % 3) % 16; }
+
+bool PatternTransparent(int x, int y, int seed) { return (x + 2 * y + seed) % 7 == 0; }
+
+Picture PatternPicture(int seed, int scale) {
+  return [seed, scale](int x, int y) {
+    Color color = StandardColor(PatternIndex(x / scale, y / scale, seed));
+    color.alpha = PatternTransparent(x / scale, y / scale, seed) ? 0 : 255;
+    return color;
+  };
+}
+
+Bytes MakeDib(int width, int height, int bits, const Picture& picture, MaskKind mask) {
+  std::vector<Color> palette;
+  if (bits <= 8) {
+    std::vector<Color> seen;
+    for (int y = 0; y < height; ++y) {
+      for (int x = 0; x < width; ++x) {
+        const Color c = picture(x, y);
+        if (std::none_of(seen.begin(), seen.end(), [&](const Color& s) { return SameRgb(s, c); })) {
+          seen.push_back(c);
+        }
+      }
+    }
+    if (seen.size() > (1u << bits)) throw std::invalid_argument("picture has too many colours");
+    palette.assign(seen.rbegin(), seen.rend());
+  }
+  const std::size_t color_stride = (static_cast<std::size_t>(width) * bits + 31) / 32 * 4;
+  const std::size_t mask_stride = (static_cast<std::size_t>(width) + 31) / 32 * 4;
+  const std::size_t pixels_at = 40 + palette.size() * 4;
+  const std::size_t mask_at = pixels_at + color_stride * height;
+  const bool has_mask = mask != MaskKind::kNoAndMask && mask != MaskKind::kNoAlphaNoAndMask;
+  const bool no_alpha = mask == MaskKind::kNoAlpha || mask == MaskKind::kNoAlphaNoAndMask;
+  Bytes dib(mask_at + (has_mask ? mask_stride * height : 0), 0);
+  PutU32(dib, 0, 40);
+  PutU32(dib, 4, static_cast<std::uint32_t>(width));
+  PutU32(dib, 8, static_cast<std::uint32_t>(height * 2));
+  PutU16(dib, 12, 1);
+  PutU16(dib, 14, static_cast<std::uint32_t>(bits));
+  PutU32(dib, 20, static_cast<std::uint32_t>(dib.size() - 40 - palette.size() * 4));
+  PutU32(dib, 32, static_cast<std::uint32_t>(palette.size()));
+  for (std::size_t i = 0; i < palette.size(); ++i) {
+    dib[40 + i * 4] = palette[i].blue;
+    dib[40 + i * 4 + 1] = palette[i].green;
+    dib[40 + i * 4 + 2] = palette[i].red;
+  }
+  for (int y = 0; y < height; ++y) {
+    const std::size_t row = static_cast<std::size_t>(height - 1 - y);  // bottom-up
+    BYTE* line = dib.data() + pixels_at + row * color_stride;
+    for (int x = 0; x < width; ++x) {
+      const Color c = picture(x, y);
+      if (bits == 32 || bits == 24) {
+        BYTE* p = line + static_cast<std::size_t>(x) * (bits / 8);
+        p[0] = c.blue;
+        p[1] = c.green;
+        p[2] = c.red;
+        if (bits == 32) p[3] = no_alpha ? 0 : c.alpha;
+      } else {
+        const auto at = std::find_if(palette.begin(), palette.end(), [&](const Color& s) { return SameRgb(s, c); });
+        const unsigned index = static_cast<unsigned>(at - palette.begin());
+        const int per_byte = 8 / bits;
+        const int shift = 8 - bits * (x % per_byte + 1);
+        line[x / per_byte] |= static_cast<BYTE>(index << shift);
+      }
+      if (has_mask && mask != MaskKind::kZeroAndMask && c.alpha < 128) {
+        dib[mask_at + row * mask_stride + static_cast<std::size_t>(x) / 8] |= static_cast<BYTE>(0x80u >> (x % 8));
+      }
+    }
+  }
+  return dib;
+}
+
+Bytes MakePng(int width, int height, const Picture& picture) {
+  Bytes raw;
+  for (int y = 0; y < height; ++y) {
+    raw.push_back(0);  // filter: none
+    for (int x = 0; x < width; ++x) {
+      const Color c = picture(x, y);
+      raw.insert(raw.end(), {c.red, c.green, c.blue, c.alpha});
+    }
+  }
+  // zlib stream of stored deflate blocks.
+  Bytes z = {0x78, 0x01};
+  std::size_t done = 0;
+  do {
+    const std::size_t n = std::min<std::size_t>(raw.size() - done, 65535);
+    const bool last = done + n == raw.size();
+    z.push_back(last ? 1 : 0);
+    z.insert(z.end(), {static_cast<BYTE>(n), static_cast<BYTE>(n >> 8), static_cast<BYTE>(~n),
+                       static_cast<BYTE>(~n >> 8)});
+    z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(done),
+             raw.begin() + static_cast<std::ptrdiff_t>(done + n));
+    done += n;
+  } while (done < raw.size());
+  std::uint32_t a = 1, b = 0;
+  for (BYTE byte : raw) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  AppendU32BigEndian(z, (b << 16) | a);
+
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes header;
+  AppendU32BigEndian(header, static_cast<std::uint32_t>(width));
+  AppendU32BigEndian(header, static_cast<std::uint32_t>(height));
+  header.insert(header.end(), {8, 6, 0, 0, 0});  // 8-bit RGBA
+  AppendPngChunk(png, "IHDR", header);
+  AppendPngChunk(png, "IDAT", z);
+  AppendPngChunk(png, "IEND", {});
+  return png;
+}
+
+IconImage DibImage(int width, int height, int bits, const Picture& picture, MaskKind mask) {
+  return IconImage{width, height, bits, MakeDib(width, height, bits, picture, mask)};
+}
+
+IconImage PngImage(int width, int height, const Picture& picture) {
+  return IconImage{width, height, 32, MakePng(width, height, picture)};
+}
+
+Bytes MakeIco(const std::vector<IconImage>& images) {
+  Bytes ico(6 + 16 * images.size(), 0);
+  PutU16(ico, 2, 1);
+  PutU16(ico, 4, static_cast<std::uint32_t>(images.size()));
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const IconImage& image = images[i];
+    const std::size_t entry = 6 + 16 * i;
+    ico[entry] = static_cast<BYTE>(image.width >= 256 ? 0 : image.width);
+    ico[entry + 1] = static_cast<BYTE>(image.height >= 256 ? 0 : image.height);
+    ico[entry + 2] = static_cast<BYTE>(image.bits < 8 ? 1 << image.bits : 0);
+    PutU16(ico, entry + 4, 1);
+    PutU16(ico, entry + 6, static_cast<std::uint32_t>(image.bits));
+    PutU32(ico, entry + 8, static_cast<std::uint32_t>(image.data.size()));
+    PutU32(ico, entry + 12, static_cast<std::uint32_t>(ico.size()));
+    ico.insert(ico.end(), image.data.begin(), image.data.end());
+  }
+  return ico;
+}
+
+Bytes MakePe(bool pe32_plus, const std::vector<IconGroup>& groups) {
+  constexpr std::uint32_t kSectionRva = 0x1000;
+  std::vector<const IconImage*> icons;
+  for (const IconGroup& group : groups) {
+    for (const IconImage& image : group.images) icons.push_back(&image);
+  }
+  const std::size_t icon_count = icons.size();
+  const std::size_t resource_count = icon_count + groups.size();
+
+  // Layout of the tree: root, the two type directories, one language
+  // directory and one data entry per resource, names, then the data.
+  const std::size_t icon_dir = 32;
+  const std::size_t group_dir = icon_dir + 16 + 8 * icon_count;
+  const std::size_t languages = group_dir + 16 + 8 * groups.size();
+  const std::size_t data_entries = languages + 24 * resource_count;
+  std::size_t end = data_entries + 16 * resource_count;
+  std::vector<std::size_t> name_at(groups.size(), 0);
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    if (groups[g].name.empty()) continue;
+    name_at[g] = end;
+    end += 2 + 2 * groups[g].name.size();
+  }
+  std::vector<Bytes> blobs;
+  for (const IconImage* image : icons) blobs.push_back(image->data);
+  std::uint16_t next_icon = 1;
+  for (const IconGroup& group : groups) {
+    Bytes directory(6 + 14 * group.images.size(), 0);
+    PutU16(directory, 2, 1);
+    PutU16(directory, 4, static_cast<std::uint32_t>(group.images.size()));
+    for (std::size_t i = 0; i < group.images.size(); ++i) {
+      const IconImage& image = group.images[i];
+      const std::size_t e = 6 + 14 * i;
+      directory[e] = static_cast<BYTE>(image.width >= 256 ? 0 : image.width);
+      directory[e + 1] = static_cast<BYTE>(image.height >= 256 ? 0 : image.height);
+      directory[e + 2] = static_cast<BYTE>(image.bits < 8 ? 1 << image.bits : 0);
+      PutU16(directory, e + 4, 1);
+      PutU16(directory, e + 6, static_cast<std::uint32_t>(image.bits));
+      PutU32(directory, e + 8, static_cast<std::uint32_t>(image.data.size()));
+      PutU16(directory, e + 12, next_icon++);
+    }
+    blobs.push_back(directory);
+  }
+  std::vector<std::size_t> blob_at;
+  for (const Bytes& blob : blobs) {
+    end = AlignUp(end, 4);
+    blob_at.push_back(end);
+    end += blob.size();
+  }
+
+  Bytes tree(end, 0);
+  PutU16(tree, 14, 2);  // root: two numbered types, 3 then 14
+  PutU32(tree, 16, 3);
+  PutU32(tree, 20, 0x80000000u | static_cast<std::uint32_t>(icon_dir));
+  PutU32(tree, 24, 14);
+  PutU32(tree, 28, 0x80000000u | static_cast<std::uint32_t>(group_dir));
+  PutU16(tree, icon_dir + 14, static_cast<std::uint32_t>(icon_count));
+  std::size_t named = 0;
+  for (const IconGroup& group : groups) named += group.name.empty() ? 0 : 1;
+  PutU16(tree, group_dir + 12, static_cast<std::uint32_t>(named));
+  PutU16(tree, group_dir + 14, static_cast<std::uint32_t>(groups.size() - named));
+  for (std::size_t r = 0; r < resource_count; ++r) {
+    const std::size_t language = languages + 24 * r;
+    const std::size_t data_entry = data_entries + 16 * r;
+    std::size_t entry = 0;
+    std::uint32_t name = 0;
+    if (r < icon_count) {
+      entry = icon_dir + 16 + 8 * r;
+      name = static_cast<std::uint32_t>(r + 1);
+    } else {
+      const std::size_t g = r - icon_count;
+      entry = group_dir + 16 + 8 * g;
+      name = groups[g].name.empty() ? groups[g].number : 0x80000000u | static_cast<std::uint32_t>(name_at[g]);
+    }
+    PutU32(tree, entry, name);
+    PutU32(tree, entry + 4, 0x80000000u | static_cast<std::uint32_t>(language));
+    PutU16(tree, language + 14, 1);
+    PutU32(tree, language + 16, 0x409);
+    PutU32(tree, language + 20, static_cast<std::uint32_t>(data_entry));
+    PutU32(tree, data_entry, kSectionRva + static_cast<std::uint32_t>(blob_at[r]));
+    PutU32(tree, data_entry + 4, static_cast<std::uint32_t>(blobs[r].size()));
+    std::copy(blobs[r].begin(), blobs[r].end(), tree.begin() + static_cast<std::ptrdiff_t>(blob_at[r]));
+  }
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    if (groups[g].name.empty()) continue;
+    PutU16(tree, name_at[g], static_cast<std::uint32_t>(groups[g].name.size()));
+    for (std::size_t i = 0; i < groups[g].name.size(); ++i) PutU16(tree, name_at[g] + 2 + 2 * i, groups[g].name[i]);
+  }
+
+  const std::size_t raw_size = AlignUp(tree.size(), 0x200);
+  Bytes pe(kPeResourceOffset + raw_size, 0);
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  PutU32(pe, 0x3C, kPeHeaderOffset);
+  const std::size_t file_header = kPeHeaderOffset + 4;
+  const std::size_t optional = file_header + 20;
+  const std::uint32_t optional_size = pe32_plus ? 240 : 224;
+  pe[kPeHeaderOffset] = 'P';
+  pe[kPeHeaderOffset + 1] = 'E';
+  PutU16(pe, file_header, pe32_plus ? 0x8664 : 0x14C);
+  PutU16(pe, file_header + 2, 1);
+  PutU16(pe, file_header + 16, optional_size);
+  PutU16(pe, file_header + 18, 0x2102);  // executable image, DLL
+  PutU16(pe, optional, pe32_plus ? 0x20B : 0x10B);
+  PutU32(pe, optional + 32, 0x1000);  // section alignment
+  PutU32(pe, optional + 36, 0x200);   // file alignment
+  PutU16(pe, optional + 48, 4);       // subsystem version
+  PutU32(pe, optional + 56, static_cast<std::uint32_t>(kSectionRva + AlignUp(tree.size(), 0x1000)));
+  PutU32(pe, optional + 60, kPeResourceOffset);  // size of headers
+  PutU16(pe, optional + 68, 2);                  // subsystem: Windows GUI
+  const std::size_t directories = optional + (pe32_plus ? 112 : 96);
+  PutU32(pe, directories - 4, 16);
+  PutU32(pe, directories + 16, kSectionRva);
+  PutU32(pe, directories + 20, static_cast<std::uint32_t>(tree.size()));
+  const std::size_t section = optional + optional_size;
+  std::copy_n(".rsrc", 5, pe.begin() + static_cast<std::ptrdiff_t>(section));
+  PutU32(pe, section + 8, static_cast<std::uint32_t>(tree.size()));
+  PutU32(pe, section + 12, kSectionRva);
+  PutU32(pe, section + 16, static_cast<std::uint32_t>(raw_size));
+  PutU32(pe, section + 20, kPeResourceOffset);
+  PutU32(pe, section + 36, 0x40000040u);  // initialised data, readable
+  std::copy(tree.begin(), tree.end(), pe.begin() + kPeResourceOffset);
+  return pe;
+}
+
+bool WriteBytes(const std::string& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return static_cast<bool>(out);
+}
+
+Bytes ReadBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+}  // namespace feroq::testing
