@@ -16,6 +16,7 @@
 namespace {
 
 using feroq::testing::FarmBuilder;
+using feroq::testing::ReleaseObject;
 
 // The tree: Applications / Office / Tools / Editor (an application), and
 // Applications / Report (an application in the root).
@@ -135,7 +136,7 @@ TEST_F(DistinguishedNameTest, LookupAcceptsTheWiderForm) {
   ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
   ULONG64 root_id = 0;
   root->GetObjectID(root_id);
-  farm_->FreeObject(reinterpret_cast<CommonObject*&>(root));
+  ReleaseObject(*farm_, root);
 
   EXPECT_EQ(Lookup(u"\\Applications", &id), S_OK);
   EXPECT_EQ(id, root_id);

@@ -20,6 +20,7 @@
 namespace {
 
 using feroq::testing::FarmBuilder;
+using feroq::testing::ReleaseObject;
 
 class FarmEnumerationTest : public ::testing::Test {
  protected:
@@ -100,7 +101,7 @@ TEST_F(FarmEnumerationTest, ApplicationCountsAndShortfalls) {
   ULONG64 any = MakeObjectId(kObjectKindApplication, 999);
   ASSERT_EQ(farm_->CreateWinAppFromID(any, &probe), S_OK);
   const auto per_object = feroq::platform::AllocationAttempts() - before;
-  farm_->FreeObject(reinterpret_cast<CommonObject*&>(probe));
+  ReleaseObject(*farm_, probe);
   for (ULONG requested : {4u, 0u}) {
     // One allocation for the identifier list, one for the array, then objects.
     feroq::platform::FailAllocationAt(2 + 2 * per_object + 1, true);
@@ -138,7 +139,7 @@ TEST_F(FarmEnumerationTest, MovesChangeTheStoreOnly) {
   EXPECT_EQ(cached, a_id);  // the cached parent keeps naming the old folder
 
   // The store moved it: a fresh object reads the new folder.
-  farm_->FreeObject(reinterpret_cast<CommonObject*&>(app));
+  ReleaseObject(*farm_, app);
   ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app), S_OK);
   ASSERT_EQ(app->Load(), S_OK);
   WCHAR* dn = nullptr;
@@ -210,7 +211,7 @@ TEST_F(FarmEnumerationTest, LargerFarmIsWalkedWithoutLeaks) {
     ASSERT_EQ(farm_->GetAppByDN(path.data(), &app), S_OK);
     app->GetObjectID(found_id);
     EXPECT_EQ(found_id, id);
-    farm_->FreeObject(reinterpret_cast<CommonObject*&>(app));
+    ReleaseObject(*farm_, app);
   }
   EXPECT_EQ(RegisteredObjects(), 0u);
   EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);

@@ -5,6 +5,7 @@
 #ifndef FEROQ_FEROQ_H_
 #define FEROQ_FEROQ_H_
 
+#include "feroq/app_data.h"
 #include "feroq/app_enums.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/common_object.h"

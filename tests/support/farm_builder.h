@@ -11,6 +11,13 @@
 
 namespace feroq::testing {
 
+// Gives back one reference to an object of any class of the model.
+template <typename T>
+void ReleaseObject(FarmObject& farm, T* object) {
+  CommonObject* handle = object;
+  farm.FreeObject(handle);
+}
+
 class FarmBuilder {
  public:
   explicit FarmBuilder(FarmObject& farm) : farm_(farm) {}

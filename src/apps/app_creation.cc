@@ -1,0 +1,216 @@
+// Publishing a new application from a tool's description (CreateZQWinApp).
+#include <new>
+
+#include "apps/app_servers.h"
+#include "apps/app_users.h"
+#include "apps/creation_codes.h"
+#include "export/icon_file.h"
+#include "farm/service_access.h"
+#include "feroq/app_data.h"
+#include "feroq/app_folder_object.h"
+#include "feroq/farm_object.h"
+#include "feroq/zqapp.h"
+#include "feroq/zqwinapp_object.h"
+
+namespace {
+
+// Gives a string property to the record when the description has it.
+HRESULT SetStringProperty(ZQApp* record, VSTATUS (ZQApp::*setter)(VORNString&), const WCHAR* text,
+                          HRESULT refused) {
+  if (text == nullptr) return S_OK;
+  VORNString value(text);
+  return (record->*setter)(value) == 0 ? S_OK : refused;
+}
+
+// Fills every property of the description into the new record, in the order
+// a refusal is reported. Raises std::bad_alloc when a string cannot be made.
+HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& data) {
+  if (record->Initialize(data.version) != 0) return ZQ_CREATE_E_VERSION;
+
+  struct StringProperty {
+    VSTATUS (ZQApp::*setter)(VORNString&);
+    const WCHAR* text;
+    HRESULT refused;
+  };
+  const StringProperty strings[] = {
+      {&ZQApp::SetBrowserName, data.browserName, ZQ_CREATE_E_BROWSER_NAME},
+      {&ZQApp::SetDefaultInitialProgram, data.defaultInitialProgram, ZQ_CREATE_E_INITIAL_PROGRAM},
+      {&ZQApp::SetDefaultWorkDirectory, data.defaultWorkingDirectory, ZQ_CREATE_E_WORKING_DIRECTORY},
+      {&ZQApp::SetDescription, data.description, ZQ_CREATE_E_DESCRIPTION},
+      {&ZQApp::SetFriendlyName, data.objectName, ZQ_CREATE_E_OBJECT_NAME},
+      {&ZQApp::SetFolder, data.wlFolder, ZQ_CREATE_E_WL_FOLDER},
+  };
+  for (const StringProperty& property : strings) {
+    HRESULT result = SetStringProperty(record, property.setter, property.text, property.refused);
+    if (result != S_OK) return result;
+  }
+
+  const auto encryption = static_cast<ULONG>(data.defaultEncryptionLevel);
+  if (encryption > 4 || record->SetDefaultEncryptionLevel(static_cast<BYTE>(encryption + 1)) != 0) {
+    return ZQ_CREATE_E_ENCRYPTION_LEVEL;
+  }
+  const auto sound = static_cast<ULONG>(data.defaultSoundType);
+  if (sound > 1 || record->SetDefaultSoundType(static_cast<BYTE>(sound)) != 0) return ZQ_CREATE_E_SOUND_TYPE;
+  const auto video = static_cast<ULONG>(data.defaultVideoType);
+  if (video > 1 || record->SetDefaultVideoType(static_cast<BYTE>(video)) != 0) return ZQ_CREATE_E_VIDEO_TYPE;
+
+  BYTE color_byte = 0;
+  switch (data.defaultWindowColor) {
+    case ZQWindowColor16: color_byte = 1; break;
+    case ZQWindowColor256: color_byte = 2; break;
+    case ZQWindowColorHigh: color_byte = 4; break;
+    case ZQWindowColorTrue: color_byte = 8; break;
+    default: return ZQ_CREATE_E_WINDOW_COLOR;  // 2 included
+  }
+  if (record->SetDefaultWindowColor(color_byte) != 0) return ZQ_CREATE_E_WINDOW_COLOR;
+
+  const auto window_type = static_cast<ULONG>(data.defaultWindowType);
+  if (window_type == 7 || window_type > 8) return ZQ_CREATE_E_WINDOW_TYPE;
+  if (record->SetDefaultWindowType(static_cast<BYTE>(window_type + 1)) != 0) return ZQ_CREATE_E_WINDOW_TYPE;
+
+  if (record->SetDefaultWindowHeight(data.defaultWindowHeight) != 0) return ZQ_CREATE_E_WINDOW_HEIGHT;
+  if (record->SetDefaultWindowWidth(data.defaultWindowWidth) != 0) return ZQ_CREATE_E_WINDOW_WIDTH;
+  if (data.defaultWindowScale != 0 &&
+      record->SetDefaultWindowScale(static_cast<BYTE>(data.defaultWindowScale & 0xFF)) != 0) {
+    return ZQ_CREATE_E_WINDOW_SCALE;
+  }
+
+  if (record->SetDesktopIntegrate(static_cast<BYTE>(data.desktopIntegrate & 0x3)) != 0) {
+    return ZQ_CREATE_E_DESKTOP_INTEGRATE;
+  }
+  if (record->SetZQAttributes(static_cast<ULONG>(data.zqAttributes & 0x3)) != 0) {
+    return ZQ_CREATE_E_ZQ_ATTRIBUTES;
+  }
+  if (record->SetWLAttributes(static_cast<ULONG>(data.wlAttributes & 0x3F)) != 0) {
+    return ZQ_CREATE_E_WL_ATTRIBUTES;
+  }
+  if (record->SetPublishingFlags(static_cast<ULONG>(data.publishingFlags & 0x7)) != 0) {
+    return ZQ_CREATE_E_PUBLISHING_FLAGS;
+  }
+
+  // The icon: from the icon file when one is named, else from the record's
+  // icon field when asked to.
+  _WLICON_V1 icon{};
+  bool has_icon = false;
+  if (data.iconFile != nullptr && data.iconFile[0] != 0) {
+    _ZQWinAppIcon extracted{};
+    if (feroq::ExtractIconFromFile(data.iconFile, data.iconIndex, &extracted) != S_OK) {
+      return ZQ_CREATE_E_ICON_FILE;
+    }
+    std::copy(std::begin(extracted.mask), std::end(extracted.mask), icon.mask);
+    std::copy(std::begin(extracted.colors), std::end(extracted.colors), icon.colors);
+    has_icon = true;
+  } else if (data.useIcon == 1) {
+    std::copy(std::begin(data.icon.mask), std::end(data.icon.mask), icon.mask);
+    std::copy(std::begin(data.icon.colors), std::end(data.icon.colors), icon.colors);
+    has_icon = true;
+  }
+  if (has_icon && record->SetIcon(icon) != 0) return ZQ_CREATE_E_ICON;
+
+  for (_ZQServerConfigBlock* block = data.servers; block != nullptr; block = block->next) {
+    for (LONG i = 0; i < block->count && i < 16; ++i) {
+      VSTATUS status = feroq::AddServerToNewRecord(farm, record, &block->servers[i]);
+      if (status == ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
+      if (status != 0) return ZQ_CREATE_E_SERVER;
+    }
+  }
+  for (_UserAccountInfoBlock* block = data.users; block != nullptr; block = block->next) {
+    for (LONG i = 0; i < block->count && i < 32; ++i) {
+      VORNString dn;
+      if (feroq::ResolveAccountToDN(farm, &block->users[i], dn) != S_OK) return ZQ_CREATE_E_USER;
+      if (record->AddUser(dn) != 0) return ZQ_CREATE_E_USER;
+    }
+  }
+  return S_OK;
+}
+
+// The folder to publish into, with a reference for the caller; null when
+// it cannot be found. A path that names an application finds no folder.
+FolderObject* FindParentFolder(FarmObject* farm, WCHAR* path) {
+  if (path != nullptr && path[0] != 0) {
+    CommonObject* found = nullptr;
+    if (farm->GetObjectByDN(nullptr, path, &found) != S_OK || found == nullptr) return nullptr;
+    _FarmObjectType type;
+    found->GetObjectType(&type);
+    if (type != FarmObjectAppFolder) {
+      farm->FreeObject(found);
+      return nullptr;
+    }
+    return static_cast<FolderObject*>(found);
+  }
+  FolderObject* root = nullptr;
+  if (farm->GetRootFolder(FarmObjectAppFolder, &root) != S_OK) return nullptr;
+  return root;
+}
+
+}  // namespace
+
+HRESULT FarmObject::CreateZQWinApp(_ZQWinAppData* data, ZQWinAppObject** app) {
+  ZQAppSAL* store = feroq::AppStoreOf(this);
+  if (store == nullptr) return E_UNEXPECTED;
+
+  ZQApp* record = nullptr;
+  try {
+    record = new (std::nothrow) ZQApp;
+  } catch (const std::bad_alloc&) {
+    record = nullptr;
+  }
+  if (record == nullptr) return E_OUTOFMEMORY;
+
+  HRESULT result;
+  try {
+    result = FillProperties(this, record, *data);
+  } catch (const std::bad_alloc&) {
+    result = E_OUTOFMEMORY;
+  }
+  if (result != S_OK) {
+    delete record;
+    return result;
+  }
+
+  FolderObject* folder = FindParentFolder(this, data->parentFolder);
+  if (folder == nullptr) {
+    delete record;
+    return ZQ_CREATE_E_PARENT_NOT_FOUND;
+  }
+  // Nothing is stored before the write: on a failure up to it, the record,
+  // the folder's reference and its child count are given back.
+  auto give_back = [&](HRESULT code, bool child_count_taken) {
+    if (child_count_taken) folder->DecrementChildCount();
+    CommonObject* release = folder;
+    FreeObject(release);
+    delete record;
+    return code;
+  };
+  ULONG64 folder_id = 0;
+  if (folder->GetObjectID(folder_id) != S_OK) return give_back(ZQ_CREATE_E_PARENT_ID, false);
+  if (record->SetCommonAppFolder(folder_id) != 0) return give_back(ZQ_CREATE_E_PARENT_SET, false);
+  folder->IncrementChildCount();  // the count the new object's parent cache holds
+
+  ULONG64 id = 0;
+  _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
+  VSTATUS status = store->Write(id, *record, &details);
+  if (status == ZQAPP_E_CHECKS_FAILED) {
+    HRESULT code = feroq::CreationCodeForDetails(details);
+    ReleaseZQAppErrMemory(details);
+    return give_back(code, true);
+  }
+  if (status != 0) {
+    ReleaseZQAppErrMemory(details);  // none is expected; nothing may leak
+    return give_back(E_FAIL, true);
+  }
+
+  ZQWinAppObject* made = nullptr;
+  try {
+    made = new (std::nothrow) ZQWinAppObject(id, record, this, static_cast<AppFolderObject*>(folder));
+  } catch (const std::bad_alloc&) {
+    made = nullptr;  // registering failed; the object was freed
+  }
+  if (made == nullptr) {
+    *app = nullptr;
+    store->Delete(id);  // the application is taken back out of the farm
+    return give_back(E_OUTOFMEMORY, true);
+  }
+  *app = made;
+  return S_OK;
+}

@@ -1,0 +1,86 @@
+// Validation of a stored application, the detailed-error chain, and the
+// character checks tools use before setting a name or a directory.
+#include "apps/creation_codes.h"
+#include "farm/service_access.h"
+#include "feroq/app_data.h"
+#include "feroq/zqwinapp_object.h"
+
+namespace feroq {
+
+HRESULT CreationCodeForDetails(const _VORN_ZQAPP_DETAILED_ERR* chain) {
+  if (chain == nullptr) return E_FAIL;
+  // Creation codes for detail indexes 0 to 39.
+  static constexpr HRESULT kCodes[40] = {
+      ZQ_CREATE_E_BROWSER_NAME,       ZQ_CREATE_E_BROWSER_NAME,      ZQ_CREATE_E_INITIAL_PROGRAM,
+      ZQ_CREATE_E_WORKING_DIRECTORY,  ZQ_CREATE_E_OBJECT_NAME,       ZQ_CREATE_E_PARENT_NOT_FOUND,
+      ZQ_CREATE_E_DESCRIPTION,        ZQ_CREATE_E_WINDOW_HEIGHT,     ZQ_CREATE_E_WINDOW_HEIGHT,
+      ZQ_CREATE_E_WINDOW_WIDTH,       ZQ_CREATE_E_WINDOW_WIDTH,      ZQ_CREATE_E_WINDOW_SCALE,
+      ZQ_CREATE_E_WINDOW_SCALE,       ZQ_CREATE_E_ZQ_ATTRIBUTES,     ZQ_CREATE_E_WL_ATTRIBUTES,
+      ZQ_CREATE_E_SOUND_TYPE,         ZQ_CREATE_E_VIDEO_TYPE,        ZQ_CREATE_E_VIDEO_TYPE,
+      ZQ_CREATE_E_ENCRYPTION_LEVEL,   ZQ_CREATE_E_SOUND_TYPE,        ZQ_CREATE_E_VIDEO_TYPE,
+      ZQ_CREATE_E_DESKTOP_INTEGRATE,  ZQ_CREATE_E_PUBLISHING_FLAGS,  ZQ_CREATE_E_WINDOW_COLOR,
+      ZQ_CREATE_E_SOUND_TYPE,         ZQ_CREATE_E_VIDEO_TYPE,        ZQ_CREATE_E_ENCRYPTION_LEVEL,
+      ZQ_CREATE_E_DETAIL_27,          ZQ_CREATE_E_DETAIL_28,         ZQ_CREATE_E_DETAIL_29,
+      ZQ_CREATE_E_DETAIL_30,          ZQ_CREATE_E_DETAIL_31,         ZQ_CREATE_E_DETAIL_32,
+      ZQ_CREATE_E_DETAIL_33,          ZQ_CREATE_E_DETAIL_34,         ZQ_CREATE_E_DETAIL_35,
+      ZQ_CREATE_E_DETAIL_35,          ZQ_CREATE_E_DETAIL_33,         ZQ_CREATE_E_WINDOW_TYPE,
+      ZQ_CREATE_E_WORKING_DIRECTORY,
+  };
+  const ULONG index = chain->code - kDetailedErrorBase;
+  if (chain->code < kDetailedErrorBase || index >= 40) return E_FAIL;
+  return kCodes[index];
+}
+
+}  // namespace feroq
+
+HRESULT ZQWinAppObject::Validate() {
+  ZQAppSAL* store = feroq::AppStoreOf(farm_);
+  if (record_ == nullptr || store == nullptr) return E_UNEXPECTED;
+  ULONG64 id = 0;
+  GetObjectID(id);
+  _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
+  const VSTATUS status = store->ValidateOldApp(id, &details);
+  ReleaseZQAppErrMemory(details);
+  switch (status) {
+    case 0: return S_OK;
+    case VORN_E_ACCESSDENIED:
+    case VORN_E_REFUSED: return E_ACCESSDENIED;
+    case VORN_E_OUTOFMEMORY: return E_OUTOFMEMORY;
+    case VORN_E_INVALIDVALUE:
+    case ZQAPP_E_NOT_SUPPORTED: return E_NOTIMPL;
+    case ZQAPP_E_CHECKS_FAILED: return E_INVALIDARG;
+    default: return E_FAIL;
+  }
+}
+
+void ReleaseZQAppErrMemory(_VORN_ZQAPP_DETAILED_ERR* chain) {
+  while (chain != nullptr) {
+    _VORN_ZQAPP_DETAILED_ERR* next = chain->next;
+    if (chain->tag == 5 && chain->value2 != nullptr) delete[] static_cast<unsigned char*>(chain->value2);
+    if ((chain->tag == 4 || chain->tag == 7) && chain->value1 != nullptr) {
+      delete[] static_cast<unsigned char*>(chain->value1);
+    }
+    delete chain;
+    chain = next;
+  }
+}
+
+namespace {
+
+unsigned char HasAnyOf(const VORNString& text, const char16_t* set) {
+  for (const WCHAR* c = text.c_str(); *c != 0; ++c) {
+    for (const char16_t* s = set; *s != 0; ++s) {
+      if (*c == *s) return 1;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+unsigned char FHasInvalidWorkDirectoryChars(VORNString& dir) { return HasAnyOf(dir, u"/*?\"<>|"); }
+
+unsigned char FHasInvalidBrNameChars(VORNString& name) {
+  if (HasAnyOf(name, u"\\/;:.*?=<>|[]()'\"#")) return 1;
+  return name.c_str()[0] == u' ' ? 1 : 0;
+}
