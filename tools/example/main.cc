@@ -1,11 +1,18 @@
-// feroq-example: opens the farm and prints its name, versions and servers.
+// feroq-example: opens the farm, prints its name, versions and servers, and
+// the folder tree with every application's distinguished name, servers and
+// users. On a farm without servers it first sets up a small demonstration
+// farm (servers and accounts through the services' admin interface, folders
+// and applications through the library).
 //
-// Uses the public interface only. The farm is the services' own setting
-// (FEROQ_FARM; see the README).
+// The farm is the services' own setting (FEROQ_FARM; see the README).
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
 
+#include "feroq/farm_admin.h"
 #include "feroq/feroq.h"
+#include "feroq/user_service.h"
 
 namespace {
 
@@ -36,45 +43,156 @@ std::string ToUtf8(const WCHAR* text) {
   return out;
 }
 
+void Release(FarmObject& farm, CommonObject* object) { farm.FreeObject(object); }
+
+// Sets up servers, accounts, folders and two applications.
+bool SetUpDemonstrationFarm(FarmObject& farm) {
+  std::unique_ptr<feroq::admin::FarmAdmin> admin;
+  if (feroq::admin::FarmAdmin::OpenCurrent(&admin) != 0) return false;
+  ULONG64 id = 0;
+  admin->AddServer(u"APPSRV01", &id);
+  admin->AddServer(u"APPSRV02", &id);
+  admin->AddAccount({u"NT", u"CORP", u"alice", kAccountKindUser, u"CN=alice,DC=corp"});
+  admin->AddAccount({u"NT", u"CORP", u"Accounting", kAccountKindGroup, u"CN=Accounting,DC=corp"});
+
+  FolderObject* root = nullptr;
+  if (farm.GetRootFolder(FarmObjectAppFolder, &root) != S_OK) return false;
+  FolderObject* office = nullptr;
+  FolderObject* tools = nullptr;
+  if (root->CreateSubFolder(const_cast<WCHAR*>(u"Office"), &office) == S_OK) {
+    if (office->CreateSubFolder(const_cast<WCHAR*>(u"Tools"), &tools) == S_OK) Release(farm, tools);
+    Release(farm, office);
+  }
+  Release(farm, root);
+
+  auto publish = [&](const char16_t* name, const char16_t* browser, const char16_t* program,
+                     const char16_t* parent, bool with_lists) {
+    auto data = std::make_unique<_ZQWinAppData>();
+    std::memset(data.get(), 0, sizeof(*data));
+    data->version = 3;
+    data->objectName = const_cast<WCHAR*>(name);
+    data->browserName = const_cast<WCHAR*>(browser);
+    data->defaultInitialProgram = const_cast<WCHAR*>(program);
+    data->defaultWorkingDirectory = const_cast<WCHAR*>(u"C:\\Work");
+    data->parentFolder = const_cast<WCHAR*>(parent);
+    data->defaultEncryptionLevel = ZQEncryptionRC5_128Bit;
+    data->defaultSoundType = ZQSoundBasic;
+    data->defaultWindowColor = ZQWindowColorTrue;
+    data->defaultWindowType = ZQWindow1024x768;
+    data->desktopIntegrate = kDesktopIntegrateStartMenu;
+    _ZQServerConfigBlock servers{};
+    _UserAccountInfoBlock users{};
+    if (with_lists) {
+      servers.servers[0].serverName = const_cast<WCHAR*>(u"APPSRV01");
+      servers.servers[1].serverName = const_cast<WCHAR*>(u"APPSRV02");
+      servers.servers[1].initialProgram = const_cast<WCHAR*>(u"D:\\Apps\\editor.exe");
+      servers.count = 2;
+      users.users[0] = {0, kUserAuthorityWindowsDomain, static_cast<LONG>(kAccountKindUser),
+                        const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"alice")};
+      users.users[1] = {0, kUserAuthorityWindowsDomain, static_cast<LONG>(kAccountKindGroup),
+                        const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"Accounting")};
+      users.count = 2;
+      data->servers = &servers;
+      data->users = &users;
+    }
+    ZQWinAppObject* app = nullptr;
+    HRESULT hr = farm.CreateZQWinApp(data.get(), &app);
+    if (hr != S_OK) {
+      std::printf("publishing %s failed: 0x%08X\n", ToUtf8(name).c_str(), static_cast<unsigned>(hr));
+      return false;
+    }
+    Release(farm, app);
+    return true;
+  };
+  return publish(u"Editor", u"editor", u"C:\\Apps\\editor.exe", u"\\Applications\\Office\\Tools", true) &&
+         publish(u"Calculator", u"calc", u"C:\\Windows\\calc.exe", u"", false);
+}
+
+void PrintApplication(FarmObject& farm, ZQWinAppObject* app, int depth) {
+  const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+  app->Load();
+  WCHAR* dn = nullptr;
+  if (app->GetDistinguishedName(&dn) == S_OK) {
+    std::printf("%s%s\n", indent.c_str(), ToUtf8(dn).c_str());
+    farm.FreeMemory(dn);
+  }
+  _ZQServerConfig server{};
+  for (HRESULT hr = app->GetFirstServer(&server); hr == S_OK; hr = app->GetNextServer(&server)) {
+    std::printf("%s  server %s%s%s\n", indent.c_str(), ToUtf8(server.serverName).c_str(),
+                server.initialProgram ? " runs " : "", ToUtf8(server.initialProgram).c_str());
+    farm.FreeMemory(server.serverName);
+    farm.FreeMemory(server.initialProgram);
+    farm.FreeMemory(server.workingDirectory);
+  }
+  _UserAccountInfo user{};
+  for (HRESULT hr = app->GetFirstUser(&user); hr == S_OK; hr = app->GetNextUser(&user)) {
+    std::printf("%s  user %s\\%s\n", indent.c_str(), ToUtf8(user.domain).c_str(),
+                ToUtf8(user.accountName).c_str());
+    farm.FreeMemory(user.domain);
+    farm.FreeMemory(user.accountName);
+  }
+}
+
+void PrintFolder(FarmObject& farm, FolderObject* folder, int depth) {
+  // The root folder has no parent, so no distinguished name: show its name.
+  WCHAR* dn = nullptr;
+  if (folder->GetDistinguishedName(&dn) == S_OK || folder->GetObjectName(&dn) == S_OK) {
+    std::printf("%s%s\n", std::string(static_cast<std::size_t>(depth) * 2, ' ').c_str(), ToUtf8(dn).c_str());
+    farm.FreeMemory(dn);
+  }
+  CommonObject** children = nullptr;
+  LONG count = 0;
+  if (FAILED(folder->EnumerateChildren(&children, &count))) return;
+  for (LONG i = 0; i < count; ++i) {
+    _FarmObjectType type;
+    children[i]->GetObjectType(&type);
+    if (type == FarmObjectAppFolder) {
+      PrintFolder(farm, static_cast<FolderObject*>(children[i]), depth + 1);
+    } else {
+      PrintApplication(farm, static_cast<ZQWinAppObject*>(children[i]), depth + 1);
+    }
+    Release(farm, children[i]);
+  }
+  farm.FreeMemory(children);
+}
+
 }  // namespace
 
 int main() {
   FarmObject farm;
-  int exit_code = 0;
-
   WCHAR* name = nullptr;
   HRESULT hr = farm.GetFarmName(&name);
-  if (hr == S_OK) {
-    std::printf("farm: %s\n", ToUtf8(name).c_str());
-    farm.FreeMemory(name);
-  } else {
-    std::printf("farm: (no name, 0x%08X)\n", static_cast<unsigned>(hr));
-    exit_code = 1;
+  if (hr != S_OK) {
+    std::printf("the farm cannot be reached (0x%08X)\n", static_cast<unsigned>(hr));
+    return 1;
   }
+  std::printf("farm: %s\n", ToUtf8(name).c_str());
+  farm.FreeMemory(name);
 
   LONG version = 0;
   farm.GetVersion(&version);
   std::printf("library version: %d\n", version);
-  hr = farm.GetAppSubsysVersion(&version);
-  if (hr == S_OK) {
-    std::printf("application store version: %d\n", version);
-  } else {
-    std::printf("application store version: unavailable (0x%08X)\n", static_cast<unsigned>(hr));
-    exit_code = 1;
-  }
+  if (farm.GetAppSubsysVersion(&version) == S_OK) std::printf("application store version: %d\n", version);
 
   WCHAR* servers = nullptr;
   ULONG count = 0;
-  hr = farm.EnumerateServers(&servers, &count);
-  if (hr == S_OK) {
-    std::printf("servers: %u\n", count);
-    for (const WCHAR* p = servers; *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
-      std::printf("  %s\n", ToUtf8(p).c_str());
-    }
+  if (farm.EnumerateServers(&servers, &count) == S_OK && count == 0) {
     farm.FreeMemory(servers);
-  } else {
-    std::printf("servers: unavailable (0x%08X)\n", static_cast<unsigned>(hr));
-    exit_code = 1;
+    std::printf("an empty farm: setting up a demonstration farm\n");
+    if (!SetUpDemonstrationFarm(farm)) return 1;
+    servers = nullptr;
+    if (farm.EnumerateServers(&servers, &count) != S_OK) return 1;
   }
-  return exit_code;
+  std::printf("servers: %u\n", count);
+  for (const WCHAR* p = servers; p != nullptr && *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
+    std::printf("  %s\n", ToUtf8(p).c_str());
+  }
+  farm.FreeMemory(servers);
+
+  std::printf("folders and applications:\n");
+  FolderObject* root = nullptr;
+  if (farm.GetRootFolder(FarmObjectAppFolder, &root) != S_OK) return 1;
+  PrintFolder(farm, root, 1);
+  Release(farm, root);
+  return 0;
 }
