@@ -34,6 +34,19 @@ FEROQ_SERVICES_API void StartServiceCallLog();
 FEROQ_SERVICES_API void StopServiceCallLog();
 FEROQ_SERVICES_API std::vector<std::string> ServiceCallLog();
 
+// While one lives, EnterServiceCall on this thread neither records nor
+// answers an armed code, and the call does not count for
+// InjectServiceFaultAtCall. A service uses it around the record operations it
+// calls itself (ZQAppSAL::Read fills a ZQApp through its setters), so that
+// tests see and fault only the calls the library makes. Nests.
+class FEROQ_SERVICES_API ScopedServiceCallSuppression {
+ public:
+  ScopedServiceCallSuppression() noexcept;
+  ~ScopedServiceCallSuppression();
+  ScopedServiceCallSuppression(const ScopedServiceCallSuppression&) = delete;
+  ScopedServiceCallSuppression& operator=(const ScopedServiceCallSuppression&) = delete;
+};
+
 }  // namespace feroq::services
 
 #endif  // FEROQ_SERVICES_SERVICE_FAULTS_H_

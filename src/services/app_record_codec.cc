@@ -1,0 +1,181 @@
+// Conversion between ZQApp and AppRecordData, property by property.
+#include "services/app_record_codec.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "services/service_faults.h"
+#include "services/service_support.h"
+
+namespace feroq::services {
+namespace {
+
+using store::AppRecordData;
+using store::AppServerData;
+
+struct StringField {
+  void (ZQApp::*get)(VORNString&);
+  VSTATUS (ZQApp::*set)(VORNString&);
+  std::u16string AppRecordData::*member;
+};
+constexpr StringField kStringFields[] = {
+    {&ZQApp::GetBrowserName, &ZQApp::SetBrowserName, &AppRecordData::browser_name},
+    {&ZQApp::GetFriendlyName, &ZQApp::SetFriendlyName, &AppRecordData::friendly_name},
+    {&ZQApp::GetDefaultInitialProgram, &ZQApp::SetDefaultInitialProgram,
+     &AppRecordData::initial_program},
+    {&ZQApp::GetDefaultWorkDirectory, &ZQApp::SetDefaultWorkDirectory,
+     &AppRecordData::work_directory},
+    {&ZQApp::GetDescription, &ZQApp::SetDescription, &AppRecordData::description},
+    {&ZQApp::GetFolder, &ZQApp::SetFolder, &AppRecordData::folder_text},
+};
+
+struct ByteField {
+  void (ZQApp::*get)(BYTE&);
+  VSTATUS (ZQApp::*set)(BYTE);
+  BYTE AppRecordData::*member;
+};
+constexpr ByteField kByteFields[] = {
+    {&ZQApp::GetDefaultEncryptionLevel, &ZQApp::SetDefaultEncryptionLevel,
+     &AppRecordData::encryption_level},
+    {&ZQApp::GetDefaultSoundType, &ZQApp::SetDefaultSoundType, &AppRecordData::sound_type},
+    {&ZQApp::GetDefaultWindowColor, &ZQApp::SetDefaultWindowColor, &AppRecordData::window_color},
+    {&ZQApp::GetDefaultWindowScale, &ZQApp::SetDefaultWindowScale, &AppRecordData::window_scale},
+    {&ZQApp::GetDefaultWindowType, &ZQApp::SetDefaultWindowType, &AppRecordData::window_type},
+    {&ZQApp::GetDesktopIntegrate, &ZQApp::SetDesktopIntegrate, &AppRecordData::desktop_integrate},
+};
+
+struct WordField {
+  void (ZQApp::*get)(ULONG&);
+  VSTATUS (ZQApp::*set)(ULONG);
+  ULONG AppRecordData::*member;
+};
+constexpr WordField kWordFields[] = {
+    {&ZQApp::GetDefaultWindowHeight, &ZQApp::SetDefaultWindowHeight, &AppRecordData::window_height},
+    {&ZQApp::GetDefaultWindowWidth, &ZQApp::SetDefaultWindowWidth, &AppRecordData::window_width},
+    {&ZQApp::GetZQAttributes, &ZQApp::SetZQAttributes, &AppRecordData::zq_attributes},
+    {&ZQApp::GetWLAttributes, &ZQApp::SetWLAttributes, &AppRecordData::wl_attributes},
+    {&ZQApp::GetPublishingFlags, &ZQApp::SetPublishingFlags, &AppRecordData::publishing_flags},
+};
+
+// The users of `record`, read from a copy of its table so that an iteration
+// open on the record is left alone.
+VSTATUS ReadUsers(ZQApp& record, std::vector<std::u16string>* users) {
+  USERTABLE copy(record.users());
+  VORNMultiString list;
+  if (VSTATUS status = copy.GetAllUsers(list)) return status;
+  for (const WCHAR* name = list.GetHeadString(); name != nullptr; name = list.GetNextString()) {
+    users->push_back(ToText(name));
+  }
+  return VORN_OK;
+}
+
+// The servers of `record` in ascending id, through the hash table's own
+// enumeration (independent of the record's server iteration).
+VSTATUS ReadServers(ZQApp& record, std::vector<AppServerData>* servers) {
+  SERVERTABLE& table = record.servers();
+  _ENUMNODE* list = nullptr;
+  if (VSTATUS status = table.BeginEnum(&list)) return status;
+  try {
+    for (_ENUMNODE* node = list; node != nullptr; node = node->next) {
+      const auto* config = static_cast<const _ZQAPP_SERVER_CONFIG*>(node->value);
+      if (config == nullptr) continue;
+      AppServerData entry;
+      entry.server_id = VORNString(node->key).ToUInt64();
+      entry.flags = config->flags;
+      entry.initial_program = ToText(config->initialProgram);
+      entry.work_directory = ToText(config->workDirectory);
+      servers->push_back(std::move(entry));
+    }
+  } catch (...) {
+    table.EndEnum(list);
+    throw;
+  }
+  table.EndEnum(list);
+  std::sort(servers->begin(), servers->end(),
+            [](const AppServerData& a, const AppServerData& b) { return a.server_id < b.server_id; });
+  return VORN_OK;
+}
+
+}  // namespace
+
+VSTATUS RecordToData(ZQApp& record, AppRecordData* data) {
+  ScopedServiceCallSuppression quiet;
+  data->version = record.GetVersion();
+  data->read_only = record.IsReadOnly();
+  for (const StringField& field : kStringFields) {
+    VORNString value;
+    (record.*field.get)(value);
+    data->*field.member = ToText(value);
+  }
+  for (const ByteField& field : kByteFields) (record.*field.get)(data->*field.member);
+  for (const WordField& field : kWordFields) (record.*field.get)(data->*field.member);
+  _WLICON_V1 icon;
+  record.GetIcon(icon);
+  data->icon.assign(reinterpret_cast<const BYTE*>(&icon),
+                    reinterpret_cast<const BYTE*>(&icon) + sizeof(icon));
+  data->users.clear();
+  data->servers.clear();
+  if (VSTATUS status = ReadUsers(record, &data->users)) return status;
+  return ReadServers(record, &data->servers);
+}
+
+VSTATUS DataToRecord(const AppRecordData& data, ULONG64 id, ULONG64 folder, ZQApp& record) {
+  ScopedServiceCallSuppression quiet;
+  // Start from a blank record (writable, no users or servers, no iteration
+  // open); the assignment also carries version 0, which Initialize refuses.
+  ZQApp blank;
+  record = blank;
+  if (data.version != 0) {
+    if (VSTATUS status = record.Initialize(data.version)) return status;
+  }
+  for (const StringField& field : kStringFields) {
+    VORNString current;
+    (record.*field.get)(current);
+    if (ToText(current) == data.*field.member) continue;
+    VORNString value((data.*field.member).c_str());
+    if (VSTATUS status = (record.*field.set)(value)) return status;
+  }
+  for (const ByteField& field : kByteFields) {
+    BYTE current = 0;
+    (record.*field.get)(current);
+    if (current == data.*field.member) continue;
+    if (VSTATUS status = (record.*field.set)(data.*field.member)) return status;
+  }
+  for (const WordField& field : kWordFields) {
+    ULONG current = 0;
+    (record.*field.get)(current);
+    if (current == data.*field.member) continue;
+    if (VSTATUS status = (record.*field.set)(data.*field.member)) return status;
+  }
+  ULONG64 current_folder = 0;
+  record.GetCommonAppFolder(current_folder);
+  if (current_folder != folder) {
+    if (VSTATUS status = record.SetCommonAppFolder(folder)) return status;
+  }
+  _WLICON_V1 icon{};
+  std::memcpy(&icon, data.icon.data(), std::min(data.icon.size(), sizeof(icon)));
+  _WLICON_V1 current_icon;
+  record.GetIcon(current_icon);
+  if (std::memcmp(&icon, &current_icon, sizeof(icon)) != 0) {
+    if (VSTATUS status = record.SetIcon(icon)) return status;
+  }
+  if (VSTATUS status = record.SetDefaultVideoType(data.video_type)) return status;
+
+  USERTABLE& users = record.users();
+  for (const std::u16string& dn : data.users) {
+    if (VSTATUS status = users.AddUser(VORNString(dn.c_str()))) return status;
+  }
+  SERVERTABLE& servers = record.servers();
+  for (const AppServerData& entry : data.servers) {
+    _ZQAPP_SERVER_CONFIG config;
+    config.flags = entry.flags;
+    config.initialProgram = entry.initial_program.c_str();
+    config.workDirectory = entry.work_directory.c_str();
+    if (VSTATUS status = servers.AddServer(entry.server_id, config)) return status;
+  }
+  record.SetStoredId(id);
+  record.SetReadOnlyForTest(data.read_only);
+  return VORN_OK;
+}
+
+}  // namespace feroq::services

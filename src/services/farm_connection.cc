@@ -1,0 +1,146 @@
+// Opening farms and the remote-access functions (InitiateRemoteAccess,
+// UninitiateRemoteAccess, VornRemoteAccess).
+//
+// Remote access is counted: the first InitiateRemoteAccess opens the farm
+// named by FEROQ_FARM and points VornRemoteAccess at its subsystem; further
+// calls only count; the last UninitiateRemoteAccess closes the connection
+// (the subsystem's store is dropped; a memory farm itself lives on) and sets
+// VornRemoteAccess to null. Subsystem objects are never destroyed, so a
+// service that outlives the connection fails cleanly (VORN_E_FAILURE) rather
+// than touching freed memory.
+#include "services/farm_connection.h"
+
+#include <cstdlib>
+#include <map>
+#include <new>
+
+#include "feroq/farm_admin.h"
+
+VORN_PIF_ISubSystem* VornRemoteAccess = nullptr;
+
+namespace feroq::services {
+namespace {
+
+constexpr char kMemoryScheme[] = "memory:";
+constexpr char kSqliteScheme[] = "sqlite:";
+constexpr char kDefaultFarmUrl[] = "memory:default";
+
+bool StartsWith(const std::string& text, const char* prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+struct MemoryFarms {
+  std::mutex mutex;
+  std::map<std::string, std::shared_ptr<store::FarmStore>> farms;
+};
+
+// Lives for the whole process (never destroyed, so farms stay usable from
+// other static destructors).
+MemoryFarms& TheMemoryFarms() {
+  static auto* farms = new MemoryFarms;
+  return *farms;
+}
+
+struct RemoteAccessState {
+  std::mutex mutex;
+  unsigned long count = 0;
+  // One subsystem per farm URL ever opened; never destroyed (see above).
+  std::map<std::string, std::unique_ptr<FarmSubsystem>> subsystems;
+};
+
+RemoteAccessState& TheRemoteAccess() {
+  static auto* state = new RemoteAccessState;
+  return *state;
+}
+
+}  // namespace
+
+std::shared_ptr<store::FarmStore> MemoryFarm(const std::string& name) {
+  MemoryFarms& registry = TheMemoryFarms();
+  std::lock_guard lock(registry.mutex);
+  auto it = registry.farms.find(name);
+  if (it != registry.farms.end()) return it->second;
+  std::shared_ptr<store::FarmStore> farm = store::CreateMemoryFarmStore();
+  farm->Write([](store::FarmTxn& txn) -> VSTATUS {
+    store::InitializeNewFarm(txn);
+    return VORN_OK;
+  });
+  registry.farms.emplace(name, farm);
+  return farm;
+}
+
+VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>* opened) {
+  try {
+    if (StartsWith(url, kMemoryScheme)) {
+      *opened = MemoryFarm(url.substr(sizeof(kMemoryScheme) - 1));
+      return VORN_OK;
+    }
+    if (StartsWith(url, kSqliteScheme)) {
+      // The SQLite backend (one farm file, opened here) is not built yet.
+      return admin::kFarmBackendUnavailable;
+    }
+    return VORN_E_INVALIDVALUE;
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+std::shared_ptr<store::FarmStore> StoreOf(VORN_PIF_ISubSystem* subsystem) {
+  auto* farm = dynamic_cast<FarmSubsystem*>(subsystem);
+  return farm == nullptr ? nullptr : farm->Store();
+}
+
+std::shared_ptr<store::FarmStore> CurrentStore(VSTATUS* status) {
+  *status = VORN_OK;
+  {
+    RemoteAccessState& state = TheRemoteAccess();
+    std::lock_guard lock(state.mutex);
+    if (std::shared_ptr<store::FarmStore> open = StoreOf(VornRemoteAccess)) return open;
+  }
+  std::shared_ptr<store::FarmStore> store;
+  *status = OpenFarmStore(admin::CurrentFarmUrl(), &store);
+  return store;
+}
+
+}  // namespace feroq::services
+
+namespace feroq::admin {
+
+std::string CurrentFarmUrl() {
+  const char* setting = std::getenv("FEROQ_FARM");
+  if (setting == nullptr) return feroq::services::kDefaultFarmUrl;
+  return setting;
+}
+
+}  // namespace feroq::admin
+
+VSTATUS InitiateRemoteAccess(void* /*reserved*/) {
+  using feroq::services::FarmSubsystem;
+  feroq::services::RemoteAccessState& state = feroq::services::TheRemoteAccess();
+  std::lock_guard lock(state.mutex);
+  ++state.count;
+  if (VornRemoteAccess != nullptr) return VORN_OK;
+  try {
+    const std::string url = feroq::admin::CurrentFarmUrl();
+    std::shared_ptr<feroq::store::FarmStore> store;
+    if (VSTATUS status = feroq::services::OpenFarmStore(url, &store)) return status;
+    std::unique_ptr<FarmSubsystem>& subsystem = state.subsystems[url];
+    if (!subsystem) subsystem = std::make_unique<FarmSubsystem>();
+    subsystem->Attach(std::move(store));
+    VornRemoteAccess = subsystem.get();
+    return VORN_OK;
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+VSTATUS UninitiateRemoteAccess() {
+  feroq::services::RemoteAccessState& state = feroq::services::TheRemoteAccess();
+  std::lock_guard lock(state.mutex);
+  if (state.count == 0) return VORN_E_FAILURE;
+  if (--state.count == 0 && VornRemoteAccess != nullptr) {
+    static_cast<feroq::services::FarmSubsystem*>(VornRemoteAccess)->Close();
+    VornRemoteAccess = nullptr;
+  }
+  return VORN_OK;
+}

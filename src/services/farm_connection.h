@@ -1,0 +1,67 @@
+// Opening farms: farm URLs, the process-wide memory farms, and the remote
+// access subsystem that hands the services their farm store.
+//
+// Farm URLs:
+//   "memory:NAME"  a farm held in this process under NAME ("memory:" names
+//                  the farm ""); created, as a new farm, on first open and
+//                  kept for the life of the process.
+//   "sqlite:PATH"  a farm file; not available yet (kFarmBackendUnavailable).
+// FEROQ_FARM selects the farm that InitiateRemoteAccess opens; unset, it is
+// the memory farm "default".
+#ifndef FEROQ_SERVICES_FARM_CONNECTION_H_
+#define FEROQ_SERVICES_FARM_CONNECTION_H_
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "feroq/service_base.h"
+#include "services/store/farm_store.h"
+
+namespace feroq::services {
+
+// Opens the farm at `url` (creating a memory farm on first use). Returns 0
+// and the store, feroq::admin::kFarmBackendUnavailable for "sqlite:",
+// VORN_E_INVALIDVALUE for a URL of no known form, VORN_E_OUTOFMEMORY. The
+// URL the services open now is feroq::admin::CurrentFarmUrl().
+VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>* opened);
+
+// The process-wide memory farm `name`, created as a new farm on first use.
+std::shared_ptr<store::FarmStore> MemoryFarm(const std::string& name);
+
+// The remote-access subsystem: a connection to one farm. The services reach
+// the store only through Store(), which is null once the connection closed.
+class FarmSubsystem final : public VORN_PIF_ISubSystem {
+ public:
+  FarmSubsystem() = default;
+
+  std::shared_ptr<store::FarmStore> Store() const {
+    std::lock_guard lock(mutex_);
+    return store_;
+  }
+  void Attach(std::shared_ptr<store::FarmStore> store) {
+    std::lock_guard lock(mutex_);
+    store_ = std::move(store);
+  }
+  void Close() {
+    std::lock_guard lock(mutex_);
+    store_.reset();
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::shared_ptr<store::FarmStore> store_;
+};
+
+// The store behind `subsystem`, or null (no subsystem, not a farm
+// subsystem, or a closed connection).
+std::shared_ptr<store::FarmStore> StoreOf(VORN_PIF_ISubSystem* subsystem);
+
+// The store of the open remote access, or else the store of the farm the
+// services would open now (for calls made before InitiateRemoteAccess, such
+// as VORN_FarmName). Null with a code in `*status` when it cannot be opened.
+std::shared_ptr<store::FarmStore> CurrentStore(VSTATUS* status);
+
+}  // namespace feroq::services
+
+#endif  // FEROQ_SERVICES_FARM_CONNECTION_H_

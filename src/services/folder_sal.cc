@@ -1,0 +1,211 @@
+// VORNCommonApplicationSAL: the tree of application folders.
+//
+// Farm rules it enforces (each refusal leaves the farm unchanged):
+// - An identifier that names no folder (or no application, for
+//   MoveApplication) answers VORN_E_FAILURE (0x80000001).
+// - Names: a folder's name is not empty, and no two folders with the same
+//   parent have names equal without regard to case. CreateFolder and
+//   RenameFolder answer 0x80160006 for an empty or null name and for a name a
+//   sibling already has; renaming a folder to its own name in another case is
+//   allowed. Any other character is accepted.
+// - DeleteFolder answers 0x8016000C for the root folder and for a folder that
+//   holds folders or applications.
+// - MoveFolder answers 0x80160004 for the root folder, when `from` is not the
+//   folder's parent, when `to` is the folder itself or lies below it, and when
+//   `to` holds a folder with the same name. A move to the current parent
+//   changes nothing and succeeds.
+// - MoveApplication answers 0x80160004 when `from` is not the application's
+//   folder.
+// Blocks handed out (names, child lists) come from the platform heap and are
+// released with FreeMemory; a failed allocation answers 0x80000002.
+#include <cstring>
+#include <set>
+
+#include "feroq/directory_services.h"
+#include "platform/platform.h"
+#include "services/service_support.h"
+
+namespace {
+
+using feroq::services::CreationSerialOf;
+using feroq::services::EnterServiceCall;
+using feroq::services::EqualNoCase;
+using feroq::services::ReadFarm;
+using feroq::services::ToText;
+using feroq::services::WriteFarm;
+using feroq::store::FarmTxn;
+using feroq::store::FarmView;
+using feroq::store::FolderRecord;
+
+// Whether a child of `parent` other than `except` is named `name`.
+bool SiblingHasName(const FarmView& farm, ULONG64 parent, const std::u16string& name,
+                    ULONG64 except) {
+  for (ULONG64 child : farm.ChildFolderIds(parent)) {
+    if (child == except) continue;
+    std::optional<FolderRecord> sibling = farm.GetFolder(child);
+    if (sibling && EqualNoCase(sibling->name, name)) return true;
+  }
+  return false;
+}
+
+// Whether `candidate` is `folder` or lies below it.
+bool IsSameOrBelow(const FarmView& farm, ULONG64 candidate, ULONG64 folder) {
+  std::set<ULONG64> seen;  // stops the walk should the tree hold a cycle
+  ULONG64 current = candidate;
+  while (current != 0 && seen.insert(current).second) {
+    if (current == folder) return true;
+    std::optional<FolderRecord> record = farm.GetFolder(current);
+    if (!record) return false;
+    current = record->parent_id;
+  }
+  return false;
+}
+
+}  // namespace
+
+VORNCommonApplicationSAL::VORNCommonApplicationSAL(VORN_PIF_ISubSystem* subsystem)
+    : VORN_PIF_SAL(subsystem) {}
+
+VORNCommonApplicationSAL::~VORNCommonApplicationSAL() = default;
+
+VSTATUS VORNCommonApplicationSAL::GetRootFolderID(ULONG64& root) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::GetRootFolderID")) return s;
+  return ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+    const ULONG64 id = farm.RootFolderId();
+    if (id == 0) return VORN_E_FAILURE;
+    root = id;
+    return VORN_OK;
+  });
+}
+
+VSTATUS VORNCommonApplicationSAL::GetFolderParent(ULONG64 folder, ULONG64& parent) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::GetFolderParent")) return s;
+  return ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+    std::optional<FolderRecord> record = farm.GetFolder(folder);
+    if (!record) return VORN_E_FAILURE;
+    parent = record->parent_id;
+    return VORN_OK;
+  });
+}
+
+VSTATUS VORNCommonApplicationSAL::GetFolderName(ULONG64 folder, WCHAR** name) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::GetFolderName")) return s;
+  if (name == nullptr) return VORN_E_INVALIDVALUE;
+  std::u16string text;
+  VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+    std::optional<FolderRecord> record = farm.GetFolder(folder);
+    if (!record) return VORN_E_FAILURE;
+    text = std::move(record->name);
+    return VORN_OK;
+  });
+  if (status != VORN_OK) return status;
+  auto* block = static_cast<WCHAR*>(feroq::platform::HeapAllocZero((text.size() + 1) * sizeof(WCHAR)));
+  if (block == nullptr) return VORN_E_OUTOFMEMORY;
+  std::memcpy(block, text.data(), text.size() * sizeof(WCHAR));
+  *name = block;
+  return VORN_OK;
+}
+
+VSTATUS VORNCommonApplicationSAL::RenameFolder(ULONG64 folder, WCHAR* name) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::RenameFolder")) return s;
+  return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
+    std::optional<FolderRecord> record = farm.GetFolder(folder);
+    if (!record) return VORN_E_FAILURE;
+    const std::u16string new_name = ToText(name);
+    if (new_name.empty()) return FOLDER_E_RENAME_REFUSED;
+    if (SiblingHasName(farm, record->parent_id, new_name, folder)) return FOLDER_E_RENAME_REFUSED;
+    record->name = new_name;
+    farm.PutFolder(*record);
+    return VORN_OK;
+  });
+}
+
+VSTATUS VORNCommonApplicationSAL::CreateFolder(ULONG64 parent, WCHAR* name, ULONG64& created) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::CreateFolder")) return s;
+  ULONG64 new_id = 0;
+  VSTATUS status = WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
+    if (!farm.GetFolder(parent)) return VORN_E_FAILURE;
+    const std::u16string new_name = ToText(name);
+    if (new_name.empty()) return FOLDER_E_RENAME_REFUSED;
+    if (SiblingHasName(farm, parent, new_name, 0)) return FOLDER_E_RENAME_REFUSED;
+    new_id = farm.AllocateId(kObjectKindFolder);
+    farm.PutFolder(FolderRecord{new_id, parent, new_name, CreationSerialOf(new_id)});
+    return VORN_OK;
+  });
+  if (status == VORN_OK) created = new_id;
+  return status;
+}
+
+VSTATUS VORNCommonApplicationSAL::DeleteFolder(ULONG64 folder) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::DeleteFolder")) return s;
+  return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
+    std::optional<FolderRecord> record = farm.GetFolder(folder);
+    if (!record) return VORN_E_FAILURE;
+    if (record->parent_id == 0) return FOLDER_E_DELETE_REFUSED;
+    if (!farm.ChildFolderIds(folder).empty() || !farm.ApplicationIds(folder).empty()) {
+      return FOLDER_E_DELETE_REFUSED;
+    }
+    farm.DeleteFolder(folder);
+    return VORN_OK;
+  });
+}
+
+VSTATUS VORNCommonApplicationSAL::EnumerateFolder(ULONG64 folder, ULONG64** children, ULONG& count) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::EnumerateFolder")) return s;
+  if (children == nullptr) return VORN_E_INVALIDVALUE;
+  std::vector<ULONG64> ids;
+  VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+    if (!farm.GetFolder(folder)) return VORN_E_FAILURE;
+    ids = farm.ChildFolderIds(folder);
+    std::vector<ULONG64> apps = farm.ApplicationIds(folder);
+    ids.insert(ids.end(), apps.begin(), apps.end());
+    return VORN_OK;
+  });
+  if (status != VORN_OK) return status;
+  ULONG64* block = nullptr;
+  if (!ids.empty()) {
+    block = static_cast<ULONG64*>(feroq::platform::HeapAllocZero(ids.size() * sizeof(ULONG64)));
+    if (block == nullptr) return VORN_E_OUTOFMEMORY;
+    std::memcpy(block, ids.data(), ids.size() * sizeof(ULONG64));
+  }
+  *children = block;
+  count = static_cast<ULONG>(ids.size());
+  return VORN_OK;
+}
+
+VSTATUS VORNCommonApplicationSAL::MoveFolder(ULONG64 folder, ULONG64 from, ULONG64 to) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::MoveFolder")) return s;
+  return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
+    std::optional<FolderRecord> record = farm.GetFolder(folder);
+    if (!record) return VORN_E_FAILURE;
+    if (record->parent_id == 0 || record->parent_id != from) return FOLDER_E_MOVE_REFUSED;
+    if (!farm.GetFolder(to)) return VORN_E_FAILURE;
+    if (to == from) return VORN_OK;
+    if (IsSameOrBelow(farm, to, folder)) return FOLDER_E_MOVE_REFUSED;
+    if (SiblingHasName(farm, to, record->name, folder)) return FOLDER_E_MOVE_REFUSED;
+    record->parent_id = to;
+    farm.PutFolder(*record);
+    return VORN_OK;
+  });
+}
+
+VSTATUS VORNCommonApplicationSAL::MoveApplication(ULONG64 application, ULONG64 from, ULONG64 to) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::MoveApplication")) return s;
+  return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
+    std::optional<ULONG64> current = farm.ApplicationFolder(application);
+    if (!current) return VORN_E_FAILURE;
+    if (*current != from) return FOLDER_E_MOVE_REFUSED;
+    if (!farm.GetFolder(to)) return VORN_E_FAILURE;
+    if (to == from) return VORN_OK;
+    std::optional<feroq::store::ApplicationRecord> record = farm.GetApplication(application);
+    record->folder_id = to;
+    farm.PutApplication(*record);
+    return VORN_OK;
+  });
+}
+
+VSTATUS VORNCommonApplicationSAL::FreeMemory(unsigned char* block) {
+  if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::FreeMemory")) return s;
+  feroq::platform::HeapFree(block);
+  return VORN_OK;
+}

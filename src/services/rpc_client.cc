@@ -1,0 +1,103 @@
+// The RPC client functions: the farm's name, event queues, and the release of
+// the memory they hand out.
+//
+// Blocks handed out come from the platform heap (so tests can make them fail
+// and count them) and are released with VORNFree_RPC_Mem.
+#include <cstring>
+#include <string>
+
+#include "feroq/directory_services.h"
+#include "platform/platform.h"
+#include "services/service_support.h"
+
+namespace {
+
+// UTF-8 form of `text`; an unpaired surrogate becomes U+FFFD.
+std::string ToUtf8(const std::u16string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = text[i];
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// The farm's name in the system's multibyte text (UTF-8 on POSIX, the
+// platform's default). Reads the connected farm, or, before any
+// InitiateRemoteAccess, the farm the services would open. On failure
+// `length` is 0 and `name` null.
+VSTATUS VORN_FarmName(ULONG& length, char*& name) {
+  length = 0;
+  name = nullptr;
+  if (VSTATUS s = feroq::services::EnterServiceCall("VORN_FarmName")) return s;
+  try {
+    VSTATUS status = VORN_OK;
+    std::shared_ptr<feroq::store::FarmStore> farm = feroq::services::CurrentStore(&status);
+    if (!farm) return status != VORN_OK ? status : VORN_E_FAILURE;
+    std::u16string text;
+    status = farm->Read([&](const feroq::store::FarmView& view) -> VSTATUS {
+      text = view.FarmName();
+      return VORN_OK;
+    });
+    if (status != VORN_OK) return status;
+    const std::string bytes = ToUtf8(text);
+    auto* block = static_cast<char*>(feroq::platform::HeapAllocZero(bytes.size() + 1));
+    if (block == nullptr) return VORN_E_OUTOFMEMORY;
+    std::memcpy(block, bytes.data(), bytes.size());
+    name = block;
+    length = static_cast<ULONG>(bytes.size() + 1);
+    return VORN_OK;
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+// Event queues are not kept yet: every queue call answers "not supported".
+VSTATUS VORN_CreateGenericVORNEventQueue(const void* /*filters*/, ULONG /*count*/, ULONG /*mode*/,
+                                         LONG& /*queue*/) {
+  if (VSTATUS s = feroq::services::EnterServiceCall("VORN_CreateGenericVORNEventQueue")) return s;
+  return ZQAPP_E_NOT_SUPPORTED;
+}
+
+VSTATUS VORN_DeleteGenericVORNEventQueue(LONG /*queue*/) {
+  if (VSTATUS s = feroq::services::EnterServiceCall("VORN_DeleteGenericVORNEventQueue")) return s;
+  return ZQAPP_E_NOT_SUPPORTED;
+}
+
+VSTATUS VORN_WaitGenericVORNEventQueue(LONG /*queue*/, LONG /*timeout*/, ULONG& /*a*/,
+                                       ULONG& /*event*/, ULONG& /*b*/, void*& record) {
+  record = nullptr;
+  if (VSTATUS s = feroq::services::EnterServiceCall("VORN_WaitGenericVORNEventQueue")) return s;
+  return ZQAPP_E_NOT_SUPPORTED;
+}
+
+// Has no result code: the call is recorded, but an armed code does not stop
+// the release.
+void VORNFree_RPC_Mem(void* block) {
+  (void)feroq::services::EnterServiceCall("VORNFree_RPC_Mem");
+  feroq::platform::HeapFree(block);
+}

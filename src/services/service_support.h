@@ -1,0 +1,61 @@
+// What the stand-in services share: running a call against their farm store
+// and converting between the services' texts and the store's.
+#ifndef FEROQ_SERVICES_SERVICE_SUPPORT_H_
+#define FEROQ_SERVICES_SERVICE_SUPPORT_H_
+
+#include <new>
+#include <string>
+
+#include "feroq/service_base.h"
+#include "feroq/vorn_system.h"
+#include "services/farm_connection.h"
+#include "services/service_faults.h"
+#include "services/store/farm_store.h"
+
+namespace feroq::services {
+
+// Runs `fn` in a read transaction of the farm behind `subsystem`.
+// VORN_E_FAILURE without a farm; VORN_E_OUTOFMEMORY when memory runs out
+// (std::bad_alloc from the store, `fn` or the system types).
+template <class Fn>
+VSTATUS ReadFarm(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
+  try {
+    std::shared_ptr<store::FarmStore> farm = StoreOf(subsystem);
+    if (!farm) return VORN_E_FAILURE;
+    return farm->Read(fn);
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+// Runs `fn` in one write transaction: a non-zero result (or running out of
+// memory) leaves the farm unchanged.
+template <class Fn>
+VSTATUS WriteFarm(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
+  try {
+    std::shared_ptr<store::FarmStore> farm = StoreOf(subsystem);
+    if (!farm) return VORN_E_FAILURE;
+    return farm->Write(fn);
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+// The text of a wide string; empty for null.
+inline std::u16string ToText(const WCHAR* text) {
+  return text == nullptr ? std::u16string() : std::u16string(text);
+}
+inline std::u16string ToText(const VORNString& text) {
+  return std::u16string(text.c_str(), text.Length());
+}
+
+// Both texts equal without regard to case.
+bool EqualNoCase(const std::u16string& a, const std::u16string& b);
+
+// The creation serial of a new folder: the serial part of its identifier,
+// so that a folder's children list in creation order.
+inline ULONG64 CreationSerialOf(ULONG64 id) { return id & 0xFFFFFFFFu; }
+
+}  // namespace feroq::services
+
+#endif  // FEROQ_SERVICES_SERVICE_SUPPORT_H_

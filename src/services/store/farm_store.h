@@ -1,0 +1,253 @@
+// The farm store: every piece of farm data the stand-in services keep, behind
+// one narrow, transactional interface.
+//
+// Backends: MemoryFarmStore (memory_farm_store.cc) now; a SQLite backend
+// (one file per farm) implements the same interface. Nothing in this header
+// is specific to a backend.
+//
+// Contract shared by every backend:
+// - All access happens inside a transaction. Read() runs a function against a
+//   consistent snapshot; Write() runs a function that may change the farm and
+//   commits its changes when it returns 0. A non-zero result, or an exception
+//   leaving the function, rolls back every change the function made (farm
+//   name, rows, identifier serials) and Write() returns that result (or lets
+//   the exception pass after the rollback).
+// - The store is safe for concurrent use from several threads without
+//   external locking. A transaction function must not start another
+//   transaction on the same store (that would deadlock).
+// - The store keeps data; it does not enforce the farm's rules (unique
+//   sibling names, no cycles, ...). Those are the services'. It only keeps its
+//   indexes consistent with the rows.
+// - Name lookups (browser names, server names, account keys, DNs) compare
+//   without regard to case, as feroq::platform::CompareUtf16NoCase does.
+// - Allocation failure raises std::bad_alloc out of view and transaction
+//   operations; Write() rolls back and lets it pass.
+#ifndef FEROQ_SERVICES_STORE_FARM_STORE_H_
+#define FEROQ_SERVICES_STORE_FARM_STORE_H_
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "feroq/service_codes.h"
+#include "feroq/types.h"
+
+namespace feroq::store {
+
+// One application folder. The root folder is the folder whose parent is 0.
+struct FolderRecord {
+  ULONG64 id = 0;
+  ULONG64 parent_id = 0;
+  std::u16string name;
+  // Orders the children of one parent (ascending, then by id). Kept across
+  // moves and renames.
+  ULONG64 creation_serial = 0;
+
+  bool operator==(const FolderRecord&) const = default;
+};
+
+// One server entry of an application (the store side of _ZQAPP_SERVER_CONFIG).
+struct AppServerData {
+  ULONG64 server_id = 0;
+  BYTE flags = 0;
+  std::u16string initial_program;
+  std::u16string work_directory;
+
+  bool operator==(const AppServerData&) const = default;
+};
+
+// Every property of a stored application record (ZQApp) except its
+// identifier and folder, which are columns of ApplicationRecord.
+struct AppRecordData {
+  ULONG version = 0;
+  BYTE read_only = 0;
+  BYTE video_type = 0;
+  ULONG publishing_flags = 0;
+  std::u16string browser_name;
+  std::u16string friendly_name;
+  std::u16string initial_program;
+  std::u16string work_directory;
+  std::u16string description;
+  std::u16string folder_text;  // ZQApp's Folder string property
+  std::vector<BYTE> icon;      // the 640 bytes of _WLICON_V1, or empty for none
+  ULONG window_height = 0;
+  ULONG window_width = 0;
+  ULONG zq_attributes = 0;
+  ULONG wl_attributes = 0;
+  BYTE encryption_level = 0;
+  BYTE sound_type = 0;
+  BYTE window_color = 0;
+  BYTE window_scale = 0;
+  BYTE window_type = 0;
+  BYTE desktop_integrate = 0;
+  std::vector<std::u16string> users;     // account DNs, in record order
+  std::vector<AppServerData> servers;    // ascending server id
+
+  bool operator==(const AppRecordData&) const = default;
+};
+
+struct ApplicationRecord {
+  ULONG64 id = 0;
+  ULONG64 folder_id = 0;
+  AppRecordData data;
+
+  bool operator==(const ApplicationRecord&) const = default;
+};
+
+struct ServerRecord {
+  ULONG64 id = 0;
+  std::u16string name;
+
+  bool operator==(const ServerRecord&) const = default;
+};
+
+// One account of the account directory. Keyed by its DN; also findable by
+// (authority type, instance, account name).
+struct AccountRecord {
+  std::u16string authority_type;  // "NT", "NDS", ...
+  std::u16string instance;        // the domain (or tree)
+  std::u16string account_name;
+  ULONG kind = 0;                 // 0, 1 or 2
+  std::u16string dn;
+
+  bool operator==(const AccountRecord&) const = default;
+};
+
+// One entry of the farm's change log: an event identifier (the values of the
+// event table, 0x1000..0x1102) and its packed little-endian event record.
+struct EventRecord {
+  ULONG64 sequence = 0;  // ascending, from 1, never reused
+  USHORT event_id = 0;
+  std::vector<BYTE> record;
+
+  bool operator==(const EventRecord&) const = default;
+};
+
+// A client's event queue: the event identifiers it wants and the sequence of
+// the last event it has read.
+struct EventQueueRecord {
+  LONG handle = 0;  // never 0
+  std::vector<USHORT> event_ids;
+  ULONG64 read_position = 0;
+
+  bool operator==(const EventQueueRecord&) const = default;
+};
+
+// Read access inside a transaction. Results are copies; they stay valid after
+// the transaction ends. Lists come in the order each comment states.
+class FEROQ_SERVICES_API FarmView {
+ public:
+  virtual ~FarmView() = default;
+
+  virtual std::u16string FarmName() const = 0;
+
+  virtual std::optional<FolderRecord> GetFolder(ULONG64 id) const = 0;
+  // Children of `parent` by (creation serial, id). Parent 0 lists the root.
+  virtual std::vector<ULONG64> ChildFolderIds(ULONG64 parent) const = 0;
+  // Every folder, ascending id.
+  virtual std::vector<FolderRecord> ListFolders() const = 0;
+
+  virtual std::optional<ApplicationRecord> GetApplication(ULONG64 id) const = 0;
+  // The folder of application `id`, without copying the record.
+  virtual std::optional<ULONG64> ApplicationFolder(ULONG64 id) const = 0;
+  // Applications lying directly in `folder`, ascending id; folder 0 lists
+  // every application of the farm.
+  virtual std::vector<ULONG64> ApplicationIds(ULONG64 folder) const = 0;
+  virtual std::size_t ApplicationCount() const = 0;
+  // Applications whose browser name equals `name` without regard to case,
+  // ascending id.
+  virtual std::vector<ULONG64> FindApplicationsByBrowserName(const std::u16string& name) const = 0;
+
+  virtual std::optional<ServerRecord> GetServer(ULONG64 id) const = 0;
+  // The server named `name` without regard to case (the lowest id if several).
+  virtual std::optional<ServerRecord> FindServerByName(const std::u16string& name) const = 0;
+  // Ascending id.
+  virtual std::vector<ServerRecord> ListServers() const = 0;
+
+  virtual std::optional<AccountRecord> FindAccountByDn(const std::u16string& dn) const = 0;
+  virtual std::optional<AccountRecord> FindAccount(const std::u16string& authority_type,
+                                                   const std::u16string& instance,
+                                                   const std::u16string& account_name) const = 0;
+  // Ascending DN (without regard to case).
+  virtual std::vector<AccountRecord> ListAccounts() const = 0;
+
+  // Up to `max_count` events with a sequence above `after`, ascending.
+  virtual std::vector<EventRecord> EventsAfter(ULONG64 after, std::size_t max_count) const = 0;
+  // The sequence of the newest event; 0 for an empty log.
+  virtual ULONG64 LastEventSequence() const = 0;
+  virtual std::optional<EventQueueRecord> GetEventQueue(LONG handle) const = 0;
+  // Ascending handle.
+  virtual std::vector<EventQueueRecord> ListEventQueues() const = 0;
+
+  // The root folder's identifier (the first folder whose parent is 0), or 0
+  // when the farm has none.
+  ULONG64 RootFolderId() const {
+    std::vector<ULONG64> roots = ChildFolderIds(0);
+    return roots.empty() ? 0 : roots.front();
+  }
+};
+
+// Read and write access inside a Write() transaction. Put* inserts a row or
+// replaces the row with the same key; Delete* of an absent key does nothing.
+class FEROQ_SERVICES_API FarmTxn : public FarmView {
+ public:
+  virtual void SetFarmName(const std::u16string& name) = 0;
+
+  // A new identifier of `kind` (bits 32-47) with the next serial of that
+  // kind (bits 0-31, from 1). Serials are never handed out twice by
+  // committed transactions; a rolled-back allocation may be handed out again.
+  virtual ULONG64 AllocateId(ULONG kind) = 0;
+
+  virtual void PutFolder(const FolderRecord& folder) = 0;
+  virtual void DeleteFolder(ULONG64 id) = 0;
+  virtual void PutApplication(const ApplicationRecord& application) = 0;
+  virtual void DeleteApplication(ULONG64 id) = 0;
+  virtual void PutServer(const ServerRecord& server) = 0;
+  virtual void DeleteServer(ULONG64 id) = 0;
+  // Keyed by DN (without regard to case).
+  virtual void PutAccount(const AccountRecord& account) = 0;
+  virtual void DeleteAccount(const std::u16string& dn) = 0;
+
+  // Appends an event and returns its sequence.
+  virtual ULONG64 AppendEvent(USHORT event_id, const std::vector<BYTE>& record) = 0;
+  // A queue handle not used before in this farm (positive, from 1).
+  virtual LONG AllocateEventQueueHandle() = 0;
+  virtual void PutEventQueue(const EventQueueRecord& queue) = 0;
+  virtual void DeleteEventQueue(LONG handle) = 0;
+
+  // Removes every row, the farm name and every serial and counter: the farm
+  // becomes empty, as a newly made store is.
+  virtual void Clear() = 0;
+};
+
+class FEROQ_SERVICES_API FarmStore {
+ public:
+  virtual ~FarmStore() = default;
+
+  // Runs `fn` against a consistent view and returns its result.
+  virtual VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) = 0;
+  // Runs `fn` in a transaction: committed when it returns 0, rolled back
+  // otherwise (see the contract above). Returns fn's result.
+  virtual VSTATUS Write(const std::function<VSTATUS(FarmTxn&)>& fn) = 0;
+};
+
+// A new, empty in-memory store (no farm name, no folders). Thread-safe.
+FEROQ_SERVICES_API std::shared_ptr<FarmStore> CreateMemoryFarmStore();
+
+// The name and root folder name of a newly created farm.
+inline constexpr char16_t kNewFarmName[] = u"feroq";
+inline constexpr char16_t kRootFolderName[] = u"Applications";
+
+// Makes the farm behind `txn` a new farm: empties it, sets the farm name
+// "feroq" and creates the root folder "Applications".
+FEROQ_SERVICES_API void InitializeNewFarm(FarmTxn& txn);
+
+// Whether the farm has been initialised (it has a root folder).
+inline bool IsInitializedFarm(const FarmView& view) { return view.RootFolderId() != 0; }
+
+}  // namespace feroq::store
+
+#endif  // FEROQ_SERVICES_STORE_FARM_STORE_H_

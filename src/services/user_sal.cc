@@ -1,0 +1,87 @@
+// VORN_UserMgmt_SAL: resolution between account names and directory names
+// (DNs) against the farm's account directory.
+//
+// An account is found by (authority type, instance, account name), all
+// compared without regard to case; the kind the caller passes must be 0, 1 or
+// 2 (else VORN_E_INVALIDVALUE) but does not take part in the lookup: within
+// one authority instance an account name names one account. An account the
+// directory does not know answers VORN_E_FAILURE. Outputs are written only on
+// success, except that running out of memory while ResolveDNToAccountName
+// writes them (0x80000002) may leave the authority record partly set.
+#include <new>
+
+#include "feroq/user_service.h"
+#include "platform/platform.h"
+#include "services/service_support.h"
+
+namespace {
+
+using feroq::services::EnterServiceCall;
+using feroq::services::ReadFarm;
+using feroq::services::ToText;
+using feroq::store::AccountRecord;
+using feroq::store::FarmView;
+
+}  // namespace
+
+VORN_UserMgmt_SAL::VORN_UserMgmt_SAL(VORN_PIF_ISubSystem* subsystem) : VORN_PIF_SAL(subsystem) {}
+
+VORN_UserMgmt_SAL::~VORN_UserMgmt_SAL() = default;
+
+VSTATUS VORN_UserMgmt_SAL::ResolveAccountNameToDN(UM_AcctAuthInfo& authority, VORNString& account,
+                                                  ULONG kind, VORNString& dn) {
+  if (VSTATUS s = EnterServiceCall("VORN_UserMgmt_SAL::ResolveAccountNameToDN")) return s;
+  if (kind > kAccountKindOther) return VORN_E_INVALIDVALUE;
+  if (account.IsEmpty()) return VORN_E_INVALIDVALUE;
+  try {
+    WCHAR* type = nullptr;
+    WCHAR* instance = nullptr;
+    if (authority.GetType(type) != VORN_OK || authority.GetInstance(instance) != VORN_OK) {
+      return VORN_E_INVALIDVALUE;
+    }
+    std::u16string found_dn;
+    VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+      std::optional<AccountRecord> found =
+          farm.FindAccount(ToText(type), ToText(instance), ToText(account));
+      if (!found) return VORN_E_FAILURE;
+      found_dn = std::move(found->dn);
+      return VORN_OK;
+    });
+    if (status != VORN_OK) return status;
+    dn = found_dn.c_str();
+    return VORN_OK;
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+VSTATUS VORN_UserMgmt_SAL::ResolveDNToAccountName(VORNString& dn, UM_AcctAuthInfo& authority,
+                                                  VORNString& account, ULONG& kind) {
+  if (VSTATUS s = EnterServiceCall("VORN_UserMgmt_SAL::ResolveDNToAccountName")) return s;
+  if (dn.IsEmpty()) return VORN_E_INVALIDVALUE;
+  try {
+    AccountRecord found;
+    VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+      std::optional<AccountRecord> record = farm.FindAccountByDn(ToText(dn));
+      if (!record) return VORN_E_FAILURE;
+      found = std::move(*record);
+      return VORN_OK;
+    });
+    if (status != VORN_OK) return status;
+    VORNString name(found.account_name.c_str());
+    if (VSTATUS set = authority.SetType(found.authority_type.c_str())) return set;
+    if (VSTATUS set = authority.SetInstance(found.instance.c_str())) return set;
+    account = name;
+    kind = found.kind;
+    return VORN_OK;
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+// Not a service call with a result code: it is not recorded or faulted (an
+// injected code would read as a yes or no).
+ULONG UMCompareAcctDNs(const WCHAR* a, const WCHAR* b) {
+  if (a == nullptr || b == nullptr) return (a == nullptr && b == nullptr) ? 1 : 0;
+  return feroq::platform::CompareUtf16NoCase(a, b) == 0 ? 1 : 0;
+}

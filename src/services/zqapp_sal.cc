@@ -1,0 +1,154 @@
+// ZQAppSAL: the application store service.
+//
+// Codes: an identifier that names no stored application, or a folder that
+// names no folder, answers VORN_E_FAILURE (0x80000001); a record of a version
+// above kZQAppCurrentVersion 0x801D1102; running out of memory 0x80000002.
+// Every Write is one farm transaction: on failure nothing is stored.
+// The store's detailed checks (ValidateOldApp, the 0x801D1104 chain) and the
+// HTML and launch-file composers are not provided yet: they answer
+// 0x801D1102.
+#include <new>
+
+#include "feroq/zqapp.h"
+#include "services/app_record_codec.h"
+#include "services/service_support.h"
+
+namespace {
+
+using feroq::services::EnterServiceCall;
+using feroq::services::ReadFarm;
+using feroq::services::WriteFarm;
+using feroq::store::ApplicationRecord;
+using feroq::store::AppRecordData;
+using feroq::store::FarmTxn;
+using feroq::store::FarmView;
+
+}  // namespace
+
+ZQAppSAL::ZQAppSAL(VORN_PIF_ISubSystem* subsystem) : VORN_PIF_SAL(subsystem) {}
+
+ZQAppSAL::~ZQAppSAL() = default;
+
+// On success `record` holds the stored application (and StoredId() is `id`);
+// on failure after the farm was read (a setter's refusal, memory) the record
+// may be partly filled.
+VSTATUS ZQAppSAL::Read(ULONG64 id, ZQApp& record) {
+  if (VSTATUS s = EnterServiceCall("ZQAppSAL::Read")) return s;
+  std::optional<ApplicationRecord> stored;
+  VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+    stored = farm.GetApplication(id);
+    return stored ? VORN_OK : VORN_E_FAILURE;
+  });
+  if (status != VORN_OK) return status;
+  try {
+    return feroq::services::DataToRecord(stored->data, stored->id, stored->folder_id, record);
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+// With `id` 0 the application is published in the record's CommonAppFolder
+// (0: the root folder); otherwise the stored application `id` is replaced
+// and moved to the record's CommonAppFolder when that is not 0. The record's
+// video type cannot be read back (ZQApp has no getter): a new application
+// stores 0, a replaced one keeps its stored value. On success `id` and the
+// record's StoredId() hold the application's identifier.
+VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** details) {
+  if (details != nullptr) *details = nullptr;
+  if (VSTATUS s = EnterServiceCall("ZQAppSAL::Write")) return s;
+  try {
+    AppRecordData data;
+    if (VSTATUS status = feroq::services::RecordToData(record, &data)) return status;
+    if (data.version > kZQAppCurrentVersion) return ZQAPP_E_NOT_SUPPORTED;
+    ULONG64 folder = 0;
+    record.GetCommonAppFolder(folder);
+    ULONG64 written_id = 0;
+    VSTATUS status = WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
+      ApplicationRecord row;
+      if (id == 0) {
+        row.folder_id = folder != 0 ? folder : farm.RootFolderId();
+        if (!farm.GetFolder(row.folder_id)) return VORN_E_FAILURE;
+        row.id = farm.AllocateId(kObjectKindApplication);
+      } else {
+        std::optional<ApplicationRecord> existing = farm.GetApplication(id);
+        if (!existing) return VORN_E_FAILURE;
+        row.id = id;
+        row.folder_id = folder != 0 ? folder : existing->folder_id;
+        if (!farm.GetFolder(row.folder_id)) return VORN_E_FAILURE;
+        data.video_type = existing->data.video_type;
+      }
+      row.data = std::move(data);
+      farm.PutApplication(row);
+      written_id = row.id;
+      return VORN_OK;
+    });
+    if (status != VORN_OK) return status;
+    id = written_id;
+    record.SetStoredId(written_id);
+    return VORN_OK;
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+VSTATUS ZQAppSAL::Delete(ULONG64 id) {
+  if (VSTATUS s = EnterServiceCall("ZQAppSAL::Delete")) return s;
+  return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
+    if (!farm.ApplicationFolder(id)) return VORN_E_FAILURE;
+    farm.DeleteApplication(id);
+    return VORN_OK;
+  });
+}
+
+VSTATUS ZQAppSAL::ValidateOldApp(ULONG64 /*id*/, _VORN_ZQAPP_DETAILED_ERR** details) {
+  if (details != nullptr) *details = nullptr;
+  if (VSTATUS s = EnterServiceCall("ZQAppSAL::ValidateOldApp")) return s;
+  return ZQAPP_E_NOT_SUPPORTED;
+}
+
+// `*ids` receives a block from ::operator new (null when `count` is 0), which
+// the caller releases with operator delete. `folder` 0 lists every
+// application of the farm; another folder lists the applications lying
+// directly in it. Both in ascending identifier (publishing) order.
+VSTATUS ZQAppSAL::EnumApps(ULONG64** ids, ULONG& count, ULONG64 folder) {
+  if (VSTATUS s = EnterServiceCall("ZQAppSAL::EnumApps")) return s;
+  if (ids == nullptr) return VORN_E_INVALIDVALUE;
+  std::vector<ULONG64> found;
+  VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+    if (folder != 0 && !farm.GetFolder(folder)) return VORN_E_FAILURE;
+    found = farm.ApplicationIds(folder);
+    return VORN_OK;
+  });
+  if (status != VORN_OK) return status;
+  ULONG64* block = nullptr;
+  if (!found.empty()) {
+    try {
+      block = static_cast<ULONG64*>(::operator new(found.size() * sizeof(ULONG64)));
+    } catch (const std::bad_alloc&) {
+      return VORN_E_OUTOFMEMORY;
+    }
+    std::copy(found.begin(), found.end(), block);
+  }
+  *ids = block;
+  count = static_cast<ULONG>(found.size());
+  return VORN_OK;
+}
+
+// Has no result code: the call is recorded, but an armed code does not change
+// what it writes.
+void ZQAppSAL::MaxKnownApplicationVersion(ULONG& version) {
+  (void)EnterServiceCall("ZQAppSAL::MaxKnownApplicationVersion");
+  version = kZQAppCurrentVersion;
+}
+
+VSTATUS ZQAppSAL::CreateHTMLFile(ULONG64 /*id*/, ZQAPP_HTMLFILE* /*request*/,
+                                 VORNMultiString& /*lines*/) {
+  if (VSTATUS s = EnterServiceCall("ZQAppSAL::CreateHTMLFile")) return s;
+  return ZQAPP_E_NOT_SUPPORTED;
+}
+
+VSTATUS ZQAppSAL::CreateOBRFile(ULONG64 /*id*/, ZQAPP_OBRFILE* /*request*/,
+                                VORNMultiString& /*lines*/) {
+  if (VSTATUS s = EnterServiceCall("ZQAppSAL::CreateOBRFile")) return s;
+  return ZQAPP_E_NOT_SUPPORTED;
+}

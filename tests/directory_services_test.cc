@@ -1,0 +1,328 @@
+// The server and user services, the RPC client's farm name, remote access,
+// the farm admin interface and the services' fault injection.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "feroq/directory_services.h"
+#include "feroq/farm_admin.h"
+#include "feroq/user_service.h"
+#include "feroq/zqapp.h"
+#include "platform/platform.h"
+#include "services/service_faults.h"
+#include "support/farm_fixture.h"
+
+namespace feroq::testing {
+namespace {
+
+using feroq::services::InjectServiceFault;
+using feroq::services::InjectServiceFaultAtCall;
+using feroq::services::ServiceCallLog;
+using feroq::services::StartServiceCallLog;
+
+std::u16string Text(const VORNString& s) { return std::u16string(s.c_str()); }
+
+using ServerServiceTest = FarmTest;
+
+TEST_F(ServerServiceTest, NamesAndIdentifiers) {
+  const ULONG64 alpha = AddServer(u"Alpha-01");
+  const ULONG64 beta = AddServer(u"BETA");
+  EXPECT_EQ(ObjectKindOf(alpha), kObjectKindServer);
+  VORN_ZQServerSAL servers(subsystem());
+
+  WCHAR lower[] = u"alpha-01", upper[] = u"beta", missing[] = u"gamma", empty[] = u"";
+  ULONG64 id = 0;
+  ASSERT_EQ(servers.GetUIDByName(lower, id), 0u);
+  EXPECT_EQ(id, alpha);
+  ASSERT_EQ(servers.GetUIDByName(upper, id), 0u);
+  EXPECT_EQ(id, beta);
+  EXPECT_EQ(servers.GetUIDByName(missing, id), VORN_E_FAILURE);
+  EXPECT_EQ(servers.GetUIDByName(empty, id), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(servers.GetUIDByName(nullptr, id), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(id, beta);
+
+  VORNString name(u"unchanged");
+  ASSERT_EQ(servers.GetNameByUID(alpha, name), 0u);
+  EXPECT_EQ(Text(name), u"Alpha-01");
+  name = u"unchanged";
+  EXPECT_EQ(servers.GetNameByUID(MakeObjectId(kObjectKindServer, 999), name), VORN_E_FAILURE);
+  EXPECT_EQ(Text(name), u"unchanged");
+}
+
+TEST_F(ServerServiceTest, EnumerateAllServerAddressesHandsOutFourArrays) {
+  VORN_ZQServerSAL servers(subsystem());
+  ULONG count = 5;
+  VORNString* names = nullptr;
+  VORNMultiString* addresses = nullptr;
+  VORNMultiString* zones = nullptr;
+  VORNString* versions = nullptr;
+  ASSERT_EQ(servers.EnumerateAllServerAddresses(count, names, addresses, zones, versions), 0u);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(names, nullptr);
+
+  AddServer(u"Zulu");
+  AddServer(u"Alpha");
+  ASSERT_EQ(servers.EnumerateAllServerAddresses(count, names, addresses, zones, versions), 0u);
+  ASSERT_EQ(count, 2u);
+  EXPECT_EQ(Text(names[0]), u"Zulu");  // ascending identifier, not name
+  EXPECT_EQ(Text(names[1]), u"Alpha");
+  EXPECT_EQ(addresses[1].GetCount(), 0u);
+  EXPECT_TRUE(versions[0].IsEmpty());
+  delete[] names;
+  delete[] addresses;
+  delete[] zones;
+  delete[] versions;
+}
+
+class UserServiceTest : public FarmTest {
+ protected:
+  void SetUp() override {
+    FarmTest::SetUp();
+    AddAccount(u"CORP", u"alice", 0, u"CN=alice,OU=Users,O=Corp");
+    AddAccount(u"CORP", u"Admins", 1, u"CN=Admins,OU=Groups,O=Corp");
+    AddAccount(u"TREE", u"alice", 2, u"CN=alice.TREE", u"NDS");
+  }
+  // Resolves through the service; "" when it fails (with the code in *status).
+  std::u16string ToDn(const WCHAR* type, const WCHAR* domain, const WCHAR* account, ULONG kind,
+                      VSTATUS* status) {
+    VORN_UserMgmt_SAL users(subsystem());
+    UM_AcctAuthInfo authority;
+    authority.SetType(type);
+    authority.SetInstance(domain);
+    VORNString name(account), dn(u"untouched");
+    *status = users.ResolveAccountNameToDN(authority, name, kind, dn);
+    return *status == 0 ? Text(dn) : (Text(dn) == u"untouched" ? u"" : u"<written>");
+  }
+};
+
+TEST_F(UserServiceTest, AccountNameToDnIgnoresCaseAndKeepsAuthoritiesApart) {
+  VSTATUS status = 1;
+  EXPECT_EQ(ToDn(u"NT", u"CORP", u"alice", 0, &status), u"CN=alice,OU=Users,O=Corp");
+  EXPECT_EQ(ToDn(u"nt", u"corp", u"ALICE", 0, &status), u"CN=alice,OU=Users,O=Corp");
+  EXPECT_EQ(ToDn(u"NDS", u"tree", u"Alice", 2, &status), u"CN=alice.TREE");
+  EXPECT_EQ(ToDn(u"NT", u"CORP", u"admins", 1, &status), u"CN=Admins,OU=Groups,O=Corp");
+
+  EXPECT_EQ(ToDn(u"NT", u"OTHER", u"alice", 0, &status), u"");
+  EXPECT_EQ(status, VORN_E_FAILURE);
+  EXPECT_EQ(ToDn(u"NT", u"CORP", u"mallory", 0, &status), u"");
+  EXPECT_EQ(status, VORN_E_FAILURE);
+  EXPECT_EQ(ToDn(u"NT", u"CORP", u"alice", 3, &status), u"");
+  EXPECT_EQ(status, VORN_E_INVALIDVALUE);
+}
+
+TEST_F(UserServiceTest, DnToAccountNameFillsTheAuthority) {
+  VORN_UserMgmt_SAL users(subsystem());
+  UM_AcctAuthInfo authority;
+  VORNString dn(u"cn=ADMINS,ou=groups,o=corp"), account;
+  ULONG kind = 9;
+  ASSERT_EQ(users.ResolveDNToAccountName(dn, authority, account, kind), 0u);
+  WCHAR* type = nullptr;
+  WCHAR* instance = nullptr;
+  authority.GetType(type);
+  authority.GetInstance(instance);
+  EXPECT_EQ(std::u16string(type), u"NT");
+  EXPECT_EQ(std::u16string(instance), u"CORP");
+  EXPECT_EQ(Text(account), u"Admins");
+  EXPECT_EQ(kind, 1u);
+
+  VORNString unknown(u"CN=nobody"), untouched(u"same");
+  kind = 9;
+  EXPECT_EQ(users.ResolveDNToAccountName(unknown, authority, untouched, kind), VORN_E_FAILURE);
+  EXPECT_EQ(Text(untouched), u"same");
+  EXPECT_EQ(kind, 9u);
+}
+
+TEST(UserDnComparison, SameAccountWithoutRegardToCase) {
+  EXPECT_EQ(UMCompareAcctDNs(u"CN=Alice,O=Corp", u"cn=alice,o=CORP") & 0xFF, 1u);
+  EXPECT_EQ(UMCompareAcctDNs(u"CN=\u00c4rger", u"cn=\u00e4rger") & 0xFF, 1u);
+  EXPECT_EQ(UMCompareAcctDNs(u"CN=Alice", u"CN=Alicia") & 0xFF, 0u);
+  EXPECT_EQ(UMCompareAcctDNs(u"CN=Alice", u"") & 0xFF, 0u);
+}
+
+// ---- Farm name, remote access and administration ----------------------------
+
+using FarmConnectionTest = FarmTest;
+
+TEST_F(FarmConnectionTest, FarmNameIsUtf8WithTheNulCounted) {
+  SeedFarmName(u"Pr\u00fcf");  // 'P' 'r' 0xC3 0xBC 'f'
+  const std::int64_t live = feroq::platform::LiveHeapBlocks();
+  ULONG length = 0;
+  char* name = nullptr;
+  ASSERT_EQ(VORN_FarmName(length, name), 0u);
+  ASSERT_EQ(length, 6u);
+  EXPECT_EQ(std::memcmp(name, "Pr\xC3\xBC" "f", 6), 0);  // the NUL included
+  VORNFree_RPC_Mem(name);
+  VORNFree_RPC_Mem(nullptr);
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+
+  feroq::platform::FailAllocationAt(1, /*persistent=*/true);
+  length = 99;
+  EXPECT_EQ(VORN_FarmName(length, name), VORN_E_OUTOFMEMORY);
+  feroq::platform::ClearAllocationFailure();
+  EXPECT_EQ(length, 0u);
+  EXPECT_EQ(name, nullptr);
+}
+
+TEST_F(FarmConnectionTest, TheLastUninitiateClosesTheConnection) {
+  VORNCommonApplicationSAL folders(subsystem());
+  ULONG64 root = 0;
+  ASSERT_EQ(InitiateRemoteAccess(nullptr), 0u);  // a second holder
+  ASSERT_EQ(UninitiateRemoteAccess(), 0u);
+  EXPECT_EQ(folders.GetRootFolderID(root), 0u);  // still open: the fixture holds one
+
+  ASSERT_EQ(UninitiateRemoteAccess(), 0u);  // the fixture's
+  EXPECT_EQ(VornRemoteAccess, nullptr);
+  EXPECT_EQ(folders.GetRootFolderID(root), VORN_E_FAILURE);
+  EXPECT_EQ(UninitiateRemoteAccess(), VORN_E_FAILURE);  // nothing left to end
+
+  // Reopening reuses the same subsystem, so services made earlier work again.
+  ASSERT_EQ(InitiateRemoteAccess(nullptr), 0u);
+  EXPECT_EQ(VornRemoteAccess, subsystem());
+  EXPECT_EQ(folders.GetRootFolderID(root), 0u);
+}
+
+TEST_F(FarmConnectionTest, FarmUrls) {
+  std::unique_ptr<feroq::admin::FarmAdmin> other;
+  EXPECT_EQ(feroq::admin::FarmAdmin::Open("sqlite:/tmp/farm.db", &other),
+            feroq::admin::kFarmBackendUnavailable);
+  EXPECT_EQ(feroq::admin::FarmAdmin::Open("postgres://farm", &other), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(other, nullptr);
+
+  // Memory farms are kept by name for the life of the process.
+  ASSERT_EQ(feroq::admin::FarmAdmin::Open("memory:services-test-other", &other), 0u);
+  ASSERT_EQ(other->SetFarmName(u"Other"), 0u);
+  std::unique_ptr<feroq::admin::FarmAdmin> again;
+  ASSERT_EQ(feroq::admin::FarmAdmin::Open("memory:services-test-other", &again), 0u);
+  std::u16string name;
+  ASSERT_EQ(again->GetFarmName(&name), 0u);
+  EXPECT_EQ(name, u"Other");
+  ASSERT_EQ(admin().GetFarmName(&name), 0u);
+  EXPECT_EQ(name, u"feroq");
+  EXPECT_EQ(feroq::admin::CurrentFarmUrl(), "memory:");
+}
+
+TEST_F(FarmConnectionTest, AdminServerAndAccountRules) {
+  const ULONG64 alpha = AddServer(u"Alpha");
+  ULONG64 id = 0;
+  EXPECT_EQ(admin().AddServer(u"ALPHA", &id), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(admin().AddServer(u"", &id), VORN_E_INVALIDVALUE);
+  const ULONG64 beta = AddServer(u"Beta");
+  AddApplication(SeedWithServers(u"Uses beta", {beta}));
+  EXPECT_EQ(admin().RemoveServer(beta), VORN_E_REFUSED);
+  EXPECT_EQ(admin().RemoveServer(MakeObjectId(kObjectKindServer, 999)), VORN_E_FAILURE);
+  EXPECT_EQ(admin().RemoveServer(alpha), 0u);
+  std::vector<feroq::admin::ServerInfo> servers;
+  ASSERT_EQ(admin().ListServers(&servers), 0u);
+  ASSERT_EQ(servers.size(), 1u);
+  EXPECT_EQ(servers[0].name, u"Beta");
+
+  AddAccount(u"CORP", u"alice", 0, u"CN=alice");
+  EXPECT_EQ(admin().AddAccount({u"NT", u"corp", u"ALICE", 0, u"CN=other"}), VORN_E_REFUSED);
+  EXPECT_EQ(admin().AddAccount({u"NT", u"CORP", u"bob", 0, u"cn=ALICE"}), VORN_E_REFUSED);
+  EXPECT_EQ(admin().AddAccount({u"NT", u"CORP", u"bob", 3, u"CN=bob"}), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(admin().AddAccount({u"", u"CORP", u"bob", 0, u"CN=bob"}), VORN_E_INVALIDVALUE);
+  std::vector<feroq::admin::AccountInfo> accounts;
+  ASSERT_EQ(admin().ListAccounts(&accounts), 0u);
+  EXPECT_EQ(accounts.size(), 1u);
+}
+
+TEST_F(FarmConnectionTest, ResetGivesANewFarmWithTheSameRoot) {
+  const ULONG64 root = RootFolder();
+  SeedFarmName(u"Seeded");
+  AddFolder(u"A/B");
+  AddServer(u"S");
+  AddApplication(u"App");
+  ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
+
+  std::vector<feroq::admin::FolderInfo> folders;
+  ASSERT_EQ(admin().ListFolders(&folders), 0u);
+  ASSERT_EQ(folders.size(), 1u);
+  EXPECT_EQ(folders[0].id, root);
+  EXPECT_EQ(folders[0].name, u"Applications");
+  std::u16string name;
+  ASSERT_EQ(admin().GetFarmName(&name), 0u);
+  EXPECT_EQ(name, u"feroq");
+  ZQAppSAL store(subsystem());
+  ULONG64* ids = nullptr;
+  ULONG count = 1;
+  ASSERT_EQ(store.EnumApps(&ids, count, 0), 0u);  // the open connection sees the reset
+  EXPECT_EQ(count, 0u);
+}
+
+// ---- Fault injection --------------------------------------------------------
+
+using ServiceFaultTest = FarmTest;
+
+TEST_F(ServiceFaultTest, OnceAnswersOneCallWithoutActing) {
+  VORNCommonApplicationSAL folders(subsystem());
+  const ULONG64 root = RootFolder();
+  WCHAR name[] = u"Office";
+  ULONG64 created = 0;
+  InjectServiceFault("VORNCommonApplicationSAL::CreateFolder", VORN_E_OUTOFMEMORY);
+  EXPECT_EQ(folders.CreateFolder(root, name, created), VORN_E_OUTOFMEMORY);
+  EXPECT_EQ(created, 0u);
+  std::vector<feroq::admin::FolderInfo> all;
+  ASSERT_EQ(admin().ListFolders(&all), 0u);
+  EXPECT_EQ(all.size(), 1u);  // nothing was created
+  EXPECT_EQ(folders.CreateFolder(root, name, created), 0u);
+}
+
+TEST_F(ServiceFaultTest, PersistentAnswersUntilCleared) {
+  VORN_ZQServerSAL servers(subsystem());
+  AddServer(u"Alpha");
+  WCHAR name[] = u"Alpha";
+  ULONG64 id = 0;
+  InjectServiceFault("VORN_ZQServerSAL::GetUIDByName", 0x80000016u, /*persistent=*/true);
+  EXPECT_EQ(servers.GetUIDByName(name, id), 0x80000016u);
+  EXPECT_EQ(servers.GetUIDByName(name, id), 0x80000016u);
+  VORNString text;
+  EXPECT_EQ(servers.GetNameByUID(1, text), VORN_E_FAILURE);  // other operations unaffected
+  feroq::services::ClearServiceFaults();
+  EXPECT_EQ(servers.GetUIDByName(name, id), 0u);
+}
+
+TEST_F(ServiceFaultTest, FaultAtTheNthCallOfAnyOperation) {
+  VORNCommonApplicationSAL folders(subsystem());
+  ULONG64 root = 0, parent = 0;
+  InjectServiceFaultAtCall(3, 0x80000007u);
+  EXPECT_EQ(folders.GetRootFolderID(root), 0u);
+  EXPECT_EQ(folders.GetFolderParent(root, parent), 0u);
+  EXPECT_EQ(folders.GetFolderParent(root, parent), 0x80000007u);
+  EXPECT_EQ(folders.GetFolderParent(root, parent), 0u);  // fires once
+}
+
+TEST_F(ServiceFaultTest, CallLogListsOnlyTheCallsMadeFromOutside) {
+  const ULONG64 id = AddApplication(SeedWithUsers(u"Calc", {u"CN=carol"}));
+  ZQAppSAL store(subsystem());
+  StartServiceCallLog();
+  ZQApp record;
+  ASSERT_EQ(store.Read(id, record), 0u);  // fills the record through its setters, unlogged
+  ULONG length = 0;
+  char* name = nullptr;
+  VORN_FarmName(length, name);
+  VORNFree_RPC_Mem(name);
+  VORNString browser(u"Calc 2");
+  ASSERT_EQ(record.SetBrowserName(browser), 0u);
+  feroq::services::StopServiceCallLog();
+  VORN_FarmName(length, name);  // not logged any more
+  VORNFree_RPC_Mem(name);
+  EXPECT_EQ(ServiceCallLog(), (std::vector<std::string>{"ZQAppSAL::Read", "VORN_FarmName",
+                                                        "VORNFree_RPC_Mem",
+                                                        "ZQApp::SetBrowserName"}));
+}
+
+TEST_F(ServiceFaultTest, FaultsOnRecordCallsDoNotReachTheStoreItsOwnCalls) {
+  // An armed setter fault is left for the caller: Read does not consume it.
+  const ULONG64 id = AddApplication(u"Calc");
+  ZQAppSAL store(subsystem());
+  InjectServiceFault("ZQApp::SetBrowserName", ZQAPP_E_BROWSER_NAME);
+  ZQApp record;
+  ASSERT_EQ(store.Read(id, record), 0u);
+  VORNString name(u"Other");
+  EXPECT_EQ(record.SetBrowserName(name), ZQAPP_E_BROWSER_NAME);
+}
+
+}  // namespace
+}  // namespace feroq::testing

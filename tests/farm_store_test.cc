@@ -1,0 +1,394 @@
+// Contract tests of FarmStore, run against every backend. A new backend is
+// added with one line in the INSTANTIATE_TEST_SUITE_P list at the end.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <ostream>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "services/store/farm_store.h"
+
+namespace feroq::store {
+namespace {
+
+struct Backend {
+  const char* name;
+  std::shared_ptr<FarmStore> (*create)();
+};
+void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.name; }
+
+class FarmStoreContract : public ::testing::TestWithParam<Backend> {
+ protected:
+  void SetUp() override { store_ = GetParam().create(); }
+
+  void MustWrite(const std::function<void(FarmTxn&)>& fn) {
+    ASSERT_EQ(store_->Write([&](FarmTxn& txn) -> VSTATUS {
+      fn(txn);
+      return 0;
+    }),
+              0u);
+  }
+  template <class T>
+  T ReadValue(const std::function<T(const FarmView&)>& fn) {
+    T value{};
+    store_->Read([&](const FarmView& view) -> VSTATUS {
+      value = fn(view);
+      return 0;
+    });
+    return value;
+  }
+
+  ApplicationRecord App(ULONG64 id, ULONG64 folder, const std::u16string& browser_name) {
+    ApplicationRecord app;
+    app.id = id;
+    app.folder_id = folder;
+    app.data.version = 3;
+    app.data.browser_name = browser_name;
+    app.data.users = {u"CN=alice", u"CN=bob"};
+    app.data.servers = {{MakeObjectId(kObjectKindServer, 1), 6, u"run.exe", u"C:\\"}};
+    app.data.icon.assign(640, 0x5A);
+    return app;
+  }
+
+  std::shared_ptr<FarmStore> store_;
+};
+
+TEST_P(FarmStoreContract, NewStoreIsEmptyAndInitializeMakesANewFarm) {
+  EXPECT_EQ(ReadValue<ULONG64>([](const FarmView& v) { return v.RootFolderId(); }), 0u);
+  EXPECT_TRUE(ReadValue<std::u16string>([](const FarmView& v) { return v.FarmName(); }).empty());
+  EXPECT_EQ(ReadValue<ULONG64>([](const FarmView& v) { return v.LastEventSequence(); }), 0u);
+
+  MustWrite([](FarmTxn& txn) { InitializeNewFarm(txn); });
+  store_->Read([](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.FarmName(), u"feroq");
+    const ULONG64 root = v.RootFolderId();
+    EXPECT_EQ(ObjectKindOf(root), kObjectKindFolder);
+    std::optional<FolderRecord> folder = v.GetFolder(root);
+    EXPECT_TRUE(folder.has_value());
+    if (folder) {
+      EXPECT_EQ(folder->name, u"Applications");
+      EXPECT_EQ(folder->parent_id, 0u);
+    }
+    EXPECT_EQ(v.ListFolders().size(), 1u);
+    return 0;
+  });
+}
+
+TEST_P(FarmStoreContract, IdentifiersCarryTheirKindAndNeverRepeatOnceCommitted) {
+  std::set<ULONG64> seen;
+  MustWrite([&](FarmTxn& txn) {
+    for (int i = 0; i < 50; ++i) {
+      for (ULONG kind : {kObjectKindFolder, kObjectKindApplication, kObjectKindServer}) {
+        const ULONG64 id = txn.AllocateId(kind);
+        EXPECT_EQ(ObjectKindOf(id), kind);
+        EXPECT_NE(id & 0xFFFFFFFFu, 0u);
+        EXPECT_TRUE(seen.insert(id).second) << id;
+      }
+    }
+  });
+  // Each kind counts on its own: 50 of each.
+  EXPECT_TRUE(seen.count(MakeObjectId(kObjectKindServer, 50)));
+  EXPECT_FALSE(seen.count(MakeObjectId(kObjectKindServer, 51)));
+
+  ULONG64 rolled_back = 0;
+  EXPECT_EQ(store_->Write([&](FarmTxn& txn) -> VSTATUS {
+    rolled_back = txn.AllocateId(kObjectKindApplication);
+    return 0x80000001u;
+  }),
+            0x80000001u);
+  ULONG64 next = 0;
+  MustWrite([&](FarmTxn& txn) { next = txn.AllocateId(kObjectKindApplication); });
+  EXPECT_EQ(seen.count(next), 0u);
+  EXPECT_GT(next, MakeObjectId(kObjectKindApplication, 50));
+}
+
+TEST_P(FarmStoreContract, FailedWriteRollsBackEveryKindOfChange) {
+  const ULONG64 server = MakeObjectId(kObjectKindServer, 7);
+  ULONG64 root = 0, kept_app = 0, kept_folder = 0;
+  MustWrite([&](FarmTxn& txn) {
+    InitializeNewFarm(txn);
+    root = txn.RootFolderId();
+    kept_folder = txn.AllocateId(kObjectKindFolder);
+    txn.PutFolder({kept_folder, root, u"Office", 2});
+    kept_app = txn.AllocateId(kObjectKindApplication);
+    txn.PutApplication(App(kept_app, kept_folder, u"Editor"));
+    txn.PutServer({server, u"ALPHA"});
+    txn.PutAccount({u"NT", u"CORP", u"alice", 0, u"CN=alice"});
+    txn.AppendEvent(0x1000, {1, 2, 3});
+  });
+
+  auto change_everything = [&](FarmTxn& txn) {
+    txn.SetFarmName(u"changed");
+    txn.PutFolder({kept_folder, root, u"Renamed", 2});
+    txn.PutFolder({txn.AllocateId(kObjectKindFolder), root, u"New", 3});
+    ApplicationRecord moved = App(kept_app, root, u"Other");
+    txn.PutApplication(moved);
+    txn.PutApplication(App(txn.AllocateId(kObjectKindApplication), kept_folder, u"Extra"));
+    txn.DeleteServer(server);
+    txn.PutServer({MakeObjectId(kObjectKindServer, 8), u"BETA"});
+    txn.PutAccount({u"NT", u"CORP", u"alice", 1, u"CN=alice-2"});
+    txn.DeleteAccount(u"CN=alice");
+    txn.AppendEvent(0x1001, {});
+    txn.PutEventQueue({txn.AllocateEventQueueHandle(), {0x1000}, 0});
+  };
+  EXPECT_EQ(store_->Write([&](FarmTxn& txn) -> VSTATUS {
+    change_everything(txn);
+    return 0x8016000Cu;
+  }),
+            0x8016000Cu);
+  EXPECT_THROW(store_->Write([&](FarmTxn& txn) -> VSTATUS {
+    change_everything(txn);
+    throw std::runtime_error("fails inside the transaction");
+  }),
+               std::runtime_error);
+
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.FarmName(), u"feroq");
+    EXPECT_EQ(v.ListFolders().size(), 2u);
+    EXPECT_EQ(v.GetFolder(kept_folder)->name, u"Office");
+    EXPECT_EQ(v.ChildFolderIds(root), std::vector<ULONG64>{kept_folder});
+    EXPECT_EQ(v.GetApplication(kept_app), App(kept_app, kept_folder, u"Editor"));
+    EXPECT_EQ(v.ApplicationIds(0), std::vector<ULONG64>{kept_app});
+    EXPECT_EQ(v.ApplicationIds(kept_folder), std::vector<ULONG64>{kept_app});
+    EXPECT_TRUE(v.ApplicationIds(root).empty());
+    EXPECT_EQ(v.FindApplicationsByBrowserName(u"editor"), std::vector<ULONG64>{kept_app});
+    EXPECT_TRUE(v.FindApplicationsByBrowserName(u"Other").empty());
+    EXPECT_EQ(v.FindServerByName(u"alpha")->id, server);
+    EXPECT_FALSE(v.FindServerByName(u"BETA").has_value());
+    EXPECT_EQ(v.ListServers().size(), 1u);
+    EXPECT_EQ(v.FindAccount(u"nt", u"corp", u"ALICE")->dn, u"CN=alice");
+    EXPECT_FALSE(v.FindAccountByDn(u"CN=alice-2").has_value());
+    EXPECT_EQ(v.LastEventSequence(), 1u);
+    EXPECT_EQ(v.EventsAfter(0, 10).size(), 1u);
+    EXPECT_TRUE(v.ListEventQueues().empty());
+    return 0;
+  });
+}
+
+TEST_P(FarmStoreContract, ReplacingAnApplicationMovesItInEveryIndex) {
+  const ULONG64 a = MakeObjectId(kObjectKindFolder, 1), b = MakeObjectId(kObjectKindFolder, 2);
+  const ULONG64 app = MakeObjectId(kObjectKindApplication, 1);
+  MustWrite([&](FarmTxn& txn) {
+    txn.PutFolder({a, 0, u"A", 1});
+    txn.PutFolder({b, a, u"B", 2});
+    txn.PutApplication(App(app, a, u"Calc"));
+    txn.PutApplication(App(MakeObjectId(kObjectKindApplication, 2), a, u"CALC"));
+  });
+  MustWrite([&](FarmTxn& txn) { txn.PutApplication(App(app, b, u"Paint")); });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.ApplicationIds(a), std::vector<ULONG64>{MakeObjectId(kObjectKindApplication, 2)});
+    EXPECT_EQ(v.ApplicationIds(b), std::vector<ULONG64>{app});
+    EXPECT_EQ(v.ApplicationFolder(app), b);
+    EXPECT_EQ(v.FindApplicationsByBrowserName(u"calc").size(), 1u);
+    EXPECT_EQ(v.FindApplicationsByBrowserName(u"PAINT"), std::vector<ULONG64>{app});
+    EXPECT_EQ(v.ApplicationCount(), 2u);
+    return 0;
+  });
+  MustWrite([&](FarmTxn& txn) { txn.DeleteApplication(app); });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_FALSE(v.GetApplication(app).has_value());
+    EXPECT_TRUE(v.ApplicationIds(b).empty());
+    EXPECT_TRUE(v.FindApplicationsByBrowserName(u"Paint").empty());
+    return 0;
+  });
+}
+
+TEST_P(FarmStoreContract, ChildFoldersFollowCreationSerialAcrossMovesAndRenames) {
+  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1);
+  const ULONG64 late = MakeObjectId(kObjectKindFolder, 2), early = MakeObjectId(kObjectKindFolder, 9);
+  MustWrite([&](FarmTxn& txn) {
+    txn.PutFolder({root, 0, u"Applications", 1});
+    txn.PutFolder({late, root, u"Zeta", 50});
+    txn.PutFolder({early, root, u"Alpha", 10});
+  });
+  EXPECT_EQ(ReadValue<std::vector<ULONG64>>([&](const FarmView& v) { return v.ChildFolderIds(root); }),
+            (std::vector<ULONG64>{early, late}));
+  MustWrite([&](FarmTxn& txn) {
+    FolderRecord f = *txn.GetFolder(early);
+    f.parent_id = late;
+    f.name = u"Moved";
+    txn.PutFolder(f);
+  });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.ChildFolderIds(root), std::vector<ULONG64>{late});
+    EXPECT_EQ(v.ChildFolderIds(late), std::vector<ULONG64>{early});
+    EXPECT_EQ(v.GetFolder(early)->creation_serial, 10u);
+    EXPECT_EQ(v.RootFolderId(), root);
+    return 0;
+  });
+}
+
+TEST_P(FarmStoreContract, ServerAndAccountLookupsIgnoreCase) {
+  const ULONG64 s1 = MakeObjectId(kObjectKindServer, 1), s2 = MakeObjectId(kObjectKindServer, 2);
+  MustWrite([&](FarmTxn& txn) {
+    txn.PutServer({s2, u"Beta"});
+    txn.PutServer({s1, u"Stra\u00dfe-\u00c4"});
+    txn.PutAccount({u"NT", u"CORP", u"Alice", 0, u"CN=Alice,O=Corp"});
+    txn.PutAccount({u"NDS", u"CORP", u"Alice", 2, u"CN=Alice,O=Tree"});
+  });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.FindServerByName(u"stra\u00dfe-\u00e4")->id, s1);
+    EXPECT_EQ(v.FindServerByName(u"BETA")->id, s2);
+    EXPECT_FALSE(v.FindServerByName(u"Bet").has_value());
+    std::vector<ServerRecord> servers = v.ListServers();
+    EXPECT_EQ(servers.size(), 2u);
+    if (servers.size() == 2) {
+      EXPECT_EQ(servers[0].id, s1);  // ascending id
+    }
+    EXPECT_EQ(v.FindAccount(u"nds", u"corp", u"alice")->kind, 2u);
+    EXPECT_EQ(v.FindAccount(u"Nt", u"Corp", u"ALICE")->dn, u"CN=Alice,O=Corp");
+    EXPECT_FALSE(v.FindAccount(u"NT", u"OTHER", u"Alice").has_value());
+    EXPECT_EQ(v.FindAccountByDn(u"cn=alice,o=tree")->authority_type, u"NDS");
+    return 0;
+  });
+  // Renaming a server and re-keying an account replace the old index entries.
+  MustWrite([&](FarmTxn& txn) {
+    txn.PutServer({s2, u"Gamma"});
+    txn.PutAccount({u"NT", u"CORP", u"Alicia", 0, u"cn=alice,o=corp"});
+  });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_FALSE(v.FindServerByName(u"Beta").has_value());
+    EXPECT_EQ(v.FindServerByName(u"gamma")->id, s2);
+    EXPECT_FALSE(v.FindAccount(u"NT", u"CORP", u"Alice").has_value());
+    EXPECT_EQ(v.FindAccount(u"NT", u"CORP", u"Alicia")->dn, u"cn=alice,o=corp");
+    EXPECT_EQ(v.ListAccounts().size(), 2u);
+    return 0;
+  });
+}
+
+TEST_P(FarmStoreContract, EventLogAndQueues) {
+  MustWrite([&](FarmTxn& txn) {
+    for (USHORT id = 0x1000; id < 0x1005; ++id) {
+      txn.AppendEvent(id, std::vector<BYTE>(26, static_cast<BYTE>(id)));
+    }
+    EXPECT_EQ(txn.AllocateEventQueueHandle(), 1);
+    txn.PutEventQueue({1, {0x1000, 0x1100}, 0});
+  });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.LastEventSequence(), 5u);
+    std::vector<EventRecord> page = v.EventsAfter(2, 2);
+    EXPECT_EQ(page.size(), 2u);
+    if (page.size() == 2) {
+      EXPECT_EQ(page[0].sequence, 3u);
+      EXPECT_EQ(page[0].event_id, 0x1002);
+      EXPECT_EQ(page[1].record, std::vector<BYTE>(26, 0x03));
+    }
+    EXPECT_TRUE(v.EventsAfter(5, 10).empty());
+    EXPECT_EQ(v.GetEventQueue(1)->event_ids, (std::vector<USHORT>{0x1000, 0x1100}));
+    return 0;
+  });
+  MustWrite([&](FarmTxn& txn) {
+    EventQueueRecord q = *txn.GetEventQueue(1);
+    q.read_position = 4;
+    txn.PutEventQueue(q);
+    EXPECT_EQ(txn.AllocateEventQueueHandle(), 2);
+  });
+  EXPECT_EQ(ReadValue<ULONG64>([](const FarmView& v) { return v.GetEventQueue(1)->read_position; }),
+            4u);
+  MustWrite([&](FarmTxn& txn) { txn.DeleteEventQueue(1); });
+  EXPECT_TRUE(ReadValue<bool>([](const FarmView& v) { return v.ListEventQueues().empty(); }));
+}
+
+TEST_P(FarmStoreContract, ClearEmptiesTheFarmAndCanBeRolledBack) {
+  MustWrite([&](FarmTxn& txn) {
+    InitializeNewFarm(txn);
+    txn.PutApplication(App(txn.AllocateId(kObjectKindApplication), txn.RootFolderId(), u"X"));
+    txn.PutServer({txn.AllocateId(kObjectKindServer), u"S"});
+  });
+  EXPECT_EQ(store_->Write([](FarmTxn& txn) -> VSTATUS {
+    txn.Clear();
+    EXPECT_EQ(txn.ApplicationCount(), 0u);
+    return 1;
+  }),
+            1u);
+  EXPECT_EQ(ReadValue<std::size_t>([](const FarmView& v) { return v.ApplicationCount(); }), 1u);
+  EXPECT_EQ(ReadValue<std::u16string>([](const FarmView& v) { return v.FindServerByName(u"s")->name; }),
+            u"S");
+
+  // Clearing restarts the serials: a new farm gets the same root identifier.
+  const ULONG64 old_root = ReadValue<ULONG64>([](const FarmView& v) { return v.RootFolderId(); });
+  MustWrite([](FarmTxn& txn) { InitializeNewFarm(txn); });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.RootFolderId(), old_root);
+    EXPECT_EQ(v.ApplicationCount(), 0u);
+    EXPECT_TRUE(v.ListServers().empty());
+    return 0;
+  });
+}
+
+TEST_P(FarmStoreContract, ConcurrentWritersGetDistinctIdentifiers) {
+  constexpr int kThreads = 4, kPerThread = 200;
+  std::vector<std::vector<ULONG64>> ids(kThreads);
+  std::atomic<bool> reader_saw_partial{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        store_->Write([&](FarmTxn& txn) -> VSTATUS {
+          // Two rows per transaction: a reader must see both or neither.
+          const ULONG64 id = txn.AllocateId(kObjectKindServer);
+          txn.PutServer({id, std::u16string(1, char16_t(0x4E00 + t * kPerThread + i))});
+          txn.PutApplication(App(MakeObjectId(kObjectKindApplication, ULONG(id)), 1, u"x"));
+          ids[t].push_back(id);
+          return 0;
+        });
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    for (int i = 0; i < 200; ++i) {
+      store_->Read([&](const FarmView& v) -> VSTATUS {
+        if (v.ListServers().size() != v.ApplicationCount()) reader_saw_partial = true;
+        return 0;
+      });
+    }
+  });
+  for (std::thread& t : threads) t.join();
+  std::set<ULONG64> all;
+  for (const auto& list : ids) all.insert(list.begin(), list.end());
+  EXPECT_EQ(all.size(), std::size_t{kThreads * kPerThread});
+  EXPECT_FALSE(reader_saw_partial);
+}
+
+TEST_P(FarmStoreContract, LargeFarmKeepsItsIndexesExact) {
+  constexpr ULONG kApps = 100000;
+  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1), other = MakeObjectId(kObjectKindFolder, 2);
+  MustWrite([&](FarmTxn& txn) {
+    txn.PutFolder({root, 0, u"Applications", 1});
+    txn.PutFolder({other, root, u"Other", 2});
+    for (ULONG i = 1; i <= kApps; ++i) {
+      ApplicationRecord app;
+      app.id = MakeObjectId(kObjectKindApplication, i);
+      app.folder_id = i % 10 == 0 ? other : root;
+      app.data.browser_name = u"App " + std::u16string(1, char16_t(u'A' + i % 26)) +
+                              std::u16string(1, char16_t(0x4E00 + i / 26));
+      txn.PutApplication(app);
+    }
+  });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.ApplicationCount(), kApps);
+    EXPECT_EQ(v.ApplicationIds(other).size(), kApps / 10);
+    std::vector<ULONG64> all = v.ApplicationIds(0);
+    EXPECT_TRUE(std::is_sorted(all.begin(), all.end()));
+    for (ULONG i = 1; i <= kApps; i += 997) {
+      const std::u16string name = u"app " + std::u16string(1, char16_t(u'a' + i % 26)) +
+                                  std::u16string(1, char16_t(0x4E00 + i / 26));
+      EXPECT_EQ(v.FindApplicationsByBrowserName(name),
+                std::vector<ULONG64>{MakeObjectId(kObjectKindApplication, i)});
+    }
+    return 0;
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, FarmStoreContract,
+                         ::testing::Values(Backend{"Memory", &CreateMemoryFarmStore}),
+                         [](const ::testing::TestParamInfo<Backend>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace
+}  // namespace feroq::store

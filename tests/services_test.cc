@@ -1,0 +1,452 @@
+// The folder service and the application store service against a memory
+// farm: tree operations and their refusals, publishing, reading, moving and
+// listing applications, and who owns the blocks they hand out.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "feroq/directory_services.h"
+#include "feroq/zqapp.h"
+#include "platform/platform.h"
+#include "support/farm_fixture.h"
+
+namespace feroq::testing {
+namespace {
+
+class FolderServiceTest : public FarmTest {
+ protected:
+  void SetUp() override {
+    FarmTest::SetUp();
+    folders_ = std::make_unique<VORNCommonApplicationSAL>(subsystem());
+    root_ = RootFolder();
+  }
+
+  std::u16string NameOf(ULONG64 folder) {
+    WCHAR* name = nullptr;
+    if (folders_->GetFolderName(folder, &name) != 0) return u"<none>";
+    std::u16string text(name);
+    folders_->FreeMemory(reinterpret_cast<unsigned char*>(name));
+    return text;
+  }
+  ULONG64 ParentOf(ULONG64 folder) {
+    ULONG64 parent = 0xFFFF;
+    EXPECT_EQ(folders_->GetFolderParent(folder, parent), 0u);
+    return parent;
+  }
+  std::vector<ULONG64> ChildrenOf(ULONG64 folder) {
+    ULONG64* children = nullptr;
+    ULONG count = 0;
+    EXPECT_EQ(folders_->EnumerateFolder(folder, &children, count), 0u);
+    std::vector<ULONG64> ids(children, children + count);
+    folders_->FreeMemory(reinterpret_cast<unsigned char*>(children));
+    return ids;
+  }
+  std::size_t FolderCount() {
+    std::vector<feroq::admin::FolderInfo> all;
+    EXPECT_EQ(admin().ListFolders(&all), 0u);
+    return all.size();
+  }
+
+  std::unique_ptr<VORNCommonApplicationSAL> folders_;
+  ULONG64 root_ = 0;
+};
+
+TEST_F(FolderServiceTest, NewFarmHasOnlyTheRootFolder) {
+  EXPECT_EQ(ObjectKindOf(root_), kObjectKindFolder);
+  EXPECT_EQ(ParentOf(root_), 0u);
+  EXPECT_EQ(NameOf(root_), u"Applications");
+  EXPECT_TRUE(ChildrenOf(root_).empty());
+}
+
+TEST_F(FolderServiceTest, UnknownIdentifiersFail) {
+  const ULONG64 unknown = MakeObjectId(kObjectKindFolder, 999);
+  const ULONG64 app = AddApplication(u"Editor");  // an application is not a folder
+  for (ULONG64 id : {unknown, app}) {
+    ULONG64 parent = 77;
+    WCHAR* name = nullptr;
+    ULONG64* children = nullptr;
+    ULONG count = 5;
+    EXPECT_EQ(folders_->GetFolderParent(id, parent), VORN_E_FAILURE);
+    EXPECT_EQ(parent, 77u);
+    EXPECT_EQ(folders_->GetFolderName(id, &name), VORN_E_FAILURE);
+    EXPECT_EQ(name, nullptr);
+    EXPECT_EQ(folders_->EnumerateFolder(id, &children, count), VORN_E_FAILURE);
+    EXPECT_EQ(count, 5u);
+    WCHAR new_name[] = u"X";
+    ULONG64 created = 0;
+    EXPECT_EQ(folders_->RenameFolder(id, new_name), VORN_E_FAILURE);
+    EXPECT_EQ(folders_->CreateFolder(id, new_name, created), VORN_E_FAILURE);
+    EXPECT_EQ(folders_->DeleteFolder(id), VORN_E_FAILURE);
+  }
+  EXPECT_EQ(FolderCount(), 1u);
+}
+
+TEST_F(FolderServiceTest, CreateRefusesEmptyAndSiblingNames) {
+  WCHAR office[] = u"Office", office_upper[] = u"OFFICE", empty[] = u"";
+  ULONG64 first = 0, second = 0, nested = 0;
+  ASSERT_EQ(folders_->CreateFolder(root_, office, first), 0u);
+  EXPECT_EQ(ObjectKindOf(first), kObjectKindFolder);
+  EXPECT_EQ(ParentOf(first), root_);
+  EXPECT_EQ(NameOf(first), u"Office");
+
+  EXPECT_EQ(folders_->CreateFolder(root_, office_upper, second), FOLDER_E_RENAME_REFUSED);
+  EXPECT_EQ(folders_->CreateFolder(root_, empty, second), FOLDER_E_RENAME_REFUSED);
+  EXPECT_EQ(folders_->CreateFolder(root_, nullptr, second), FOLDER_E_RENAME_REFUSED);
+  EXPECT_EQ(second, 0u);
+  // The same name is fine below another parent.
+  EXPECT_EQ(folders_->CreateFolder(first, office_upper, nested), 0u);
+  EXPECT_NE(nested, first);
+  EXPECT_EQ(FolderCount(), 3u);
+}
+
+TEST_F(FolderServiceTest, RenameRules) {
+  const ULONG64 office = AddFolder(u"Office");
+  const ULONG64 tools = AddFolder(u"Tools");
+  WCHAR tools_lower[] = u"tools", office_mixed[] = u"oFFice", empty[] = u"", games[] = u"Games";
+  EXPECT_EQ(folders_->RenameFolder(office, tools_lower), FOLDER_E_RENAME_REFUSED);
+  EXPECT_EQ(folders_->RenameFolder(office, empty), FOLDER_E_RENAME_REFUSED);
+  EXPECT_EQ(folders_->RenameFolder(office, nullptr), FOLDER_E_RENAME_REFUSED);
+  EXPECT_EQ(NameOf(office), u"Office");
+  // Its own name in another case is no clash.
+  EXPECT_EQ(folders_->RenameFolder(office, office_mixed), 0u);
+  EXPECT_EQ(NameOf(office), u"oFFice");
+  EXPECT_EQ(folders_->RenameFolder(tools, games), 0u);
+  EXPECT_EQ(NameOf(tools), u"Games");
+  EXPECT_EQ(folders_->RenameFolder(root_, games), 0u);  // the root has no siblings
+}
+
+TEST_F(FolderServiceTest, DeleteRefusesRootAndNonEmptyFolders) {
+  const ULONG64 office = AddFolder(u"Office");
+  const ULONG64 tools = AddFolder(u"Office/Tools");
+  const ULONG64 games = AddFolder(u"Games");
+  AddApplication(u"Solitaire", games);
+
+  EXPECT_EQ(folders_->DeleteFolder(root_), FOLDER_E_DELETE_REFUSED);
+  EXPECT_EQ(folders_->DeleteFolder(office), FOLDER_E_DELETE_REFUSED);  // holds a folder
+  EXPECT_EQ(folders_->DeleteFolder(games), FOLDER_E_DELETE_REFUSED);   // holds an application
+  EXPECT_EQ(FolderCount(), 4u);
+
+  EXPECT_EQ(folders_->DeleteFolder(tools), 0u);
+  EXPECT_EQ(NameOf(tools), u"<none>");
+  EXPECT_EQ(folders_->DeleteFolder(office), 0u);
+  EXPECT_EQ(FolderCount(), 2u);
+}
+
+TEST_F(FolderServiceTest, MoveRefusals) {
+  const ULONG64 a = AddFolder(u"A");
+  const ULONG64 b = AddFolder(u"A/B");
+  const ULONG64 c = AddFolder(u"A/B/C");
+  const ULONG64 other = AddFolder(u"Other");
+  AddFolder(u"Other/B");
+
+  EXPECT_EQ(folders_->MoveFolder(root_, 0, a), FOLDER_E_MOVE_REFUSED);        // the root
+  EXPECT_EQ(folders_->MoveFolder(a, root_, a), FOLDER_E_MOVE_REFUSED);        // below itself
+  EXPECT_EQ(folders_->MoveFolder(a, root_, c), FOLDER_E_MOVE_REFUSED);        // into a descendant
+  EXPECT_EQ(folders_->MoveFolder(b, root_, other), FOLDER_E_MOVE_REFUSED);    // wrong `from`
+  EXPECT_EQ(folders_->MoveFolder(b, a, other), FOLDER_E_MOVE_REFUSED);        // name taken there
+  EXPECT_EQ(folders_->MoveFolder(c, b, MakeObjectId(kObjectKindFolder, 999)), VORN_E_FAILURE);
+  EXPECT_EQ(ParentOf(a), root_);
+  EXPECT_EQ(ParentOf(b), a);
+  EXPECT_EQ(ParentOf(c), b);
+
+  EXPECT_EQ(folders_->MoveFolder(c, b, b), 0u);  // to its own parent: nothing changes
+  EXPECT_EQ(ParentOf(c), b);
+  EXPECT_EQ(folders_->MoveFolder(c, b, other), 0u);
+  EXPECT_EQ(ParentOf(c), other);
+  EXPECT_TRUE(ChildrenOf(b).empty());
+  // Moving a folder up out of its subtree is fine.
+  EXPECT_EQ(folders_->MoveFolder(b, a, root_), 0u);
+  EXPECT_EQ(ParentOf(b), root_);
+}
+
+TEST_F(FolderServiceTest, EnumerateListsFoldersInCreationOrderThenApplications) {
+  const ULONG64 zeta = AddFolder(u"Zeta");
+  const ULONG64 app1 = AddApplication(u"One");
+  const ULONG64 alpha = AddFolder(u"Alpha");
+  const ULONG64 app2 = AddApplication(u"Two");
+  WCHAR renamed[] = u"Aardvark";
+  ASSERT_EQ(folders_->RenameFolder(zeta, renamed), 0u);
+
+  std::vector<ULONG64> children = ChildrenOf(root_);
+  EXPECT_EQ(children, (std::vector<ULONG64>{zeta, alpha, app1, app2}));
+  EXPECT_EQ(ObjectKindOf(app1), kObjectKindApplication);
+
+  // An empty folder gives no block.
+  ULONG64* none = reinterpret_cast<ULONG64*>(1);
+  ULONG count = 9;
+  EXPECT_EQ(folders_->EnumerateFolder(alpha, &none, count), 0u);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(FolderServiceTest, BlocksComeFromThePlatformHeap) {
+  AddFolder(u"Office");
+  const std::int64_t live = feroq::platform::LiveHeapBlocks();
+  ULONG64* children = nullptr;
+  ULONG count = 0;
+  WCHAR* name = nullptr;
+  ASSERT_EQ(folders_->EnumerateFolder(root_, &children, count), 0u);
+  ASSERT_EQ(folders_->GetFolderName(root_, &name), 0u);
+  EXPECT_EQ(feroq::platform::HeapBlockSize(name), sizeof(u"Applications"));
+  EXPECT_EQ(feroq::platform::HeapBlockSize(children), sizeof(ULONG64));
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live + 2);
+  EXPECT_EQ(folders_->FreeMemory(reinterpret_cast<unsigned char*>(children)), 0u);
+  EXPECT_EQ(folders_->FreeMemory(reinterpret_cast<unsigned char*>(name)), 0u);
+  EXPECT_EQ(folders_->FreeMemory(nullptr), 0u);
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+
+  // The heap refusing makes both calls answer out of memory, handing out nothing.
+  children = nullptr;
+  name = nullptr;
+  feroq::platform::FailAllocationAt(1, /*persistent=*/true);
+  EXPECT_EQ(folders_->EnumerateFolder(root_, &children, count), VORN_E_OUTOFMEMORY);
+  EXPECT_EQ(folders_->GetFolderName(root_, &name), VORN_E_OUTOFMEMORY);
+  feroq::platform::ClearAllocationFailure();
+  EXPECT_EQ(children, nullptr);
+  EXPECT_EQ(name, nullptr);
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+}
+
+TEST_F(FolderServiceTest, MoveApplicationChecksItsFolder) {
+  const ULONG64 office = AddFolder(u"Office");
+  const ULONG64 app = AddApplication(u"Editor");
+  ZQAppSAL store(subsystem());
+  EXPECT_EQ(folders_->MoveApplication(app, office, root_), FOLDER_E_MOVE_REFUSED);
+  EXPECT_EQ(folders_->MoveApplication(app, root_, MakeObjectId(kObjectKindFolder, 999)),
+            VORN_E_FAILURE);
+  EXPECT_EQ(folders_->MoveApplication(MakeObjectId(kObjectKindApplication, 999), root_, office),
+            VORN_E_FAILURE);
+  ASSERT_EQ(folders_->MoveApplication(app, root_, office), 0u);
+  EXPECT_EQ(ChildrenOf(office), std::vector<ULONG64>{app});
+  ZQApp record;
+  ASSERT_EQ(store.Read(app, record), 0u);
+  ULONG64 folder = 0;
+  record.GetCommonAppFolder(folder);
+  EXPECT_EQ(folder, office);
+}
+
+// ---- Application store ------------------------------------------------------
+
+class AppStoreTest : public FarmTest {
+ protected:
+  void SetUp() override {
+    FarmTest::SetUp();
+    store_ = std::make_unique<ZQAppSAL>(subsystem());
+  }
+  std::vector<ULONG64> Enum(ULONG64 folder, VSTATUS expected = 0) {
+    ULONG64* ids = nullptr;
+    ULONG count = 0;
+    EXPECT_EQ(store_->EnumApps(&ids, count, folder), expected);
+    std::vector<ULONG64> out(ids, ids + count);
+    ::operator delete(ids);
+    return out;
+  }
+  std::u16string Text(void (ZQApp::*get)(VORNString&), ZQApp& record) {
+    VORNString value;
+    (record.*get)(value);
+    return std::u16string(value.c_str());
+  }
+  std::unique_ptr<ZQAppSAL> store_;
+};
+
+TEST_F(AppStoreTest, PublishedRecordReadsBackWithEveryProperty) {
+  const ULONG64 server1 = AddServer(u"ALPHA"), server2 = AddServer(u"BETA");
+  const ULONG64 office = AddFolder(u"Office");
+  ZQApp record;
+  ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
+  VORNString browser(u"Editor"), friendly(u"The Editor"), program(u"C:\\ed.exe"),
+      directory(u"C:\\"), description(u"Edits"), folder_text(u"\\Applications\\Office");
+  ASSERT_EQ(record.SetBrowserName(browser), 0u);
+  ASSERT_EQ(record.SetFriendlyName(friendly), 0u);
+  ASSERT_EQ(record.SetDefaultInitialProgram(program), 0u);
+  ASSERT_EQ(record.SetDefaultWorkDirectory(directory), 0u);
+  ASSERT_EQ(record.SetDescription(description), 0u);
+  ASSERT_EQ(record.SetFolder(folder_text), 0u);
+  ASSERT_EQ(record.SetDefaultEncryptionLevel(2), 0u);
+  ASSERT_EQ(record.SetDefaultSoundType(1), 0u);
+  ASSERT_EQ(record.SetDefaultWindowColor(3), 0u);
+  ASSERT_EQ(record.SetDefaultWindowScale(50), 0u);
+  ASSERT_EQ(record.SetDefaultWindowType(4), 0u);
+  ASSERT_EQ(record.SetDesktopIntegrate(1), 0u);
+  ASSERT_EQ(record.SetDefaultWindowHeight(600), 0u);
+  ASSERT_EQ(record.SetDefaultWindowWidth(800), 0u);
+  ASSERT_EQ(record.SetZQAttributes(0x11), 0u);
+  ASSERT_EQ(record.SetWLAttributes(0x22), 0u);
+  ASSERT_EQ(record.SetPublishingFlags(0x33), 0u);
+  ASSERT_EQ(record.SetCommonAppFolder(office), 0u);
+  _WLICON_V1 icon;
+  for (std::size_t i = 0; i < sizeof(icon); ++i) reinterpret_cast<BYTE*>(&icon)[i] = BYTE(i * 7);
+  ASSERT_EQ(record.SetIcon(icon), 0u);
+  _ZQAPP_SERVER_CONFIG own;
+  own.flags = kServerConfigHasInitialProgram;
+  own.initialProgram = u"D:\\ed.exe";
+  ASSERT_EQ(record.AddServer(server2, own), 0u);
+  _ZQAPP_SERVER_CONFIG plain;
+  plain.flags = 0;
+  ASSERT_EQ(record.AddServer(server1, plain), 0u);
+  VORNString alice(u"CN=alice"), bob(u"CN=bob");
+  ASSERT_EQ(record.AddUser(alice), 0u);
+  ASSERT_EQ(record.AddUser(bob), 0u);
+
+  ULONG64 id = 0;
+  ASSERT_EQ(store_->Write(id, record, nullptr), 0u);
+  EXPECT_EQ(ObjectKindOf(id), kObjectKindApplication);
+  EXPECT_EQ(record.StoredId(), id);
+
+  ZQApp loaded;
+  ASSERT_EQ(store_->Read(id, loaded), 0u);
+  EXPECT_EQ(loaded.StoredId(), id);
+  EXPECT_EQ(loaded.GetVersion(), kZQAppCurrentVersion);
+  EXPECT_EQ(Text(&ZQApp::GetBrowserName, loaded), u"Editor");
+  EXPECT_EQ(Text(&ZQApp::GetFriendlyName, loaded), u"The Editor");
+  EXPECT_EQ(Text(&ZQApp::GetDefaultInitialProgram, loaded), u"C:\\ed.exe");
+  EXPECT_EQ(Text(&ZQApp::GetDefaultWorkDirectory, loaded), u"C:\\");
+  EXPECT_EQ(Text(&ZQApp::GetDescription, loaded), u"Edits");
+  EXPECT_EQ(Text(&ZQApp::GetFolder, loaded), u"\\Applications\\Office");
+  BYTE b = 0;
+  loaded.GetDefaultEncryptionLevel(b);
+  EXPECT_EQ(b, 2);
+  loaded.GetDefaultWindowScale(b);
+  EXPECT_EQ(b, 50);
+  loaded.GetDesktopIntegrate(b);
+  EXPECT_EQ(b, 1);
+  ULONG w = 0;
+  loaded.GetDefaultWindowWidth(w);
+  EXPECT_EQ(w, 800u);
+  loaded.GetPublishingFlags(w);
+  EXPECT_EQ(w, 0x33u);
+  loaded.GetWLAttributes(w);
+  EXPECT_EQ(w, 0x22u);
+  ULONG64 folder = 0;
+  loaded.GetCommonAppFolder(folder);
+  EXPECT_EQ(folder, office);
+  _WLICON_V1 loaded_icon;
+  loaded.GetIcon(loaded_icon);
+  EXPECT_EQ(std::memcmp(&icon, &loaded_icon, sizeof(icon)), 0);
+  EXPECT_EQ(loaded.GetUserCount(), 2);
+  EXPECT_EQ(loaded.GetServerCount(), 2);
+  _ZQAPP_SERVER_CONFIG found;
+  ASSERT_EQ(loaded.servers().FindServer(server2, found), 0u);
+  EXPECT_EQ(found.flags, kServerConfigHasInitialProgram);
+  EXPECT_EQ(std::u16string(found.initialProgram.c_str()), u"D:\\ed.exe");
+  VORNString user;
+  ASSERT_EQ(loaded.GetFirstUser(user), 0u);
+  EXPECT_EQ(std::u16string(user.c_str()), u"CN=alice");
+}
+
+TEST_F(AppStoreTest, WriteRulesForNewAndExistingIdentifiers) {
+  const ULONG64 office = AddFolder(u"Office");
+  const ULONG64 root = RootFolder();
+  ZQApp record;
+  ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
+
+  // Folder 0 publishes in the root.
+  ULONG64 id = 0;
+  ASSERT_EQ(store_->Write(id, record, nullptr), 0u);
+  EXPECT_EQ(Enum(root), std::vector<ULONG64>{id});
+
+  // An unknown identifier or folder stores nothing.
+  ULONG64 unknown = MakeObjectId(kObjectKindApplication, 999);
+  EXPECT_EQ(store_->Write(unknown, record, nullptr), VORN_E_FAILURE);
+  EXPECT_EQ(unknown, MakeObjectId(kObjectKindApplication, 999));
+  ASSERT_EQ(record.SetCommonAppFolder(MakeObjectId(kObjectKindFolder, 999)), 0u);
+  ULONG64 fresh = 0;
+  EXPECT_EQ(store_->Write(fresh, record, nullptr), VORN_E_FAILURE);
+  EXPECT_EQ(fresh, 0u);
+  EXPECT_EQ(Enum(0).size(), 1u);
+
+  // Rewriting with another CommonAppFolder moves the application.
+  ASSERT_EQ(record.SetCommonAppFolder(office), 0u);
+  VORNString name(u"Renamed");
+  ASSERT_EQ(record.SetBrowserName(name), 0u);
+  ULONG64 same = id;
+  ASSERT_EQ(store_->Write(same, record, nullptr), 0u);
+  EXPECT_EQ(same, id);
+  EXPECT_TRUE(Enum(root).empty());
+  EXPECT_EQ(Enum(office), std::vector<ULONG64>{id});
+}
+
+TEST_F(AppStoreTest, ReadReplacesTheWholeRecord) {
+  const ULONG64 id = AddApplication(SeedWithUsers(u"Calc", {u"CN=carol"}));
+  ZQApp record;
+  ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
+  VORNString old_user(u"CN=old"), description(u"stale");
+  ASSERT_EQ(record.AddUser(old_user), 0u);
+  ASSERT_EQ(record.SetDescription(description), 0u);
+  VORNString first;
+  ASSERT_EQ(record.GetFirstUser(first), 0u);  // an iteration left open
+  record.SetReadOnlyForTest(1);
+
+  ASSERT_EQ(store_->Read(id, record), 0u);
+  EXPECT_EQ(record.GetUserCount(), 1);
+  EXPECT_TRUE(Text(&ZQApp::GetDescription, record).empty());
+  EXPECT_EQ(record.IsReadOnly(), 0);
+  VORNString user;
+  ASSERT_EQ(record.GetFirstUser(user), 0u);
+  EXPECT_EQ(std::u16string(user.c_str()), u"CN=carol");
+
+  // A stored read-only mark comes back.
+  record.SetReadOnlyForTest(1);
+  ULONG64 same = id;
+  ASSERT_EQ(store_->Write(same, record, nullptr), 0u);
+  ZQApp again;
+  ASSERT_EQ(store_->Read(id, again), 0u);
+  EXPECT_EQ(again.IsReadOnly(), 1);
+
+  EXPECT_EQ(store_->Read(MakeObjectId(kObjectKindApplication, 999), again), VORN_E_FAILURE);
+}
+
+TEST_F(AppStoreTest, DeleteAndEnumerate) {
+  const ULONG64 office = AddFolder(u"Office");
+  const ULONG64 a = AddApplication(u"A"), b = AddApplication(u"B", office), c = AddApplication(u"C");
+  EXPECT_EQ(Enum(0), (std::vector<ULONG64>{a, b, c}));
+  EXPECT_EQ(Enum(office), std::vector<ULONG64>{b});
+  EXPECT_TRUE(Enum(MakeObjectId(kObjectKindFolder, 999), VORN_E_FAILURE).empty());
+
+  EXPECT_EQ(store_->Delete(b), 0u);
+  EXPECT_EQ(store_->Delete(b), VORN_E_FAILURE);
+  EXPECT_EQ(Enum(0), (std::vector<ULONG64>{a, c}));
+  ZQApp record;
+  EXPECT_EQ(store_->Read(b, record), VORN_E_FAILURE);
+
+  // An empty list hands out no block.
+  ULONG64* ids = reinterpret_cast<ULONG64*>(1);
+  ULONG count = 7;
+  ASSERT_EQ(store_->EnumApps(&ids, count, office), 0u);
+  EXPECT_EQ(count, 0u);
+  EXPECT_EQ(ids, nullptr);
+
+  ULONG version = 0;
+  store_->MaxKnownApplicationVersion(version);
+  EXPECT_EQ(version, kZQAppCurrentVersion);
+}
+
+TEST_F(AppStoreTest, RunningOutOfMemoryWhileReadingAnswersItsCode) {
+  const ULONG64 id = AddApplication(SeedWithUsers(u"Calc", {u"CN=carol"}));
+  ZQApp record;
+  feroq::platform::FailAllocationAt(1, /*persistent=*/true);
+  const VSTATUS status = store_->Read(id, record);
+  feroq::platform::ClearAllocationFailure();
+  EXPECT_EQ(status, VORN_E_OUTOFMEMORY);
+  ASSERT_EQ(store_->Read(id, record), 0u);
+  EXPECT_EQ(Text(&ZQApp::GetBrowserName, record), u"Calc");
+}
+
+TEST_F(AppStoreTest, ServicesWithoutAFarmFail) {
+  ZQAppSAL store(nullptr);
+  VORNCommonApplicationSAL folders(nullptr);
+  ZQApp record;
+  ULONG64 id = 0, root = 0;
+  ULONG64* ids = nullptr;
+  ULONG count = 0;
+  EXPECT_EQ(store.Write(id, record, nullptr), VORN_E_FAILURE);
+  EXPECT_EQ(store.Read(1, record), VORN_E_FAILURE);
+  EXPECT_EQ(store.EnumApps(&ids, count, 0), VORN_E_FAILURE);
+  EXPECT_EQ(folders.GetRootFolderID(root), VORN_E_FAILURE);
+  EXPECT_EQ(root, 0u);
+}
+
+}  // namespace
+}  // namespace feroq::testing

@@ -1,0 +1,79 @@
+// FarmTest: a gtest fixture that gives each test a new memory farm and
+// helpers to seed it (farm name, servers, accounts, folders, applications).
+//
+// SetUp points FEROQ_FARM at "memory:", empties that farm back to a new farm
+// (name "feroq", root folder "Applications"), clears service faults, the call
+// log and heap failures, and holds one InitiateRemoteAccess until TearDown,
+// so subsystem() is the connection a FarmObject made in the test also uses.
+// Seeding goes through the services (folders, applications) or the farm
+// admin (name, servers, accounts), is neither recorded in the call log nor
+// faulted, and fails the test when the farm refuses.
+#ifndef FEROQ_TESTS_SUPPORT_FARM_FIXTURE_H_
+#define FEROQ_TESTS_SUPPORT_FARM_FIXTURE_H_
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "feroq/farm_admin.h"
+#include "feroq/service_base.h"
+#include "feroq/zqapp.h"
+
+namespace feroq::testing {
+
+// What AddApplication publishes. Unset texts stay empty, scalars 0.
+struct AppSeed {
+  std::u16string browser_name;
+  ULONG64 folder = 0;  // 0: the root folder
+  std::u16string friendly_name;
+  std::u16string initial_program;
+  std::u16string work_directory;
+  std::u16string description;
+  ULONG window_width = 0;
+  ULONG window_height = 0;
+  BYTE window_type = 0;
+  ULONG zq_attributes = 0;
+  std::vector<ULONG64> servers;     // server ids, without their own settings
+  std::vector<std::u16string> users;  // account DNs
+};
+
+// Seeds of an application with just a browser name and users or servers.
+AppSeed SeedWithUsers(const std::u16string& browser_name, std::vector<std::u16string> users);
+AppSeed SeedWithServers(const std::u16string& browser_name, std::vector<ULONG64> servers);
+
+class FarmTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // The remote-access subsystem held by the fixture (never null after SetUp).
+  VORN_PIF_ISubSystem* subsystem() const { return subsystem_; }
+  feroq::admin::FarmAdmin& admin() { return *admin_; }
+
+  void SeedFarmName(const std::u16string& name);
+  // Adds a server; returns its id (0 after a test failure).
+  ULONG64 AddServer(const std::u16string& name);
+  // Adds an account to the directory.
+  void AddAccount(const std::u16string& domain, const std::u16string& account, ULONG kind,
+                  const std::u16string& dn, const std::u16string& authority_type = u"NT");
+
+  ULONG64 RootFolder();
+  // The folder at `path` below the root ("Office/Tools"; '/' or '\'
+  // separate components; a leading separator is allowed), creating every
+  // missing component. Returns its id (0 after a test failure).
+  ULONG64 AddFolder(const std::u16string& path);
+  // Publishes an application through ZQAppSAL::Write; returns its id.
+  ULONG64 AddApplication(const AppSeed& seed);
+  ULONG64 AddApplication(const std::u16string& browser_name, ULONG64 folder = 0);
+
+ private:
+  VORN_PIF_ISubSystem* subsystem_ = nullptr;
+  bool remote_access_held_ = false;
+  std::unique_ptr<feroq::admin::FarmAdmin> admin_;
+};
+
+}  // namespace feroq::testing
+
+#endif  // FEROQ_TESTS_SUPPORT_FARM_FIXTURE_H_
