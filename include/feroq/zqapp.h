@@ -121,6 +121,7 @@ class FEROQ_SERVICES_API ZQApp {
   VSTATUS SetIcon(_WLICON_V1& icon);
 
   VSTATUS SetDefaultVideoType(BYTE value);
+  void GetDefaultVideoType(BYTE& value);
   BYTE IsReadOnly();
   void ResetReadOnly();
   ULONG GetVersion();

@@ -102,6 +102,7 @@ VSTATUS RecordToData(ZQApp& record, AppRecordData* data) {
   ScopedServiceCallSuppression quiet;
   data->version = record.GetVersion();
   data->read_only = record.IsReadOnly();
+  record.GetDefaultVideoType(data->video_type);
   for (const StringField& field : kStringFields) {
     VORNString value;
     (record.*field.get)(value);

@@ -303,6 +303,8 @@ VSTATUS ZQApp::SetIcon(_WLICON_V1& icon) {
   return VORN_OK;
 }
 
+void ZQApp::GetDefaultVideoType(BYTE& value) { value = video_type_; }
+
 VSTATUS ZQApp::SetDefaultVideoType(BYTE value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultVideoType")) return s;
   if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;

@@ -49,10 +49,8 @@ VSTATUS ZQAppSAL::Read(ULONG64 id, ZQApp& record) {
 
 // With `id` 0 the application is published in the record's CommonAppFolder
 // (0: the root folder); otherwise the stored application `id` is replaced
-// and moved to the record's CommonAppFolder when that is not 0. The record's
-// video type cannot be read back (ZQApp has no getter): a new application
-// stores 0, a replaced one keeps its stored value. On success `id` and the
-// record's StoredId() hold the application's identifier.
+// and moved to the record's CommonAppFolder when that is not 0. On success
+// `id` and the record's StoredId() hold the application's identifier.
 VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** details) {
   if (details != nullptr) *details = nullptr;
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::Write")) return s;
@@ -75,7 +73,6 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
         row.id = id;
         row.folder_id = folder != 0 ? folder : existing->folder_id;
         if (!farm.GetFolder(row.folder_id)) return VORN_E_FAILURE;
-        data.video_type = existing->data.video_type;
       }
       row.data = std::move(data);
       farm.PutApplication(row);
