@@ -232,6 +232,13 @@ class FEROQ_SERVICES_API FarmStore {
   // Runs `fn` in a transaction: committed when it returns 0, rolled back
   // otherwise (see the contract above). Returns fn's result.
   virtual VSTATUS Write(const std::function<VSTATUS(FarmTxn&)>& fn) = 0;
+  // Blocks until the newest event's sequence is above `after`, or until
+  // `timeout_ms` milliseconds have passed (-1: without bound; 0: only looks).
+  // Returns true when an event above `after` exists. A commit in this process
+  // wakes waiters at once; commits by other processes sharing the farm are
+  // seen within the backend's polling interval (documented by the backend).
+  // Holds no transaction while it waits.
+  virtual bool WaitForEventAfter(ULONG64 after, LONG timeout_ms) = 0;
 };
 
 // A new, empty in-memory store (no farm name, no folders). Thread-safe.

@@ -8,6 +8,9 @@
 // its function fails.
 #include <limits>
 #include <map>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <new>
 #include <set>
@@ -336,13 +339,49 @@ class MemoryFarmStore final : public FarmStore {
       log.Rollback();
     } else {
       log.Commit();
+      // Waiters look at the newest event sequence; wake them after a commit
+      // that appended events.
+      const ULONG64 newest = txn.LastEventSequence();
+      lock.unlock();
+      if (newest != notified_sequence_.load()) {
+        {
+          std::lock_guard wake_lock(wake_mutex_);
+          notified_sequence_.store(newest);
+        }
+        wake_.notify_all();
+      }
     }
     return result;
+  }
+
+  // In-process only: every commit that appends events notifies at once.
+  bool WaitForEventAfter(ULONG64 after, LONG timeout_ms) override {
+    auto has_newer = [&] {
+      ULONG64 newest = 0;
+      Read([&](const FarmView& view) -> VSTATUS {
+        newest = view.LastEventSequence();
+        return 0;
+      });
+      return newest > after;
+    };
+    if (has_newer() || timeout_ms == 0) return has_newer();
+    std::unique_lock wake_lock(wake_mutex_);
+    auto ready = [&] { return notified_sequence_.load() > after; };
+    if (timeout_ms < 0) {
+      wake_.wait(wake_lock, ready);
+      return true;
+    }
+    wake_.wait_for(wake_lock, std::chrono::milliseconds(timeout_ms), ready);
+    wake_lock.unlock();
+    return has_newer();
   }
 
  private:
   std::shared_mutex mutex_;
   State state_;
+  std::mutex wake_mutex_;
+  std::condition_variable wake_;
+  std::atomic<ULONG64> notified_sequence_{0};
 };
 
 }  // namespace
