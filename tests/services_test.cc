@@ -341,6 +341,10 @@ TEST_F(AppStoreTest, WriteRulesForNewAndExistingIdentifiers) {
   const ULONG64 root = RootFolder();
   ZQApp record;
   ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
+  VORNString browser(u"Writer"), program(u"C:\\writer.exe");
+  ASSERT_EQ(record.SetBrowserName(browser), 0u);
+  ASSERT_EQ(record.SetFriendlyName(browser), 0u);
+  ASSERT_EQ(record.SetDefaultInitialProgram(program), 0u);
 
   // Folder 0 publishes in the root.
   ULONG64 id = 0;
@@ -353,7 +357,7 @@ TEST_F(AppStoreTest, WriteRulesForNewAndExistingIdentifiers) {
   EXPECT_EQ(unknown, MakeObjectId(kObjectKindApplication, 999));
   ASSERT_EQ(record.SetCommonAppFolder(MakeObjectId(kObjectKindFolder, 999)), 0u);
   ULONG64 fresh = 0;
-  EXPECT_EQ(store_->Write(fresh, record, nullptr), VORN_E_FAILURE);
+  EXPECT_EQ(store_->Write(fresh, record, nullptr), ZQAPP_E_CHECKS_FAILED);  // folder unknown
   EXPECT_EQ(fresh, 0u);
   EXPECT_EQ(Enum(0).size(), 1u);
 

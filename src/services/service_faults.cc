@@ -26,6 +26,8 @@ struct FaultState {
   VSTATUS nth_code = 0;
   bool logging = false;
   std::vector<std::string> log;
+  // Detailed-error chains armed per operation (InjectDetailedErrors).
+  std::map<std::string, std::vector<ULONG>> chains;
 };
 
 std::atomic<bool> g_engaged{false};
@@ -38,7 +40,7 @@ FaultState& TheFaults() {
 
 // REQUIRES: state.mutex held.
 void UpdateEngaged(const FaultState& state) {
-  g_engaged.store(state.logging || state.nth != 0 || !state.by_operation.empty(),
+  g_engaged.store(state.logging || state.nth != 0 || !state.by_operation.empty() || !state.chains.empty(),
                   std::memory_order_release);
 }
 
@@ -90,10 +92,30 @@ void ClearServiceFaults() {
   FaultState& state = TheFaults();
   std::lock_guard lock(state.mutex);
   state.by_operation.clear();
+  state.chains.clear();
   state.nth = 0;
   state.nth_code = 0;
   state.calls_since_armed = 0;
   UpdateEngaged(state);
+}
+
+void InjectDetailedErrors(const std::string& operation, std::vector<ULONG> codes) {
+  FaultState& state = TheFaults();
+  std::lock_guard lock(state.mutex);
+  state.chains[operation] = std::move(codes);
+  UpdateEngaged(state);
+}
+
+bool TakeArmedDetailCodes(const char* operation, std::vector<ULONG>* codes) {
+  if (!g_engaged.load(std::memory_order_relaxed)) return false;
+  FaultState& state = TheFaults();
+  std::lock_guard lock(state.mutex);
+  auto armed = state.chains.find(operation);
+  if (armed == state.chains.end()) return false;
+  *codes = std::move(armed->second);
+  state.chains.erase(armed);
+  UpdateEngaged(state);
+  return true;
 }
 
 void StartServiceCallLog() {

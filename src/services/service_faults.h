@@ -29,6 +29,16 @@ FEROQ_SERVICES_API void InjectServiceFault(const std::string& operation, VSTATUS
 FEROQ_SERVICES_API void InjectServiceFaultAtCall(unsigned long nth, VSTATUS code);
 FEROQ_SERVICES_API void ClearServiceFaults();
 
+// Arms a refusal of the next `operation` ("ZQAppSAL::Write" or
+// "ZQAppSAL::ValidateOldApp") with 0x801D1104 and a detailed-error chain of
+// `codes`, in this order, whatever the record holds. Cleared by
+// ClearServiceFaults.
+FEROQ_SERVICES_API void InjectDetailedErrors(const std::string& operation, std::vector<ULONG> codes);
+
+// For the store: when a chain is armed for `operation`, disarms it, writes
+// its codes into `*codes` and returns true.
+FEROQ_SERVICES_API bool TakeArmedDetailCodes(const char* operation, std::vector<ULONG>* codes);
+
 // Starts a fresh call log / stops recording. The log lists operation names.
 FEROQ_SERVICES_API void StartServiceCallLog();
 FEROQ_SERVICES_API void StopServiceCallLog();

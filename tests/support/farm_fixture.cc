@@ -127,8 +127,13 @@ ULONG64 FarmTest::AddApplication(const AppSeed& seed) {
   ZQApp record;
   EXPECT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
   VORNString browser(seed.browser_name.c_str());
-  VORNString friendly(seed.friendly_name.c_str());
-  VORNString program(seed.initial_program.c_str());
+  // The store refuses an application without a display name or an initial
+  // program: seeds that leave them out get ones made from the browser name.
+  const std::u16string friendly_text = seed.friendly_name.empty() ? seed.browser_name : seed.friendly_name;
+  const std::u16string program_text =
+      seed.initial_program.empty() ? u"C:\\Programs\\" + seed.browser_name + u".exe" : seed.initial_program;
+  VORNString friendly(friendly_text.c_str());
+  VORNString program(program_text.c_str());
   VORNString directory(seed.work_directory.c_str());
   VORNString description(seed.description.c_str());
   EXPECT_EQ(record.SetBrowserName(browser), 0u);

@@ -1,0 +1,51 @@
+// The application store's checks of a record: what Write and ValidateOldApp
+// answer with 0x801D1104 and a detailed-error chain.
+//
+// The rules, by detail index (the chain's codes are 0xDEAD1000 plus the
+// index; one entry per failed rule, in ascending index order):
+//   0  browser name missing
+//   1  browser name holds a character a browser name may not hold
+//      (\ / ; : . * ? = < > | [ ] ( ) ' " #, or a leading blank), or another
+//      application of the farm already has it (compared without regard to case)
+//   2  initial program missing for an application that is not a desktop
+//      (WL attribute bit 16 clear)
+//   3  working directory holds a character a directory may not hold
+//      (/ * ? " < > |)
+//   4  display name missing
+//   5  parent folder unknown to the farm
+//   6  description holds a line break
+//   7  window height 0 for a custom window size
+//   8  window height above 4096 for a custom window size
+//   9  window width 0 for a custom window size
+//  10  window width above 4096 for a custom window size
+//  11  window scale 0 for a percentage window
+//  12  window scale above 100 for a percentage window
+//  27  a listed server is unknown to the farm
+//  39  working directory given without an initial program (for an
+//      application that is not a desktop)
+// Other indexes are not used by this store. Users are not checked: accounts
+// come and go in the account directory, which is not the farm's. Values it does not interpret
+// (flag bits, enumeration bytes a later version may define) are kept as they
+// are, not refused.
+#ifndef FEROQ_SERVICES_APP_CHECKS_H_
+#define FEROQ_SERVICES_APP_CHECKS_H_
+
+#include <vector>
+
+#include "feroq/zqapp.h"
+#include "services/store/farm_store.h"
+
+namespace feroq::services {
+
+// The detail codes (0xDEAD1000 plus the index) of every rule `app` breaks in
+// the farm `farm` (`app.id` 0 for an application not yet stored), ascending.
+std::vector<ULONG> CheckApplication(const store::FarmView& farm, const store::ApplicationRecord& app);
+
+// A chain of entries with `codes` (tag 0, no values), allocated as
+// ReleaseZQAppErrMemory releases it. Raises std::bad_alloc (nothing is left
+// allocated then).
+_VORN_ZQAPP_DETAILED_ERR* MakeDetailChain(const std::vector<ULONG>& codes);
+
+}  // namespace feroq::services
+
+#endif  // FEROQ_SERVICES_APP_CHECKS_H_

@@ -1,0 +1,202 @@
+// The application store's checks of a record on Write and ValidateOldApp,
+// and how publishing maps the detailed errors they hand back.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "feroq/app_data.h"
+#include "feroq/farm_object.h"
+#include "feroq/zqapp.h"
+#include "feroq/zqwinapp_object.h"
+#include "services/service_faults.h"
+#include "support/farm_fixture.h"
+
+namespace {
+
+class AppStoreChecksTest : public feroq::testing::FarmTest {
+ protected:
+  void SetUp() override {
+    FarmTest::SetUp();
+    store_ = std::make_unique<ZQAppSAL>(subsystem());
+  }
+  // A record every rule accepts.
+  void FillValid(ZQApp& record, const char16_t* browser = u"editor") {
+    ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
+    VORNString name(browser), friendly(u"Editor"), program(u"C:\\Apps\\editor.exe");
+    ASSERT_EQ(record.SetBrowserName(name), 0u);
+    ASSERT_EQ(record.SetFriendlyName(friendly), 0u);
+    ASSERT_EQ(record.SetDefaultInitialProgram(program), 0u);
+  }
+  // The detail codes Write answers for a valid record changed by `change`.
+  std::vector<ULONG> Refusal(const std::function<void(ZQApp&)>& change) {
+    ZQApp record;
+    FillValid(record);
+    change(record);
+    ULONG64 id = 0;
+    _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
+    std::vector<ULONG> codes;
+    const VSTATUS status = store_->Write(id, record, &details);
+    if (status == 0) {
+      store_->Delete(id);  // leave the browser name free for the next case
+      return codes;
+    }
+    EXPECT_EQ(status, ZQAPP_E_CHECKS_FAILED);
+    for (auto* entry = details; entry != nullptr; entry = entry->next) codes.push_back(entry->code);
+    ReleaseZQAppErrMemory(details);
+    EXPECT_EQ(id, 0u);
+    return codes;
+  }
+  static std::vector<ULONG> Codes(std::initializer_list<ULONG> indexes) {
+    std::vector<ULONG> codes;
+    for (ULONG index : indexes) codes.push_back(kDetailedErrorBase + index);
+    return codes;
+  }
+  std::unique_ptr<ZQAppSAL> store_;
+};
+
+TEST_F(AppStoreChecksTest, EachRuleGivesItsDetailCode) {
+  EXPECT_EQ(Refusal([](ZQApp&) {}), std::vector<ULONG>{});
+  auto set_text = [](VSTATUS (ZQApp::*setter)(VORNString&), const char16_t* text) {
+    return [=](ZQApp& r) {
+      VORNString value(text);
+      ASSERT_EQ((r.*setter)(value), 0u);
+    };
+  };
+  EXPECT_EQ(Refusal(set_text(&ZQApp::SetBrowserName, u"")), Codes({0}));
+  EXPECT_EQ(Refusal(set_text(&ZQApp::SetBrowserName, u"my.app")), Codes({1}));
+  EXPECT_EQ(Refusal(set_text(&ZQApp::SetBrowserName, u" app")), Codes({1}));
+  EXPECT_EQ(Refusal(set_text(&ZQApp::SetDefaultInitialProgram, u"")), Codes({2}));
+  EXPECT_EQ(Refusal(set_text(&ZQApp::SetDefaultWorkDirectory, u"C:\\a|b")), Codes({3}));
+  EXPECT_EQ(Refusal(set_text(&ZQApp::SetFriendlyName, u"")), Codes({4}));
+  EXPECT_EQ(Refusal([](ZQApp& r) { r.SetCommonAppFolder(MakeObjectId(kObjectKindFolder, 999)); }),
+            Codes({5}));
+  EXPECT_EQ(Refusal(set_text(&ZQApp::SetDescription, u"two\r\nlines")), Codes({6}));
+  // A custom size needs a height and width within 1 to 4096.
+  EXPECT_EQ(Refusal([](ZQApp& r) { r.SetDefaultWindowType(6); }), Codes({7, 9}));
+  EXPECT_EQ(Refusal([](ZQApp& r) {
+              r.SetDefaultWindowType(6);
+              r.SetDefaultWindowHeight(5000);
+              r.SetDefaultWindowWidth(640);
+            }),
+            Codes({8}));
+  // A percentage window needs a scale within 1 to 100.
+  EXPECT_EQ(Refusal([](ZQApp& r) { r.SetDefaultWindowType(7); }), Codes({11}));
+  EXPECT_EQ(Refusal([](ZQApp& r) {
+              r.SetDefaultWindowType(7);
+              r.SetDefaultWindowScale(150);
+            }),
+            Codes({12}));
+  EXPECT_EQ(Refusal([](ZQApp& r) {
+              _ZQAPP_SERVER_CONFIG config;
+              r.AddServer(MakeObjectId(kObjectKindServer, 999), config);
+            }),
+            Codes({27}));
+  EXPECT_EQ(Refusal([](ZQApp& r) {
+              VORNString none(u"");
+              VORNString dir(u"C:\\Work");
+              r.SetDefaultInitialProgram(none);
+              r.SetDefaultWorkDirectory(dir);
+            }),
+            Codes({2, 39}));
+  // A desktop needs no initial program.
+  EXPECT_EQ(Refusal([](ZQApp& r) {
+              VORNString none(u"");
+              r.SetDefaultInitialProgram(none);
+              r.SetWLAttributes(0x10);
+            }),
+            std::vector<ULONG>{});
+}
+
+TEST_F(AppStoreChecksTest, BrowserNamesAreUniqueWithoutRegardToCase) {
+  ZQApp first;
+  FillValid(first, u"Editor");
+  ULONG64 id = 0;
+  ASSERT_EQ(store_->Write(id, first, nullptr), 0u);
+  // Rewriting the same application keeps its own name.
+  ASSERT_EQ(store_->Write(id, first, nullptr), 0u);
+  EXPECT_EQ(Refusal([](ZQApp& r) {
+              VORNString same(u"EDITOR");
+              r.SetBrowserName(same);
+            }),
+            Codes({1}));
+  // Without a detail pointer the refusal comes without a chain.
+  ZQApp second;
+  FillValid(second, u"editor");
+  ULONG64 other = 0;
+  EXPECT_EQ(store_->Write(other, second, nullptr), ZQAPP_E_CHECKS_FAILED);
+}
+
+TEST_F(AppStoreChecksTest, ValidationOfStoredApplications) {
+  ZQApp record;
+  FillValid(record);
+  ULONG64 id = 0;
+  ASSERT_EQ(store_->Write(id, record, nullptr), 0u);
+  _VORN_ZQAPP_DETAILED_ERR* details = reinterpret_cast<_VORN_ZQAPP_DETAILED_ERR*>(0x8);
+  EXPECT_EQ(store_->ValidateOldApp(id, &details), 0u);
+  EXPECT_EQ(details, nullptr);
+  EXPECT_EQ(store_->ValidateOldApp(MakeObjectId(kObjectKindApplication, 999), &details), VORN_E_FAILURE);
+
+  feroq::services::InjectDetailedErrors("ZQAppSAL::ValidateOldApp", {kDetailedErrorBase + 4});
+  ASSERT_EQ(store_->ValidateOldApp(id, &details), ZQAPP_E_CHECKS_FAILED);
+  ASSERT_NE(details, nullptr);
+  EXPECT_EQ(details->code, kDetailedErrorBase + 4);
+  ReleaseZQAppErrMemory(details);
+
+  // Through the library: an inconsistent application is an invalid argument.
+  FarmObject farm;
+  ZQWinAppObject* app = nullptr;
+  ASSERT_EQ(farm.CreateWinAppFromID(id, &app), S_OK);
+  ASSERT_EQ(app->Load(), S_OK);
+  EXPECT_EQ(app->Validate(), S_OK);
+  feroq::services::InjectDetailedErrors("ZQAppSAL::ValidateOldApp", {kDetailedErrorBase + 1});
+  EXPECT_EQ(app->Validate(), E_INVALIDARG);
+  CommonObject* handle = app;
+  farm.FreeObject(handle);
+}
+
+TEST_F(AppStoreChecksTest, PublishingMapsTheFirstDetail) {
+  FarmObject farm;
+  auto data = std::make_unique<_ZQWinAppData>();
+  std::memset(data.get(), 0, sizeof(*data));
+  data->version = kZQAppCurrentVersion;
+  data->objectName = const_cast<WCHAR*>(u"Editor");
+  data->browserName = const_cast<WCHAR*>(u"editor");
+  data->defaultInitialProgram = const_cast<WCHAR*>(u"C:\\editor.exe");
+  data->defaultWindowColor = ZQWindowColor256;
+
+  const struct {
+    std::vector<ULONG> chain;
+    HRESULT result;
+  } cases[] = {
+      {{kDetailedErrorBase + 0x17, kDetailedErrorBase + 1}, ZQ_CREATE_E_WINDOW_COLOR},
+      {{kDetailedErrorBase + 0x28}, E_FAIL},
+      {{kDetailedErrorBase + 5}, ZQ_CREATE_E_PARENT_NOT_FOUND},
+      {{kDetailedErrorBase + 29}, ZQ_CREATE_E_DETAIL_29},
+      {{kDetailedErrorBase + 39}, ZQ_CREATE_E_WORKING_DIRECTORY},
+      {{0x1234u}, E_FAIL},
+  };
+  for (const auto& c : cases) {
+    feroq::services::InjectDetailedErrors("ZQAppSAL::Write", c.chain);
+    ZQWinAppObject* app = nullptr;
+    EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app), c.result) << std::hex << c.chain.front();
+    EXPECT_EQ(app, nullptr);
+  }
+  // The store's own refusal, through the library: a browser name with a
+  // full stop.
+  data->browserName = const_cast<WCHAR*>(u"editor.exe");
+  ZQWinAppObject* app = nullptr;
+  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app), ZQ_CREATE_E_BROWSER_NAME);
+  // A path naming an application is no folder to publish into.
+  data->browserName = const_cast<WCHAR*>(u"editor");
+  ASSERT_EQ(farm.CreateZQWinApp(data.get(), &app), S_OK);
+  CommonObject* handle = app;
+  farm.FreeObject(handle);
+  data->browserName = const_cast<WCHAR*>(u"other");
+  data->parentFolder = const_cast<WCHAR*>(u"\\Applications\\Editor");
+  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app), ZQ_CREATE_E_PARENT_NOT_FOUND);
+}
+
+}  // namespace
