@@ -185,8 +185,10 @@ TEST_F(FarmConnectionTest, TheLastUninitiateClosesTheConnection) {
 
 TEST_F(FarmConnectionTest, FarmUrls) {
   std::unique_ptr<feroq::admin::FarmAdmin> other;
-  EXPECT_EQ(feroq::admin::FarmAdmin::Open("sqlite:/tmp/farm.db", &other),
-            feroq::admin::kFarmBackendUnavailable);
+  // A farm file's directory must exist (only the default farm's is made).
+  EXPECT_EQ(feroq::admin::FarmAdmin::Open("sqlite:/nonexistent-feroq-directory/farm.db", &other),
+            feroq::admin::kFarmFileUnavailable);
+  EXPECT_EQ(feroq::admin::FarmAdmin::Open("sqlite:", &other), feroq::admin::kFarmFileUnavailable);
   EXPECT_EQ(feroq::admin::FarmAdmin::Open("postgres://farm", &other), VORN_E_INVALIDVALUE);
   EXPECT_EQ(other, nullptr);
 

@@ -2,7 +2,10 @@
 // added with one line in the INSTANTIATE_TEST_SUITE_P list at the end.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <atomic>
 #include <ostream>
 #include <set>
@@ -11,6 +14,7 @@
 #include <thread>
 
 #include "services/store/farm_store.h"
+#include "services/store/sqlite_farm_store.h"
 
 namespace feroq::store {
 namespace {
@@ -23,7 +27,10 @@ void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.name; }
 
 class FarmStoreContract : public ::testing::TestWithParam<Backend> {
  protected:
-  void SetUp() override { store_ = GetParam().create(); }
+  void SetUp() override {
+    store_ = GetParam().create();
+    ASSERT_NE(store_, nullptr);
+  }
 
   void MustWrite(const std::function<void(FarmTxn&)>& fn) {
     ASSERT_EQ(store_->Write([&](FarmTxn& txn) -> VSTATUS {
@@ -384,8 +391,23 @@ TEST_P(FarmStoreContract, LargeFarmKeepsItsIndexesExact) {
   });
 }
 
+// A SQLite store on a new file of its own, removed with its WAL companions
+// when the store is released.
+std::shared_ptr<FarmStore> CreateTemporarySqliteFarmStore() {
+  static std::atomic<int> serial{0};
+  const std::string path = ::testing::TempDir() + "farm_store_test-" + std::to_string(getpid()) +
+                           "-" + std::to_string(serial++) + ".db";
+  std::shared_ptr<FarmStore> store;
+  if (OpenSqliteFarmStore(path, &store) != 0) return nullptr;
+  return std::shared_ptr<FarmStore>(store.get(), [store, path](FarmStore*) mutable {
+    store.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+  });
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, FarmStoreContract,
-                         ::testing::Values(Backend{"Memory", &CreateMemoryFarmStore}),
+                         ::testing::Values(Backend{"Memory", &CreateMemoryFarmStore},
+                                           Backend{"Sqlite", &CreateTemporarySqliteFarmStore}),
                          [](const ::testing::TestParamInfo<Backend>& info) {
                            return std::string(info.param.name);
                          });

@@ -19,9 +19,25 @@
 
 namespace feroq::admin {
 
-// Answered when a farm URL names a backend this build cannot open
-// ("sqlite:PATH" for now).
+// Answered when a farm URL names a backend this build cannot open.
 constexpr VSTATUS kFarmBackendUnavailable = ZQAPP_E_NOT_SUPPORTED;
+
+// Codes of the farm file ("sqlite:PATH"), from opening it and from any call
+// that reads or writes it:
+// The farm file cannot be opened, created, read or written (a missing
+// directory, no permission, an I/O error, a full disk, an empty path).
+constexpr VSTATUS kFarmFileUnavailable = 0x80170001u;
+// The file is not a farm: not a SQLite database, or a SQLite database
+// without the farm's schema. The file is left untouched.
+constexpr VSTATUS kFarmFileNotAFarm = 0x80170002u;
+// The farm file was written by a newer feroq (its schema version is above
+// the one this build knows). The file is left untouched.
+constexpr VSTATUS kFarmFileTooNew = 0x80170003u;
+// The farm file is damaged (SQLite found a corrupt page or record).
+constexpr VSTATUS kFarmFileCorrupt = 0x80170004u;
+// Another process held the farm file's write lock for longer than the busy
+// timeout (5 s); nothing was changed.
+constexpr VSTATUS kFarmBusy = 0x80170005u;
 
 struct ServerInfo {
   ULONG64 id = 0;
@@ -46,7 +62,8 @@ class FEROQ_SERVICES_API FarmAdmin {
  public:
   // Opens the farm at `url` ("memory:NAME" or "sqlite:PATH"; see
   // CurrentFarmUrl). VORN_E_INVALIDVALUE for a URL of no known form,
-  // kFarmBackendUnavailable for a backend this build lacks.
+  // kFarmBackendUnavailable for a backend this build lacks, the farm file
+  // codes above for "sqlite:PATH" (a missing file is created as a new farm).
   static VSTATUS Open(const std::string& url, std::unique_ptr<FarmAdmin>* admin);
   // Opens the farm the services open now (FEROQ_FARM).
   static VSTATUS OpenCurrent(std::unique_ptr<FarmAdmin>* admin);
@@ -86,8 +103,10 @@ class FEROQ_SERVICES_API FarmAdmin {
   std::unique_ptr<Impl> impl_;
 };
 
-// The farm URL the services open now: FEROQ_FARM, or "memory:default" when
-// it is unset.
+// The farm URL the services open now: FEROQ_FARM, or, when it is unset, the
+// default farm file "sqlite:$XDG_DATA_HOME/feroq/farm.db" (XDG_DATA_HOME
+// unset or not absolute: "$HOME/.local/share/feroq/farm.db"; "sqlite:" with
+// an empty path when neither can be found).
 FEROQ_SERVICES_API std::string CurrentFarmUrl();
 
 // Empties the memory farm `name` ("" for the farm of "memory:") back to a new

@@ -15,6 +15,7 @@
 #include <new>
 
 #include "feroq/farm_admin.h"
+#include "services/store/sqlite_farm_store.h"
 
 VORN_PIF_ISubSystem* VornRemoteAccess = nullptr;
 
@@ -23,7 +24,6 @@ namespace {
 
 constexpr char kMemoryScheme[] = "memory:";
 constexpr char kSqliteScheme[] = "sqlite:";
-constexpr char kDefaultFarmUrl[] = "memory:default";
 
 bool StartsWith(const std::string& text, const char* prefix) {
   return text.rfind(prefix, 0) == 0;
@@ -53,6 +53,48 @@ RemoteAccessState& TheRemoteAccess() {
   return *state;
 }
 
+// The farm files open in this process, by path, so that every user of one
+// file shares one store (and its wake-ups); a file is closed when its last
+// user lets it go.
+struct FarmFiles {
+  std::mutex mutex;
+  std::map<std::string, std::weak_ptr<store::FarmStore>> files;
+};
+
+FarmFiles& TheFarmFiles() {
+  static auto* files = new FarmFiles;
+  return *files;
+}
+
+// Opens (creating when missing) the farm file at `path` and makes it a new
+// farm when it has none yet. The default farm file's directories are
+// created (0700) on first use.
+VSTATUS OpenFarmFile(const std::string& path, std::shared_ptr<store::FarmStore>* opened) {
+  if (path.empty()) return admin::kFarmFileUnavailable;
+  FarmFiles& registry = TheFarmFiles();
+  std::lock_guard lock(registry.mutex);
+  std::weak_ptr<store::FarmStore>& slot = registry.files[path];
+  if (std::shared_ptr<store::FarmStore> open = slot.lock()) {
+    *opened = std::move(open);
+    return VORN_OK;
+  }
+  if (path == store::DefaultFarmFilePath()) {
+    if (VSTATUS status = store::CreateFarmFileDirectories(path)) return status;
+  }
+  std::shared_ptr<store::FarmStore> farm;
+  if (VSTATUS status = store::OpenSqliteFarmStore(path, &farm)) return status;
+  // One transaction, so that of two processes opening a new file at once
+  // only the first makes the farm.
+  VSTATUS status = farm->Write([](store::FarmTxn& txn) -> VSTATUS {
+    if (!store::IsInitializedFarm(txn)) store::InitializeNewFarm(txn);
+    return VORN_OK;
+  });
+  if (status != VORN_OK) return status;
+  slot = farm;
+  *opened = std::move(farm);
+  return VORN_OK;
+}
+
 }  // namespace
 
 std::shared_ptr<store::FarmStore> MemoryFarm(const std::string& name) {
@@ -76,8 +118,7 @@ VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>*
       return VORN_OK;
     }
     if (StartsWith(url, kSqliteScheme)) {
-      // The SQLite backend (one farm file, opened here) is not built yet.
-      return admin::kFarmBackendUnavailable;
+      return OpenFarmFile(url.substr(sizeof(kSqliteScheme) - 1), opened);
     }
     return VORN_E_INVALIDVALUE;
   } catch (const std::bad_alloc&) {
@@ -108,7 +149,7 @@ namespace feroq::admin {
 
 std::string CurrentFarmUrl() {
   const char* setting = std::getenv("FEROQ_FARM");
-  if (setting == nullptr) return feroq::services::kDefaultFarmUrl;
+  if (setting == nullptr) return feroq::services::kSqliteScheme + store::DefaultFarmFilePath();
   return setting;
 }
 

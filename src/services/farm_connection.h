@@ -5,9 +5,11 @@
 //   "memory:NAME"  a farm held in this process under NAME ("memory:" names
 //                  the farm ""); created, as a new farm, on first open and
 //                  kept for the life of the process.
-//   "sqlite:PATH"  a farm file; not available yet (kFarmBackendUnavailable).
+//   "sqlite:PATH"  the farm file at PATH (sqlite_farm_store.h), created as a
+//                  new farm when missing; one store per file in the process.
 // FEROQ_FARM selects the farm that InitiateRemoteAccess opens; unset, it is
-// the memory farm "default".
+// the default farm file (feroq::admin::CurrentFarmUrl), whose directories
+// are created with mode 0700 on first use.
 #ifndef FEROQ_SERVICES_FARM_CONNECTION_H_
 #define FEROQ_SERVICES_FARM_CONNECTION_H_
 
@@ -20,10 +22,11 @@
 
 namespace feroq::services {
 
-// Opens the farm at `url` (creating a memory farm on first use). Returns 0
-// and the store, feroq::admin::kFarmBackendUnavailable for "sqlite:",
-// VORN_E_INVALIDVALUE for a URL of no known form, VORN_E_OUTOFMEMORY. The
-// URL the services open now is feroq::admin::CurrentFarmUrl().
+// Opens the farm at `url` (creating a memory farm or a farm file on first
+// use). Returns 0 and the store, the farm file codes of feroq/farm_admin.h
+// for "sqlite:PATH", VORN_E_INVALIDVALUE for a URL of no known form,
+// VORN_E_OUTOFMEMORY. The URL the services open now is
+// feroq::admin::CurrentFarmUrl().
 VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>* opened);
 
 // The process-wide memory farm `name`, created as a new farm on first use.

@@ -1,0 +1,155 @@
+// One SQLite connection to a farm file, with the statements the SQLite farm
+// store runs on it, prepared once and kept for the connection's life.
+//
+// A SqliteConnection is used by one thread at a time (the store guards it).
+// Every failure is raised: SQLITE_NOMEM as std::bad_alloc (as the farm-store
+// contract asks), every other SQLite failure as SqliteStoreError carrying the
+// service code it stands for (see SqliteStatusCode). The store's Read() and
+// Write() turn a SqliteStoreError into their result.
+#ifndef FEROQ_SERVICES_STORE_SQLITE_CONNECTION_H_
+#define FEROQ_SERVICES_STORE_SQLITE_CONNECTION_H_
+
+#include <sqlite3.h>
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "feroq/service_codes.h"
+#include "feroq/types.h"
+
+namespace feroq::store::sqlite {
+
+// A SQLite failure inside the store, with the service code it maps to.
+class SqliteStoreError : public std::runtime_error {
+ public:
+  SqliteStoreError(VSTATUS code, const std::string& what) : std::runtime_error(what), code_(code) {}
+  VSTATUS code() const { return code_; }
+
+ private:
+  VSTATUS code_;
+};
+
+// The service code for a SQLite result code: SQLITE_BUSY and SQLITE_LOCKED
+// give kFarmBusy, SQLITE_CORRUPT kFarmFileCorrupt, SQLITE_NOTADB
+// kFarmFileNotAFarm, everything else (I/O errors, a full disk, a file that
+// cannot be opened or written) kFarmFileUnavailable.
+VSTATUS SqliteStatusCode(int sqlite_result);
+
+// Raises the failure `sqlite_result` of `db` (std::bad_alloc for SQLITE_NOMEM).
+[[noreturn]] void RaiseSqlite(sqlite3* db, int sqlite_result, const char* doing);
+
+// The statements of the store; their text is in sqlite_statements.cc.
+enum class Sql : int {
+  kBegin,
+  kBeginImmediate,
+  kCommit,
+  kRollback,
+  kFarmName,
+  kSetFarmName,
+  kLastQueueHandle,
+  kSetLastQueueHandle,
+  kSerial,
+  kSetSerial,
+  kGetFolder,
+  kChildFolders,
+  kListFolders,
+  kPutFolder,
+  kDeleteFolder,
+  kGetApplication,
+  kApplicationFolder,
+  kAllApplicationIds,
+  kFolderApplicationIds,
+  kApplicationCount,
+  kApplicationsByName,
+  kPutApplication,
+  kDeleteApplication,
+  kGetServer,
+  kServersByName,
+  kListServers,
+  kPutServer,
+  kDeleteServer,
+  kAccountByDn,
+  kAccountByKey,
+  kListAccounts,
+  kPutAccount,
+  kDeleteAccountByDn,
+  kDeleteAccountByKey,
+  kEventsAfter,
+  kLastEvent,
+  kSetLastEvent,
+  kAppendEvent,
+  kDeleteEventsThrough,
+  kGetQueue,
+  kListQueues,
+  kPutQueue,
+  kDeleteQueue,
+  kCount  // not a statement
+};
+const char* SqlText(Sql id);
+
+class SqliteConnection {
+ public:
+  // Opens the file at `path` (which must exist) read-write, sets the busy
+  // timeout and the connection's settings. Raises SqliteStoreError.
+  explicit SqliteConnection(const std::string& path);
+  ~SqliteConnection();
+  SqliteConnection(const SqliteConnection&) = delete;
+  SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+  sqlite3* db() const { return db_; }
+  // The statement `id`, prepared on first use and kept. Raises.
+  sqlite3_stmt* Prepared(Sql id);
+  // Runs `sql` (one or more statements, no results). Raises.
+  void Exec(const char* sql);
+  // The single integer result of `sql` (0 when it yields no row). Raises.
+  std::int64_t QueryInt(const char* sql);
+
+ private:
+  sqlite3* db_ = nullptr;
+  std::array<sqlite3_stmt*, static_cast<int>(Sql::kCount)> statements_{};
+};
+
+// Runs one prepared statement: binds parameters in order, steps, reads
+// columns; resets the statement and clears its bindings when destroyed.
+class Statement {
+ public:
+  Statement(SqliteConnection& connection, Sql id)
+      : db_(connection.db()), stmt_(connection.Prepared(id)) {}
+  ~Statement() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& Bind(std::int64_t value);
+  Statement& BindId(ULONG64 value) { return Bind(static_cast<std::int64_t>(value)); }
+  // UTF-16 text, stored as given.
+  Statement& Bind(const std::u16string& text);
+  Statement& BindBlob(const void* data, std::size_t bytes);
+  Statement& BindBlob(const std::string& bytes) { return BindBlob(bytes.data(), bytes.size()); }
+  Statement& BindBlob(const std::vector<BYTE>& bytes) { return BindBlob(bytes.data(), bytes.size()); }
+
+  // True for a row, false at the end. Raises on failure.
+  bool Step();
+  // Steps a statement that yields no row.
+  void Run() { Step(); }
+
+  std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
+  ULONG64 Id(int column) const { return static_cast<ULONG64>(Int(column)); }
+  std::u16string Text(int column) const;
+  std::vector<BYTE> Blob(int column) const;
+
+ private:
+  sqlite3* db_;
+  sqlite3_stmt* stmt_;
+  int next_parameter_ = 1;
+};
+
+}  // namespace feroq::store::sqlite
+
+#endif  // FEROQ_SERVICES_STORE_SQLITE_CONNECTION_H_

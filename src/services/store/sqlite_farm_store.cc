@@ -1,0 +1,227 @@
+// SqliteFarmStore: transactions, the connection pool and waiting for events
+// (see sqlite_farm_store.h).
+#include "services/store/sqlite_farm_store.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <new>
+#include <vector>
+
+#include "feroq/farm_admin.h"
+#include "services/store/sqlite_connection.h"
+#include "services/store/sqlite_schema.h"
+#include "services/store/sqlite_txn.h"
+
+namespace feroq::store {
+namespace sqlite {
+VSTATUS CreateFarmFileIfMissing(const std::string& path);  // sqlite_farm_file.cc
+}  // namespace sqlite
+
+namespace {
+
+using sqlite::Sql;
+using sqlite::SqliteConnection;
+using sqlite::SqliteStoreError;
+using sqlite::SqliteTxn;
+using sqlite::Statement;
+
+// Idle reader connections kept for the next Read(); more are opened when
+// more threads read at once, and closed again after use.
+constexpr std::size_t kIdleReaders = 4;
+
+// Ends the open transaction of `connection`, keeping nothing. Never raises.
+void RollBack(SqliteConnection& connection) noexcept {
+  if (!sqlite3_get_autocommit(connection.db())) {
+    sqlite3_exec(connection.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+  }
+}
+
+class SqliteFarmStore final : public FarmStore {
+ public:
+  SqliteFarmStore(std::string path, std::unique_ptr<SqliteConnection> writer)
+      : path_(std::move(path)), writer_(std::move(writer)) {}
+
+  VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) override {
+    std::unique_ptr<SqliteConnection> reader;
+    try {
+      reader = TakeReader();
+      Statement(*reader, Sql::kBegin).Run();
+    } catch (const SqliteStoreError& e) {
+      if (reader) GiveBack(std::move(reader));
+      return e.code();
+    }
+    VSTATUS result;
+    try {
+      SqliteTxn view(*reader);
+      result = fn(view);
+      // A failure that `fn` swallowed still makes its result worthless.
+      if (view.failure() != 0) result = view.failure();
+    } catch (const SqliteStoreError& e) {
+      result = e.code();
+    } catch (...) {
+      RollBack(*reader);
+      GiveBack(std::move(reader));
+      throw;
+    }
+    RollBack(*reader);  // a read transaction has nothing to keep
+    GiveBack(std::move(reader));
+    return result;
+  }
+
+  VSTATUS Write(const std::function<VSTATUS(FarmTxn&)>& fn) override {
+    bool appended_events = false;
+    VSTATUS result;
+    {
+      std::lock_guard lock(writer_mutex_);
+      SqliteConnection& c = *writer_;
+      try {
+        Statement(c, Sql::kBeginImmediate).Run();
+      } catch (const SqliteStoreError& e) {
+        RollBack(c);
+        return e.code();
+      }
+      try {
+        SqliteTxn txn(c);
+        result = fn(txn);
+        if (txn.failure() != 0) result = txn.failure();
+        if (result == 0) {
+          Statement(c, Sql::kCommit).Run();
+          appended_events = txn.appended_events();
+        }
+      } catch (const SqliteStoreError& e) {
+        result = e.code();
+      } catch (...) {
+        RollBack(c);
+        throw;
+      }
+      if (result != 0) RollBack(c);
+    }
+    if (appended_events) {
+      {
+        std::lock_guard wake_lock(wake_mutex_);
+        ++commits_with_events_;
+      }
+      wake_.notify_all();
+    }
+    return result;
+  }
+
+  bool WaitForEventAfter(ULONG64 after, LONG timeout_ms) override {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
+    for (;;) {
+      std::uint64_t seen;
+      {
+        std::lock_guard wake_lock(wake_mutex_);
+        seen = commits_with_events_;
+      }
+      if (NewestEvent() > after) return true;
+      if (timeout_ms == 0) return false;
+      const Clock::time_point now = Clock::now();
+      if (timeout_ms > 0 && now >= deadline) return false;
+      Clock::duration wait = std::chrono::milliseconds(kSqliteFarmPollIntervalMs);
+      if (timeout_ms > 0 && deadline - now < wait) wait = deadline - now;
+      std::unique_lock wake_lock(wake_mutex_);
+      wake_.wait_for(wake_lock, wait, [&] { return commits_with_events_ != seen; });
+    }
+  }
+
+ private:
+  // The newest event sequence in the file; 0 when it cannot be read (the
+  // waiter then tries again at the next poll).
+  ULONG64 NewestEvent() {
+    std::unique_ptr<SqliteConnection> reader;
+    ULONG64 newest = 0;
+    try {
+      reader = TakeReader();
+      Statement s(*reader, Sql::kLastEvent);
+      if (s.Step()) newest = s.Id(0);
+    } catch (const std::exception&) {
+      newest = 0;
+    }
+    if (reader) GiveBack(std::move(reader));
+    return newest;
+  }
+
+  std::unique_ptr<SqliteConnection> TakeReader() {
+    {
+      std::lock_guard lock(pool_mutex_);
+      if (!idle_readers_.empty()) {
+        std::unique_ptr<SqliteConnection> reader = std::move(idle_readers_.back());
+        idle_readers_.pop_back();
+        return reader;
+      }
+    }
+    auto reader = std::make_unique<SqliteConnection>(path_);
+    reader->Exec("PRAGMA query_only = ON");
+    return reader;
+  }
+
+  void GiveBack(std::unique_ptr<SqliteConnection> reader) noexcept {
+    std::lock_guard lock(pool_mutex_);
+    if (idle_readers_.size() < kIdleReaders) {
+      try {
+        idle_readers_.push_back(std::move(reader));
+      } catch (const std::bad_alloc&) {
+        // The connection is closed instead.
+      }
+    }
+  }
+
+  const std::string path_;
+  std::mutex writer_mutex_;
+  std::unique_ptr<SqliteConnection> writer_;
+  std::mutex pool_mutex_;
+  std::vector<std::unique_ptr<SqliteConnection>> idle_readers_;
+  std::mutex wake_mutex_;
+  std::condition_variable wake_;
+  std::uint64_t commits_with_events_ = 0;
+};
+
+}  // namespace
+
+VSTATUS OpenSqliteFarmStore(const std::string& path, std::shared_ptr<FarmStore>* store) {
+  try {
+    if (path.empty()) return admin::kFarmFileUnavailable;
+    if (VSTATUS status = sqlite::CreateFarmFileIfMissing(path)) return status;
+    auto writer = std::make_unique<SqliteConnection>(path);
+    sqlite::PrepareFarmSchema(*writer);
+    *store = std::make_shared<SqliteFarmStore>(path, std::move(writer));
+    return VORN_OK;
+  } catch (const SqliteStoreError& e) {
+    return e.code();
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+VSTATUS CheckSqliteFarmFile(const std::string& path, std::string* report) {
+  try {
+    sqlite3* db = nullptr;
+    int result = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    std::unique_ptr<sqlite3, int (*)(sqlite3*)> owner(db, &sqlite3_close_v2);
+    if (result != SQLITE_OK) return admin::kFarmFileUnavailable;
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* stmt = nullptr;
+    result = sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &stmt, nullptr);
+    if (result != SQLITE_OK) return sqlite::SqliteStatusCode(result);
+    std::string findings;
+    while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+      if (!findings.empty()) findings += '\n';
+      findings += reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+    }
+    sqlite3_finalize(stmt);
+    if (result != SQLITE_DONE) {
+      const VSTATUS code = sqlite::SqliteStatusCode(result);
+      *report = sqlite3_errstr(result);
+      return code;
+    }
+    *report = findings;
+    return findings == "ok" ? VORN_OK : admin::kFarmFileCorrupt;
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace feroq::store

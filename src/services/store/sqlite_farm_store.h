@@ -1,0 +1,71 @@
+// The SQLite farm store: one farm per file, shared by every process that
+// opens the file.
+//
+// - The file is a SQLite database in WAL mode (readers never wait for the
+//   writer); the schema is in sqlite_schema.cc, its version in PRAGMA
+//   user_version, and an older file is upgraded in place when opened.
+// - Each Write() is one BEGIN IMMEDIATE transaction: writers in this and
+//   other processes take turns, waiting up to the busy timeout (5 s) before
+//   Write() gives up with kFarmBusy. Identifier serials live in the file and
+//   are bumped inside that transaction, so identifiers are unique across
+//   processes. A Write() that returned 0 is in the WAL file: it survives the
+//   process being killed at any point (synchronous=NORMAL; a power loss may
+//   take back the newest commits but never leaves a damaged file).
+// - Each Read() is one deferred read transaction: a snapshot of the last
+//   commit when its first statement ran.
+// - WaitForEventAfter: a commit in this process through the same store
+//   object wakes waiters at once; commits by other processes (or other store
+//   objects on the same file) are seen by polling the newest event sequence
+//   every kSqliteFarmPollIntervalMs.
+// - Thread safety: one writer connection behind a mutex, and a pool of
+//   reader connections, so reads run beside a write and beside each other.
+//   A store must not be used across fork(): a child process opens the file
+//   itself (SQLite connections do not survive a fork).
+//
+// SQLite failures come back from Read() and Write() as the farm file codes
+// of feroq/farm_admin.h (kFarmFileCorrupt, kFarmFileUnavailable, kFarmBusy);
+// the transaction is rolled back first.
+#ifndef FEROQ_SERVICES_STORE_SQLITE_FARM_STORE_H_
+#define FEROQ_SERVICES_STORE_SQLITE_FARM_STORE_H_
+
+#include <memory>
+#include <string>
+
+#include "services/store/farm_store.h"
+
+namespace feroq::store {
+
+// Upper bound on how long a commit by another process takes to wake a
+// WaitForEventAfter in this one (plus the time to read the newest sequence).
+inline constexpr LONG kSqliteFarmPollIntervalMs = 20;
+
+// Opens the farm file at `path`, creating it when it does not exist (mode
+// 0600, whatever the umask) as an empty store: no farm name, no folders;
+// InitializeNewFarm makes it a new farm. The directory must exist. Returns
+// 0 and the store, or: kFarmFileUnavailable (the file cannot be created or
+// opened, or its file system refuses WAL mode), kFarmFileNotAFarm,
+// kFarmFileTooNew, kFarmFileCorrupt, kFarmBusy (another process holds the
+// file through an upgrade), VORN_E_OUTOFMEMORY. On failure an existing file
+// is left as it was.
+FEROQ_SERVICES_API VSTATUS OpenSqliteFarmStore(const std::string& path,
+                                               std::shared_ptr<FarmStore>* store);
+
+// Runs SQLite's PRAGMA integrity_check on the file at `path` through a
+// connection of its own. Returns 0 when the file is sound ("ok" in
+// `*report`), kFarmFileCorrupt with SQLite's findings in `*report`, or
+// kFarmFileNotAFarm / kFarmFileUnavailable when it cannot be read.
+FEROQ_SERVICES_API VSTATUS CheckSqliteFarmFile(const std::string& path, std::string* report);
+
+// The default farm file: $XDG_DATA_HOME/feroq/farm.db when XDG_DATA_HOME is
+// an absolute path, else $HOME/.local/share/feroq/farm.db (HOME from the
+// environment, else from the password database); empty when neither is
+// known.
+FEROQ_SERVICES_API std::string DefaultFarmFilePath();
+
+// Creates the directories above `path` that do not exist yet, each with
+// mode 0700 (existing ones are left as they are). 0 or kFarmFileUnavailable.
+FEROQ_SERVICES_API VSTATUS CreateFarmFileDirectories(const std::string& path);
+
+}  // namespace feroq::store
+
+#endif  // FEROQ_SERVICES_STORE_SQLITE_FARM_STORE_H_

@@ -1,0 +1,233 @@
+// Byte forms of the SQLite farm store (see sqlite_record_format.h).
+#include "services/store/sqlite_record_format.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <numeric>
+
+#include "feroq/farm_admin.h"
+#include "platform/platform.h"
+#include "services/store/sqlite_connection.h"
+
+namespace feroq::store::sqlite {
+namespace {
+
+class Writer {
+ public:
+  void U8(std::uint8_t v) { out_.push_back(static_cast<char>(v)); }
+  void U16(std::uint16_t v) {
+    U8(static_cast<std::uint8_t>(v));
+    U8(static_cast<std::uint8_t>(v >> 8));
+  }
+  void U32(std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void U64(std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void Text(const std::u16string& s) {
+    U32(static_cast<std::uint32_t>(s.size()));
+    for (char16_t c : s) U16(c);
+  }
+  void Bytes(const std::vector<BYTE>& b) {
+    U32(static_cast<std::uint32_t>(b.size()));
+    out_.append(reinterpret_cast<const char*>(b.data()), b.size());
+  }
+  std::string Take() { return std::move(out_); }
+
+ private:
+  std::string out_;
+};
+
+[[noreturn]] void Corrupt(const char* what) {
+  throw SqliteStoreError(admin::kFarmFileCorrupt, std::string("farm file: ") + what);
+}
+
+class Reader {
+ public:
+  explicit Reader(const std::vector<BYTE>& in) : p_(in.data()), end_(in.data() + in.size()) {}
+
+  std::uint8_t U8() {
+    Need(1);
+    return *p_++;
+  }
+  std::uint16_t U16() {
+    Need(2);
+    const std::uint16_t v = static_cast<std::uint16_t>(p_[0] | (p_[1] << 8));
+    p_ += 2;
+    return v;
+  }
+  std::uint32_t U32() {
+    Need(4);
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(p_[i]) << (8 * i);
+    p_ += 4;
+    return v;
+  }
+  std::uint64_t U64() {
+    Need(8);
+    std::uint64_t v = 0;
+    for (int i = 0; i < 8; ++i) v |= static_cast<std::uint64_t>(p_[i]) << (8 * i);
+    p_ += 8;
+    return v;
+  }
+  std::u16string Text() {
+    const std::uint32_t units = Count(2);
+    std::u16string s(units, u'\0');
+    for (char16_t& c : s) c = U16();
+    return s;
+  }
+  std::vector<BYTE> Bytes() {
+    const std::uint32_t n = Count(1);
+    std::vector<BYTE> b(p_, p_ + n);
+    p_ += n;
+    return b;
+  }
+  // A count of elements of at least `min_bytes` each that the rest can hold
+  // (so a damaged count never asks for a huge allocation).
+  std::uint32_t Count(std::size_t min_bytes) {
+    const std::uint32_t n = U32();
+    if (static_cast<std::size_t>(end_ - p_) / min_bytes < n) Corrupt("record list longer than its blob");
+    return n;
+  }
+  void ExpectEnd() const {
+    if (p_ != end_) Corrupt("bytes after the end of a record");
+  }
+
+ private:
+  void Need(std::size_t n) const {
+    if (static_cast<std::size_t>(end_ - p_) < n) Corrupt("truncated record");
+  }
+  const BYTE* p_;
+  const BYTE* end_;
+};
+
+// The rank of every UTF-16 unit's case class (see FoldedKey), made once.
+struct FoldingTable {
+  std::array<std::uint16_t, 0x10000> rank{};
+  std::int64_t fingerprint = 0;
+
+  FoldingTable() {
+    std::vector<std::uint16_t> units(0x10000);
+    std::iota(units.begin(), units.end(), std::uint16_t{0});
+    auto compare = [](std::uint16_t a, std::uint16_t b) {
+      const WCHAR left[2] = {a, 0};
+      const WCHAR right[2] = {b, 0};
+      return feroq::platform::CompareUtf16NoCase(left, right);
+    };
+    std::stable_sort(units.begin(), units.end(),
+                     [&](std::uint16_t a, std::uint16_t b) { return compare(a, b) < 0; });
+    std::uint16_t current = 0;
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a over (unit, rank)
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      if (i > 0 && compare(units[i - 1], units[i]) != 0) ++current;
+      rank[units[i]] = current;
+    }
+    for (std::size_t unit = 0; unit < rank.size(); ++unit) {
+      for (std::uint16_t v : {static_cast<std::uint16_t>(unit), rank[unit]}) {
+        hash = (hash ^ (v & 0xFF)) * 1099511628211ull;
+        hash = (hash ^ (v >> 8)) * 1099511628211ull;
+      }
+    }
+    fingerprint = static_cast<std::int64_t>(hash);
+  }
+};
+
+const FoldingTable& Folding() {
+  static const FoldingTable* table = new FoldingTable;
+  return *table;
+}
+
+}  // namespace
+
+std::string EncodeAppRecord(const AppRecordData& d) {
+  Writer w;
+  w.U8(kAppRecordFormat);
+  w.U32(d.version);
+  w.U8(d.read_only);
+  w.U8(d.video_type);
+  w.U32(d.publishing_flags);
+  for (const std::u16string* s : {&d.browser_name, &d.friendly_name, &d.initial_program,
+                                  &d.work_directory, &d.description, &d.folder_text}) {
+    w.Text(*s);
+  }
+  w.Bytes(d.icon);
+  for (ULONG v : {d.window_height, d.window_width, d.zq_attributes, d.wl_attributes}) w.U32(v);
+  for (BYTE v : {d.encryption_level, d.sound_type, d.window_color, d.window_scale, d.window_type,
+                 d.desktop_integrate}) {
+    w.U8(v);
+  }
+  w.U32(static_cast<std::uint32_t>(d.users.size()));
+  for (const std::u16string& user : d.users) w.Text(user);
+  w.U32(static_cast<std::uint32_t>(d.servers.size()));
+  for (const AppServerData& server : d.servers) {
+    w.U64(server.server_id);
+    w.U8(server.flags);
+    w.Text(server.initial_program);
+    w.Text(server.work_directory);
+  }
+  return w.Take();
+}
+
+AppRecordData DecodeAppRecord(const std::vector<BYTE>& blob) {
+  Reader r(blob);
+  if (r.U8() != kAppRecordFormat) Corrupt("application record of an unknown format");
+  AppRecordData d;
+  d.version = r.U32();
+  d.read_only = r.U8();
+  d.video_type = r.U8();
+  d.publishing_flags = r.U32();
+  for (std::u16string* s : {&d.browser_name, &d.friendly_name, &d.initial_program,
+                            &d.work_directory, &d.description, &d.folder_text}) {
+    *s = r.Text();
+  }
+  d.icon = r.Bytes();
+  for (ULONG* v : {&d.window_height, &d.window_width, &d.zq_attributes, &d.wl_attributes}) {
+    *v = r.U32();
+  }
+  for (BYTE* v : {&d.encryption_level, &d.sound_type, &d.window_color, &d.window_scale,
+                  &d.window_type, &d.desktop_integrate}) {
+    *v = r.U8();
+  }
+  d.users.resize(r.Count(4));
+  for (std::u16string& user : d.users) user = r.Text();
+  d.servers.resize(r.Count(17));
+  for (AppServerData& server : d.servers) {
+    server.server_id = r.U64();
+    server.flags = r.U8();
+    server.initial_program = r.Text();
+    server.work_directory = r.Text();
+  }
+  r.ExpectEnd();
+  return d;
+}
+
+std::string EncodeEventIds(const std::vector<USHORT>& ids) {
+  Writer w;
+  for (USHORT id : ids) w.U16(id);
+  return w.Take();
+}
+
+std::vector<USHORT> DecodeEventIds(const std::vector<BYTE>& blob) {
+  if (blob.size() % 2 != 0) Corrupt("event queue with an odd-length identifier list");
+  Reader r(blob);
+  std::vector<USHORT> ids(blob.size() / 2);
+  for (USHORT& id : ids) id = r.U16();
+  return ids;
+}
+
+std::string FoldedKey(const std::u16string& text) {
+  const FoldingTable& table = Folding();
+  std::string key(text.size() * 2, '\0');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::uint16_t rank = table.rank[text[i]];
+    key[2 * i] = static_cast<char>(rank >> 8);
+    key[2 * i + 1] = static_cast<char>(rank & 0xFF);
+  }
+  return key;
+}
+
+std::int64_t FoldingFingerprint() { return Folding().fingerprint; }
+
+}  // namespace feroq::store::sqlite

@@ -1,0 +1,274 @@
+// The farm file's schema and its migrations (see sqlite_schema.h).
+//
+// Schema version 1. Text columns hold UTF-16 exactly as the store was given
+// it (the database encoding is UTF-16le). Identifiers are stored as SQLite's
+// signed 64-bit integers, bit for bit. *_key columns are folded keys
+// (FoldedKey) and carry the lookups made without regard to case.
+//
+//   farm          the one row (id 1): name, last_event (the sequence of the
+//                 newest event appended, kept when old events are trimmed),
+//                 last_queue_handle (the last event queue handle handed
+//                 out), fold_fingerprint (the case classes the *_key columns
+//                 were made with)
+//   serials       kind -> the last identifier serial handed out
+//   folders       id, parent (0 for the root), name, creation_serial;
+//                 indexed by (parent, creation_serial, id)
+//   applications  id, folder, name_key (of the browser name), record (the
+//                 application record blob, sqlite_record_format.h); indexed
+//                 by (folder, id) and (name_key, id)
+//   servers       id, name, name_key; indexed by (name_key, id)
+//   accounts      keyed by dn_key, unique on (authority_key, instance_key,
+//                 account_key); the five fields of the account
+//   events        sequence (ascending from 1, never reused), event_id, record
+//   event_queues  handle, event_ids (u16 little-endian each), read_position
+//
+// There are no foreign keys: the store keeps rows as it is given them and
+// the services enforce the farm's rules (a row may name a folder that a
+// later statement of the same transaction creates, or none at all).
+#include "services/store/sqlite_schema.h"
+
+#include <string>
+#include <vector>
+
+#include "feroq/farm_admin.h"
+#include "services/store/sqlite_record_format.h"
+
+namespace feroq::store::sqlite {
+namespace {
+
+constexpr char kSchemaV1[] = R"sql(
+CREATE TABLE farm(
+  id INTEGER PRIMARY KEY CHECK (id = 1),
+  name TEXT NOT NULL,
+  last_event INTEGER NOT NULL,
+  last_queue_handle INTEGER NOT NULL,
+  fold_fingerprint INTEGER NOT NULL);
+CREATE TABLE serials(kind INTEGER PRIMARY KEY, last INTEGER NOT NULL);
+CREATE TABLE folders(
+  id INTEGER PRIMARY KEY,
+  parent INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  creation_serial INTEGER NOT NULL);
+CREATE INDEX folders_by_parent ON folders(parent, creation_serial, id);
+CREATE TABLE applications(
+  id INTEGER PRIMARY KEY,
+  folder INTEGER NOT NULL,
+  name_key BLOB NOT NULL,
+  record BLOB NOT NULL);
+CREATE INDEX applications_by_folder ON applications(folder, id);
+CREATE INDEX applications_by_name ON applications(name_key, id);
+CREATE TABLE servers(id INTEGER PRIMARY KEY, name TEXT NOT NULL, name_key BLOB NOT NULL);
+CREATE INDEX servers_by_name ON servers(name_key, id);
+CREATE TABLE accounts(
+  dn_key BLOB PRIMARY KEY,
+  authority_key BLOB NOT NULL,
+  instance_key BLOB NOT NULL,
+  account_key BLOB NOT NULL,
+  authority_type TEXT NOT NULL,
+  instance TEXT NOT NULL,
+  account_name TEXT NOT NULL,
+  kind INTEGER NOT NULL,
+  dn TEXT NOT NULL,
+  UNIQUE (authority_key, instance_key, account_key)) WITHOUT ROWID;
+CREATE TABLE events(sequence INTEGER PRIMARY KEY, event_id INTEGER NOT NULL, record BLOB NOT NULL);
+CREATE TABLE event_queues(
+  handle INTEGER PRIMARY KEY,
+  event_ids BLOB NOT NULL,
+  read_position INTEGER NOT NULL);
+)sql";
+
+// Version 0 is the empty database: the first step creates the schema.
+void CreateVersion1(SqliteConnection& connection) {
+  connection.Exec(kSchemaV1);
+  const std::string row = "INSERT INTO farm(id, name, last_event, last_queue_handle, fold_fingerprint) "
+                          "VALUES (1, '', 0, 0, " + std::to_string(FoldingFingerprint()) + ")";
+  connection.Exec(row.c_str());
+}
+
+// Each step takes the schema from version `from` to `from` + 1, inside the
+// upgrade's transaction. A new schema version appends its step here.
+struct Migration {
+  std::int64_t from;
+  void (*apply)(SqliteConnection&);
+};
+constexpr Migration kMigrations[] = {
+    {0, &CreateVersion1},
+};
+static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kFarmSchemaVersion,
+              "one migration step per schema version");
+
+struct FileHeader {
+  std::int64_t application_id = 0;
+  std::int64_t version = 0;
+  std::int64_t objects = 0;  // entries of sqlite_schema
+};
+
+FileHeader ReadHeader(SqliteConnection& connection) {
+  FileHeader header;
+  header.application_id = connection.QueryInt("PRAGMA application_id");
+  header.version = connection.QueryInt("PRAGMA user_version");
+  header.objects = connection.QueryInt("SELECT count(*) FROM sqlite_schema");
+  return header;
+}
+
+bool IsEmptyDatabase(const FileHeader& h) {
+  return h.application_id == 0 && h.version == 0 && h.objects == 0;
+}
+
+// Refuses what is not a farm file this build can open.
+void Check(const FileHeader& h) {
+  if (IsEmptyDatabase(h)) return;
+  if (h.application_id != kFarmApplicationId || h.version == 0) {
+    throw SqliteStoreError(admin::kFarmFileNotAFarm, "farm file: not a feroq farm file");
+  }
+  if (h.version > kFarmSchemaVersion) {
+    throw SqliteStoreError(admin::kFarmFileTooNew,
+                           "farm file: schema version " + std::to_string(h.version) +
+                               " is newer than this feroq's " + std::to_string(kFarmSchemaVersion));
+  }
+}
+
+// Runs `fn` in a BEGIN IMMEDIATE transaction; rolls back if it raises.
+template <class Fn>
+void InWriteTransaction(SqliteConnection& connection, Fn&& fn) {
+  connection.Exec("BEGIN IMMEDIATE");
+  try {
+    fn();
+    connection.Exec("COMMIT");
+  } catch (...) {
+    sqlite3_exec(connection.db(), "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+void Upgrade(SqliteConnection& connection) {
+  InWriteTransaction(connection, [&] {
+    // Another process may have done (part of) the work meanwhile.
+    const FileHeader h = ReadHeader(connection);
+    Check(h);
+    for (const Migration& step : kMigrations) {
+      if (step.from >= h.version) step.apply(connection);
+    }
+    connection.Exec(("PRAGMA application_id = " + std::to_string(kFarmApplicationId)).c_str());
+    connection.Exec(("PRAGMA user_version = " + std::to_string(kFarmSchemaVersion)).c_str());
+  });
+}
+
+// Makes every folded key again with the current case classes.
+void RemakeFoldedKeys(SqliteConnection& connection) {
+  InWriteTransaction(connection, [&] {
+    const std::int64_t current = FoldingFingerprint();
+    if (connection.QueryInt("SELECT fold_fingerprint FROM farm WHERE id = 1") == current) return;
+    sqlite3* db = connection.db();
+    auto prepare = [&](const char* sql) {
+      sqlite3_stmt* stmt = nullptr;
+      const int result = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+      if (result != SQLITE_OK) RaiseSqlite(db, result, sql);
+      return std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>(stmt, &sqlite3_finalize);
+    };
+    auto step = [&](sqlite3_stmt* stmt) {
+      const int result = sqlite3_step(stmt);
+      if (result != SQLITE_ROW && result != SQLITE_DONE) RaiseSqlite(db, result, sqlite3_sql(stmt));
+      return result == SQLITE_ROW;
+    };
+    auto text = [](sqlite3_stmt* stmt, int column) {
+      return std::u16string(static_cast<const char16_t*>(sqlite3_column_text16(stmt, column)),
+                            sqlite3_column_bytes16(stmt, column) / sizeof(char16_t));
+    };
+    auto bind_key = [](sqlite3_stmt* stmt, int parameter, const std::u16string& s) {
+      const std::string key = FoldedKey(s);
+      sqlite3_bind_blob64(stmt, parameter, key.data(), key.size(), SQLITE_TRANSIENT);
+    };
+
+    // Servers and applications: the key sits beside the row.
+    {
+      auto rows = prepare("SELECT id, name FROM servers");
+      auto update = prepare("UPDATE servers SET name_key = ?2 WHERE id = ?1");
+      while (step(rows.get())) {
+        sqlite3_bind_int64(update.get(), 1, sqlite3_column_int64(rows.get(), 0));
+        bind_key(update.get(), 2, text(rows.get(), 1));
+        step(update.get());
+        sqlite3_reset(update.get());
+      }
+    }
+    {
+      auto rows = prepare("SELECT id, record FROM applications");
+      auto update = prepare("UPDATE applications SET name_key = ?2 WHERE id = ?1");
+      while (step(rows.get())) {
+        const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(rows.get(), 1));
+        const std::vector<BYTE> blob(data, data + sqlite3_column_bytes(rows.get(), 1));
+        sqlite3_bind_int64(update.get(), 1, sqlite3_column_int64(rows.get(), 0));
+        bind_key(update.get(), 2, DecodeAppRecord(blob).browser_name);
+        step(update.get());
+        sqlite3_reset(update.get());
+      }
+    }
+    // Accounts are keyed by a folded key: take them out and put them back.
+    // Accounts that the new classes make equal keep only the last one read.
+    struct Account {
+      std::u16string type, instance, name, dn;
+      std::int64_t kind;
+    };
+    std::vector<Account> accounts;
+    {
+      auto rows = prepare("SELECT authority_type, instance, account_name, kind, dn FROM accounts");
+      while (step(rows.get())) {
+        accounts.push_back({text(rows.get(), 0), text(rows.get(), 1), text(rows.get(), 2),
+                            text(rows.get(), 4), sqlite3_column_int64(rows.get(), 3)});
+      }
+    }
+    connection.Exec("DELETE FROM accounts");
+    {
+      auto insert = prepare(
+          "INSERT OR REPLACE INTO accounts(dn_key, authority_key, instance_key, account_key,"
+          " authority_type, instance, account_name, kind, dn) VALUES (?1,?2,?3,?4,?5,?6,?7,?8,?9)");
+      for (const Account& a : accounts) {
+        bind_key(insert.get(), 1, a.dn);
+        bind_key(insert.get(), 2, a.type);
+        bind_key(insert.get(), 3, a.instance);
+        bind_key(insert.get(), 4, a.name);
+        int parameter = 5;
+        for (const std::u16string* s : {&a.type, &a.instance, &a.name}) {
+          sqlite3_bind_text16(insert.get(), parameter++, s->c_str(),
+                              static_cast<int>(s->size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+        }
+        sqlite3_bind_int64(insert.get(), 8, a.kind);
+        sqlite3_bind_text16(insert.get(), 9, a.dn.c_str(),
+                            static_cast<int>(a.dn.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+        step(insert.get());
+        sqlite3_reset(insert.get());
+      }
+    }
+    connection.Exec(("UPDATE farm SET fold_fingerprint = " + std::to_string(current)).c_str());
+  });
+}
+
+}  // namespace
+
+void PrepareFarmSchema(SqliteConnection& connection) {
+  FileHeader h = ReadHeader(connection);
+  Check(h);
+  // Text is kept as UTF-16; the encoding is fixed when the first page is
+  // written, so it is chosen before anything else writes to a new file.
+  if (IsEmptyDatabase(h)) connection.Exec("PRAGMA encoding = 'UTF-16le'");
+  // WAL lets readers (in this and other processes) go on while one writer
+  // commits. The mode is kept in the file.
+  sqlite3_stmt* stmt = nullptr;
+  int result = sqlite3_prepare_v2(connection.db(), "PRAGMA journal_mode = WAL", -1, &stmt, nullptr);
+  if (result != SQLITE_OK) RaiseSqlite(connection.db(), result, "PRAGMA journal_mode");
+  result = sqlite3_step(stmt);
+  const bool wal = result == SQLITE_ROW &&
+                   std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0))) == "wal";
+  sqlite3_finalize(stmt);
+  if (result != SQLITE_ROW) RaiseSqlite(connection.db(), result, "PRAGMA journal_mode");
+  if (!wal) {
+    throw SqliteStoreError(admin::kFarmFileUnavailable,
+                           "farm file: the file system does not allow WAL mode");
+  }
+  if (h.version < kFarmSchemaVersion) Upgrade(connection);
+  if (connection.QueryInt("SELECT fold_fingerprint FROM farm WHERE id = 1") != FoldingFingerprint()) {
+    RemakeFoldedKeys(connection);
+  }
+}
+
+}  // namespace feroq::store::sqlite

@@ -1,0 +1,35 @@
+// The farm file's schema: recognising a farm file, creating the schema in a
+// new file, upgrading an older one in place.
+#ifndef FEROQ_SERVICES_STORE_SQLITE_SCHEMA_H_
+#define FEROQ_SERVICES_STORE_SQLITE_SCHEMA_H_
+
+#include <cstdint>
+
+#include "services/store/sqlite_connection.h"
+
+namespace feroq::store::sqlite {
+
+// PRAGMA application_id of every farm file ("FERQ").
+inline constexpr std::int64_t kFarmApplicationId = 0x46455251;
+// PRAGMA user_version of the schema this build reads and writes.
+inline constexpr std::int64_t kFarmSchemaVersion = 1;
+
+// Makes the database behind `connection` a farm file of kFarmSchemaVersion
+// in WAL mode, safely against other processes doing the same at once:
+// - an empty database (no schema objects, user_version 0, application_id 0,
+//   such as a file just created) gets the schema: an empty farm (no name, no
+//   folders);
+// - a farm file of an older version is upgraded step by step, in one
+//   transaction;
+// - a farm file of this version is left as it is, except that the folded
+//   name keys are made again when they were made with other case classes
+//   (FoldingFingerprint).
+// Raises SqliteStoreError: kFarmFileNotAFarm for a file that is not a SQLite
+// database or a database that is not a farm file, kFarmFileTooNew for a
+// newer schema version (both leave the file untouched), and the codes of
+// SqliteStatusCode for other failures.
+void PrepareFarmSchema(SqliteConnection& connection);
+
+}  // namespace feroq::store::sqlite
+
+#endif  // FEROQ_SERVICES_STORE_SQLITE_SCHEMA_H_

@@ -1,0 +1,93 @@
+// The SQL of the SQLite farm store's statements (schema version 1; the
+// tables are described in sqlite_schema.cc).
+#include "services/store/sqlite_connection.h"
+
+namespace feroq::store::sqlite {
+namespace {
+
+struct Entry {
+  Sql id;
+  const char* text;
+};
+
+constexpr Entry kStatements[] = {
+    {Sql::kBegin, "BEGIN DEFERRED"},
+    {Sql::kBeginImmediate, "BEGIN IMMEDIATE"},
+    {Sql::kCommit, "COMMIT"},
+    {Sql::kRollback, "ROLLBACK"},
+
+    {Sql::kFarmName, "SELECT name FROM farm WHERE id = 1"},
+    {Sql::kSetFarmName, "UPDATE farm SET name = ?1 WHERE id = 1"},
+    {Sql::kLastQueueHandle, "SELECT last_queue_handle FROM farm WHERE id = 1"},
+    {Sql::kSetLastQueueHandle, "UPDATE farm SET last_queue_handle = ?1 WHERE id = 1"},
+    {Sql::kSerial, "SELECT last FROM serials WHERE kind = ?1"},
+    {Sql::kSetSerial, "INSERT OR REPLACE INTO serials(kind, last) VALUES (?1, ?2)"},
+
+    {Sql::kGetFolder, "SELECT id, parent, name, creation_serial FROM folders WHERE id = ?1"},
+    {Sql::kChildFolders,
+     "SELECT id FROM folders WHERE parent = ?1 ORDER BY creation_serial, id"},
+    {Sql::kListFolders, "SELECT id, parent, name, creation_serial FROM folders ORDER BY id"},
+    {Sql::kPutFolder,
+     "INSERT OR REPLACE INTO folders(id, parent, name, creation_serial) VALUES (?1, ?2, ?3, ?4)"},
+    {Sql::kDeleteFolder, "DELETE FROM folders WHERE id = ?1"},
+
+    {Sql::kGetApplication, "SELECT folder, record FROM applications WHERE id = ?1"},
+    {Sql::kApplicationFolder, "SELECT folder FROM applications WHERE id = ?1"},
+    {Sql::kAllApplicationIds, "SELECT id FROM applications ORDER BY id"},
+    {Sql::kFolderApplicationIds, "SELECT id FROM applications WHERE folder = ?1 ORDER BY id"},
+    {Sql::kApplicationCount, "SELECT count(*) FROM applications"},
+    {Sql::kApplicationsByName, "SELECT id FROM applications WHERE name_key = ?1 ORDER BY id"},
+    {Sql::kPutApplication,
+     "INSERT OR REPLACE INTO applications(id, folder, name_key, record) VALUES (?1, ?2, ?3, ?4)"},
+    {Sql::kDeleteApplication, "DELETE FROM applications WHERE id = ?1"},
+
+    {Sql::kGetServer, "SELECT id, name FROM servers WHERE id = ?1"},
+    {Sql::kServersByName, "SELECT id, name FROM servers WHERE name_key = ?1 ORDER BY id LIMIT 1"},
+    {Sql::kListServers, "SELECT id, name FROM servers ORDER BY id"},
+    {Sql::kPutServer, "INSERT OR REPLACE INTO servers(id, name, name_key) VALUES (?1, ?2, ?3)"},
+    {Sql::kDeleteServer, "DELETE FROM servers WHERE id = ?1"},
+
+    {Sql::kAccountByDn,
+     "SELECT authority_type, instance, account_name, kind, dn FROM accounts WHERE dn_key = ?1"},
+    {Sql::kAccountByKey,
+     "SELECT authority_type, instance, account_name, kind, dn FROM accounts"
+     " WHERE authority_key = ?1 AND instance_key = ?2 AND account_key = ?3"},
+    {Sql::kListAccounts,
+     "SELECT authority_type, instance, account_name, kind, dn FROM accounts ORDER BY dn_key"},
+    {Sql::kPutAccount,
+     "INSERT INTO accounts(dn_key, authority_key, instance_key, account_key,"
+     " authority_type, instance, account_name, kind, dn)"
+     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)"},
+    {Sql::kDeleteAccountByDn, "DELETE FROM accounts WHERE dn_key = ?1"},
+    {Sql::kDeleteAccountByKey,
+     "DELETE FROM accounts WHERE authority_key = ?1 AND instance_key = ?2 AND account_key = ?3"},
+
+    {Sql::kEventsAfter,
+     "SELECT sequence, event_id, record FROM events WHERE sequence > ?1 ORDER BY sequence LIMIT ?2"},
+    {Sql::kLastEvent, "SELECT last_event FROM farm WHERE id = 1"},
+    {Sql::kSetLastEvent, "UPDATE farm SET last_event = ?1 WHERE id = 1"},
+    {Sql::kAppendEvent, "INSERT INTO events(sequence, event_id, record) VALUES (?1, ?2, ?3)"},
+    {Sql::kDeleteEventsThrough, "DELETE FROM events WHERE sequence <= ?1"},
+    {Sql::kGetQueue, "SELECT handle, event_ids, read_position FROM event_queues WHERE handle = ?1"},
+    {Sql::kListQueues, "SELECT handle, event_ids, read_position FROM event_queues ORDER BY handle"},
+    {Sql::kPutQueue,
+     "INSERT OR REPLACE INTO event_queues(handle, event_ids, read_position) VALUES (?1, ?2, ?3)"},
+    {Sql::kDeleteQueue, "DELETE FROM event_queues WHERE handle = ?1"},
+};
+
+static_assert(sizeof(kStatements) / sizeof(kStatements[0]) == static_cast<int>(Sql::kCount),
+              "every statement has its text");
+
+constexpr bool InOrder() {
+  for (int i = 0; i < static_cast<int>(Sql::kCount); ++i) {
+    if (static_cast<int>(kStatements[i].id) != i) return false;
+  }
+  return true;
+}
+static_assert(InOrder(), "statements are listed in the order of Sql");
+
+}  // namespace
+
+const char* SqlText(Sql id) { return kStatements[static_cast<int>(id)].text; }
+
+}  // namespace feroq::store::sqlite

@@ -1,0 +1,339 @@
+// SqliteTxn: the farm-store operations as statements over the schema of
+// sqlite_schema.cc.
+#include "services/store/sqlite_txn.h"
+
+#include <limits>
+#include <new>
+
+#include "services/store/sqlite_record_format.h"
+
+namespace feroq::store::sqlite {
+namespace {
+
+FolderRecord FolderRow(const Statement& s) {
+  return FolderRecord{s.Id(0), s.Id(1), s.Text(2), s.Id(3)};
+}
+
+AccountRecord AccountRow(const Statement& s) {
+  return AccountRecord{s.Text(0), s.Text(1), s.Text(2), static_cast<ULONG>(s.Int(3)), s.Text(4)};
+}
+
+EventQueueRecord QueueRow(const Statement& s) {
+  return EventQueueRecord{static_cast<LONG>(s.Int(0)), DecodeEventIds(s.Blob(1)),
+                          static_cast<ULONG64>(s.Int(2))};
+}
+
+std::vector<ULONG64> Ids(Statement& s) {
+  std::vector<ULONG64> ids;
+  while (s.Step()) ids.push_back(s.Id(0));
+  return ids;
+}
+
+}  // namespace
+
+template <class Fn>
+auto SqliteTxn::Guarded(Fn&& fn) const -> decltype(fn()) {
+  try {
+    return fn();
+  } catch (const SqliteStoreError& e) {
+    if (failure_ == 0) failure_ = e.code();
+    throw;
+  }
+}
+
+std::u16string SqliteTxn::FarmName() const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kFarmName);
+    return s.Step() ? s.Text(0) : std::u16string();
+  });
+}
+
+std::optional<FolderRecord> SqliteTxn::GetFolder(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<FolderRecord> {
+    Statement s(c_, Sql::kGetFolder);
+    s.BindId(id);
+    if (!s.Step()) return std::nullopt;
+    return FolderRow(s);
+  });
+}
+
+std::vector<ULONG64> SqliteTxn::ChildFolderIds(ULONG64 parent) const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kChildFolders);
+    s.BindId(parent);
+    return Ids(s);
+  });
+}
+
+std::vector<FolderRecord> SqliteTxn::ListFolders() const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kListFolders);
+    std::vector<FolderRecord> all;
+    while (s.Step()) all.push_back(FolderRow(s));
+    return all;
+  });
+}
+
+std::optional<ApplicationRecord> SqliteTxn::GetApplication(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<ApplicationRecord> {
+    Statement s(c_, Sql::kGetApplication);
+    s.BindId(id);
+    if (!s.Step()) return std::nullopt;
+    return ApplicationRecord{id, s.Id(0), DecodeAppRecord(s.Blob(1))};
+  });
+}
+
+std::optional<ULONG64> SqliteTxn::ApplicationFolder(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<ULONG64> {
+    Statement s(c_, Sql::kApplicationFolder);
+    s.BindId(id);
+    if (!s.Step()) return std::nullopt;
+    return s.Id(0);
+  });
+}
+
+std::vector<ULONG64> SqliteTxn::ApplicationIds(ULONG64 folder) const {
+  return Guarded([&] {
+    if (folder == 0) {
+      Statement s(c_, Sql::kAllApplicationIds);
+      return Ids(s);
+    }
+    Statement s(c_, Sql::kFolderApplicationIds);
+    s.BindId(folder);
+    return Ids(s);
+  });
+}
+
+std::size_t SqliteTxn::ApplicationCount() const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kApplicationCount);
+    return s.Step() ? static_cast<std::size_t>(s.Int(0)) : std::size_t{0};
+  });
+}
+
+std::vector<ULONG64> SqliteTxn::FindApplicationsByBrowserName(const std::u16string& name) const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kApplicationsByName);
+    s.BindBlob(FoldedKey(name));
+    return Ids(s);
+  });
+}
+
+std::optional<ServerRecord> SqliteTxn::GetServer(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<ServerRecord> {
+    Statement s(c_, Sql::kGetServer);
+    s.BindId(id);
+    if (!s.Step()) return std::nullopt;
+    return ServerRecord{s.Id(0), s.Text(1)};
+  });
+}
+
+std::optional<ServerRecord> SqliteTxn::FindServerByName(const std::u16string& name) const {
+  return Guarded([&]() -> std::optional<ServerRecord> {
+    Statement s(c_, Sql::kServersByName);
+    s.BindBlob(FoldedKey(name));
+    if (!s.Step()) return std::nullopt;
+    return ServerRecord{s.Id(0), s.Text(1)};
+  });
+}
+
+std::vector<ServerRecord> SqliteTxn::ListServers() const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kListServers);
+    std::vector<ServerRecord> all;
+    while (s.Step()) all.push_back(ServerRecord{s.Id(0), s.Text(1)});
+    return all;
+  });
+}
+
+std::optional<AccountRecord> SqliteTxn::FindAccountByDn(const std::u16string& dn) const {
+  return Guarded([&]() -> std::optional<AccountRecord> {
+    Statement s(c_, Sql::kAccountByDn);
+    s.BindBlob(FoldedKey(dn));
+    if (!s.Step()) return std::nullopt;
+    return AccountRow(s);
+  });
+}
+
+std::optional<AccountRecord> SqliteTxn::FindAccount(const std::u16string& authority_type,
+                                                    const std::u16string& instance,
+                                                    const std::u16string& account_name) const {
+  return Guarded([&]() -> std::optional<AccountRecord> {
+    Statement s(c_, Sql::kAccountByKey);
+    s.BindBlob(FoldedKey(authority_type)).BindBlob(FoldedKey(instance)).BindBlob(FoldedKey(account_name));
+    if (!s.Step()) return std::nullopt;
+    return AccountRow(s);
+  });
+}
+
+std::vector<AccountRecord> SqliteTxn::ListAccounts() const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kListAccounts);
+    std::vector<AccountRecord> all;
+    while (s.Step()) all.push_back(AccountRow(s));
+    return all;
+  });
+}
+
+std::vector<EventRecord> SqliteTxn::EventsAfter(ULONG64 after, std::size_t max_count) const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kEventsAfter);
+    constexpr std::size_t kMax = static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max());
+    s.BindId(after).Bind(static_cast<std::int64_t>(max_count < kMax ? max_count : kMax));
+    std::vector<EventRecord> out;
+    while (s.Step()) {
+      out.push_back(EventRecord{s.Id(0), static_cast<USHORT>(s.Int(1)), s.Blob(2)});
+    }
+    return out;
+  });
+}
+
+ULONG64 SqliteTxn::LastEventSequence() const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kLastEvent);
+    return s.Step() ? s.Id(0) : ULONG64{0};
+  });
+}
+
+std::optional<EventQueueRecord> SqliteTxn::GetEventQueue(LONG handle) const {
+  return Guarded([&]() -> std::optional<EventQueueRecord> {
+    Statement s(c_, Sql::kGetQueue);
+    s.Bind(handle);
+    if (!s.Step()) return std::nullopt;
+    return QueueRow(s);
+  });
+}
+
+std::vector<EventQueueRecord> SqliteTxn::ListEventQueues() const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kListQueues);
+    std::vector<EventQueueRecord> all;
+    while (s.Step()) all.push_back(QueueRow(s));
+    return all;
+  });
+}
+
+// ---- Writes ----
+
+void SqliteTxn::SetFarmName(const std::u16string& name) {
+  Guarded([&] { Statement(c_, Sql::kSetFarmName).Bind(name).Run(); });
+}
+
+ULONG64 SqliteTxn::AllocateId(ULONG kind) {
+  return Guarded([&] {
+    ULONG64 last = 0;
+    {
+      Statement s(c_, Sql::kSerial);
+      s.Bind(kind);
+      if (s.Step()) last = static_cast<ULONG64>(s.Int(0));
+    }
+    // As in every backend: the last serial is never handed out, so that a
+    // counter never wraps.
+    if (last >= std::numeric_limits<ULONG>::max() - 1) throw std::bad_alloc();
+    Statement(c_, Sql::kSetSerial).Bind(kind).BindId(last + 1).Run();
+    return MakeObjectId(kind, static_cast<ULONG>(last + 1));
+  });
+}
+
+void SqliteTxn::PutFolder(const FolderRecord& f) {
+  Guarded([&] {
+    Statement(c_, Sql::kPutFolder).BindId(f.id).BindId(f.parent_id).Bind(f.name)
+        .BindId(f.creation_serial).Run();
+  });
+}
+
+void SqliteTxn::DeleteFolder(ULONG64 id) {
+  Guarded([&] { Statement(c_, Sql::kDeleteFolder).BindId(id).Run(); });
+}
+
+void SqliteTxn::PutApplication(const ApplicationRecord& a) {
+  Guarded([&] {
+    Statement(c_, Sql::kPutApplication).BindId(a.id).BindId(a.folder_id)
+        .BindBlob(FoldedKey(a.data.browser_name)).BindBlob(EncodeAppRecord(a.data)).Run();
+  });
+}
+
+void SqliteTxn::DeleteApplication(ULONG64 id) {
+  Guarded([&] { Statement(c_, Sql::kDeleteApplication).BindId(id).Run(); });
+}
+
+void SqliteTxn::PutServer(const ServerRecord& server) {
+  Guarded([&] {
+    Statement(c_, Sql::kPutServer).BindId(server.id).Bind(server.name)
+        .BindBlob(FoldedKey(server.name)).Run();
+  });
+}
+
+void SqliteTxn::DeleteServer(ULONG64 id) {
+  Guarded([&] { Statement(c_, Sql::kDeleteServer).BindId(id).Run(); });
+}
+
+void SqliteTxn::PutAccount(const AccountRecord& a) {
+  Guarded([&] {
+    const std::string dn_key = FoldedKey(a.dn);
+    const std::string type_key = FoldedKey(a.authority_type);
+    const std::string instance_key = FoldedKey(a.instance);
+    const std::string account_key = FoldedKey(a.account_name);
+    // The row with the same DN is replaced; another account with the same
+    // (authority, instance, account) loses its place to this one.
+    Statement(c_, Sql::kDeleteAccountByDn).BindBlob(dn_key).Run();
+    Statement(c_, Sql::kDeleteAccountByKey).BindBlob(type_key).BindBlob(instance_key)
+        .BindBlob(account_key).Run();
+    Statement(c_, Sql::kPutAccount).BindBlob(dn_key).BindBlob(type_key).BindBlob(instance_key)
+        .BindBlob(account_key).Bind(a.authority_type).Bind(a.instance).Bind(a.account_name)
+        .Bind(a.kind).Bind(a.dn).Run();
+  });
+}
+
+void SqliteTxn::DeleteAccount(const std::u16string& dn) {
+  Guarded([&] { Statement(c_, Sql::kDeleteAccountByDn).BindBlob(FoldedKey(dn)).Run(); });
+}
+
+ULONG64 SqliteTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record) {
+  return Guarded([&] {
+    const ULONG64 sequence = LastEventSequence() + 1;
+    Statement(c_, Sql::kAppendEvent).BindId(sequence).Bind(event_id).BindBlob(record).Run();
+    Statement(c_, Sql::kSetLastEvent).BindId(sequence).Run();
+    appended_events_ = true;
+    return sequence;
+  });
+}
+
+LONG SqliteTxn::AllocateEventQueueHandle() {
+  return Guarded([&] {
+    std::int64_t last = 0;
+    {
+      Statement s(c_, Sql::kLastQueueHandle);
+      if (s.Step()) last = s.Int(0);
+    }
+    if (last >= std::numeric_limits<LONG>::max()) throw std::bad_alloc();
+    Statement(c_, Sql::kSetLastQueueHandle).Bind(last + 1).Run();
+    return static_cast<LONG>(last + 1);
+  });
+}
+
+void SqliteTxn::PutEventQueue(const EventQueueRecord& q) {
+  Guarded([&] {
+    Statement(c_, Sql::kPutQueue).Bind(q.handle).BindBlob(EncodeEventIds(q.event_ids))
+        .BindId(q.read_position).Run();
+  });
+}
+
+void SqliteTxn::DeleteEventQueue(LONG handle) {
+  Guarded([&] { Statement(c_, Sql::kDeleteQueue).Bind(handle).Run(); });
+}
+
+void SqliteTxn::DeleteEventsThrough(ULONG64 sequence) {
+  Guarded([&] { Statement(c_, Sql::kDeleteEventsThrough).BindId(sequence).Run(); });
+}
+
+void SqliteTxn::Clear() {
+  Guarded([&] {
+    c_.Exec(
+        "DELETE FROM serials; DELETE FROM folders; DELETE FROM applications;"
+        "DELETE FROM servers; DELETE FROM accounts; DELETE FROM events;"
+        "DELETE FROM event_queues; UPDATE farm SET name = '', last_event = 0, last_queue_handle = 0;");
+  });
+}
+
+}  // namespace feroq::store::sqlite

@@ -1,0 +1,76 @@
+// The read view and write transaction of the SQLite farm store: FarmTxn over
+// one connection inside a transaction the store has begun.
+#ifndef FEROQ_SERVICES_STORE_SQLITE_TXN_H_
+#define FEROQ_SERVICES_STORE_SQLITE_TXN_H_
+
+#include "services/store/farm_store.h"
+#include "services/store/sqlite_connection.h"
+
+namespace feroq::store::sqlite {
+
+// Every operation runs prepared statements of `connection`; a failure raises
+// SqliteStoreError (or std::bad_alloc) and is also remembered (failure()),
+// so that the store rolls back even when the transaction function swallowed
+// the exception. Write operations are used only on the store's writer
+// connection inside BEGIN IMMEDIATE.
+class SqliteTxn final : public FarmTxn {
+ public:
+  explicit SqliteTxn(SqliteConnection& connection) : c_(connection) {}
+
+  // The code of the first SQLite failure inside this transaction; 0 if none.
+  VSTATUS failure() const { return failure_; }
+  // Whether AppendEvent ran (waiters are woken after the commit).
+  bool appended_events() const { return appended_events_; }
+
+  std::u16string FarmName() const override;
+  std::optional<FolderRecord> GetFolder(ULONG64 id) const override;
+  std::vector<ULONG64> ChildFolderIds(ULONG64 parent) const override;
+  std::vector<FolderRecord> ListFolders() const override;
+  std::optional<ApplicationRecord> GetApplication(ULONG64 id) const override;
+  std::optional<ULONG64> ApplicationFolder(ULONG64 id) const override;
+  std::vector<ULONG64> ApplicationIds(ULONG64 folder) const override;
+  std::size_t ApplicationCount() const override;
+  std::vector<ULONG64> FindApplicationsByBrowserName(const std::u16string& name) const override;
+  std::optional<ServerRecord> GetServer(ULONG64 id) const override;
+  std::optional<ServerRecord> FindServerByName(const std::u16string& name) const override;
+  std::vector<ServerRecord> ListServers() const override;
+  std::optional<AccountRecord> FindAccountByDn(const std::u16string& dn) const override;
+  std::optional<AccountRecord> FindAccount(const std::u16string& authority_type,
+                                           const std::u16string& instance,
+                                           const std::u16string& account_name) const override;
+  std::vector<AccountRecord> ListAccounts() const override;
+  std::vector<EventRecord> EventsAfter(ULONG64 after, std::size_t max_count) const override;
+  ULONG64 LastEventSequence() const override;
+  std::optional<EventQueueRecord> GetEventQueue(LONG handle) const override;
+  std::vector<EventQueueRecord> ListEventQueues() const override;
+
+  void SetFarmName(const std::u16string& name) override;
+  ULONG64 AllocateId(ULONG kind) override;
+  void PutFolder(const FolderRecord& folder) override;
+  void DeleteFolder(ULONG64 id) override;
+  void PutApplication(const ApplicationRecord& application) override;
+  void DeleteApplication(ULONG64 id) override;
+  void PutServer(const ServerRecord& server) override;
+  void DeleteServer(ULONG64 id) override;
+  void PutAccount(const AccountRecord& account) override;
+  void DeleteAccount(const std::u16string& dn) override;
+  ULONG64 AppendEvent(USHORT event_id, const std::vector<BYTE>& record) override;
+  LONG AllocateEventQueueHandle() override;
+  void PutEventQueue(const EventQueueRecord& queue) override;
+  void DeleteEventQueue(LONG handle) override;
+  void DeleteEventsThrough(ULONG64 sequence) override;
+  void Clear() override;
+
+ private:
+  // Runs `fn`, remembering the code of a SqliteStoreError that leaves it.
+  template <class Fn>
+  auto Guarded(Fn&& fn) const -> decltype(fn());
+
+  SqliteConnection& c_;
+  mutable VSTATUS failure_ = 0;
+  bool appended_events_ = false;
+};
+
+}  // namespace feroq::store::sqlite
+
+#endif  // FEROQ_SERVICES_STORE_SQLITE_TXN_H_

@@ -1,0 +1,320 @@
+// Several processes on one farm file: publishing at once, events crossing
+// from one process to another, and a process killed in the middle of a bulk
+// publish. The other processes run tests/workers/farm_worker.cc.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "feroq/farm_admin.h"
+#include "feroq/feroq.h"
+#include "services/store/sqlite_farm_store.h"
+
+extern char** environ;
+
+namespace feroq::store {
+namespace {
+
+// How long any one step may take before the test gives up (a safety net
+// against a hung child, not a speed requirement).
+constexpr int kSafetyTimeoutMs = 60000;
+
+struct Child {
+  pid_t pid = -1;
+  int output = -1;  // the child's standard output
+  int input = -1;   // the child's standard input
+  std::string pending;  // output read but not yet split into lines
+  bool ended = false;   // its output reached end of file
+};
+
+// Starts farm_worker with `args`, FEROQ_FARM set to `farm_url`.
+Child Spawn(const std::vector<std::string>& args, const std::string& farm_url) {
+  int out_pipe[2], in_pipe[2];
+  Child child;
+  if (pipe(out_pipe) != 0 || pipe(in_pipe) != 0) return child;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, out_pipe[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, in_pipe[0], STDIN_FILENO);
+  for (int fd : {out_pipe[0], out_pipe[1], in_pipe[0], in_pipe[1]}) {
+    posix_spawn_file_actions_addclose(&actions, fd);
+  }
+  std::vector<std::string> env_strings;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string(*e).rfind("FEROQ_FARM=", 0) != 0) env_strings.push_back(*e);
+  }
+  env_strings.push_back("FEROQ_FARM=" + farm_url);
+  std::vector<char*> env;
+  for (std::string& s : env_strings) env.push_back(s.data());
+  env.push_back(nullptr);
+  std::vector<std::string> argv_strings{FEROQ_FARM_WORKER};
+  argv_strings.insert(argv_strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : argv_strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+  if (posix_spawn(&child.pid, argv[0], &actions, nullptr, argv.data(), env.data()) != 0) child.pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(out_pipe[1]);
+  close(in_pipe[0]);
+  child.output = out_pipe[0];
+  child.input = in_pipe[1];
+  return child;
+}
+
+// Reads what the children have written, waiting at most `timeout_ms`;
+// complete lines go to `lines` (one list per child). Returns false when the
+// wait ran out without any child writing or ending.
+bool ReadSome(std::vector<Child*> children, std::vector<std::vector<std::string>>* lines, int timeout_ms) {
+  std::vector<pollfd> fds;
+  std::vector<std::size_t> owner;
+  for (std::size_t i = 0; i < children.size(); ++i) {
+    if (!children[i]->ended) {
+      fds.push_back({children[i]->output, POLLIN, 0});
+      owner.push_back(i);
+    }
+  }
+  if (fds.empty()) return true;
+  if (poll(fds.data(), fds.size(), timeout_ms) <= 0) return false;
+  for (std::size_t k = 0; k < fds.size(); ++k) {
+    if (fds[k].revents == 0) continue;
+    Child& child = *children[owner[k]];
+    char buffer[4096];
+    const ssize_t got = read(child.output, buffer, sizeof(buffer));
+    if (got <= 0) {
+      child.ended = true;
+      continue;
+    }
+    child.pending.append(buffer, static_cast<std::size_t>(got));
+    for (std::size_t end; (end = child.pending.find('\n')) != std::string::npos;) {
+      (*lines)[owner[k]].push_back(child.pending.substr(0, end));
+      child.pending.erase(0, end + 1);
+    }
+  }
+  return true;
+}
+
+// Reads until every child's output ended.
+void ReadToEnd(std::vector<Child*> children, std::vector<std::vector<std::string>>* lines) {
+  for (;;) {
+    bool all_ended = true;
+    for (Child* c : children) all_ended = all_ended && c->ended;
+    if (all_ended) return;
+    ASSERT_TRUE(ReadSome(children, lines, kSafetyTimeoutMs)) << "a worker stopped answering";
+  }
+}
+
+int WaitExit(Child& child) {
+  int status = 0;
+  waitpid(child.pid, &status, 0);
+  close(child.output);
+  close(child.input);
+  return status;
+}
+
+// "ID NAME" lines of the publish worker, as name -> id.
+std::map<std::string, ULONG64> Published(const std::vector<std::string>& lines) {
+  std::map<std::string, ULONG64> out;
+  for (const std::string& line : lines) {
+    std::istringstream in(line);
+    ULONG64 id = 0;
+    std::string name;
+    in >> id >> name;
+    out[name] = id;
+  }
+  return out;
+}
+
+class MultiProcessFarmTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "multi_process_farm_test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+    path_ = dir_ + "/farm.db";
+    // A new farm, made as the services make it.
+    std::unique_ptr<admin::FarmAdmin> admin;
+    ASSERT_EQ(admin::FarmAdmin::Open(url(), &admin), 0u);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+
+  std::string url() const { return "sqlite:" + path_; }
+
+  // Every application in `published` is in the farm under its browser name.
+  void ExpectPublished(FarmStore& store, const std::map<std::string, ULONG64>& published) {
+    store.Read([&](const FarmView& v) -> VSTATUS {
+      for (const auto& [name, id] : published) {
+        std::optional<ApplicationRecord> app = v.GetApplication(id);
+        EXPECT_TRUE(app.has_value()) << name;
+        if (!app) continue;
+        EXPECT_EQ(app->data.browser_name, std::u16string(name.begin(), name.end()));
+        EXPECT_EQ(app->folder_id, v.RootFolderId());
+      }
+      return 0;
+    });
+  }
+
+  std::string dir_, path_;
+};
+
+TEST_F(MultiProcessFarmTest, TwoProcessesPublishingAtOnceGetDistinctIdentifiers) {
+  constexpr int kEach = 300;
+  Child a = Spawn({"publish", "A", std::to_string(kEach)}, url());
+  Child b = Spawn({"publish", "B", std::to_string(kEach)}, url());
+  ASSERT_GT(a.pid, 0);
+  ASSERT_GT(b.pid, 0);
+  std::vector<std::vector<std::string>> lines(2);
+  ReadToEnd({&a, &b}, &lines);
+  const int status_a = WaitExit(a), status_b = WaitExit(b);
+  EXPECT_TRUE(WIFEXITED(status_a) && WEXITSTATUS(status_a) == 0);
+  EXPECT_TRUE(WIFEXITED(status_b) && WEXITSTATUS(status_b) == 0);
+
+  std::map<std::string, ULONG64> published = Published(lines[0]);
+  std::map<std::string, ULONG64> from_b = Published(lines[1]);
+  ASSERT_EQ(published.size(), std::size_t{kEach});
+  ASSERT_EQ(from_b.size(), std::size_t{kEach});
+  published.insert(from_b.begin(), from_b.end());
+  std::set<ULONG64> ids;
+  for (const auto& entry : published) {
+    EXPECT_EQ(ObjectKindOf(entry.second), kObjectKindApplication);
+    ids.insert(entry.second);
+  }
+  EXPECT_EQ(ids.size(), std::size_t{2 * kEach});
+
+  std::shared_ptr<FarmStore> store;
+  ASSERT_EQ(OpenSqliteFarmStore(path_, &store), 0u);
+  ExpectPublished(*store, published);
+  EXPECT_EQ(store->Read([](const FarmView& v) -> VSTATUS {
+    return static_cast<VSTATUS>(v.ApplicationCount());
+  }),
+            VSTATUS{2 * kEach});
+}
+
+TEST_F(MultiProcessFarmTest, EventsOfAnotherProcessWakeAWaiter) {
+  std::shared_ptr<FarmStore> store;
+  ASSERT_EQ(OpenSqliteFarmStore(path_, &store), 0u);
+  ULONG64 last = 0;
+  store->Read([&](const FarmView& v) -> VSTATUS {
+    last = v.LastEventSequence();
+    return 0;
+  });
+  constexpr int kEvents = 3;
+  Child child = Spawn({"events", path_, std::to_string(kEvents)}, url());
+  ASSERT_GT(child.pid, 0);
+  ASSERT_EQ(write(child.input, "g", 1), 1);  // the child appends once it reads this
+
+  ULONG64 seen = last;
+  for (int i = 0; i < kEvents && seen < last + kEvents; ++i) {
+    ASSERT_TRUE(store->WaitForEventAfter(seen, kSafetyTimeoutMs)) << "no event after " << seen;
+    store->Read([&](const FarmView& v) -> VSTATUS {
+      seen = v.LastEventSequence();
+      return 0;
+    });
+  }
+  const int status = WaitExit(child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  store->Read([&](const FarmView& v) -> VSTATUS {
+    std::vector<EventRecord> events = v.EventsAfter(last, 10);
+    EXPECT_EQ(events.size(), std::size_t{kEvents});
+    for (std::size_t i = 0; i < events.size(); ++i) {
+      EXPECT_EQ(events[i].event_id, static_cast<USHORT>(0x1000 + i));
+      EXPECT_EQ(events[i].record, std::vector<BYTE>{static_cast<BYTE>(i)});
+    }
+    return 0;
+  });
+}
+
+// Through the library: a queue made here receives the creation events of
+// applications another process publishes.
+TEST_F(MultiProcessFarmTest, EventQueueReceivesPublishesOfAnotherProcess) {
+  const char* old_farm = getenv("FEROQ_FARM");
+  const std::string restore = old_farm ? old_farm : "";
+  setenv("FEROQ_FARM", url().c_str(), 1);
+  {
+    FarmObject farm;
+    LONG mask = 0x100;  // application published
+    LONG queue = 0;
+    ASSERT_EQ(farm.CreateEventQueue(&mask, 1, &queue), S_OK);
+    constexpr int kApps = 3;
+    Child child = Spawn({"publish", "E", std::to_string(kApps)}, url());
+    ASSERT_GT(child.pid, 0);
+    std::set<ULONG64> delivered;
+    for (int i = 0; i < kApps; ++i) {
+      LONG type = 0;
+      CommonObject* object = nullptr;
+      CommonObject* second = nullptr;
+      ASSERT_EQ(farm.WaitForEvent(queue, kSafetyTimeoutMs, &type, &object, &second), S_OK);
+      EXPECT_EQ(type, 0x100);
+      ULONG64 id = 0;
+      if (object != nullptr) {
+        object->GetObjectID(id);
+        farm.FreeObject(object);
+      }
+      if (second != nullptr) farm.FreeObject(second);
+      delivered.insert(id);
+    }
+    std::vector<std::vector<std::string>> lines(1);
+    ReadToEnd({&child}, &lines);
+    const int status = WaitExit(child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    std::set<ULONG64> published;
+    for (const auto& entry : Published(lines[0])) published.insert(entry.second);
+    EXPECT_EQ(delivered, published);
+    EXPECT_EQ(farm.DeleteEventQueue(queue), S_OK);
+  }
+  old_farm ? setenv("FEROQ_FARM", restore.c_str(), 1) : unsetenv("FEROQ_FARM");
+}
+
+TEST_F(MultiProcessFarmTest, KilledInTheMiddleOfABulkPublishLeavesASoundFarm) {
+  std::map<std::string, ULONG64> published;
+  // Killed at a different point of the work each round; each round adds to
+  // the same farm.
+  int round = 0;
+  for (std::size_t kill_after : {15u, 60u}) {
+    SCOPED_TRACE(kill_after);
+    Child child = Spawn({"publish", "K" + std::to_string(round++), "100000"}, url());
+    ASSERT_GT(child.pid, 0);
+    std::vector<std::vector<std::string>> lines(1);
+    while (lines[0].size() < kill_after && !child.ended) {
+      ASSERT_TRUE(ReadSome({&child}, &lines, kSafetyTimeoutMs)) << "the worker stopped publishing";
+    }
+    ASSERT_FALSE(child.ended) << "the worker ended before it was killed";
+    ASSERT_EQ(kill(child.pid, SIGKILL), 0);
+    // What it reported before it died: each line was written after the
+    // publish returned S_OK.
+    ReadToEnd({&child}, &lines);
+    const int status = WaitExit(child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    std::map<std::string, ULONG64> reported = Published(lines[0]);
+    EXPECT_GE(reported.size(), kill_after);
+    published.insert(reported.begin(), reported.end());
+
+    std::string report;
+    EXPECT_EQ(CheckSqliteFarmFile(path_, &report), 0u);
+    EXPECT_EQ(report, "ok");
+    std::shared_ptr<FarmStore> store;
+    ASSERT_EQ(OpenSqliteFarmStore(path_, &store), 0u);
+    ExpectPublished(*store, published);
+    // The farm takes new work, and no identifier comes back.
+    ULONG64 next = 0;
+    ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+      next = txn.AllocateId(kObjectKindApplication);
+      return 0;
+    }),
+              0u);
+    for (const auto& entry : published) EXPECT_GT(next, entry.second);
+  }
+}
+
+}  // namespace
+}  // namespace feroq::store

@@ -1,0 +1,584 @@
+// What the SQLite farm store adds to the farm-store contract (which
+// farm_store_test.cc checks on every backend): the file itself, its
+// settings and permissions, its schema and upgrades, refusing files that are
+// not farms, damaged files, the default farm file, and waking waiters.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "feroq/farm_admin.h"
+#include "platform/platform.h"
+#include "services/store/sqlite_farm_store.h"
+
+namespace feroq::store {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const std::string& path, const std::string& bytes, std::streamoff offset = -1) {
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out |
+                             (offset < 0 ? std::ios::trunc : std::ios::openmode{}));
+  if (offset >= 0) out.seekp(offset);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat info{};
+  return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0xFFFF;
+}
+
+// Runs `sql` on the file through a plain SQLite connection.
+void RawExec(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* error = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK) << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+}
+
+std::string RawText(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  sqlite3_open(path.c_str(), &db);
+  sqlite3_stmt* stmt = nullptr;
+  std::string value = "<none>";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) == SQLITE_OK && sqlite3_step(stmt) == SQLITE_ROW) {
+    value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+  }
+  sqlite3_finalize(stmt);
+  sqlite3_close(db);
+  return value;
+}
+
+// Sets an environment variable (or unsets it for nullopt) until destroyed.
+class EnvSetting {
+ public:
+  EnvSetting(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+  }
+  ~EnvSetting() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+class SqliteFarmStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = ::testing::TempDir() + "sqlite_farm_store_test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  std::string PathOf(const std::string& name) const { return dir_ + "/" + name; }
+
+  std::shared_ptr<FarmStore> Open(const std::string& path) {
+    std::shared_ptr<FarmStore> store;
+    EXPECT_EQ(OpenSqliteFarmStore(path, &store), 0u) << path;
+    return store;
+  }
+
+  // Every property set to a value of its own.
+  static ApplicationRecord FullApplication(ULONG64 id, ULONG64 folder) {
+    ApplicationRecord app{id, folder, {}};
+    AppRecordData& d = app.data;
+    d.version = 3;
+    d.read_only = 1;
+    d.video_type = 2;
+    d.publishing_flags = 0x10203;
+    d.browser_name = u"Stra\u00dfe \u00c4rger";
+    d.friendly_name = u"Friendly \U0001F600";
+    d.initial_program = u"C:\\Apps\\run.exe";
+    d.work_directory = u"C:\\Work";
+    d.description = u"A description\nwith two lines";
+    d.folder_text = u"Office";
+    for (int i = 0; i < 640; ++i) d.icon.push_back(static_cast<BYTE>(i * 7));
+    d.window_height = 768;
+    d.window_width = 1024;
+    d.zq_attributes = 0x80000001u;
+    d.wl_attributes = 0x40;
+    d.encryption_level = 4;
+    d.sound_type = 1;
+    d.window_color = 3;
+    d.window_scale = 75;
+    d.window_type = 5;
+    d.desktop_integrate = 2;
+    d.users = {u"CN=alice,DC=corp", u"CN=Accounting,DC=corp"};
+    d.servers = {{MakeObjectId(kObjectKindServer, 1), 6, u"D:\\run.exe", u"D:\\"},
+                 {MakeObjectId(kObjectKindServer, 2), 0, u"", u""}};
+    return app;
+  }
+
+  std::string dir_;
+};
+
+TEST_F(SqliteFarmStoreTest, EverythingPersistsAcrossReopen) {
+  const std::string path = PathOf("farm.db");
+  const ULONG64 server = MakeObjectId(kObjectKindServer, 1);
+  ULONG64 root = 0, app = 0;
+  {
+    std::shared_ptr<FarmStore> store = Open(path);
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+      InitializeNewFarm(txn);
+      txn.SetFarmName(u"Farm \u00e9t\u00e9");
+      root = txn.RootFolderId();
+      app = txn.AllocateId(kObjectKindApplication);
+      txn.PutApplication(FullApplication(app, root));
+      txn.PutServer({txn.AllocateId(kObjectKindServer), u"ALPHA"});
+      txn.PutAccount({u"NT", u"CORP", u"alice", 0, u"CN=alice,DC=corp"});
+      txn.AppendEvent(0x1000, {1, 2, 3});
+      txn.PutEventQueue({txn.AllocateEventQueueHandle(), {0x1000, 0x1102}, 1});
+      return 0;
+    }),
+              0u);
+  }
+  std::shared_ptr<FarmStore> store = Open(path);
+  ASSERT_TRUE(store);
+  store->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.FarmName(), u"Farm \u00e9t\u00e9");
+    EXPECT_EQ(v.RootFolderId(), root);
+    EXPECT_EQ(v.GetFolder(root)->name, u"Applications");
+    EXPECT_EQ(v.GetApplication(app), FullApplication(app, root));
+    EXPECT_EQ(v.FindApplicationsByBrowserName(u"STRASSE \u00e4RGER").size(), 0u);  // no multi-unit folding
+    EXPECT_EQ(v.FindApplicationsByBrowserName(u"stra\u00dfe \u00e4RGER"), std::vector<ULONG64>{app});
+    EXPECT_EQ(v.FindServerByName(u"alpha")->id, server);
+    EXPECT_EQ(v.FindAccount(u"nt", u"corp", u"ALICE")->dn, u"CN=alice,DC=corp");
+    EXPECT_EQ(v.EventsAfter(0, 10), (std::vector<EventRecord>{{1, 0x1000, {1, 2, 3}}}));
+    EXPECT_EQ(v.GetEventQueue(1), (EventQueueRecord{1, {0x1000, 0x1102}, 1}));
+    return 0;
+  });
+  // Serials and queue handles go on from where they were.
+  store->Write([&](FarmTxn& txn) -> VSTATUS {
+    EXPECT_EQ(txn.AllocateId(kObjectKindApplication), app + 1);
+    EXPECT_EQ(txn.AllocateId(kObjectKindFolder), root + 1);
+    EXPECT_EQ(txn.AllocateEventQueueHandle(), 2);
+    EXPECT_EQ(txn.AppendEvent(0x1001, {}), 2u);
+    return 0;
+  });
+}
+
+// Lookups and orders without regard to case agree with the platform's
+// comparison, for case pairs inside and outside ASCII, one-way mappings
+// (the Kelvin sign folds to 'k') and lone surrogates.
+TEST_F(SqliteFarmStoreTest, CaseInsensitiveLookupsAgreeWithThePlatformComparison) {
+  const std::vector<std::u16string> names = {
+      u"k",         u"K",        u"\u212a",   u"Stra\u00dfe", u"STRASSE", u"\u03a3\u03c3",
+      u"\u03c3\u03a3", u"\u0416\u0436",  u"\u0436\u0416",  u"\u00c9t\u00e9", u"\u00e9T\u00c9",
+      u"a\xD800" u"b", u"A\xD800" u"B", u"a\xDC00" u"b", u"i",           u"\u0130",   u"\u0131",
+      u"",          u"Zz",       u"zZ",       u"zz0"};
+  std::shared_ptr<FarmStore> store = Open(PathOf("farm.db"));
+  ASSERT_TRUE(store);
+  ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      txn.PutServer({MakeObjectId(kObjectKindServer, ULONG(i + 1)), names[i]});
+      // Distinct account names, so only the DNs decide which rows collapse.
+      txn.PutAccount({u"NT", u"D", u"account" + std::u16string(1, char16_t(u'A' + i)), 0, names[i]});
+    }
+    return 0;
+  }),
+            0u);
+  auto same = [](const std::u16string& a, const std::u16string& b) {
+    return platform::CompareUtf16NoCase(a.c_str(), b.c_str()) == 0;
+  };
+  store->Read([&](const FarmView& v) -> VSTATUS {
+    for (const std::u16string& probe : names) {
+      // The lowest-id server whose name compares equal, as the platform sees it.
+      std::optional<ULONG64> expected;
+      for (std::size_t i = 0; i < names.size() && !expected; ++i) {
+        if (same(names[i], probe)) expected = MakeObjectId(kObjectKindServer, ULONG(i + 1));
+      }
+      std::optional<ServerRecord> found = v.FindServerByName(probe);
+      EXPECT_EQ(found ? std::optional<ULONG64>(found->id) : std::nullopt, expected);
+    }
+    // Accounts keyed by DN: equal DNs collapsed to the last put, listed in
+    // the platform's order.
+    std::vector<AccountRecord> accounts = v.ListAccounts();
+    for (std::size_t i = 1; i < accounts.size(); ++i) {
+      EXPECT_LT(platform::CompareUtf16NoCase(accounts[i - 1].dn.c_str(), accounts[i].dn.c_str()), 0)
+          << i;
+    }
+    std::size_t distinct = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      bool later_twin = false;
+      for (std::size_t j = i + 1; j < names.size(); ++j) later_twin = later_twin || same(names[i], names[j]);
+      if (!later_twin) ++distinct;
+    }
+    EXPECT_EQ(accounts.size(), distinct);
+    return 0;
+  });
+}
+
+TEST_F(SqliteFarmStoreTest, NewFileIsAFarmFileInWalModeReadableOnlyByItsOwner) {
+  const std::string path = PathOf("farm.db");
+  const mode_t old_umask = umask(0);  // the file must not take the umask's looser bits
+  std::shared_ptr<FarmStore> store = Open(path);
+  umask(old_umask);
+  ASSERT_TRUE(store);
+  ASSERT_EQ(store->Write([](FarmTxn& txn) -> VSTATUS {
+    InitializeNewFarm(txn);
+    return 0;
+  }),
+            0u);
+  EXPECT_EQ(ModeOf(path), 0600u);
+  EXPECT_EQ(ModeOf(path + "-wal"), 0600u);
+  EXPECT_EQ(ModeOf(path + "-shm"), 0600u);
+  EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
+  EXPECT_EQ(RawText(path, "PRAGMA application_id"), std::to_string(0x46455251));
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "1");
+  EXPECT_EQ(RawText(path, "PRAGMA encoding"), "UTF-16le");
+  std::string report;
+  EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u);
+  EXPECT_EQ(report, "ok");
+
+  // A missing directory is not made for an explicit path.
+  std::shared_ptr<FarmStore> none;
+  EXPECT_EQ(OpenSqliteFarmStore(PathOf("missing/farm.db"), &none), admin::kFarmFileUnavailable);
+  EXPECT_EQ(none, nullptr);
+}
+
+TEST_F(SqliteFarmStoreTest, DefaultFarmFileLivesUnderTheUsersDataDirectory) {
+  EnvSetting no_farm("FEROQ_FARM", std::nullopt);
+  {
+    EnvSetting data_home("XDG_DATA_HOME", dir_ + "/xdg/data");
+    const std::string expected = dir_ + "/xdg/data/feroq/farm.db";
+    EXPECT_EQ(admin::CurrentFarmUrl(), "sqlite:" + expected);
+
+    std::unique_ptr<admin::FarmAdmin> admin;
+    ASSERT_EQ(admin::FarmAdmin::OpenCurrent(&admin), 0u);
+    for (const char* made : {"/xdg", "/xdg/data", "/xdg/data/feroq"}) {
+      EXPECT_EQ(ModeOf(dir_ + made), 0700u) << made;
+    }
+    EXPECT_EQ(ModeOf(expected), 0600u);
+    // Created as a new farm.
+    std::u16string name;
+    ASSERT_EQ(admin->GetFarmName(&name), 0u);
+    EXPECT_EQ(name, u"feroq");
+    std::vector<admin::FolderInfo> folders;
+    ASSERT_EQ(admin->ListFolders(&folders), 0u);
+    ASSERT_EQ(folders.size(), 1u);
+    EXPECT_EQ(folders[0].name, u"Applications");
+    ASSERT_EQ(admin->SetFarmName(u"Kept"), 0u);
+    admin.reset();
+
+    // Opened again (closed in between): the same farm, not a new one.
+    ASSERT_EQ(admin::FarmAdmin::OpenCurrent(&admin), 0u);
+    ASSERT_EQ(admin->GetFarmName(&name), 0u);
+    EXPECT_EQ(name, u"Kept");
+    ASSERT_EQ(admin->ListFolders(&folders), 0u);
+    EXPECT_EQ(folders.size(), 1u);
+  }
+  // A relative XDG_DATA_HOME is ignored in favour of HOME.
+  EnvSetting data_home("XDG_DATA_HOME", std::string("relative/data"));
+  EnvSetting home("HOME", dir_ + "/home");
+  EXPECT_EQ(admin::CurrentFarmUrl(), "sqlite:" + dir_ + "/home/.local/share/feroq/farm.db");
+}
+
+TEST_F(SqliteFarmStoreTest, FilesThatAreNotFarmsAreRefusedAndLeftUntouched) {
+  struct Case {
+    const char* name;
+    std::string sql;  // builds the file; empty: write `bytes` instead
+    std::string bytes;
+    VSTATUS expected;
+  };
+  const Case cases[] = {
+      {"text.db", "", std::string(5000, 'x'), admin::kFarmFileNotAFarm},
+      {"other-app.db", "CREATE TABLE notes(id INTEGER PRIMARY KEY, text TEXT); INSERT INTO notes VALUES (1, 'hi');",
+       "", admin::kFarmFileNotAFarm},
+      {"our-id-no-version.db", "PRAGMA application_id = 1178948177; CREATE TABLE farm(id INTEGER);", "",
+       admin::kFarmFileNotAFarm},
+      {"newer.db", "PRAGMA application_id = 1178948177; PRAGMA user_version = 2; CREATE TABLE farm(x);", "",
+       admin::kFarmFileTooNew},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = PathOf(c.name);
+    if (c.sql.empty()) {
+      WriteFile(path, c.bytes);
+    } else {
+      RawExec(path, c.sql);
+    }
+    const std::string before = ReadFile(path);
+    std::shared_ptr<FarmStore> store;
+    EXPECT_EQ(OpenSqliteFarmStore(path, &store), c.expected);
+    EXPECT_EQ(store, nullptr);
+    std::unique_ptr<admin::FarmAdmin> admin;
+    EXPECT_EQ(admin::FarmAdmin::Open("sqlite:" + path, &admin), c.expected);
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_FALSE(fs::exists(path + "-wal"));
+  }
+}
+
+TEST_F(SqliteFarmStoreTest, DamagedFilesGiveCodesNotCrashes) {
+  const std::string path = PathOf("farm.db");
+  {
+    std::shared_ptr<FarmStore> store = Open(path);
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+      InitializeNewFarm(txn);
+      for (ULONG i = 1; i <= 2000; ++i) {
+        txn.PutApplication(FullApplication(MakeObjectId(kObjectKindApplication, i), txn.RootFolderId()));
+      }
+      return 0;
+    }),
+              0u);
+  }  // closing checkpoints the WAL into the file
+  const std::uintmax_t size = fs::file_size(path);
+  ASSERT_GT(size, 40u * 4096);
+  // Garbage over every page from the fourth to the second last.
+  WriteFile(path, std::string(size - 4 * 4096, '\xA5'), 3 * 4096);
+
+  std::shared_ptr<FarmStore> store;
+  const VSTATUS opened = OpenSqliteFarmStore(path, &store);
+  if (opened == 0) {
+    VSTATUS read = store->Read([](const FarmView& v) -> VSTATUS {
+      for (ULONG64 id : v.ApplicationIds(0)) v.GetApplication(id);
+      return 0;
+    });
+    EXPECT_EQ(read, admin::kFarmFileCorrupt);
+  } else {
+    EXPECT_EQ(opened, admin::kFarmFileCorrupt);
+  }
+  store.reset();
+  std::string report;
+  EXPECT_EQ(CheckSqliteFarmFile(path, &report), admin::kFarmFileCorrupt);
+  EXPECT_NE(report, "ok");
+
+  // A damaged header: not a database any more.
+  WriteFile(path, std::string(100, '\x5A'), 0);
+  EXPECT_EQ(OpenSqliteFarmStore(path, &store), admin::kFarmFileNotAFarm);
+  EXPECT_EQ(CheckSqliteFarmFile(path, &report), admin::kFarmFileNotAFarm);
+}
+
+TEST_F(SqliteFarmStoreTest, DamagedRecordFailsItsTransactionEvenWhenTheFailureIsSwallowed) {
+  const std::string path = PathOf("farm.db");
+  std::shared_ptr<FarmStore> store = Open(path);
+  ASSERT_TRUE(store);
+  const ULONG64 app = MakeObjectId(kObjectKindApplication, 1);
+  ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+    txn.PutApplication(FullApplication(app, 1));
+    return 0;
+  }),
+            0u);
+  // A record cut short, and one of an unknown format.
+  for (const char* blob : {"X'0103000000'", "X'07'"}) {
+    SCOPED_TRACE(blob);
+    RawExec(path, std::string("UPDATE applications SET record = ") + blob);
+    EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS {
+      v.GetApplication(app);
+      return 0;
+    }),
+              admin::kFarmFileCorrupt);
+    EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+      txn.PutServer({MakeObjectId(kObjectKindServer, 1), u"S"});
+      try {
+        txn.GetApplication(app);
+      } catch (...) {
+        // A careless caller goes on and reports success.
+      }
+      return 0;
+    }),
+              admin::kFarmFileCorrupt);
+    EXPECT_EQ(store->Read([](const FarmView& v) -> VSTATUS { return v.ListServers().empty() ? 0 : 1; }), 0u);
+    // The rest of the farm still reads.
+    EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS {
+      return v.ApplicationFolder(app) == ULONG64{1} ? 0 : 1;
+    }),
+              0u);
+  }
+}
+
+TEST_F(SqliteFarmStoreTest, EmptyDatabaseBecomesAFarmFile) {
+  // Schema version 0: a SQLite database without any object, as another
+  // program might leave it (here with its own page size).
+  const std::string path = PathOf("empty.db");
+  RawExec(path, "PRAGMA page_size = 8192; VACUUM;");
+  std::shared_ptr<FarmStore> store = Open(path);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(store->Read([](const FarmView& v) -> VSTATUS {
+    return v.FarmName().empty() && v.RootFolderId() == 0 ? 0 : 1;
+  }),
+            0u);
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "1");
+  EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
+}
+
+TEST_F(SqliteFarmStoreTest, HandBuiltVersion1FileReadsAndItsStaleKeysAreRemade) {
+  // A version 1 farm file written without the store: UTF-8 text, folded
+  // keys left empty and made with unknown case classes (fingerprint 0).
+  // The application record blob is spelt out byte by byte: format 1,
+  // version 3, browser name "Ab", window width 640, one user "U", one
+  // server 0x1F00000002 with flags 6 and initial program "p".
+  const std::string path = PathOf("v1.db");
+  RawExec(path, R"sql(
+    PRAGMA application_id = 1178948177;
+    PRAGMA user_version = 1;
+    CREATE TABLE farm(id INTEGER PRIMARY KEY CHECK (id = 1), name TEXT NOT NULL,
+      last_event INTEGER NOT NULL, last_queue_handle INTEGER NOT NULL,
+      fold_fingerprint INTEGER NOT NULL);
+    CREATE TABLE serials(kind INTEGER PRIMARY KEY, last INTEGER NOT NULL);
+    CREATE TABLE folders(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name TEXT NOT NULL,
+      creation_serial INTEGER NOT NULL);
+    CREATE INDEX folders_by_parent ON folders(parent, creation_serial, id);
+    CREATE TABLE applications(id INTEGER PRIMARY KEY, folder INTEGER NOT NULL,
+      name_key BLOB NOT NULL, record BLOB NOT NULL);
+    CREATE INDEX applications_by_folder ON applications(folder, id);
+    CREATE INDEX applications_by_name ON applications(name_key, id);
+    CREATE TABLE servers(id INTEGER PRIMARY KEY, name TEXT NOT NULL, name_key BLOB NOT NULL);
+    CREATE INDEX servers_by_name ON servers(name_key, id);
+    CREATE TABLE accounts(dn_key BLOB PRIMARY KEY, authority_key BLOB NOT NULL,
+      instance_key BLOB NOT NULL, account_key BLOB NOT NULL, authority_type TEXT NOT NULL,
+      instance TEXT NOT NULL, account_name TEXT NOT NULL, kind INTEGER NOT NULL, dn TEXT NOT NULL,
+      UNIQUE (authority_key, instance_key, account_key)) WITHOUT ROWID;
+    CREATE TABLE events(sequence INTEGER PRIMARY KEY, event_id INTEGER NOT NULL, record BLOB NOT NULL);
+    CREATE TABLE event_queues(handle INTEGER PRIMARY KEY, event_ids BLOB NOT NULL,
+      read_position INTEGER NOT NULL);
+    INSERT INTO farm VALUES (1, 'Old farm', 3, 4, 0);
+    INSERT INTO serials VALUES (23, 1), (9, 7), (31, 2);
+    INSERT INTO folders VALUES (98784247809, 0, 'Applications', 1);
+    INSERT INTO applications VALUES (38654705671, 98784247809, X'',
+      X'01' || X'03000000' || X'00' || X'00' || X'00000000' ||
+      X'02000000' || X'41006200' || X'00000000' || X'00000000' || X'00000000' || X'00000000' ||
+      X'00000000' || X'00000000' ||
+      X'00000000' || X'80020000' || X'00000000' || X'00000000' ||
+      X'000000000000' ||
+      X'01000000' || X'01000000' || X'5500' ||
+      X'01000000' || X'020000001F000000' || X'06' || X'01000000' || X'7000' || X'00000000');
+    INSERT INTO servers VALUES (133143986178, 'Ärger', X''), (133143986177, 'beta', X'');
+    INSERT INTO accounts VALUES (X'01', X'', X'', X'', 'NT', 'CORP', 'Zoë', 0, 'CN=Zoë'),
+                                (X'02', X'', X'', X'02', 'NT', 'CORP', 'adam', 1, 'CN=adam');
+    INSERT INTO events VALUES (3, 4096, X'0102');
+    INSERT INTO event_queues VALUES (4, X'00100111', 1);
+  )sql");
+  std::shared_ptr<FarmStore> store = Open(path);
+  ASSERT_TRUE(store);
+  const ULONG64 app = MakeObjectId(kObjectKindApplication, 7);
+  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1);
+  store->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.FarmName(), u"Old farm");
+    EXPECT_EQ(v.RootFolderId(), root);
+    ApplicationRecord expected{app, root, {}};
+    expected.data.version = 3;
+    expected.data.browser_name = u"Ab";
+    expected.data.window_width = 640;
+    expected.data.users = {u"U"};
+    expected.data.servers = {{MakeObjectId(kObjectKindServer, 2), 6, u"p", u""}};
+    EXPECT_EQ(v.GetApplication(app), expected);
+    EXPECT_EQ(v.FindApplicationsByBrowserName(u"aB"), std::vector<ULONG64>{app});
+    EXPECT_EQ(v.FindServerByName(u"\u00e4RGER")->id, MakeObjectId(kObjectKindServer, 2));
+    EXPECT_EQ(v.FindServerByName(u"BETA")->id, MakeObjectId(kObjectKindServer, 1));
+    EXPECT_EQ(v.FindAccount(u"nt", u"corp", u"ZO\u00cb")->dn, u"CN=Zo\u00eb");
+    EXPECT_EQ(v.FindAccountByDn(u"cn=ADAM")->kind, 1u);
+    std::vector<AccountRecord> accounts = v.ListAccounts();  // ascending DN without regard to case
+    EXPECT_EQ(accounts.size(), 2u);
+    if (accounts.size() == 2) {
+      EXPECT_EQ(accounts[0].account_name, u"adam");
+    }
+    EXPECT_EQ(v.EventsAfter(0, 5), (std::vector<EventRecord>{{3, 0x1000, {1, 2}}}));
+    EXPECT_EQ(v.LastEventSequence(), 3u);
+    EXPECT_EQ(v.GetEventQueue(4), (EventQueueRecord{4, {0x1000, 0x1101}, 1}));
+    return 0;
+  });
+  store->Write([&](FarmTxn& txn) -> VSTATUS {
+    EXPECT_EQ(txn.AllocateId(kObjectKindApplication), MakeObjectId(kObjectKindApplication, 8));
+    EXPECT_EQ(txn.AllocateEventQueueHandle(), 5);
+    return 0;
+  });
+  std::string report;
+  EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u) << report;
+}
+
+TEST_F(SqliteFarmStoreTest, TrimmedEventsKeepTheirSequencesFromComingBack) {
+  const std::string path = PathOf("farm.db");
+  {
+    std::shared_ptr<FarmStore> store = Open(path);
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Write([](FarmTxn& txn) -> VSTATUS {
+      for (BYTE i = 1; i <= 3; ++i) txn.AppendEvent(0x1000, {i});
+      txn.DeleteEventsThrough(2);
+      return 0;
+    }),
+              0u);
+    // A trim that is rolled back keeps the events.
+    EXPECT_EQ(store->Write([](FarmTxn& txn) -> VSTATUS {
+      txn.DeleteEventsThrough(3);
+      return 1;
+    }),
+              1u);
+    store->Read([](const FarmView& v) -> VSTATUS {
+      EXPECT_EQ(v.EventsAfter(0, 10), (std::vector<EventRecord>{{3, 0x1000, {3}}}));
+      EXPECT_EQ(v.LastEventSequence(), 3u);
+      return 0;
+    });
+    ASSERT_EQ(store->Write([](FarmTxn& txn) -> VSTATUS {
+      txn.DeleteEventsThrough(3);
+      return 0;
+    }),
+              0u);
+  }
+  // An empty log after reopening still knows its newest sequence.
+  std::shared_ptr<FarmStore> store = Open(path);
+  ASSERT_TRUE(store);
+  EXPECT_TRUE(store->WaitForEventAfter(2, 0));
+  store->Write([](FarmTxn& txn) -> VSTATUS {
+    EXPECT_TRUE(txn.EventsAfter(0, 10).empty());
+    EXPECT_EQ(txn.LastEventSequence(), 3u);
+    EXPECT_EQ(txn.AppendEvent(0x1001, {}), 4u);
+    return 0;
+  });
+}
+
+TEST_F(SqliteFarmStoreTest, WaitersWakeForCommitsOfThisAndOtherStoreObjects) {
+  const std::string path = PathOf("farm.db");
+  std::shared_ptr<FarmStore> writer = Open(path);
+  std::shared_ptr<FarmStore> other = Open(path);  // polls, as another process would
+  ASSERT_TRUE(writer && other);
+  auto append = [&](USHORT id) {
+    return writer->Write([&](FarmTxn& txn) -> VSTATUS {
+      txn.AppendEvent(id, {});
+      return 0;
+    });
+  };
+  EXPECT_FALSE(writer->WaitForEventAfter(0, 0));
+  EXPECT_FALSE(other->WaitForEventAfter(0, 30));
+  // A write without events wakes nobody early and is no event.
+  ASSERT_EQ(writer->Write([](FarmTxn& txn) -> VSTATUS {
+    txn.SetFarmName(u"x");
+    return 0;
+  }),
+            0u);
+  EXPECT_FALSE(writer->WaitForEventAfter(0, 30));
+
+  for (FarmStore* waiter : {writer.get(), other.get()}) {
+    std::optional<bool> woke;
+    const ULONG64 after = writer->Read([](const FarmView& v) -> VSTATUS {
+      return static_cast<VSTATUS>(v.LastEventSequence());
+    });
+    std::thread waiting([&] { woke = waiter->WaitForEventAfter(after, -1); });
+    ASSERT_EQ(append(0x1000), 0u);
+    waiting.join();
+    EXPECT_EQ(woke, std::optional<bool>(true));
+    EXPECT_TRUE(waiter->WaitForEventAfter(after, 0));
+    EXPECT_FALSE(waiter->WaitForEventAfter(after + 1, 0));
+  }
+}
+
+}  // namespace
+}  // namespace feroq::store

@@ -1,0 +1,84 @@
+// farm_worker: a second process on a farm file, for the multi-process tests.
+//
+//   farm_worker publish PREFIX COUNT
+//     Publishes COUNT applications "PREFIX-0", "PREFIX-1", ... through the
+//     library (FarmObject::CreateZQWinApp) on the farm FEROQ_FARM names, and
+//     after each publish that returned S_OK writes one line "ID NAME" to
+//     standard output with a single write(2), so a reader never sees half a
+//     line. Exit 0 when all were published, 1 otherwise.
+//   farm_worker events PATH COUNT
+//     Waits for one byte on standard input, then appends COUNT events
+//     (identifier 0x1000 + i, record {i}) to the farm file PATH through the
+//     farm store, each in its own transaction. Exit 0 when all committed.
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "feroq/feroq.h"
+#include "services/store/sqlite_farm_store.h"
+
+namespace {
+
+bool WriteAll(const std::string& text) {
+  return write(STDOUT_FILENO, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+}
+
+int Publish(const char* prefix, long count) {
+  FarmObject farm;
+  for (long i = 0; i < count; ++i) {
+    const std::string name = std::string(prefix) + "-" + std::to_string(i);
+    const std::u16string wide(name.begin(), name.end());
+    _ZQWinAppData data;
+    std::memset(&data, 0, sizeof(data));
+    data.version = 3;
+    data.objectName = const_cast<WCHAR*>(wide.c_str());
+    data.browserName = const_cast<WCHAR*>(wide.c_str());
+    data.defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Apps\\tool.exe");
+    data.defaultWorkingDirectory = const_cast<WCHAR*>(u"C:\\Work");
+    data.parentFolder = const_cast<WCHAR*>(u"");
+    ZQWinAppObject* app = nullptr;
+    const HRESULT hr = farm.CreateZQWinApp(&data, &app);
+    if (hr != S_OK) {
+      std::fprintf(stderr, "publishing %s failed: 0x%08X\n", name.c_str(), static_cast<unsigned>(hr));
+      return 1;
+    }
+    ULONG64 id = 0;
+    static_cast<CommonObject*>(app)->GetObjectID(id);
+    CommonObject* handle = app;
+    farm.FreeObject(handle);
+    if (!WriteAll(std::to_string(id) + " " + name + "\n")) return 1;
+  }
+  return 0;
+}
+
+int AppendEvents(const char* path, long count) {
+  std::shared_ptr<feroq::store::FarmStore> store;
+  if (VSTATUS status = feroq::store::OpenSqliteFarmStore(path, &store)) {
+    std::fprintf(stderr, "opening %s failed: 0x%08X\n", path, static_cast<unsigned>(status));
+    return 1;
+  }
+  char go = 0;
+  if (read(STDIN_FILENO, &go, 1) != 1) return 1;
+  for (long i = 0; i < count; ++i) {
+    const VSTATUS status = store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
+      txn.AppendEvent(static_cast<USHORT>(0x1000 + i), {static_cast<BYTE>(i)});
+      return VORN_OK;
+    });
+    if (status != VORN_OK) return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "publish") == 0) return Publish(argv[2], std::atol(argv[3]));
+  if (argc == 4 && std::strcmp(argv[1], "events") == 0) return AppendEvents(argv[2], std::atol(argv[3]));
+  std::fprintf(stderr, "usage: farm_worker publish PREFIX COUNT | events PATH COUNT\n");
+  return 2;
+}
