@@ -57,15 +57,34 @@ class FEROQ_SERVICES_API VORN_ZQServerSAL : public VORN_PIF_SAL {
 // NUL counted; `name` is released with VORNFree_RPC_Mem.
 FEROQ_SERVICES_API VSTATUS VORN_FarmName(ULONG& length, char*& name);
 
-// Event queues. `filters` points at `count` packed 8-byte filter entries
-// (constant 13, event identifier, filter value; little-endian).
+// Event queues (the change log's rules are in src/services/event_service.h).
+//
+// Answered by VORN_WaitGenericVORNEventQueue when its timeout ran out before
+// an event the queue selects arrived.
+constexpr VSTATUS VORN_E_WAIT_TIMEOUT = 0x801D1109u;
+
+// Makes a queue and writes its handle (never 0) to `queue`. `filters` points
+// at `count` packed 8-byte filter entries (constant 13, event identifier,
+// filter value; little-endian); the queue selects the identifiers of the
+// entries, and entries whose identifier is not a farm event identifier are
+// ignored, so a queue may select nothing. `mode` is not interpreted. The
+// queue sees the changes committed after it is made. VORN_E_INVALIDVALUE for
+// null filters with a non-zero count; `queue` is written only on success.
 FEROQ_SERVICES_API VSTATUS VORN_CreateGenericVORNEventQueue(const void* filters, ULONG count,
                                                            ULONG mode, LONG& queue);
+// Deletes a queue. VORN_E_FAILURE for a handle that names no queue.
 FEROQ_SERVICES_API VSTATUS VORN_DeleteGenericVORNEventQueue(LONG queue);
-// Waits up to `timeout` milliseconds (-1: without bound, 0: only look) for the
-// next event of `queue`. On success `event` holds the event identifier in its
-// low 16 bits and `record` a packed event record to release with
-// VORNFree_RPC_Mem. A non-zero result means no event was delivered.
+// Waits up to `timeout` milliseconds (any negative value: without bound; 0:
+// only look) for the next event `queue` selects. On success `event` holds the
+// event identifier, `a` the number of log entries the queue lost to the
+// log's bound just before this one (normally 0), `b` 0, and `record` the
+// packed event record, zero-padded to at least 26 bytes and followed by two
+// zero bytes, to release with VORNFree_RPC_Mem. Failures deliver nothing
+// (`record` null, the queue unchanged): VORN_E_WAIT_TIMEOUT when the time ran
+// out, VORN_E_FAILURE for a handle that names no queue (also when the queue
+// is deleted while the wait blocks: the wait notices within about a second),
+// VORN_E_OUTOFMEMORY. Several threads may wait on one queue; each event goes
+// to one of them.
 FEROQ_SERVICES_API VSTATUS VORN_WaitGenericVORNEventQueue(LONG queue, LONG timeout, ULONG& a,
                                                          ULONG& event, ULONG& b, void*& record);
 // Releases a farm name or an event record; null is accepted.

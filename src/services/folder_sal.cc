@@ -18,11 +18,14 @@
 //   folder.
 // Blocks handed out (names, child lists) come from the platform heap and are
 // released with FreeMemory; a failed allocation answers 0x80000002.
+// Every change appends its event to the farm's change log in the same
+// transaction (event_service.h).
 #include <cstring>
 #include <set>
 
 #include "feroq/directory_services.h"
 #include "platform/platform.h"
+#include "services/event_service.h"
 #include "services/service_support.h"
 
 namespace {
@@ -114,8 +117,12 @@ VSTATUS VORNCommonApplicationSAL::RenameFolder(ULONG64 folder, WCHAR* name) {
     const std::u16string new_name = ToText(name);
     if (new_name.empty()) return FOLDER_E_RENAME_REFUSED;
     if (SiblingHasName(farm, record->parent_id, new_name, folder)) return FOLDER_E_RENAME_REFUSED;
+    if (record->name == new_name) return VORN_OK;
+    const std::u16string old_name = std::move(record->name);
     record->name = new_name;
     farm.PutFolder(*record);
+    feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderRenamed,
+                                     feroq::services::RenameEventRecord(folder, old_name));
     return VORN_OK;
   });
 }
@@ -130,6 +137,8 @@ VSTATUS VORNCommonApplicationSAL::CreateFolder(ULONG64 parent, WCHAR* name, ULON
     if (SiblingHasName(farm, parent, new_name, 0)) return FOLDER_E_RENAME_REFUSED;
     new_id = farm.AllocateId(kObjectKindFolder);
     farm.PutFolder(FolderRecord{new_id, parent, new_name, CreationSerialOf(new_id)});
+    feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderCreated,
+                                     feroq::services::ObjectEventRecord(new_id));
     return VORN_OK;
   });
   if (status == VORN_OK) created = new_id;
@@ -146,6 +155,8 @@ VSTATUS VORNCommonApplicationSAL::DeleteFolder(ULONG64 folder) {
       return FOLDER_E_DELETE_REFUSED;
     }
     farm.DeleteFolder(folder);
+    feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderDeleted,
+                                     feroq::services::ObjectEventRecord(folder));
     return VORN_OK;
   });
 }
@@ -185,6 +196,8 @@ VSTATUS VORNCommonApplicationSAL::MoveFolder(ULONG64 folder, ULONG64 from, ULONG
     if (SiblingHasName(farm, to, record->name, folder)) return FOLDER_E_MOVE_REFUSED;
     record->parent_id = to;
     farm.PutFolder(*record);
+    feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderMoved,
+                                     feroq::services::MoveEventRecord(folder, from, to));
     return VORN_OK;
   });
 }
@@ -200,6 +213,8 @@ VSTATUS VORNCommonApplicationSAL::MoveApplication(ULONG64 application, ULONG64 f
     std::optional<feroq::store::ApplicationRecord> record = farm.GetApplication(application);
     record->folder_id = to;
     farm.PutApplication(*record);
+    feroq::services::AppendFarmEvent(farm, feroq::services::kEventApplicationMoved,
+                                     feroq::services::MoveEventRecord(application, from, to));
     return VORN_OK;
   });
 }

@@ -1,5 +1,5 @@
-// The RPC client functions: the farm's name, event queues, and the release of
-// the memory they hand out.
+// The RPC client functions: the farm's name and the release of the memory
+// the RPC functions hand out (event queues: event_service.cc).
 //
 // Blocks handed out come from the platform heap (so tests can make them fail
 // and count them) and are released with VORNFree_RPC_Mem.
@@ -74,25 +74,6 @@ VSTATUS VORN_FarmName(ULONG& length, char*& name) {
   } catch (const std::bad_alloc&) {
     return VORN_E_OUTOFMEMORY;
   }
-}
-
-// Event queues are not kept yet: every queue call answers "not supported".
-VSTATUS VORN_CreateGenericVORNEventQueue(const void* /*filters*/, ULONG /*count*/, ULONG /*mode*/,
-                                         LONG& /*queue*/) {
-  if (VSTATUS s = feroq::services::EnterServiceCall("VORN_CreateGenericVORNEventQueue")) return s;
-  return ZQAPP_E_NOT_SUPPORTED;
-}
-
-VSTATUS VORN_DeleteGenericVORNEventQueue(LONG /*queue*/) {
-  if (VSTATUS s = feroq::services::EnterServiceCall("VORN_DeleteGenericVORNEventQueue")) return s;
-  return ZQAPP_E_NOT_SUPPORTED;
-}
-
-VSTATUS VORN_WaitGenericVORNEventQueue(LONG /*queue*/, LONG /*timeout*/, ULONG& /*a*/,
-                                       ULONG& /*event*/, ULONG& /*b*/, void*& record) {
-  record = nullptr;
-  if (VSTATUS s = feroq::services::EnterServiceCall("VORN_WaitGenericVORNEventQueue")) return s;
-  return ZQAPP_E_NOT_SUPPORTED;
 }
 
 // Has no result code: the call is recorded, but an armed code does not stop

@@ -217,6 +217,11 @@ class FEROQ_SERVICES_API FarmTxn : public FarmView {
   virtual LONG AllocateEventQueueHandle() = 0;
   virtual void PutEventQueue(const EventQueueRecord& queue) = 0;
   virtual void DeleteEventQueue(LONG handle) = 0;
+  // Drops every event with a sequence at or below `sequence` (the event
+  // service trims entries no queue still needs). LastEventSequence() is
+  // unchanged and sequences are never reused. The default keeps every event,
+  // which is correct but lets the log grow; backends override it.
+  virtual void DeleteEventsThrough(ULONG64 sequence) { (void)sequence; }
 
   // Removes every row, the farm name and every serial and counter: the farm
   // becomes empty, as a newly made store is.

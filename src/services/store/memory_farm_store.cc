@@ -299,6 +299,12 @@ class MemoryTxn final : public FarmTxn {
 
   void DeleteEventQueue(LONG handle) override { log_->Erase(s_.queues, handle); }
 
+  void DeleteEventsThrough(ULONG64 sequence) override {
+    while (!s_.events.empty() && s_.events.begin()->first <= sequence) {
+      log_->Erase(s_.events, ULONG64(s_.events.begin()->first));
+    }
+  }
+
   void Clear() override { log_->Assign(s_, State{}); }
 
  private:
@@ -340,16 +346,18 @@ class MemoryFarmStore final : public FarmStore {
     } else {
       log.Commit();
       // Waiters look at the newest event sequence; wake them after a commit
-      // that appended events.
+      // that appended events. The sequence is published while the write
+      // lock is still held, so that commits publish in commit order and a
+      // later commit's sequence is never overwritten by an earlier one's.
       const ULONG64 newest = txn.LastEventSequence();
-      lock.unlock();
-      if (newest != notified_sequence_.load()) {
-        {
-          std::lock_guard wake_lock(wake_mutex_);
-          notified_sequence_.store(newest);
-        }
-        wake_.notify_all();
+      bool changed = false;
+      {
+        std::lock_guard wake_lock(wake_mutex_);
+        changed = newest != notified_sequence_.load();
+        notified_sequence_.store(newest);
       }
+      lock.unlock();
+      if (changed) wake_.notify_all();
     }
     return result;
   }

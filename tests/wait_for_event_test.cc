@@ -1,0 +1,486 @@
+// FarmObject::WaitForEvent: each event caused by a change made through the
+// public interface, the move bookkeeping, detached folders, failures (with
+// the record released once and nothing leaked), and a waiter woken by
+// another thread.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "farm/object_id_map.h"
+#include "feroq/app_data.h"
+#include "feroq/directory_services.h"
+#include "feroq/feroq.h"
+#include "feroq/zqapp.h"
+#include "platform/platform.h"
+#include "services/event_service.h"
+#include "services/service_faults.h"
+#include "support/farm_fixture.h"
+
+namespace {
+
+// Long enough for any event already committed; bounds a faulty wait.
+constexpr LONG kSafetyMs = 10000;
+
+CommonObject* const kUntouched = reinterpret_cast<CommonObject*>(0x5EED);
+
+struct Event {
+  HRESULT result = 0;
+  LONG mask = -1;
+  CommonObject* object = kUntouched;
+  CommonObject* second = kUntouched;
+};
+
+ULONG64 IdOf(CommonObject* object) {
+  ULONG64 id = 0;
+  object->GetObjectID(id);
+  return id;
+}
+
+std::size_t Count(const std::vector<std::string>& log, const std::string& name) {
+  return static_cast<std::size_t>(std::count(log.begin(), log.end(), name));
+}
+
+class WaitForEventTest : public feroq::testing::FarmTest {
+ public:
+  void SetUp() override {
+    FarmTest::SetUp();
+    farm_ = std::make_unique<FarmObject>();
+    live_blocks_ = feroq::platform::LiveHeapBlocks();
+  }
+  void TearDown() override {
+    for (LONG queue : queues_) farm_->DeleteEventQueue(queue);
+    farm_.reset();
+    FarmTest::TearDown();
+  }
+
+  LONG Queue(std::vector<LONG> masks) {
+    LONG queue = 0;
+    EXPECT_EQ(farm_->CreateEventQueue(masks.data(), LONG(masks.size()), &queue), S_OK);
+    queues_.push_back(queue);
+    return queue;
+  }
+  Event Wait(LONG queue, LONG timeout = kSafetyMs, FarmObject* farm = nullptr) {
+    Event e;
+    e.result = (farm ? farm : farm_.get())->WaitForEvent(queue, timeout, &e.mask, &e.object, &e.second);
+    return e;
+  }
+  // Releases the objects an event handed out.
+  void Release(const Event& e) {
+    Release(e.object);
+    Release(e.second);
+  }
+  void Release(CommonObject* object) {
+    if (object != nullptr && object != kUntouched) farm_->FreeObject(object);
+  }
+  // Waits for the next event, expects `mask`, `object` and `second` (the
+  // same pointers) and releases what came.
+  void Expect(LONG queue, LONG mask, CommonObject* object, CommonObject* second) {
+    Event e = Wait(queue);
+    EXPECT_EQ(e.result, S_OK);
+    EXPECT_EQ(e.mask, mask);
+    EXPECT_EQ(e.object, object);
+    EXPECT_EQ(e.second, second);
+    Release(e);
+  }
+  // Waits (timeout 0) until the queue is empty, releasing what comes.
+  void Drain(LONG queue) {
+    for (Event e = Wait(queue, 0); e.result != E_FAIL; e = Wait(queue, 0)) Release(e);
+  }
+  AppFolderObject* Folder(ULONG64 id) {
+    AppFolderObject* folder = nullptr;
+    EXPECT_EQ(farm_->CreateAppFolderObject(id, &folder, 0), S_OK);
+    return folder;
+  }
+  std::u16string NameOf(CommonObject* object) {
+    WCHAR* name = nullptr;
+    EXPECT_EQ(object->GetObjectName(&name), S_OK);
+    std::u16string text = name == nullptr ? u"" : name;
+    farm_->FreeMemory(name);
+    return text;
+  }
+  ZQWinAppObject* Publish(const char16_t* name, const char16_t* parent_dn) {
+    _ZQWinAppData data;
+    std::memset(&data, 0, sizeof(data));
+    data.version = kZQAppCurrentVersion;
+    data.objectName = const_cast<WCHAR*>(name);
+    data.browserName = const_cast<WCHAR*>(name);
+    data.defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Apps\\app.exe");
+    data.defaultWindowColor = ZQWindowColor256;
+    data.defaultWindowType = ZQWindow800x600;
+    data.parentFolder = const_cast<WCHAR*>(parent_dn);
+    ZQWinAppObject* app = nullptr;
+    EXPECT_EQ(farm_->CreateZQWinApp(&data, &app), S_OK);
+    return app;
+  }
+  std::size_t Registered() {
+    return static_cast<feroq::ObjectIdMap*>(farm_->GetObjectIDMap())->entries.size();
+  }
+  // Every object released: the registry is empty and no heap block is left.
+  void ExpectNothingLeft() {
+    EXPECT_EQ(Registered(), 0u);
+    EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
+  }
+
+  std::unique_ptr<FarmObject> farm_;
+  std::vector<LONG> queues_;
+  std::int64_t live_blocks_ = 0;
+};
+
+// The eight events, each made through the public interface, in one run;
+// a queue with two mask bits sees only those two.
+TEST_F(WaitForEventTest, EveryChangeArrivesWithItsMaskAndObjects) {
+  const LONG queue = Queue({0xFF0});
+  const LONG partial = Queue({0x20, 0x400});
+  FolderObject* root = nullptr;
+  FolderObject* office = nullptr;
+  FolderObject* archive = nullptr;
+  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
+  ASSERT_EQ(root->CreateSubFolder(const_cast<WCHAR*>(u"Office"), &office), S_OK);
+  ASSERT_EQ(root->CreateSubFolder(const_cast<WCHAR*>(u"Archive"), &archive), S_OK);
+  Expect(queue, 0x10, office, nullptr);  // the registered objects
+  Expect(queue, 0x10, archive, nullptr);
+
+  ASSERT_EQ(office->SetObjectName(const_cast<WCHAR*>(u"Work")), S_OK);
+  Event e = Wait(queue);
+  EXPECT_EQ(e.mask, 0x40);
+  EXPECT_EQ(e.object, office);
+  ASSERT_NE(e.second, nullptr);
+  EXPECT_EQ(NameOf(e.second), u"Office");
+  Release(e);
+
+  ASSERT_EQ(farm_->MoveObject(office, static_cast<AppFolderObject*>(archive)), S_OK);
+  Expect(queue, 0x80, office, root);
+  ZQWinAppObject* app = Publish(u"Editor", u"\\Applications\\Archive\\Work");
+  ASSERT_NE(app, nullptr);
+  Expect(queue, 0x100, app, nullptr);
+  ASSERT_EQ(app->SetDescription(const_cast<WCHAR*>(u"edits")), S_OK);
+  ASSERT_EQ(app->Save(), S_OK);
+  Expect(queue, 0x400, app, nullptr);
+  ASSERT_EQ(farm_->MoveObject(app, static_cast<AppFolderObject*>(archive)), S_OK);
+  Expect(queue, 0x800, app, office);
+  ASSERT_EQ(app->Delete(), S_OK);
+  Expect(queue, 0x200, app, nullptr);
+
+  ASSERT_EQ(office->Delete(), S_OK);
+  e = Wait(queue);
+  EXPECT_EQ(e.mask, 0x20);
+  ASSERT_NE(e.object, nullptr);
+  EXPECT_NE(e.object, office);  // detached, with the folder's last name
+  EXPECT_EQ(NameOf(e.object), u"Work");
+  EXPECT_EQ(e.second, nullptr);
+  Release(e);
+  EXPECT_EQ(Wait(queue, 0).result, E_FAIL);  // nothing more
+
+  Expect(partial, 0x400, app, nullptr);
+  e = Wait(partial);
+  EXPECT_EQ(e.mask, 0x20);
+  Release(e);
+  EXPECT_EQ(Wait(partial, 0).result, E_FAIL);
+  for (CommonObject* held : std::initializer_list<CommonObject*>{app, office, archive, root}) Release(held);
+  ExpectNothingLeft();
+}
+
+TEST_F(WaitForEventTest, FolderMoveAdjustsChildCountsWithoutMovingAgain) {
+  const ULONG64 p_id = AddFolder(u"P");
+  const ULONG64 n_id = AddFolder(u"N");
+  const ULONG64 f_id = AddFolder(u"P/F");
+  const ULONG64 g_id = AddFolder(u"G");
+  const LONG queue = Queue({0x80});
+  AppFolderObject* p = Folder(p_id);
+  AppFolderObject* n = Folder(n_id);
+  CommonObject** children = nullptr;
+  LONG count = 0;
+  ASSERT_EQ(p->EnumerateChildren(&children, &count), S_OK);  // P's count becomes 1
+  ASSERT_EQ(count, 1);
+  Release(children[0]);
+  farm_->FreeMemory(children);
+  AppFolderObject* f = Folder(f_id);
+  ASSERT_EQ(farm_->MoveObject(f, n), S_OK);
+
+  feroq::services::StartServiceCallLog();
+  Expect(queue, 0x80, f, p);
+  feroq::services::StopServiceCallLog();
+  EXPECT_EQ(Count(feroq::services::ServiceCallLog(), "VORNCommonApplicationSAL::MoveFolder"), 0u);
+  EXPECT_EQ(p->GetChildCount(), 0);
+  EXPECT_EQ(n->GetChildCount(), 1);
+
+  // An old parent whose count is 0 stays at 0.
+  AppFolderObject* g = Folder(g_id);
+  FolderObject* root = nullptr;
+  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
+  ASSERT_EQ(farm_->MoveObject(g, n), S_OK);
+  Expect(queue, 0x80, g, root);
+  EXPECT_EQ(root->GetChildCount(), 0);
+  EXPECT_EQ(n->GetChildCount(), 2);
+  for (CommonObject* held : std::initializer_list<CommonObject*>{root, g, f, n, p}) Release(held);
+  ExpectNothingLeft();
+}
+
+// An application moved in the farm while its object caches P as its parent:
+// the event moves the cache to N. A write that changes the folder itself
+// (the cache is already N) arrives as a move and then a change, and only
+// the counts are adjusted.
+TEST_F(WaitForEventTest, MovedApplicationReportsItsNewParent) {
+  const ULONG64 p_id = AddFolder(u"P");
+  const ULONG64 n_id = AddFolder(u"N");
+  ULONG64 app_id = AddApplication(u"calc", p_id);
+  const LONG queue = Queue({0x800, 0x400});
+  ZQWinAppObject* app = nullptr;
+  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app), S_OK);
+  ASSERT_EQ(app->Load(), S_OK);
+  FolderObject* parent = nullptr;
+  ASSERT_EQ(app->GetParentFolder(&parent), S_OK);  // P cached: P's count 1
+  AppFolderObject* p = Folder(p_id);
+  AppFolderObject* n = Folder(n_id);
+  ASSERT_EQ(parent, p);
+  ASSERT_EQ(farm_->MoveObject(app, n), S_OK);  // the farm moves it; the object still says P
+  Expect(queue, 0x800, app, p);
+  ASSERT_EQ(app->GetParentFolder(&parent), S_OK);
+  EXPECT_EQ(parent, n);
+  EXPECT_EQ(p->GetChildCount(), 0);
+  EXPECT_EQ(n->GetChildCount(), 1);
+
+  ASSERT_EQ(app->SetParentFolder(p), S_OK);  // cache P again: P 1, N 0
+  ASSERT_EQ(app->Save(), S_OK);
+  Expect(queue, 0x800, app, n);
+  Expect(queue, 0x400, app, nullptr);
+  EXPECT_EQ(n->GetChildCount(), 0);  // not below 0
+  EXPECT_EQ(p->GetChildCount(), 2);
+  for (CommonObject* held : std::initializer_list<CommonObject*>{app, n, p}) Release(held);
+  ExpectNothingLeft();
+}
+
+TEST_F(WaitForEventTest, RenamedFolderGivesDetachedObjectWithTheOldName) {
+  const ULONG64 id = AddFolder(u"Office");
+  const LONG queue = Queue({0x40});
+  AppFolderObject* held = Folder(id);
+  EXPECT_EQ(NameOf(held), u"Office");
+  {
+    FarmObject other_tool;  // the rename comes from elsewhere
+    ULONG64 key = id;
+    AppFolderObject* theirs = nullptr;
+    ASSERT_EQ(other_tool.CreateAppFolderObject(key, &theirs, 0), S_OK);
+    ASSERT_EQ(theirs->SetObjectName(const_cast<WCHAR*>(u"Work")), S_OK);
+    CommonObject* release = theirs;
+    other_tool.FreeObject(release);
+  }
+  Event e = Wait(queue);
+  ASSERT_EQ(e.result, S_OK);
+  EXPECT_EQ(e.mask, 0x40);
+  EXPECT_EQ(e.object, held);
+  EXPECT_EQ(NameOf(e.object), u"Work");
+  feroq::services::StartServiceCallLog();
+  EXPECT_EQ(NameOf(e.second), u"Office");
+  feroq::services::StopServiceCallLog();
+  EXPECT_TRUE(feroq::services::ServiceCallLog().empty());
+  EXPECT_EQ(IdOf(e.second), id);
+  Release(e);
+  // Releasing the detached object leaves the registered one registered.
+  AppFolderObject* again = Folder(id);
+  EXPECT_EQ(again, held);
+  Release(again);
+  Release(held);
+  ExpectNothingLeft();
+}
+
+TEST_F(WaitForEventTest, DeletedFolderIsDetachedWithItsLastName) {
+  const ULONG64 named = AddFolder(u"Old");
+  const ULONG64 unheld = AddFolder(u"Unheld");
+  const LONG queue = Queue({0x20});
+  AppFolderObject* held = Folder(named);
+  EXPECT_EQ(NameOf(held), u"Old");  // cached
+  VORNCommonApplicationSAL folders(subsystem());
+  ASSERT_EQ(folders.DeleteFolder(named), 0u);
+  ASSERT_EQ(folders.DeleteFolder(unheld), 0u);
+
+  Event e = Wait(queue);
+  ASSERT_EQ(e.result, S_OK);
+  EXPECT_EQ(e.mask, 0x20);
+  ASSERT_NE(e.object, nullptr);
+  EXPECT_NE(e.object, held);
+  feroq::services::StartServiceCallLog();
+  EXPECT_EQ(NameOf(e.object), u"Old");
+  feroq::services::StopServiceCallLog();
+  EXPECT_TRUE(feroq::services::ServiceCallLog().empty());
+  AppFolderObject* fresh = Folder(named);  // a new registered object
+  EXPECT_NE(fresh, held);
+  EXPECT_NE(fresh, e.object);
+  Release(fresh);
+  Release(e);
+
+  // Nobody held the other folder: a new object, not registered, no name.
+  e = Wait(queue);
+  ASSERT_EQ(e.result, S_OK);
+  EXPECT_EQ(IdOf(e.object), unheld);
+  EXPECT_EQ(NameOf(e.object), u"");
+  EXPECT_EQ(Registered(), 0u);  // `held` left the registry when it was detached
+  Release(e);
+  Release(held);
+  ExpectNothingLeft();
+}
+
+TEST_F(WaitForEventTest, IdentifierOutsideTheTableIsNotMapped) {
+  const LONG queue = Queue({0xFF0});
+  VSTATUS status = 0;
+  auto store = feroq::services::EventStore(&status);
+  ASSERT_NE(store, nullptr);
+  const ULONG64 folder = RootFolder();
+  ASSERT_EQ(store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
+    feroq::store::EventQueueRecord record = *txn.GetEventQueue(queue);
+    record.event_ids.push_back(0x1005);
+    txn.PutEventQueue(record);
+    std::vector<BYTE> bytes(10, 0);
+    std::memcpy(bytes.data() + 2, &folder, 8);
+    txn.AppendEvent(0x1005, bytes);
+    return 0;
+  }), 0u);
+  feroq::services::StartServiceCallLog();
+  Event e = Wait(queue);
+  feroq::services::StopServiceCallLog();
+  EXPECT_EQ(e.result, E_NOTIMPL);
+  EXPECT_EQ(e.mask, 0);
+  EXPECT_EQ(e.object, kUntouched);
+  EXPECT_EQ(e.second, kUntouched);
+  EXPECT_EQ(Count(feroq::services::ServiceCallLog(), "VORNFree_RPC_Mem"), 1u);
+  ExpectNothingLeft();
+}
+
+TEST_F(WaitForEventTest, FailedWaitsWriteNothing) {
+  const LONG queue = Queue({0xFF0});
+  feroq::services::StartServiceCallLog();
+  Event e;
+  EXPECT_EQ(farm_->WaitForEvent(0, 0, &e.mask, &e.object, &e.second), E_INVALIDARG);
+  EXPECT_EQ(farm_->WaitForEvent(queue, 0, nullptr, &e.object, &e.second), E_INVALIDARG);
+  EXPECT_EQ(farm_->WaitForEvent(queue, 0, &e.mask, nullptr, &e.second), E_INVALIDARG);
+  EXPECT_EQ(farm_->WaitForEvent(queue, 0, &e.mask, &e.object, nullptr), E_INVALIDARG);
+  EXPECT_TRUE(feroq::services::ServiceCallLog().empty());
+
+  const Event waits[] = {Wait(queue, 0), Wait(queue, 20)};  // timed out
+  AddFolder(u"Pending");
+  feroq::services::InjectServiceFault("VORN_WaitGenericVORNEventQueue", VORN_E_OUTOFMEMORY);
+  const Event refused = Wait(queue);
+  feroq::services::StopServiceCallLog();
+  for (const Event& failed : {waits[0], waits[1], refused}) {
+    EXPECT_EQ(failed.result, E_FAIL);
+    EXPECT_EQ(failed.mask, -1);
+    EXPECT_EQ(failed.object, kUntouched);
+    EXPECT_EQ(failed.second, kUntouched);
+  }
+  EXPECT_EQ(Count(feroq::services::ServiceCallLog(), "VORNFree_RPC_Mem"), 0u);
+  e = Wait(queue);  // the event is still there
+  EXPECT_EQ(e.mask, 0x10);
+  Release(e);
+  ExpectNothingLeft();
+}
+
+// Makes allocation n fail, for n = 1, 2, ... until a wait completes without
+// reaching its failure point. `change` commits one new event each round.
+// Every round: the record released at most once (once whenever the service
+// delivered one), the outputs either all written or (for the mappings that
+// say so) untouched, and nothing leaked once the outputs are released.
+template <class Change>
+void SweepHeapFailures(WaitForEventTest* test, LONG queue, LONG expected_mask, bool untouched_on_failure,
+                       Change change) {
+  bool completed = false;
+  for (std::uint64_t nth = 1; nth < 100 && !completed; ++nth) {
+    test->Drain(queue);
+    change(nth);
+    const auto live = feroq::platform::LiveHeapBlocks();
+    feroq::services::StartServiceCallLog();
+    feroq::platform::FailAllocationAt(nth);
+    Event e = test->Wait(queue, 0);
+    completed = !feroq::platform::AllocationFailureTriggered();
+    feroq::platform::ClearAllocationFailure();
+    feroq::services::StopServiceCallLog();
+    const std::size_t frees = Count(feroq::services::ServiceCallLog(), "VORNFree_RPC_Mem");
+    SCOPED_TRACE(nth);
+    if (e.result == E_FAIL) {  // the service could not hand the record out
+      EXPECT_EQ(frees, 0u);
+      EXPECT_EQ(e.object, kUntouched);
+    } else {
+      EXPECT_EQ(frees, 1u);
+      EXPECT_EQ(e.mask, expected_mask);
+      if (e.result == S_OK) {
+        EXPECT_NE(e.object, nullptr);
+      } else if (untouched_on_failure) {
+        EXPECT_EQ(e.result, E_OUTOFMEMORY);
+        EXPECT_EQ(e.object, kUntouched);
+        EXPECT_EQ(e.second, kUntouched);
+      } else {
+        EXPECT_EQ(e.object, nullptr);
+      }
+    }
+    test->Release(e);
+    EXPECT_EQ(test->Registered(), 0u);
+    EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
+  }
+  EXPECT_TRUE(completed);
+}
+
+TEST_F(WaitForEventTest, HeapFailuresLeakNothing) {
+  const ULONG64 p = AddFolder(u"P");
+  const ULONG64 n = AddFolder(u"N");
+  const ULONG64 f = AddFolder(u"P/F");
+  const ULONG64 app = AddApplication(u"calc", p);
+  const LONG created = Queue({0x10});
+  const LONG renamed = Queue({0x40});
+  const LONG moved = Queue({0x80});
+  const LONG app_moved = Queue({0x800});
+  VORNCommonApplicationSAL folders(subsystem());
+
+  SweepHeapFailures(this, created, 0x10, false,
+                    [&](std::uint64_t nth) { AddFolder(u"C" + std::u16string(1, char16_t(u'A' + nth))); });
+  SweepHeapFailures(this, renamed, 0x40, true, [&](std::uint64_t nth) {
+    std::u16string name = u"F" + std::u16string(1, char16_t(u'A' + nth));
+    ASSERT_EQ(folders.RenameFolder(f, name.data()), 0u);
+  });
+  SweepHeapFailures(this, moved, 0x80, true, [&](std::uint64_t nth) {
+    ASSERT_EQ(folders.MoveFolder(f, nth % 2 ? p : n, nth % 2 ? n : p), 0u);
+  });
+  SweepHeapFailures(this, app_moved, 0x800, true, [&](std::uint64_t nth) {
+    ASSERT_EQ(folders.MoveApplication(app, nth % 2 ? p : n, nth % 2 ? n : p), 0u);
+  });
+  ExpectNothingLeft();
+}
+
+// A thread blocked without a timeout wakes when another thread commits. Each
+// thread has its own farm object (the registry is not shared across threads).
+TEST_F(WaitForEventTest, BlockedWaiterWakesOnAnotherThreadsPublish) {
+  const LONG queue = Queue({0x100});
+  auto waiter_farm = std::make_unique<FarmObject>();
+  std::promise<Event> arrived;
+  std::future<Event> result = arrived.get_future();
+  std::thread waiter([&] {
+    Event e;
+    e.result = waiter_farm->WaitForEvent(queue, -1, &e.mask, &e.object, &e.second);
+    arrived.set_value(e);
+  });
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (feroq::services::BlockedEventWaits() == 0 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::yield();
+  }
+  ZQWinAppObject* app = Publish(u"Notepad", u"");
+  const bool woke = result.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+  if (!woke) farm_->DeleteEventQueue(queue);  // ends the wait within a second
+  waiter.join();
+  ASSERT_TRUE(woke);
+  Event e = result.get();
+  EXPECT_EQ(e.result, S_OK);
+  EXPECT_EQ(e.mask, 0x100);
+  ASSERT_NE(app, nullptr);
+  EXPECT_EQ(IdOf(e.object), IdOf(app));
+  EXPECT_NE(e.object, app);  // the waiter's own farm object made it
+  waiter_farm->FreeObject(e.object);
+  waiter_farm.reset();
+  Release(app);
+  ExpectNothingLeft();
+}
+
+}  // namespace
