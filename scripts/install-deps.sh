@@ -9,6 +9,7 @@ packages=(
   clang-14 libclang-rt-14-dev llvm-14    # sanitizer and fuzzing builds
   libgtest-dev libgmock-dev googletest   # tests
   icoutils                               # tests: icotool checks written ICO files
+  chromium                               # tests: headless check of an exported HTML page
   libbenchmark-dev                       # benchmarks
   libsqlite3-dev                         # the embedded farm store
   libpng-dev                             # PNG-compressed icon images

@@ -6,6 +6,8 @@
 #ifndef FEROQ_ZQAPP_H_
 #define FEROQ_ZQAPP_H_
 
+#include <cstddef>
+
 #include "feroq/containers.h"
 #include "feroq/service_base.h"
 #include "feroq/vorn_system.h"
@@ -34,28 +36,61 @@ struct _VORN_ZQAPP_DETAILED_ERR {
 
 constexpr ULONG kDetailedErrorBase = 0xDEAD1000u;
 
-// Request records of the store's file composers (export).
-struct ZQAPP_HTMLFILE {
-  ULONG option1;
-  BYTE option4;
-  BYTE option5;
-  ULONG option2;
-  ULONG option3;
-  BYTE option6;
-};
+// Request records of the store's file composers (ZQAppSAL::CreateHTMLFile
+// and CreateOBRFile), exchanged with the service library, so their layout is
+// fixed. What each field means for the composed text is documented in
+// src/services/app_files/app_files.h; the library fills them from the
+// export options records (feroq/app_export.h). Bytes named reserved are
+// not set by the library (it zeroes them) and not read by the store.
 
-struct ZQAPP_OBRFILE {
-  BYTE noOption3;
-  ULONG option2;
-  ULONG option1;
-  BYTE option3;
-  BYTE option4;
-  BYTE option5;
-  BYTE option8;
-  BYTE option9;
-  VORNString option10;
-  USHORT option11;
+// The HTML page request: 20 bytes.
+struct ZQAPP_HTMLFILE {
+  ULONG pageWidth;            // 0: options field 1
+  BYTE showDescription;       // 4: options field 4, as 0 or 1
+  BYTE showServers;           // 5: options field 5, as 0 or 1
+  BYTE reserved6[2];          // 6
+  ULONG refreshSeconds;       // 8: options field 2
+  ULONG maxServers;           // 12: options field 3
+  BYTE showDisplaySettings;   // 16: options field 6, as 0 or 1
+  BYTE reserved17[3];         // 17
 };
+static_assert(sizeof(ZQAPP_HTMLFILE) == 20);
+static_assert(offsetof(ZQAPP_HTMLFILE, showDescription) == 4);
+static_assert(offsetof(ZQAPP_HTMLFILE, showServers) == 5);
+static_assert(offsetof(ZQAPP_HTMLFILE, refreshSeconds) == 8);
+static_assert(offsetof(ZQAPP_HTMLFILE, maxServers) == 12);
+static_assert(offsetof(ZQAPP_HTMLFILE, showDisplaySettings) == 16);
+
+// The client launch file request. The farm's own layout is 96 bytes with a
+// 72-byte VORNString at offset 20 and the port at offset 92. Our VORNString
+// is a pointer and a size, so that layout cannot be kept: the fields keep
+// their order and the 20 bytes before the string keep their offsets; the
+// string then sits at its own alignment (offset 24 on a 64-bit build) and
+// the port follows it.
+struct ZQAPP_OBRFILE {
+  BYTE windowed;              // 0: 1 when options field 3 (fullScreen) is 0, else 0
+  BYTE reserved1[3];          // 1
+  ULONG windowHeight;         // 4: options field 2
+  ULONG windowWidth;          // 8: options field 1
+  BYTE fullScreen;            // 12: low byte of options field 3
+  BYTE colorDepth;            // 13: low byte of options field 4
+  BYTE encryptionLevel;       // 14: options field 5 as the store's byte (1..5)
+  BYTE reserved15;            // 15
+  BYTE sound;                 // 16: options field 8, as 0 or 1
+  BYTE compression;           // 17: options field 9, as 0 or 1
+  BYTE reserved18[2];         // 18
+  VORNString preferredServer; // 20 in the farm's layout: options field 10
+  USHORT port;                // 92 in the farm's layout: options field 11
+};
+static_assert(offsetof(ZQAPP_OBRFILE, windowHeight) == 4);
+static_assert(offsetof(ZQAPP_OBRFILE, windowWidth) == 8);
+static_assert(offsetof(ZQAPP_OBRFILE, fullScreen) == 12);
+static_assert(offsetof(ZQAPP_OBRFILE, colorDepth) == 13);
+static_assert(offsetof(ZQAPP_OBRFILE, encryptionLevel) == 14);
+static_assert(offsetof(ZQAPP_OBRFILE, sound) == 16);
+static_assert(offsetof(ZQAPP_OBRFILE, compression) == 17);
+static_assert(offsetof(ZQAPP_OBRFILE, preferredServer) >= 20);
+static_assert(offsetof(ZQAPP_OBRFILE, port) > offsetof(ZQAPP_OBRFILE, preferredServer));
 
 // The record version that new records are initialised with, and the highest
 // one this store knows.

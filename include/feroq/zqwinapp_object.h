@@ -8,6 +8,7 @@
 #define FEROQ_ZQWINAPP_OBJECT_H_
 
 #include "feroq/app_enums.h"
+#include "feroq/app_export.h"
 #include "feroq/app_icon.h"
 #include "feroq/app_records.h"
 #include "feroq/common_object.h"
@@ -127,6 +128,20 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   HRESULT SetIcon(_ZQWinAppIcon* icon);
   HRESULT GetIconFile(_IconFileFormat format, WCHAR* file_name);
   HRESULT SetIconFile(_IconFileFormat format, WCHAR* file_name, LONG index);
+
+  // ---- Export ----
+  // Writes the application to `file_name` (created, or replaced) as the file
+  // of `type`, with `options` pointing at the options record of that type
+  // (feroq/app_export.h). Checks in this order: `type` outside 0..2, a null
+  // or empty file name, a language that is neither null nor one of English,
+  // French, German, Japanese, Spanish (any case): E_INVALIDARG; no record or
+  // no application store: E_UNEXPECTED. The language has no other effect.
+  // Launch file and HTML page: E_INVALIDARG for null options; the store's
+  // refusal gives E_ACCESSDENIED, E_OUTOFMEMORY or E_FAIL and no file is
+  // created; E_FAIL when the file cannot be created. The definition file:
+  // see src/export/definition_file.h (null options: the icon goes into the
+  // file).
+  HRESULT ExportFile(_ZQWinAppFileType type, WCHAR* language, WCHAR* file_name, void* options);
 
   // The record, the farm and the cached parent, for the library's own use.
   ZQApp* record() const { return record_; }

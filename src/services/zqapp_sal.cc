@@ -1,16 +1,18 @@
 // ZQAppSAL: the application store service.
 //
-// Codes: an identifier that names no stored application, or a folder that
-// names no folder, answers VORN_E_FAILURE (0x80000001); a record of a version
+// Codes: an identifier that names no stored application answers
+// VORN_E_FAILURE (0x80000001); a record of a version
 // above kZQAppCurrentVersion 0x801D1102; running out of memory 0x80000002.
 // Every Write is one farm transaction: on failure nothing is stored.
-// The store's detailed checks (ValidateOldApp, the 0x801D1104 chain) and the
-// HTML and launch-file composers are not provided yet: they answer
-// 0x801D1102.
+// A record that breaks the store's rules (app_checks.h) is refused by Write
+// and reported by ValidateOldApp with 0x801D1104 and a detailed-error chain.
 #include <new>
 
 #include "feroq/zqapp.h"
+#include "services/app_checks.h"
+#include "services/app_files/app_files.h"
 #include "services/app_record_codec.h"
+#include "services/event_service.h"
 #include "services/service_support.h"
 
 namespace {
@@ -55,6 +57,11 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
   if (details != nullptr) *details = nullptr;
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::Write")) return s;
   try {
+    std::vector<ULONG> failed;
+    if (feroq::services::TakeArmedDetailCodes("ZQAppSAL::Write", &failed)) {
+      if (details != nullptr) *details = feroq::services::MakeDetailChain(failed);
+      return ZQAPP_E_CHECKS_FAILED;
+    }
     AppRecordData data;
     if (VSTATUS status = feroq::services::RecordToData(record, &data)) return status;
     if (data.version > kZQAppCurrentVersion) return ZQAPP_E_NOT_SUPPORTED;
@@ -65,20 +72,29 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
       ApplicationRecord row;
       if (id == 0) {
         row.folder_id = folder != 0 ? folder : farm.RootFolderId();
-        if (!farm.GetFolder(row.folder_id)) return VORN_E_FAILURE;
+        row.data = data;
+        failed = feroq::services::CheckApplication(farm, row);
+        if (!failed.empty()) return ZQAPP_E_CHECKS_FAILED;
         row.id = farm.AllocateId(kObjectKindApplication);
       } else {
         std::optional<ApplicationRecord> existing = farm.GetApplication(id);
         if (!existing) return VORN_E_FAILURE;
         row.id = id;
         row.folder_id = folder != 0 ? folder : existing->folder_id;
-        if (!farm.GetFolder(row.folder_id)) return VORN_E_FAILURE;
+        row.data = data;
+        failed = feroq::services::CheckApplication(farm, row);
+        if (!failed.empty()) return ZQAPP_E_CHECKS_FAILED;
       }
       row.data = std::move(data);
+      const std::optional<ULONG64> old_folder = farm.ApplicationFolder(row.id);
       farm.PutApplication(row);
+      feroq::services::AppendApplicationWritten(farm, row.id, old_folder, row.folder_id);
       written_id = row.id;
       return VORN_OK;
     });
+    if (status == ZQAPP_E_CHECKS_FAILED && details != nullptr) {
+      *details = feroq::services::MakeDetailChain(failed);
+    }
     if (status != VORN_OK) return status;
     id = written_id;
     record.SetStoredId(written_id);
@@ -93,14 +109,33 @@ VSTATUS ZQAppSAL::Delete(ULONG64 id) {
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     if (!farm.ApplicationFolder(id)) return VORN_E_FAILURE;
     farm.DeleteApplication(id);
+    feroq::services::AppendFarmEvent(farm, feroq::services::kEventApplicationDeleted,
+                                     feroq::services::ObjectEventRecord(id));
     return VORN_OK;
   });
 }
 
-VSTATUS ZQAppSAL::ValidateOldApp(ULONG64 /*id*/, _VORN_ZQAPP_DETAILED_ERR** details) {
+VSTATUS ZQAppSAL::ValidateOldApp(ULONG64 id, _VORN_ZQAPP_DETAILED_ERR** details) {
   if (details != nullptr) *details = nullptr;
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::ValidateOldApp")) return s;
-  return ZQAPP_E_NOT_SUPPORTED;
+  try {
+    std::vector<ULONG> failed;
+    VSTATUS status = VORN_OK;
+    if (!feroq::services::TakeArmedDetailCodes("ZQAppSAL::ValidateOldApp", &failed)) {
+      status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+      std::optional<ApplicationRecord> stored = farm.GetApplication(id);
+      if (!stored) return VORN_E_FAILURE;
+      failed = feroq::services::CheckApplication(farm, *stored);
+      return VORN_OK;
+    });
+    }
+    if (status != VORN_OK) return status;
+    if (failed.empty()) return VORN_OK;
+    if (details != nullptr) *details = feroq::services::MakeDetailChain(failed);
+    return ZQAPP_E_CHECKS_FAILED;
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
 }
 
 // `*ids` receives a block from ::operator new (null when `count` is 0), which
@@ -138,14 +173,34 @@ void ZQAppSAL::MaxKnownApplicationVersion(ULONG& version) {
   version = kZQAppCurrentVersion;
 }
 
-VSTATUS ZQAppSAL::CreateHTMLFile(ULONG64 /*id*/, ZQAPP_HTMLFILE* /*request*/,
-                                 VORNMultiString& /*lines*/) {
+// The composers (services/app_files/app_files.h, which fixes both formats)
+// append the lines of the page or launch file to `lines`. VORN_E_FAILURE for
+// an unknown application, VORN_E_INVALIDVALUE for a null request,
+// VORN_E_OUTOFMEMORY (`lines` may then hold part of the text).
+VSTATUS ZQAppSAL::CreateHTMLFile(ULONG64 id, ZQAPP_HTMLFILE* request, VORNMultiString& lines) {
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::CreateHTMLFile")) return s;
-  return ZQAPP_E_NOT_SUPPORTED;
+  if (request == nullptr) return VORN_E_INVALIDVALUE;
+  feroq::services::RecordReceivedRequest(*request);
+  try {
+    feroq::services::AppFileSource source;
+    if (VSTATUS status = feroq::services::LoadAppFileSource(subsystem(), id, &source)) return status;
+    return feroq::services::AppendLines(
+        feroq::services::ComposedOrOverride(feroq::services::ComposeHTMLPage(source, *request)), lines);
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
 }
 
-VSTATUS ZQAppSAL::CreateOBRFile(ULONG64 /*id*/, ZQAPP_OBRFILE* /*request*/,
-                                VORNMultiString& /*lines*/) {
+VSTATUS ZQAppSAL::CreateOBRFile(ULONG64 id, ZQAPP_OBRFILE* request, VORNMultiString& lines) {
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::CreateOBRFile")) return s;
-  return ZQAPP_E_NOT_SUPPORTED;
+  if (request == nullptr) return VORN_E_INVALIDVALUE;
+  try {
+    feroq::services::RecordReceivedRequest(*request);
+    feroq::services::AppFileSource source;
+    if (VSTATUS status = feroq::services::LoadAppFileSource(subsystem(), id, &source)) return status;
+    return feroq::services::AppendLines(
+        feroq::services::ComposedOrOverride(feroq::services::ComposeLaunchFile(source, *request)), lines);
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
 }

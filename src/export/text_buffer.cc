@@ -1,0 +1,75 @@
+// TextBuffer: text-mode line ends and UTF-8 for exported files.
+#include "export/text_buffer.h"
+
+namespace feroq {
+
+void TextBuffer::PutByte(char byte) {
+  if (byte == '\n') bytes_.push_back('\r');
+  bytes_.push_back(byte);
+}
+
+void TextBuffer::Append(std::string_view text) {
+  for (char c : text) PutByte(c);
+}
+
+void TextBuffer::AppendWide(const WCHAR* text) {
+  if (text == nullptr) return;
+  for (const WCHAR* at = text; *at != u'\0'; ++at) {
+    char32_t c = *at;
+    if (c >= 0xD800 && c <= 0xDBFF && at[1] >= 0xDC00 && at[1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (at[1] - 0xDC00);
+      ++at;
+    } else if (c >= 0xD800 && c <= 0xDFFF) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      PutByte(static_cast<char>(c));
+    } else if (c < 0x800) {
+      PutByte(static_cast<char>(0xC0 | (c >> 6)));
+      PutByte(static_cast<char>(0x80 | (c & 0x3F)));
+    } else if (c < 0x10000) {
+      PutByte(static_cast<char>(0xE0 | (c >> 12)));
+      PutByte(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      PutByte(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      PutByte(static_cast<char>(0xF0 | (c >> 18)));
+      PutByte(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+      PutByte(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      PutByte(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+}
+
+void TextBuffer::AppendDecimal(LONG value) {
+  // Widened first, so that the lowest value has a magnitude to print.
+  std::int64_t wide = value;
+  if (wide < 0) {
+    bytes_.push_back('-');
+    wide = -wide;
+  }
+  char digits[16];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + wide % 10);
+    wide /= 10;
+  } while (wide != 0);
+  while (count > 0) bytes_.push_back(digits[--count]);
+}
+
+void TextBuffer::AppendHexByte(BYTE value) {
+  static constexpr char kDigits[] = "0123456789ABCDEF";
+  bytes_.push_back(kDigits[value >> 4]);
+  bytes_.push_back(kDigits[value & 0xF]);
+}
+
+void TextBuffer::AppendBlanks(int count) {
+  if (count > 0) bytes_.append(static_cast<std::size_t>(count), ' ');
+}
+
+bool WriteAndClose(platform::FileHandle* file, const std::string& text) {
+  const bool written = platform::WriteFileBytes(file, text.data(), text.size());
+  const bool closed = platform::CloseFile(file);
+  return written && closed;
+}
+
+}  // namespace feroq

@@ -1,0 +1,411 @@
+// The application definition file: a fully featured application against a
+// golden file written from the format's description, the lines left out
+// for empty or failing getters, numbers, window type 8, the options record
+// (icon blocks or an ICO file beside the definition file), text-mode line
+// ends and running out of memory.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "feroq/app_export.h"
+#include "feroq/farm_object.h"
+#include "feroq/zqapp.h"
+#include "feroq/zqwinapp_object.h"
+#include "platform/platform.h"
+#include "services/service_faults.h"
+#include "support/farm_fixture.h"
+#include "support/temp_files.h"
+
+namespace {
+
+using feroq::testing::ReadWholeFile;
+using feroq::testing::ScratchDir;
+
+std::string DataFile(const std::string& name) {
+  std::string here = __FILE__;
+  return here.substr(0, here.find_last_of('/')) + "/data/definition/" + name;
+}
+
+// The golden files are kept with LF line ends; the file the library writes
+// has CR LF for each of them.
+std::string WithCrLf(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out.push_back('\r');
+    out.push_back(c);
+  }
+  return out;
+}
+
+// Lines of `text` split at CR LF.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find("\r\n", start)) != std::string::npos; start = at + 2) {
+    lines.push_back(text.substr(start, at - start));
+  }
+  if (start < text.size()) lines.push_back(text.substr(start));
+  return lines;
+}
+
+// The icon of the golden file: mask byte i is i, colour byte i is 5i+3.
+_ZQWinAppIcon GoldenIcon() {
+  _ZQWinAppIcon icon{};
+  for (int i = 0; i < 128; ++i) icon.mask[i] = static_cast<BYTE>(i);
+  for (int i = 0; i < 512; ++i) icon.colors[i] = static_cast<BYTE>(i * 5 + 3);
+  return icon;
+}
+
+class DefinitionFileTest : public feroq::testing::FarmTest {
+ protected:
+  void SetUp() override {
+    FarmTest::SetUp();
+    ASSERT_FALSE(dir_.path().empty());
+    alpha_ = AddServer(u"ALPHA");
+    beta_ = AddServer(u"BETA");
+    gamma_ = AddServer(u"GAMMA");
+    AddAccount(u"OFFICE", u"alice", 0, u"CN=alice,OU=Office");
+    AddAccount(u"OFFICE", u"staff", 1, u"CN=staff,OU=Office");
+    office_ = AddFolder(u"Office");
+    farm_ = std::make_unique<FarmObject>();
+  }
+  void TearDown() override {
+    for (ZQWinAppObject*& app : opened_) {
+      CommonObject* object = app;
+      farm_->FreeObject(object);
+    }
+    farm_.reset();
+    FarmTest::TearDown();
+  }
+
+  ZQWinAppObject* Open(ULONG64 id) {
+    ZQWinAppObject* app = nullptr;
+    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
+    if (app == nullptr) return nullptr;
+    EXPECT_EQ(app->Load(), S_OK);
+    opened_.push_back(app);
+    return app;
+  }
+
+  // An application with every property set: all flag lists, three servers
+  // (none, both and only one own string), two users and an icon.
+  ZQWinAppObject* FullApp() {
+    feroq::testing::AppSeed seed;
+    seed.browser_name = u"WordPad";
+    seed.folder = office_;
+    ZQWinAppObject* app = Open(AddApplication(seed));
+    if (app == nullptr) return nullptr;
+    std::u16string name = u"Word Pad";
+    std::u16string description = u"Edits \"rich\" text documents";
+    std::u16string program = u"\"C:\\Program Files\\Word Pad\\wordpad.exe\" /safe";
+    std::u16string directory = u"C:\\Documents";
+    std::u16string folder = u"B\u00FCro Tools";
+    EXPECT_EQ(app->SetObjectName(name.data()), S_OK);
+    EXPECT_EQ(app->SetDescription(description.data()), S_OK);
+    EXPECT_EQ(app->SetDefaultInitialProgram(program.data()), S_OK);
+    EXPECT_EQ(app->SetDefaultWorkingDirectory(directory.data()), S_OK);
+    EXPECT_EQ(app->SetWLFolder(folder.data()), S_OK);
+    EXPECT_EQ(app->SetDefaultEncryptionLevel(ZQEncryptionRC5_128Bit), S_OK);
+    EXPECT_EQ(app->SetDefaultSoundType(ZQSoundBasic), S_OK);
+    EXPECT_EQ(app->SetDefaultWindowColor(ZQWindowColor256), S_OK);
+    EXPECT_EQ(app->SetDefaultWindowHeight(600), S_OK);
+    EXPECT_EQ(app->SetDefaultWindowWidth(800), S_OK);
+    EXPECT_EQ(app->SetDefaultWindowScale(75), S_OK);
+    EXPECT_EQ(app->SetDefaultWindowType(ZQWindow800x600), S_OK);
+    EXPECT_EQ(app->SetDesktopIntegrate(3), S_OK);
+    EXPECT_EQ(app->SetZQAttributes(3), S_OK);
+    EXPECT_EQ(app->SetWLAttributes(63), S_OK);
+    EXPECT_EQ(app->SetPublishingFlags(7), S_OK);
+    AddServerTo(app, u"ALPHA", nullptr, nullptr);
+    AddServerTo(app, u"BETA", u"\"D:\\wp.exe\" /x", u"D:\\work");
+    AddServerTo(app, u"GAMMA", nullptr, u"E:\\data");
+    AddUserTo(app, u"OFFICE", u"alice");
+    AddUserTo(app, u"OFFICE", u"staff");
+    _ZQWinAppIcon icon = GoldenIcon();
+    EXPECT_EQ(app->SetIcon(&icon), S_OK);
+    return app;
+  }
+
+  // An application whose texts are all empty but its browser name.
+  ZQWinAppObject* BareApp() {
+    ZQWinAppObject* app = Open(AddApplication(u"Bare"));
+    if (app == nullptr) return nullptr;
+    std::u16string empty;
+    EXPECT_EQ(app->SetObjectName(empty.data()), S_OK);
+    EXPECT_EQ(app->SetDefaultInitialProgram(empty.data()), S_OK);
+    return app;
+  }
+
+  void AddServerTo(ZQWinAppObject* app, std::u16string name, const char16_t* program, const char16_t* directory) {
+    std::u16string own_program = program != nullptr ? program : u"";
+    std::u16string own_directory = directory != nullptr ? directory : u"";
+    _ZQServerConfig config{0, name.data(), program != nullptr ? own_program.data() : nullptr,
+                           directory != nullptr ? own_directory.data() : nullptr};
+    EXPECT_EQ(app->AddServer(&config), S_OK);
+  }
+  void AddUserTo(ZQWinAppObject* app, std::u16string domain, std::u16string account) {
+    _UserAccountInfo user{0, kUserAuthorityWindowsDomain, 0, domain.data(), account.data()};
+    EXPECT_EQ(app->AddUser(&user), S_OK);
+  }
+
+  // Server names in the order the application's list hands them out.
+  std::vector<std::u16string> ServerOrder(ZQWinAppObject* app) {
+    std::vector<std::u16string> names;
+    _ZQServerConfig config{};
+    for (HRESULT status = app->GetFirstServer(&config); status == S_OK; status = app->GetNextServer(&config)) {
+      names.emplace_back(config.serverName);
+      farm_->FreeMemory(config.serverName);
+      farm_->FreeMemory(config.initialProgram);
+      farm_->FreeMemory(config.workingDirectory);
+      config = _ZQServerConfig{};
+    }
+    return names;
+  }
+
+  // Exports `app` as a definition file; the file's bytes, or "" when none.
+  std::string Export(ZQWinAppObject* app, _DefinitionFileOptions* options, HRESULT expected = S_OK,
+                     const std::string& name = "app.txt") {
+    std::u16string path = dir_.WideFile(name);
+    EXPECT_EQ(app->ExportFile(ZQWinAppDefinitionFile, nullptr, path.data(), options), expected);
+    return ReadWholeFile(dir_.File(name)).value_or("");
+  }
+
+  ScratchDir dir_;
+  std::unique_ptr<FarmObject> farm_;
+  std::vector<ZQWinAppObject*> opened_;
+  ULONG64 alpha_ = 0;
+  ULONG64 beta_ = 0;
+  ULONG64 gamma_ = 0;
+  ULONG64 office_ = 0;
+};
+
+TEST_F(DefinitionFileTest, FullyFeaturedApplicationMatchesTheGoldenFileByteForByte) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  // The golden lists the servers in the order the record's server table
+  // hands them out (its own order, not the order they were added in).
+  ASSERT_EQ(ServerOrder(app), (std::vector<std::u16string>{u"GAMMA", u"ALPHA", u"BETA"}));
+  const std::optional<std::string> golden = ReadWholeFile(DataFile("full_app.txt"));
+  ASSERT_TRUE(golden.has_value());
+
+  _DefinitionFileOptions no_icon_file{nullptr};
+  const std::string written = Export(app, &no_icon_file);
+  EXPECT_EQ(written, WithCrLf(*golden));
+
+  // Every line end is CR LF: no lone LF and no lone CR.
+  for (std::size_t i = 0; i < written.size(); ++i) {
+    if (written[i] == '\n') {
+      EXPECT_TRUE(i > 0 && written[i - 1] == '\r') << "lone LF at " << i;
+    }
+    if (written[i] == '\r') {
+      EXPECT_TRUE(i + 1 < written.size() && written[i + 1] == '\n') << "lone CR at " << i;
+    }
+  }
+  // The icon blocks: 16 and 64 lines of eight bytes, the last with a full stop.
+  const std::vector<std::string> lines = Lines(written);
+  std::size_t mask_at = 0;
+  std::size_t data_at = 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i] == "    IconMask =") mask_at = i;
+    if (lines[i] == "    IconData =") data_at = i;
+  }
+  ASSERT_GT(mask_at, 0u);
+  EXPECT_EQ(data_at - mask_at - 1, 16u);
+  EXPECT_EQ(lines[data_at - 1], "        0x78, 0x79, 0x7A, 0x7B,    0x7C, 0x7D, 0x7E, 0x7F.");
+  EXPECT_EQ(lines[data_at + 64], "        0xDB, 0xE0, 0xE5, 0xEA,    0xEF, 0xF4, 0xF9, 0xFE.");
+  EXPECT_EQ(lines[data_at + 65], "");
+  EXPECT_EQ(lines[data_at + 66], "EndApplication");
+}
+
+TEST_F(DefinitionFileTest, NullOptionsWriteTheIconIntoTheFileAsWithoutAnIconFileName) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  _DefinitionFileOptions no_icon_file{nullptr};
+  const std::string with_record = Export(app, &no_icon_file, S_OK, "with_record.txt");
+  const std::string without_record = Export(app, nullptr, S_OK, "without_record.txt");
+  EXPECT_NE(without_record.find("    IconMask =\r\n"), std::string::npos);
+  EXPECT_EQ(without_record, with_record);
+}
+
+TEST_F(DefinitionFileTest, IconFileNameWritesTheIcoBesideAndNoIconBlocks) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  std::u16string ico = dir_.WideFile("app.ico");
+  _DefinitionFileOptions options{ico.data()};
+  const std::string written = Export(app, &options);
+  EXPECT_EQ(written.find("IconMask"), std::string::npos);
+  EXPECT_EQ(written.find("IconData"), std::string::npos);
+  // The users block (and its empty line) is followed directly by the end.
+  EXPECT_NE(written.find("    # 2 users found\r\n\r\n\r\nEndApplication\r\n"), std::string::npos);
+
+  const std::optional<std::string> icon_file = ReadWholeFile(dir_.File("app.ico"));
+  ASSERT_TRUE(icon_file.has_value());
+  ASSERT_EQ(icon_file->size(), 766u);
+  // Same bytes as the icon operation writes, and the top mask row stored last.
+  std::u16string reference = dir_.WideFile("reference.ico");
+  ASSERT_EQ(app->GetIconFile(IconFileFormatICO, reference.data()), S_OK);
+  EXPECT_EQ(*icon_file, ReadWholeFile(dir_.File("reference.ico")).value_or(""));
+  EXPECT_EQ(icon_file->substr(762, 4), std::string("\x00\x01\x02\x03", 4));
+}
+
+TEST_F(DefinitionFileTest, EmptyValuesLeaveTheirLinesOutButTheWorkingDirectoryLeavesAnEmptyLine) {
+  ZQWinAppObject* app = BareApp();
+  ASSERT_NE(app, nullptr);
+  const std::string written = Export(app, nullptr);
+  // No display name, description, initial program or folder line; the empty
+  // working directory stands as an empty line. Unknown stored encryption,
+  // colour and window type bytes (0) leave their lines out too.
+  EXPECT_NE(written.find("BeginApplication\r\n\r\n"
+                         "    ObjectName = \"Bare\"\r\n"
+                         "\r\n"
+                         "    DefaultSoundType = NoSound\r\n"
+                         "    DefaultVideoType = NoVideo\r\n"
+                         "    DefaultWindowHeight = 0\r\n"
+                         "    DefaultWindowWidth = 0\r\n"
+                         "    DefaultWindowScale = 0\r\n"
+                         "    DefaultDesktopIntegrate = \"\".\r\n"
+                         "    ZQAttributes = \"\".\r\n"
+                         "    WLAttributes = \"\".\r\n"
+                         "    PublishingFlags = \"\".\r\n"),
+            std::string::npos)
+      << written;
+  for (const char* key : {"DisplayName", "Description", "DefaultInitialProgram", "DefaultWorkingDirectory",
+                          "WLFolder", "DefaultEncryptionLevel", "DefaultWindowColor", "DefaultWindowType"}) {
+    EXPECT_EQ(written.find(key), std::string::npos) << key;
+  }
+  EXPECT_NE(written.find("\r\n    # Number of servers: 0\r\n    ServerList =\r\n    # 0 servers found\r\n"),
+            std::string::npos);
+  EXPECT_NE(written.find("\r\n    # Number of users: 0\r\n    UserList =.\r\n    # 0 users found\r\n\r\n"),
+            std::string::npos);
+}
+
+TEST_F(DefinitionFileTest, StoredValuesTheGettersRefuseLeaveTheirLinesOut) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  ZQApp* record = app->record();
+  ASSERT_EQ(record->SetZQAttributes(5), 0u);          // bit 4 has no word: E_NOTIMPL
+  ASSERT_EQ(record->SetDefaultEncryptionLevel(9), 0u);  // no public value
+  ASSERT_EQ(record->SetDefaultWindowColor(3), 0u);      // no public value
+  const std::string written = Export(app, nullptr);
+  EXPECT_EQ(written.find("ZQAttributes"), std::string::npos);
+  EXPECT_EQ(written.find("DefaultEncryptionLevel"), std::string::npos);
+  EXPECT_EQ(written.find("DefaultWindowColor"), std::string::npos);
+  EXPECT_NE(written.find("                              \"Desktop\".\r\n    WLAttributes = "), std::string::npos);
+}
+
+TEST_F(DefinitionFileTest, NumbersAreWrittenSignedAndWindowColoursAsCounts) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  ASSERT_EQ(app->SetDefaultWindowHeight(-5), S_OK);
+  ASSERT_EQ(app->SetDefaultWindowWidth(static_cast<LONG>(0x80000000u)), S_OK);
+  ASSERT_EQ(app->SetDefaultWindowScale(300), S_OK);  // the low byte, 44
+  std::string written = Export(app, nullptr);
+  EXPECT_NE(written.find("    DefaultWindowHeight = -5\r\n"
+                         "    DefaultWindowWidth = -2147483648\r\n"
+                         "    DefaultWindowScale = 44\r\n"),
+            std::string::npos);
+
+  const std::pair<_ZQWindowColor, std::string> colors[] = {
+      {ZQWindowColor16, "16"},
+      {ZQWindowColor256, "256"},
+      {ZQWindowColorHigh15Bit, "32768"},
+      {ZQWindowColorHigh, "32768"},
+      {ZQWindowColorTrue, "0x1000000"},
+  };
+  for (const auto& [color, count] : colors) {
+    ASSERT_EQ(app->SetDefaultWindowColor(color), S_OK);
+    written = Export(app, nullptr);
+    EXPECT_NE(written.find("    DefaultWindowColor = " + count + "\r\n"), std::string::npos) << color;
+  }
+}
+
+TEST_F(DefinitionFileTest, WindowTypeEightWritesNoWindowTypeLine) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  ASSERT_EQ(app->SetDefaultWindowType(ZQWindowType9), S_OK);
+  const std::string written = Export(app, nullptr);
+  EXPECT_EQ(written.find("DefaultWindowType"), std::string::npos);
+  EXPECT_NE(written.find("    DefaultWindowScale = 75\r\n    DefaultDesktopIntegrate = \"StartMenu\",\r\n"),
+            std::string::npos);
+
+  const std::pair<_ZQWindowType, std::string> words[] = {
+      {ZQWindow640x480, "640X480"},     {ZQWindow1024x768, "1024X768"}, {ZQWindow1280x1024, "1280X1024"},
+      {ZQWindow1600x1200, "1600X1200"}, {ZQWindowCustom, "Custom"},     {ZQWindowPercent, "Percent"},
+  };
+  for (const auto& [type, word] : words) {
+    ASSERT_EQ(app->SetDefaultWindowType(type), S_OK);
+    EXPECT_NE(Export(app, nullptr).find("    DefaultWindowType = \"" + word + "\"\r\n"), std::string::npos);
+  }
+}
+
+TEST_F(DefinitionFileTest, ValuesAreWrittenUnescapedWithTextModeLineEnds) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  std::u16string description = u"two\nlines \"quoted\"";
+  std::u16string directory = u"\"D:\\quoted dir\"";
+  ASSERT_EQ(app->SetDescription(description.data()), S_OK);
+  ASSERT_EQ(app->SetDefaultWorkingDirectory(directory.data()), S_OK);
+  app->record()->SetReadOnlyForTest(1);
+  const std::string written = Export(app, nullptr);
+  EXPECT_NE(written.find("    Description = \"two\r\nlines \"quoted\"\"\r\n"), std::string::npos);
+  EXPECT_NE(written.find("    DefaultWorkingDirectory = \"D:\\quoted dir\"\r\n"), std::string::npos);
+  EXPECT_NE(written.find("# Application is read-only\r\n"), std::string::npos);
+}
+
+TEST_F(DefinitionFileTest, FailingListCallsEndTheListAndTheCommentCountsWhatWasWritten) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  feroq::services::InjectServiceFault("ZQApp::GetNextServer", VORN_E_FAILURE);
+  feroq::services::InjectServiceFault("ZQApp::GetFirstUser", VORN_E_FAILURE);
+  const std::string written = Export(app, nullptr);
+  EXPECT_NE(written.find("    # Number of servers: 3\r\n"
+                         "    ServerList =\r\n"
+                         "        \"GAMMA\",, \"E:\\data\".\r\n"
+                         "    # 1 servers found\r\n"),
+            std::string::npos)
+      << written;
+  EXPECT_NE(written.find("    # Number of users: 2\r\n    UserList =.\r\n    # 0 users found\r\n"),
+            std::string::npos);
+}
+
+TEST_F(DefinitionFileTest, AFileThatCannotBeCreatedFailsBeforeAnythingIsWritten) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  std::u16string ico = dir_.WideFile("beside.ico");
+  _DefinitionFileOptions options{ico.data()};
+  std::u16string path = dir_.WideFile("missing/app.txt");
+  EXPECT_EQ(app->ExportFile(ZQWinAppDefinitionFile, nullptr, path.data(), &options), E_FAIL);
+  EXPECT_FALSE(ReadWholeFile(dir_.File("beside.ico")).has_value());
+}
+
+TEST_F(DefinitionFileTest, RunningOutOfMemoryAnywhereLeaksNothing) {
+  ZQWinAppObject* app = FullApp();
+  ASSERT_NE(app, nullptr);
+  std::u16string path = dir_.WideFile("sweep.txt");
+  const std::string complete = Export(app, nullptr);
+  // A list iteration cut short by a failure stays open in the record until
+  // the next one starts; so blocks are counted after a clean export.
+  const std::int64_t live = feroq::platform::LiveHeapBlocks();
+  bool completed = false;
+  std::uint64_t failed_runs = 0;
+  for (std::uint64_t nth = 1; nth < 2000 && !completed; ++nth) {
+    feroq::platform::FailAllocationAt(nth);
+    const HRESULT result = app->ExportFile(ZQWinAppDefinitionFile, nullptr, path.data(), nullptr);
+    completed = !feroq::platform::AllocationFailureTriggered();
+    feroq::platform::ClearAllocationFailure();
+    if (!completed) ++failed_runs;
+    EXPECT_TRUE(result == S_OK || result == E_OUTOFMEMORY) << nth << ": " << std::hex << result;
+    if (completed) {
+      EXPECT_EQ(ReadWholeFile(dir_.File("sweep.txt")).value_or(""), complete);
+    }
+    EXPECT_EQ(Export(app, nullptr, S_OK, "clean.txt"), complete);
+    EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live) << "allocation " << nth;
+  }
+  EXPECT_TRUE(completed);
+  // Every string, list entry and the icon come from the heap.
+  EXPECT_GT(failed_runs, 20u);
+}
+
+}  // namespace
