@@ -1,8 +1,8 @@
 // The farm store: every piece of farm data the stand-in services keep, behind
 // one narrow, transactional interface.
 //
-// Backends: MemoryFarmStore (memory_farm_store.cc) now; a SQLite backend
-// (one file per farm) implements the same interface. Nothing in this header
+// Backends: MemoryFarmStore (memory_farm_store.cc) and SqliteFarmStore
+// (sqlite_farm_store.cc, one file per farm). Nothing in this header
 // is specific to a backend.
 //
 // Contract shared by every backend:
