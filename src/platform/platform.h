@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "feroq/types.h"
 
@@ -80,6 +81,12 @@ FEROQ_PLATFORM_API LONG InterlockedDecrement(volatile LONG* value) noexcept;
 // of 0 gives 0.
 FEROQ_PLATFORM_API int MultiByteToUtf16(const char* source, int source_bytes, WCHAR* dest,
                                         int capacity) noexcept;
+
+// Appends the UTF-8 form of the `length` UTF-16 units at `text` to `out`.
+// An unpaired surrogate becomes U+FFFD when `replace_invalid`; otherwise the
+// conversion stops there and returns false (`out` keeps what was appended).
+FEROQ_PLATFORM_API bool AppendUtf16AsUtf8(const WCHAR* text, std::size_t length, std::string* out,
+                                          bool replace_invalid) noexcept(false);
 
 // Compares two NUL-terminated UTF-16 strings without regard to case (simple
 // one-to-one case folding of the Basic Multilingual Plane). Returns <0, 0, >0.

@@ -19,32 +19,9 @@ namespace {
 // UTF-8 form of a UTF-16 path; false for an unpaired surrogate or an empty path.
 bool PathToUtf8(const WCHAR* path, std::string* utf8) {
   if (path == nullptr || path[0] == u'\0') return false;
-  for (const WCHAR* unit = path; *unit != u'\0'; ++unit) {
-    char32_t code_point = *unit;
-    if (code_point >= 0xDC00 && code_point <= 0xDFFF) return false;
-    if (code_point >= 0xD800 && code_point <= 0xDBFF) {
-      const char32_t low = unit[1];
-      if (low < 0xDC00 || low > 0xDFFF) return false;
-      code_point = 0x10000 + ((code_point - 0xD800) << 10) + (low - 0xDC00);
-      ++unit;
-    }
-    if (code_point < 0x80) {
-      utf8->push_back(static_cast<char>(code_point));
-    } else if (code_point < 0x800) {
-      utf8->push_back(static_cast<char>(0xC0 | (code_point >> 6)));
-      utf8->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-    } else if (code_point < 0x10000) {
-      utf8->push_back(static_cast<char>(0xE0 | (code_point >> 12)));
-      utf8->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-      utf8->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-    } else {
-      utf8->push_back(static_cast<char>(0xF0 | (code_point >> 18)));
-      utf8->push_back(static_cast<char>(0x80 | ((code_point >> 12) & 0x3F)));
-      utf8->push_back(static_cast<char>(0x80 | ((code_point >> 6) & 0x3F)));
-      utf8->push_back(static_cast<char>(0x80 | (code_point & 0x3F)));
-    }
-  }
-  return true;
+  std::size_t length = 0;
+  while (path[length] != u'\0') ++length;
+  return AppendUtf16AsUtf8(path, length, utf8, false);
 }
 
 }  // namespace
