@@ -1,0 +1,364 @@
+// The feroq command-line tool, run as a program: exit codes (0 success,
+// 1 failure, 2 usage), JSON output, result codes named in errors, a whole
+// session on a farm file, export and import between two farm files, the
+// all-or-nothing import, and watch.
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fcntl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "feroq/app_data.h"
+#include "output.h"
+#include "support/temp_files.h"
+
+extern char** environ;
+
+namespace {
+
+using feroq::testing::ReadWholeFile;
+using feroq::testing::ScratchDir;
+using feroq::testing::WriteWholeFile;
+using nlohmann::json;
+
+struct Result {
+  int exit_code = -1;
+  std::string out;
+  std::string err;
+};
+
+// Starts the tool with `args`, standard output and error going to files.
+pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+  std::vector<std::string> all = {FEROQ_CLI};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+Result Finish(pid_t pid, const std::string& out, const std::string& err) {
+  Result result;
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+  result.out = ReadWholeFile(out).value_or("");
+  result.err = ReadWholeFile(err).value_or("");
+  return result;
+}
+
+class CliTest : public ::testing::Test {
+ protected:
+  std::string Farm(const std::string& name = "farm") const { return "--farm=sqlite:" + dir_.File(name + ".db"); }
+
+  // Runs the tool on the test's farm file (unless args name another farm).
+  Result Run(std::vector<std::string> args, const std::string& farm = "") {
+    args.insert(args.begin(), farm.empty() ? Farm() : farm);
+    const std::string out = dir_.File("out.txt"), err = dir_.File("err.txt");
+    return Finish(Start(args, out, err), out, err);
+  }
+
+  // Runs and expects success; returns standard output.
+  std::string Ok(std::vector<std::string> args, const std::string& farm = "") {
+    Result r = Run(std::move(args), farm);
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    return r.out;
+  }
+
+  json Json(std::vector<std::string> args, const std::string& farm = "") {
+    args.insert(args.begin(), "--json");
+    std::string out = Ok(std::move(args), farm);
+    try {
+      return json::parse(out);
+    } catch (const json::exception& e) {
+      ADD_FAILURE() << "not JSON: " << out;
+      return json();
+    }
+  }
+
+  // Servers, accounts and folders.
+  void SetUpFarm(const std::string& farm = "") {
+    Ok({"server", "add", "APPSRV01", "APPSRV02", "--if-missing"}, farm);
+    Ok({"account", "add", "CORP\\alice", "--if-missing"}, farm);
+    Ok({"account", "add", "CORP\\Accounting", "--kind", "group", "--if-missing"}, farm);
+    Ok({"folder", "create", "-p", "\\Applications\\Office\\Tools"}, farm);
+  }
+
+  void PublishEditor(const std::string& farm = "") {
+    Ok({"app", "publish", "--name", "Editor", "--browser-name", "editor", "--program", "C:\\Apps\\editor.exe",
+        "--dir", "C:\\Work", "--folder", "\\Applications\\Office\\Tools", "--encryption", "RC5_128Bit",
+        "--sound", "Basic", "--color", "0x1000000", "--window-type", "1024X768", "--desktop-integrate",
+        "StartMenu,Desktop", "--wl-attributes", "MinimumSound", "--publishing-flags", "NoBrowserEnum,NoWLEnum",
+        "--server", "APPSRV01", "--server", "APPSRV02:D:\\Apps\\editor.exe:D:\\Work", "--user", "CORP\\alice",
+        "--user", "CORP\\Accounting:group", "--description", "A text editor"},
+       farm);
+  }
+
+  ScratchDir dir_;
+};
+
+TEST(ResultCodeTableTest, EveryCreationCodeAndLibraryCodeIsNamedAndExplained) {
+  std::vector<HRESULT> codes = {S_OK, S_FALSE, E_NOTIMPL, E_FAIL, E_UNEXPECTED, E_ACCESSDENIED, E_OUTOFMEMORY,
+                                E_INVALIDARG, ZQ_CREATE_E_PARENT_SET, ZQ_CREATE_E_DETAIL_29, ZQ_CREATE_E_VERSION};
+  for (HRESULT code = ZQ_CREATE_E_ICON_FILE; code <= ZQ_CREATE_E_DETAIL_27; ++code) codes.push_back(code);
+  for (HRESULT code = ZQ_CREATE_E_DETAIL_28; code <= ZQ_CREATE_E_DETAIL_35; ++code) codes.push_back(code);
+  for (HRESULT code : codes) {
+    const auto* info = feroq::cli::FindResultCode(static_cast<std::uint32_t>(code));
+    ASSERT_NE(info, nullptr) << std::hex << code;
+    EXPECT_GT(std::strlen(info->meaning), 5u);
+  }
+  EXPECT_EQ(feroq::cli::DescribeResult(0x20010019),
+            "ZQ_CREATE_E_PARENT_NOT_FOUND (0x20010019): the parent folder was not found");
+  EXPECT_EQ(feroq::cli::DescribeResult(0x12345678), "0x12345678 (an unknown result code)");
+}
+
+TEST_F(CliTest, UsageErrorsExitWith2AndHelpWith0) {
+  EXPECT_EQ(Run({}).exit_code, 2);
+  EXPECT_EQ(Run({"app"}).exit_code, 2);
+  EXPECT_EQ(Run({"frobnicate"}).exit_code, 2);
+  EXPECT_EQ(Run({"app", "show"}).exit_code, 2);  // DN missing
+  EXPECT_EQ(Run({"app", "publish", "--name", "X", "--encryption", "RC5_64Bit"}).exit_code, 2);
+  EXPECT_EQ(Run({"app", "publish", "--name", "X", "--wl-attributes", "Invisible"}).exit_code, 2);
+  EXPECT_EQ(Run({"app", "publish", "--name", "X", "--user", "alice"}).exit_code, 2);
+  Result help = Run({"app", "publish", "--help"});
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.out.find("--server"), std::string::npos);
+  EXPECT_NE(help.out.find("--icon-file"), std::string::npos);
+  // Nothing was published by the refused commands.
+  EXPECT_TRUE(Json({"app", "list"}).empty());
+}
+
+TEST_F(CliTest, FailuresExitWith1AndNameTheResultCode) {
+  SetUpFarm();
+  Result r = Run({"app", "publish", "--name", "Calc", "--folder", "\\Applications\\Nowhere"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("ZQ_CREATE_E_PARENT_NOT_FOUND (0x20010019): the parent folder was not found"), std::string::npos)
+      << r.err;
+  r = Run({"app", "publish", "--name", "Calc", "--server", "NOSUCH"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("0x20010017"), std::string::npos) << r.err;
+  PublishEditor();
+  r = Run({"folder", "delete", "\\Applications\\Office"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("E_ACCESSDENIED (0x80070005)"), std::string::npos) << r.err;
+  r = Run({"app", "show", "\\Applications\\Office\\Nothing"});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("\\Applications\\Office\\Nothing"), std::string::npos) << r.err;
+  r = Run({"server", "remove", "APPSRV01"});  // the editor lists it
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("VORN_E_REFUSED (0x80000007)"), std::string::npos) << r.err;
+  // The code table answers by value and by name.
+  json codes = Json({"codes", "0x2001000E", "E_INVALIDARG"});
+  ASSERT_EQ(codes.size(), 2u);
+  EXPECT_EQ(codes[0]["name"], "ZQ_CREATE_E_WINDOW_COLOR");
+  EXPECT_EQ(codes[1]["value"], "0x80070057");
+}
+
+TEST_F(CliTest, AFarmThatCannotBeOpenedFailsWithTheServicesCode) {
+  Result r = Run({"farm", "info"}, "--farm=nosuch:thing");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("VORN_E_INVALIDVALUE (0x80000003)"), std::string::npos) << r.err;
+  ASSERT_TRUE(WriteWholeFile(dir_.File("not-a-farm.db"), "plain text, not a farm"));
+  r = Run({"farm", "info"}, "--farm=sqlite:" + dir_.File("not-a-farm.db"));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("FARM_FILE_NOT_A_FARM (0x80170002)"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadWholeFile(dir_.File("not-a-farm.db")), "plain text, not a farm");
+}
+
+TEST_F(CliTest, AppExportWritesAllFourFileKinds) {
+  SetUpFarm();
+  PublishEditor();
+  const std::string dn = "\\Applications\\Office\\Tools\\Editor";
+  Ok({"app", "export", dn, "-o", dir_.File("kinds")});
+  const auto def = ReadWholeFile(dir_.File("kinds/Editor.def"));
+  ASSERT_TRUE(def.has_value());
+  EXPECT_NE(def->find("    DisplayName = \"Editor\"\r\n"), std::string::npos);
+  EXPECT_NE(def->find("IconData ="), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(dir_.File("kinds/Editor.ico")).value_or("").size(), 766u);
+  EXPECT_FALSE(ReadWholeFile(dir_.File("kinds/Editor.html")).value_or("").empty());
+  EXPECT_FALSE(ReadWholeFile(dir_.File("kinds/Editor.launch")).value_or("").empty());
+  // One kind to a named file; the icon beside it instead of in it.
+  Ok({"app", "export", dn, "--kind", "def", "--icon-file", dir_.File("one.ico"), "-o", dir_.File("one.def")});
+  EXPECT_EQ(ReadWholeFile(dir_.File("one.def")).value_or("IconMask").find("IconMask"), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(dir_.File("one.ico")), ReadWholeFile(dir_.File("kinds/Editor.ico")));
+  EXPECT_EQ(Run({"app", "export", dn, "--kind", "pdf"}).exit_code, 2);
+  Result r = Run({"app", "export", dn, "--kind", "html", "--language", "Klingon", "-o", dir_.File("x.html")});
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("E_INVALIDARG (0x80070057)"), std::string::npos) << r.err;
+}
+
+TEST_F(CliTest, PublishShowSetMoveAndDeleteOnAFarmFile) {
+  SetUpFarm();
+  PublishEditor();
+  const std::string dn = "\\Applications\\Office\\Tools\\Editor";
+  json app = Json({"app", "show", dn});
+  EXPECT_EQ(app["dn"], dn);
+  EXPECT_EQ(app["browser_name"], "editor");
+  EXPECT_EQ(app["description"], "A text editor");
+  EXPECT_EQ(app["encryption_level"], "RC5_128Bit");
+  EXPECT_EQ(app["window_color"], "0x1000000");
+  EXPECT_EQ(app["window_type"], "1024X768");
+  EXPECT_EQ(app["desktop_integrate"], json({"StartMenu", "Desktop"}));
+  EXPECT_EQ(app["publishing_flags"], json({"NoBrowserEnum", "NoWLEnum"}));
+  EXPECT_EQ(app["wl_attributes"], json({"MinimumSound"}));
+  EXPECT_EQ(app["enabled"], true);
+  ASSERT_EQ(app["servers"].size(), 2u);
+  EXPECT_EQ(app["servers"][1]["name"], "APPSRV02");
+  EXPECT_EQ(app["servers"][1]["initial_program"], "D:\\Apps\\editor.exe");
+  EXPECT_EQ(app["servers"][1]["working_directory"], "D:\\Work");
+  ASSERT_EQ(app["users"].size(), 2u);
+  EXPECT_EQ(app["users"][1]["kind"], "group");
+
+  Ok({"app", "set", dn, "--description", "Edits text", "--enabled", "no", "--zq-attributes", "HideTitlebar",
+      "--remove-user", "CORP\\alice", "--remove-server", "APPSRV01", "--height", "480"});
+  app = Json({"app", "show", dn});
+  EXPECT_EQ(app["description"], "Edits text");
+  EXPECT_EQ(app["enabled"], false);
+  EXPECT_EQ(app["zq_attributes"], json({"HideTitlebar"}));
+  EXPECT_EQ(app["window_height"], 480);
+  EXPECT_EQ(app["users"].size(), 1u);
+  EXPECT_EQ(app["servers"].size(), 1u);
+  EXPECT_EQ(Run({"app", "validate", dn}).exit_code, 0);
+
+  Ok({"app", "move", dn, "\\Applications\\Office"});
+  json list = Json({"app", "list"});
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]["dn"], "\\Applications\\Office\\Editor");
+  json tree = Json({"folder", "tree"});
+  EXPECT_EQ(tree["dn"], "\\Applications");
+  ASSERT_EQ(tree["folders"].size(), 1u);
+  EXPECT_EQ(tree["folders"][0]["applications"][0]["name"], "Editor");
+  EXPECT_EQ(tree["folders"][0]["folders"][0]["dn"], "\\Applications\\Office\\Tools");
+
+  Ok({"folder", "rename", "\\Applications\\Office\\Tools", "Utilities"});
+  Ok({"folder", "delete", "\\Applications\\Office\\Utilities"});
+  Ok({"app", "delete", "\\Applications\\Office\\Editor"});
+  EXPECT_TRUE(Json({"app", "list"}).empty());
+  json info = Json({"farm", "info"});
+  EXPECT_EQ(info["applications"], 0);
+  EXPECT_EQ(info["servers"], 2);
+  EXPECT_EQ(info["folders"], 2);  // the root and Office
+}
+
+TEST_F(CliTest, ExportAllAndImportIntoASecondFarmGiveTheSameFiles) {
+  SetUpFarm();
+  PublishEditor();
+  Ok({"app", "publish", "--name", "Calculator", "--browser-name", "calc", "--program", "\"C:\\Windows\\calc.exe\" /x",
+      "--window-type", "Percent", "--scale", "80", "--color", "256"});
+  for (const bool icon_files : {false, true}) {
+    SCOPED_TRACE(icon_files);
+    const std::string first = dir_.File(icon_files ? "ico1" : "def1");
+    const std::string second = dir_.File(icon_files ? "ico2" : "def2");
+    const std::string farm2 = Farm(icon_files ? "second_ico" : "second");
+    std::vector<std::string> export_args = {"export-all", first};
+    if (icon_files) export_args.push_back("--icon-files");
+    Ok(export_args);
+    SetUpFarm(farm2);
+    Ok({"import", first}, farm2);
+    export_args[1] = second;
+    Ok(export_args, farm2);
+    for (const char* file : {"Office/Tools/Editor.def", "Calculator.def"}) {
+      auto a = ReadWholeFile(first + "/" + file);
+      auto b = ReadWholeFile(second + "/" + file);
+      ASSERT_TRUE(a.has_value()) << file;
+      EXPECT_EQ(a, b) << file;
+      EXPECT_EQ(a->find("IconMask") == std::string::npos, icon_files);
+    }
+    if (icon_files) {
+      EXPECT_EQ(ReadWholeFile(first + "/Calculator.ico"), ReadWholeFile(second + "/Calculator.ico"));
+    }
+  }
+}
+
+TEST_F(CliTest, AMalformedOrRefusedImportLeavesTheFarmUnchanged) {
+  SetUpFarm();
+  PublishEditor();
+  Ok({"export-all", dir_.File("good")});
+  const std::string farm2 = Farm("second");
+  SetUpFarm(farm2);
+  // A malformed file among good ones: nothing is imported.
+  const std::string good = ReadWholeFile(dir_.File("good/Office/Tools/Editor.def")).value();
+  std::filesystem::create_directories(dir_.File("mixed"));
+  ASSERT_TRUE(WriteWholeFile(dir_.File("mixed/a.def"), good));
+  std::string bad = good;
+  bad.replace(bad.find("RC5_128Bit"), 10, "RC5_256Bit");
+  ASSERT_TRUE(WriteWholeFile(dir_.File("mixed/b.def"), bad));
+  Result r = Run({"import", dir_.File("mixed")}, farm2);
+  EXPECT_EQ(r.exit_code, 1);
+  const int bad_line = 1 + static_cast<int>(std::count(bad.begin(), bad.begin() + static_cast<long>(bad.find("RC5_256Bit")), '\n'));
+  EXPECT_NE(r.err.find(dir_.File("mixed/b.def") + ":" + std::to_string(bad_line) + ": expected an encryption level"),
+            std::string::npos)
+      << r.err;
+  EXPECT_TRUE(Json({"app", "list"}, farm2).empty());
+
+  // A file the farm refuses after another was published: the published one
+  // is taken back.
+  std::string other = good;
+  other.replace(other.find("\"Editor\""), 8, "\"Other\"");
+  other.replace(other.find("\"editor\""), 8, "\"other\"");
+  other.replace(other.find("\"APPSRV01\""), 10, "\"NOSUCH\"");
+  ASSERT_TRUE(WriteWholeFile(dir_.File("mixed/b.def"), other));
+  r = Run({"import", dir_.File("mixed")}, farm2);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("ZQ_CREATE_E_SERVER (0x20010017)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("removed again"), std::string::npos) << r.err;
+  EXPECT_TRUE(Json({"app", "list"}, farm2).empty());
+
+  // Into a farm without the folder: refused, or created on request.
+  const std::string farm3 = Farm("third");
+  Ok({"server", "add", "APPSRV01", "APPSRV02"}, farm3);
+  Ok({"account", "add", "CORP\\alice"}, farm3);
+  Ok({"account", "add", "CORP\\Accounting", "--kind", "group"}, farm3);
+  r = Run({"import", dir_.File("good")}, farm3);
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.err.find("0x20010019"), std::string::npos) << r.err;
+  Ok({"import", "--create-folders", dir_.File("good")}, farm3);
+  Ok({"import", "--skip-existing", dir_.File("good")}, farm3);
+  EXPECT_EQ(Json({"app", "list"}, farm3).size(), 1u);
+}
+
+TEST_F(CliTest, WatchPrintsTheChangesOfAnotherProcess) {
+  SetUpFarm();
+  const std::string out = dir_.File("watch.out"), err = dir_.File("watch.err");
+  pid_t watcher = Start({Farm(), "--json", "watch", "--count", "2", "--timeout", "20", "--mask", "apps"}, out, err);
+  // The queue sees only changes made after it exists: wait for its note.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (ReadWholeFile(err).value_or("").find("watching") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  Ok({"folder", "create", "\\Applications\\Games"});  // not selected
+  PublishEditor();
+  Ok({"app", "delete", "\\Applications\\Office\\Tools\\Editor"});
+  Result r = Finish(watcher, out, err);
+  ASSERT_EQ(r.exit_code, 0) << r.err;
+  std::vector<json> events;
+  std::size_t start = 0;
+  for (std::size_t end; (end = r.out.find('\n', start)) != std::string::npos; start = end + 1) {
+    events.push_back(json::parse(r.out.substr(start, end - start)));
+  }
+  ASSERT_EQ(events.size(), 2u) << r.out;
+  EXPECT_EQ(events[0]["event"], "app-published");
+  EXPECT_EQ(events[0]["object"]["dn"], "\\Applications\\Office\\Tools\\Editor");
+  EXPECT_EQ(events[1]["event"], "app-deleted");
+  EXPECT_EQ(events[1]["object"]["id"], events[0]["object"]["id"]);
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// feroq farm info|init|url|rename, and feroq codes.
+#include <cstdio>
+#include <memory>
+
+#include <fmt/core.h>
+
+#include "commands.h"
+#include "output.h"
+#include "text_conversion.h"
+
+namespace feroq::cli {
+
+namespace {
+
+std::string FarmName(Session& session) {
+  WCHAR* name = nullptr;
+  FarmObject& farm = session.farm();
+  Check(farm.GetFarmName(&name), "reading the farm name");
+  return TakeText(farm, name);
+}
+
+template <class T>
+std::size_t CountOf(VSTATUS (admin::FarmAdmin::*list)(std::vector<T>*), admin::FarmAdmin& admin,
+                    const std::string& what) {
+  std::vector<T> items;
+  VSTATUS status = (admin.*list)(&items);
+  if (status != VORN_OK) throw OperationFailed("counting the " + what, status);
+  return items.size();
+}
+
+void PrintInfo(Session& session) {
+  FarmObject& farm = session.farm();
+  admin::FarmAdmin& admin = session.admin();
+  LONG version = 0;
+  farm.GetVersion(&version);
+  LONG store_version = 0;
+  Check(farm.GetAppSubsysVersion(&store_version), "reading the application store version");
+  const std::size_t server_count = CountOf(&admin::FarmAdmin::ListServers, admin, "servers");
+  const std::size_t account_count = CountOf(&admin::FarmAdmin::ListAccounts, admin, "accounts");
+  const std::size_t folder_count = CountOf(&admin::FarmAdmin::ListFolders, admin, "folders");
+  const std::size_t app_count = AllApps(farm).size();
+  const std::string name = FarmName(session);
+  if (session.json()) {
+    PrintJson({{"name", name},
+               {"url", session.url()},
+               {"library_version", version},
+               {"store_version", store_version},
+               {"servers", server_count},
+               {"accounts", account_count},
+               {"folders", folder_count},
+               {"applications", app_count}});
+    return;
+  }
+  fmt::print("farm:                {}\n", name);
+  fmt::print("url:                 {}\n", session.url());
+  fmt::print("library version:     {}\n", version);
+  fmt::print("store version:       {}\n", store_version);
+  fmt::print("servers:             {}\n", server_count);
+  fmt::print("accounts:            {}\n", account_count);
+  fmt::print("folders:             {}\n", folder_count);
+  fmt::print("applications:        {}\n", app_count);
+}
+
+void Rename(Session& session, const std::string& name) {
+  std::optional<std::u16string> wide = FromUtf8(name);
+  if (!wide || wide->empty()) throw UsageError("the farm name must be non-empty UTF-8 text");
+  VSTATUS status = session.admin().SetFarmName(*wide);
+  if (status != VORN_OK) throw OperationFailed("renaming the farm", status);
+}
+
+// Adds the servers and accounts of the farm at `source_url` that this farm
+// lacks (servers by name, accounts by DN, both without regard to case).
+void CopySetup(Session& session, const std::string& source_url) {
+  std::unique_ptr<admin::FarmAdmin> source;
+  VSTATUS status = admin::FarmAdmin::Open(source_url, &source);
+  if (status != VORN_OK) throw OperationFailed("opening the farm " + source_url, status);
+  admin::FarmAdmin& target = session.admin();
+  std::vector<admin::ServerInfo> servers, present_servers;
+  std::vector<admin::AccountInfo> accounts, present_accounts;
+  for (VSTATUS s : {source->ListServers(&servers), source->ListAccounts(&accounts), target.ListServers(&present_servers),
+                    target.ListAccounts(&present_accounts)}) {
+    if (s != VORN_OK) throw OperationFailed("listing servers and accounts", s);
+  }
+  int added = 0;
+  for (const auto& server : servers) {
+    bool present = false;
+    for (const auto& p : present_servers) present = present || EqualsIgnoringCase(ToUtf8(p.name), ToUtf8(server.name));
+    if (present) continue;
+    ULONG64 id = 0;
+    if ((status = target.AddServer(server.name, &id)) != VORN_OK) {
+      throw OperationFailed("adding the server " + ToUtf8(server.name), status);
+    }
+    ++added;
+  }
+  for (const auto& account : accounts) {
+    bool present = false;
+    for (const auto& p : present_accounts) present = present || EqualsIgnoringCase(ToUtf8(p.dn), ToUtf8(account.dn));
+    if (present) continue;
+    if ((status = target.AddAccount(account)) != VORN_OK) {
+      throw OperationFailed("adding the account " + ToUtf8(account.dn), status);
+    }
+    ++added;
+  }
+  fmt::print("copied {} servers and accounts from {}\n", added, source_url);
+}
+
+void PrintCodes(Session& session, const std::vector<std::string>& wanted) {
+  std::vector<ResultCodeInfo> shown;
+  if (wanted.empty()) {
+    shown = AllResultCodes();
+  } else {
+    for (const std::string& text : wanted) {
+      std::uint32_t value = 0;
+      try {
+        value = static_cast<std::uint32_t>(std::stoul(text, nullptr, 0));
+      } catch (const std::exception&) {
+        bool found = false;
+        for (const ResultCodeInfo& info : AllResultCodes()) {
+          if (EqualsIgnoringCase(info.name, text)) value = info.value, found = true;
+        }
+        if (!found) throw UsageError("not a result code: " + text);
+      }
+      const ResultCodeInfo* info = FindResultCode(value);
+      shown.push_back(info != nullptr ? *info : ResultCodeInfo{value, "?", "an unknown result code"});
+    }
+  }
+  if (session.json()) {
+    nlohmann::json out = nlohmann::json::array();
+    for (const auto& info : shown) {
+      out.push_back({{"value", fmt::format("0x{:08X}", info.value)}, {"name", info.name}, {"meaning", info.meaning}});
+    }
+    PrintJson(out);
+    return;
+  }
+  std::vector<std::vector<std::string>> rows;
+  for (const auto& info : shown) rows.push_back({fmt::format("0x{:08X}", info.value), info.name, info.meaning});
+  PrintTable({"VALUE", "NAME", "MEANING"}, rows);
+}
+
+}  // namespace
+
+void AddFarmCommands(CLI::App& app, CommandLine& line) {
+  CLI::App* farm = app.add_subcommand("farm", "The farm itself: its name, versions and contents");
+  farm->require_subcommand(1);
+
+  OnRun(farm->add_subcommand("info", "Show the farm's name, versions and how much it holds"), line, PrintInfo);
+
+  auto* init = farm->add_subcommand("init", "Open the farm, creating it when it does not exist");
+  auto* init_name = init->add_option("--name", "Name to give the farm");
+  auto* init_copy = init->add_option("--copy-setup-from", "Farm URL whose servers and accounts to add where missing");
+  OnRun(init, line, [init_name, init_copy](Session& session) {
+    session.farm();
+    if (init_name->count() > 0) Rename(session, init_name->as<std::string>());
+    if (init_copy->count() > 0) CopySetup(session, init_copy->as<std::string>());
+    fmt::print("farm {} is ready at {}\n", FarmName(session), session.url());
+  });
+
+  OnRun(farm->add_subcommand("url", "Print the URL of the farm the services open"), line,
+        [](Session& session) { fmt::print("{}\n", session.url()); });
+
+  auto* rename = farm->add_subcommand("rename", "Give the farm a new name");
+  auto* new_name = rename->add_option("NAME", "The new name")->required();
+  OnRun(rename, line, [new_name](Session& session) {
+    Rename(session, new_name->as<std::string>());
+    fmt::print("farm renamed to {}\n", FarmName(session));
+  });
+
+  auto* codes = app.add_subcommand("codes", "Explain result codes (all of them, or those given by value or name)");
+  auto wanted = std::make_shared<std::vector<std::string>>();
+  codes->add_option("CODE", *wanted, "A code such as 0x20010019 or E_ACCESSDENIED");
+  OnRun(codes, line, [wanted](Session& session) { PrintCodes(session, *wanted); });
+}
+
+}  // namespace feroq::cli

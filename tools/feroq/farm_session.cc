@@ -1,0 +1,156 @@
+#include "farm_session.h"
+
+#include <cstdlib>
+
+#include "output.h"
+#include "text_conversion.h"
+
+namespace feroq::cli {
+
+Session::Session(GlobalOptions options) : options_(std::move(options)) {}
+
+// Objects held by commands are gone by now; the farm object goes last.
+Session::~Session() = default;
+
+void Session::ApplyFarmUrl() {
+  if (url_applied_) return;
+  url_applied_ = true;
+  if (!options_.farm_url.empty()) ::setenv("FEROQ_FARM", options_.farm_url.c_str(), 1);
+}
+
+std::string Session::url() const {
+  if (!options_.farm_url.empty()) return options_.farm_url;
+  return admin::CurrentFarmUrl();
+}
+
+FarmObject& Session::farm() {
+  if (!farm_) {
+    ApplyFarmUrl();
+    // Opening the admin interface first reports a farm URL the services
+    // cannot open with its own code; the farm object would only say
+    // E_UNEXPECTED.
+    admin();
+    farm_ = std::make_unique<FarmObject>();
+    WCHAR* name = nullptr;
+    HRESULT hr = farm_->GetFarmName(&name);
+    farm_->FreeMemory(name);
+    Check(hr, "opening the farm " + url());
+  }
+  return *farm_;
+}
+
+admin::FarmAdmin& Session::admin() {
+  if (!admin_) {
+    ApplyFarmUrl();
+    VSTATUS status = admin::FarmAdmin::OpenCurrent(&admin_);
+    if (status != VORN_OK) {
+      admin_.reset();
+      std::string hint;
+      if (status == admin::kFarmBackendUnavailable) hint = "this build cannot open that kind of farm";
+      if (status == VORN_E_INVALIDVALUE) hint = "farm URLs are sqlite:PATH or memory:NAME";
+      throw OperationFailed("opening the farm " + url(), status, hint);
+    }
+  }
+  return *admin_;
+}
+
+std::string TakeText(FarmObject& farm, WCHAR* text) { return ToUtf8(TakeWide(farm, text)); }
+
+std::u16string TakeWide(FarmObject& farm, WCHAR* text) {
+  std::u16string out = text == nullptr ? std::u16string() : std::u16string(text);
+  farm.FreeMemory(text);
+  return out;
+}
+
+Held<CommonObject> FindObject(Session& session, const std::string& dn) {
+  FarmObject& farm = session.farm();
+  std::optional<std::u16string> wide = FromUtf8(dn);
+  if (!wide || wide->empty()) throw UsageError("a distinguished name must be non-empty UTF-8 text: '" + dn + "'");
+  CommonObject* object = nullptr;
+  HRESULT hr = farm.GetObjectByDN(nullptr, wide->data(), &object);
+  if (hr == S_FALSE) throw ToolFailure("nothing in the farm is named " + dn);
+  Check(hr, "looking up " + dn);
+  if (object == nullptr) throw ToolFailure(dn + " names no folder or application");
+  return Held<CommonObject>(&farm, object);
+}
+
+namespace {
+
+_FarmObjectType TypeOf(CommonObject* object) {
+  _FarmObjectType type = FarmObjectAppFolder;
+  object->GetObjectType(&type);
+  return type;
+}
+
+}  // namespace
+
+Held<AppFolderObject> FindFolder(Session& session, const std::string& dn) {
+  Held<CommonObject> object = FindObject(session, dn);
+  if (TypeOf(object.get()) != FarmObjectAppFolder) throw ToolFailure(dn + " is an application, not a folder");
+  return Held<AppFolderObject>(&session.farm(), static_cast<AppFolderObject*>(object.release()));
+}
+
+Held<ZQWinAppObject> FindApp(Session& session, const std::string& dn) {
+  Held<CommonObject> object = FindObject(session, dn);
+  if (TypeOf(object.get()) != FarmObjectWinApp) throw ToolFailure(dn + " is a folder, not an application");
+  Held<ZQWinAppObject> app(&session.farm(), static_cast<ZQWinAppObject*>(object.release()));
+  Check(app->Load(), "loading " + dn);
+  return app;
+}
+
+std::string NameOf(FarmObject& farm, CommonObject* object) {
+  WCHAR* name = nullptr;
+  if (object->GetObjectName(&name) != S_OK) return std::string();
+  return TakeText(farm, name);
+}
+
+std::string DnOf(FarmObject& farm, CommonObject* object) {
+  WCHAR* dn = nullptr;
+  if (object->GetDistinguishedName(&dn) == S_OK && dn != nullptr) return TakeText(farm, dn);
+  farm.FreeMemory(dn);
+  return "\\" + NameOf(farm, object);
+}
+
+std::vector<Held<CommonObject>> ChildrenOf(FarmObject& farm, FolderObject* folder) {
+  CommonObject** children = nullptr;
+  LONG count = 0;
+  HRESULT hr = folder->EnumerateChildren(&children, &count);
+  std::vector<Held<CommonObject>> out;
+  for (LONG i = 0; i < count; ++i) out.emplace_back(&farm, children[i]);
+  farm.FreeMemory(children);
+  if (FAILED(hr)) throw OperationFailed("listing the children of " + DnOf(farm, folder), static_cast<std::uint32_t>(hr));
+  return out;
+}
+
+std::vector<Held<ZQWinAppObject>> AllApps(FarmObject& farm) {
+  CommonObject** apps = nullptr;
+  ULONG count = 0;
+  HRESULT hr = farm.EnumerateApps(&apps, &count);
+  std::vector<Held<ZQWinAppObject>> out;
+  for (ULONG i = 0; i < count; ++i) out.emplace_back(&farm, static_cast<ZQWinAppObject*>(apps[i]));
+  farm.FreeMemory(apps);
+  if (FAILED(hr)) throw OperationFailed("listing the applications", static_cast<std::uint32_t>(hr));
+  return out;
+}
+
+std::pair<std::string, std::string> SplitDn(const std::string& dn) {
+  std::string trimmed = dn;
+  while (trimmed.size() > 1 && (trimmed.back() == '\\' || trimmed.back() == '/')) trimmed.pop_back();
+  const std::size_t cut = trimmed.find_last_of("\\/");
+  if (cut == std::string::npos) return {std::string(), trimmed};
+  return {trimmed.substr(0, cut), trimmed.substr(cut + 1)};
+}
+
+std::vector<std::string> ServerNames(FarmObject& farm) {
+  WCHAR* names = nullptr;
+  ULONG count = 0;
+  Check(farm.EnumerateServers(&names, &count), "listing the servers");
+  std::vector<std::string> out;
+  for (const WCHAR* p = names; p != nullptr && *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
+    out.push_back(ToUtf8(p));
+  }
+  farm.FreeMemory(names);
+  return out;
+}
+
+}  // namespace feroq::cli

@@ -1,0 +1,169 @@
+// feroq folder tree|create|rename|move|delete: the tree of application
+// folders, through the library's folder objects.
+#include <memory>
+
+#include <fmt/core.h>
+
+#include "commands.h"
+#include "output.h"
+#include "text_conversion.h"
+
+namespace feroq::cli {
+
+namespace {
+
+_FarmObjectType TypeOf(CommonObject* object) {
+  _FarmObjectType type = FarmObjectAppFolder;
+  object->GetObjectType(&type);
+  return type;
+}
+
+// The folder and everything below it, as JSON (and as indented lines).
+nlohmann::json Tree(FarmObject& farm, FolderObject* folder, bool with_apps, int depth,
+                    std::vector<std::string>* lines) {
+  nlohmann::json node = {{"name", NameOf(farm, folder)}, {"dn", DnOf(farm, folder)}};
+  ULONG64 id = 0;
+  folder->GetObjectID(id);
+  node["id"] = HexId(id);
+  lines->push_back(std::string(static_cast<std::size_t>(depth) * 2, ' ') + node["dn"].get<std::string>());
+  nlohmann::json folders = nlohmann::json::array();
+  nlohmann::json apps = nlohmann::json::array();
+  for (Held<CommonObject>& child : ChildrenOf(farm, folder)) {
+    if (TypeOf(child.get()) == FarmObjectAppFolder) {
+      folders.push_back(Tree(farm, static_cast<FolderObject*>(child.get()), with_apps, depth + 1, lines));
+    } else if (with_apps) {
+      auto* app = static_cast<ZQWinAppObject*>(child.get());
+      app->Load();
+      const std::string dn = DnOf(farm, app);
+      apps.push_back({{"name", NameOf(farm, app)}, {"dn", dn}});
+      lines->push_back(std::string(static_cast<std::size_t>(depth + 1) * 2, ' ') + dn);
+    }
+  }
+  node["folders"] = std::move(folders);
+  if (with_apps) node["applications"] = std::move(apps);
+  return node;
+}
+
+void PrintTree(Session& session, const std::string& dn, bool with_apps) {
+  FarmObject& farm = session.farm();
+  Held<AppFolderObject> folder;
+  if (dn.empty()) {
+    FolderObject* root = nullptr;
+    Check(farm.GetRootFolder(FarmObjectAppFolder, &root), "opening the root folder");
+    folder = Held<AppFolderObject>(&farm, static_cast<AppFolderObject*>(root));
+  } else {
+    folder = FindFolder(session, dn);
+  }
+  std::vector<std::string> lines;
+  nlohmann::json tree = Tree(farm, folder.get(), with_apps, 0, &lines);
+  if (session.json()) {
+    PrintJson(tree);
+  } else {
+    for (const std::string& line : lines) fmt::print("{}\n", line);
+  }
+}
+
+std::u16string WideName(const std::string& name) {
+  std::optional<std::u16string> wide = FromUtf8(name);
+  if (!wide || wide->empty()) throw UsageError("a folder name must be non-empty UTF-8 text");
+  return *wide;
+}
+
+// Creates the folder `dn`; with `parents`, also the missing folders above it,
+// and an existing folder is not an error.
+void Create(Session& session, const std::string& dn, bool parents) {
+  auto [parent_dn, name] = SplitDn(dn);
+  if (name.empty()) throw UsageError("no folder name in " + dn);
+  if (parent_dn.empty()) throw UsageError("a folder is created below another: write \\Applications\\" + name);
+  Held<AppFolderObject> parent;
+  try {
+    parent = FindFolder(session, parent_dn);
+  } catch (const ToolFailure&) {
+    if (!parents) throw;
+    Create(session, parent_dn, true);
+    parent = FindFolder(session, parent_dn);
+  }
+  if (parents) {
+    try {
+      FindFolder(session, dn);
+      fmt::print("folder {} exists\n", dn);
+      return;
+    } catch (const ToolFailure&) {
+    }
+  }
+  FarmObject& farm = session.farm();
+  std::u16string wide = WideName(name);
+  FolderObject* created = nullptr;
+  Check(parent->CreateSubFolder(wide.data(), &created), "creating the folder " + dn);
+  Held<FolderObject> held(&farm, created);
+  fmt::print("created folder {}\n", DnOf(farm, created));
+}
+
+void Rename(Session& session, const std::string& dn, const std::string& name) {
+  Held<AppFolderObject> folder = FindFolder(session, dn);
+  std::u16string wide = WideName(name);
+  Check(folder->SetObjectName(wide.data()), "renaming the folder " + dn);
+  fmt::print("renamed {} to {}\n", dn, DnOf(session.farm(), folder.get()));
+}
+
+void Move(Session& session, const std::string& dn, const std::string& target_dn) {
+  Held<AppFolderObject> folder = FindFolder(session, dn);
+  Held<AppFolderObject> target = FindFolder(session, target_dn);
+  Check(folder->SetParentFolder(target.get()), "moving the folder " + dn,
+        "the root folder cannot be moved, nor a folder into itself or below itself");
+  fmt::print("moved {} to {}\n", dn, DnOf(session.farm(), folder.get()));
+}
+
+void Delete(Session& session, const std::string& dn) {
+  Held<AppFolderObject> folder = FindFolder(session, dn);
+  Check(folder->Delete(), "deleting the folder " + dn);
+  fmt::print("deleted folder {}\n", dn);
+}
+
+}  // namespace
+
+void AddFolderCommands(CLI::App& app, CommandLine& line) {
+  CLI::App* folder = app.add_subcommand("folder", "The tree of application folders");
+  folder->require_subcommand(1);
+
+  struct TreeOptions {
+    std::string dn;
+    bool folders_only = false;
+  };
+  auto tree_options = std::make_shared<TreeOptions>();
+  auto* tree = folder->add_subcommand("tree", "Show the folders (and applications) below a folder");
+  tree->add_option("DN", tree_options->dn, "Folder to start at (default: the root folder)");
+  tree->add_flag("--folders-only", tree_options->folders_only, "Leave the applications out");
+  OnRun(tree, line, [tree_options](Session& session) {
+    PrintTree(session, tree_options->dn, !tree_options->folders_only);
+  });
+
+  struct CreateOptions {
+    std::string dn;
+    bool parents = false;
+  };
+  auto create_options = std::make_shared<CreateOptions>();
+  auto* create = folder->add_subcommand("create", "Create a folder, such as \\Applications\\Office");
+  create->add_option("DN", create_options->dn, "Distinguished name of the new folder")->required();
+  create->add_flag("-p,--parents", create_options->parents, "Create missing folders above it; no error if it exists");
+  OnRun(create, line, [create_options](Session& session) {
+    Create(session, create_options->dn, create_options->parents);
+  });
+
+  auto two = std::make_shared<std::pair<std::string, std::string>>();
+  auto* rename = folder->add_subcommand("rename", "Rename a folder");
+  rename->add_option("DN", two->first, "The folder")->required();
+  rename->add_option("NAME", two->second, "Its new name")->required();
+  OnRun(rename, line, [two](Session& session) { Rename(session, two->first, two->second); });
+
+  auto* move = folder->add_subcommand("move", "Move a folder into another folder");
+  move->add_option("DN", two->first, "The folder")->required();
+  move->add_option("TARGET", two->second, "The folder to move it into")->required();
+  OnRun(move, line, [two](Session& session) { Move(session, two->first, two->second); });
+
+  auto* remove = folder->add_subcommand("delete", "Delete an empty folder");
+  remove->add_option("DN", two->first, "The folder")->required();
+  OnRun(remove, line, [two](Session& session) { Delete(session, two->first); });
+}
+
+}  // namespace feroq::cli

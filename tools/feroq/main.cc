@@ -1,0 +1,71 @@
+// feroq: the command-line tool that manages a farm through the feroq library.
+//
+//   feroq [--farm URL] [--json] NOUN VERB ...
+//
+// Exit codes: 0 success, 1 the operation failed (the library's result code is
+// printed by name, value and meaning), 2 the command line is wrong.
+#include <cstdio>
+#include <exception>
+
+#include <CLI/CLI.hpp>
+
+#include "commands.h"
+#include "definition_reader.h"
+#include "output.h"
+
+namespace {
+
+int Fail(int code, const char* what) {
+  std::fprintf(stderr, "feroq: %s\n", what);
+  return code;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace feroq::cli;
+  CLI::App app{
+      "feroq: manage a farm of application servers and the Windows applications it publishes.\n"
+      "Objects are named by distinguished name, such as \\Applications\\Office\\Editor."};
+  app.name("feroq");
+  app.fallthrough();
+  app.require_subcommand(1);
+  CommandLine line;
+  app.add_option("--farm", line.options.farm_url,
+                 "Farm to work on: sqlite:PATH (a farm file) or memory:NAME (this run only); "
+                 "default: FEROQ_FARM, else the default farm file");
+  app.add_flag("--json", line.options.json, "Print listings and details as JSON");
+
+  AddFarmCommands(app, line);
+  AddServerCommands(app, line);
+  AddAccountCommands(app, line);
+  AddFolderCommands(app, line);
+  AddAppCommands(app, line);
+  AddWatchCommand(app, line);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::Success& e) {
+    return app.exit(e);  // --help
+  } catch (const CLI::ParseError& e) {
+    app.exit(e);
+    return kExitUsage;
+  }
+  if (!line.action) return Fail(kExitUsage, "no command given (see --help)");
+
+  try {
+    Session session(line.options);
+    line.action(session);
+    return kExitSuccess;
+  } catch (const UsageError& e) {
+    return Fail(kExitUsage, e.what());
+  } catch (const OperationFailed& e) {
+    return Fail(kExitFailed, e.what());
+  } catch (const ToolFailure& e) {
+    return Fail(kExitFailed, e.what());
+  } catch (const DefinitionError& e) {
+    return Fail(kExitFailed, e.what());
+  } catch (const std::exception& e) {
+    return Fail(kExitFailed, e.what());
+  }
+}

@@ -1,0 +1,176 @@
+#include "output.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include <fmt/core.h>
+
+#include "feroq/app_data.h"
+#include "feroq/farm_admin.h"
+#include "feroq/service_codes.h"
+
+namespace feroq::cli {
+
+namespace {
+
+std::vector<ResultCodeInfo> BuildTable() {
+  const auto u = [](HRESULT hr) { return static_cast<std::uint32_t>(hr); };
+  std::vector<ResultCodeInfo> table = {
+      {u(S_OK), "S_OK", "success"},
+      {u(S_FALSE), "S_FALSE", "nothing to report: an empty value or list, or a name that names nothing"},
+      {u(E_NOTIMPL), "E_NOTIMPL", "the farm holds a value this library cannot express, or the operation is not supported"},
+      {u(E_FAIL), "E_FAIL", "the farm's services failed"},
+      {u(E_UNEXPECTED), "E_UNEXPECTED", "the farm could not be opened, or the object no longer exists"},
+      {u(E_ACCESSDENIED), "E_ACCESSDENIED", "the farm refused the change (for a folder: it still holds folders or applications; for an application: its record may not be changed)"},
+      {u(E_OUTOFMEMORY), "E_OUTOFMEMORY", "out of memory"},
+      {u(E_INVALIDARG), "E_INVALIDARG", "a value was refused, or the name names nothing of that kind"},
+      {u(ZQ_CREATE_E_ICON_FILE), "ZQ_CREATE_E_ICON_FILE", "the icon could not be read from the icon file"},
+      {u(ZQ_CREATE_E_ICON), "ZQ_CREATE_E_ICON", "the farm refused the icon"},
+      {u(ZQ_CREATE_E_BROWSER_NAME), "ZQ_CREATE_E_BROWSER_NAME", "the browser name was refused (it may be taken by another application, or hold a character such as \\ / : . * ?)"},
+      {u(ZQ_CREATE_E_INITIAL_PROGRAM), "ZQ_CREATE_E_INITIAL_PROGRAM", "the default initial program was refused"},
+      {u(ZQ_CREATE_E_WORKING_DIRECTORY), "ZQ_CREATE_E_WORKING_DIRECTORY", "the default working directory was refused"},
+      {u(ZQ_CREATE_E_DESCRIPTION), "ZQ_CREATE_E_DESCRIPTION", "the description was refused"},
+      {u(ZQ_CREATE_E_OBJECT_NAME), "ZQ_CREATE_E_OBJECT_NAME", "the application's name was refused"},
+      {u(ZQ_CREATE_E_WL_FOLDER), "ZQ_CREATE_E_WL_FOLDER", "the WL folder was refused"},
+      {u(ZQ_CREATE_E_ENCRYPTION_LEVEL), "ZQ_CREATE_E_ENCRYPTION_LEVEL", "the default encryption level is out of range or was refused"},
+      {u(ZQ_CREATE_E_SOUND_TYPE), "ZQ_CREATE_E_SOUND_TYPE", "the default sound type is out of range or was refused"},
+      {u(ZQ_CREATE_E_VIDEO_TYPE), "ZQ_CREATE_E_VIDEO_TYPE", "the default video type is out of range or was refused"},
+      {u(ZQ_CREATE_E_WINDOW_COLOR), "ZQ_CREATE_E_WINDOW_COLOR", "the default window colour is out of range or was refused"},
+      {u(ZQ_CREATE_E_WINDOW_TYPE), "ZQ_CREATE_E_WINDOW_TYPE", "the default window type is out of range (FullScreen cannot be set) or was refused"},
+      {u(ZQ_CREATE_E_WINDOW_HEIGHT), "ZQ_CREATE_E_WINDOW_HEIGHT", "the default window height was refused"},
+      {u(ZQ_CREATE_E_WINDOW_WIDTH), "ZQ_CREATE_E_WINDOW_WIDTH", "the default window width was refused"},
+      {u(ZQ_CREATE_E_WINDOW_SCALE), "ZQ_CREATE_E_WINDOW_SCALE", "the default window scale was refused"},
+      {u(ZQ_CREATE_E_DESKTOP_INTEGRATE), "ZQ_CREATE_E_DESKTOP_INTEGRATE", "the desktop integration flags were refused"},
+      {u(ZQ_CREATE_E_ZQ_ATTRIBUTES), "ZQ_CREATE_E_ZQ_ATTRIBUTES", "the ZQ attributes were refused"},
+      {u(ZQ_CREATE_E_WL_ATTRIBUTES), "ZQ_CREATE_E_WL_ATTRIBUTES", "the WL attributes were refused"},
+      {u(ZQ_CREATE_E_PUBLISHING_FLAGS), "ZQ_CREATE_E_PUBLISHING_FLAGS", "the publishing flags were refused"},
+      {u(ZQ_CREATE_E_SERVER), "ZQ_CREATE_E_SERVER", "a server of the list could not be added (is it a server of this farm, and listed once?)"},
+      {u(ZQ_CREATE_E_USER), "ZQ_CREATE_E_USER", "a user of the list could not be resolved or added (is the account in the farm's directory?)"},
+      {u(ZQ_CREATE_E_PARENT_NOT_FOUND), "ZQ_CREATE_E_PARENT_NOT_FOUND", "the parent folder was not found"},
+      {u(ZQ_CREATE_E_PARENT_ID), "ZQ_CREATE_E_PARENT_ID", "the parent folder's identifier could not be read"},
+      {u(ZQ_CREATE_E_DETAIL_27), "ZQ_CREATE_E_DETAIL_27", "the farm refused the application (store check 27)"},
+      {u(ZQ_CREATE_E_DETAIL_28), "ZQ_CREATE_E_DETAIL_28", "the farm refused the application (store check 28)"},
+      {u(ZQ_CREATE_E_DETAIL_30), "ZQ_CREATE_E_DETAIL_30", "the farm refused the application (store check 30)"},
+      {u(ZQ_CREATE_E_DETAIL_31), "ZQ_CREATE_E_DETAIL_31", "the farm refused the application (store check 31)"},
+      {u(ZQ_CREATE_E_DETAIL_32), "ZQ_CREATE_E_DETAIL_32", "the farm refused the application (store check 32)"},
+      {u(ZQ_CREATE_E_DETAIL_33), "ZQ_CREATE_E_DETAIL_33", "the farm refused the application (store check 33 or 37)"},
+      {u(ZQ_CREATE_E_DETAIL_34), "ZQ_CREATE_E_DETAIL_34", "the farm refused the application (store check 34)"},
+      {u(ZQ_CREATE_E_DETAIL_35), "ZQ_CREATE_E_DETAIL_35", "the farm refused the application (store check 35 or 36)"},
+      {u(ZQ_CREATE_E_PARENT_SET), "ZQ_CREATE_E_PARENT_SET", "the parent folder could not be set in the record"},
+      {u(ZQ_CREATE_E_DETAIL_29), "ZQ_CREATE_E_DETAIL_29", "the farm refused the application (store check 29)"},
+      {u(ZQ_CREATE_E_VERSION), "ZQ_CREATE_E_VERSION", "the record version is not one the farm knows"},
+      {VORN_E_FAILURE, "VORN_E_FAILURE", "the farm's services failed, or the identifier names nothing"},
+      {VORN_E_OUTOFMEMORY, "VORN_E_OUTOFMEMORY", "the farm's services ran out of memory"},
+      {VORN_E_INVALIDVALUE, "VORN_E_INVALIDVALUE", "the farm refused the value (empty, or already taken)"},
+      {VORN_E_REFUSED, "VORN_E_REFUSED", "the farm's rules refuse the change (still in use, or already there)"},
+      {VORN_E_ACCESSDENIED, "VORN_E_ACCESSDENIED", "the farm refused access"},
+      {ZQAPP_E_VALUE_REFUSED, "ZQAPP_E_VALUE_REFUSED", "the farm refused the text value"},
+      {ZQAPP_E_NO_MORE, "ZQAPP_E_NO_MORE", "the list is empty or at its end"},
+      {ZQAPP_E_NOT_SUPPORTED, "ZQAPP_E_NOT_SUPPORTED", "not supported by this farm (a farm backend this build lacks?)"},
+      {ZQAPP_E_READ_ONLY, "ZQAPP_E_READ_ONLY", "the application's record may not be changed"},
+      {ZQAPP_E_CHECKS_FAILED, "ZQAPP_E_CHECKS_FAILED", "the application failed the farm's checks"},
+      {ZQAPP_E_BROWSER_NAME, "ZQAPP_E_BROWSER_NAME", "the browser name was refused"},
+      {ZQAPP_E_NOT_ITERATING, "ZQAPP_E_NOT_ITERATING", "no list walk is in progress"},
+      {ZQAPP_E_ITERATING, "ZQAPP_E_ITERATING", "a list walk is already in progress"},
+      {admin::kFarmFileUnavailable, "FARM_FILE_UNAVAILABLE", "the farm file cannot be opened, created, read or written (missing directory, no permission, I/O error, full disk)"},
+      {admin::kFarmFileNotAFarm, "FARM_FILE_NOT_A_FARM", "the file is not a farm file (it was left untouched)"},
+      {admin::kFarmFileTooNew, "FARM_FILE_TOO_NEW", "the farm file was written by a newer feroq"},
+      {admin::kFarmFileCorrupt, "FARM_FILE_CORRUPT", "the farm file is damaged"},
+      {admin::kFarmBusy, "FARM_BUSY", "another process held the farm file's write lock too long; nothing was changed"},
+      {FOLDER_E_MOVE_REFUSED, "FOLDER_E_MOVE_REFUSED", "the farm refused to move the folder"},
+      {FOLDER_E_RENAME_REFUSED, "FOLDER_E_RENAME_REFUSED", "the farm refused to rename the folder"},
+      {FOLDER_E_DELETE_REFUSED, "FOLDER_E_DELETE_REFUSED", "the farm refused to delete the folder"},
+  };
+  std::sort(table.begin(), table.end(),
+            [](const ResultCodeInfo& a, const ResultCodeInfo& b) { return a.value < b.value; });
+  return table;
+}
+
+// Code points in UTF-8 text (continuation bytes are not counted).
+std::size_t DisplayWidth(const std::string& text) {
+  return static_cast<std::size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+}  // namespace
+
+const std::vector<ResultCodeInfo>& AllResultCodes() {
+  static const std::vector<ResultCodeInfo> table = BuildTable();
+  return table;
+}
+
+const ResultCodeInfo* FindResultCode(std::uint32_t value) {
+  const auto& table = AllResultCodes();
+  auto it = std::lower_bound(table.begin(), table.end(), value,
+                             [](const ResultCodeInfo& info, std::uint32_t v) { return info.value < v; });
+  return it != table.end() && it->value == value ? &*it : nullptr;
+}
+
+std::string DescribeResult(std::uint32_t value) {
+  if (const ResultCodeInfo* info = FindResultCode(value)) {
+    return fmt::format("{} (0x{:08X}): {}", info->name, value, info->meaning);
+  }
+  return fmt::format("0x{:08X} (an unknown result code)", value);
+}
+
+OperationFailed::OperationFailed(const std::string& action, std::uint32_t code, const std::string& hint)
+    : std::runtime_error(action + " failed: " + DescribeResult(code) + (hint.empty() ? "" : "; " + hint)),
+      code_(code),
+      action_(action) {}
+
+void Check(HRESULT hr, const std::string& action, const std::string& hint) {
+  if (hr != S_OK) throw OperationFailed(action, static_cast<std::uint32_t>(hr), hint);
+}
+
+void PrintTable(const std::vector<std::string>& headers, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<std::size_t> widths(headers.size(), 0);
+  for (std::size_t c = 0; c < headers.size(); ++c) widths[c] = DisplayWidth(headers[c]);
+  for (const auto& row : rows) {
+    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
+      widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    }
+  }
+  auto print_row = [&](const std::vector<std::string>& row) {
+    std::string line;
+    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
+      line += row[c];
+      if (c + 1 < row.size()) line += std::string(widths[c] - DisplayWidth(row[c]) + 2, ' ');
+    }
+    std::fputs((line + "\n").c_str(), stdout);
+  };
+  print_row(headers);
+  for (const auto& row : rows) print_row(row);
+}
+
+void PrintJson(const nlohmann::json& value) {
+  std::fputs((value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n").c_str(), stdout);
+}
+
+std::string HexId(ULONG64 id) { return fmt::format("0x{:016X}", id); }
+
+std::string HexBytes(const BYTE* bytes, std::size_t size) {
+  std::string out;
+  out.reserve(size * 2);
+  for (std::size_t i = 0; i < size; ++i) out += fmt::format("{:02x}", bytes[i]);
+  return out;
+}
+
+Progress::Progress(std::string verb, std::size_t total)
+    : verb_(std::move(verb)), total_(total), shown_(isatty(STDERR_FILENO) == 1) {}
+
+Progress::~Progress() {
+  if (shown_ && done_ > 0) std::fputs("\r\033[K", stderr);
+}
+
+void Progress::Step(const std::string& item) {
+  ++done_;
+  if (!shown_) return;
+  std::string line = fmt::format("{} {}/{} {}", verb_, done_, total_, item);
+  if (line.size() > 78) line = line.substr(0, 75) + "...";
+  std::fprintf(stderr, "\r\033[K%s", line.c_str());
+  std::fflush(stderr);
+}
+
+}  // namespace feroq::cli
