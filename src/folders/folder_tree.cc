@@ -67,7 +67,13 @@ HRESULT AppFolderObject::CreateSubFolder(WCHAR* name, FolderObject** folder) {
   if (status != 0) return E_FAIL;
   AppFolderObject* child = nullptr;
   HRESULT result = farm_->CreateAppFolderObject(created, &child, 0);
-  if (result != S_OK) return result;
+  if (result != S_OK) {
+    // The caller learns of no folder, so none may be left in the farm: the
+    // new folder is taken out again (as publishing does with an application
+    // whose object cannot be made); the result of that is not looked at.
+    folders->DeleteFolder(created);
+    return result;
+  }
   *folder = child;
   IncrementChildCount();
   return S_OK;
