@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds feroq and runs every test: once in a normal build, once built with
-# AddressSanitizer and UndefinedBehaviorSanitizer (clang), failing on any
-# report.
+# AddressSanitizer and UndefinedBehaviorSanitizer (clang); then the tests that
+# use threads once more under ThreadSanitizer (clang). Fails on any report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -16,3 +16,17 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCMAKE_CXX_COMPILER=clang++-14 -DFEROQ_SANITIZE=address,undefined >/dev/null
 cmake --build build-asan -j2
 ctest --test-dir build-asan --output-on-failure -j2
+
+# ThreadSanitizer (clang): the tests that use threads. Waiting for events
+# while another thread changes the farm, the user table's lock, the store's
+# concurrent writers and waiters (both backends), several processes on one
+# farm file, the platform's heap counters and interlocked functions, and the
+# critical section. Only their programs are built; any report fails the run.
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++-14 -DFEROQ_SANITIZE=thread >/dev/null
+cmake --build build-tsan -j2 --target wait_for_event_test event_queue_test user_table_test \
+  farm_store_test multi_process_farm_test farm_worker sqlite_farm_store_test platform_test \
+  vorn_system_test
+ctest --test-dir build-tsan --output-on-failure -j2 --no-tests=error -R \
+  '^(WaitForEventTest|EventQueueTest|UserTableTest|Backends/FarmStoreContract|MultiProcessFarmTest|SqliteFarmStoreTest|HeapTest|InterlockedTest|CriticalSectionTest)\.'

@@ -405,6 +405,26 @@ TEST_F(SqliteFarmStoreTest, DamagedRecordFailsItsTransactionEvenWhenTheFailureIs
   }
 }
 
+TEST_F(SqliteFarmStoreTest, FoldersWhoseParentsFormACycleAreRefusedAsDamage) {
+  // Root 1 / Office 2 / Tools 3 and a folder 5 whose parent is missing; then
+  // a folder 4 that is its own parent: a name built for anything in a cycle
+  // would walk towards the root for ever.
+  const std::string path = PathOf("farm.db");
+  ASSERT_TRUE(Open(path));
+  RawExec(path,
+          "INSERT INTO folders(id, parent, name, creation_serial) VALUES"
+          " (1, 0, 'Applications', 1), (2, 1, 'Office', 2), (3, 2, 'Tools', 3), (5, 99, 'Orphan', 5)");
+  EXPECT_TRUE(Open(path)) << "a tree, and a folder whose parent is missing, are no damage";
+  RawExec(path, "INSERT INTO folders VALUES (4, 4, 'Self', 4)");
+  std::shared_ptr<FarmStore> store;
+  EXPECT_EQ(OpenSqliteFarmStore(path, &store), admin::kFarmFileCorrupt);
+  RawExec(path, "DELETE FROM folders WHERE id = 4; UPDATE folders SET parent = 3 WHERE id = 2");
+  EXPECT_EQ(OpenSqliteFarmStore(path, &store), admin::kFarmFileCorrupt);  // Office <-> Tools
+  RawExec(path, "UPDATE folders SET parent = 3 WHERE id = 1");             // the root too
+  EXPECT_EQ(OpenSqliteFarmStore(path, &store), admin::kFarmFileCorrupt);
+  EXPECT_FALSE(store);
+}
+
 TEST_F(SqliteFarmStoreTest, EmptyDatabaseBecomesAFarmFile) {
   // Schema version 0: a SQLite database without any object, as another
   // program might leave it (here with its own page size).

@@ -77,6 +77,17 @@ CREATE TABLE event_queues(
   read_position INTEGER NOT NULL);
 )sql";
 
+// The number of folders that no chain of parents leads to from a top folder
+// (the root, or a folder whose parent is not a folder): those on a cycle of
+// parents and those below one.
+constexpr char kFoldersOutsideTheTree[] = R"sql(
+WITH RECURSIVE tree(id) AS (
+  SELECT id FROM folders WHERE parent NOT IN (SELECT id FROM folders)
+  UNION
+  SELECT folders.id FROM folders JOIN tree ON folders.parent = tree.id)
+SELECT (SELECT count(*) FROM folders) - (SELECT count(*) FROM tree)
+)sql";
+
 // Version 0 is the empty database: the first step creates the schema.
 void CreateVersion1(SqliteConnection& connection) {
   connection.Exec(kSchemaV1);
@@ -268,6 +279,11 @@ void PrepareFarmSchema(SqliteConnection& connection) {
   if (h.version < kFarmSchemaVersion) Upgrade(connection);
   if (connection.QueryInt("SELECT fold_fingerprint FROM farm WHERE id = 1") != FoldingFingerprint()) {
     RemakeFoldedKeys(connection);
+  }
+  // The services never make a folder its own ancestor, but a damaged file
+  // can: every walk towards the root (names, moves) would go round for ever.
+  if (connection.QueryInt(kFoldersOutsideTheTree) != 0) {
+    throw SqliteStoreError(admin::kFarmFileCorrupt, "farm file: folders whose parents form a cycle");
   }
 }
 

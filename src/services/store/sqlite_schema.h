@@ -26,8 +26,9 @@ inline constexpr std::int64_t kFarmSchemaVersion = 1;
 //   (FoldingFingerprint).
 // Raises SqliteStoreError: kFarmFileNotAFarm for a file that is not a SQLite
 // database or a database that is not a farm file, kFarmFileTooNew for a
-// newer schema version (both leave the file untouched), and the codes of
-// SqliteStatusCode for other failures.
+// newer schema version (both leave the file untouched), kFarmFileCorrupt for
+// a farm whose folders do not form a tree (a folder among its own
+// ancestors), and the codes of SqliteStatusCode for other failures.
 void PrepareFarmSchema(SqliteConnection& connection);
 
 }  // namespace feroq::store::sqlite
