@@ -27,7 +27,9 @@
 // later statement of the same transaction creates, or none at all).
 #include "services/store/sqlite_schema.h"
 
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "feroq/farm_admin.h"
@@ -77,16 +79,44 @@ CREATE TABLE event_queues(
   read_position INTEGER NOT NULL);
 )sql";
 
-// The number of folders that no chain of parents leads to from a top folder
-// (the root, or a folder whose parent is not a folder): those on a cycle of
-// parents and those below one.
-constexpr char kFoldersOutsideTheTree[] = R"sql(
-WITH RECURSIVE tree(id) AS (
-  SELECT id FROM folders WHERE parent NOT IN (SELECT id FROM folders)
-  UNION
-  SELECT folders.id FROM folders JOIN tree ON folders.parent = tree.id)
-SELECT (SELECT count(*) FROM folders) - (SELECT count(*) FROM tree)
-)sql";
+// True when following the parents from every folder ends at a parent that
+// is not a folder (the root's parent is 0), that is, when no folder is among
+// its own ancestors. The rows are read from the table itself, as the
+// store's lookups by identifier read them, not from folders_by_parent: in a
+// damaged file the index may contradict the table.
+bool FoldersFormATree(SqliteConnection& connection) {
+  sqlite3* db = connection.db();
+  constexpr char kSql[] = "SELECT id, parent FROM folders NOT INDEXED";
+  sqlite3_stmt* raw = nullptr;
+  int result = sqlite3_prepare_v2(db, kSql, -1, &raw, nullptr);
+  if (result != SQLITE_OK) RaiseSqlite(db, result, kSql);
+  std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> stmt(raw, &sqlite3_finalize);
+  std::unordered_map<std::int64_t, std::int64_t> parents;
+  while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    const std::int64_t id = sqlite3_column_int64(stmt.get(), 0);
+    if (!parents.emplace(id, sqlite3_column_int64(stmt.get(), 1)).second) return false;
+  }
+  if (result != SQLITE_DONE) RaiseSqlite(db, result, kSql);
+
+  // Each walk goes up until it leaves the folders or meets a folder whose
+  // walk is known to end; meeting a folder of the walk itself is a cycle.
+  enum Mark { kUnseen, kOnThisWalk, kEndsWell };
+  std::unordered_map<std::int64_t, Mark> marks;
+  std::vector<std::int64_t> walk;
+  for (const auto& entry : parents) {
+    walk.clear();
+    for (auto current = parents.find(entry.first); current != parents.end();
+         current = parents.find(current->second)) {
+      Mark& mark = marks[current->first];
+      if (mark == kEndsWell) break;
+      if (mark == kOnThisWalk) return false;
+      mark = kOnThisWalk;
+      walk.push_back(current->first);
+    }
+    for (std::int64_t id : walk) marks[id] = kEndsWell;
+  }
+  return true;
+}
 
 // Version 0 is the empty database: the first step creates the schema.
 void CreateVersion1(SqliteConnection& connection) {
@@ -282,8 +312,8 @@ void PrepareFarmSchema(SqliteConnection& connection) {
   }
   // The services never make a folder its own ancestor, but a damaged file
   // can: every walk towards the root (names, moves) would go round for ever.
-  if (connection.QueryInt(kFoldersOutsideTheTree) != 0) {
-    throw SqliteStoreError(admin::kFarmFileCorrupt, "farm file: folders whose parents form a cycle");
+  if (!FoldersFormATree(connection)) {
+    throw SqliteStoreError(admin::kFarmFileCorrupt, "farm file: the folders do not form a tree");
   }
 }
 
