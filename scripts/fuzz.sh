@@ -44,8 +44,9 @@ for entry in "${targets[@]}"; do
   echo "== $name: ${seconds}s"
   status=0
   # -timeout: one input may take at most 25 s (the farm file's busy wait is 5 s).
+  # -seed: a fixed seed, so that a run on the same code makes the same inputs.
   "build-fuzz/fuzz/$name" "$work" "fuzz/corpus/$name" \
-    -max_total_time="$seconds" -max_len="$max_len" -rss_limit_mb=2048 -timeout=25 \
+    -max_total_time="$seconds" -max_len="$max_len" -rss_limit_mb=2048 -timeout=25 -seed=20261205 \
     -print_final_stats=1 -artifact_prefix="build-fuzz/artifacts/$name-" >"$log" 2>&1 || status=$?
   # A target that fails before its first status line prints no figures.
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)

@@ -35,8 +35,16 @@ HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 p
   // builder's other service failures do.
   if (folders->GetRootFolderID(root) != 0) status = VORN_E_FAILURE;
 
+  // A folder tree deeper than this can only be a damaged one (a chain of
+  // parents that never reaches the root): the walk ends instead of looping.
+  constexpr std::size_t kDeepestPath = 65536;
+  std::size_t depth = 0;
   ULONG64 current = parent_id;
   while (status == 0 && current != root) {
+    if (++depth > kDeepestPath) {
+      status = VORN_E_FAILURE;
+      break;
+    }
     WCHAR* folder_name = nullptr;
     status = folders->GetFolderName(current, &folder_name);
     if (status != 0) break;
