@@ -16,42 +16,24 @@
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
-#include "support/farm_fixture.h"
+#include "support/app_object_fixture.h"
 
 namespace {
 
-class AppPropertiesTest : public feroq::testing::FarmTest {
+class AppPropertiesTest : public feroq::testing::AppObjectTest {
  protected:
   void SetUp() override {
-    FarmTest::SetUp();
-    farm_ = std::make_unique<FarmObject>();
+    AppObjectTest::SetUp();
     feroq::testing::AppSeed seed;
     seed.browser_name = u"b-Calculator";
     seed.friendly_name = u"Calculator";
     seed.initial_program = u"C:\\Programs\\calc.exe";
-    app_id_ = AddApplication(seed);
-    app_ = Open(app_id_);
-    ASSERT_NE(app_, nullptr);
+    OpenApplication(AddApplication(seed));
   }
   void TearDown() override {
     feroq::services::ClearServiceFaults();
     feroq::platform::ClearAllocationFailure();
-    Release(app_);
-    farm_.reset();
-    FarmTest::TearDown();
-  }
-  ZQWinAppObject* Open(ULONG64 id) {
-    ZQWinAppObject* app = nullptr;
-    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
-    if (app != nullptr) {
-      EXPECT_EQ(app->Load(), S_OK);
-    }
-    return app;
-  }
-  void Release(ZQWinAppObject*& app) {
-    CommonObject* object = app;
-    if (object != nullptr) farm_->FreeObject(object);
-    app = nullptr;
+    AppObjectTest::TearDown();
   }
   ZQApp& Record() { return *app_->record(); }
   // Reads a string property through `get`; "(none)" for S_FALSE.
@@ -75,9 +57,6 @@ class AppPropertiesTest : public feroq::testing::FarmTest {
     return false;
   }
 
-  std::unique_ptr<FarmObject> farm_;
-  ULONG64 app_id_ = 0;
-  ZQWinAppObject* app_ = nullptr;
 };
 
 // One string property: its public setter and getter.

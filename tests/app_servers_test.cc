@@ -14,7 +14,7 @@
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
-#include "support/farm_fixture.h"
+#include "support/app_object_fixture.h"
 
 namespace {
 
@@ -28,35 +28,14 @@ struct ServerView {
 
 std::u16string TextOrNull(const WCHAR* text) { return text == nullptr ? u"(null)" : std::u16string(text); }
 
-class AppServersTest : public feroq::testing::FarmTest {
+class AppServersTest : public feroq::testing::AppObjectTest {
  protected:
   void SetUp() override {
-    FarmTest::SetUp();
+    AppObjectTest::SetUp();
     alpha_ = AddServer(u"ALPHA");
     beta_ = AddServer(u"BETA");
     gamma_ = AddServer(u"GAMMA");
-    farm_ = std::make_unique<FarmObject>();
-    app_id_ = AddApplication(u"Editor");
-    app_ = Open(app_id_);
-    ASSERT_NE(app_, nullptr);
-  }
-  void TearDown() override {
-    Release(app_);
-    farm_.reset();
-    FarmTest::TearDown();
-  }
-  ZQWinAppObject* Open(ULONG64 id) {
-    ZQWinAppObject* app = nullptr;
-    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
-    if (app != nullptr) {
-      EXPECT_EQ(app->Load(), S_OK);
-    }
-    return app;
-  }
-  void Release(ZQWinAppObject*& app) {
-    CommonObject* object = app;
-    if (object != nullptr) farm_->FreeObject(object);
-    app = nullptr;
+    OpenApplication(AddApplication(u"Editor"));
   }
   HRESULT Add(const std::u16string& name, const WCHAR* program = nullptr, const WCHAR* directory = nullptr) {
     std::u16string copy = name;
@@ -94,9 +73,6 @@ class AppServersTest : public feroq::testing::FarmTest {
   }
 
   ULONG64 alpha_ = 0, beta_ = 0, gamma_ = 0;
-  std::unique_ptr<FarmObject> farm_;
-  ULONG64 app_id_ = 0;
-  ZQWinAppObject* app_ = nullptr;
 };
 
 TEST_F(AppServersTest, AddServerChecksItsArgumentsBeforeTheLookup) {

@@ -14,7 +14,7 @@
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
-#include "support/farm_fixture.h"
+#include "support/app_object_fixture.h"
 
 namespace {
 
@@ -33,37 +33,16 @@ constexpr char16_t kServiceDn[] = u"CN=svc,OU=Lab";
 constexpr char16_t kBobDn[] = u"CN=bob,O=Tree";
 constexpr char16_t kCarolDn[] = u"CN=carol,OU=Home";
 
-class AppUsersTest : public feroq::testing::FarmTest {
+class AppUsersTest : public feroq::testing::AppObjectTest {
  protected:
   void SetUp() override {
-    FarmTest::SetUp();
+    AppObjectTest::SetUp();
     AddAccount(u"OFFICE", u"alice", 0, kAliceDn);
     AddAccount(u"OFFICE", u"staff", 1, kStaffDn);
     AddAccount(u"LAB", u"svc", 2, kServiceDn);
     AddAccount(u"TREE", u"bob", 0, kBobDn, u"NDS");
     AddAccount(u"HOME", u"carol", 0, kCarolDn, u"nt");  // the type compares without case
-    farm_ = std::make_unique<FarmObject>();
-    app_id_ = AddApplication(u"Mail");
-    app_ = Open(app_id_);
-    ASSERT_NE(app_, nullptr);
-  }
-  void TearDown() override {
-    Release(app_);
-    farm_.reset();
-    FarmTest::TearDown();
-  }
-  ZQWinAppObject* Open(ULONG64 id) {
-    ZQWinAppObject* app = nullptr;
-    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
-    if (app != nullptr) {
-      EXPECT_EQ(app->Load(), S_OK);
-    }
-    return app;
-  }
-  void Release(ZQWinAppObject*& app) {
-    CommonObject* object = app;
-    if (object != nullptr) farm_->FreeObject(object);
-    app = nullptr;
+    OpenApplication(AddApplication(u"Mail"));
   }
   HRESULT Add(std::u16string domain, std::u16string account, LONG kind = 0) {
     _UserAccountInfo user{0, kUserAuthorityWindowsDomain, kind, domain.data(), account.data()};
@@ -108,9 +87,6 @@ class AppUsersTest : public feroq::testing::FarmTest {
     return false;
   }
 
-  std::unique_ptr<FarmObject> farm_;
-  ULONG64 app_id_ = 0;
-  ZQWinAppObject* app_ = nullptr;
 };
 
 TEST_F(AppUsersTest, AccountsAreCheckedBeforeTheUserServiceIsAsked) {
