@@ -23,10 +23,7 @@ namespace {
 using feroq::testing::ReadWholeFile;
 using feroq::testing::ScratchDir;
 
-std::string DataFile(const std::string& name) {
-  std::string here = __FILE__;
-  return here.substr(0, here.find_last_of('/')) + "/data/definition/" + name;
-}
+std::string DataFile(const std::string& name) { return std::string(FEROQ_TEST_DATA_DIR) + "/definition/" + name; }
 
 // The golden files are kept with LF line ends; the file the library writes
 // has CR LF for each of them.

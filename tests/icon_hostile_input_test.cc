@@ -222,10 +222,7 @@ INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, HostilePeTest, ::testing::Bool(),
 
 // ---- Seed corpus --------------------------------------------------------------
 
-std::string CorpusDirectory() {
-  std::string here = __FILE__;
-  return here.substr(0, here.find_last_of('/')) + "/data/icons";
-}
+std::string CorpusDirectory() { return std::string(FEROQ_TEST_DATA_DIR) + "/icons"; }
 
 // Writes the corpus; run explicitly (--gtest_also_run_disabled_tests) after
 // changing the builders.

@@ -246,6 +246,20 @@ TEST(MultiByteTest, CapacityRules) {
   EXPECT_EQ(fp::MultiByteToUtf16("xy", 0, buffer, 8), 0);
 }
 
+TEST(Utf8Test, StrictDecodingRefusesEveryMalformedForm) {
+  std::u16string out;
+  const std::string good = "Farm \xC3\x84\xE2\x82\xAC\xF0\x9F\x98\x80";
+  ASSERT_TRUE(fp::AppendUtf8AsUtf16(good.data(), good.size(), &out));
+  EXPECT_EQ(out, std::u16string(u"Farm ") + std::u16string({0x00C4, 0x20AC, 0xD83D, 0xDE00}));
+  // Bad lead, cut off, bad continuation, overlong, surrogate, past U+10FFFF, NUL.
+  for (const std::string bad : {std::string("\xFF"), std::string("ab\xE2\x82"), std::string("\xC3x"),
+                                std::string("\xC0\xAF"), std::string("\xED\xA0\x80"),
+                                std::string("\xF4\x90\x80\x80"), std::string("a\0b", 3)}) {
+    out.clear();
+    EXPECT_FALSE(fp::AppendUtf8AsUtf16(bad.data(), bad.size(), &out)) << bad;
+  }
+}
+
 // Runs `body` with LC_CTYPE set to `locale`, restoring the old one after.
 template <typename Body>
 bool WithCtypeLocale(const char* locale, Body body) {
@@ -327,7 +341,9 @@ class FileTest : public ::testing::Test {
     dir_ = pattern;
   }
   void TearDown() override {
-    for (const auto& path : created_) unlink(path.c_str());
+    for (const auto& path : created_) {
+      if (unlink(path.c_str()) != 0) rmdir(path.c_str());
+    }
     rmdir(dir_.c_str());
   }
   // UTF-16 form of an ASCII/UTF-8 path below the test directory.
@@ -399,6 +415,31 @@ TEST_F(FileTest, RefusedPathsGiveNull) {
   EXPECT_EQ(fp::CreateFileForWrite(unpaired.c_str()), nullptr);
   EXPECT_FALSE(fp::WriteFileBytes(nullptr, "x", 1));
   EXPECT_TRUE(fp::CloseFile(nullptr));
+}
+
+TEST_F(FileTest, OwnerOnlyFileIsMadeOnceWhateverTheUmask) {
+  const std::string path = dir_ + "/farm.db";
+  created_.push_back(path);
+  const mode_t old_mask = umask(0);
+  EXPECT_EQ(fp::CreateOwnerOnlyFile(path), fp::CreateFileResult::kCreated);
+  umask(old_mask);
+  struct stat info {};
+  ASSERT_EQ(stat(path.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
+  EXPECT_EQ(fp::CreateOwnerOnlyFile(path), fp::CreateFileResult::kAlreadyExists);
+  EXPECT_EQ(fp::CreateOwnerOnlyFile(dir_ + "/missing/farm.db"), fp::CreateFileResult::kFailed);
+}
+
+TEST_F(FileTest, OwnerOnlyDirectoriesStopAtAFileInThePath) {
+  const std::string made = dir_ + "/a/b";
+  EXPECT_TRUE(fp::CreateOwnerOnlyDirectories(made));
+  EXPECT_TRUE(fp::CreateOwnerOnlyDirectories(made));  // existing ones are fine
+  created_.push_back(made + "/file");
+  ASSERT_EQ(fp::CreateOwnerOnlyFile(made + "/file"), fp::CreateFileResult::kCreated);
+  EXPECT_FALSE(fp::CreateOwnerOnlyDirectories(made + "/file"));
+  EXPECT_FALSE(fp::CreateOwnerOnlyDirectories(made + "/file/c"));
+  created_.push_back(made);
+  created_.push_back(dir_ + "/a");
 }
 
 }  // namespace

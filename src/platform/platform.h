@@ -2,7 +2,10 @@
 //
 // This is the only code of feroq that calls the operating system. The build
 // picks one implementation: src/platform/posix now, src/platform/windows
-// beside it later. Every function here is safe to call from several threads
+// beside it later; both share src/platform/portable, which calls no system
+// function (UTF-16 to UTF-8, and the icon readers: ICO files, PE resources,
+// bitmap and PNG images), so a platform only supplies file reading for
+// ExtractIcon32, or its own system call. Every function here is safe to call from several threads
 // at once unless its comment says otherwise.
 #ifndef FEROQ_PLATFORM_PLATFORM_H_
 #define FEROQ_PLATFORM_PLATFORM_H_
@@ -88,6 +91,13 @@ FEROQ_PLATFORM_API int MultiByteToUtf16(const char* source, int source_bytes, WC
 FEROQ_PLATFORM_API bool AppendUtf16AsUtf8(const WCHAR* text, std::size_t length, std::string* out,
                                           bool replace_invalid) noexcept(false);
 
+// Appends the UTF-16 form of the `length` bytes of UTF-8 at `text` to `out`.
+// Returns false at the first fault, `out` keeping what was appended before
+// it: a byte that cannot start or continue a sequence, a sequence cut off by
+// the end, an overlong form, a surrogate, a value above U+10FFFF, or a NUL
+// (which no wide string of the farm can hold). Throws std::bad_alloc.
+FEROQ_PLATFORM_API bool AppendUtf8AsUtf16(const char* text, std::size_t length, std::u16string* out);
+
 // Compares two NUL-terminated UTF-16 strings without regard to case (simple
 // one-to-one case folding of the Basic Multilingual Plane). Returns <0, 0, >0.
 FEROQ_PLATFORM_API int CompareUtf16NoCase(const WCHAR* a, const WCHAR* b) noexcept;
@@ -103,6 +113,40 @@ FEROQ_PLATFORM_API FileHandle* CreateFileForWrite(const WCHAR* path) noexcept;
 FEROQ_PLATFORM_API bool WriteFileBytes(FileHandle* file, const void* data, std::size_t bytes) noexcept;
 // Closes the file; false if buffered data could not be written. Null is accepted.
 FEROQ_PLATFORM_API bool CloseFile(FileHandle* file) noexcept;
+
+// ---- Environment and the user's files ---------------------------------------
+// Paths here are UTF-8 strings; on POSIX they are passed to the system as
+// they are.
+
+// The value of the environment variable `name`: true and `*value` set when it
+// is set (to anything, the empty text included), false with `*value`
+// untouched when it is not. Throws std::bad_alloc when `*value` cannot grow.
+FEROQ_PLATFORM_API bool GetEnvironmentValue(const char* name, std::string* value);
+
+// The directory in which this user's programs keep their data, as an
+// absolute path without a trailing separator; empty when none is known. On
+// POSIX: $XDG_DATA_HOME when it is an absolute path, else
+// $HOME/.local/share, with HOME taken from the environment when it is
+// absolute and from the user database otherwise. Throws std::bad_alloc.
+FEROQ_PLATFORM_API std::string UserDataDirectory();
+
+// Makes the directory `path` and every missing directory above it, each new
+// one accessible to its owner only whatever the process umask (POSIX mode
+// 0700); directories that exist are left as they are. True when `path` is a
+// directory afterwards; false when a directory could not be made or a part
+// of the path is not a directory.
+FEROQ_PLATFORM_API bool CreateOwnerOnlyDirectories(const std::string& path) noexcept;
+
+enum class CreateFileResult : int {
+  kCreated = 0,        // a new, empty file now exists
+  kAlreadyExists = 1,  // something of that name existed; it was not touched
+  kFailed = 2,         // nothing was made (no such directory, no permission, ...)
+};
+
+// Creates the file `path`, readable and writable by its owner only whatever
+// the umask (POSIX mode 0600), only if nothing of that name exists: the test
+// and the creation are one step, so two processes cannot both create it.
+FEROQ_PLATFORM_API CreateFileResult CreateOwnerOnlyFile(const std::string& path) noexcept;
 
 // ---- Icons -----------------------------------------------------------------
 // Reads one application icon in the form the farm stores it: 32 by 32 pixels,
@@ -134,9 +178,9 @@ constexpr std::size_t kIconColorBytes = 512;
 // the group whose resource identifier is -index. Index -1 is the shell's
 // request for the number of icons, which is no icon: kIconNotAnIconFile
 // when the file holds at most one icon, kIconFailed otherwise. The group's
-// image nearest to 32 by 32 is reduced to the form above (the POSIX readers
-// document their choice of image, scaling and colour matching in
-// posix/icon_image.h). Never reads outside the file; refuses files larger
+// image nearest to 32 by 32 is reduced to the form above (the portable
+// readers document their choice of image, scaling and colour matching in
+// portable/icon_image.h). Never reads outside the file; refuses files larger
 // than kMaxIconSourceBytes with kIconFailed.
 FEROQ_PLATFORM_API IconExtractResult ExtractIcon32(const WCHAR* path, LONG index,
                                                    BYTE mask[kIconMaskBytes],

@@ -10,11 +10,11 @@
 // than touching freed memory.
 #include "services/farm_connection.h"
 
-#include <cstdlib>
 #include <map>
 #include <new>
 
 #include "feroq/farm_admin.h"
+#include "platform/platform.h"
 #include "services/store/sqlite_farm_store.h"
 
 VORN_PIF_ISubSystem* VornRemoteAccess = nullptr;
@@ -148,8 +148,10 @@ std::shared_ptr<store::FarmStore> CurrentStore(VSTATUS* status) {
 namespace feroq::admin {
 
 std::string CurrentFarmUrl() {
-  const char* setting = std::getenv("FEROQ_FARM");
-  if (setting == nullptr) return feroq::services::kSqliteScheme + store::DefaultFarmFilePath();
+  std::string setting;
+  if (!platform::GetEnvironmentValue("FEROQ_FARM", &setting)) {
+    return feroq::services::kSqliteScheme + store::DefaultFarmFilePath();
+  }
   return setting;
 }
 

@@ -7,24 +7,13 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/paths.h"
 
 namespace feroq::platform {
 
 struct FileHandle {
   int descriptor;
 };
-
-namespace {
-
-// UTF-8 form of a UTF-16 path; false for an unpaired surrogate or an empty path.
-bool PathToUtf8(const WCHAR* path, std::string* utf8) {
-  if (path == nullptr || path[0] == u'\0') return false;
-  std::size_t length = 0;
-  while (path[length] != u'\0') ++length;
-  return AppendUtf16AsUtf8(path, length, utf8, false);
-}
-
-}  // namespace
 
 FileHandle* CreateFileForWrite(const WCHAR* path) noexcept {
   std::string utf8;

@@ -1,20 +1,19 @@
-// ExtractIcon32 on POSIX: reads the file (bounded by kMaxIconSourceBytes),
-// recognises an ICO file or a PE executable, finds the icon the index
-// selects, chooses and decodes one of its images and reduces it to the
-// farm's form. No exception leaves; running out of memory is kIconFailed.
+// ExtractIcon32 on POSIX: reads the file (bounded by kMaxIconSourceBytes)
+// when it starts like an icon file or an executable, and hands its bytes to
+// the portable ExtractIcon32FromBytes. No exception leaves; running out of
+// memory is kIconFailed.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/icon_containers.h"
-#include "platform/posix/icon_image.h"
+#include "platform/posix/paths.h"
+#include "platform/portable/icon_containers.h"
 
 namespace feroq::platform {
 
@@ -22,18 +21,8 @@ namespace {
 
 using icons::ByteView;
 
-// The shell's index that asks for the number of icons instead of one.
-constexpr LONG kCountIconsIndex = -1;
 // Bytes enough to recognise either kind of file.
 constexpr std::size_t kSniffBytes = 6;
-
-// UTF-8 form of a UTF-16 path; false for an unpaired surrogate or an empty path.
-bool PathToUtf8(const WCHAR* path, std::string* utf8) {
-  if (path == nullptr || path[0] == u'\0') return false;
-  std::size_t length = 0;
-  while (path[length] != u'\0') ++length;
-  return AppendUtf16AsUtf8(path, length, utf8, false);
-}
 
 // Closes a descriptor on every path.
 class Descriptor {
@@ -102,44 +91,6 @@ IconExtractResult ReadIconSource(const WCHAR* path, std::vector<BYTE>* content) 
 }
 
 }  // namespace
-
-IconExtractResult ExtractIcon32FromBytes(const BYTE* data, std::size_t size, LONG index,
-                                         BYTE mask[kIconMaskBytes], BYTE colors[kIconColorBytes]) noexcept {
-  if (data == nullptr && size != 0) return kIconFailed;
-  try {
-    const ByteView file(data, size);
-    std::vector<ByteView> images;
-    if (icons::LooksLikeIcoFile(file)) {
-      // An icon file holds one icon; the count request answers 1.
-      if (index != 0) return kIconNotAnIconFile;
-      if (const IconExtractResult found = icons::ReadIcoImages(file, &images); found != kIconOk) return found;
-    } else if (icons::LooksLikeExecutable(file)) {
-      if (index == kCountIconsIndex) {
-        std::uint32_t groups = 0;
-        const IconExtractResult counted = icons::ReadPeIconGroup(file, index, &images, &groups);
-        if (counted != kIconOk) return counted;
-        return groups <= 1 ? kIconNotAnIconFile : kIconFailed;
-      }
-      if (const IconExtractResult found = icons::ReadPeIconGroup(file, index, &images); found != kIconOk) {
-        return found;
-      }
-    } else {
-      return kIconNotAnIconFile;
-    }
-
-    const int chosen = icons::ChooseIconImage(images);
-    if (chosen < 0) return kIconFailed;
-    const ByteView image = images[static_cast<std::size_t>(chosen)];
-    icons::RgbaImage decoded;
-    const bool ok = icons::IsPngImage(image) ? icons::DecodePngImage(image, &decoded)
-                                             : icons::DecodeDibImage(image, &decoded);
-    if (!ok || decoded.pixels.empty()) return kIconFailed;
-    icons::RenderIcon32(decoded, mask, colors);
-    return kIconOk;
-  } catch (const std::bad_alloc&) {
-    return kIconFailed;
-  }
-}
 
 IconExtractResult ExtractIcon32(const WCHAR* path, LONG index, BYTE mask[kIconMaskBytes],
                                 BYTE colors[kIconColorBytes]) noexcept {

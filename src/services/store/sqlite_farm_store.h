@@ -56,14 +56,13 @@ FEROQ_SERVICES_API VSTATUS OpenSqliteFarmStore(const std::string& path,
 // kFarmFileNotAFarm / kFarmFileUnavailable when it cannot be read.
 FEROQ_SERVICES_API VSTATUS CheckSqliteFarmFile(const std::string& path, std::string* report);
 
-// The default farm file: $XDG_DATA_HOME/feroq/farm.db when XDG_DATA_HOME is
-// an absolute path, else $HOME/.local/share/feroq/farm.db (HOME from the
-// environment, else from the password database); empty when neither is
-// known.
+// The default farm file: feroq/farm.db in the user's data directory
+// (platform::UserDataDirectory: on POSIX $XDG_DATA_HOME when it is an
+// absolute path, else $HOME/.local/share); empty when none is known.
 FEROQ_SERVICES_API std::string DefaultFarmFilePath();
 
-// Creates the directories above `path` that do not exist yet, each with
-// mode 0700 (existing ones are left as they are). 0 or kFarmFileUnavailable.
+// Creates the directories above `path` that do not exist yet, each for its
+// owner only (mode 0700; existing ones are left as they are). 0 or kFarmFileUnavailable.
 FEROQ_SERVICES_API VSTATUS CreateFarmFileDirectories(const std::string& path);
 
 }  // namespace feroq::store

@@ -23,7 +23,7 @@
 // resource (RT_ICON, type 3) holding one image.
 #include <algorithm>
 
-#include "platform/posix/icon_containers.h"
+#include "platform/portable/icon_containers.h"
 
 namespace feroq::platform::icons {
 

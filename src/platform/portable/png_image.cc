@@ -3,7 +3,7 @@
 // CRCs and reports damage as a failure, never by a jump out of this code.
 #include <png.h>
 
-#include "platform/posix/icon_image.h"
+#include "platform/portable/icon_image.h"
 
 namespace feroq::platform::icons {
 

@@ -34,14 +34,14 @@
 // lower index. Transparent pixels keep their own colour matched the same way
 // (as the colour half of a Windows icon does), so an image whose colours are
 // all palette colours is reproduced exactly.
-#ifndef FEROQ_PLATFORM_POSIX_ICON_IMAGE_H_
-#define FEROQ_PLATFORM_POSIX_ICON_IMAGE_H_
+#ifndef FEROQ_PLATFORM_PORTABLE_ICON_IMAGE_H_
+#define FEROQ_PLATFORM_PORTABLE_ICON_IMAGE_H_
 
 #include <cstdint>
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/icon_bytes.h"
+#include "platform/portable/icon_bytes.h"
 
 namespace feroq::platform::icons {
 
@@ -98,4 +98,4 @@ int NearestPaletteIndex(BYTE red, BYTE green, BYTE blue);
 
 }  // namespace feroq::platform::icons
 
-#endif  // FEROQ_PLATFORM_POSIX_ICON_IMAGE_H_
+#endif  // FEROQ_PLATFORM_PORTABLE_ICON_IMAGE_H_

@@ -4,7 +4,7 @@
 // header's height counts the colour rows and the mask rows together.
 // Uncompressed images of 1, 4, 8, 24 and 32 bits per pixel are read.
 
-#include "platform/posix/icon_image.h"
+#include "platform/portable/icon_image.h"
 
 namespace feroq::platform::icons {
 

@@ -1,7 +1,7 @@
 // Icon images: the choice among an icon's images, and the reduction of the
 // chosen one to 32 by 32 pixels in the standard 16-colour palette. The rules
 // are stated in icon_image.h.
-#include "platform/posix/icon_image.h"
+#include "platform/portable/icon_image.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,8 +4,8 @@
 // non-owning window on bytes that answers false instead of reading outside
 // itself. Offsets and lengths are 64-bit, so sums of two 32-bit file fields
 // never wrap, and every check is written so that it cannot overflow.
-#ifndef FEROQ_PLATFORM_POSIX_ICON_BYTES_H_
-#define FEROQ_PLATFORM_POSIX_ICON_BYTES_H_
+#ifndef FEROQ_PLATFORM_PORTABLE_ICON_BYTES_H_
+#define FEROQ_PLATFORM_PORTABLE_ICON_BYTES_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -85,4 +85,4 @@ class ByteView {
 
 }  // namespace feroq::platform::icons
 
-#endif  // FEROQ_PLATFORM_POSIX_ICON_BYTES_H_
+#endif  // FEROQ_PLATFORM_PORTABLE_ICON_BYTES_H_

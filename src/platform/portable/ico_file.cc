@@ -1,7 +1,7 @@
 // ICO files: a 6-byte header (reserved 0, type 1, image count) and one
 // 16-byte directory entry per image (width, height, colour count, reserved,
 // planes, bits per pixel, bytes of the image, offset of the image).
-#include "platform/posix/icon_containers.h"
+#include "platform/portable/icon_containers.h"
 
 namespace feroq::platform::icons {
 

@@ -2,13 +2,13 @@
 // libraries (icon groups in their resources). Each reader finds the icon an
 // index selects and hands out the image data of every image it holds, as
 // windows on the file's bytes; the choice among them is icon_image.h's.
-#ifndef FEROQ_PLATFORM_POSIX_ICON_CONTAINERS_H_
-#define FEROQ_PLATFORM_POSIX_ICON_CONTAINERS_H_
+#ifndef FEROQ_PLATFORM_PORTABLE_ICON_CONTAINERS_H_
+#define FEROQ_PLATFORM_PORTABLE_ICON_CONTAINERS_H_
 
 #include <vector>
 
 #include "platform/platform.h"
-#include "platform/posix/icon_bytes.h"
+#include "platform/portable/icon_bytes.h"
 
 namespace feroq::platform::icons {
 
@@ -36,4 +36,4 @@ IconExtractResult ReadPeIconGroup(ByteView file, LONG index, std::vector<ByteVie
 
 }  // namespace feroq::platform::icons
 
-#endif  // FEROQ_PLATFORM_POSIX_ICON_CONTAINERS_H_
+#endif  // FEROQ_PLATFORM_PORTABLE_ICON_CONTAINERS_H_
