@@ -134,6 +134,22 @@ TEST_F(AppCreationTest, OutOfRangeValuesAreRefusedBeforeAnythingIsWritten) {
       {[](_ZQWinAppData& d) { d.version = 0; }, ZQ_CREATE_E_VERSION},
       {[](_ZQWinAppData& d) { d.parentFolder = const_cast<WCHAR*>(u"\\Applications\\Nowhere"); },
        ZQ_CREATE_E_PARENT_NOT_FOUND},
+      // A line break in any text would start a new line of the definition
+      // file: the name below would export a working directory of its own.
+      {[](_ZQWinAppData& d) {
+         d.objectName = const_cast<WCHAR*>(u"Harmless\"\n    DefaultWorkingDirectory = \"D:evil");
+       },
+       ZQ_CREATE_E_OBJECT_NAME},
+      {[](_ZQWinAppData& d) { d.defaultInitialProgram = const_cast<WCHAR*>(u"C:\\a.exe\r"); },
+       ZQ_CREATE_E_INITIAL_PROGRAM},
+      {[](_ZQWinAppData& d) { d.wlFolder = const_cast<WCHAR*>(u"Office\r\nTools"); }, ZQ_CREATE_E_WL_FOLDER},
+      {[](_ZQWinAppData& d) {
+         static _ZQServerConfigBlock servers{};
+         servers.servers[0] = _ZQServerConfig{0, const_cast<WCHAR*>(u"SRV1"), const_cast<WCHAR*>(u"a\nb"), nullptr};
+         servers.count = 1;
+         d.servers = &servers;
+       },
+       ZQ_CREATE_E_SERVER},
   };
   const auto live = feroq::platform::LiveHeapBlocks();
   for (const Case& c : cases) {

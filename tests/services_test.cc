@@ -227,6 +227,44 @@ TEST_F(FolderServiceTest, MoveApplicationChecksItsFolder) {
   EXPECT_EQ(folder, office);
 }
 
+// One transaction around several service calls: the calls inside see their
+// own changes, and the farm keeps all of them or none.
+TEST_F(FolderServiceTest, OneTransactionKeepsAllOrNothing) {
+  struct Case {
+    TransactionEnd end;
+    VSTATUS body_result;
+    bool refused_write;  // a write inside fails, the body goes on
+    VSTATUS expected;
+    bool kept;
+  };
+  const Case cases[] = {
+      {TransactionEnd::kCommit, VORN_OK, false, VORN_OK, true},
+      {TransactionEnd::kCommit, VORN_E_INVALIDVALUE, false, VORN_E_INVALIDVALUE, false},
+      {TransactionEnd::kRollBack, VORN_OK, false, VORN_OK, false},
+      {TransactionEnd::kCommit, VORN_OK, true, FOLDER_E_RENAME_REFUSED, false},
+  };
+  for (const Case& c : cases) {
+    WCHAR first[] = u"A";
+    WCHAR second[] = u"B";
+    std::vector<ULONG64> seen_inside;
+    const VSTATUS result = RunInOneTransaction(subsystem(), c.end, [&]() -> VSTATUS {
+      ULONG64 a = 0, b = 0;
+      EXPECT_EQ(folders_->CreateFolder(root_, first, a), 0u);
+      EXPECT_EQ(folders_->CreateFolder(a, second, b), 0u);
+      if (c.refused_write) {
+        EXPECT_EQ(folders_->CreateFolder(a, second, b), FOLDER_E_RENAME_REFUSED);
+      }
+      seen_inside = ChildrenOf(a);
+      EXPECT_EQ(RunInOneTransaction(subsystem(), c.end, [] { return VORN_OK; }), VORN_E_REFUSED);
+      return c.body_result;
+    });
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(seen_inside.size(), 1u);
+    EXPECT_EQ(FolderCount(), c.kept ? 3u : 1u) << static_cast<int>(c.end) << " " << c.body_result;
+    ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
+  }
+}
+
 // ---- Application store ------------------------------------------------------
 
 class AppStoreTest : public FarmTest {

@@ -76,8 +76,9 @@ class FEROQ_SERVICES_API FarmAdmin {
   // Any name but the empty one (VORN_E_INVALIDVALUE).
   VSTATUS SetFarmName(const std::u16string& name);
 
-  // Adds a server. An empty name, or one a server already has (without
-  // regard to case), is refused with VORN_E_INVALIDVALUE.
+  // Adds a server. An empty name, a name with a line break (CR or LF), or
+  // one a server already has (without regard to case), is refused with
+  // VORN_E_INVALIDVALUE.
   VSTATUS AddServer(const std::u16string& name, ULONG64* id);
   // Removes a server. Refused (VORN_E_REFUSED) while an application lists
   // it; VORN_E_FAILURE for an unknown server.
@@ -86,7 +87,8 @@ class FEROQ_SERVICES_API FarmAdmin {
   VSTATUS ListServers(std::vector<ServerInfo>* servers);
 
   // Adds an account to the directory. Refused with VORN_E_INVALIDVALUE when
-  // the authority type, account or DN is empty or the kind is above 2, and
+  // the authority type, account or DN is empty, when any of its texts holds
+  // a line break (CR or LF), or when the kind is above 2, and
   // with VORN_E_REFUSED when an account with the same DN, or the same
   // (authority type, domain, account), exists (compared without regard to
   // case).

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <new>
+#include <type_traits>
 
 #include "feroq/service_codes.h"
 #include "feroq/types.h"
@@ -43,6 +44,59 @@ FEROQ_SERVICES_API VSTATUS InitiateRemoteAccess(void* reserved);
 FEROQ_SERVICES_API VSTATUS UninitiateRemoteAccess();
 // The subsystem every service constructor receives; null while no farm is open.
 extern FEROQ_SERVICES_API VORN_PIF_ISubSystem* VornRemoteAccess;
+
+namespace feroq {
+
+// ---- One transaction for many service calls (feroq's own addition) ---------
+//
+// RunInOneTransaction runs `body` on the calling thread inside one write
+// transaction of the farm behind `subsystem`. While `body` runs, every
+// service call this thread makes on that farm (folders, applications,
+// servers, accounts, events) reads and writes inside that transaction: it
+// sees the transaction's own changes, and nobody else sees any of them before
+// the commit. Other threads and processes that write the farm wait for the
+// transaction to end (on a farm file they give up after its busy timeout);
+// readers on a farm file read the last commit without waiting, while readers
+// of a memory farm in this process wait for the end. The store is the same
+// for every backend: nothing here depends on which one holds the farm.
+//
+// The transaction ends as a whole, when `body` returns:
+// - committed when `end` is kCommit, `body` returned 0 and no service write
+//   inside it failed;
+// - rolled back otherwise. A service write that fails inside the
+//   transaction (a refusal, running out of memory) may have left part of its
+//   changes in it, so it dooms the whole transaction, even when `body` goes
+//   on and returns 0.
+// Results: `body`'s result when it is not 0; else the code of the first
+// service write that failed inside it; else the farm's code for a commit that
+// failed (feroq/farm_admin.h: kFarmBusy, kFarmFileUnavailable, ...); else 0
+// (also for a kRollBack run). VORN_E_FAILURE without a farm, and
+// VORN_E_INVALIDVALUE for a null `body`, both without running it;
+// VORN_E_REFUSED, without running `body`, when this thread already runs one
+// (transactions do not nest); VORN_E_OUTOFMEMORY when memory runs out (rolled
+// back). An exception other than std::bad_alloc leaving `body` rolls the
+// transaction back and passes on.
+//
+// Inside `body`, do not wait for events (a waiter sees only commits) and do
+// not use another thread to call the services on the same farm (it would
+// wait for this transaction to end).
+enum class TransactionEnd : int { kCommit = 0, kRollBack = 1 };
+
+using TransactionBody = VSTATUS (*)(void* context);
+
+FEROQ_SERVICES_API VSTATUS RunInOneTransaction(VORN_PIF_ISubSystem* subsystem, TransactionEnd end,
+                                               TransactionBody body, void* context);
+
+// The same with any callable `fn` taking no arguments and returning VSTATUS.
+template <class Fn>
+VSTATUS RunInOneTransaction(VORN_PIF_ISubSystem* subsystem, TransactionEnd end, Fn&& fn) {
+  return RunInOneTransaction(
+      subsystem, end,
+      [](void* context) -> VSTATUS { return (*static_cast<std::remove_reference_t<Fn>*>(context))(); },
+      const_cast<void*>(static_cast<const void*>(&fn)));
+}
+
+}  // namespace feroq
 
 // Base of the four services. Its virtual operations stand in the table but
 // the library never calls them.

@@ -27,12 +27,12 @@ std::vector<ULONG> CheckApplication(const store::FarmView& farm, const store::Ap
   if (!d.browser_name.empty()) {
     bool taken = false;
     for (ULONG64 other : farm.FindApplicationsByBrowserName(d.browser_name)) taken |= other != app.id;
-    if (HasAnyOf(d.browser_name, u"\\/;:.*?=<>|[]()'\"#") || d.browser_name[0] == u' ' || taken) {
+    if (HasAnyOf(d.browser_name, u"\\/;:.*?=<>|[]()'\"#\r\n") || d.browser_name[0] == u' ' || taken) {
       failed.push_back(1);
     }
   }
   if (d.initial_program.empty() && !desktop) failed.push_back(2);
-  if (HasAnyOf(d.work_directory, u"/*?\"<>|")) failed.push_back(3);
+  if (HasAnyOf(d.work_directory, u"/*?\"<>|\r\n")) failed.push_back(3);
   if (d.friendly_name.empty()) failed.push_back(4);
   if (!farm.GetFolder(app.folder_id)) failed.push_back(5);
   if (HasAnyOf(d.description, u"\r\n")) failed.push_back(6);

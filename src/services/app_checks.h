@@ -5,12 +5,12 @@
 // index; one entry per failed rule, in ascending index order):
 //   0  browser name missing
 //   1  browser name holds a character a browser name may not hold
-//      (\ / ; : . * ? = < > | [ ] ( ) ' " #, or a leading blank), or another
+//      (\ / ; : . * ? = < > | [ ] ( ) ' " #, CR, LF, or a leading blank), or another
 //      application of the farm already has it (compared without regard to case)
 //   2  initial program missing for an application that is not a desktop
 //      (WL attribute bit 16 clear)
 //   3  working directory holds a character a directory may not hold
-//      (/ * ? " < > |)
+//      (/ * ? " < > |, CR, LF)
 //   4  display name missing
 //   5  parent folder unknown to the farm
 //   6  description holds a line break

@@ -68,7 +68,7 @@ VSTATUS FarmAdmin::SetFarmName(const std::u16string& name) {
 }
 
 VSTATUS FarmAdmin::AddServer(const std::u16string& name, ULONG64* id) {
-  if (name.empty()) return VORN_E_INVALIDVALUE;
+  if (name.empty() || services::HasLineBreak(name)) return VORN_E_INVALIDVALUE;
   return Guarded([&]() -> VSTATUS {
     ULONG64 added = 0;
     VSTATUS status = impl_->store->Write([&](FarmTxn& farm) -> VSTATUS {
@@ -115,6 +115,10 @@ VSTATUS FarmAdmin::ListServers(std::vector<ServerInfo>* servers) {
 VSTATUS FarmAdmin::AddAccount(const AccountInfo& account) {
   if (account.authority_type.empty() || account.account.empty() || account.dn.empty() ||
       account.kind > 2) {
+    return VORN_E_INVALIDVALUE;
+  }
+  if (services::HasLineBreak(account.authority_type) || services::HasLineBreak(account.domain) ||
+      services::HasLineBreak(account.account) || services::HasLineBreak(account.dn)) {
     return VORN_E_INVALIDVALUE;
   }
   return Guarded([&]() -> VSTATUS {

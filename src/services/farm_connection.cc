@@ -15,6 +15,7 @@
 
 #include "feroq/farm_admin.h"
 #include "platform/platform.h"
+#include "services/farm_transaction.h"
 #include "services/store/sqlite_farm_store.h"
 
 VORN_PIF_ISubSystem* VornRemoteAccess = nullptr;
@@ -128,7 +129,7 @@ VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>*
 
 std::shared_ptr<store::FarmStore> StoreOf(VORN_PIF_ISubSystem* subsystem) {
   auto* farm = dynamic_cast<FarmSubsystem*>(subsystem);
-  return farm == nullptr ? nullptr : farm->Store();
+  return farm == nullptr ? nullptr : JoinOpenTransaction(farm->Store());
 }
 
 std::shared_ptr<store::FarmStore> CurrentStore(VSTATUS* status) {
@@ -140,7 +141,7 @@ std::shared_ptr<store::FarmStore> CurrentStore(VSTATUS* status) {
   }
   std::shared_ptr<store::FarmStore> store;
   *status = OpenFarmStore(admin::CurrentFarmUrl(), &store);
-  return store;
+  return JoinOpenTransaction(std::move(store));
 }
 
 }  // namespace feroq::services

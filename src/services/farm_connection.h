@@ -57,7 +57,9 @@ class FarmSubsystem final : public VORN_PIF_ISubSystem {
 };
 
 // The store behind `subsystem`, or null (no subsystem, not a farm
-// subsystem, or a closed connection).
+// subsystem, or a closed connection). On a thread inside RunInOneTransaction
+// on that store, the store that joins its transaction
+// (services/farm_transaction.h); CurrentStore does the same.
 std::shared_ptr<store::FarmStore> StoreOf(VORN_PIF_ISubSystem* subsystem);
 
 // The store of the open remote access, or else the store of the farm the

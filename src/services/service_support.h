@@ -5,6 +5,7 @@
 
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "feroq/service_base.h"
 #include "feroq/vorn_system.h"
@@ -47,6 +48,15 @@ inline std::u16string ToText(const WCHAR* text) {
 }
 inline std::u16string ToText(const VORNString& text) {
   return std::u16string(text.c_str(), text.Length());
+}
+
+// Whether `text` holds a carriage return or a line feed. The application
+// definition file is a format of lines without escapes, so no text that goes
+// into one (application strings, a server's own program and directory,
+// server and account names) may hold either: the services refuse them
+// wherever such a text is set.
+inline bool HasLineBreak(std::u16string_view text) {
+  return text.find_first_of(u"\r\n") != std::u16string_view::npos;
 }
 
 // Both texts equal without regard to case.

@@ -8,8 +8,11 @@
 // - While the record is read-only (the read-only byte is exactly 1) setters
 //   and list changes answer 0x801D1103 and change nothing.
 // - A string property holds at most 259 UTF-16 units (a 260-unit buffer with
-//   its NUL). A longer text is refused with 0x801D1100; for the browser name
-//   the refusal is 0x801D1106.
+//   its NUL) and no line break (CR or LF: every string goes into the
+//   definition file, whose values cannot hold one). Other texts are refused
+//   with 0x801D1100; for the browser name the refusal is 0x801D1106. A
+//   server entry whose own initial program or working directory holds a line
+//   break is refused by AddServer with 0x801D1100.
 // - When memory runs out a setter answers 0x80000002 and the property keeps
 //   its value. Getters copy into the caller's string and let std::bad_alloc
 //   pass.
@@ -17,6 +20,7 @@
 
 #include "feroq/zqapp.h"
 #include "services/service_faults.h"
+#include "services/service_support.h"
 
 namespace {
 
@@ -25,10 +29,14 @@ constexpr WCHAR kEmptyText[] = u"";
 
 bool IsReadOnlyByte(BYTE value) { return value == 1; }
 
-// Stores `value` in `member` under the store's length rule; `too_long` is the
+bool HasLineBreak(const VORNString& text) {
+  return feroq::services::HasLineBreak(std::u16string_view(text.c_str(), text.Length()));
+}
+
+// Stores `value` in `member` under the store's text rules; `refused` is the
 // refusal for this property.
-VSTATUS StoreText(VORNString& member, const VORNString& value, VSTATUS too_long) {
-  if (value.Length() > kMaxTextUnits) return too_long;
+VSTATUS StoreText(VORNString& member, const VORNString& value, VSTATUS refused) {
+  if (value.Length() > kMaxTextUnits || HasLineBreak(value)) return refused;
   try {
     member = value;
   } catch (const std::bad_alloc&) {
@@ -365,6 +373,7 @@ VSTATUS ZQApp::Initialize(ULONG version) {
 VSTATUS ZQApp::AddServer(ULONG64 uid, _ZQAPP_SERVER_CONFIG& config) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::AddServer")) return s;
   if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (HasLineBreak(config.initialProgram) || HasLineBreak(config.workDirectory)) return ZQAPP_E_VALUE_REFUSED;
   return servers_.AddServer(uid, config);
 }
 
