@@ -220,7 +220,10 @@ TEST_F(AppFilesTest, TheLaunchRequestDecidesTheClientSettings) {
 
 TEST_F(AppFilesTest, ALaunchFileValueCannotAddAKeyOrSection) {
   const std::u16string hostile = u"Evil\r\n[Servers]\nServer9=EVIL\r\n[x] a=b; #c %41 \u2028[y]";
-  ULONG64 id = Named(u"Evil", hostile);
+  // The services refuse line breaks in names; a farm file from an older
+  // feroq may still hold one.
+  ULONG64 id = Named(u"Evil", u"Evil");
+  RewriteStoredApplication(id, [&](feroq::store::AppRecordData& app) { app.friendly_name = hostile; });
   ZQAPP_OBRFILE request{};
   request.windowed = 1;
   const std::vector<std::string> lines = Launch(id, request);

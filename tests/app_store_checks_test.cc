@@ -73,7 +73,17 @@ TEST_F(AppStoreChecksTest, EachRuleGivesItsDetailCode) {
   EXPECT_EQ(Refusal(set_text(&ZQApp::SetFriendlyName, u"")), Codes({4}));
   EXPECT_EQ(Refusal([](ZQApp& r) { r.SetCommonAppFolder(MakeObjectId(kObjectKindFolder, 999)); }),
             Codes({5}));
-  EXPECT_EQ(Refusal(set_text(&ZQApp::SetDescription, u"two\r\nlines")), Codes({6}));
+  {
+    // The setters refuse a line break; a stored record that holds one (from
+    // an older farm file) is refused by the checks.
+    const ULONG64 id = AddApplication(u"old");
+    RewriteStoredApplication(id, [](feroq::store::AppRecordData& app) { app.description = u"two\r\nlines"; });
+    _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
+    EXPECT_EQ(store_->ValidateOldApp(id, &details), ZQAPP_E_CHECKS_FAILED);
+    ASSERT_NE(details, nullptr);
+    EXPECT_EQ(details->code, kDetailedErrorBase + 6);
+    ReleaseZQAppErrMemory(details);
+  }
   // A custom size needs a height and width within 1 to 4096.
   EXPECT_EQ(Refusal([](ZQApp& r) { r.SetDefaultWindowType(6); }), Codes({7, 9}));
   EXPECT_EQ(Refusal([](ZQApp& r) {

@@ -4,6 +4,7 @@
 
 #include "feroq/directory_services.h"
 #include "platform/platform.h"
+#include "services/event_service.h"
 #include "services/service_faults.h"
 
 namespace feroq::testing {
@@ -167,6 +168,20 @@ ULONG64 FarmTest::AddApplication(const std::u16string& browser_name, ULONG64 fol
   seed.friendly_name = browser_name;
   seed.folder = folder;
   return AddApplication(seed);
+}
+
+void FarmTest::RewriteStoredApplication(ULONG64 id,
+                                        const std::function<void(feroq::store::AppRecordData&)>& change) {
+  VSTATUS opened = 0;
+  std::shared_ptr<feroq::store::FarmStore> store = feroq::services::EventStore(&opened);
+  ASSERT_NE(store, nullptr) << opened;
+  ASSERT_EQ(store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
+    std::optional<feroq::store::ApplicationRecord> app = txn.GetApplication(id);
+    if (!app) return VORN_E_FAILURE;
+    change(app->data);
+    txn.PutApplication(*app);
+    return VORN_OK;
+  }), 0u);
 }
 
 }  // namespace feroq::testing

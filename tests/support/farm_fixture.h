@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,6 +21,7 @@
 #include "feroq/farm_admin.h"
 #include "feroq/service_base.h"
 #include "feroq/zqapp.h"
+#include "services/store/farm_store.h"
 
 namespace feroq::testing {
 
@@ -67,6 +69,10 @@ class FarmTest : public ::testing::Test {
   // Publishes an application through ZQAppSAL::Write; returns its id.
   ULONG64 AddApplication(const AppSeed& seed);
   ULONG64 AddApplication(const std::u16string& browser_name, ULONG64 folder = 0);
+  // Changes the stored record of application `id` in the store itself,
+  // past the services' rules, as a farm file written by an older feroq may
+  // hold it.
+  void RewriteStoredApplication(ULONG64 id, const std::function<void(feroq::store::AppRecordData&)>& change);
 
  private:
   VORN_PIF_ISubSystem* subsystem_ = nullptr;
