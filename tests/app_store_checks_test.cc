@@ -11,6 +11,7 @@
 #include "feroq/farm_object.h"
 #include "feroq/zqapp.h"
 #include "feroq/zqwinapp_object.h"
+#include "platform/platform.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"
 
@@ -44,7 +45,11 @@ class AppStoreChecksTest : public feroq::testing::FarmTest {
       return codes;
     }
     EXPECT_EQ(status, ZQAPP_E_CHECKS_FAILED);
-    for (auto* entry = details; entry != nullptr; entry = entry->next) codes.push_back(entry->code);
+    for (auto* entry = details; entry != nullptr; entry = entry->next) {
+      // Each entry lives on the heap both libraries share (a foreign block would end the process here).
+      EXPECT_EQ(feroq::platform::HeapBlockSize(entry), sizeof(*entry));
+      codes.push_back(entry->code);
+    }
     ReleaseZQAppErrMemory(details);
     EXPECT_EQ(id, 0u);
     return codes;

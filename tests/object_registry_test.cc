@@ -148,6 +148,34 @@ TEST_F(ObjectRegistryTest, RootFolderIsCachedUntilItsLastRelease) {
   // Left for the farm object's destructor, which destroys a cached root.
 }
 
+TEST_F(ObjectRegistryTest, AnIdentifierIsHandedOutOnlyAsTheKindRegisteredForIt) {
+  ULONG64 app_id = kApp;
+  ULONG64 folder_id = kFolder;
+  ZQWinAppObject* app = nullptr;
+  AppFolderObject* folder = nullptr;
+  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app), S_OK);
+  ASSERT_EQ(farm_->CreateAppFolderObject(folder_id, &folder, 0), S_OK);
+
+  for (int mode : {0, 1, 2}) {
+    AppFolderObject* as_folder = reinterpret_cast<AppFolderObject*>(0x8);
+    EXPECT_EQ(farm_->CreateAppFolderObject(app_id, &as_folder, mode), E_INVALIDARG) << mode;
+    EXPECT_EQ(as_folder, nullptr);
+  }
+  ZQWinAppObject* as_app = reinterpret_cast<ZQWinAppObject*>(0x8);
+  EXPECT_EQ(farm_->CreateWinAppFromID(folder_id, &as_app), E_INVALIDARG);
+  EXPECT_EQ(as_app, nullptr);
+  // Neither object was counted or taken out of the registry.
+  EXPECT_EQ(app->GetRefCount(), 1u);
+  EXPECT_EQ(folder->GetRefCount(), 1u);
+  ZQWinAppObject* again = nullptr;
+  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &again), S_OK);
+  EXPECT_EQ(again, app);
+  for (CommonObject* handle : {static_cast<CommonObject*>(app), static_cast<CommonObject*>(again),
+                               static_cast<CommonObject*>(folder)}) {
+    farm_->FreeObject(handle);
+  }
+}
+
 TEST_F(ObjectRegistryTest, UnknownTypeIsRefused) {
   struct Stranger : CommonObject {
     Stranger() : CommonObject(static_cast<_FarmObjectType>(5), 1) {}

@@ -25,13 +25,18 @@ static_assert(sizeof(_WLICON_V1) == 640);
 // One entry of the detailed-error chain that Write and ValidateOldApp hand
 // back with 0x801D1104. `code` is 0xDEAD1000 plus the detail index. For tags
 // 4 and 7 `value1` is an array owned by the entry; for tag 5 `value2` is.
-// Released with ReleaseZQAppErrMemory.
+// Released with ReleaseZQAppErrMemory. The chain crosses from the services'
+// library into the caller's, so its entries and arrays come from the one
+// heap both share (AllocateServiceObject) and go back to it whichever
+// library releases them.
 struct _VORN_ZQAPP_DETAILED_ERR {
   ULONG code;
   USHORT tag;
   void* value1;
   void* value2;
   _VORN_ZQAPP_DETAILED_ERR* next;
+
+  VORN_SERVICE_ALLOCATION(_VORN_ZQAPP_DETAILED_ERR)
 };
 
 constexpr ULONG kDetailedErrorBase = 0xDEAD1000u;

@@ -1,10 +1,12 @@
 // Publishing a new application from a tool's description (CreateZQWinApp).
+#include <memory>
 #include <new>
 
 #include "apps/app_servers.h"
 #include "apps/app_users.h"
 #include "apps/creation_codes.h"
 #include "export/icon_file.h"
+#include "farm/holders.h"
 #include "farm/service_access.h"
 #include "feroq/app_data.h"
 #include "feroq/app_folder_object.h"
@@ -128,15 +130,11 @@ HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& dat
 // it cannot be found. A path that names an application finds no folder.
 FolderObject* FindParentFolder(FarmObject* farm, WCHAR* path) {
   if (path != nullptr && path[0] != 0) {
-    CommonObject* found = nullptr;
-    if (farm->GetObjectByDN(nullptr, path, &found) != S_OK || found == nullptr) return nullptr;
+    feroq::ObjectRef<> found(farm);
+    if (farm->GetObjectByDN(nullptr, path, &found.out()) != S_OK || !found) return nullptr;
     _FarmObjectType type;
     found->GetObjectType(&type);
-    if (type != FarmObjectAppFolder) {
-      farm->FreeObject(found);
-      return nullptr;
-    }
-    return static_cast<FolderObject*>(found);
+    return type == FarmObjectAppFolder ? static_cast<FolderObject*>(found.release()) : nullptr;
   }
   FolderObject* root = nullptr;
   if (farm->GetRootFolder(FarmObjectAppFolder, &root) != S_OK) return nullptr;
@@ -149,68 +147,53 @@ HRESULT FarmObject::CreateZQWinApp(_ZQWinAppData* data, ZQWinAppObject** app) {
   ZQAppSAL* store = feroq::AppStoreOf(this);
   if (store == nullptr) return E_UNEXPECTED;
 
-  ZQApp* record = nullptr;
+  // Until the new object takes it over, the record is the operation's.
+  std::unique_ptr<ZQApp> record;
   try {
-    record = new (std::nothrow) ZQApp;
+    record.reset(new (std::nothrow) ZQApp);
   } catch (const std::bad_alloc&) {
-    record = nullptr;
   }
   if (record == nullptr) return E_OUTOFMEMORY;
-
   HRESULT result;
   try {
-    result = FillProperties(this, record, *data);
+    result = FillProperties(this, record.get(), *data);
   } catch (const std::bad_alloc&) {
     result = E_OUTOFMEMORY;
   }
-  if (result != S_OK) {
-    delete record;
-    return result;
-  }
+  if (result != S_OK) return result;
 
-  FolderObject* folder = FindParentFolder(this, data->parentFolder);
-  if (folder == nullptr) {
-    delete record;
-    return ZQ_CREATE_E_PARENT_NOT_FOUND;
-  }
   // Nothing is stored before the write: on a failure up to it, the record,
   // the folder's reference and its child count are given back.
-  auto give_back = [&](HRESULT code, bool child_count_taken) {
-    if (child_count_taken) folder->DecrementChildCount();
-    CommonObject* release = folder;
-    FreeObject(release);
-    delete record;
-    return code;
-  };
+  feroq::ObjectRef<FolderObject> folder(this, FindParentFolder(this, data->parentFolder));
+  if (!folder) return ZQ_CREATE_E_PARENT_NOT_FOUND;
   ULONG64 folder_id = 0;
-  if (folder->GetObjectID(folder_id) != S_OK) return give_back(ZQ_CREATE_E_PARENT_ID, false);
-  if (record->SetCommonAppFolder(folder_id) != 0) return give_back(ZQ_CREATE_E_PARENT_SET, false);
+  if (folder->GetObjectID(folder_id) != S_OK) return ZQ_CREATE_E_PARENT_ID;
+  if (record->SetCommonAppFolder(folder_id) != 0) return ZQ_CREATE_E_PARENT_SET;
   folder->IncrementChildCount();  // the count the new object's parent cache holds
 
   ULONG64 id = 0;
-  _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
-  VSTATUS status = store->Write(id, *record, &details);
-  if (status == ZQAPP_E_CHECKS_FAILED) {
-    HRESULT code = feroq::CreationCodeForDetails(details);
-    ReleaseZQAppErrMemory(details);
-    return give_back(code, true);
-  }
+  feroq::DetailChain details;
+  const VSTATUS status = store->Write(id, *record, &details.out());
   if (status != 0) {
-    ReleaseZQAppErrMemory(details);  // none is expected; nothing may leak
-    return give_back(E_FAIL, true);
+    folder->DecrementChildCount();
+    return status == ZQAPP_E_CHECKS_FAILED ? feroq::CreationCodeForDetails(details.get()) : E_FAIL;
   }
 
   ZQWinAppObject* made = nullptr;
   try {
-    made = new (std::nothrow) ZQWinAppObject(id, record, this, static_cast<AppFolderObject*>(folder));
+    made = new (std::nothrow) ZQWinAppObject(id, record.get(), this, static_cast<AppFolderObject*>(folder.get()));
   } catch (const std::bad_alloc&) {
-    made = nullptr;  // registering failed; the object was freed
+    // registering failed; the object was freed
   }
   if (made == nullptr) {
     *app = nullptr;
     store->Delete(id);  // the application is taken back out of the farm
-    return give_back(E_OUTOFMEMORY, true);
+    folder->DecrementChildCount();
+    return E_OUTOFMEMORY;
   }
+  // The new object holds the record and the folder's reference and count.
+  record.release();
+  folder.release();
   *app = made;
   return S_OK;
 }

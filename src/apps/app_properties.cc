@@ -10,6 +10,7 @@
 #include <new>
 
 #include "apps/record_strings.h"
+#include "farm/service_status.h"
 #include "feroq/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 
@@ -44,29 +45,17 @@ HRESULT SetRecordString(ZQApp* record, StringSetter setter, WCHAR* text, bool br
   }
 }
 
-// Result of an enum or flag setter: only a refused value and a read-only
-// record are reported; every other store result counts as success.
-HRESULT MapEnumSetResult(VSTATUS status) {
-  if (status == VORN_E_INVALIDVALUE) return E_INVALIDARG;
-  if (status == ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
-  return S_OK;
-}
+// An enum or flag setter reports only a refused value and a read-only
+// record (every other store result counts as success); a number setter
+// reports any other failure as E_FAIL.
+constexpr feroq::StatusMapping kSetterStatuses[] = {{VORN_E_INVALIDVALUE, E_INVALIDARG},
+                                                    {ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
+// The window colour setter reports both as E_ACCESSDENIED, anything else as success.
+constexpr feroq::StatusMapping kWindowColorSetStatuses[] = {{VORN_E_INVALIDVALUE, E_ACCESSDENIED},
+                                                            {ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
 
-// Result of the window colour setter: a refused value and a read-only record
-// are both E_ACCESSDENIED; anything else counts as success.
-HRESULT MapWindowColorSetResult(VSTATUS status) {
-  if (status == VORN_E_INVALIDVALUE || status == ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
-  return S_OK;
-}
-
-// Result of a number setter: as MapEnumSetResult, but any other failure is
-// E_FAIL.
-HRESULT MapNumberSetResult(VSTATUS status) {
-  if (status == VORN_OK) return S_OK;
-  if (status == VORN_E_INVALIDVALUE) return E_INVALIDARG;
-  if (status == ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
-  return E_FAIL;
-}
+HRESULT MapEnumSetResult(VSTATUS status) { return feroq::MapServiceStatus(status, kSetterStatuses, S_OK); }
+HRESULT MapNumberSetResult(VSTATUS status) { return feroq::MapServiceStatus(status, kSetterStatuses); }
 
 // Copies the defined bits of `stored` into `*flags`. S_OK when that was all
 // of them; E_NOTIMPL when the store holds bits this library does not define
@@ -220,7 +209,8 @@ HRESULT ZQWinAppObject::GetDefaultWindowColor(_ZQWindowColor* color) {
 HRESULT ZQWinAppObject::SetDefaultWindowColor(_ZQWindowColor color) {
   if (record_ == nullptr) return E_UNEXPECTED;
   if (static_cast<ULONG>(color) > static_cast<ULONG>(ZQWindowColorTrue)) return E_INVALIDARG;
-  return MapWindowColorSetResult(record_->SetDefaultWindowColor(WindowColorToStore(color)));
+  return feroq::MapServiceStatus(record_->SetDefaultWindowColor(WindowColorToStore(color)), kWindowColorSetStatuses,
+                                 S_OK);
 }
 
 HRESULT ZQWinAppObject::GetDefaultWindowType(_ZQWindowType* type) {

@@ -8,7 +8,9 @@
 #include <new>
 
 #include "apps/heap_text.h"
+#include "farm/holders.h"
 #include "farm/service_access.h"
+#include "farm/service_status.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 
@@ -38,23 +40,10 @@ void BuildServerEntry(const _ZQServerConfig& config, _ZQAPP_SERVER_CONFIG& entry
   }
 }
 
-// Maps a failed name lookup of the server service.
-HRESULT MapLookupResult(VSTATUS status) {
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  return E_FAIL;
-}
-
-// Maps ZQApp::AddServer and ZQApp::RemoveServer.
-HRESULT MapServerChangeResult(VSTATUS status) {
-  if (status == VORN_OK) return S_OK;
-  if (status == ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
-  return E_FAIL;
-}
-
-// Maps ZQApp::GetFirstServer and ZQApp::GetNextServer (non-zero only).
-HRESULT MapServerIterationResult(VSTATUS status) {
-  return status == ZQAPP_E_NO_MORE ? S_FALSE : E_FAIL;
-}
+// ZQApp::AddServer and ZQApp::RemoveServer; ZQApp::GetFirstServer and
+// GetNextServer. The server service's name lookups map kOutOfMemoryStatus.
+constexpr feroq::StatusMapping kServerChangeStatuses[] = {{ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
+constexpr feroq::StatusMapping kServerIterationStatuses[] = {{ZQAPP_E_NO_MORE, S_FALSE}};
 
 // Writes the server `id` with its store entry into `config` as the tool sees
 // it: the server's name and the own strings whose flags are set, each a new
@@ -68,30 +57,24 @@ HRESULT ConvertServerEntry(FarmObject* farm, ULONG64 id, const _ZQAPP_SERVER_CON
   try {
     VORNString name;
     const VSTATUS status = servers->GetNameByUID(id, name);
-    if (status != VORN_OK) return MapLookupResult(status);
+    if (status != VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
 
     *config = _ZQServerConfig{};
-    WCHAR* server_name = feroq::CopyTextToHeap(name.c_str());
-    WCHAR* initial_program = nullptr;
-    WCHAR* working_directory = nullptr;
-    bool failed = server_name == nullptr;
-    if (!failed && (entry.flags & kServerConfigHasInitialProgram) != 0) {
-      initial_program = feroq::CopyTextToHeap(entry.initialProgram.c_str());
-      failed = initial_program == nullptr;
+    feroq::FarmBlock<WCHAR> server_name(feroq::CopyTextToHeap(name.c_str()));
+    if (!server_name) return E_OUTOFMEMORY;
+    feroq::FarmBlock<WCHAR> initial_program;
+    if ((entry.flags & kServerConfigHasInitialProgram) != 0) {
+      initial_program.reset(feroq::CopyTextToHeap(entry.initialProgram.c_str()));
+      if (!initial_program) return E_OUTOFMEMORY;
     }
-    if (!failed && (entry.flags & kServerConfigHasWorkDirectory) != 0) {
-      working_directory = feroq::CopyTextToHeap(entry.workDirectory.c_str());
-      failed = working_directory == nullptr;
+    feroq::FarmBlock<WCHAR> working_directory;
+    if ((entry.flags & kServerConfigHasWorkDirectory) != 0) {
+      working_directory.reset(feroq::CopyTextToHeap(entry.workDirectory.c_str()));
+      if (!working_directory) return E_OUTOFMEMORY;
     }
-    if (failed) {
-      feroq::platform::HeapFree(server_name);
-      feroq::platform::HeapFree(initial_program);
-      feroq::platform::HeapFree(working_directory);
-      return E_OUTOFMEMORY;
-    }
-    config->serverName = server_name;
-    config->initialProgram = initial_program;
-    config->workingDirectory = working_directory;
+    config->serverName = server_name.release();
+    config->initialProgram = initial_program.release();
+    config->workingDirectory = working_directory.release();
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
@@ -128,11 +111,11 @@ HRESULT ZQWinAppObject::AddServer(_ZQServerConfig* config) {
   if (record_ == nullptr || servers == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   const VSTATUS status = servers->GetUIDByName(config->serverName, id);
-  if (status != VORN_OK) return MapLookupResult(status);
+  if (status != VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
   try {
     _ZQAPP_SERVER_CONFIG entry;
     BuildServerEntry(*config, entry);
-    return MapServerChangeResult(record_->AddServer(id, entry));
+    return feroq::MapServiceStatus(record_->AddServer(id, entry), kServerChangeStatuses);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -144,8 +127,8 @@ HRESULT ZQWinAppObject::RemoveServer(WCHAR* server_name) {
   if (record_ == nullptr || servers == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   const VSTATUS status = servers->GetUIDByName(server_name, id);
-  if (status != VORN_OK) return MapLookupResult(status);
-  return MapServerChangeResult(record_->RemoveServer(id));
+  if (status != VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
+  return feroq::MapServiceStatus(record_->RemoveServer(id), kServerChangeStatuses);
 }
 
 HRESULT ZQWinAppObject::GetServerCount(LONG* count) {
@@ -165,7 +148,7 @@ HRESULT ZQWinAppObject::GetFirstServer(_ZQServerConfig* config) {
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG entry;
   const VSTATUS status = record_->GetFirstServer(id, entry);
-  if (status != VORN_OK) return MapServerIterationResult(status);
+  if (status != VORN_OK) return feroq::MapServiceStatus(status, kServerIterationStatuses);
   const HRESULT converted = ConvertServerEntry(farm_, id, entry, config);
   if (converted != S_OK) {
     record_->StopGetServer();
@@ -181,6 +164,6 @@ HRESULT ZQWinAppObject::GetNextServer(_ZQServerConfig* config) {
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG entry;
   const VSTATUS status = record_->GetNextServer(id, entry);
-  if (status != VORN_OK) return MapServerIterationResult(status);
+  if (status != VORN_OK) return feroq::MapServiceStatus(status, kServerIterationStatuses);
   return ConvertServerEntry(farm_, id, entry, config);
 }

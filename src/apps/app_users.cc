@@ -9,7 +9,9 @@
 
 #include "apps/account_authorities.h"
 #include "apps/heap_text.h"
+#include "farm/holders.h"
 #include "farm/service_access.h"
+#include "farm/service_status.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 
@@ -30,13 +32,6 @@ AuthorityRecord MakeAuthorityRecord() {
   void* block = feroq::platform::HeapAllocZero(sizeof(UM_AcctAuthInfo));
   if (block == nullptr) return nullptr;
   return AuthorityRecord(new (block) UM_AcctAuthInfo());
-}
-
-// Maps a failed user service call.
-HRESULT MapUserServiceResult(VSTATUS status) {
-  if (status == VORN_OK) return S_OK;
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  return E_FAIL;
 }
 
 bool IsWindowsDomainAuthority(const WCHAR* type) {
@@ -67,7 +62,7 @@ HRESULT ConvertDNToAccount(FarmObject* farm, VORNString& dn, _UserAccountInfo* u
     VORNString account;
     ULONG kind = 0;
     const VSTATUS status = users->ResolveDNToAccountName(dn, authority, account, kind);
-    if (status != VORN_OK) return MapUserServiceResult(status);
+    if (status != VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
 
     *user = _UserAccountInfo{};
     WCHAR* type = nullptr;
@@ -76,35 +71,22 @@ HRESULT ConvertDNToAccount(FarmObject* farm, VORNString& dn, _UserAccountInfo* u
     user->accountKind = AccountKindFromService(kind);
     WCHAR* instance = nullptr;
     if (authority.GetInstance(instance) != VORN_OK) return E_FAIL;
-    WCHAR* domain = feroq::CopyTextToHeap(instance);
-    if (domain == nullptr) return E_OUTOFMEMORY;
-    WCHAR* account_name = feroq::CopyTextToHeap(account.c_str());
-    if (account_name == nullptr) {
-      feroq::platform::HeapFree(domain);
-      return E_OUTOFMEMORY;
-    }
-    user->domain = domain;
-    user->accountName = account_name;
+    feroq::FarmBlock<WCHAR> domain(feroq::CopyTextToHeap(instance));
+    if (!domain) return E_OUTOFMEMORY;
+    feroq::FarmBlock<WCHAR> account_name(feroq::CopyTextToHeap(account.c_str()));
+    if (!account_name) return E_OUTOFMEMORY;
+    user->domain = domain.release();
+    user->accountName = account_name.release();
     return S_OK;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
 }
 
-// Maps ZQApp::GetFirstUser (non-zero only).
-HRESULT MapFirstUserResult(VSTATUS status) {
-  if (status == ZQAPP_E_NO_MORE) return S_FALSE;
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  if (status == ZQAPP_E_ITERATING) return E_ACCESSDENIED;
-  return E_FAIL;
-}
-
-// Maps ZQApp::GetNextUser (non-zero only).
-HRESULT MapNextUserResult(VSTATUS status) {
-  if (status == ZQAPP_E_NO_MORE) return S_FALSE;
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  return E_FAIL;
-}
+constexpr feroq::StatusMapping kFirstUserStatuses[] = {
+    {ZQAPP_E_NO_MORE, S_FALSE}, {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {ZQAPP_E_ITERATING, E_ACCESSDENIED}};
+constexpr feroq::StatusMapping kNextUserStatuses[] = {{ZQAPP_E_NO_MORE, S_FALSE},
+                                                      {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}};
 
 }  // namespace
 
@@ -124,8 +106,9 @@ HRESULT ResolveAccountToDN(FarmObject* farm, const _UserAccountInfo* user, VORNS
   authority->SetInstance(user->domain);
   try {
     VORNString account(user->accountName);
-    return MapUserServiceResult(
-        users->ResolveAccountNameToDN(*authority, account, static_cast<ULONG>(user->accountKind), dn));
+    return MapServiceStatus(
+        users->ResolveAccountNameToDN(*authority, account, static_cast<ULONG>(user->accountKind), dn),
+        kOutOfMemoryStatus);
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
@@ -167,7 +150,7 @@ HRESULT ZQWinAppObject::GetFirstUser(_UserAccountInfo* user) {
   }
   VORNString dn;
   const VSTATUS status = record_->GetFirstUser(dn);
-  if (status != VORN_OK) return MapFirstUserResult(status);
+  if (status != VORN_OK) return feroq::MapServiceStatus(status, kFirstUserStatuses);
   const HRESULT converted = ConvertDNToAccount(farm_, dn, user);
   if (converted != S_OK) {
     record_->StopGetUser();
@@ -182,6 +165,6 @@ HRESULT ZQWinAppObject::GetNextUser(_UserAccountInfo* user) {
   if (record_ == nullptr || user_iteration_active_ == 0) return E_UNEXPECTED;
   VORNString dn;
   const VSTATUS status = record_->GetNextUser(dn);
-  if (status != VORN_OK) return MapNextUserResult(status);
+  if (status != VORN_OK) return feroq::MapServiceStatus(status, kNextUserStatuses);
   return ConvertDNToAccount(farm_, dn, user);
 }

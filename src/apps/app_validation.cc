@@ -1,7 +1,9 @@
 // Validation of a stored application, the detailed-error chain, and the
 // character checks tools use before setting a name or a directory.
 #include "apps/creation_codes.h"
+#include "farm/holders.h"
 #include "farm/service_access.h"
+#include "farm/service_status.h"
 #include "feroq/app_data.h"
 #include "feroq/zqwinapp_object.h"
 
@@ -38,28 +40,20 @@ HRESULT ZQWinAppObject::Validate() {
   if (record_ == nullptr || store == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   GetObjectID(id);
-  _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
-  const VSTATUS status = store->ValidateOldApp(id, &details);
-  ReleaseZQAppErrMemory(details);
-  switch (status) {
-    case 0: return S_OK;
-    case VORN_E_ACCESSDENIED:
-    case VORN_E_REFUSED: return E_ACCESSDENIED;
-    case VORN_E_OUTOFMEMORY: return E_OUTOFMEMORY;
-    case VORN_E_INVALIDVALUE:
-    case ZQAPP_E_NOT_SUPPORTED: return E_NOTIMPL;
-    case ZQAPP_E_CHECKS_FAILED: return E_INVALIDARG;
-    default: return E_FAIL;
-  }
+  static constexpr feroq::StatusMapping kValidateStatuses[] = {
+      {VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {VORN_E_REFUSED, E_ACCESSDENIED},   {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
+      {VORN_E_INVALIDVALUE, E_NOTIMPL},      {ZQAPP_E_NOT_SUPPORTED, E_NOTIMPL}, {ZQAPP_E_CHECKS_FAILED, E_INVALIDARG}};
+  // The details are not reported to the caller.
+  feroq::DetailChain details;
+  return feroq::MapServiceStatus(store->ValidateOldApp(id, &details.out()), kValidateStatuses);
 }
 
 void ReleaseZQAppErrMemory(_VORN_ZQAPP_DETAILED_ERR* chain) {
   while (chain != nullptr) {
     _VORN_ZQAPP_DETAILED_ERR* next = chain->next;
-    if (chain->tag == 5 && chain->value2 != nullptr) delete[] static_cast<unsigned char*>(chain->value2);
-    if ((chain->tag == 4 || chain->tag == 7) && chain->value1 != nullptr) {
-      delete[] static_cast<unsigned char*>(chain->value1);
-    }
+    // The entry's arrays and the entry itself go back to the services' heap.
+    if (chain->tag == 5) FreeServiceObject(chain->value2);
+    if (chain->tag == 4 || chain->tag == 7) FreeServiceObject(chain->value1);
     delete chain;
     chain = next;
   }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "farm/service_status.h"
 #include "platform/platform.h"
 
 namespace feroq {
@@ -19,11 +20,14 @@ HRESULT CopyRecordStringOut(const VORNString& value, WCHAR** out) {
 }
 
 HRESULT MapStringSetResult(VSTATUS status, bool browser_name) {
-  if (status == 0) return S_OK;
-  if (status == ZQAPP_E_VALUE_REFUSED) return E_INVALIDARG;
-  if (browser_name && status == ZQAPP_E_BROWSER_NAME) return E_INVALIDARG;
-  if (status == ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
-  return E_FAIL;
+  static constexpr StatusMapping kStringSetStatuses[] = {{ZQAPP_E_VALUE_REFUSED, E_INVALIDARG},
+                                                         {ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
+  // The browser name's own refusal.
+  static constexpr StatusMapping kBrowserNameSetStatuses[] = {{ZQAPP_E_VALUE_REFUSED, E_INVALIDARG},
+                                                              {ZQAPP_E_BROWSER_NAME, E_INVALIDARG},
+                                                              {ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
+  return browser_name ? MapServiceStatus(status, kBrowserNameSetStatuses)
+                      : MapServiceStatus(status, kStringSetStatuses);
 }
 
 }  // namespace feroq

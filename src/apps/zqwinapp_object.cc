@@ -7,6 +7,7 @@
 #include "apps/record_strings.h"
 #include "farm/object_id_map.h"
 #include "farm/service_access.h"
+#include "farm/service_status.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
 #include "folders/distinguished_name.h"
@@ -167,17 +168,24 @@ HRESULT ZQWinAppObject::GetDistinguishedName(WCHAR** dn) {
   return feroq::BuildDistinguishedName(farm_, this, folder_id, dn);
 }
 
+namespace {
+
+constexpr feroq::StatusMapping kLoadStatuses[] = {
+    {VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {VORN_E_REFUSED, E_NOTIMPL}};
+constexpr feroq::StatusMapping kSaveStatuses[] = {
+    {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {VORN_E_REFUSED, E_ACCESSDENIED}, {VORN_E_ACCESSDENIED, E_ACCESSDENIED},
+    {ZQAPP_E_NOT_SUPPORTED, E_NOTIMPL},  {ZQAPP_E_CHECKS_FAILED, E_NOTIMPL}};
+constexpr feroq::StatusMapping kDeleteStatuses[] = {{VORN_E_ACCESSDENIED, E_ACCESSDENIED},
+                                                    {VORN_E_REFUSED, E_ACCESSDENIED}};
+
+}  // namespace
+
 HRESULT ZQWinAppObject::Load() {
   ZQAppSAL* store = feroq::AppStoreOf(farm_);
   if (store == nullptr || record_ == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   GetObjectID(id);
-  VSTATUS status = store->Read(id, *record_);
-  if (status == 0) return S_OK;
-  if (status == VORN_E_ACCESSDENIED) return E_ACCESSDENIED;
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  if (status == VORN_E_REFUSED) return E_NOTIMPL;
-  return E_FAIL;
+  return feroq::MapServiceStatus(store->Read(id, *record_), kLoadStatuses);
 }
 
 HRESULT ZQWinAppObject::Save() {
@@ -185,12 +193,7 @@ HRESULT ZQWinAppObject::Save() {
   if (store == nullptr || record_ == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   GetObjectID(id);
-  VSTATUS status = store->Write(id, *record_, nullptr);
-  if (status == 0) return S_OK;
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  if (status == VORN_E_REFUSED || status == VORN_E_ACCESSDENIED) return E_ACCESSDENIED;
-  if (status == ZQAPP_E_NOT_SUPPORTED || status == ZQAPP_E_CHECKS_FAILED) return E_NOTIMPL;
-  return E_FAIL;
+  return feroq::MapServiceStatus(store->Write(id, *record_, nullptr), kSaveStatuses);
 }
 
 HRESULT ZQWinAppObject::Delete() {
@@ -198,9 +201,7 @@ HRESULT ZQWinAppObject::Delete() {
   if (store == nullptr || record_ == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   GetObjectID(id);
-  VSTATUS status = store->Delete(id);
-  if (status == VORN_E_ACCESSDENIED || status == VORN_E_REFUSED) return E_ACCESSDENIED;
-  if (status != 0) return E_FAIL;
+  if (HRESULT result = feroq::MapServiceStatus(store->Delete(id), kDeleteStatuses); result != S_OK) return result;
   ReleaseParentCache();
   delete record_;
   record_ = nullptr;

@@ -3,18 +3,9 @@
 // farm object; a queue is known only by its handle and outlives the farm
 // object.
 #include "events/event_table.h"
+#include "farm/service_status.h"
 #include "feroq/directory_services.h"
 #include "feroq/farm_object.h"
-
-namespace {
-
-HRESULT MapQueueStatus(VSTATUS status) {
-  if (status == VORN_OK) return S_OK;
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  return E_FAIL;
-}
-
-}  // namespace
 
 // `masks` null selects every event; otherwise the first `count` masks are
 // combined (count 0 or less: none). A mask without any of the eight bits
@@ -31,10 +22,11 @@ HRESULT FarmObject::CreateEventQueue(LONG* masks, LONG count, LONG* queue) {
   }
   ULONG entry_count = 0;
   feroq::events::MaskToEventFilters(combined, entries, &entry_count);
-  return MapQueueStatus(VORN_CreateGenericVORNEventQueue(entries, entry_count, 1, *queue));
+  return feroq::MapServiceStatus(VORN_CreateGenericVORNEventQueue(entries, entry_count, 1, *queue),
+                                 feroq::kOutOfMemoryStatus);
 }
 
 HRESULT FarmObject::DeleteEventQueue(LONG queue) {
   if (queue == 0) return E_INVALIDARG;
-  return MapQueueStatus(VORN_DeleteGenericVORNEventQueue(queue));
+  return feroq::MapServiceStatus(VORN_DeleteGenericVORNEventQueue(queue), feroq::kOutOfMemoryStatus);
 }

@@ -10,6 +10,7 @@
 #include <new>
 
 #include "events/event_table.h"
+#include "farm/holders.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/directory_services.h"
 #include "feroq/farm_object.h"
@@ -32,10 +33,6 @@ ULONG64 ReadU64(const void* record, std::size_t offset) {
   return value;
 }
 
-void Release(FarmObject& farm, CommonObject* object) {
-  if (object != nullptr) farm.FreeObject(object);
-}
-
 // Mask bits 0x10 and 0x20: the folder from the registry (mode 0, or the
 // detaching form, mode 1). The outputs are written even when that fails.
 HRESULT MapFolderEvent(FarmObject& farm, ULONG64 id, int mode, CommonObject** object,
@@ -51,15 +48,11 @@ HRESULT MapFolderEvent(FarmObject& farm, ULONG64 id, int mode, CommonObject** ob
 // carrying the name sent with the event (the name before the rename).
 HRESULT MapRename(FarmObject& farm, ULONG64 id, WCHAR* sent_name, CommonObject** object,
                   CommonObject** second) {
-  AppFolderObject* folder = nullptr;
-  const HRESULT result = farm.CreateAppFolderObject(id, &folder, 0);
-  if (result != S_OK) return result;
+  feroq::ObjectRef<AppFolderObject> folder(&farm);
+  if (HRESULT result = farm.CreateAppFolderObject(id, &folder.out(), 0); result != S_OK) return result;
   AppFolderObject* detached = new (std::nothrow) AppFolderObject(id, sent_name);
-  if (detached == nullptr) {
-    Release(farm, folder);
-    return E_OUTOFMEMORY;
-  }
-  *object = folder;
+  if (detached == nullptr) return E_OUTOFMEMORY;
+  *object = folder.release();
   *second = detached;
   return S_OK;
 }
@@ -80,63 +73,40 @@ HRESULT MapApplicationEvent(FarmObject& farm, ULONG64 id, CommonObject** object,
 // the old parent's object.
 HRESULT MapMove(FarmObject& farm, bool application, ULONG64 id, ULONG64 old_id, ULONG64 new_id,
                 CommonObject** object, CommonObject** second) {
-  CommonObject* moved = nullptr;
-  HRESULT result;
-  if (application) {
-    ZQWinAppObject* app = nullptr;
-    result = farm.CreateWinAppFromID(id, &app);
-    moved = app;
-  } else {
-    AppFolderObject* folder = nullptr;
-    result = farm.CreateAppFolderObject(id, &folder, 0);
-    moved = folder;
-  }
+  feroq::ObjectRef<ZQWinAppObject> app(&farm);
+  feroq::ObjectRef<AppFolderObject> folder(&farm);
+  HRESULT result = application ? farm.CreateWinAppFromID(id, &app.out())
+                               : farm.CreateAppFolderObject(id, &folder.out(), 0);
   if (result != S_OK) return result;
-
-  AppFolderObject* new_parent = nullptr;
-  result = farm.CreateAppFolderObject(new_id, &new_parent, 0);
-  if (result != S_OK) {
-    Release(farm, moved);
-    return result;
-  }
-  AppFolderObject* old_parent = nullptr;
-  result = farm.CreateAppFolderObject(old_id, &old_parent, 0);
-  if (result != S_OK) {
-    Release(farm, new_parent);
-    Release(farm, moved);
-    return result;
-  }
+  feroq::ObjectRef<AppFolderObject> new_parent(&farm);
+  if (result = farm.CreateAppFolderObject(new_id, &new_parent.out(), 0); result != S_OK) return result;
+  feroq::ObjectRef<AppFolderObject> old_parent(&farm);
+  if (result = farm.CreateAppFolderObject(old_id, &old_parent.out(), 0); result != S_OK) return result;
 
   // A folder's parent comes from the folder service with a reference of our
   // own; an application's is its cached parent, which stays the cache's.
   FolderObject* current = nullptr;
-  result = moved->GetParentFolder(&current);
-  if (result != S_OK) {
-    if (!application) Release(farm, current);
-    Release(farm, old_parent);
-    Release(farm, new_parent);
-    Release(farm, moved);
-    return result;
+  feroq::ObjectRef<FolderObject> own_current(&farm);
+  if (application) {
+    result = app->GetParentFolder(&current);
+  } else {
+    result = folder->GetParentFolder(&own_current.out());
+    current = own_current.get();
   }
+  if (result != S_OK) return result;
 
-  if (current == old_parent) {
+  if (current == old_parent.get()) {
     // The library still sees the object in its old folder: move it there
     // too (an application's record and cached parent; a folder in the farm,
     // should the folder service still report the old parent).
-    if (application) {
-      result = static_cast<ZQWinAppObject*>(moved)->SetParentFolder(new_parent);
-    } else {
-      result = static_cast<AppFolderObject*>(moved)->SetParentFolder(new_parent);
-    }
+    result = application ? app->SetParentFolder(new_parent.get()) : folder->SetParentFolder(new_parent.get());
   } else {
     if (old_parent->GetChildCount() > 0) old_parent->DecrementChildCount();
     new_parent->IncrementChildCount();
     result = S_OK;
   }
-  *object = moved;
-  *second = old_parent;
-  if (!application) Release(farm, current);
-  Release(farm, new_parent);
+  *object = application ? static_cast<CommonObject*>(app.release()) : folder.release();
+  *second = old_parent.release();
   return result;
 }
 
@@ -150,9 +120,10 @@ HRESULT FarmObject::WaitForEvent(LONG queue, LONG timeout, LONG* event_type, Com
   ULONG unused_a = 0;
   ULONG event_id = 0;
   ULONG unused_b = 0;
-  void* record = nullptr;
+  feroq::RpcBlock<void> held_record;
   const VSTATUS status =
-      VORN_WaitGenericVORNEventQueue(queue, timeout, unused_a, event_id, unused_b, record);
+      VORN_WaitGenericVORNEventQueue(queue, timeout, unused_a, event_id, unused_b, held_record.out());
+  void* const record = held_record.get();
 
   HRESULT result;
   if (status != VORN_OK || record == nullptr) {
@@ -190,6 +161,5 @@ HRESULT FarmObject::WaitForEvent(LONG queue, LONG timeout, LONG* event_type, Com
         break;
     }
   }
-  if (record != nullptr) VORNFree_RPC_Mem(record);
   return result;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "export/icon_file.h"
+#include "farm/service_status.h"
 #include "feroq/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
@@ -27,10 +28,8 @@ HRESULT WriteRecordIcon(ZQApp* record, const _ZQWinAppIcon& icon) {
   _WLICON_V1 stored{};
   std::memcpy(stored.mask, icon.mask, sizeof(stored.mask));
   std::memcpy(stored.colors, icon.colors, sizeof(stored.colors));
-  const VSTATUS status = record->SetIcon(stored);
-  if (status == VORN_OK) return S_OK;
-  if (status == ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
-  return E_FAIL;
+  static constexpr feroq::StatusMapping kSetIconStatuses[] = {{ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
+  return feroq::MapServiceStatus(record->SetIcon(stored), kSetIconStatuses);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "export/icon_file.h"
+#include "farm/holders.h"
 #include "feroq/app_records.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
@@ -15,35 +16,6 @@ namespace feroq {
 
 namespace {
 
-// A block a getter handed out, released with FarmObject::FreeMemory when
-// the holder goes (also when building the text runs out of memory).
-template <typename T>
-class FarmBlock {
- public:
-  explicit FarmBlock(FarmObject* farm) : farm_(farm) {}
-  ~FarmBlock() { Reset(); }
-  FarmBlock(const FarmBlock&) = delete;
-  FarmBlock& operator=(const FarmBlock&) = delete;
-
-  // The out-parameter for a getter (the block held before is released).
-  T*& Out() {
-    Reset();
-    return block_;
-  }
-  T* get() const { return block_; }
-  void Take(T* block) {
-    Reset();
-    block_ = block;
-  }
-  void Reset() {
-    if (block_ != nullptr) farm_->FreeMemory(block_);
-    block_ = nullptr;
-  }
-
- private:
-  FarmObject* farm_;
-  T* block_ = nullptr;
-};
 using FarmText = FarmBlock<WCHAR>;
 
 bool HasText(const WCHAR* text) { return text != nullptr && text[0] != u'\0'; }
@@ -66,27 +38,28 @@ void Header(TextBuffer& out, ZQWinAppObject* app) {
   out.Append("\nBeginApplication\n\n");
 }
 
-// Step 6: the text properties. A getter that answers S_FALSE (empty value)
-// or fails leaves its line out; only the working directory writes an empty
-// line for an empty value.
-void TextProperties(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app) {
-  FarmText text(farm);
-  if (app->GetBrowserName(&text.Out()) == S_OK) QuotedTextLine(out, "ObjectName", text.get());
-  if (app->GetObjectName(&text.Out()) == S_OK) QuotedTextLine(out, "DisplayName", text.get());
-  if (app->GetDescription(&text.Out()) == S_OK) QuotedTextLine(out, "Description", text.get());
-  if (app->GetDefaultInitialProgram(&text.Out()) == S_OK) {
+// The text properties. A getter that answers S_FALSE (empty value) or fails
+// leaves its line out; only the working directory writes an empty line for
+// an empty value.
+void TextProperties(TextBuffer& out, ZQWinAppObject* app) {
+  FarmText text;
+  if (app->GetBrowserName(&text.out()) == S_OK) QuotedTextLine(out, "ObjectName", text.get());
+  if (app->GetObjectName(&text.out()) == S_OK) QuotedTextLine(out, "DisplayName", text.get());
+  if (app->GetDescription(&text.out()) == S_OK) QuotedTextLine(out, "Description", text.get());
+  if (app->GetDefaultInitialProgram(&text.out()) == S_OK) {
     QuotedOrBareLine(out, "DefaultInitialProgram", text.get());
   }
-  const HRESULT directory = app->GetDefaultWorkingDirectory(text.Out());
+  const HRESULT directory = app->GetDefaultWorkingDirectory(text.out());
   if (directory == S_OK) {
     QuotedOrBareLine(out, "DefaultWorkingDirectory", text.get());
   } else if (directory == S_FALSE) {
     out.Append("\n");
   }
-  if (app->GetWLFolder(text.Out()) == S_OK) QuotedTextLine(out, "WLFolder", text.get());
+  if (app->GetWLFolder(text.out()) == S_OK) QuotedTextLine(out, "WLFolder", text.get());
 }
 
-// Steps 7 to 13: display defaults and flag lists.
+// The display defaults (encryption, sound, video, colours, window size and
+// type) and the four flag lists.
 void DisplayProperties(TextBuffer& out, ZQWinAppObject* app) {
   _ZQEncryptionLevel level = ZQEncryptionBasic;
   if (app->GetDefaultEncryptionLevel(&level) == S_OK) {
@@ -130,13 +103,13 @@ void DisplayProperties(TextBuffer& out, ZQWinAppObject* app) {
   }
 }
 
-// Step 14. The parent folder is held by the application object and is not
-// released here.
-void ParentFolder(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app) {
+// The parent folder's distinguished name. The parent folder is held by the
+// application object and is not released here.
+void ParentFolder(TextBuffer& out, ZQWinAppObject* app) {
   FolderObject* folder = nullptr;
   if (app->GetParentFolder(&folder) != S_OK || folder == nullptr) return;
-  FarmText dn(farm);
-  if (folder->GetDistinguishedName(&dn.Out()) == S_OK) QuotedTextLine(out, "ParentFolder", dn.get());
+  FarmText dn;
+  if (folder->GetDistinguishedName(&dn.out()) == S_OK) QuotedTextLine(out, "ParentFolder", dn.get());
 }
 
 // A server's own initial program or working directory after its name.
@@ -151,8 +124,9 @@ void OwnServerString(TextBuffer& out, const WCHAR* text) {
   }
 }
 
-// Step 15.
-void ServerList(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app) {
+// The server list: a count comment, "ServerList =", one entry per server
+// (its name and own strings) and the number of entries written.
+void ServerList(TextBuffer& out, ZQWinAppObject* app) {
   LONG count = 0;
   if (app->GetServerCount(&count) == S_OK) {
     out.Append("\n    # Number of servers: ");
@@ -164,12 +138,12 @@ void ServerList(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app) {
   _ZQServerConfig config{};
   HRESULT status = app->GetFirstServer(&config);
   while (status == S_OK) {
-    FarmText name(farm);
-    FarmText program(farm);
-    FarmText directory(farm);
-    name.Take(config.serverName);
-    program.Take(config.initialProgram);
-    directory.Take(config.workingDirectory);
+    FarmText name;
+    FarmText program;
+    FarmText directory;
+    name.reset(config.serverName);
+    program.reset(config.initialProgram);
+    directory.reset(config.workingDirectory);
     config = _ZQServerConfig{};
     out.Append("        \"");
     out.AppendWide(name.get());
@@ -189,8 +163,9 @@ void ServerList(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app) {
   out.Append(" servers found\n");
 }
 
-// Step 16.
-void UserList(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app) {
+// The user list: a count comment, "UserList =", one domain/account entry per
+// user and the number of entries written.
+void UserList(TextBuffer& out, ZQWinAppObject* app) {
   LONG count = 0;
   if (app->GetUserCount(&count) == S_OK) {
     out.Append("\n    # Number of users: ");
@@ -202,10 +177,10 @@ void UserList(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app) {
   _UserAccountInfo user{};
   HRESULT status = app->GetFirstUser(&user);
   while (status == S_OK) {
-    FarmText domain(farm);
-    FarmText account(farm);
-    domain.Take(user.domain);
-    account.Take(user.accountName);
+    FarmText domain;
+    FarmText account;
+    domain.reset(user.domain);
+    account.reset(user.accountName);
     user = _UserAccountInfo{};
     out.Append("\n        \"");
     out.AppendWide(domain.get());
@@ -221,13 +196,12 @@ void UserList(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app) {
   out.Append(" users found\n\n");
 }
 
-// Step 17: the icon blocks, or the ICO file named by the options (whose
-// writer's result is not used).
-void Icon(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app, const _DefinitionFileOptions* options) {
+// The icon: as the two hexadecimal blocks, or written to the ICO file the
+// options name (whose writer's result is not used).
+void Icon(TextBuffer& out, ZQWinAppObject* app, const _DefinitionFileOptions* options) {
   _ZQWinAppIcon* icon = nullptr;
   if (app->GetIcon(icon) != S_OK) return;
-  FarmBlock<_ZQWinAppIcon> held(farm);
-  held.Take(icon);
+  FarmBlock<_ZQWinAppIcon> held(icon);
   if (options != nullptr && options->iconFileName != nullptr) {
     (void)WriteIconFile(*icon, options->iconFileName);
     return;
@@ -238,19 +212,19 @@ void Icon(TextBuffer& out, FarmObject* farm, ZQWinAppObject* app, const _Definit
 
 }  // namespace
 
-HRESULT WriteApplicationDefinitionFile(FarmObject* farm, ZQWinAppObject* app, const WCHAR* path,
+HRESULT WriteApplicationDefinitionFile(FarmObject* /*farm*/, ZQWinAppObject* app, const WCHAR* path,
                                        const _DefinitionFileOptions* options) {
   platform::FileHandle* file = platform::CreateFileForWrite(path);
   if (file == nullptr) return E_FAIL;
   TextBuffer out;
   try {
     Header(out, app);
-    TextProperties(out, farm, app);
+    TextProperties(out, app);
     DisplayProperties(out, app);
-    ParentFolder(out, farm, app);
-    ServerList(out, farm, app);
-    UserList(out, farm, app);
-    Icon(out, farm, app, options);
+    ParentFolder(out, app);
+    ServerList(out, app);
+    UserList(out, app);
+    Icon(out, app, options);
     out.Append("\nEndApplication\n");
   } catch (const std::bad_alloc&) {
     platform::CloseFile(file);

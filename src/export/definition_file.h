@@ -31,8 +31,8 @@ namespace feroq {
 
 // Writes the definition file of `app` to `path` (created, or truncated when
 // it exists). Every property is read through the object's public getters
-// and list iterators; every string and record a getter hands out is
-// released with `farm`->FreeMemory. A getter that fails leaves its line (or
+// and list iterators; every string and record a getter hands out is given
+// back to the farm's heap (`farm`'s FreeMemory) once written. A getter that fails leaves its line (or
 // list, comment or block) out and never changes the result.
 // Results: S_OK; E_FAIL when the file cannot be created (nothing is read or
 // written then) or when writing or closing it fails; E_OUTOFMEMORY when the

@@ -6,6 +6,7 @@
 #include "export/definition_file.h"
 #include "export/text_buffer.h"
 #include "farm/service_access.h"
+#include "farm/service_status.h"
 #include "feroq/app_export.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqapp.h"
@@ -63,13 +64,9 @@ void FillLaunchRequest(const _LaunchFileOptions& options, ZQAPP_OBRFILE* request
   request->port = options.port;
 }
 
-// The store's answer as a result code: 0 continues (S_OK here).
-HRESULT MapFileRequestResult(VSTATUS status) {
-  if (status == VORN_OK) return S_OK;
-  if (status == VORN_E_ACCESSDENIED || status == VORN_E_REFUSED) return E_ACCESSDENIED;
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  return E_FAIL;
-}
+// The store's answer to a file request: 0 continues (S_OK here).
+constexpr feroq::StatusMapping kFileRequestStatuses[] = {
+    {VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {VORN_E_REFUSED, E_ACCESSDENIED}, {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}};
 
 // Writes the strings of `lines`, from its head, each followed by a line
 // end, up to its end or its first empty string. E_FAIL when the file cannot
@@ -97,7 +94,7 @@ HRESULT WriteHTMLFile(FarmObject* farm, ULONG64 id, const WCHAR* file_name, cons
     ZQAPP_HTMLFILE request;
     FillHTMLRequest(*static_cast<const _HTMLFileOptions*>(options), &request);
     VORNMultiString lines;
-    const HRESULT result = MapFileRequestResult(store->CreateHTMLFile(id, &request, lines));
+    const HRESULT result = feroq::MapServiceStatus(store->CreateHTMLFile(id, &request, lines), kFileRequestStatuses);
     if (result != S_OK) return result;
     return WriteLines(file_name, lines);
   } catch (const std::bad_alloc&) {
@@ -115,7 +112,7 @@ HRESULT WriteLaunchFile(FarmObject* farm, ULONG64 id, const WCHAR* file_name, co
     FillLaunchRequest(launch, &request);
     request.preferredServer = launch.preferredServer;
     VORNMultiString lines;
-    const HRESULT result = MapFileRequestResult(store->CreateOBRFile(id, &request, lines));
+    const HRESULT result = feroq::MapServiceStatus(store->CreateOBRFile(id, &request, lines), kFileRequestStatuses);
     if (result != S_OK) return result;
     return WriteLines(file_name, lines);
   } catch (const std::bad_alloc&) {

@@ -3,7 +3,9 @@
 #include <cstring>
 #include <new>
 
+#include "farm/holders.h"
 #include "farm/object_id_map.h"
+#include "farm/service_status.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/directory_services.h"
 #include "feroq/farm_object.h"
@@ -13,86 +15,64 @@
 
 HRESULT FarmObject::EnumerateServers(WCHAR** names, ULONG* count) {
   if (server_service_ == nullptr) return E_UNEXPECTED;
-  VORNString* server_names = nullptr;
-  VORNMultiString* addresses = nullptr;
-  VORNMultiString* zones = nullptr;
-  VORNString* versions = nullptr;
-  VSTATUS status =
-      server_service_->EnumerateAllServerAddresses(*count, server_names, addresses, zones, versions);
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  if (status != 0) return E_FAIL;
-  delete[] addresses;
-  delete[] zones;
-  delete[] versions;
+  // Only the names are used; the other three arrays go at once.
+  feroq::ServiceArray<VORNString> server_names;
+  feroq::ServiceArray<VORNMultiString> addresses;
+  feroq::ServiceArray<VORNMultiString> zones;
+  feroq::ServiceArray<VORNString> versions;
+  const VSTATUS status = server_service_->EnumerateAllServerAddresses(*count, server_names.out(), addresses.out(),
+                                                                      zones.out(), versions.out());
+  if (HRESULT result = feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus); result != S_OK) return result;
+  addresses.reset();
+  zones.reset();
+  versions.reset();
 
   // The list: each name with its NUL, then one more NUL.
   std::size_t units = 0;
-  for (ULONG i = 0; i < *count; ++i) units += server_names[i].Length() + 1;
-  HRESULT result = S_OK;
+  for (ULONG i = 0; i < *count; ++i) units += server_names.get()[i].Length() + 1;
   auto* list = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(units * 2 + 2));
   *names = list;
-  if (list == nullptr) {
-    result = E_OUTOFMEMORY;
-  } else {
-    WCHAR* out = list;
-    for (ULONG i = 0; i < *count; ++i) {
-      const ULONG length = server_names[i].Length();
-      std::memcpy(out, server_names[i].m_string, length * 2);
-      out += length + 1;
-    }
+  if (list == nullptr) return E_OUTOFMEMORY;
+  for (ULONG i = 0; i < *count; ++i) {
+    const VORNString& name = server_names.get()[i];
+    std::memcpy(list, name.m_string, name.Length() * 2);
+    list += name.Length() + 1;
   }
-  delete[] server_names;
-  return result;
+  return S_OK;
 }
 
 HRESULT FarmObject::EnumerateApps(CommonObject*** apps, ULONG* count) {
+  static constexpr feroq::StatusMapping kEnumAppsStatuses[] = {{VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
+                                                               {VORN_E_ACCESSDENIED, E_ACCESSDENIED}};
+  const ULONG requested = *count;
+  *count = 0;
   if (app_store_ == nullptr) {
-    *count = 0;
     *apps = nullptr;
     return E_UNEXPECTED;
   }
-  ULONG64* ids = nullptr;
+  feroq::StoreIdList ids;
   ULONG delivered = 0;
-  VSTATUS status = app_store_->EnumApps(&ids, delivered, 0);
-  if (status != 0) {
-    *count = 0;
+  if (HRESULT result = feroq::MapServiceStatus(app_store_->EnumApps(&ids.out(), delivered, 0), kEnumAppsStatuses);
+      result != S_OK || delivered == 0) {
     *apps = nullptr;
-    if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-    if (status == VORN_E_ACCESSDENIED) return E_ACCESSDENIED;
-    return E_FAIL;
-  }
-  if (delivered == 0) {
-    ::operator delete(ids);
-    *count = 0;
-    *apps = nullptr;
-    return S_OK;
+    return result;
   }
 
-  const ULONG requested = *count;
-  ULONG wanted = (requested == 0 || requested > delivered) ? delivered : requested;
-  auto* objects =
-      static_cast<CommonObject**>(feroq::platform::HeapAllocZero(sizeof(CommonObject*) * wanted));
-  if (objects == nullptr) {
-    ::operator delete(ids);
-    *count = 0;
-    return E_OUTOFMEMORY;
-  }
+  const ULONG wanted = (requested == 0 || requested > delivered) ? delivered : requested;
+  feroq::FarmBlock<CommonObject*> objects(
+      static_cast<CommonObject**>(feroq::platform::HeapAllocZero(sizeof(CommonObject*) * wanted)));
+  if (!objects) return E_OUTOFMEMORY;
   ULONG made = 0;
   for (; made < wanted; ++made) {
     ZQWinAppObject* app = nullptr;
-    if (CreateWinAppFromID(ids[made], &app) != S_OK) break;
-    objects[made] = app;
+    if (CreateWinAppFromID(ids.get()[made], &app) != S_OK) break;
+    objects.get()[made] = app;
   }
-  if (made == 0) {
-    feroq::platform::HeapFree(objects);
-    objects = nullptr;
-  }
-  ::operator delete(ids);
+  if (made == 0) objects.reset();
 
-  *apps = objects;
-  const HRESULT result = (requested > made && made != delivered) ? S_FALSE : S_OK;
+  *apps = objects.release();
   *count = made;
-  return result;
+  return (requested > made && made != delivered) ? S_FALSE : S_OK;
 }
 
 HRESULT FarmObject::GetRootFolder(_FarmObjectType type, FolderObject** folder) {
@@ -134,13 +114,10 @@ HRESULT FarmObject::MoveObject(CommonObject* object, AppFolderObject* target) {
   if (type == FarmObjectWinApp) {
     status = folder_service_->MoveApplication(object_id, parent_id, target_id);
   } else if (type == FarmObjectAppFolder) {
+    feroq::ObjectRef<FolderObject> own_parent(this, parent);
     status = folder_service_->MoveFolder(object_id, parent_id, target_id);
-    CommonObject* release = parent;
-    FreeObject(release);
   } else {
     return E_FAIL;
   }
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  if (status != 0) return E_FAIL;
-  return S_OK;
+  return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
 }

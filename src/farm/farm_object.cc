@@ -2,8 +2,10 @@
 #include "feroq/farm_object.h"
 
 #include <cstring>
+#include <memory>
 #include <new>
 
+#include "farm/holders.h"
 #include "farm/object_id_map.h"
 #include "feroq/directory_services.h"
 #include "feroq/user_service.h"
@@ -35,44 +37,42 @@ FarmObject::FarmObject()
   // The service reports the name's length in bytes with its NUL; only the
   // length decides whether there is a name.
   ULONG length = 0;
-  char* multibyte_name = nullptr;
-  VORN_FarmName(length, multibyte_name);
+  feroq::RpcBlock<char> multibyte_name;
+  VORN_FarmName(length, multibyte_name.out());
   if (length > 0) {
     farm_name_size_ = length * 2;
-    farm_name_ = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(farm_name_size_));
-    if (farm_name_ != nullptr) {
-      int converted = feroq::platform::MultiByteToUtf16(multibyte_name, static_cast<int>(length),
-                                                        farm_name_, static_cast<int>(length));
-      if (converted == 0) {
-        feroq::platform::HeapFree(farm_name_);
-        farm_name_ = nullptr;
-      }
+    feroq::FarmBlock<WCHAR> name(static_cast<WCHAR*>(feroq::platform::HeapAllocZero(farm_name_size_)));
+    if (name && feroq::platform::MultiByteToUtf16(multibyte_name.get(), static_cast<int>(length), name.get(),
+                                                  static_cast<int>(length)) != 0) {
+      farm_name_ = name.release();
     }
-    VORNFree_RPC_Mem(multibyte_name);
   }
 
   InitiateRemoteAccess(nullptr);
   // A service that cannot be made leaves its field null; the next is tried
   // all the same. A service constructor's exception leaves this constructor.
-  app_store_ = new (std::nothrow) ZQAppSAL(VornRemoteAccess);
-  server_service_ = new (std::nothrow) VORN_ZQServerSAL(VornRemoteAccess);
-  user_service_ = new (std::nothrow) VORN_UserMgmt_SAL(VornRemoteAccess);
-  folder_service_ = new (std::nothrow) VORNCommonApplicationSAL(VornRemoteAccess);
-
-  if (app_store_ != nullptr && server_service_ != nullptr && user_service_ != nullptr &&
-      folder_service_ != nullptr) {
-    id_map_ = new (std::nothrow) feroq::ObjectIdMap;
-    if (id_map_ != nullptr) return;  // fully built
+  std::unique_ptr<ZQAppSAL> app_store(new (std::nothrow) ZQAppSAL(VornRemoteAccess));
+  std::unique_ptr<VORN_ZQServerSAL> server_service(new (std::nothrow) VORN_ZQServerSAL(VornRemoteAccess));
+  std::unique_ptr<VORN_UserMgmt_SAL> user_service(new (std::nothrow) VORN_UserMgmt_SAL(VornRemoteAccess));
+  std::unique_ptr<VORNCommonApplicationSAL> folder_service(
+      new (std::nothrow) VORNCommonApplicationSAL(VornRemoteAccess));
+  std::unique_ptr<feroq::ObjectIdMap> id_map;
+  if (app_store && server_service && user_service && folder_service) {
+    id_map.reset(new (std::nothrow) feroq::ObjectIdMap);
   }
-  // Half-built: no services, no map.
-  delete app_store_;
-  app_store_ = nullptr;
-  delete server_service_;
-  server_service_ = nullptr;
-  delete user_service_;
-  user_service_ = nullptr;
-  delete folder_service_;
-  folder_service_ = nullptr;
+  if (id_map) {  // fully built
+    app_store_ = app_store.release();
+    server_service_ = server_service.release();
+    user_service_ = user_service.release();
+    folder_service_ = folder_service.release();
+    id_map_ = id_map.release();
+    return;
+  }
+  // Half-built: no services, no map; those made go in the usual order.
+  app_store.reset();
+  server_service.reset();
+  user_service.reset();
+  folder_service.reset();
 }
 
 FarmObject::FarmObject(WCHAR*)

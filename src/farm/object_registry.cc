@@ -1,49 +1,57 @@
 // The object registry: at most one live object per farm identifier, handed
 // out with a reference each time and destroyed when the last one is given
 // back.
+#include <memory>
 #include <new>
 
+#include "farm/holders.h"
 #include "farm/object_id_map.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 
+namespace {
+
+bool HasType(CommonObject* object, _FarmObjectType expected) {
+  _FarmObjectType type;
+  object->GetObjectType(&type);
+  return type == expected;
+}
+
+}  // namespace
+
 HRESULT FarmObject::CreateWinAppFromID(ULONG64& id, ZQWinAppObject** app) {
   if (id_map_ == nullptr) return E_UNEXPECTED;
   auto found = id_map_->entries.find(id);
   if (found != id_map_->entries.end()) {
-    // Only applications and folders share the map, and their identifiers
-    // never collide (the kind is part of the identifier).
+    // An identifier registered for a folder is no application.
+    if (!HasType(found->second, FarmObjectWinApp)) {
+      *app = nullptr;
+      return E_INVALIDARG;
+    }
     *app = static_cast<ZQWinAppObject*>(found->second);
     (*app)->IncrementRefCount();
     return S_OK;
   }
 
-  ZQApp* record = nullptr;
+  *app = nullptr;
+  std::unique_ptr<ZQApp> record;
   try {
-    record = new (std::nothrow) ZQApp;
+    record.reset(new (std::nothrow) ZQApp);
   } catch (const std::bad_alloc&) {
-    record = nullptr;
   }
-  if (record == nullptr) {
-    *app = nullptr;
-    return E_OUTOFMEMORY;
-  }
-
+  if (record == nullptr) return E_OUTOFMEMORY;
   ZQWinAppObject* made = nullptr;
   try {
-    made = new (std::nothrow) ZQWinAppObject(id, record, this, nullptr);
+    // The object owns the record once it exists. Registering may fail
+    // inside the constructor; the object is then freed and the record is
+    // still ours.
+    made = new (std::nothrow) ZQWinAppObject(id, record.get(), this, nullptr);
   } catch (const std::bad_alloc&) {
-    // Registering failed inside the constructor; the object was freed and the
-    // record is still ours.
-    made = nullptr;
   }
-  if (made == nullptr) {
-    *app = nullptr;
-    delete record;
-    return E_OUTOFMEMORY;
-  }
+  if (made == nullptr) return E_OUTOFMEMORY;
+  record.release();
   *app = made;
   return S_OK;
 }
@@ -53,6 +61,8 @@ HRESULT FarmObject::CreateAppFolderObject(ULONG64& id, AppFolderObject** folder,
   *folder = nullptr;
   auto found = id_map_->entries.find(id);
   if (found != id_map_->entries.end()) {
+    // An identifier registered for an application is no folder.
+    if (!HasType(found->second, FarmObjectAppFolder)) return E_INVALIDARG;
     auto* registered = static_cast<AppFolderObject*>(found->second);
     if (mode != 1) {
       registered->IncrementRefCount();
@@ -61,33 +71,28 @@ HRESULT FarmObject::CreateAppFolderObject(ULONG64& id, AppFolderObject** folder,
     }
     // The detaching form: the registered object leaves the registry (its
     // holders keep it) and the caller gets a detached object with its name.
-    WCHAR* name = nullptr;
-    registered->GetObjectName(&name);
-    if (name != nullptr) {
-      AppFolderObject* detached = new (std::nothrow) AppFolderObject(id, name);
-      FreeMemory(name);
-      if (detached == nullptr) return E_OUTOFMEMORY;
+    feroq::FarmBlock<WCHAR> name;
+    registered->GetObjectName(&name.out());
+    if (name) {
+      *folder = new (std::nothrow) AppFolderObject(id, name.get());
+      if (*folder == nullptr) return E_OUTOFMEMORY;
       id_map_->entries.erase(id);
-      *folder = detached;
       return S_OK;
     }
-    AppFolderObject* unregistered = new (std::nothrow) AppFolderObject(id, this);
-    if (unregistered == nullptr) return E_OUTOFMEMORY;
-    *folder = unregistered;
-    return S_OK;
+    *folder = new (std::nothrow) AppFolderObject(id, this);
+    return *folder == nullptr ? E_OUTOFMEMORY : S_OK;
   }
 
-  AppFolderObject* made = new (std::nothrow) AppFolderObject(id, this);
+  std::unique_ptr<AppFolderObject> made(new (std::nothrow) AppFolderObject(id, this));
   if (made == nullptr) return E_OUTOFMEMORY;
   if (mode == 0) {
     try {
-      id_map_->entries.emplace(id, made);
+      id_map_->entries.emplace(id, made.get());
     } catch (const std::bad_alloc&) {
-      delete made;  // its destructor finds no entry to remove
-      return E_OUTOFMEMORY;
+      return E_OUTOFMEMORY;  // the object goes; its destructor finds no entry to remove
     }
   }
-  *folder = made;
+  *folder = made.release();
   return S_OK;
 }
 

@@ -8,7 +8,9 @@
 #include "feroq/directory_services.h"
 #include "feroq/farm_object.h"
 #include "folders/distinguished_name.h"
+#include "farm/holders.h"
 #include "farm/service_access.h"
+#include "farm/service_status.h"
 #include "platform/platform.h"
 
 namespace {
@@ -151,24 +153,19 @@ HRESULT AppFolderObject::GetObjectName(WCHAR** name) {
 
   ULONG64 id = 0;
   GetObjectID(id);
-  WCHAR* read = nullptr;
-  if (folders->GetFolderName(id, &read) != 0) {
+  feroq::FolderServiceBlock<WCHAR> read(folders);
+  if (folders->GetFolderName(id, &read.out()) != 0) {
     // The folder may be gone from the farm: the last name read stands in.
     if (cached_name_ != nullptr && *name == nullptr) return CopyCachedName(name);
     return S_OK;
   }
-  UpdateNameCache(read);
-  HRESULT result = S_OK;
-  const std::size_t bytes = WideLength(read) * 2 + 2;
+  UpdateNameCache(read.get());
+  const std::size_t bytes = WideLength(read.get()) * 2 + 2;
   auto* copy = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(bytes));
-  if (copy == nullptr) {
-    result = E_OUTOFMEMORY;
-  } else {
-    std::memcpy(copy, read, bytes);
-    *name = copy;
-  }
-  folders->FreeMemory(reinterpret_cast<unsigned char*>(read));
-  return result;
+  if (copy == nullptr) return E_OUTOFMEMORY;
+  std::memcpy(copy, read.get(), bytes);
+  *name = copy;
+  return S_OK;
 }
 
 HRESULT AppFolderObject::SetObjectName(WCHAR* name) {
@@ -178,9 +175,10 @@ HRESULT AppFolderObject::SetObjectName(WCHAR* name) {
   if (folders == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   GetObjectID(id);
-  VSTATUS status = folders->RenameFolder(id, name);
-  if (status == FOLDER_E_RENAME_REFUSED) return E_ACCESSDENIED;
-  if (status != 0) return E_FAIL;
+  static constexpr feroq::StatusMapping kRenameStatuses[] = {{FOLDER_E_RENAME_REFUSED, E_ACCESSDENIED}};
+  if (HRESULT result = feroq::MapServiceStatus(folders->RenameFolder(id, name), kRenameStatuses); result != S_OK) {
+    return result;
+  }
   UpdateNameCache(name);
   return S_OK;
 }

@@ -3,7 +3,9 @@
 
 #include <cstring>
 
+#include "farm/holders.h"
 #include "farm/service_access.h"
+#include "farm/service_status.h"
 #include "platform/platform.h"
 
 namespace feroq {
@@ -24,8 +26,8 @@ HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 p
 
   // The work buffer collects the folder names nearest first, each with its NUL.
   std::size_t capacity = kNameWorkBufferStep;
-  auto* work = static_cast<unsigned char*>(platform::HeapAllocZero(capacity));
-  if (work == nullptr) return E_OUTOFMEMORY;
+  FarmBlock<unsigned char> work(static_cast<unsigned char*>(platform::HeapAllocZero(capacity)));
+  if (!work) return E_OUTOFMEMORY;
   std::size_t used = 0;
   std::size_t collected = 0;
 
@@ -45,39 +47,37 @@ HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 p
       status = VORN_E_FAILURE;
       break;
     }
-    WCHAR* folder_name = nullptr;
-    status = folders->GetFolderName(current, &folder_name);
+    FolderServiceBlock<WCHAR> folder_name(folders);
+    status = folders->GetFolderName(current, &folder_name.out());
     if (status != 0) break;
-    const std::size_t length = WideLength(folder_name);
-    while (used + 2 * length >= capacity) {
-      void* grown = platform::HeapReAllocZero(work, capacity + kNameWorkBufferStep);
+    const std::size_t length = WideLength(folder_name.get());
+    while (status == 0 && used + 2 * length >= capacity) {
+      void* grown = platform::HeapReAllocZero(work.get(), capacity + kNameWorkBufferStep);
       if (grown == nullptr) {
         status = VORN_E_OUTOFMEMORY;
-        break;
+      } else {
+        work.release();
+        work.reset(static_cast<unsigned char*>(grown));
+        capacity += kNameWorkBufferStep;
       }
-      work = static_cast<unsigned char*>(grown);
-      capacity += kNameWorkBufferStep;
     }
-    if (status == 0) {
-      std::memcpy(work + used, folder_name, 2 * length + 2);
-      used += 2 * length + 2;
-      ++collected;
-    }
-    folders->FreeMemory(reinterpret_cast<unsigned char*>(folder_name));
     if (status != 0) break;
+    std::memcpy(work.get() + used, folder_name.get(), 2 * length + 2);
+    used += 2 * length + 2;
+    ++collected;
     status = folders->GetFolderParent(current, current);
   }
 
-  WCHAR* root_name = nullptr;
-  WCHAR* own_name = nullptr;
-  if (status == 0) status = folders->GetFolderName(root, &root_name);
+  FolderServiceBlock<WCHAR> root_name(folders);
+  FarmBlock<WCHAR> own_name;
+  if (status == 0) status = folders->GetFolderName(root, &root_name.out());
   if (status == 0) {
     // A name that cannot be read, or is read as nothing, makes no name.
-    if (object->GetObjectName(&own_name) != S_OK || own_name == nullptr) status = VORN_E_OUTOFMEMORY;
+    if (object->GetObjectName(&own_name.out()) != S_OK || !own_name) status = VORN_E_OUTOFMEMORY;
   }
   if (status == 0) {
-    const std::size_t root_length = WideLength(root_name);
-    const std::size_t own_length = WideLength(own_name);
+    const std::size_t root_length = WideLength(root_name.get());
+    const std::size_t own_length = WideLength(own_name.get());
     const std::size_t bytes = used + 2 * (root_length + own_length) + 6;
     auto* result = static_cast<WCHAR*>(platform::HeapAllocZero(bytes));
     if (result == nullptr) {
@@ -85,11 +85,11 @@ HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 p
     } else {
       WCHAR* out = result;
       *out++ = u'\\';
-      std::memcpy(out, root_name, 2 * root_length);
+      std::memcpy(out, root_name.get(), 2 * root_length);
       out += root_length;
       // Collected names run from the parent up; write them from the top down
       // by walking the buffer backwards from its end.
-      const auto* names = reinterpret_cast<const WCHAR*>(work);
+      const auto* names = reinterpret_cast<const WCHAR*>(work.get());
       std::size_t end_unit = used / 2;  // one past the last collected NUL
       for (std::size_t i = 0; i < collected; ++i) {
         std::size_t begin = end_unit - 1;  // at this name's NUL
@@ -101,19 +101,14 @@ HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 p
         end_unit = begin;
       }
       *out++ = u'\\';
-      std::memcpy(out, own_name, 2 * own_length);
+      std::memcpy(out, own_name.get(), 2 * own_length);
       out += own_length;
       *out = 0;
       *name = result;
     }
   }
 
-  platform::HeapFree(work);
-  if (own_name != nullptr) farm->FreeMemory(own_name);
-  if (root_name != nullptr) folders->FreeMemory(reinterpret_cast<unsigned char*>(root_name));
-  if (status == 0) return S_OK;
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  return E_FAIL;
+  return MapServiceStatus(status, kOutOfMemoryStatus);
 }
 
 }  // namespace feroq

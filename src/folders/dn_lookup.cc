@@ -1,218 +1,160 @@
 // Finding objects by distinguished name: the walk down the folder tree
 // (GetObjectByDN) and the comparison with every application's name
 // (GetAppByDN).
-#include <cstring>
+#include <algorithm>
+#include <string_view>
 
+#include "farm/holders.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
-#include "platform/platform.h"
 
 namespace {
 
-constexpr WCHAR kRootComponent[] = u"Applications";
+using feroq::FarmBlock;
+using feroq::ObjectArray;
+using feroq::ObjectRef;
+using Text = std::u16string_view;
 
 bool IsSeparator(WCHAR c) { return c == u'\\' || c == u'/'; }
 
-bool Equal(const WCHAR* a, const WCHAR* b) {
-  while (*a != 0 && *a == *b) {
-    ++a;
-    ++b;
-  }
-  return *a == *b;
+_FarmObjectType TypeOf(CommonObject* object) {
+  _FarmObjectType type;
+  object->GetObjectType(&type);
+  return type;
 }
 
-void Release(FarmObject* farm, CommonObject* object) {
-  if (object != nullptr) farm->FreeObject(object);
-}
+// The components of a name: the runs between separators. A leading
+// separator's empty component is skipped, and so is the one after a
+// trailing separator; an empty component between two separators stays (and
+// matches nothing).
+class Components {
+ public:
+  // Copies `dn` into a work buffer on the heap, cut at every separator;
+  // false when the buffer cannot be allocated.
+  bool Split(const WCHAR* dn) {
+    const std::size_t length = Text(dn).size();
+    work_.reset(static_cast<WCHAR*>(feroq::platform::HeapAllocZero(length * 2 + 2)));
+    if (!work_) return false;
+    std::replace_copy_if(dn, dn + length, work_.get(), IsSeparator, WCHAR{0});
+    next_ = IsSeparator(dn[0]) ? 1 : 0;
+    limit_ = (IsSeparator(dn[length - 1]) && length - 1 >= next_) ? length - 1 : length;
+    more_ = next_ < limit_;
+    return true;
+  }
+  // The next component, or null after the last.
+  const WCHAR* Next() {
+    if (!more_) return nullptr;
+    const WCHAR* component = work_.get() + next_;
+    next_ += Text(component).size() + 1;  // a component ends at or before the limit
+    more_ = next_ <= limit_;
+    return component;
+  }
+
+ private:
+  FarmBlock<WCHAR> work_;
+  std::size_t next_ = 0;
+  std::size_t limit_ = 0;
+  bool more_ = false;
+};
 
 // The child of `parent` named `component`, with a reference for the caller,
 // or null. Every child is examined; of two with the same name the later one
-// wins. The children's enumeration raises the parent's child count.
+// wins. A child that cannot be loaded or named ends the search with nothing
+// found. The children's enumeration raises the parent's child count.
 CommonObject* FindChildByName(FarmObject* farm, FolderObject* parent, const WCHAR* component) {
   if (component == nullptr || component[0] == 0) return nullptr;
-  CommonObject** children = nullptr;
+  ObjectArray children(farm);
   LONG count = 0;
-  if (FAILED(parent->EnumerateChildren(&children, &count))) return nullptr;
+  if (FAILED(parent->EnumerateChildren(&children.out(), &count))) return nullptr;
+  children.set_count(static_cast<std::size_t>(count));
 
-  CommonObject* match = nullptr;
-  LONG examined = 0;
-  for (; examined < count; ++examined) {
-    CommonObject* child = children[examined];
-    _FarmObjectType type;
-    child->GetObjectType(&type);
-    HRESULT result = S_OK;
-    if (type == FarmObjectWinApp) result = static_cast<ZQWinAppObject*>(child)->Load();
-    WCHAR* name = nullptr;
-    if (result == S_OK) result = child->GetObjectName(&name);
-    if (result != S_OK) {
-      farm->FreeMemory(name);
-      break;  // the search ends with nothing found
+  ObjectRef<> match(farm);
+  for (std::size_t i = 0; i < children.count(); ++i) {
+    CommonObject* child = children[i];
+    if (TypeOf(child) == FarmObjectWinApp && static_cast<ZQWinAppObject*>(child)->Load() != S_OK) {
+      return nullptr;
     }
-    if (name != nullptr && name[0] != 0 && Equal(name, component)) {
-      Release(farm, match);
-      match = child;
+    FarmBlock<WCHAR> name;
+    if (child->GetObjectName(&name.out()) != S_OK) return nullptr;
+    if (name && name.get()[0] != 0 && Text(name.get()) == component) {
+      match.reset(children.Take(i));
     } else {
-      Release(farm, child);
+      children.ReleaseAt(i);
     }
-    farm->FreeMemory(name);
   }
-  if (examined < count) {
-    // Stopped early: release what was not examined and any match held.
-    for (LONG i = examined; i < count; ++i) Release(farm, children[i]);
-    Release(farm, match);
-    match = nullptr;
-  }
-  farm->FreeMemory(children);
-  return match;
+  return match.release();
 }
 
 }  // namespace
 
 HRESULT FarmObject::GetObjectByDN(FolderObject* start, WCHAR* dn, CommonObject** object) {
   if (dn == nullptr || dn[0] == 0) return E_INVALIDARG;
-  const bool rooted = IsSeparator(dn[0]);
 
-  // `current` is the folder the walk stands in; `owned` says whether the walk
-  // holds a reference of its own on it (the caller's start folder is never
+  // `current` is the folder the walk stands in; `walk` holds the walk's own
+  // reference on it when it has one (the caller's start folder is never
   // released here).
   FolderObject* current = start;
-  bool owned = false;
-  if (rooted || start == nullptr) {
-    HRESULT result = GetRootFolder(FarmObjectAppFolder, &current);
-    if (result != S_OK) return result;
-    owned = true;
+  ObjectRef<FolderObject> walk(this);
+  if (IsSeparator(dn[0]) || start == nullptr) {
+    if (HRESULT result = GetRootFolder(FarmObjectAppFolder, &walk.out()); result != S_OK) return result;
+    current = walk.get();
   }
+  Components components;
+  if (!components.Split(dn)) return E_OUTOFMEMORY;
 
-  std::size_t length = 0;
-  while (dn[length] != 0) ++length;
-  auto* work = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(length * 2 + 2));
-  if (work == nullptr) {
-    if (owned) Release(this, current);
-    return E_OUTOFMEMORY;
+  // What was found last: the folder `walk` holds, or an application in `leaf`.
+  bool found_folder = false;
+  ObjectRef<> leaf(this);
+  const WCHAR* component = components.Next();
+  // The fixed text, not the root folder's name as the service has it.
+  if (component != nullptr && Text(component) == u"Applications") {
+    ObjectRef<FolderObject> root(this);
+    if (HRESULT result = GetRootFolder(FarmObjectAppFolder, &root.out()); result != S_OK) return result;
+    walk = std::move(root);
+    current = walk.get();
+    found_folder = true;
+    component = components.Next();
   }
-  std::memcpy(work, dn, length * 2);
-  for (std::size_t i = 0; i < length; ++i) {
-    if (IsSeparator(work[i])) work[i] = 0;
-  }
-
-  // Components: the runs between separators within [position, limit). A
-  // leading separator's empty component is skipped, and so is the one after
-  // a trailing separator; an empty component between two separators stays
-  // (and matches nothing).
-  std::size_t position = rooted ? 1 : 0;
-  std::size_t limit = length;
-  if (length > 0 && IsSeparator(dn[length - 1]) && length - 1 >= position) limit = length - 1;
-  bool exhausted = position >= limit;
-  auto next_component = [&](const WCHAR** component) {
-    if (exhausted) return false;
-    std::size_t end = position;
-    while (end < limit && work[end] != 0) ++end;
-    *component = work + position;
-    work[end] = 0;  // `end` is below the buffer's NUL slot
-    if (end >= limit) {
-      exhausted = true;
-    } else {
-      position = end + 1;
-    }
-    return true;
-  };
-
-  CommonObject* found = nullptr;
-  bool found_owned = false;
-  HRESULT result = S_OK;
-  const WCHAR* component = nullptr;
-  bool have = next_component(&component);
-  if (have && Equal(component, kRootComponent)) {
-    FolderObject* root = nullptr;
-    result = GetRootFolder(FarmObjectAppFolder, &root);
-    if (result != S_OK) {
-      feroq::platform::HeapFree(work);
-      if (owned) Release(this, current);
-      return result;
-    }
-    if (owned) Release(this, current);
-    current = root;
-    owned = true;
-    found = root;
-    found_owned = false;  // shared with `current`
-    have = next_component(&component);
-  }
-
-  bool stopped_at_application = false;
-  while (have) {
-    CommonObject* child = FindChildByName(this, current, component);
-    if (child == nullptr) {
-      result = S_FALSE;
+  while (component != nullptr) {
+    ObjectRef<> child(this, FindChildByName(this, current, component));
+    if (!child) return S_FALSE;
+    component = components.Next();
+    if (TypeOf(child.get()) != FarmObjectAppFolder) {
+      if (component != nullptr) return E_INVALIDARG;  // an application has no children
+      leaf = std::move(child);
       break;
     }
-    if (found_owned) Release(this, found);
-    found = child;
-    found_owned = true;
-    _FarmObjectType type;
-    child->GetObjectType(&type);
-    have = next_component(&component);
-    if (type != FarmObjectAppFolder) {
-      stopped_at_application = true;
-      break;
-    }
-    // Step into the child: the walk's reference moves from `current` to it.
-    if (owned) Release(this, current);
-    current = static_cast<FolderObject*>(child);
-    owned = true;
-    found_owned = false;  // shared with `current`
+    walk.reset(static_cast<FolderObject*>(child.release()));
+    current = walk.get();
+    found_folder = true;
   }
-  feroq::platform::HeapFree(work);
-
-  if (result == S_FALSE) {
-    if (found_owned) Release(this, found);
-    if (owned) Release(this, current);
-    return S_FALSE;
-  }
-  if (stopped_at_application && have) {
-    Release(this, found);  // an application has no children
-    if (owned) Release(this, current);
-    return E_INVALIDARG;
-  }
-  // The found object keeps one reference for the caller. When it is the
-  // folder the walk stands in, the walk's reference becomes the caller's.
-  if (found != nullptr && found == current) {
-    owned = false;
-  }
-  if (owned) Release(this, current);
-  *object = found;
+  // The found object's reference becomes the caller's.
+  *object = leaf ? leaf.release() : found_folder ? walk.release() : nullptr;
   return S_OK;
 }
 
 HRESULT FarmObject::GetAppByDN(WCHAR* dn, ZQWinAppObject** app) {
   *app = nullptr;
-  CommonObject** apps = nullptr;
+  ObjectArray apps(this);
   ULONG count = 0;
-  HRESULT result = EnumerateApps(&apps, &count);
-  if (FAILED(result)) return result;
+  if (HRESULT result = EnumerateApps(&apps.out(), &count); FAILED(result)) return result;
+  apps.set_count(count);
 
-  ZQWinAppObject* match = nullptr;
-  for (ULONG i = 0; i < count; ++i) {
+  ObjectRef<ZQWinAppObject> match(this);
+  for (std::size_t i = 0; i < apps.count(); ++i) {
     auto* candidate = static_cast<ZQWinAppObject*>(apps[i]);
-    WCHAR* name = nullptr;
+    FarmBlock<WCHAR> name;
     HRESULT step = candidate->Load();
-    if (step == S_OK) step = candidate->GetDistinguishedName(&name);
-    if (step != S_OK) {
-      for (ULONG j = i; j < count; ++j) Release(this, apps[j]);
-      Release(this, match);
-      FreeMemory(apps);
-      return step;
-    }
-    if (dn != nullptr && Equal(name, dn)) {
-      Release(this, match);
-      match = candidate;
+    if (step == S_OK) step = candidate->GetDistinguishedName(&name.out());
+    if (step != S_OK) return step;
+    if (dn != nullptr && Text(name.get()) == dn) {
+      match.reset(static_cast<ZQWinAppObject*>(apps.Take(i)));
     } else {
-      Release(this, candidate);
+      apps.ReleaseAt(i);
     }
-    FreeMemory(name);
   }
-  FreeMemory(apps);
-  if (match == nullptr) return E_INVALIDARG;
-  *app = match;
+  if (!match) return E_INVALIDARG;
+  *app = match.release();
   return S_OK;
 }

@@ -1,11 +1,19 @@
 // AppFolderObject: the tree operations (parent, move, sub-folders, deletion,
 // children) with the child-count bookkeeping.
-#include <new>
-
+#include "farm/holders.h"
 #include "farm/service_access.h"
+#include "farm/service_status.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
+
+namespace {
+
+constexpr feroq::StatusMapping kMoveStatuses[] = {{FOLDER_E_MOVE_REFUSED, E_ACCESSDENIED}};
+constexpr feroq::StatusMapping kDeleteStatuses[] = {{VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
+                                                    {FOLDER_E_DELETE_REFUSED, E_ACCESSDENIED}};
+
+}  // namespace
 
 HRESULT AppFolderObject::GetParentFolder(FolderObject** parent) {
   if (farm_ == nullptr) return E_ACCESSDENIED;
@@ -14,9 +22,10 @@ HRESULT AppFolderObject::GetParentFolder(FolderObject** parent) {
   ULONG64 id = 0;
   GetObjectID(id);
   ULONG64 parent_id = 0;
-  VSTATUS status = folders->GetFolderParent(id, parent_id);
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  if (status != 0) return E_FAIL;
+  if (HRESULT result = feroq::MapServiceStatus(folders->GetFolderParent(id, parent_id), feroq::kOutOfMemoryStatus);
+      result != S_OK) {
+    return result;
+  }
   AppFolderObject* parent_object = nullptr;
   HRESULT result = farm_->CreateAppFolderObject(parent_id, &parent_object, 0);
   *parent = parent_object;
@@ -41,17 +50,16 @@ HRESULT AppFolderObject::SetParentFolder(FolderObject* parent) {
   parent->GetObjectID(new_parent);
   if (new_parent == current_parent) return S_OK;
 
-  VSTATUS status = folders->MoveFolder(id, current_parent, new_parent);
-  if (status == FOLDER_E_MOVE_REFUSED) return E_ACCESSDENIED;
-  if (status != 0) return E_FAIL;
-
+  if (HRESULT result = feroq::MapServiceStatus(folders->MoveFolder(id, current_parent, new_parent), kMoveStatuses);
+      result != S_OK) {
+    return result;
+  }
   parent->IncrementChildCount();
-  AppFolderObject* old_parent = nullptr;
-  HRESULT result = farm_->CreateAppFolderObject(current_parent, &old_parent, 0);
-  if (result != S_OK) return result;
+  feroq::ObjectRef<AppFolderObject> old_parent(farm_);
+  if (HRESULT result = farm_->CreateAppFolderObject(current_parent, &old_parent.out(), 0); result != S_OK) {
+    return result;
+  }
   old_parent->DecrementChildCount();
-  CommonObject* release = old_parent;
-  farm_->FreeObject(release);
   return S_OK;
 }
 
@@ -62,9 +70,10 @@ HRESULT AppFolderObject::CreateSubFolder(WCHAR* name, FolderObject** folder) {
   ULONG64 id = 0;
   GetObjectID(id);
   ULONG64 created = 0;
-  VSTATUS status = folders->CreateFolder(id, name, created);
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  if (status != 0) return E_FAIL;
+  if (HRESULT result = feroq::MapServiceStatus(folders->CreateFolder(id, name, created), feroq::kOutOfMemoryStatus);
+      result != S_OK) {
+    return result;
+  }
   AppFolderObject* child = nullptr;
   HRESULT result = farm_->CreateAppFolderObject(created, &child, 0);
   if (result != S_OK) {
@@ -86,24 +95,12 @@ HRESULT AppFolderObject::Delete() {
   VORNCommonApplicationSAL* folders = feroq::FolderServiceOf(farm_);
   if (folders == nullptr) return E_UNEXPECTED;
 
-  FolderObject* parent = nullptr;
-  HRESULT result = GetParentFolder(&parent);
-  if (result != S_OK) return result;
+  feroq::ObjectRef<FolderObject> parent(farm_);
+  if (HRESULT result = GetParentFolder(&parent.out()); result != S_OK) return result;
   ULONG64 id = 0;
   GetObjectID(id);
-  VSTATUS status = folders->DeleteFolder(id);
-  if (status == VORN_E_OUTOFMEMORY) {
-    result = E_OUTOFMEMORY;
-  } else if (status == FOLDER_E_DELETE_REFUSED) {
-    result = E_ACCESSDENIED;
-  } else if (status != 0) {
-    result = E_FAIL;
-  } else {
-    parent->DecrementChildCount();
-    result = S_OK;
-  }
-  CommonObject* release = parent;
-  farm_->FreeObject(release);
+  const HRESULT result = feroq::MapServiceStatus(folders->DeleteFolder(id), kDeleteStatuses);
+  if (result == S_OK) parent->DecrementChildCount();
   return result;
 }
 
@@ -113,48 +110,43 @@ HRESULT AppFolderObject::EnumerateChildren(CommonObject*** children, LONG* count
   if (folders == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   GetObjectID(id);
-  ULONG64* ids = nullptr;
+  feroq::FolderServiceBlock<ULONG64> ids(folders);
   ULONG n = 0;
-  VSTATUS status = folders->EnumerateFolder(id, &ids, n);
-  if (status == VORN_E_OUTOFMEMORY) return E_OUTOFMEMORY;
-  if (status != 0) return E_FAIL;
+  if (HRESULT result = feroq::MapServiceStatus(folders->EnumerateFolder(id, &ids.out(), n), feroq::kOutOfMemoryStatus);
+      result != S_OK) {
+    return result;
+  }
 
   const LONG requested = *count;
-  const ULONG limit =
-      (requested >= 1 && static_cast<ULONG>(requested) <= n) ? static_cast<ULONG>(requested) : n;
-  auto* objects =
-      static_cast<CommonObject**>(feroq::platform::HeapAllocZero(sizeof(CommonObject*) * limit));
-  if (objects == nullptr) {
-    folders->FreeMemory(reinterpret_cast<unsigned char*>(ids));
-    return E_OUTOFMEMORY;
-  }
+  const bool counted = requested >= 1 && static_cast<ULONG>(requested) <= n;
+  const ULONG limit = counted ? static_cast<ULONG>(requested) : n;
+  auto* objects = static_cast<CommonObject**>(feroq::platform::HeapAllocZero(sizeof(CommonObject*) * limit));
+  if (objects == nullptr) return E_OUTOFMEMORY;
 
   ULONG produced = 0;
   for (ULONG i = 0; i < n && produced < limit; ++i) {
-    ULONG64 child_id = ids[i];
+    ULONG64 child_id = ids.get()[i];
     const ULONG kind = ObjectKindOf(child_id);
     HRESULT made;
     if (kind == kObjectKindFolder) {
       AppFolderObject* folder = nullptr;
       made = farm_->CreateAppFolderObject(child_id, &folder, 0);
-      if (made == S_OK) objects[produced] = folder;
+      objects[produced] = folder;
     } else if (kind == kObjectKindApplication) {
       ZQWinAppObject* app = nullptr;
       made = farm_->CreateWinAppFromID(child_id, &app);
-      if (made == S_OK) objects[produced] = app;
+      objects[produced] = app;
     } else {
       continue;  // other kinds are skipped and count for nothing
     }
-    if (made != S_OK) break;
+    if (made != S_OK) {
+      objects[produced] = nullptr;
+      break;  // the walk ends here; the failure is not reported
+    }
     ++produced;
     IncrementChildCount();
   }
-
   *children = objects;
   *count = static_cast<LONG>(produced);
-  folders->FreeMemory(reinterpret_cast<unsigned char*>(ids));
-  if (requested >= 1 && static_cast<ULONG>(requested) <= n && produced < static_cast<ULONG>(requested)) {
-    return S_FALSE;
-  }
-  return S_OK;
+  return counted && produced < limit ? S_FALSE : S_OK;
 }
