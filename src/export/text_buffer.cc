@@ -14,30 +14,9 @@ void TextBuffer::Append(std::string_view text) {
 
 void TextBuffer::AppendWide(const WCHAR* text) {
   if (text == nullptr) return;
-  for (const WCHAR* at = text; *at != u'\0'; ++at) {
-    char32_t c = *at;
-    if (c >= 0xD800 && c <= 0xDBFF && at[1] >= 0xDC00 && at[1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (at[1] - 0xDC00);
-      ++at;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      PutByte(static_cast<char>(c));
-    } else if (c < 0x800) {
-      PutByte(static_cast<char>(0xC0 | (c >> 6)));
-      PutByte(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      PutByte(static_cast<char>(0xE0 | (c >> 12)));
-      PutByte(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      PutByte(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      PutByte(static_cast<char>(0xF0 | (c >> 18)));
-      PutByte(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      PutByte(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      PutByte(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  std::string utf8;
+  platform::AppendUtf16AsUtf8(text, std::u16string_view(text).size(), &utf8, true);
+  Append(utf8);
 }
 
 void TextBuffer::AppendDecimal(LONG value) {

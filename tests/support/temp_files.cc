@@ -7,6 +7,10 @@
 #include <iterator>
 #include <sstream>
 
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+
 namespace feroq::testing {
 
 ScratchDir::ScratchDir() {
@@ -38,56 +42,13 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
 
 std::u16string Utf16(const std::string& utf8) {
   std::u16string out;
-  for (std::size_t i = 0; i < utf8.size();) {
-    const unsigned char lead = static_cast<unsigned char>(utf8[i]);
-    char32_t c = lead;
-    int extra = 0;
-    if (lead >= 0xF0) {
-      c = lead & 0x07;
-      extra = 3;
-    } else if (lead >= 0xE0) {
-      c = lead & 0x0F;
-      extra = 2;
-    } else if (lead >= 0xC0) {
-      c = lead & 0x1F;
-      extra = 1;
-    }
-    ++i;
-    for (int k = 0; k < extra && i < utf8.size(); ++k, ++i) c = (c << 6) | (utf8[i] & 0x3F);
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c));
-    }
-  }
+  if (!platform::AppendUtf8AsUtf16(utf8.data(), utf8.size(), &out)) ADD_FAILURE() << "not UTF-8: " << utf8;
   return out;
 }
 
 std::string Utf8(const std::u16string& utf16) {
   std::string out;
-  for (std::size_t i = 0; i < utf16.size(); ++i) {
-    char32_t c = utf16[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size()) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (utf16[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  platform::AppendUtf16AsUtf8(utf16.data(), utf16.size(), &out, true);
   return out;
 }
 

@@ -1,6 +1,10 @@
 // The HTML page of a stored application (format in app_files.h).
 #include "services/app_files/app_files.h"
 
+#include <string>
+
+#include "platform/platform.h"
+
 namespace feroq::services {
 
 namespace {
@@ -21,33 +25,15 @@ void AppendPercentByte(unsigned byte, std::u16string& out) {
 // `value` as a URL path segment: its UTF-8 bytes, every byte but the
 // unreserved characters percent-encoded. A lone surrogate counts as U+FFFD.
 std::u16string PercentEncode(std::u16string_view value) {
+  std::string utf8;
+  platform::AppendUtf16AsUtf8(value.data(), value.size(), &utf8, true);
   std::u16string out;
-  for (std::size_t i = 0; i < value.size(); ++i) {
-    char32_t c = value[i];
+  for (const char byte : utf8) {
+    const auto c = static_cast<unsigned char>(byte);
     if (c < 0x80 && IsUnreserved(static_cast<char16_t>(c))) {
       out.push_back(static_cast<char16_t>(c));
-      continue;
-    }
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < value.size() && value[i + 1] >= 0xDC00 && value[i + 1] <= 0xDFFF) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (value[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
-      c = 0xFFFD;
-    }
-    if (c < 0x80) {
-      AppendPercentByte(c, out);
-    } else if (c < 0x800) {
-      AppendPercentByte(0xC0 | (c >> 6), out);
-      AppendPercentByte(0x80 | (c & 0x3F), out);
-    } else if (c < 0x10000) {
-      AppendPercentByte(0xE0 | (c >> 12), out);
-      AppendPercentByte(0x80 | ((c >> 6) & 0x3F), out);
-      AppendPercentByte(0x80 | (c & 0x3F), out);
     } else {
-      AppendPercentByte(0xF0 | (c >> 18), out);
-      AppendPercentByte(0x80 | ((c >> 12) & 0x3F), out);
-      AppendPercentByte(0x80 | ((c >> 6) & 0x3F), out);
-      AppendPercentByte(0x80 | (c & 0x3F), out);
+      AppendPercentByte(c, out);
     }
   }
   return out;
