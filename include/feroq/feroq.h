@@ -10,6 +10,7 @@
 #include "feroq/app_folder_object.h"
 #include "feroq/common_object.h"
 #include "feroq/farm_object.h"
+#include "feroq/text.h"
 #include "feroq/types.h"
 #include "feroq/zqwinapp_object.h"
 

@@ -1,5 +1,5 @@
-// Conversions between the tool's UTF-8 text (command line, terminal, files)
-// and the library's UTF-16 strings.
+// Text helpers of the tool: the library's UTF-8/UTF-16 conversions
+// (feroq/text.h) and ASCII case folding.
 #ifndef FEROQ_TOOLS_FEROQ_TEXT_CONVERSION_H_
 #define FEROQ_TOOLS_FEROQ_TEXT_CONVERSION_H_
 
@@ -7,17 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "feroq/text.h"
 #include "feroq/types.h"
 
 namespace feroq::cli {
 
-// UTF-16 to UTF-8. A lone surrogate becomes U+FFFD. Null gives "".
-std::string ToUtf8(std::u16string_view text);
-std::string ToUtf8(const WCHAR* text);
-
-// UTF-8 to UTF-16; nullopt for malformed UTF-8 (overlong forms, surrogates,
-// truncated sequences, values above U+10FFFF) or an embedded NUL.
-std::optional<std::u16string> FromUtf8(std::string_view text);
+// UTF-16 and UTF-8 convert with the library's own conversion.
+using feroq::FromUtf8;
+using feroq::ToUtf8;
 
 // Lower-cases ASCII letters only.
 std::string AsciiLower(std::string_view text);
