@@ -12,7 +12,7 @@
 #include <iterator>
 #include <memory>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "support/bench_farm.h"
 
 namespace feroq::bench {

@@ -27,7 +27,7 @@
 #include <vector>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
 #include "fuzz_support.h"

@@ -6,8 +6,8 @@
 #include <cstdlib>
 
 #include "farm/object_id_map.h"
-#include "feroq/directory_services.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/directory_services.h"
+#include "feroq/services/zqapp.h"
 #include "platform/platform.h"
 
 namespace feroq::fuzzing {

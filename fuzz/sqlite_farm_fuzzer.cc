@@ -42,7 +42,7 @@
 #include <sqlite3.h>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
 #include "fuzz_support.h"
@@ -75,7 +75,7 @@ std::string Hex(std::uint32_t code) {
 bool IsFarmFileCode(VSTATUS code) {
   return code == feroq::admin::kFarmFileUnavailable || code == feroq::admin::kFarmFileNotAFarm ||
          code == feroq::admin::kFarmFileTooNew || code == feroq::admin::kFarmFileCorrupt ||
-         code == VORN_E_OUTOFMEMORY;
+         code == feroq::VORN_E_OUTOFMEMORY;
 }
 
 void RequireCleanStatus(VSTATUS code, const char* call) {

@@ -8,7 +8,7 @@
 #include "feroq/app_data.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
@@ -30,7 +30,7 @@ class AppCreationTest : public feroq::testing::FarmTest {
     farm_ = std::make_unique<FarmObject>();
     data_ = std::make_unique<_ZQWinAppData>();
     std::memset(data_.get(), 0, sizeof(*data_));
-    data_->version = kZQAppCurrentVersion;
+    data_->version = feroq::kZQAppCurrentVersion;
     data_->objectName = const_cast<WCHAR*>(u"Editor");
     data_->browserName = const_cast<WCHAR*>(u"editor");
     data_->defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Apps\\editor.exe");
@@ -123,33 +123,38 @@ TEST_F(AppCreationTest, OutOfRangeValuesAreRefusedBeforeAnythingIsWritten) {
     HRESULT code;
   };
   const Case cases[] = {
-      {[](_ZQWinAppData& d) { d.defaultWindowColor = ZQWindowColorHigh15Bit; }, ZQ_CREATE_E_WINDOW_COLOR},
-      {[](_ZQWinAppData& d) { d.defaultWindowType = ZQWindowFullScreen; }, ZQ_CREATE_E_WINDOW_TYPE},
-      {[](_ZQWinAppData& d) { d.defaultWindowType = static_cast<_ZQWindowType>(9); }, ZQ_CREATE_E_WINDOW_TYPE},
-      {[](_ZQWinAppData& d) { d.defaultEncryptionLevel = ZQEncryptionNotSupported; }, ZQ_CREATE_E_ENCRYPTION_LEVEL},
+      {[](_ZQWinAppData& d) { d.defaultWindowColor = ZQWindowColorHigh15Bit; },
+       feroq::ZQ_CREATE_E_WINDOW_COLOR},
+      {[](_ZQWinAppData& d) { d.defaultWindowType = ZQWindowFullScreen; },
+       feroq::ZQ_CREATE_E_WINDOW_TYPE},
+      {[](_ZQWinAppData& d) { d.defaultWindowType = static_cast<_ZQWindowType>(9); },
+       feroq::ZQ_CREATE_E_WINDOW_TYPE},
+      {[](_ZQWinAppData& d) { d.defaultEncryptionLevel = ZQEncryptionNotSupported; },
+       feroq::ZQ_CREATE_E_ENCRYPTION_LEVEL},
       {[](_ZQWinAppData& d) { d.defaultEncryptionLevel = static_cast<_ZQEncryptionLevel>(-1); },
-       ZQ_CREATE_E_ENCRYPTION_LEVEL},
-      {[](_ZQWinAppData& d) { d.defaultSoundType = ZQSoundNotSupported; }, ZQ_CREATE_E_SOUND_TYPE},
-      {[](_ZQWinAppData& d) { d.defaultVideoType = 2; }, ZQ_CREATE_E_VIDEO_TYPE},
-      {[](_ZQWinAppData& d) { d.version = 0; }, ZQ_CREATE_E_VERSION},
+       feroq::ZQ_CREATE_E_ENCRYPTION_LEVEL},
+      {[](_ZQWinAppData& d) { d.defaultSoundType = ZQSoundNotSupported; },
+       feroq::ZQ_CREATE_E_SOUND_TYPE},
+      {[](_ZQWinAppData& d) { d.defaultVideoType = 2; }, feroq::ZQ_CREATE_E_VIDEO_TYPE},
+      {[](_ZQWinAppData& d) { d.version = 0; }, feroq::ZQ_CREATE_E_VERSION},
       {[](_ZQWinAppData& d) { d.parentFolder = const_cast<WCHAR*>(u"\\Applications\\Nowhere"); },
-       ZQ_CREATE_E_PARENT_NOT_FOUND},
+       feroq::ZQ_CREATE_E_PARENT_NOT_FOUND},
       // A line break in any text would start a new line of the definition
       // file: the name below would export a working directory of its own.
       {[](_ZQWinAppData& d) {
          d.objectName = const_cast<WCHAR*>(u"Harmless\"\n    DefaultWorkingDirectory = \"D:evil");
        },
-       ZQ_CREATE_E_OBJECT_NAME},
+       feroq::ZQ_CREATE_E_OBJECT_NAME},
       {[](_ZQWinAppData& d) { d.defaultInitialProgram = const_cast<WCHAR*>(u"C:\\a.exe\r"); },
-       ZQ_CREATE_E_INITIAL_PROGRAM},
-      {[](_ZQWinAppData& d) { d.wlFolder = const_cast<WCHAR*>(u"Office\r\nTools"); }, ZQ_CREATE_E_WL_FOLDER},
+       feroq::ZQ_CREATE_E_INITIAL_PROGRAM},
+      {[](_ZQWinAppData& d) { d.wlFolder = const_cast<WCHAR*>(u"Office\r\nTools"); }, feroq::ZQ_CREATE_E_WL_FOLDER},
       {[](_ZQWinAppData& d) {
          static _ZQServerConfigBlock servers{};
          servers.servers[0] = _ZQServerConfig{0, const_cast<WCHAR*>(u"SRV1"), const_cast<WCHAR*>(u"a\nb"), nullptr};
          servers.count = 1;
          d.servers = &servers;
        },
-       ZQ_CREATE_E_SERVER},
+       feroq::ZQ_CREATE_E_SERVER},
   };
   const auto live = feroq::platform::LiveHeapBlocks();
   for (const Case& c : cases) {
@@ -169,27 +174,27 @@ TEST_F(AppCreationTest, ListFailuresGiveTheirCodes) {
   servers.count = 1;
   data_->servers = &servers;
   ZQWinAppObject* app = nullptr;
-  EXPECT_EQ(Publish(&app), ZQ_CREATE_E_SERVER);
+  EXPECT_EQ(Publish(&app), feroq::ZQ_CREATE_E_SERVER);
 
   data_->servers = nullptr;
   _UserAccountInfoBlock users{};
   users.users[0] = _UserAccountInfo{0, 0, 0, const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"mallory")};
   users.count = 1;
   data_->users = &users;
-  EXPECT_EQ(Publish(&app), ZQ_CREATE_E_USER);
+  EXPECT_EQ(Publish(&app), feroq::ZQ_CREATE_E_USER);
   EXPECT_EQ(StoredApplications(), 0u);
 }
 
 TEST_F(AppCreationTest, StoreRefusalsAreMapped) {
   ZQWinAppObject* app = nullptr;
-  feroq::services::InjectServiceFault("ZQAppSAL::Write", ZQAPP_E_CHECKS_FAILED);
+  feroq::services::InjectServiceFault("ZQAppSAL::Write", feroq::ZQAPP_E_CHECKS_FAILED);
   EXPECT_EQ(Publish(&app), E_FAIL);  // refused without details
-  feroq::services::InjectServiceFault("ZQAppSAL::Write", VORN_E_ACCESSDENIED);
+  feroq::services::InjectServiceFault("ZQAppSAL::Write", feroq::VORN_E_ACCESSDENIED);
   EXPECT_EQ(Publish(&app), E_FAIL);
-  feroq::services::InjectServiceFault("ZQApp::SetBrowserName", ZQAPP_E_BROWSER_NAME);
-  EXPECT_EQ(Publish(&app), ZQ_CREATE_E_BROWSER_NAME);
-  feroq::services::InjectServiceFault("ZQApp::SetPublishingFlags", VORN_E_INVALIDVALUE);
-  EXPECT_EQ(Publish(&app), ZQ_CREATE_E_PUBLISHING_FLAGS);
+  feroq::services::InjectServiceFault("ZQApp::SetBrowserName", feroq::ZQAPP_E_BROWSER_NAME);
+  EXPECT_EQ(Publish(&app), feroq::ZQ_CREATE_E_BROWSER_NAME);
+  feroq::services::InjectServiceFault("ZQApp::SetPublishingFlags", feroq::VORN_E_INVALIDVALUE);
+  EXPECT_EQ(Publish(&app), feroq::ZQ_CREATE_E_PUBLISHING_FLAGS);
   EXPECT_EQ(StoredApplications(), 0u);
 
   // A browser name another application already has: the store's checks.
@@ -230,9 +235,12 @@ TEST_F(AppCreationTest, ValidationResults) {
   const struct {
     VSTATUS code;
     HRESULT result;
-  } cases[] = {{VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {VORN_E_REFUSED, E_ACCESSDENIED},
-               {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},   {VORN_E_INVALIDVALUE, E_NOTIMPL},
-               {ZQAPP_E_NOT_SUPPORTED, E_NOTIMPL},     {ZQAPP_E_CHECKS_FAILED, E_INVALIDARG},
+  } cases[] = {{feroq::VORN_E_ACCESSDENIED, E_ACCESSDENIED},
+               {feroq::VORN_E_REFUSED, E_ACCESSDENIED},
+               {feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
+               {feroq::VORN_E_INVALIDVALUE, E_NOTIMPL},
+               {feroq::ZQAPP_E_NOT_SUPPORTED, E_NOTIMPL},
+               {feroq::ZQAPP_E_CHECKS_FAILED, E_INVALIDARG},
                {0x80001234u, E_FAIL}};
   for (const auto& c : cases) {
     feroq::services::InjectServiceFault("ZQAppSAL::ValidateOldApp", c.code);

@@ -16,7 +16,7 @@
 
 #include "feroq/app_export.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "support/farm_fixture.h"
 #include "support/temp_files.h"
@@ -126,13 +126,15 @@ class AppFilesTest : public feroq::testing::FarmTest {
     store_ = std::make_unique<ZQAppSAL>(subsystem());
   }
 
-  std::vector<std::string> Launch(ULONG64 id, const ZQAPP_OBRFILE& request, VSTATUS expected = VORN_OK) {
+  std::vector<std::string> Launch(ULONG64 id, const ZQAPP_OBRFILE& request,
+                                  VSTATUS expected = feroq::VORN_OK) {
     VORNMultiString lines;
     ZQAPP_OBRFILE copy = request;
     EXPECT_EQ(store_->CreateOBRFile(id, &copy, lines), expected);
     return TakeLines(lines);
   }
-  std::vector<std::string> Page(ULONG64 id, ZQAPP_HTMLFILE request, VSTATUS expected = VORN_OK) {
+  std::vector<std::string> Page(ULONG64 id, ZQAPP_HTMLFILE request,
+                                VSTATUS expected = feroq::VORN_OK) {
     VORNMultiString lines;
     EXPECT_EQ(store_->CreateHTMLFile(id, &request, lines), expected);
     return TakeLines(lines);
@@ -155,11 +157,11 @@ TEST_F(AppFilesTest, UnknownApplicationsAndNullRequestsAreRefused) {
   ZQAPP_HTMLFILE html{};
   ZQAPP_OBRFILE launch{};
   VORNMultiString lines;
-  EXPECT_EQ(store_->CreateHTMLFile(app_ + 1000, &html, lines), VORN_E_FAILURE);
-  EXPECT_EQ(store_->CreateOBRFile(app_ + 1000, &launch, lines), VORN_E_FAILURE);
+  EXPECT_EQ(store_->CreateHTMLFile(app_ + 1000, &html, lines), feroq::VORN_E_FAILURE);
+  EXPECT_EQ(store_->CreateOBRFile(app_ + 1000, &launch, lines), feroq::VORN_E_FAILURE);
   EXPECT_EQ(lines.GetCount(), 0u);
-  EXPECT_EQ(store_->CreateHTMLFile(app_, nullptr, lines), VORN_E_INVALIDVALUE);
-  EXPECT_EQ(store_->CreateOBRFile(app_, nullptr, lines), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(store_->CreateHTMLFile(app_, nullptr, lines), feroq::VORN_E_INVALIDVALUE);
+  EXPECT_EQ(store_->CreateOBRFile(app_, nullptr, lines), feroq::VORN_E_INVALIDVALUE);
 }
 
 TEST_F(AppFilesTest, TheLaunchFileDescribesTheApplicationAndItsServers) {

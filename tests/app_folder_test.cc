@@ -6,7 +6,7 @@
 #include <string>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
@@ -59,7 +59,8 @@ TEST_F(AppFolderTest, RenameChecksAndRefusals) {
   EXPECT_EQ(office->SetObjectName(const_cast<WCHAR*>(u"Tools")), E_ACCESSDENIED);
   EXPECT_EQ(office->SetObjectName(const_cast<WCHAR*>(u"Suite")), S_OK);
   EXPECT_EQ(NameOf(office), u"Suite");
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::RenameFolder", VORN_E_FAILURE);
+  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::RenameFolder",
+                                      feroq::VORN_E_FAILURE);
   EXPECT_EQ(office->SetObjectName(const_cast<WCHAR*>(u"Other")), E_FAIL);
   Release(office);
 }
@@ -74,17 +75,19 @@ TEST_F(AppFolderTest, NameCacheKeepsOrGrowsItsBuffer) {
   EXPECT_EQ(folder->CachedNameCapacity(), 34u);  // grown to the new name's size
 
   // When the service cannot answer, the last name read stands in.
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderName", VORN_E_FAILURE);
+  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderName",
+                                      feroq::VORN_E_FAILURE);
   EXPECT_EQ(NameOf(folder), u"AnEvenLongerName");
   Release(folder);
 }
 
 TEST_F(AppFolderTest, DetachedFolders) {
-  AppFolderObject unnamed(MakeObjectId(kObjectKindFolder, 5), static_cast<WCHAR*>(nullptr));
+  AppFolderObject unnamed(feroq::MakeObjectId(feroq::kObjectKindFolder, 5),
+                          static_cast<WCHAR*>(nullptr));
   WCHAR* name = reinterpret_cast<WCHAR*>(0x10);
   EXPECT_EQ(unnamed.GetObjectName(&name), S_OK);
   EXPECT_EQ(name, nullptr);
-  AppFolderObject empty(MakeObjectId(kObjectKindFolder, 6), const_cast<WCHAR*>(u""));
+  AppFolderObject empty(feroq::MakeObjectId(feroq::kObjectKindFolder, 6), const_cast<WCHAR*>(u""));
   EXPECT_EQ(empty.GetObjectName(&name), S_OK);
   EXPECT_EQ(name, nullptr);
 
@@ -154,7 +157,8 @@ TEST_F(AppFolderTest, FolderServiceRefusesToDeleteAFolderWithChildren) {
   build_->Folder(u"Tools", office_id);
   AppFolderObject* office = Folder(office_id);  // knows of no children
   EXPECT_EQ(office->Delete(), E_ACCESSDENIED);
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::DeleteFolder", VORN_E_OUTOFMEMORY);
+  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::DeleteFolder",
+                                      feroq::VORN_E_OUTOFMEMORY);
   EXPECT_EQ(office->Delete(), E_OUTOFMEMORY);
   Release(office);
 }

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
@@ -432,7 +432,7 @@ TEST_F(AppPropertiesTest, DeleteDropsTheRecordAndGivesBackTheParentCount) {
   const LONG children = parent->GetChildCount();
   LONG version = 0;
   EXPECT_EQ(writer->GetVersion(&version), S_OK);
-  EXPECT_EQ(version, static_cast<LONG>(kZQAppCurrentVersion));
+  EXPECT_EQ(version, static_cast<LONG>(feroq::kZQAppCurrentVersion));
 
   // Hold the folder so that it outlives the application's cache.
   ULONG64 key = folder_id;
@@ -462,7 +462,9 @@ TEST_F(AppPropertiesTest, SavedPropertiesComeBackFromTheStore) {
   ASSERT_EQ(app_->SetDefaultWindowColor(ZQWindowColorHigh15Bit), S_OK);
   ASSERT_EQ(app_->SetDefaultWindowType(ZQWindowType9), S_OK);
   ASSERT_EQ(app_->SetDefaultWindowScale(300), S_OK);
-  ASSERT_EQ(app_->SetWLAttributes(kWLAttributeMinimumSound | kWLAttributeApplicationIsAnonymous), S_OK);
+  ASSERT_EQ(app_->SetWLAttributes(feroq::kWLAttributeMinimumSound |
+                                  feroq::kWLAttributeApplicationIsAnonymous),
+            S_OK);
   ASSERT_EQ(app_->SetEnabled(0), S_OK);
   ASSERT_EQ(app_->Save(), S_OK);
   Release(app_);
@@ -481,8 +483,8 @@ TEST_F(AppPropertiesTest, SavedPropertiesComeBackFromTheStore) {
   EXPECT_EQ(app_->GetDefaultWindowScale(&value), S_OK);
   EXPECT_EQ(value, 44);
   EXPECT_EQ(app_->GetWLAttributes(&value), S_OK);
-  EXPECT_EQ(value, kWLAttributeMinimumSound | kWLAttributeApplicationIsAnonymous |
-                       kWLAttributeApplicationDisabled);
+  EXPECT_EQ(value, feroq::kWLAttributeMinimumSound | feroq::kWLAttributeApplicationIsAnonymous |
+                       feroq::kWLAttributeApplicationDisabled);
 }
 
 // Every allocation of a string get or set fails in turn: the call answers

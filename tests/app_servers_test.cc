@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
@@ -93,7 +93,8 @@ TEST_F(AppServersTest, AddServerChecksItsArgumentsBeforeTheLookup) {
   EXPECT_EQ(Add(u"ALPHA", longest.c_str(), longest.c_str()), S_OK);
   _ZQAPP_SERVER_CONFIG entry;
   ASSERT_EQ(app_->record()->servers().FindServer(alpha_, entry), 0u);
-  EXPECT_EQ(entry.flags, kServerConfigHasInitialProgram | kServerConfigHasWorkDirectory);
+  EXPECT_EQ(entry.flags,
+            feroq::kServerConfigHasInitialProgram | feroq::kServerConfigHasWorkDirectory);
   EXPECT_EQ(std::u16string(entry.initialProgram.c_str()), longest);
 }
 
@@ -108,11 +109,12 @@ TEST_F(AppServersTest, StoreEntriesCarryOnlyTheGivenStrings) {
   EXPECT_TRUE(entry.initialProgram.IsEmpty());
   EXPECT_TRUE(entry.workDirectory.IsEmpty());
   ASSERT_EQ(app_->record()->servers().FindServer(beta_, entry), 0u);
-  EXPECT_EQ(entry.flags, kServerConfigHasWorkDirectory);
+  EXPECT_EQ(entry.flags, feroq::kServerConfigHasWorkDirectory);
   EXPECT_TRUE(entry.initialProgram.IsEmpty());
   EXPECT_EQ(std::u16string(entry.workDirectory.c_str()), u"D:\\Data");
   ASSERT_EQ(app_->record()->servers().FindServer(gamma_, entry), 0u);
-  EXPECT_EQ(entry.flags, kServerConfigHasInitialProgram | kServerConfigHasWorkDirectory);
+  EXPECT_EQ(entry.flags,
+            feroq::kServerConfigHasInitialProgram | feroq::kServerConfigHasWorkDirectory);
 
   LONG count = 0;
   EXPECT_EQ(app_->GetServerCount(&count), S_OK);

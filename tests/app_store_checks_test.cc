@@ -9,7 +9,7 @@
 
 #include "feroq/app_data.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
@@ -25,7 +25,7 @@ class AppStoreChecksTest : public feroq::testing::FarmTest {
   }
   // A record every rule accepts.
   void FillValid(ZQApp& record, const char16_t* browser = u"editor") {
-    ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
+    ASSERT_EQ(record.Initialize(feroq::kZQAppCurrentVersion), 0u);
     VORNString name(browser), friendly(u"Editor"), program(u"C:\\Apps\\editor.exe");
     ASSERT_EQ(record.SetBrowserName(name), 0u);
     ASSERT_EQ(record.SetFriendlyName(friendly), 0u);
@@ -44,7 +44,7 @@ class AppStoreChecksTest : public feroq::testing::FarmTest {
       store_->Delete(id);  // leave the browser name free for the next case
       return codes;
     }
-    EXPECT_EQ(status, ZQAPP_E_CHECKS_FAILED);
+    EXPECT_EQ(status, feroq::ZQAPP_E_CHECKS_FAILED);
     for (auto* entry = details; entry != nullptr; entry = entry->next) {
       // Each entry lives on the heap both libraries share (a foreign block would end the process here).
       EXPECT_EQ(feroq::platform::HeapBlockSize(entry), sizeof(*entry));
@@ -56,7 +56,7 @@ class AppStoreChecksTest : public feroq::testing::FarmTest {
   }
   static std::vector<ULONG> Codes(std::initializer_list<ULONG> indexes) {
     std::vector<ULONG> codes;
-    for (ULONG index : indexes) codes.push_back(kDetailedErrorBase + index);
+    for (ULONG index : indexes) codes.push_back(feroq::kDetailedErrorBase + index);
     return codes;
   }
   std::unique_ptr<ZQAppSAL> store_;
@@ -76,7 +76,9 @@ TEST_F(AppStoreChecksTest, EachRuleGivesItsDetailCode) {
   EXPECT_EQ(Refusal(set_text(&ZQApp::SetDefaultInitialProgram, u"")), Codes({2}));
   EXPECT_EQ(Refusal(set_text(&ZQApp::SetDefaultWorkDirectory, u"C:\\a|b")), Codes({3}));
   EXPECT_EQ(Refusal(set_text(&ZQApp::SetFriendlyName, u"")), Codes({4}));
-  EXPECT_EQ(Refusal([](ZQApp& r) { r.SetCommonAppFolder(MakeObjectId(kObjectKindFolder, 999)); }),
+  EXPECT_EQ(Refusal([](ZQApp& r) {
+              r.SetCommonAppFolder(feroq::MakeObjectId(feroq::kObjectKindFolder, 999));
+            }),
             Codes({5}));
   {
     // The setters refuse a line break; a stored record that holds one (from
@@ -84,9 +86,9 @@ TEST_F(AppStoreChecksTest, EachRuleGivesItsDetailCode) {
     const ULONG64 id = AddApplication(u"old");
     RewriteStoredApplication(id, [](feroq::store::AppRecordData& app) { app.description = u"two\r\nlines"; });
     _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
-    EXPECT_EQ(store_->ValidateOldApp(id, &details), ZQAPP_E_CHECKS_FAILED);
+    EXPECT_EQ(store_->ValidateOldApp(id, &details), feroq::ZQAPP_E_CHECKS_FAILED);
     ASSERT_NE(details, nullptr);
-    EXPECT_EQ(details->code, kDetailedErrorBase + 6);
+    EXPECT_EQ(details->code, feroq::kDetailedErrorBase + 6);
     ReleaseZQAppErrMemory(details);
   }
   // A custom size needs a height and width within 1 to 4096.
@@ -106,7 +108,7 @@ TEST_F(AppStoreChecksTest, EachRuleGivesItsDetailCode) {
             Codes({12}));
   EXPECT_EQ(Refusal([](ZQApp& r) {
               _ZQAPP_SERVER_CONFIG config;
-              r.AddServer(MakeObjectId(kObjectKindServer, 999), config);
+              r.AddServer(feroq::MakeObjectId(feroq::kObjectKindServer, 999), config);
             }),
             Codes({27}));
   EXPECT_EQ(Refusal([](ZQApp& r) {
@@ -141,7 +143,7 @@ TEST_F(AppStoreChecksTest, BrowserNamesAreUniqueWithoutRegardToCase) {
   ZQApp second;
   FillValid(second, u"editor");
   ULONG64 other = 0;
-  EXPECT_EQ(store_->Write(other, second, nullptr), ZQAPP_E_CHECKS_FAILED);
+  EXPECT_EQ(store_->Write(other, second, nullptr), feroq::ZQAPP_E_CHECKS_FAILED);
 }
 
 TEST_F(AppStoreChecksTest, ValidationOfStoredApplications) {
@@ -152,12 +154,15 @@ TEST_F(AppStoreChecksTest, ValidationOfStoredApplications) {
   _VORN_ZQAPP_DETAILED_ERR* details = reinterpret_cast<_VORN_ZQAPP_DETAILED_ERR*>(0x8);
   EXPECT_EQ(store_->ValidateOldApp(id, &details), 0u);
   EXPECT_EQ(details, nullptr);
-  EXPECT_EQ(store_->ValidateOldApp(MakeObjectId(kObjectKindApplication, 999), &details), VORN_E_FAILURE);
+  EXPECT_EQ(
+      store_->ValidateOldApp(feroq::MakeObjectId(feroq::kObjectKindApplication, 999), &details),
+      feroq::VORN_E_FAILURE);
 
-  feroq::services::InjectDetailedErrors("ZQAppSAL::ValidateOldApp", {kDetailedErrorBase + 4});
-  ASSERT_EQ(store_->ValidateOldApp(id, &details), ZQAPP_E_CHECKS_FAILED);
+  feroq::services::InjectDetailedErrors("ZQAppSAL::ValidateOldApp",
+                                        {feroq::kDetailedErrorBase + 4});
+  ASSERT_EQ(store_->ValidateOldApp(id, &details), feroq::ZQAPP_E_CHECKS_FAILED);
   ASSERT_NE(details, nullptr);
-  EXPECT_EQ(details->code, kDetailedErrorBase + 4);
+  EXPECT_EQ(details->code, feroq::kDetailedErrorBase + 4);
   ReleaseZQAppErrMemory(details);
 
   // Through the library: an inconsistent application is an invalid argument.
@@ -166,7 +171,8 @@ TEST_F(AppStoreChecksTest, ValidationOfStoredApplications) {
   ASSERT_EQ(farm.CreateWinAppFromID(id, &app), S_OK);
   ASSERT_EQ(app->Load(), S_OK);
   EXPECT_EQ(app->Validate(), S_OK);
-  feroq::services::InjectDetailedErrors("ZQAppSAL::ValidateOldApp", {kDetailedErrorBase + 1});
+  feroq::services::InjectDetailedErrors("ZQAppSAL::ValidateOldApp",
+                                        {feroq::kDetailedErrorBase + 1});
   EXPECT_EQ(app->Validate(), E_INVALIDARG);
   CommonObject* handle = app;
   farm.FreeObject(handle);
@@ -176,7 +182,7 @@ TEST_F(AppStoreChecksTest, PublishingMapsTheFirstDetail) {
   FarmObject farm;
   auto data = std::make_unique<_ZQWinAppData>();
   std::memset(data.get(), 0, sizeof(*data));
-  data->version = kZQAppCurrentVersion;
+  data->version = feroq::kZQAppCurrentVersion;
   data->objectName = const_cast<WCHAR*>(u"Editor");
   data->browserName = const_cast<WCHAR*>(u"editor");
   data->defaultInitialProgram = const_cast<WCHAR*>(u"C:\\editor.exe");
@@ -186,11 +192,12 @@ TEST_F(AppStoreChecksTest, PublishingMapsTheFirstDetail) {
     std::vector<ULONG> chain;
     HRESULT result;
   } cases[] = {
-      {{kDetailedErrorBase + 0x17, kDetailedErrorBase + 1}, ZQ_CREATE_E_WINDOW_COLOR},
-      {{kDetailedErrorBase + 0x28}, E_FAIL},
-      {{kDetailedErrorBase + 5}, ZQ_CREATE_E_PARENT_NOT_FOUND},
-      {{kDetailedErrorBase + 29}, ZQ_CREATE_E_DETAIL_29},
-      {{kDetailedErrorBase + 39}, ZQ_CREATE_E_WORKING_DIRECTORY},
+      {{feroq::kDetailedErrorBase + 0x17, feroq::kDetailedErrorBase + 1},
+       feroq::ZQ_CREATE_E_WINDOW_COLOR},
+      {{feroq::kDetailedErrorBase + 0x28}, E_FAIL},
+      {{feroq::kDetailedErrorBase + 5}, feroq::ZQ_CREATE_E_PARENT_NOT_FOUND},
+      {{feroq::kDetailedErrorBase + 29}, feroq::ZQ_CREATE_E_DETAIL_29},
+      {{feroq::kDetailedErrorBase + 39}, feroq::ZQ_CREATE_E_WORKING_DIRECTORY},
       {{0x1234u}, E_FAIL},
   };
   for (const auto& c : cases) {
@@ -203,7 +210,7 @@ TEST_F(AppStoreChecksTest, PublishingMapsTheFirstDetail) {
   // full stop.
   data->browserName = const_cast<WCHAR*>(u"editor.exe");
   ZQWinAppObject* app = nullptr;
-  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app), ZQ_CREATE_E_BROWSER_NAME);
+  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app), feroq::ZQ_CREATE_E_BROWSER_NAME);
   // A path naming an application is no folder to publish into.
   data->browserName = const_cast<WCHAR*>(u"editor");
   ASSERT_EQ(farm.CreateZQWinApp(data.get(), &app), S_OK);
@@ -211,7 +218,7 @@ TEST_F(AppStoreChecksTest, PublishingMapsTheFirstDetail) {
   farm.FreeObject(handle);
   data->browserName = const_cast<WCHAR*>(u"other");
   data->parentFolder = const_cast<WCHAR*>(u"\\Applications\\Editor");
-  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app), ZQ_CREATE_E_PARENT_NOT_FOUND);
+  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app), feroq::ZQ_CREATE_E_PARENT_NOT_FOUND);
 }
 
 }  // namespace

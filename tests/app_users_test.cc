@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
@@ -45,11 +45,13 @@ class AppUsersTest : public feroq::testing::AppObjectTest {
     OpenApplication(AddApplication(u"Mail"));
   }
   HRESULT Add(std::u16string domain, std::u16string account, LONG kind = 0) {
-    _UserAccountInfo user{0, kUserAuthorityWindowsDomain, kind, domain.data(), account.data()};
+    _UserAccountInfo user{0, feroq::kUserAuthorityWindowsDomain, kind, domain.data(),
+                          account.data()};
     return app_->AddUser(&user);
   }
   HRESULT Remove(std::u16string domain, std::u16string account, LONG kind = 0) {
-    _UserAccountInfo user{0, kUserAuthorityWindowsDomain, kind, domain.data(), account.data()};
+    _UserAccountInfo user{0, feroq::kUserAuthorityWindowsDomain, kind, domain.data(),
+                          account.data()};
     return app_->RemoveUser(&user);
   }
   // Adds a directory name to the record directly, as a stored list may hold it.
@@ -59,7 +61,7 @@ class AppUsersTest : public feroq::testing::AppObjectTest {
   }
   AccountView Take(_UserAccountInfo& user) {
     EXPECT_EQ(user.reserved, 0u);
-    EXPECT_EQ(user.authorityKind, kUserAuthorityWindowsDomain);
+    EXPECT_EQ(user.authorityKind, feroq::kUserAuthorityWindowsDomain);
     AccountView view{user.domain, user.accountName, user.accountKind};
     for (WCHAR* text : {user.domain, user.accountName}) {
       EXPECT_EQ(feroq::platform::HeapBlockSize(text), (std::u16string(text).size() + 1) * sizeof(WCHAR));

@@ -115,10 +115,21 @@ class CliTest : public ::testing::Test {
 };
 
 TEST(ResultCodeTableTest, EveryCreationCodeAndLibraryCodeIsNamedAndExplained) {
-  std::vector<HRESULT> codes = {S_OK, S_FALSE, E_NOTIMPL, E_FAIL, E_UNEXPECTED, E_ACCESSDENIED, E_OUTOFMEMORY,
-                                E_INVALIDARG, ZQ_CREATE_E_PARENT_SET, ZQ_CREATE_E_DETAIL_29, ZQ_CREATE_E_VERSION};
-  for (HRESULT code = ZQ_CREATE_E_ICON_FILE; code <= ZQ_CREATE_E_DETAIL_27; ++code) codes.push_back(code);
-  for (HRESULT code = ZQ_CREATE_E_DETAIL_28; code <= ZQ_CREATE_E_DETAIL_35; ++code) codes.push_back(code);
+  std::vector<HRESULT> codes = {S_OK,
+                                S_FALSE,
+                                E_NOTIMPL,
+                                E_FAIL,
+                                E_UNEXPECTED,
+                                E_ACCESSDENIED,
+                                E_OUTOFMEMORY,
+                                E_INVALIDARG,
+                                feroq::ZQ_CREATE_E_PARENT_SET,
+                                feroq::ZQ_CREATE_E_DETAIL_29,
+                                feroq::ZQ_CREATE_E_VERSION};
+  for (HRESULT code = feroq::ZQ_CREATE_E_ICON_FILE; code <= feroq::ZQ_CREATE_E_DETAIL_27; ++code)
+    codes.push_back(code);
+  for (HRESULT code = feroq::ZQ_CREATE_E_DETAIL_28; code <= feroq::ZQ_CREATE_E_DETAIL_35; ++code)
+    codes.push_back(code);
   for (HRESULT code : codes) {
     const auto* info = feroq::cli::FindResultCode(static_cast<std::uint32_t>(code));
     ASSERT_NE(info, nullptr) << std::hex << code;

@@ -11,7 +11,7 @@
 
 #include "feroq/app_export.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
@@ -143,7 +143,7 @@ class DefinitionFileTest : public feroq::testing::FarmTest {
     EXPECT_EQ(app->AddServer(&config), S_OK);
   }
   void AddUserTo(ZQWinAppObject* app, std::u16string domain, std::u16string account) {
-    _UserAccountInfo user{0, kUserAuthorityWindowsDomain, 0, domain.data(), account.data()};
+    _UserAccountInfo user{0, feroq::kUserAuthorityWindowsDomain, 0, domain.data(), account.data()};
     EXPECT_EQ(app->AddUser(&user), S_OK);
   }
 
@@ -354,8 +354,8 @@ TEST_F(DefinitionFileTest, ValuesAreWrittenUnescapedWithTextModeLineEnds) {
 TEST_F(DefinitionFileTest, FailingListCallsEndTheListAndTheCommentCountsWhatWasWritten) {
   ZQWinAppObject* app = FullApp();
   ASSERT_NE(app, nullptr);
-  feroq::services::InjectServiceFault("ZQApp::GetNextServer", VORN_E_FAILURE);
-  feroq::services::InjectServiceFault("ZQApp::GetFirstUser", VORN_E_FAILURE);
+  feroq::services::InjectServiceFault("ZQApp::GetNextServer", feroq::VORN_E_FAILURE);
+  feroq::services::InjectServiceFault("ZQApp::GetFirstUser", feroq::VORN_E_FAILURE);
   const std::string written = Export(app, nullptr);
   EXPECT_NE(written.find("    # Number of servers: 3\r\n"
                          "    ServerList =\r\n"

@@ -13,9 +13,9 @@
 
 #include "definition_reader.h"
 #include "feroq/app_export.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/feroq.h"
-#include "feroq/user_service.h"
+#include "feroq/services/user_service.h"
 #include "publish_description.h"
 #include "support/farm_fixture.h"
 #include "support/temp_files.h"

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "feroq/directory_services.h"
-#include "feroq/farm_admin.h"
-#include "feroq/user_service.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/directory_services.h"
+#include "feroq/services/farm_admin.h"
+#include "feroq/services/user_service.h"
+#include "feroq/services/zqapp.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
@@ -56,7 +56,7 @@ class DistinguishedNameTest : public ::testing::Test {
   }
   std::u16string NameOf(ULONG64 id) {
     CommonObject* object = nullptr;
-    if (ObjectKindOf(id) == kObjectKindApplication) {
+    if (feroq::ObjectKindOf(id) == feroq::kObjectKindApplication) {
       ZQWinAppObject* app = nullptr;
       EXPECT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
       EXPECT_EQ(app->Load(), S_OK);
@@ -107,9 +107,11 @@ TEST_F(DistinguishedNameTest, BuilderFailuresAreMappedAndLeakNothing) {
   ASSERT_EQ(app->Load(), S_OK);
   WCHAR* dn = nullptr;
   EXPECT_EQ(app->GetDistinguishedName(nullptr), E_INVALIDARG);
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderName", VORN_E_OUTOFMEMORY);
+  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderName",
+                                      feroq::VORN_E_OUTOFMEMORY);
   EXPECT_EQ(app->GetDistinguishedName(&dn), E_OUTOFMEMORY);
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderParent", VORN_E_FAILURE);
+  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderParent",
+                                      feroq::VORN_E_FAILURE);
   EXPECT_EQ(app->GetDistinguishedName(&dn), E_FAIL);
   EXPECT_EQ(dn, nullptr);
   // Every allocation point in turn.
@@ -206,7 +208,7 @@ TEST_F(DistinguishedNameTest, ApplicationsByName) {
   EXPECT_EQ(farm_->GetAppByDN(folder.data(), &app), E_INVALIDARG);
   EXPECT_EQ(app, nullptr);
 
-  feroq::services::InjectServiceFault("ZQAppSAL::Read", VORN_E_ACCESSDENIED);
+  feroq::services::InjectServiceFault("ZQAppSAL::Read", feroq::VORN_E_ACCESSDENIED);
   EXPECT_EQ(farm_->GetAppByDN(dn.data(), &app), E_ACCESSDENIED);
   EXPECT_EQ(app, nullptr);
   EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);

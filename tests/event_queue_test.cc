@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "platform/platform.h"
 #include "services/event_service.h"
 #include "services/service_faults.h"
@@ -161,8 +161,9 @@ TEST_F(EventQueueTest, ServiceCodesAreMapped) {
     VSTATUS code;
     HRESULT expected;
   };
-  for (const Case c : {Case{VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, Case{VORN_E_FAILURE, E_FAIL},
-                       Case{ZQAPP_E_NOT_SUPPORTED, E_FAIL}}) {
+  for (const Case c :
+       {Case{feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, Case{feroq::VORN_E_FAILURE, E_FAIL},
+        Case{feroq::ZQAPP_E_NOT_SUPPORTED, E_FAIL}}) {
     LONG queue = 77;
     feroq::services::InjectServiceFault("VORN_CreateGenericVORNEventQueue", c.code);
     EXPECT_EQ(farm_->CreateEventQueue(masks, 1, &queue), c.expected);
@@ -173,10 +174,10 @@ TEST_F(EventQueueTest, ServiceCodesAreMapped) {
   // The service refuses a handle that names no queue, and a second deletion.
   LONG queue = 0;
   ASSERT_EQ(farm_->CreateEventQueue(masks, 1, &queue), S_OK);
-  EXPECT_EQ(VORN_DeleteGenericVORNEventQueue(queue + 1000), VORN_E_FAILURE);
+  EXPECT_EQ(VORN_DeleteGenericVORNEventQueue(queue + 1000), feroq::VORN_E_FAILURE);
   EXPECT_EQ(farm_->DeleteEventQueue(queue), S_OK);
   EXPECT_EQ(farm_->DeleteEventQueue(queue), E_FAIL);
-  EXPECT_EQ(VORN_DeleteGenericVORNEventQueue(0), VORN_E_FAILURE);
+  EXPECT_EQ(VORN_DeleteGenericVORNEventQueue(0), feroq::VORN_E_FAILURE);
 }
 
 // Each change through the services appends its entry (packed record,
@@ -190,7 +191,7 @@ TEST_F(EventQueueTest, ServicesAppendTheirRecords) {
   ASSERT_EQ(folders.CreateFolder(root, const_cast<WCHAR*>(u"Office"), made), 0u);
   ASSERT_EQ(folders.RenameFolder(made, const_cast<WCHAR*>(u"Work")), 0u);
   ASSERT_EQ(folders.RenameFolder(made, const_cast<WCHAR*>(u"Work")), 0u);  // unchanged
-  ASSERT_EQ(folders.RenameFolder(made, const_cast<WCHAR*>(u"")), FOLDER_E_RENAME_REFUSED);
+  ASSERT_EQ(folders.RenameFolder(made, const_cast<WCHAR*>(u"")), feroq::FOLDER_E_RENAME_REFUSED);
   ASSERT_EQ(folders.MoveFolder(made, root, other), 0u);
   ASSERT_EQ(folders.MoveFolder(made, other, other), 0u);  // no move
   ASSERT_EQ(folders.DeleteFolder(made), 0u);
@@ -220,7 +221,7 @@ TEST_F(EventQueueTest, ServicesAppendTheirRecords) {
       EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(got.record.data() + 10)), u"Office");
     }
   }
-  EXPECT_EQ(Take(queue).status, VORN_E_WAIT_TIMEOUT);
+  EXPECT_EQ(Take(queue).status, feroq::VORN_E_WAIT_TIMEOUT);
 }
 
 // A queue sees only changes after it was made, and only the identifiers
@@ -234,20 +235,20 @@ TEST_F(EventQueueTest, QueueSeesOnlyLaterChangesAndOnlyItsIdentifiers) {
     EXPECT_EQ(view.GetEventQueue(folders_only)->event_ids, std::vector<USHORT>{0x1000});
     return 0;
   });
-  EXPECT_EQ(Take(folders_only).status, VORN_E_WAIT_TIMEOUT);
+  EXPECT_EQ(Take(folders_only).status, feroq::VORN_E_WAIT_TIMEOUT);
   AddApplication(u"calc");
   const ULONG64 after = AddFolder(u"After");
   Delivered got = Take(folders_only, 10);
   ASSERT_EQ(got.status, 0u);
   EXPECT_EQ(ReadU64(got.record, 2), after);
-  EXPECT_EQ(Take(folders_only, 10).status, VORN_E_WAIT_TIMEOUT);
-  EXPECT_EQ(Take(nothing, 10).status, VORN_E_WAIT_TIMEOUT);
+  EXPECT_EQ(Take(folders_only, 10).status, feroq::VORN_E_WAIT_TIMEOUT);
+  EXPECT_EQ(Take(nothing, 10).status, feroq::VORN_E_WAIT_TIMEOUT);
 
   AddFolder(u"Pending");
   ASSERT_EQ(VORN_DeleteGenericVORNEventQueue(folders_only), 0u);
-  EXPECT_EQ(Take(folders_only).status, VORN_E_FAILURE);
+  EXPECT_EQ(Take(folders_only).status, feroq::VORN_E_FAILURE);
   LONG queue = 0;
-  EXPECT_EQ(VORN_CreateGenericVORNEventQueue(nullptr, 1, 1, queue), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(VORN_CreateGenericVORNEventQueue(nullptr, 1, 1, queue), feroq::VORN_E_INVALIDVALUE);
   EXPECT_EQ(queue, 0);
 }
 
@@ -297,7 +298,7 @@ TEST_F(EventQueueTest, QueueBoundDropsTheOldestEntries) {
   EXPECT_EQ(ReadU64(got.record, 2), 1000 + kExtra + 1);
 
   // A queue selecting none of the entries passes them all and finds nothing.
-  EXPECT_EQ(Take(picky).status, VORN_E_WAIT_TIMEOUT);
+  EXPECT_EQ(Take(picky).status, feroq::VORN_E_WAIT_TIMEOUT);
   // Entries both queues have passed are trimmed; the rest stay for `behind`.
   EXPECT_EQ(KeptLogEntries(), feroq::services::kMaxPendingEvents - 2);
   ASSERT_EQ(VORN_DeleteGenericVORNEventQueue(behind), 0u);
@@ -312,19 +313,19 @@ TEST_F(EventQueueTest, QueueBoundDropsTheOldestEntries) {
 
 TEST_F(EventQueueTest, TimeoutsAndInjectedFailuresDeliverNothing) {
   const LONG queue = ServiceQueue({0x1000});
-  EXPECT_EQ(Take(queue, 0).status, VORN_E_WAIT_TIMEOUT);
-  EXPECT_EQ(Take(queue, 25).status, VORN_E_WAIT_TIMEOUT);
+  EXPECT_EQ(Take(queue, 0).status, feroq::VORN_E_WAIT_TIMEOUT);
+  EXPECT_EQ(Take(queue, 25).status, feroq::VORN_E_WAIT_TIMEOUT);
   const ULONG64 made = AddFolder(u"Kept");
-  feroq::services::InjectServiceFault("VORN_WaitGenericVORNEventQueue", VORN_E_OUTOFMEMORY);
+  feroq::services::InjectServiceFault("VORN_WaitGenericVORNEventQueue", feroq::VORN_E_OUTOFMEMORY);
   Delivered failed = Take(queue, 0);
-  EXPECT_EQ(failed.status, VORN_E_OUTOFMEMORY);
+  EXPECT_EQ(failed.status, feroq::VORN_E_OUTOFMEMORY);
   EXPECT_TRUE(failed.record.empty());
   // The record block cannot be made: the event stays for the next wait.
   const auto live = feroq::platform::LiveHeapBlocks();
   feroq::platform::FailAllocationAt(1);
   failed = Take(queue, 0);
   feroq::platform::ClearAllocationFailure();
-  EXPECT_EQ(failed.status, VORN_E_OUTOFMEMORY);
+  EXPECT_EQ(failed.status, feroq::VORN_E_OUTOFMEMORY);
   EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
   Delivered got = Take(queue, 0);
   ASSERT_EQ(got.status, 0u);

@@ -11,7 +11,7 @@
 
 #include "feroq/app_export.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "services/app_files/app_files.h"
 #include "services/service_faults.h"
@@ -173,8 +173,9 @@ TEST_F(ExportFileTest, TheEncryptionOptionBecomesTheStoresByte) {
 TEST_F(ExportFileTest, StoreRefusalsMapAndLeaveTheFileUntouched) {
   ASSERT_TRUE(feroq::testing::WriteWholeFile(dir_.File("out.txt"), "before"));
   const std::pair<VSTATUS, HRESULT> cases[] = {
-      {VORN_E_REFUSED, E_ACCESSDENIED}, {VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
-      {VORN_E_FAILURE, E_FAIL},         {ZQAPP_E_NOT_SUPPORTED, E_FAIL},       {5, E_FAIL},
+      {feroq::VORN_E_REFUSED, E_ACCESSDENIED},    {feroq::VORN_E_ACCESSDENIED, E_ACCESSDENIED},
+      {feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {feroq::VORN_E_FAILURE, E_FAIL},
+      {feroq::ZQAPP_E_NOT_SUPPORTED, E_FAIL},     {5, E_FAIL},
   };
   for (const auto& [code, mapped] : cases) {
     feroq::services::InjectServiceFault("ZQAppSAL::CreateHTMLFile", code);

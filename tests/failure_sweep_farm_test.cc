@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "support/failure_sweep.h"
 

@@ -18,10 +18,10 @@
 
 #include "feroq/app_data.h"
 #include "feroq/app_folder_object.h"
-#include "feroq/directory_services.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/directory_services.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"
@@ -67,7 +67,7 @@ TEST_F(FailureSweepTest, PublishWithServersUsersAndIcon) {
     users.count = 2;
     auto data = std::make_unique<_ZQWinAppData>();
     std::memset(data.get(), 0, sizeof(*data));
-    data->version = kZQAppCurrentVersion;
+    data->version = feroq::kZQAppCurrentVersion;
     data->objectName = const_cast<WCHAR*>(u"Publisher");
     data->browserName = const_cast<WCHAR*>(u"publisher");
     data->defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Apps\\pub.exe");
@@ -99,45 +99,46 @@ TEST_F(FailureSweepTest, PublishWithServersUsersAndIcon) {
   const auto creation = [](HRESULT code) { return Always(code); };
   publish.services = {
       {"ZQApp::new", Always(E_OUTOFMEMORY)},
-      {"ZQApp::Initialize", creation(ZQ_CREATE_E_VERSION)},
-      {"ZQApp::SetBrowserName", creation(ZQ_CREATE_E_BROWSER_NAME)},
-      {"ZQApp::SetDefaultInitialProgram", creation(ZQ_CREATE_E_INITIAL_PROGRAM)},
-      {"ZQApp::SetDefaultWorkDirectory", creation(ZQ_CREATE_E_WORKING_DIRECTORY)},
-      {"ZQApp::SetDescription", creation(ZQ_CREATE_E_DESCRIPTION)},
-      {"ZQApp::SetFriendlyName", creation(ZQ_CREATE_E_OBJECT_NAME)},
-      {"ZQApp::SetFolder", creation(ZQ_CREATE_E_WL_FOLDER)},
-      {"ZQApp::SetDefaultEncryptionLevel", creation(ZQ_CREATE_E_ENCRYPTION_LEVEL)},
-      {"ZQApp::SetDefaultSoundType", creation(ZQ_CREATE_E_SOUND_TYPE)},
-      {"ZQApp::SetDefaultVideoType", creation(ZQ_CREATE_E_VIDEO_TYPE)},
-      {"ZQApp::SetDefaultWindowColor", creation(ZQ_CREATE_E_WINDOW_COLOR)},
-      {"ZQApp::SetDefaultWindowType", creation(ZQ_CREATE_E_WINDOW_TYPE)},
-      {"ZQApp::SetDefaultWindowHeight", creation(ZQ_CREATE_E_WINDOW_HEIGHT)},
-      {"ZQApp::SetDefaultWindowWidth", creation(ZQ_CREATE_E_WINDOW_WIDTH)},
-      {"ZQApp::SetDefaultWindowScale", creation(ZQ_CREATE_E_WINDOW_SCALE)},
-      {"ZQApp::SetDesktopIntegrate", creation(ZQ_CREATE_E_DESKTOP_INTEGRATE)},
-      {"ZQApp::SetZQAttributes", creation(ZQ_CREATE_E_ZQ_ATTRIBUTES)},
-      {"ZQApp::SetWLAttributes", creation(ZQ_CREATE_E_WL_ATTRIBUTES)},
-      {"ZQApp::SetPublishingFlags", creation(ZQ_CREATE_E_PUBLISHING_FLAGS)},
-      {"ZQApp::SetIcon", creation(ZQ_CREATE_E_ICON)},
+      {"ZQApp::Initialize", creation(feroq::ZQ_CREATE_E_VERSION)},
+      {"ZQApp::SetBrowserName", creation(feroq::ZQ_CREATE_E_BROWSER_NAME)},
+      {"ZQApp::SetDefaultInitialProgram", creation(feroq::ZQ_CREATE_E_INITIAL_PROGRAM)},
+      {"ZQApp::SetDefaultWorkDirectory", creation(feroq::ZQ_CREATE_E_WORKING_DIRECTORY)},
+      {"ZQApp::SetDescription", creation(feroq::ZQ_CREATE_E_DESCRIPTION)},
+      {"ZQApp::SetFriendlyName", creation(feroq::ZQ_CREATE_E_OBJECT_NAME)},
+      {"ZQApp::SetFolder", creation(feroq::ZQ_CREATE_E_WL_FOLDER)},
+      {"ZQApp::SetDefaultEncryptionLevel", creation(feroq::ZQ_CREATE_E_ENCRYPTION_LEVEL)},
+      {"ZQApp::SetDefaultSoundType", creation(feroq::ZQ_CREATE_E_SOUND_TYPE)},
+      {"ZQApp::SetDefaultVideoType", creation(feroq::ZQ_CREATE_E_VIDEO_TYPE)},
+      {"ZQApp::SetDefaultWindowColor", creation(feroq::ZQ_CREATE_E_WINDOW_COLOR)},
+      {"ZQApp::SetDefaultWindowType", creation(feroq::ZQ_CREATE_E_WINDOW_TYPE)},
+      {"ZQApp::SetDefaultWindowHeight", creation(feroq::ZQ_CREATE_E_WINDOW_HEIGHT)},
+      {"ZQApp::SetDefaultWindowWidth", creation(feroq::ZQ_CREATE_E_WINDOW_WIDTH)},
+      {"ZQApp::SetDefaultWindowScale", creation(feroq::ZQ_CREATE_E_WINDOW_SCALE)},
+      {"ZQApp::SetDesktopIntegrate", creation(feroq::ZQ_CREATE_E_DESKTOP_INTEGRATE)},
+      {"ZQApp::SetZQAttributes", creation(feroq::ZQ_CREATE_E_ZQ_ATTRIBUTES)},
+      {"ZQApp::SetWLAttributes", creation(feroq::ZQ_CREATE_E_WL_ATTRIBUTES)},
+      {"ZQApp::SetPublishingFlags", creation(feroq::ZQ_CREATE_E_PUBLISHING_FLAGS)},
+      {"ZQApp::SetIcon", creation(feroq::ZQ_CREATE_E_ICON)},
       // A server: the name lookup's and the record's codes come back as they
       // came; a read-only record is E_ACCESSDENIED, anything else the
       // creation code for servers.
-      {"VORN_ZQServerSAL::GetUIDByName", Map({{kReadOnly, E_ACCESSDENIED}}, ZQ_CREATE_E_SERVER)},
-      {"ZQApp::AddServer", Map({{kReadOnly, E_ACCESSDENIED}}, ZQ_CREATE_E_SERVER)},
+      {"VORN_ZQServerSAL::GetUIDByName",
+       Map({{kReadOnly, E_ACCESSDENIED}}, feroq::ZQ_CREATE_E_SERVER)},
+      {"ZQApp::AddServer", Map({{kReadOnly, E_ACCESSDENIED}}, feroq::ZQ_CREATE_E_SERVER)},
       // A user: any failure to resolve or add it. The authority record's
       // type and instance are set without looking at the result; the user
       // service then finds no account.
-      {"UM_AcctAuthInfo::SetType", creation(ZQ_CREATE_E_USER)},
-      {"UM_AcctAuthInfo::SetInstance", creation(ZQ_CREATE_E_USER)},
-      {"UM_AcctAuthInfo::GetType", creation(ZQ_CREATE_E_USER)},
-      {"UM_AcctAuthInfo::GetInstance", creation(ZQ_CREATE_E_USER)},
-      {"VORN_UserMgmt_SAL::ResolveAccountNameToDN", creation(ZQ_CREATE_E_USER)},
-      {"ZQApp::AddUser", creation(ZQ_CREATE_E_USER)},
+      {"UM_AcctAuthInfo::SetType", creation(feroq::ZQ_CREATE_E_USER)},
+      {"UM_AcctAuthInfo::SetInstance", creation(feroq::ZQ_CREATE_E_USER)},
+      {"UM_AcctAuthInfo::GetType", creation(feroq::ZQ_CREATE_E_USER)},
+      {"UM_AcctAuthInfo::GetInstance", creation(feroq::ZQ_CREATE_E_USER)},
+      {"VORN_UserMgmt_SAL::ResolveAccountNameToDN", creation(feroq::ZQ_CREATE_E_USER)},
+      {"ZQApp::AddUser", creation(feroq::ZQ_CREATE_E_USER)},
       // The parent folder's lookup: any failure means not found.
-      {"VORNCommonApplicationSAL::GetRootFolderID", creation(ZQ_CREATE_E_PARENT_NOT_FOUND)},
-      {"VORNCommonApplicationSAL::EnumerateFolder", creation(ZQ_CREATE_E_PARENT_NOT_FOUND)},
-      {"VORNCommonApplicationSAL::GetFolderName", creation(ZQ_CREATE_E_PARENT_NOT_FOUND)},
-      {"ZQApp::SetCommonAppFolder", creation(ZQ_CREATE_E_PARENT_SET)},
+      {"VORNCommonApplicationSAL::GetRootFolderID", creation(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
+      {"VORNCommonApplicationSAL::EnumerateFolder", creation(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
+      {"VORNCommonApplicationSAL::GetFolderName", creation(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
+      {"ZQApp::SetCommonAppFolder", creation(feroq::ZQ_CREATE_E_PARENT_SET)},
       // The write: refused checks without a chain and every other code.
       {"ZQAppSAL::Write", Always(E_FAIL)},
   };

@@ -10,7 +10,7 @@
 
 #include "farm/object_id_map.h"
 #include "feroq/app_folder_object.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
@@ -66,11 +66,13 @@ TEST_F(FarmEnumerationTest, ServerNamesFormADoubleNulList) {
   EXPECT_EQ(std::memcmp(names, expected, 12), 0);
   farm_->FreeMemory(names);
 
-  feroq::services::InjectServiceFault("VORN_ZQServerSAL::EnumerateAllServerAddresses", VORN_E_OUTOFMEMORY);
+  feroq::services::InjectServiceFault("VORN_ZQServerSAL::EnumerateAllServerAddresses",
+                                      feroq::VORN_E_OUTOFMEMORY);
   names = reinterpret_cast<WCHAR*>(0x8);
   EXPECT_EQ(farm_->EnumerateServers(&names, &count), E_OUTOFMEMORY);
   EXPECT_EQ(names, reinterpret_cast<WCHAR*>(0x8));
-  feroq::services::InjectServiceFault("VORN_ZQServerSAL::EnumerateAllServerAddresses", VORN_E_FAILURE);
+  feroq::services::InjectServiceFault("VORN_ZQServerSAL::EnumerateAllServerAddresses",
+                                      feroq::VORN_E_FAILURE);
   EXPECT_EQ(farm_->EnumerateServers(&names, &count), E_FAIL);
 }
 
@@ -98,7 +100,7 @@ TEST_F(FarmEnumerationTest, ApplicationCountsAndShortfalls) {
   // point is found by counting the allocations one object costs.
   const auto before = feroq::platform::AllocationAttempts();
   ZQWinAppObject* probe = nullptr;
-  ULONG64 any = MakeObjectId(kObjectKindApplication, 999);
+  ULONG64 any = feroq::MakeObjectId(feroq::kObjectKindApplication, 999);
   ASSERT_EQ(farm_->CreateWinAppFromID(any, &probe), S_OK);
   const auto per_object = feroq::platform::AllocationAttempts() - before;
   ReleaseObject(*farm_, probe);
@@ -113,7 +115,7 @@ TEST_F(FarmEnumerationTest, ApplicationCountsAndShortfalls) {
     ReleaseAll(apps, count);
   }
 
-  feroq::services::InjectServiceFault("ZQAppSAL::EnumApps", VORN_E_ACCESSDENIED);
+  feroq::services::InjectServiceFault("ZQAppSAL::EnumApps", feroq::VORN_E_ACCESSDENIED);
   count = 0;
   EXPECT_EQ(farm_->EnumerateApps(&apps, &count), E_ACCESSDENIED);
   EXPECT_EQ(apps, nullptr);

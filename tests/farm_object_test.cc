@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
@@ -108,7 +108,7 @@ TEST_F(FarmObjectTest, InertObjectAnswersUnexpectedEverywhere) {
 }
 
 TEST_F(FarmObjectTest, MissingFolderServiceLeavesObjectHalfBuilt) {
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::new", VORN_E_OUTOFMEMORY);
+  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::new", feroq::VORN_E_OUTOFMEMORY);
   FarmObject farm;
   EXPECT_EQ(farm.GetZQWinAppSAL(), nullptr);
   EXPECT_EQ(farm.GetZQServerSAL(), nullptr);
@@ -132,7 +132,7 @@ TEST_F(FarmObjectTest, MissingFolderServiceLeavesObjectHalfBuilt) {
 }
 
 TEST_F(FarmObjectTest, NameFailuresLeaveAFarmWithoutName) {
-  feroq::services::InjectServiceFault("VORN_FarmName", VORN_E_FAILURE);
+  feroq::services::InjectServiceFault("VORN_FarmName", feroq::VORN_E_FAILURE);
   FarmObject no_name;
   WCHAR* name = nullptr;
   EXPECT_EQ(no_name.GetFarmName(&name), E_UNEXPECTED);

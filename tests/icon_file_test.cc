@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "feroq/app_icon.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
@@ -220,7 +220,7 @@ TEST_F(IconFileTest, SetIconMapsStoreRefusals) {
   _ZQWinAppIcon other{};
   other.colors[0] = 0x12;
   EXPECT_EQ(app_->SetIcon(nullptr), E_INVALIDARG);
-  feroq::services::InjectServiceFault("ZQApp::SetIcon", ZQAPP_E_READ_ONLY);
+  feroq::services::InjectServiceFault("ZQApp::SetIcon", feroq::ZQAPP_E_READ_ONLY);
   EXPECT_EQ(app_->SetIcon(&other), E_ACCESSDENIED);
   feroq::services::InjectServiceFault("ZQApp::SetIcon", 0x80000003u);
   EXPECT_EQ(app_->SetIcon(&other), E_FAIL);
@@ -270,7 +270,7 @@ TEST_F(IconFileTest, SetIconFileFailuresLeaveTheIconAlone) {
   // A read-only record refuses the new icon.
   ASSERT_TRUE(feroq::testing::WriteBytes(Path("a.ico"), feroq::testing::MakeIco(
                                                          {feroq::testing::DibImage(32, 32, 4, feroq::testing::PatternPicture(2))})));
-  feroq::services::InjectServiceFault("ZQApp::SetIcon", ZQAPP_E_READ_ONLY);
+  feroq::services::InjectServiceFault("ZQApp::SetIcon", feroq::ZQAPP_E_READ_ONLY);
   EXPECT_EQ(ReadIcon(app_, Path("a.ico"), 0), E_ACCESSDENIED);
   EXPECT_EQ(IconOf(app_), BytesOf(icon));
 }

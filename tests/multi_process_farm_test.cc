@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/feroq.h"
 #include "services/store/sqlite_farm_store.h"
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
@@ -13,8 +13,8 @@
 
 namespace {
 
-constexpr ULONG64 kApp = MakeObjectId(kObjectKindApplication, 40);
-constexpr ULONG64 kFolder = MakeObjectId(kObjectKindFolder, 41);
+constexpr ULONG64 kApp = feroq::MakeObjectId(feroq::kObjectKindApplication, 40);
+constexpr ULONG64 kFolder = feroq::MakeObjectId(feroq::kObjectKindFolder, 41);
 
 class ObjectRegistryTest : public ::testing::Test {
  protected:
@@ -81,7 +81,7 @@ TEST_F(ObjectRegistryTest, FolderModes) {
   EXPECT_EQ(a->GetRefCount(), 1u);
 
   // Mode 2 on an unregistered identifier: new, count 1, not registered.
-  ULONG64 other = MakeObjectId(kObjectKindFolder, 99);
+  ULONG64 other = feroq::MakeObjectId(feroq::kObjectKindFolder, 99);
   AppFolderObject* loose = nullptr;
   ASSERT_EQ(farm_->CreateAppFolderObject(other, &loose, 2), S_OK);
   EXPECT_EQ(loose->GetRefCount(), 1u);

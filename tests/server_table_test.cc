@@ -7,7 +7,7 @@
 #include <string>
 #include <tuple>
 
-#include "feroq/containers.h"
+#include "feroq/services/containers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -38,11 +38,11 @@ std::map<ULONG64, Entry> Entries(SERVERTABLE& table) {
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG config;
   VSTATUS status = table.GetFirstServer(id, config);
-  while (status == VORN_OK) {
+  while (status == feroq::VORN_OK) {
     EXPECT_TRUE(entries.emplace(id, EntryOf(config)).second) << "identifier " << id << " came twice";
     status = table.GetNextServer(id, config);
   }
-  EXPECT_EQ(status, ZQAPP_E_NO_MORE);
+  EXPECT_EQ(status, feroq::ZQAPP_E_NO_MORE);
   return entries;
 }
 
@@ -57,43 +57,45 @@ class ServerTableTest : public ::testing::Test {
 
 TEST_F(ServerTableTest, EntryShareCountsBothSizeFieldsPlusNine) {
   SERVERTABLE table;
-  const auto config = Config(kServerConfigHasInitialProgram, u"abcd", u"");  // size fields 10 and 2
+  const auto config =
+      Config(feroq::kServerConfigHasInitialProgram, u"abcd", u"");  // size fields 10 and 2
   ASSERT_EQ(config.initialProgram.m_size, 10u);
-  ASSERT_EQ(table.AddServer(5, config), VORN_OK);
+  ASSERT_EQ(table.AddServer(5, config), feroq::VORN_OK);
   EXPECT_EQ(table.SizeOfServers(), 21u);
   EXPECT_EQ(table.GetServerCount(), 1);
 
   _ZQAPP_SERVER_CONFIG found;
-  ASSERT_EQ(table.FindServer(5, found), VORN_OK);
+  ASSERT_EQ(table.FindServer(5, found), feroq::VORN_OK);
   EXPECT_EQ(EntryOf(found), EntryOf(config));
 
-  EXPECT_EQ(table.RemoveServer(5), VORN_OK);
+  EXPECT_EQ(table.RemoveServer(5), feroq::VORN_OK);
   EXPECT_EQ(table.SizeOfServers(), 0u);
   EXPECT_EQ(table.GetServerCount(), 0);
-  EXPECT_EQ(table.FindServer(5, found), VORN_E_FAILURE);
-  EXPECT_EQ(table.RemoveServer(5), VORN_E_FAILURE);
+  EXPECT_EQ(table.FindServer(5, found), feroq::VORN_E_FAILURE);
+  EXPECT_EQ(table.RemoveServer(5), feroq::VORN_E_FAILURE);
 }
 
 TEST_F(ServerTableTest, AddingAnIdentifierAgainReplacesItsRecord) {
   SERVERTABLE table;
-  const auto first = Config(kServerConfigHasInitialProgram, u"first.exe", u"");
-  const auto second = Config(kServerConfigHasWorkDirectory, u"", u"c:\\second");
-  ASSERT_EQ(table.AddServer(7, first), VORN_OK);
-  ASSERT_EQ(table.AddServer(7, second), VORN_OK);
+  const auto first = Config(feroq::kServerConfigHasInitialProgram, u"first.exe", u"");
+  const auto second = Config(feroq::kServerConfigHasWorkDirectory, u"", u"c:\\second");
+  ASSERT_EQ(table.AddServer(7, first), feroq::VORN_OK);
+  ASSERT_EQ(table.AddServer(7, second), feroq::VORN_OK);
   EXPECT_EQ(table.GetServerCount(), 1);
   EXPECT_EQ(table.SizeOfServers(), ShareOf(first) + ShareOf(second));
   _ZQAPP_SERVER_CONFIG found;
-  ASSERT_EQ(table.FindServer(7, found), VORN_OK);
+  ASSERT_EQ(table.FindServer(7, found), feroq::VORN_OK);
   EXPECT_EQ(EntryOf(found), EntryOf(second));
   // Removing subtracts the current record's share only.
-  ASSERT_EQ(table.RemoveServer(7), VORN_OK);
+  ASSERT_EQ(table.RemoveServer(7), feroq::VORN_OK);
   EXPECT_EQ(table.SizeOfServers(), ShareOf(first));
 }
 
 TEST_F(ServerTableTest, IdentifiersSurviveTheKeyTextRoundTrip) {
   SERVERTABLE table;
-  const ULONG64 ids[] = {0, 1, MakeObjectId(kObjectKindServer, 42), 0xFFFFFFFFFFFFFFFFull};
-  for (ULONG64 id : ids) ASSERT_EQ(table.AddServer(id, Config(0, u"", u"")), VORN_OK);
+  const ULONG64 ids[] = {0, 1, feroq::MakeObjectId(feroq::kObjectKindServer, 42),
+                         0xFFFFFFFFFFFFFFFFull};
+  for (ULONG64 id : ids) ASSERT_EQ(table.AddServer(id, Config(0, u"", u"")), feroq::VORN_OK);
   const auto entries = Entries(table);
   ASSERT_EQ(entries.size(), 4u);
   for (ULONG64 id : ids) EXPECT_EQ(entries.count(id), 1u) << id;
@@ -103,36 +105,39 @@ TEST_F(ServerTableTest, EnumerationCodes) {
   SERVERTABLE table;
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG config;
-  EXPECT_EQ(table.GetFirstServer(id, config), ZQAPP_E_NO_MORE);
-  EXPECT_EQ(table.GetNextServer(id, config), ZQAPP_E_NOT_ITERATING) << "an empty table leaves nothing open";
+  EXPECT_EQ(table.GetFirstServer(id, config), feroq::ZQAPP_E_NO_MORE);
+  EXPECT_EQ(table.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING)
+      << "an empty table leaves nothing open";
 
-  ASSERT_EQ(table.AddServer(1, Config(2, u"one.exe", u"")), VORN_OK);
-  ASSERT_EQ(table.AddServer(2, Config(1, u"", u"c:\\two")), VORN_OK);
-  ASSERT_EQ(table.GetFirstServer(id, config), VORN_OK);
-  EXPECT_EQ(table.GetFirstServer(id, config), ZQAPP_E_ITERATING);
+  ASSERT_EQ(table.AddServer(1, Config(2, u"one.exe", u"")), feroq::VORN_OK);
+  ASSERT_EQ(table.AddServer(2, Config(1, u"", u"c:\\two")), feroq::VORN_OK);
+  ASSERT_EQ(table.GetFirstServer(id, config), feroq::VORN_OK);
+  EXPECT_EQ(table.GetFirstServer(id, config), feroq::ZQAPP_E_ITERATING);
   table.StopGetServer();
-  EXPECT_EQ(table.GetNextServer(id, config), ZQAPP_E_NOT_ITERATING);
+  EXPECT_EQ(table.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING);
 
   const auto entries = Entries(table);
   EXPECT_EQ(entries, (std::map<ULONG64, Entry>{{1, Entry{2, u"one.exe", u""}},
                                                {2, Entry{1, u"", u"c:\\two"}}}));
-  EXPECT_EQ(table.GetNextServer(id, config), ZQAPP_E_NOT_ITERATING) << "the finished enumeration closed";
+  EXPECT_EQ(table.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING)
+      << "the finished enumeration closed";
 }
 
 TEST_F(ServerTableTest, RemoveAllServersEmptiesAndClosesTheEnumeration) {
   const auto blocks_before = LiveHeapBlocks();
   {
     SERVERTABLE table;
-    for (ULONG64 id = 1; id <= 5; ++id) ASSERT_EQ(table.AddServer(id, Config(2, u"app.exe", u"")), VORN_OK);
+    for (ULONG64 id = 1; id <= 5; ++id)
+      ASSERT_EQ(table.AddServer(id, Config(2, u"app.exe", u"")), feroq::VORN_OK);
     ULONG64 id = 0;
     _ZQAPP_SERVER_CONFIG config;
-    ASSERT_EQ(table.GetFirstServer(id, config), VORN_OK);
-    EXPECT_EQ(table.RemoveAllServers(), VORN_OK);
+    ASSERT_EQ(table.GetFirstServer(id, config), feroq::VORN_OK);
+    EXPECT_EQ(table.RemoveAllServers(), feroq::VORN_OK);
     EXPECT_EQ(table.GetServerCount(), 0);
     EXPECT_EQ(table.SizeOfServers(), 0u);
-    EXPECT_EQ(table.GetNextServer(id, config), ZQAPP_E_NOT_ITERATING);
-    EXPECT_EQ(table.GetFirstServer(id, config), ZQAPP_E_NO_MORE);
-    ASSERT_EQ(table.AddServer(9, Config(0, u"", u"")), VORN_OK);
+    EXPECT_EQ(table.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING);
+    EXPECT_EQ(table.GetFirstServer(id, config), feroq::ZQAPP_E_NO_MORE);
+    ASSERT_EQ(table.AddServer(9, Config(0, u"", u"")), feroq::VORN_OK);
     EXPECT_EQ(table.GetServerCount(), 1);
   }
   EXPECT_EQ(LiveHeapBlocks(), blocks_before) << "records and keys are all released";
@@ -140,30 +145,31 @@ TEST_F(ServerTableTest, RemoveAllServersEmptiesAndClosesTheEnumeration) {
 
 TEST_F(ServerTableTest, CopyConstructor) {
   SERVERTABLE source;
-  ASSERT_EQ(source.AddServer(1, Config(2, u"one.exe", u"")), VORN_OK);
-  ASSERT_EQ(source.AddServer(2, Config(3, u"two.exe", u"d:\\two")), VORN_OK);
+  ASSERT_EQ(source.AddServer(1, Config(2, u"one.exe", u"")), feroq::VORN_OK);
+  ASSERT_EQ(source.AddServer(2, Config(3, u"two.exe", u"d:\\two")), feroq::VORN_OK);
   SERVERTABLE copy(source);
   EXPECT_EQ(Entries(copy), Entries(source));
   EXPECT_EQ(copy.SizeOfServers(), source.SizeOfServers());
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG config;
-  EXPECT_EQ(source.GetNextServer(id, config), ZQAPP_E_NOT_ITERATING) << "the copy closed its enumeration";
+  EXPECT_EQ(source.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING)
+      << "the copy closed its enumeration";
 
   // A source whose enumeration is open gives an empty copy; it stays open.
-  ASSERT_EQ(source.GetFirstServer(id, config), VORN_OK);
+  ASSERT_EQ(source.GetFirstServer(id, config), feroq::VORN_OK);
   SERVERTABLE empty(source);
   EXPECT_EQ(empty.GetServerCount(), 0);
   EXPECT_EQ(empty.SizeOfServers(), 0u);
-  EXPECT_EQ(source.GetNextServer(id, config), VORN_OK);
+  EXPECT_EQ(source.GetNextServer(id, config), feroq::VORN_OK);
 }
 
 TEST_F(ServerTableTest, AssignmentReplacesEveryEntry) {
   SERVERTABLE source;
-  ASSERT_EQ(source.AddServer(1, Config(2, u"one.exe", u"")), VORN_OK);
-  ASSERT_EQ(source.AddServer(2, Config(2, u"two.exe", u"")), VORN_OK);
+  ASSERT_EQ(source.AddServer(1, Config(2, u"one.exe", u"")), feroq::VORN_OK);
+  ASSERT_EQ(source.AddServer(2, Config(2, u"two.exe", u"")), feroq::VORN_OK);
   SERVERTABLE target;
-  ASSERT_EQ(target.AddServer(2, Config(1, u"", u"c:\\old")), VORN_OK);
-  ASSERT_EQ(target.AddServer(3, Config(1, u"", u"c:\\three")), VORN_OK);
+  ASSERT_EQ(target.AddServer(2, Config(1, u"", u"c:\\old")), feroq::VORN_OK);
+  ASSERT_EQ(target.AddServer(3, Config(1, u"", u"c:\\three")), feroq::VORN_OK);
 
   SERVERTABLE& result = (target = source);
   EXPECT_EQ(&result, &target);
@@ -183,7 +189,7 @@ TEST_F(ServerTableTest, FailedInsertionLeavesTheTableUnchangedAndLeaksNothing) {
   const auto blocks_before = LiveHeapBlocks();
   {
     SERVERTABLE table;
-    ASSERT_EQ(table.AddServer(1, Config(2, u"one.exe", u"")), VORN_OK);
+    ASSERT_EQ(table.AddServer(1, Config(2, u"one.exe", u"")), feroq::VORN_OK);
     const auto before = Entries(table);
     const ULONG size_before = table.SizeOfServers();
     const auto config = Config(3, u"new.exe", u"c:\\new");
@@ -194,11 +200,12 @@ TEST_F(ServerTableTest, FailedInsertionLeavesTheTableUnchangedAndLeaksNothing) {
       const bool failed = AllocationFailureTriggered();
       ClearAllocationFailure();
       if (!failed) {
-        EXPECT_EQ(status, VORN_OK);
+        EXPECT_EQ(status, feroq::VORN_OK);
         break;
       }
       ++failures_seen;
-      EXPECT_TRUE(status == VORN_E_OUTOFMEMORY || status == VORN_E_FAILURE) << std::hex << status;
+      EXPECT_TRUE(status == feroq::VORN_E_OUTOFMEMORY || status == feroq::VORN_E_FAILURE)
+          << std::hex << status;
       EXPECT_EQ(Entries(table), before) << "failure at allocation " << nth;
       EXPECT_EQ(table.SizeOfServers(), size_before);
     }
@@ -210,7 +217,8 @@ TEST_F(ServerTableTest, FailedInsertionLeavesTheTableUnchangedAndLeaksNothing) {
 
 TEST_F(ServerTableTest, FailedCopyRaisesAndLeaksNothing) {
   SERVERTABLE source;
-  for (ULONG64 id = 1; id <= 3; ++id) ASSERT_EQ(source.AddServer(id, Config(2, u"app.exe", u"")), VORN_OK);
+  for (ULONG64 id = 1; id <= 3; ++id)
+    ASSERT_EQ(source.AddServer(id, Config(2, u"app.exe", u"")), feroq::VORN_OK);
   const auto blocks_before = LiveHeapBlocks();
   for (std::uint64_t nth = 1;; ++nth) {
     // Only the copy runs with the failure armed: a table whose destructor
@@ -232,7 +240,8 @@ TEST_F(ServerTableTest, FailedCopyRaisesAndLeaksNothing) {
     EXPECT_EQ(LiveHeapBlocks(), blocks_before) << "failure at allocation " << nth;
     ULONG64 id = 0;
     _ZQAPP_SERVER_CONFIG config;
-    EXPECT_EQ(source.GetNextServer(id, config), ZQAPP_E_NOT_ITERATING) << "source left enumerating";
+    EXPECT_EQ(source.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING)
+        << "source left enumerating";
     EXPECT_EQ(raised, failed) << "failure at allocation " << nth;
     if (!failed) break;
   }

@@ -7,8 +7,8 @@
 #include <new>
 #include <vector>
 
-#include "feroq/directory_services.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/directory_services.h"
+#include "feroq/services/zqapp.h"
 #include "platform/platform.h"
 #include "support/farm_fixture.h"
 

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "feroq/containers.h"
+#include "feroq/services/containers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -85,10 +85,10 @@ TEST_F(SimpleArrayTest, AccountRecordsKeepNameAndKindWhenGrowing) {
   ASSERT_EQ(accounts.ChangeSize(1), 1u);
   EXPECT_TRUE(accounts[0].name.IsEmpty());
   accounts[0].name = u"cn=alice";
-  accounts[0].kind = kAccountKindGroup;
+  accounts[0].kind = feroq::kAccountKindGroup;
   ASSERT_EQ(accounts.ChangeSize(2), 2u);
   EXPECT_EQ(Text(accounts[0].name), u"cn=alice");
-  EXPECT_EQ(accounts[0].kind, kAccountKindGroup);
+  EXPECT_EQ(accounts[0].kind, feroq::kAccountKindGroup);
   EXPECT_TRUE(accounts[1].name.IsEmpty());
 }
 

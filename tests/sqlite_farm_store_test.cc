@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
 #include "services/store/sqlite_farm_store.h"
 

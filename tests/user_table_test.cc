@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "feroq/containers.h"
+#include "feroq/services/containers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -24,16 +24,16 @@ std::vector<std::u16string> Names(USERTABLE& table) {
   std::vector<std::u16string> names;
   VORNString name;
   VSTATUS status = table.GetFirstUser(name);
-  while (status == VORN_OK) {
+  while (status == feroq::VORN_OK) {
     names.emplace_back(name.c_str());
     status = table.GetNextUser(name);
   }
-  EXPECT_EQ(status, ZQAPP_E_NO_MORE);
+  EXPECT_EQ(status, feroq::ZQAPP_E_NO_MORE);
   return names;
 }
 
 void AddAll(USERTABLE& table, std::initializer_list<const char16_t*> names) {
-  for (const char16_t* name : names) ASSERT_EQ(table.AddUser(VORNString(name)), VORN_OK);
+  for (const char16_t* name : names) ASSERT_EQ(table.AddUser(VORNString(name)), feroq::VORN_OK);
 }
 
 ULONG SizeOf(const char16_t* text) { return VORNString(text).m_size; }
@@ -51,11 +51,11 @@ TEST_F(UserTableTest, StartsAtTwentyAndDoublesWhenFull) {
 
   ULONG expected_size = 0;
   for (int i = 0; i < 20; ++i) {
-    ASSERT_EQ(table.AddUser(VORNString(Dn(i).c_str())), VORN_OK);
+    ASSERT_EQ(table.AddUser(VORNString(Dn(i).c_str())), feroq::VORN_OK);
     expected_size += SizeOf(Dn(i).c_str());
   }
   EXPECT_EQ(table.Capacity(), 20u);
-  ASSERT_EQ(table.AddUser(VORNString(Dn(20).c_str())), VORN_OK);
+  ASSERT_EQ(table.AddUser(VORNString(Dn(20).c_str())), feroq::VORN_OK);
   expected_size += SizeOf(Dn(20).c_str());
   EXPECT_EQ(table.Capacity(), 40u);
   EXPECT_EQ(table.GetUserCount(), 21);
@@ -71,28 +71,28 @@ TEST_F(UserTableTest, AddRemoveFindUseAccountIdentity) {
   AddAll(table, {u"cn=alice,o=farm", u"cn=bob,o=farm", u"cn=carol,o=farm"});
   const ULONG full = table.SizeOfUsers();
 
-  EXPECT_EQ(table.AddUser(VORNString()), VORN_E_FAILURE);
+  EXPECT_EQ(table.AddUser(VORNString()), feroq::VORN_E_FAILURE);
   EXPECT_EQ(table.GetCount(), 3);
   EXPECT_EQ(table.SizeOfUsers(), full);
 
-  EXPECT_EQ(table.FindUser(VORNString(u"CN=BOB,O=FARM")), VORN_OK);
-  EXPECT_EQ(table.FindUser(VORNString(u"cn=dave,o=farm")), VORN_E_FAILURE);
+  EXPECT_EQ(table.FindUser(VORNString(u"CN=BOB,O=FARM")), feroq::VORN_OK);
+  EXPECT_EQ(table.FindUser(VORNString(u"cn=dave,o=farm")), feroq::VORN_E_FAILURE);
 
-  EXPECT_EQ(table.RemoveUser(VORNString(u"cn=dave,o=farm")), VORN_OK);
+  EXPECT_EQ(table.RemoveUser(VORNString(u"cn=dave,o=farm")), feroq::VORN_OK);
   EXPECT_EQ(table.GetCount(), 3);
   EXPECT_EQ(table.SizeOfUsers(), full);
 
   // A differently cased name is the same account; later names move down.
-  EXPECT_EQ(table.RemoveUser(VORNString(u"CN=Bob,O=Farm")), VORN_OK);
+  EXPECT_EQ(table.RemoveUser(VORNString(u"CN=Bob,O=Farm")), feroq::VORN_OK);
   EXPECT_EQ(table.SizeOfUsers(), full - SizeOf(u"cn=bob,o=farm"));
   EXPECT_EQ(Names(table), (std::vector<std::u16string>{u"cn=alice,o=farm", u"cn=carol,o=farm"}));
-  EXPECT_EQ(table.FindUser(VORNString(u"cn=bob,o=farm")), VORN_E_FAILURE);
+  EXPECT_EQ(table.FindUser(VORNString(u"cn=bob,o=farm")), feroq::VORN_E_FAILURE);
 }
 
 TEST_F(UserTableTest, RemoveUserTakesOnlyTheFirstOccurrence) {
   USERTABLE table;
   AddAll(table, {u"A", u"B", u"a", u"C"});
-  EXPECT_EQ(table.RemoveUser(VORNString(u"a")), VORN_OK);
+  EXPECT_EQ(table.RemoveUser(VORNString(u"a")), feroq::VORN_OK);
   EXPECT_EQ(Names(table), (std::vector<std::u16string>{u"B", u"a", u"C"}));
 }
 
@@ -101,116 +101,117 @@ TEST_F(UserTableTest, RemoveDuplicatesKeepsFirstOccurrences) {
   AddAll(table, {u"A", u"B", u"A", u"C", u"A"});
   const ULONG size_of_a = SizeOf(u"A");
   const ULONG before = table.SizeOfUsers();
-  EXPECT_EQ(table.RemoveDuplicates(), VORN_OK);
+  EXPECT_EQ(table.RemoveDuplicates(), feroq::VORN_OK);
   EXPECT_EQ(Names(table), (std::vector<std::u16string>{u"A", u"B", u"C"}));
   EXPECT_EQ(table.SizeOfUsers(), before - 2 * size_of_a);
 
   // A removed entry's slot takes the last entry, which is examined in turn.
   USERTABLE moved;
   AddAll(moved, {u"A", u"B", u"a", u"C", u"D", u"b"});
-  EXPECT_EQ(moved.RemoveDuplicates(), VORN_OK);
+  EXPECT_EQ(moved.RemoveDuplicates(), feroq::VORN_OK);
   EXPECT_EQ(Names(moved), (std::vector<std::u16string>{u"A", u"B", u"D", u"C"}));
 
   USERTABLE single;
   AddAll(single, {u"A"});
-  EXPECT_EQ(single.RemoveDuplicates(), VORN_OK);
+  EXPECT_EQ(single.RemoveDuplicates(), feroq::VORN_OK);
   EXPECT_EQ(single.GetCount(), 1);
 }
 
 TEST_F(UserTableTest, IterationCodes) {
   USERTABLE table;
   VORNString name;
-  EXPECT_EQ(table.GetFirstUser(name), ZQAPP_E_NO_MORE);
-  EXPECT_EQ(table.GetNextUser(name), ZQAPP_E_NOT_ITERATING);
+  EXPECT_EQ(table.GetFirstUser(name), feroq::ZQAPP_E_NO_MORE);
+  EXPECT_EQ(table.GetNextUser(name), feroq::ZQAPP_E_NOT_ITERATING);
 
   AddAll(table, {u"A", u"B"});
-  ASSERT_EQ(table.GetFirstUser(name), VORN_OK);
+  ASSERT_EQ(table.GetFirstUser(name), feroq::VORN_OK);
   EXPECT_EQ(std::u16string(name.c_str()), u"A");
-  EXPECT_EQ(table.GetFirstUser(name), ZQAPP_E_ITERATING);
+  EXPECT_EQ(table.GetFirstUser(name), feroq::ZQAPP_E_ITERATING);
   EXPECT_EQ(std::u16string(name.c_str()), u"A") << "a refused start leaves the output alone";
   table.StopGetUser();
-  ASSERT_EQ(table.GetFirstUser(name), VORN_OK);
-  ASSERT_EQ(table.GetNextUser(name), VORN_OK);
+  ASSERT_EQ(table.GetFirstUser(name), feroq::VORN_OK);
+  ASSERT_EQ(table.GetNextUser(name), feroq::VORN_OK);
   EXPECT_EQ(std::u16string(name.c_str()), u"B");
-  EXPECT_EQ(table.GetNextUser(name), ZQAPP_E_NO_MORE);
-  EXPECT_EQ(table.GetNextUser(name), ZQAPP_E_NOT_ITERATING);
-  EXPECT_EQ(table.GetFirstUser(name), VORN_OK) << "the finished iteration is closed";
+  EXPECT_EQ(table.GetNextUser(name), feroq::ZQAPP_E_NO_MORE);
+  EXPECT_EQ(table.GetNextUser(name), feroq::ZQAPP_E_NOT_ITERATING);
+  EXPECT_EQ(table.GetFirstUser(name), feroq::VORN_OK) << "the finished iteration is closed";
 }
 
 TEST_F(UserTableTest, GetAllUsers) {
   USERTABLE table;
   VORNMultiString list;
   list = u"left over";
-  EXPECT_EQ(table.GetAllUsers(list), VORN_OK);
+  EXPECT_EQ(table.GetAllUsers(list), feroq::VORN_OK);
   EXPECT_EQ(list.GetCount(), 0u);
   EXPECT_EQ(list.GetHeadString(), nullptr);
 
   AddAll(table, {u"A", u"B", u"C"});
-  ASSERT_EQ(table.GetAllUsers(list), VORN_OK);
+  ASSERT_EQ(table.GetAllUsers(list), feroq::VORN_OK);
   std::vector<std::u16string> collected;
   for (const WCHAR* s = list.GetHeadString(); s != nullptr; s = list.GetNextString()) collected.emplace_back(s);
   EXPECT_EQ(collected, (std::vector<std::u16string>{u"A", u"B", u"C"}));
   VORNString name;
-  EXPECT_EQ(table.GetFirstUser(name), VORN_OK) << "GetAllUsers leaves no iteration open";
+  EXPECT_EQ(table.GetFirstUser(name), feroq::VORN_OK) << "GetAllUsers leaves no iteration open";
 
   // With an iteration in progress: refused, and the iteration goes on.
-  EXPECT_EQ(table.GetAllUsers(list), VORN_E_FAILURE);
-  ASSERT_EQ(table.GetNextUser(name), VORN_OK);
+  EXPECT_EQ(table.GetAllUsers(list), feroq::VORN_E_FAILURE);
+  ASSERT_EQ(table.GetNextUser(name), feroq::VORN_OK);
   EXPECT_EQ(std::u16string(name.c_str()), u"B");
 }
 
 TEST_F(UserTableTest, RemoveAllUsersKeepsCapacity) {
   USERTABLE table;
-  for (int i = 0; i < 25; ++i) ASSERT_EQ(table.AddUser(VORNString(Dn(i).c_str())), VORN_OK);
+  for (int i = 0; i < 25; ++i) ASSERT_EQ(table.AddUser(VORNString(Dn(i).c_str())), feroq::VORN_OK);
   VORNString name;
-  ASSERT_EQ(table.GetFirstUser(name), VORN_OK);
-  EXPECT_EQ(table.RemoveAllUsers(), VORN_OK);
+  ASSERT_EQ(table.GetFirstUser(name), feroq::VORN_OK);
+  EXPECT_EQ(table.RemoveAllUsers(), feroq::VORN_OK);
   EXPECT_EQ(table.GetCount(), 0);
   EXPECT_EQ(table.SizeOfUsers(), 0u);
   EXPECT_EQ(table.Capacity(), 40u);
-  EXPECT_EQ(table.GetNextUser(name), ZQAPP_E_NO_MORE) << "the open iteration simply runs out";
+  EXPECT_EQ(table.GetNextUser(name), feroq::ZQAPP_E_NO_MORE)
+      << "the open iteration simply runs out";
 }
 
 TEST_F(UserTableTest, SetArraySize) {
   USERTABLE table;
   AddAll(table, {u"A", u"B", u"C"});
-  EXPECT_EQ(table.SetArraySize(64), VORN_OK);
+  EXPECT_EQ(table.SetArraySize(64), feroq::VORN_OK);
   EXPECT_EQ(table.Capacity(), 64u);
   EXPECT_EQ(Names(table), (std::vector<std::u16string>{u"A", u"B", u"C"}));
 
   // Below the count: the names beyond the capacity go, and never are read.
-  EXPECT_EQ(table.SetArraySize(2), VORN_OK);
+  EXPECT_EQ(table.SetArraySize(2), feroq::VORN_OK);
   EXPECT_EQ(table.GetCount(), 2);
   EXPECT_EQ(table.SizeOfUsers(), SizeOf(u"A") + SizeOf(u"B"));
   EXPECT_EQ(Names(table), (std::vector<std::u16string>{u"A", u"B"}));
 
   FailAllocationAt(1);
-  EXPECT_EQ(table.SetArraySize(10), VORN_E_FAILURE);
+  EXPECT_EQ(table.SetArraySize(10), feroq::VORN_E_FAILURE);
   ClearAllocationFailure();
   EXPECT_EQ(table.Capacity(), 0u);
   EXPECT_EQ(table.GetCount(), 0);
   const VORNString d(u"D");
-  EXPECT_EQ(table.AddUser(d), VORN_OK) << "AddUser starts the storage again";
+  EXPECT_EQ(table.AddUser(d), feroq::VORN_OK) << "AddUser starts the storage again";
   EXPECT_EQ(table.Capacity(), 20u);
 }
 
 TEST_F(UserTableTest, AddUserReportsFailedGrowth) {
   USERTABLE table;
-  for (int i = 0; i < 20; ++i) ASSERT_EQ(table.AddUser(VORNString(Dn(i).c_str())), VORN_OK);
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(table.AddUser(VORNString(Dn(i).c_str())), feroq::VORN_OK);
   VORNString extra(u"cn=extra");
   FailAllocationAt(1);  // the doubled storage
-  EXPECT_EQ(table.AddUser(extra), VORN_E_FAILURE);
+  EXPECT_EQ(table.AddUser(extra), feroq::VORN_E_FAILURE);
   ClearAllocationFailure();
   EXPECT_EQ(table.Capacity(), 0u);
   EXPECT_EQ(table.GetCount(), 0) << "the table lost its names";
   EXPECT_EQ(table.SizeOfUsers(), 0u);
-  EXPECT_EQ(table.AddUser(extra), VORN_OK);
+  EXPECT_EQ(table.AddUser(extra), feroq::VORN_OK);
   EXPECT_EQ(Names(table), (std::vector<std::u16string>{u"cn=extra"}));
 
   // A name that cannot be copied into its slot changes nothing.
   VORNString second(u"cn=second");
   FailAllocationAt(1);
-  EXPECT_EQ(table.AddUser(second), VORN_E_FAILURE);
+  EXPECT_EQ(table.AddUser(second), feroq::VORN_E_FAILURE);
   ClearAllocationFailure();
   EXPECT_EQ(table.GetCount(), 1);
   EXPECT_EQ(table.SizeOfUsers(), extra.m_size);
@@ -220,24 +221,24 @@ TEST_F(UserTableTest, CopiesCarryNamesButNoIteration) {
   USERTABLE source;
   AddAll(source, {u"A", u"B"});
   VORNString name;
-  ASSERT_EQ(source.GetFirstUser(name), VORN_OK);
+  ASSERT_EQ(source.GetFirstUser(name), feroq::VORN_OK);
 
   USERTABLE copy(source);
   EXPECT_EQ(copy.GetCount(), 2);
   EXPECT_EQ(copy.SizeOfUsers(), source.SizeOfUsers());
   EXPECT_EQ(Names(copy), (std::vector<std::u16string>{u"A", u"B"}));
-  ASSERT_EQ(source.GetNextUser(name), VORN_OK) << "the source's iteration is untouched";
+  ASSERT_EQ(source.GetNextUser(name), feroq::VORN_OK) << "the source's iteration is untouched";
   EXPECT_EQ(std::u16string(name.c_str()), u"B");
   source.StopGetUser();
 
   USERTABLE target;
   AddAll(target, {u"X", u"Y", u"Z"});
-  ASSERT_EQ(target.GetFirstUser(name), VORN_OK);
+  ASSERT_EQ(target.GetFirstUser(name), feroq::VORN_OK);
   USERTABLE returned = (target = source);
   EXPECT_EQ(Names(target), (std::vector<std::u16string>{u"A", u"B"}));
   EXPECT_EQ(target.SizeOfUsers(), source.SizeOfUsers());
   EXPECT_EQ(Names(returned), (std::vector<std::u16string>{u"A", u"B"}));
-  EXPECT_EQ(source.AddUser(VORNString(u"C")), VORN_OK);
+  EXPECT_EQ(source.AddUser(VORNString(u"C")), feroq::VORN_OK);
   EXPECT_EQ(target.GetCount(), 2) << "the copy is independent of its source";
 }
 
@@ -253,9 +254,9 @@ TEST_F(UserTableTest, ConcurrentAddsAreSerialised) {
   second.join();
   EXPECT_EQ(table.GetCount(), 2 * kPerThread);
   VORNMultiString list;
-  ASSERT_EQ(table.GetAllUsers(list), VORN_OK);
+  ASSERT_EQ(table.GetAllUsers(list), feroq::VORN_OK);
   EXPECT_EQ(list.GetCount(), static_cast<ULONG>(2 * kPerThread));
-  EXPECT_EQ(table.RemoveDuplicates(), VORN_OK);
+  EXPECT_EQ(table.RemoveDuplicates(), feroq::VORN_OK);
   EXPECT_EQ(table.GetCount(), 2 * kPerThread) << "no name was lost or written twice";
 }
 

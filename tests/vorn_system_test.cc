@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "feroq/vorn_system.h"
+#include "feroq/services/vorn_system.h"
 #include "platform/platform.h"
 
 namespace fp = feroq::platform;
@@ -102,8 +102,8 @@ TEST_F(VORNStringTest, DecimalFormRoundTrips) {
   EXPECT_EQ(max.ToUInt64(), UINT64_MAX);
   EXPECT_EQ(static_cast<ULONG64>(max), UINT64_MAX);
 
-  for (ULONG64 value : {ULONG64{1}, ULONG64{9}, ULONG64{10}, ULONG64{4294967296}, MakeObjectId(31, 77),
-                        UINT64_MAX - 1}) {
+  for (ULONG64 value : {ULONG64{1}, ULONG64{9}, ULONG64{10}, ULONG64{4294967296},
+                        feroq::MakeObjectId(31, 77), UINT64_MAX - 1}) {
     EXPECT_EQ(VORNString(value).ToUInt64(), value);
   }
   EXPECT_EQ(VORNString(u"0042").ToUInt64(), 42u);
@@ -220,7 +220,7 @@ TEST_F(VORNMultiStringTest, AppendUnderEveryAllocationFailure) {
         ASSERT_EQ(result, 0u);
         break;
       }
-      ASSERT_EQ(result, VORN_E_OUTOFMEMORY);
+      ASSERT_EQ(result, feroq::VORN_E_OUTOFMEMORY);
       ASSERT_EQ(Walk(list), expected);
     }
     expected.push_back(Text(line));
@@ -345,18 +345,20 @@ TEST_F(HashTableTest, TenThousandKeys) {
   constexpr ULONG64 kKeys = 10000;
   VORN_TABLE_HashTable table;
   for (ULONG64 i = 0; i < kKeys; ++i) {
-    ASSERT_EQ(table.AddItem(VORNString(MakeObjectId(31, static_cast<ULONG>(i))).m_string,
+    ASSERT_EQ(table.AddItem(VORNString(feroq::MakeObjectId(31, static_cast<ULONG>(i))).m_string,
                             reinterpret_cast<void*>(i + 1)),
               0u);
   }
   EXPECT_EQ(table.GetCount(), kKeys);
   for (ULONG64 i = 0; i < kKeys; i += 2) {
-    ASSERT_EQ(table.DeleteItem(VORNString(MakeObjectId(31, static_cast<ULONG>(i))).m_string), 0u);
+    ASSERT_EQ(table.DeleteItem(VORNString(feroq::MakeObjectId(31, static_cast<ULONG>(i))).m_string),
+              0u);
   }
   EXPECT_EQ(table.GetCount(), kKeys / 2);
   for (ULONG64 i = 0; i < kKeys; ++i) {
     void* value = nullptr;
-    const VSTATUS result = table.FindItem(VORNString(MakeObjectId(31, static_cast<ULONG>(i))).m_string, &value);
+    const VSTATUS result =
+        table.FindItem(VORNString(feroq::MakeObjectId(31, static_cast<ULONG>(i))).m_string, &value);
     if (i % 2 == 0) {
       EXPECT_NE(result, 0u) << i;
     } else {
@@ -397,11 +399,11 @@ TEST_F(HashTableTest, AllocationFailuresLeaveTheTableUnchanged) {
       ASSERT_EQ(result, 0u);
       break;
     }
-    EXPECT_EQ(result, VORN_E_OUTOFMEMORY);
+    EXPECT_EQ(result, feroq::VORN_E_OUTOFMEMORY);
     EXPECT_EQ(table.GetCount(), 0);
   }
   fp::FailAllocationAt(1, true);
-  EXPECT_EQ(table.AddItem(u"second", &value), VORN_E_OUTOFMEMORY);
+  EXPECT_EQ(table.AddItem(u"second", &value), feroq::VORN_E_OUTOFMEMORY);
   EXPECT_EQ(table.GetCount(), 1);
   void* found = nullptr;
   EXPECT_NE(table.FindItem(u"second", &found), 0u);

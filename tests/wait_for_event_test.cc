@@ -15,9 +15,9 @@
 
 #include "farm/object_id_map.h"
 #include "feroq/app_data.h"
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "feroq/feroq.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "platform/platform.h"
 #include "services/event_service.h"
 #include "services/service_faults.h"
@@ -108,7 +108,7 @@ class WaitForEventTest : public feroq::testing::FarmTest {
   ZQWinAppObject* Publish(const char16_t* name, const char16_t* parent_dn) {
     _ZQWinAppData data;
     std::memset(&data, 0, sizeof(data));
-    data.version = kZQAppCurrentVersion;
+    data.version = feroq::kZQAppCurrentVersion;
     data.objectName = const_cast<WCHAR*>(name);
     data.browserName = const_cast<WCHAR*>(name);
     data.defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Apps\\app.exe");
@@ -364,7 +364,7 @@ TEST_F(WaitForEventTest, FailedWaitsWriteNothing) {
 
   const Event waits[] = {Wait(queue, 0), Wait(queue, 20)};  // timed out
   AddFolder(u"Pending");
-  feroq::services::InjectServiceFault("VORN_WaitGenericVORNEventQueue", VORN_E_OUTOFMEMORY);
+  feroq::services::InjectServiceFault("VORN_WaitGenericVORNEventQueue", feroq::VORN_E_OUTOFMEMORY);
   const Event refused = Wait(queue);
   feroq::services::StopServiceCallLog();
   for (const Event& failed : {waits[0], waits[1], refused}) {

@@ -10,7 +10,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
 
@@ -66,10 +66,12 @@ RecordView View(ZQApp& app) {
   app.GetIcon(icon);
   v.icon.assign(reinterpret_cast<BYTE*>(&icon), reinterpret_cast<BYTE*>(&icon) + sizeof(icon));
   VORNString dn;
-  for (VSTATUS s = app.GetFirstUser(dn); s == VORN_OK; s = app.GetNextUser(dn)) v.users.emplace_back(dn.c_str());
+  for (VSTATUS s = app.GetFirstUser(dn); s == feroq::VORN_OK; s = app.GetNextUser(dn))
+    v.users.emplace_back(dn.c_str());
   ULONG64 uid = 0;
   _ZQAPP_SERVER_CONFIG config;
-  for (VSTATUS s = app.GetFirstServer(uid, config); s == VORN_OK; s = app.GetNextServer(uid, config)) {
+  for (VSTATUS s = app.GetFirstServer(uid, config); s == feroq::VORN_OK;
+       s = app.GetNextServer(uid, config)) {
     v.servers[uid] = {config.flags, config.initialProgram.c_str(), config.workDirectory.c_str()};
   }
   return v;
@@ -88,48 +90,51 @@ void Fill(ZQApp& app, int seed) {
   const std::u16string tag(1, static_cast<char16_t>(u'a' + seed));
   VORNString text;
   text = (u"browser-" + tag).c_str();
-  ASSERT_EQ(app.SetBrowserName(text), VORN_OK);
+  ASSERT_EQ(app.SetBrowserName(text), feroq::VORN_OK);
   text = (u"c:\\apps\\" + tag + u".exe").c_str();
-  ASSERT_EQ(app.SetDefaultInitialProgram(text), VORN_OK);
+  ASSERT_EQ(app.SetDefaultInitialProgram(text), feroq::VORN_OK);
   text = (u"c:\\work\\" + tag).c_str();
-  ASSERT_EQ(app.SetDefaultWorkDirectory(text), VORN_OK);
+  ASSERT_EQ(app.SetDefaultWorkDirectory(text), feroq::VORN_OK);
   text = (u"description " + tag).c_str();
-  ASSERT_EQ(app.SetDescription(text), VORN_OK);
+  ASSERT_EQ(app.SetDescription(text), feroq::VORN_OK);
   text = (u"Friendly " + tag).c_str();
-  ASSERT_EQ(app.SetFriendlyName(text), VORN_OK);
+  ASSERT_EQ(app.SetFriendlyName(text), feroq::VORN_OK);
   text = (u"Folder " + tag).c_str();
-  ASSERT_EQ(app.SetFolder(text), VORN_OK);
+  ASSERT_EQ(app.SetFolder(text), feroq::VORN_OK);
   const BYTE b = static_cast<BYTE>(seed);
-  ASSERT_EQ(app.SetDefaultEncryptionLevel(b + 1), VORN_OK);
-  ASSERT_EQ(app.SetDefaultSoundType(b + 2), VORN_OK);
-  ASSERT_EQ(app.SetDefaultWindowColor(b + 3), VORN_OK);
-  ASSERT_EQ(app.SetDefaultWindowScale(b + 4), VORN_OK);
-  ASSERT_EQ(app.SetDefaultWindowType(b + 5), VORN_OK);
-  ASSERT_EQ(app.SetDesktopIntegrate(b + 6), VORN_OK);
-  ASSERT_EQ(app.SetDefaultVideoType(b + 7), VORN_OK);
-  ASSERT_EQ(app.SetDefaultWindowHeight(600u + seed), VORN_OK);
-  ASSERT_EQ(app.SetDefaultWindowWidth(800u + seed), VORN_OK);
-  ASSERT_EQ(app.SetZQAttributes(0x10u + seed), VORN_OK);
-  ASSERT_EQ(app.SetWLAttributes(0x20u + seed), VORN_OK);
-  ASSERT_EQ(app.SetPublishingFlags(0x30u + seed), VORN_OK);
-  ASSERT_EQ(app.SetCommonAppFolder(MakeObjectId(kObjectKindFolder, 100 + seed)), VORN_OK);
+  ASSERT_EQ(app.SetDefaultEncryptionLevel(b + 1), feroq::VORN_OK);
+  ASSERT_EQ(app.SetDefaultSoundType(b + 2), feroq::VORN_OK);
+  ASSERT_EQ(app.SetDefaultWindowColor(b + 3), feroq::VORN_OK);
+  ASSERT_EQ(app.SetDefaultWindowScale(b + 4), feroq::VORN_OK);
+  ASSERT_EQ(app.SetDefaultWindowType(b + 5), feroq::VORN_OK);
+  ASSERT_EQ(app.SetDesktopIntegrate(b + 6), feroq::VORN_OK);
+  ASSERT_EQ(app.SetDefaultVideoType(b + 7), feroq::VORN_OK);
+  ASSERT_EQ(app.SetDefaultWindowHeight(600u + seed), feroq::VORN_OK);
+  ASSERT_EQ(app.SetDefaultWindowWidth(800u + seed), feroq::VORN_OK);
+  ASSERT_EQ(app.SetZQAttributes(0x10u + seed), feroq::VORN_OK);
+  ASSERT_EQ(app.SetWLAttributes(0x20u + seed), feroq::VORN_OK);
+  ASSERT_EQ(app.SetPublishingFlags(0x30u + seed), feroq::VORN_OK);
+  ASSERT_EQ(app.SetCommonAppFolder(feroq::MakeObjectId(feroq::kObjectKindFolder, 100 + seed)),
+            feroq::VORN_OK);
   _WLICON_V1 icon;
   std::memset(icon.mask, 0xF0 + seed, sizeof(icon.mask));
   std::memset(icon.colors, 0x11 * seed, sizeof(icon.colors));
-  ASSERT_EQ(app.SetIcon(icon), VORN_OK);
+  ASSERT_EQ(app.SetIcon(icon), feroq::VORN_OK);
   VORNString dn;
   dn = (u"cn=first-" + tag).c_str();
-  ASSERT_EQ(app.AddUser(dn), VORN_OK);
+  ASSERT_EQ(app.AddUser(dn), feroq::VORN_OK);
   dn = (u"cn=second-" + tag).c_str();
-  ASSERT_EQ(app.AddUser(dn), VORN_OK);
+  ASSERT_EQ(app.AddUser(dn), feroq::VORN_OK);
   _ZQAPP_SERVER_CONFIG config;
-  config.flags = kServerConfigHasInitialProgram;
+  config.flags = feroq::kServerConfigHasInitialProgram;
   config.initialProgram = (u"d:\\" + tag + u".exe").c_str();
-  ASSERT_EQ(app.AddServer(MakeObjectId(kObjectKindServer, seed), config), VORN_OK);
-  config.flags = kServerConfigHasWorkDirectory;
+  ASSERT_EQ(app.AddServer(feroq::MakeObjectId(feroq::kObjectKindServer, seed), config),
+            feroq::VORN_OK);
+  config.flags = feroq::kServerConfigHasWorkDirectory;
   config.initialProgram = u"";
   config.workDirectory = (u"e:\\" + tag).c_str();
-  ASSERT_EQ(app.AddServer(MakeObjectId(kObjectKindServer, seed + 50), config), VORN_OK);
+  ASSERT_EQ(app.AddServer(feroq::MakeObjectId(feroq::kObjectKindServer, seed + 50), config),
+            feroq::VORN_OK);
 }
 
 class ZQAppRecordTest : public ::testing::Test {
@@ -145,10 +150,10 @@ TEST_F(ZQAppRecordTest, NewRecordIsBlankAndWritable) {
   const RecordView v = View(app);
   EXPECT_EQ(v, BlankView(0));
   VORNString dn;
-  EXPECT_EQ(app.GetFirstUser(dn), ZQAPP_E_NO_MORE);
+  EXPECT_EQ(app.GetFirstUser(dn), feroq::ZQAPP_E_NO_MORE);
   ULONG64 uid = 0;
   _ZQAPP_SERVER_CONFIG config;
-  EXPECT_EQ(app.GetFirstServer(uid, config), ZQAPP_E_NO_MORE);
+  EXPECT_EQ(app.GetFirstServer(uid, config), feroq::ZQAPP_E_NO_MORE);
 }
 
 TEST_F(ZQAppRecordTest, SettersAreReadBackByGetters) {
@@ -163,7 +168,7 @@ TEST_F(ZQAppRecordTest, SettersAreReadBackByGetters) {
   EXPECT_EQ(v.desktop, 9);
   EXPECT_EQ(v.height, 603u);
   EXPECT_EQ(v.publishing, 0x33u);
-  EXPECT_EQ(v.app_folder, MakeObjectId(kObjectKindFolder, 103));
+  EXPECT_EQ(v.app_folder, feroq::MakeObjectId(feroq::kObjectKindFolder, 103));
   EXPECT_EQ(v.icon[0], 0xF3);
   EXPECT_EQ(v.icon[128], 0x33);
   EXPECT_EQ(v.users, (std::vector<std::u16string>{u"cn=first-d", u"cn=second-d"}));
@@ -176,12 +181,12 @@ TEST_F(ZQAppRecordTest, StringLengthRule) {
   ZQApp app;
   VORNString longest(std::u16string(259, u'x').c_str());
   VORNString too_long(std::u16string(260, u'x').c_str());
-  EXPECT_EQ(app.SetDescription(longest), VORN_OK);
-  EXPECT_EQ(app.SetDescription(too_long), ZQAPP_E_VALUE_REFUSED);
+  EXPECT_EQ(app.SetDescription(longest), feroq::VORN_OK);
+  EXPECT_EQ(app.SetDescription(too_long), feroq::ZQAPP_E_VALUE_REFUSED);
   EXPECT_EQ(Read(app, &ZQApp::GetDescription).size(), 259u) << "a refused text leaves the value";
-  EXPECT_EQ(app.SetDefaultInitialProgram(too_long), ZQAPP_E_VALUE_REFUSED);
-  EXPECT_EQ(app.SetBrowserName(longest), VORN_OK);
-  EXPECT_EQ(app.SetBrowserName(too_long), ZQAPP_E_BROWSER_NAME);
+  EXPECT_EQ(app.SetDefaultInitialProgram(too_long), feroq::ZQAPP_E_VALUE_REFUSED);
+  EXPECT_EQ(app.SetBrowserName(longest), feroq::VORN_OK);
+  EXPECT_EQ(app.SetBrowserName(too_long), feroq::ZQAPP_E_BROWSER_NAME);
   EXPECT_EQ(Read(app, &ZQApp::GetBrowserName).size(), 259u);
 }
 
@@ -218,34 +223,35 @@ TEST_F(ZQAppRecordTest, ReadOnlyRecordRefusesEveryChange) {
       [&] { return app.AddUser(text); },
       [&] { return app.RemoveUser(text); },
       [&] { return app.AddServer(77, config); },
-      [&] { return app.RemoveServer(MakeObjectId(kObjectKindServer, 1)); },
+      [&] { return app.RemoveServer(feroq::MakeObjectId(feroq::kObjectKindServer, 1)); },
   };
-  for (size_t i = 0; i < changes.size(); ++i) EXPECT_EQ(changes[i](), ZQAPP_E_READ_ONLY) << "change " << i;
+  for (size_t i = 0; i < changes.size(); ++i)
+    EXPECT_EQ(changes[i](), feroq::ZQAPP_E_READ_ONLY) << "change " << i;
   RecordView expected = before;
   expected.read_only = 1;
   EXPECT_EQ(View(app), expected);
 
   app.SetReadOnlyForTest(2);  // only the value 1 means read-only
-  EXPECT_EQ(app.SetDescription(text), VORN_OK);
+  EXPECT_EQ(app.SetDescription(text), feroq::VORN_OK);
   app.SetReadOnlyForTest(1);
   app.ResetReadOnly();
   EXPECT_EQ(app.IsReadOnly(), 0);
-  EXPECT_EQ(app.SetFolder(text), VORN_OK);
+  EXPECT_EQ(app.SetFolder(text), feroq::VORN_OK);
 }
 
 TEST_F(ZQAppRecordTest, InjectedServiceCodesAnswerWithoutChanging) {
   ZQApp app;
   VORNString text(u"value");
-  InjectServiceFault("ZQApp::SetDescription", VORN_E_INVALIDVALUE);
-  EXPECT_EQ(app.SetDescription(text), VORN_E_INVALIDVALUE);
+  InjectServiceFault("ZQApp::SetDescription", feroq::VORN_E_INVALIDVALUE);
+  EXPECT_EQ(app.SetDescription(text), feroq::VORN_E_INVALIDVALUE);
   EXPECT_EQ(Read(app, &ZQApp::GetDescription), u"");
-  EXPECT_EQ(app.SetDescription(text), VORN_OK) << "a one-shot fault answers once";
+  EXPECT_EQ(app.SetDescription(text), feroq::VORN_OK) << "a one-shot fault answers once";
 
-  InjectServiceFault("ZQApp::AddUser", VORN_E_OUTOFMEMORY);
-  EXPECT_EQ(app.AddUser(text), VORN_E_OUTOFMEMORY);
+  InjectServiceFault("ZQApp::AddUser", feroq::VORN_E_OUTOFMEMORY);
+  EXPECT_EQ(app.AddUser(text), feroq::VORN_E_OUTOFMEMORY);
   EXPECT_EQ(app.GetUserCount(), 0);
-  InjectServiceFault("ZQApp::SetDefaultWindowHeight", ZQAPP_E_READ_ONLY);
-  EXPECT_EQ(app.SetDefaultWindowHeight(5), ZQAPP_E_READ_ONLY);
+  InjectServiceFault("ZQApp::SetDefaultWindowHeight", feroq::ZQAPP_E_READ_ONLY);
+  EXPECT_EQ(app.SetDefaultWindowHeight(5), feroq::ZQAPP_E_READ_ONLY);
   ULONG height = 1;
   app.GetDefaultWindowHeight(height);
   EXPECT_EQ(height, 0u);
@@ -254,43 +260,43 @@ TEST_F(ZQAppRecordTest, InjectedServiceCodesAnswerWithoutChanging) {
 TEST_F(ZQAppRecordTest, InitializeStartsABlankRecordOfAKnownVersion) {
   ZQApp app;
   Fill(app, 2);
-  EXPECT_EQ(app.Initialize(0), VORN_E_INVALIDVALUE);
-  EXPECT_EQ(app.Initialize(kZQAppCurrentVersion + 1), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(app.Initialize(0), feroq::VORN_E_INVALIDVALUE);
+  EXPECT_EQ(app.Initialize(feroq::kZQAppCurrentVersion + 1), feroq::VORN_E_INVALIDVALUE);
   EXPECT_EQ(View(app).friendly, u"Friendly c") << "a refused version changes nothing";
 
   app.SetReadOnlyForTest(1);
-  ASSERT_EQ(app.Initialize(kZQAppCurrentVersion), VORN_OK);
-  EXPECT_EQ(View(app), BlankView(kZQAppCurrentVersion));
+  ASSERT_EQ(app.Initialize(feroq::kZQAppCurrentVersion), feroq::VORN_OK);
+  EXPECT_EQ(View(app), BlankView(feroq::kZQAppCurrentVersion));
 }
 
 TEST_F(ZQAppRecordTest, ListOperationsUseTheTablesCodes) {
   ZQApp app;
   Fill(app, 0);
-  EXPECT_EQ(app.RemoveServer(12345), VORN_E_FAILURE);
+  EXPECT_EQ(app.RemoveServer(12345), feroq::VORN_E_FAILURE);
   ULONG64 uid = 0;
   _ZQAPP_SERVER_CONFIG config;
-  ASSERT_EQ(app.GetFirstServer(uid, config), VORN_OK);
-  EXPECT_EQ(app.GetFirstServer(uid, config), ZQAPP_E_ITERATING);
+  ASSERT_EQ(app.GetFirstServer(uid, config), feroq::VORN_OK);
+  EXPECT_EQ(app.GetFirstServer(uid, config), feroq::ZQAPP_E_ITERATING);
   app.StopGetServer();
-  EXPECT_EQ(app.GetNextServer(uid, config), ZQAPP_E_NOT_ITERATING);
+  EXPECT_EQ(app.GetNextServer(uid, config), feroq::ZQAPP_E_NOT_ITERATING);
 
   VORNString dn;
-  ASSERT_EQ(app.GetFirstUser(dn), VORN_OK);
-  EXPECT_EQ(app.GetFirstUser(dn), ZQAPP_E_ITERATING);
+  ASSERT_EQ(app.GetFirstUser(dn), feroq::VORN_OK);
+  EXPECT_EQ(app.GetFirstUser(dn), feroq::ZQAPP_E_ITERATING);
   app.StopGetUser();
   dn = u"CN=FIRST-A";
-  EXPECT_EQ(app.RemoveUser(dn), VORN_OK);
+  EXPECT_EQ(app.RemoveUser(dn), feroq::VORN_OK);
   EXPECT_EQ(View(app).users, (std::vector<std::u16string>{u"cn=second-a"}));
   VORNString empty;
-  EXPECT_EQ(app.AddUser(empty), VORN_E_FAILURE);
+  EXPECT_EQ(app.AddUser(empty), feroq::VORN_E_FAILURE);
 }
 
 TEST_F(ZQAppRecordTest, AddUserReportsFailedGrowth) {
   ZQApp app;
   VORNString dn(u"cn=someone");
-  for (int i = 0; i < 20; ++i) ASSERT_EQ(app.AddUser(dn), VORN_OK);
+  for (int i = 0; i < 20; ++i) ASSERT_EQ(app.AddUser(dn), feroq::VORN_OK);
   FailAllocationAt(1);  // the doubled name storage
-  EXPECT_EQ(app.AddUser(dn), VORN_E_FAILURE);
+  EXPECT_EQ(app.AddUser(dn), feroq::VORN_E_FAILURE);
 }
 
 // ---- Copies ----------------------------------------------------------------------
@@ -307,7 +313,7 @@ TEST_F(ZQAppRecordTest, CopyConstructorCopiesEveryMember) {
   // A source whose server enumeration is open gives a copy without servers.
   ULONG64 uid = 0;
   _ZQAPP_SERVER_CONFIG config;
-  ASSERT_EQ(source.GetFirstServer(uid, config), VORN_OK);
+  ASSERT_EQ(source.GetFirstServer(uid, config), feroq::VORN_OK);
   ZQApp partial(source);
   source.StopGetServer();
   RecordView expected = View(source);
@@ -326,7 +332,7 @@ TEST_F(ZQAppRecordTest, AssignmentReplacesEveryMember) {
   EXPECT_EQ(target.servers().SizeOfServers(), source.servers().SizeOfServers());
 
   VORNString text(u"only the target");
-  ASSERT_EQ(target.SetDescription(text), VORN_OK);
+  ASSERT_EQ(target.SetDescription(text), feroq::VORN_OK);
   EXPECT_NE(View(source).description, u"only the target");
 }
 

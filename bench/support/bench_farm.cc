@@ -10,7 +10,7 @@
 #include <set>
 
 #include "farm/object_id_map.h"
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "services/store/farm_store.h"
 #include "services/store/sqlite_farm_store.h"
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "feroq/feroq.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 
 namespace feroq::bench {
 

@@ -56,6 +56,8 @@ struct _ZQWinAppData {
   LONG iconIndex;
 };
 
+namespace feroq {
+
 // Creation results. They are positive: compare with S_OK, a test by sign
 // does not see them.
 constexpr HRESULT ZQ_CREATE_E_ICON_FILE = 0x20010003;
@@ -94,12 +96,20 @@ constexpr HRESULT ZQ_CREATE_E_PARENT_SET = 0x20010100;
 constexpr HRESULT ZQ_CREATE_E_DETAIL_29 = 0x20010101;
 constexpr HRESULT ZQ_CREATE_E_VERSION = 0x20011000;
 
+}  // namespace feroq
+
 class VORNString;
+struct _VORN_ZQAPP_DETAILED_ERR;
 
 // 1 when `dir` holds any of / * ? " < > |, else 0.
 FEROQ_API unsigned char FHasInvalidWorkDirectoryChars(VORNString& dir);
 // 1 when `name` holds any of \ / ; : . * ? = < > | [ ] ( ) ' " # or begins
 // with a blank, else 0.
 FEROQ_API unsigned char FHasInvalidBrNameChars(VORNString& name);
+
+// Releases a detailed-error chain of the application store
+// (feroq/services/zqapp.h) with every array its entries own; null does
+// nothing.
+FEROQ_API void ReleaseZQAppErrMemory(_VORN_ZQAPP_DETAILED_ERR* chain);
 
 #endif  // FEROQ_APP_DATA_H_

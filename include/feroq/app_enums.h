@@ -40,6 +40,8 @@ enum _ZQWindowType : std::int32_t {
   ZQWindowType9 = 8,
 };
 
+namespace feroq {
+
 // Desktop integration bits.
 constexpr LONG kDesktopIntegrateStartMenu = 0x1;
 constexpr LONG kDesktopIntegrateDesktop = 0x2;
@@ -57,5 +59,7 @@ constexpr LONG kWLAttributeApplicationIsAnonymous = 0x20;
 constexpr LONG kPublishingNoBrowserEnum = 0x1;
 constexpr LONG kPublishingNoWLEnum = 0x2;
 constexpr LONG kPublishingNoFolderEnum = 0x4;
+
+}  // namespace feroq
 
 #endif  // FEROQ_APP_ENUMS_H_

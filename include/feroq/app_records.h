@@ -26,7 +26,9 @@ struct _ZQServerConfig {
 
 // Longest own initial program or working directory a server entry accepts,
 // in UTF-16 units without the NUL.
+namespace feroq {
 constexpr ULONG kServerStringMaxLength = 256;
+}  // namespace feroq
 
 // One user account allowed to run an application.
 struct _UserAccountInfo {
@@ -46,6 +48,8 @@ struct _UserAccountInfo {
 };
 
 // The account lives in a Windows domain (account authority type "NT").
+namespace feroq {
 constexpr LONG kUserAuthorityWindowsDomain = 0;
+}  // namespace feroq
 
 #endif  // FEROQ_APP_RECORDS_H_

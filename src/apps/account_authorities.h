@@ -4,7 +4,7 @@
 #ifndef FEROQ_APPS_ACCOUNT_AUTHORITIES_H_
 #define FEROQ_APPS_ACCOUNT_AUTHORITIES_H_
 
-#include "feroq/user_service.h"
+#include "feroq/services/user_service.h"
 
 namespace feroq {
 

@@ -11,7 +11,7 @@
 #include "feroq/app_data.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 
 namespace {
@@ -27,7 +27,7 @@ HRESULT SetStringProperty(ZQApp* record, VSTATUS (ZQApp::*setter)(VORNString&), 
 // Fills every property of the description into the new record, in the order
 // a refusal is reported. Raises std::bad_alloc when a string cannot be made.
 HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& data) {
-  if (record->Initialize(data.version) != 0) return ZQ_CREATE_E_VERSION;
+  if (record->Initialize(data.version) != 0) return feroq::ZQ_CREATE_E_VERSION;
 
   struct StringProperty {
     VSTATUS (ZQApp::*setter)(VORNString&);
@@ -35,12 +35,14 @@ HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& dat
     HRESULT refused;
   };
   const StringProperty strings[] = {
-      {&ZQApp::SetBrowserName, data.browserName, ZQ_CREATE_E_BROWSER_NAME},
-      {&ZQApp::SetDefaultInitialProgram, data.defaultInitialProgram, ZQ_CREATE_E_INITIAL_PROGRAM},
-      {&ZQApp::SetDefaultWorkDirectory, data.defaultWorkingDirectory, ZQ_CREATE_E_WORKING_DIRECTORY},
-      {&ZQApp::SetDescription, data.description, ZQ_CREATE_E_DESCRIPTION},
-      {&ZQApp::SetFriendlyName, data.objectName, ZQ_CREATE_E_OBJECT_NAME},
-      {&ZQApp::SetFolder, data.wlFolder, ZQ_CREATE_E_WL_FOLDER},
+      {&ZQApp::SetBrowserName, data.browserName, feroq::ZQ_CREATE_E_BROWSER_NAME},
+      {&ZQApp::SetDefaultInitialProgram, data.defaultInitialProgram,
+       feroq::ZQ_CREATE_E_INITIAL_PROGRAM},
+      {&ZQApp::SetDefaultWorkDirectory, data.defaultWorkingDirectory,
+       feroq::ZQ_CREATE_E_WORKING_DIRECTORY},
+      {&ZQApp::SetDescription, data.description, feroq::ZQ_CREATE_E_DESCRIPTION},
+      {&ZQApp::SetFriendlyName, data.objectName, feroq::ZQ_CREATE_E_OBJECT_NAME},
+      {&ZQApp::SetFolder, data.wlFolder, feroq::ZQ_CREATE_E_WL_FOLDER},
   };
   for (const StringProperty& property : strings) {
     HRESULT result = SetStringProperty(record, property.setter, property.text, property.refused);
@@ -49,12 +51,14 @@ HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& dat
 
   const auto encryption = static_cast<ULONG>(data.defaultEncryptionLevel);
   if (encryption > 4 || record->SetDefaultEncryptionLevel(static_cast<BYTE>(encryption + 1)) != 0) {
-    return ZQ_CREATE_E_ENCRYPTION_LEVEL;
+    return feroq::ZQ_CREATE_E_ENCRYPTION_LEVEL;
   }
   const auto sound = static_cast<ULONG>(data.defaultSoundType);
-  if (sound > 1 || record->SetDefaultSoundType(static_cast<BYTE>(sound)) != 0) return ZQ_CREATE_E_SOUND_TYPE;
+  if (sound > 1 || record->SetDefaultSoundType(static_cast<BYTE>(sound)) != 0)
+    return feroq::ZQ_CREATE_E_SOUND_TYPE;
   const auto video = static_cast<ULONG>(data.defaultVideoType);
-  if (video > 1 || record->SetDefaultVideoType(static_cast<BYTE>(video)) != 0) return ZQ_CREATE_E_VIDEO_TYPE;
+  if (video > 1 || record->SetDefaultVideoType(static_cast<BYTE>(video)) != 0)
+    return feroq::ZQ_CREATE_E_VIDEO_TYPE;
 
   BYTE color_byte = 0;
   switch (data.defaultWindowColor) {
@@ -62,32 +66,35 @@ HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& dat
     case ZQWindowColor256: color_byte = 2; break;
     case ZQWindowColorHigh: color_byte = 4; break;
     case ZQWindowColorTrue: color_byte = 8; break;
-    default: return ZQ_CREATE_E_WINDOW_COLOR;  // 2 included
+    default: return feroq::ZQ_CREATE_E_WINDOW_COLOR;  // 2 included
   }
-  if (record->SetDefaultWindowColor(color_byte) != 0) return ZQ_CREATE_E_WINDOW_COLOR;
+  if (record->SetDefaultWindowColor(color_byte) != 0) return feroq::ZQ_CREATE_E_WINDOW_COLOR;
 
   const auto window_type = static_cast<ULONG>(data.defaultWindowType);
-  if (window_type == 7 || window_type > 8) return ZQ_CREATE_E_WINDOW_TYPE;
-  if (record->SetDefaultWindowType(static_cast<BYTE>(window_type + 1)) != 0) return ZQ_CREATE_E_WINDOW_TYPE;
+  if (window_type == 7 || window_type > 8) return feroq::ZQ_CREATE_E_WINDOW_TYPE;
+  if (record->SetDefaultWindowType(static_cast<BYTE>(window_type + 1)) != 0)
+    return feroq::ZQ_CREATE_E_WINDOW_TYPE;
 
-  if (record->SetDefaultWindowHeight(data.defaultWindowHeight) != 0) return ZQ_CREATE_E_WINDOW_HEIGHT;
-  if (record->SetDefaultWindowWidth(data.defaultWindowWidth) != 0) return ZQ_CREATE_E_WINDOW_WIDTH;
+  if (record->SetDefaultWindowHeight(data.defaultWindowHeight) != 0)
+    return feroq::ZQ_CREATE_E_WINDOW_HEIGHT;
+  if (record->SetDefaultWindowWidth(data.defaultWindowWidth) != 0)
+    return feroq::ZQ_CREATE_E_WINDOW_WIDTH;
   if (data.defaultWindowScale != 0 &&
       record->SetDefaultWindowScale(static_cast<BYTE>(data.defaultWindowScale & 0xFF)) != 0) {
-    return ZQ_CREATE_E_WINDOW_SCALE;
+    return feroq::ZQ_CREATE_E_WINDOW_SCALE;
   }
 
   if (record->SetDesktopIntegrate(static_cast<BYTE>(data.desktopIntegrate & 0x3)) != 0) {
-    return ZQ_CREATE_E_DESKTOP_INTEGRATE;
+    return feroq::ZQ_CREATE_E_DESKTOP_INTEGRATE;
   }
   if (record->SetZQAttributes(static_cast<ULONG>(data.zqAttributes & 0x3)) != 0) {
-    return ZQ_CREATE_E_ZQ_ATTRIBUTES;
+    return feroq::ZQ_CREATE_E_ZQ_ATTRIBUTES;
   }
   if (record->SetWLAttributes(static_cast<ULONG>(data.wlAttributes & 0x3F)) != 0) {
-    return ZQ_CREATE_E_WL_ATTRIBUTES;
+    return feroq::ZQ_CREATE_E_WL_ATTRIBUTES;
   }
   if (record->SetPublishingFlags(static_cast<ULONG>(data.publishingFlags & 0x7)) != 0) {
-    return ZQ_CREATE_E_PUBLISHING_FLAGS;
+    return feroq::ZQ_CREATE_E_PUBLISHING_FLAGS;
   }
 
   // The icon: from the icon file when one is named, else from the record's
@@ -97,7 +104,7 @@ HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& dat
   if (data.iconFile != nullptr && data.iconFile[0] != 0) {
     _ZQWinAppIcon extracted{};
     if (feroq::ExtractIconFromFile(data.iconFile, data.iconIndex, &extracted) != S_OK) {
-      return ZQ_CREATE_E_ICON_FILE;
+      return feroq::ZQ_CREATE_E_ICON_FILE;
     }
     std::copy(std::begin(extracted.mask), std::end(extracted.mask), icon.mask);
     std::copy(std::begin(extracted.colors), std::end(extracted.colors), icon.colors);
@@ -107,20 +114,21 @@ HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& dat
     std::copy(std::begin(data.icon.colors), std::end(data.icon.colors), icon.colors);
     has_icon = true;
   }
-  if (has_icon && record->SetIcon(icon) != 0) return ZQ_CREATE_E_ICON;
+  if (has_icon && record->SetIcon(icon) != 0) return feroq::ZQ_CREATE_E_ICON;
 
   for (_ZQServerConfigBlock* block = data.servers; block != nullptr; block = block->next) {
     for (LONG i = 0; i < block->count && i < 16; ++i) {
       VSTATUS status = feroq::AddServerToNewRecord(farm, record, &block->servers[i]);
-      if (status == ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
-      if (status != 0) return ZQ_CREATE_E_SERVER;
+      if (status == feroq::ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
+      if (status != 0) return feroq::ZQ_CREATE_E_SERVER;
     }
   }
   for (_UserAccountInfoBlock* block = data.users; block != nullptr; block = block->next) {
     for (LONG i = 0; i < block->count && i < 32; ++i) {
       VORNString dn;
-      if (feroq::ResolveAccountToDN(farm, &block->users[i], dn) != S_OK) return ZQ_CREATE_E_USER;
-      if (record->AddUser(dn) != 0) return ZQ_CREATE_E_USER;
+      if (feroq::ResolveAccountToDN(farm, &block->users[i], dn) != S_OK)
+        return feroq::ZQ_CREATE_E_USER;
+      if (record->AddUser(dn) != 0) return feroq::ZQ_CREATE_E_USER;
     }
   }
   return S_OK;
@@ -165,10 +173,10 @@ HRESULT FarmObject::CreateZQWinApp(_ZQWinAppData* data, ZQWinAppObject** app) {
   // Nothing is stored before the write: on a failure up to it, the record,
   // the folder's reference and its child count are given back.
   feroq::ObjectRef<FolderObject> folder(this, FindParentFolder(this, data->parentFolder));
-  if (!folder) return ZQ_CREATE_E_PARENT_NOT_FOUND;
+  if (!folder) return feroq::ZQ_CREATE_E_PARENT_NOT_FOUND;
   ULONG64 folder_id = 0;
-  if (folder->GetObjectID(folder_id) != S_OK) return ZQ_CREATE_E_PARENT_ID;
-  if (record->SetCommonAppFolder(folder_id) != 0) return ZQ_CREATE_E_PARENT_SET;
+  if (folder->GetObjectID(folder_id) != S_OK) return feroq::ZQ_CREATE_E_PARENT_ID;
+  if (record->SetCommonAppFolder(folder_id) != 0) return feroq::ZQ_CREATE_E_PARENT_SET;
   folder->IncrementChildCount();  // the count the new object's parent cache holds
 
   ULONG64 id = 0;
@@ -176,7 +184,7 @@ HRESULT FarmObject::CreateZQWinApp(_ZQWinAppData* data, ZQWinAppObject** app) {
   const VSTATUS status = store->Write(id, *record, &details.out());
   if (status != 0) {
     folder->DecrementChildCount();
-    return status == ZQAPP_E_CHECKS_FAILED ? feroq::CreationCodeForDetails(details.get()) : E_FAIL;
+    return status == feroq::ZQAPP_E_CHECKS_FAILED ? feroq::CreationCodeForDetails(details.get()) : E_FAIL;
   }
 
   ZQWinAppObject* made = nullptr;

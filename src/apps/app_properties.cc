@@ -11,7 +11,7 @@
 
 #include "apps/record_strings.h"
 #include "farm/service_status.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 
 namespace {
@@ -48,11 +48,11 @@ HRESULT SetRecordString(ZQApp* record, StringSetter setter, WCHAR* text, bool br
 // An enum or flag setter reports only a refused value and a read-only
 // record (every other store result counts as success); a number setter
 // reports any other failure as E_FAIL.
-constexpr feroq::StatusMapping kSetterStatuses[] = {{VORN_E_INVALIDVALUE, E_INVALIDARG},
-                                                    {ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
+constexpr feroq::StatusMapping kSetterStatuses[] = {{feroq::VORN_E_INVALIDVALUE, E_INVALIDARG},
+                                                    {feroq::ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
 // The window colour setter reports both as E_ACCESSDENIED, anything else as success.
-constexpr feroq::StatusMapping kWindowColorSetStatuses[] = {{VORN_E_INVALIDVALUE, E_ACCESSDENIED},
-                                                            {ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
+constexpr feroq::StatusMapping kWindowColorSetStatuses[] = {{feroq::VORN_E_INVALIDVALUE, E_ACCESSDENIED},
+                                                            {feroq::ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
 
 HRESULT MapEnumSetResult(VSTATUS status) { return feroq::MapServiceStatus(status, kSetterStatuses, S_OK); }
 HRESULT MapNumberSetResult(VSTATUS status) { return feroq::MapServiceStatus(status, kSetterStatuses); }
@@ -70,13 +70,16 @@ HRESULT ReportFlags(ULONG stored, LONG defined_bits, LONG* flags) {
 // True when `flags` holds a bit outside `defined_bits`.
 bool HasUndefinedBits(LONG flags, LONG defined_bits) { return (flags & ~defined_bits) != 0; }
 
-constexpr LONG kDesktopIntegrateBits = kDesktopIntegrateStartMenu | kDesktopIntegrateDesktop;
-constexpr LONG kZQAttributeBits = kZQAttributeMaximizeOnStartup | kZQAttributeHideTitlebar;
-constexpr LONG kWLAttributeBits = kWLAttributeApplicationDisabled | kWLAttributeMinimumSound |
-                                  kWLAttributeMinimumVideo | kWLAttributeMinimumEncryption |
-                                  kWLAttributeApplicationIsDesktop |
-                                  kWLAttributeApplicationIsAnonymous;
-constexpr LONG kPublishingFlagBits = kPublishingNoBrowserEnum | kPublishingNoWLEnum | kPublishingNoFolderEnum;
+constexpr LONG kDesktopIntegrateBits =
+    feroq::kDesktopIntegrateStartMenu | feroq::kDesktopIntegrateDesktop;
+constexpr LONG kZQAttributeBits =
+    feroq::kZQAttributeMaximizeOnStartup | feroq::kZQAttributeHideTitlebar;
+constexpr LONG kWLAttributeBits =
+    feroq::kWLAttributeApplicationDisabled | feroq::kWLAttributeMinimumSound |
+    feroq::kWLAttributeMinimumVideo | feroq::kWLAttributeMinimumEncryption |
+    feroq::kWLAttributeApplicationIsDesktop | feroq::kWLAttributeApplicationIsAnonymous;
+constexpr LONG kPublishingFlagBits =
+    feroq::kPublishingNoBrowserEnum | feroq::kPublishingNoWLEnum | feroq::kPublishingNoFolderEnum;
 
 // ---- Enum tables: public value <-> store byte ----
 
@@ -333,7 +336,7 @@ HRESULT ZQWinAppObject::GetEnabled(int* enabled) {
   if (record_ == nullptr) return E_UNEXPECTED;
   ULONG stored = 0;
   record_->GetWLAttributes(stored);
-  *enabled = (stored & static_cast<ULONG>(kWLAttributeApplicationDisabled)) == 0 ? 1 : 0;
+  *enabled = (stored & static_cast<ULONG>(feroq::kWLAttributeApplicationDisabled)) == 0 ? 1 : 0;
   return S_OK;
 }
 
@@ -343,7 +346,7 @@ HRESULT ZQWinAppObject::SetEnabled(int enabled) {
   if (record_ == nullptr) return E_UNEXPECTED;
   ULONG stored = 0;
   record_->GetWLAttributes(stored);
-  const auto disabled_bit = static_cast<ULONG>(kWLAttributeApplicationDisabled);
+  const auto disabled_bit = static_cast<ULONG>(feroq::kWLAttributeApplicationDisabled);
   stored = enabled == 1 ? (stored & ~disabled_bit) : (stored | disabled_bit);
   return MapEnumSetResult(record_->SetWLAttributes(stored));
 }

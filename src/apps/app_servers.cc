@@ -18,7 +18,7 @@ namespace {
 
 // An own string counts as given when it is non-null and non-empty.
 bool OwnStringTooLong(const WCHAR* text) {
-  return feroq::HasText(text) && feroq::TextLength(text) > kServerStringMaxLength;
+  return feroq::HasText(text) && feroq::TextLength(text) > feroq::kServerStringMaxLength;
 }
 
 bool OwnStringsTooLong(const _ZQServerConfig& config) {
@@ -32,18 +32,18 @@ void BuildServerEntry(const _ZQServerConfig& config, _ZQAPP_SERVER_CONFIG& entry
   entry.flags = 0;
   if (feroq::HasText(config.initialProgram)) {
     entry.initialProgram = config.initialProgram;
-    entry.flags |= kServerConfigHasInitialProgram;
+    entry.flags |= feroq::kServerConfigHasInitialProgram;
   }
   if (feroq::HasText(config.workingDirectory)) {
     entry.workDirectory = config.workingDirectory;
-    entry.flags |= kServerConfigHasWorkDirectory;
+    entry.flags |= feroq::kServerConfigHasWorkDirectory;
   }
 }
 
 // ZQApp::AddServer and ZQApp::RemoveServer; ZQApp::GetFirstServer and
 // GetNextServer. The server service's name lookups map kOutOfMemoryStatus.
-constexpr feroq::StatusMapping kServerChangeStatuses[] = {{ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
-constexpr feroq::StatusMapping kServerIterationStatuses[] = {{ZQAPP_E_NO_MORE, S_FALSE}};
+constexpr feroq::StatusMapping kServerChangeStatuses[] = {{feroq::ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
+constexpr feroq::StatusMapping kServerIterationStatuses[] = {{feroq::ZQAPP_E_NO_MORE, S_FALSE}};
 
 // Writes the server `id` with its store entry into `config` as the tool sees
 // it: the server's name and the own strings whose flags are set, each a new
@@ -57,18 +57,18 @@ HRESULT ConvertServerEntry(FarmObject* farm, ULONG64 id, const _ZQAPP_SERVER_CON
   try {
     VORNString name;
     const VSTATUS status = servers->GetNameByUID(id, name);
-    if (status != VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
+    if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
 
     *config = _ZQServerConfig{};
     feroq::FarmBlock<WCHAR> server_name(feroq::CopyTextToHeap(name.c_str()));
     if (!server_name) return E_OUTOFMEMORY;
     feroq::FarmBlock<WCHAR> initial_program;
-    if ((entry.flags & kServerConfigHasInitialProgram) != 0) {
+    if ((entry.flags & feroq::kServerConfigHasInitialProgram) != 0) {
       initial_program.reset(feroq::CopyTextToHeap(entry.initialProgram.c_str()));
       if (!initial_program) return E_OUTOFMEMORY;
     }
     feroq::FarmBlock<WCHAR> working_directory;
-    if ((entry.flags & kServerConfigHasWorkDirectory) != 0) {
+    if ((entry.flags & feroq::kServerConfigHasWorkDirectory) != 0) {
       working_directory.reset(feroq::CopyTextToHeap(entry.workDirectory.c_str()));
       if (!working_directory) return E_OUTOFMEMORY;
     }
@@ -111,7 +111,7 @@ HRESULT ZQWinAppObject::AddServer(_ZQServerConfig* config) {
   if (record_ == nullptr || servers == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   const VSTATUS status = servers->GetUIDByName(config->serverName, id);
-  if (status != VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
+  if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
   try {
     _ZQAPP_SERVER_CONFIG entry;
     BuildServerEntry(*config, entry);
@@ -127,7 +127,7 @@ HRESULT ZQWinAppObject::RemoveServer(WCHAR* server_name) {
   if (record_ == nullptr || servers == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   const VSTATUS status = servers->GetUIDByName(server_name, id);
-  if (status != VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
+  if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
   return feroq::MapServiceStatus(record_->RemoveServer(id), kServerChangeStatuses);
 }
 
@@ -148,7 +148,7 @@ HRESULT ZQWinAppObject::GetFirstServer(_ZQServerConfig* config) {
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG entry;
   const VSTATUS status = record_->GetFirstServer(id, entry);
-  if (status != VORN_OK) return feroq::MapServiceStatus(status, kServerIterationStatuses);
+  if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, kServerIterationStatuses);
   const HRESULT converted = ConvertServerEntry(farm_, id, entry, config);
   if (converted != S_OK) {
     record_->StopGetServer();
@@ -164,6 +164,6 @@ HRESULT ZQWinAppObject::GetNextServer(_ZQServerConfig* config) {
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG entry;
   const VSTATUS status = record_->GetNextServer(id, entry);
-  if (status != VORN_OK) return feroq::MapServiceStatus(status, kServerIterationStatuses);
+  if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, kServerIterationStatuses);
   return ConvertServerEntry(farm_, id, entry, config);
 }

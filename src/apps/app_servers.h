@@ -6,7 +6,7 @@
 
 #include "feroq/app_records.h"
 #include "feroq/farm_object.h"
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 
 class ZQApp;
 

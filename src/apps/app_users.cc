@@ -62,15 +62,15 @@ HRESULT ConvertDNToAccount(FarmObject* farm, VORNString& dn, _UserAccountInfo* u
     VORNString account;
     ULONG kind = 0;
     const VSTATUS status = users->ResolveDNToAccountName(dn, authority, account, kind);
-    if (status != VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
+    if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
 
     *user = _UserAccountInfo{};
     WCHAR* type = nullptr;
-    if (authority.GetType(type) != VORN_OK || !IsWindowsDomainAuthority(type)) return E_FAIL;
-    user->authorityKind = kUserAuthorityWindowsDomain;
+    if (authority.GetType(type) != feroq::VORN_OK || !IsWindowsDomainAuthority(type)) return E_FAIL;
+    user->authorityKind = feroq::kUserAuthorityWindowsDomain;
     user->accountKind = AccountKindFromService(kind);
     WCHAR* instance = nullptr;
-    if (authority.GetInstance(instance) != VORN_OK) return E_FAIL;
+    if (authority.GetInstance(instance) != feroq::VORN_OK) return E_FAIL;
     feroq::FarmBlock<WCHAR> domain(feroq::CopyTextToHeap(instance));
     if (!domain) return E_OUTOFMEMORY;
     feroq::FarmBlock<WCHAR> account_name(feroq::CopyTextToHeap(account.c_str()));
@@ -84,9 +84,9 @@ HRESULT ConvertDNToAccount(FarmObject* farm, VORNString& dn, _UserAccountInfo* u
 }
 
 constexpr feroq::StatusMapping kFirstUserStatuses[] = {
-    {ZQAPP_E_NO_MORE, S_FALSE}, {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {ZQAPP_E_ITERATING, E_ACCESSDENIED}};
-constexpr feroq::StatusMapping kNextUserStatuses[] = {{ZQAPP_E_NO_MORE, S_FALSE},
-                                                      {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}};
+    {feroq::ZQAPP_E_NO_MORE, S_FALSE}, {feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {feroq::ZQAPP_E_ITERATING, E_ACCESSDENIED}};
+constexpr feroq::StatusMapping kNextUserStatuses[] = {{feroq::ZQAPP_E_NO_MORE, S_FALSE},
+                                                      {feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}};
 
 }  // namespace
 
@@ -122,7 +122,7 @@ HRESULT ZQWinAppObject::AddUser(_UserAccountInfo* user) {
   VORNString dn;
   const HRESULT resolved = feroq::ResolveAccountToDN(farm_, user, dn);
   if (resolved != S_OK) return resolved;
-  return record_->AddUser(dn) == VORN_OK ? S_OK : E_FAIL;
+  return record_->AddUser(dn) == feroq::VORN_OK ? S_OK : E_FAIL;
 }
 
 HRESULT ZQWinAppObject::RemoveUser(_UserAccountInfo* user) {
@@ -131,7 +131,7 @@ HRESULT ZQWinAppObject::RemoveUser(_UserAccountInfo* user) {
   VORNString dn;
   const HRESULT resolved = feroq::ResolveAccountToDN(farm_, user, dn);
   if (resolved != S_OK) return resolved;
-  return record_->RemoveUser(dn) == VORN_OK ? S_OK : E_FAIL;
+  return record_->RemoveUser(dn) == feroq::VORN_OK ? S_OK : E_FAIL;
 }
 
 HRESULT ZQWinAppObject::GetUserCount(LONG* count) {
@@ -150,7 +150,7 @@ HRESULT ZQWinAppObject::GetFirstUser(_UserAccountInfo* user) {
   }
   VORNString dn;
   const VSTATUS status = record_->GetFirstUser(dn);
-  if (status != VORN_OK) return feroq::MapServiceStatus(status, kFirstUserStatuses);
+  if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, kFirstUserStatuses);
   const HRESULT converted = ConvertDNToAccount(farm_, dn, user);
   if (converted != S_OK) {
     record_->StopGetUser();
@@ -165,6 +165,6 @@ HRESULT ZQWinAppObject::GetNextUser(_UserAccountInfo* user) {
   if (record_ == nullptr || user_iteration_active_ == 0) return E_UNEXPECTED;
   VORNString dn;
   const VSTATUS status = record_->GetNextUser(dn);
-  if (status != VORN_OK) return feroq::MapServiceStatus(status, kNextUserStatuses);
+  if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, kNextUserStatuses);
   return ConvertDNToAccount(farm_, dn, user);
 }

@@ -5,7 +5,7 @@
 
 #include "feroq/app_records.h"
 #include "feroq/farm_object.h"
-#include "feroq/vorn_system.h"
+#include "feroq/services/vorn_system.h"
 
 namespace feroq {
 

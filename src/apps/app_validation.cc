@@ -41,8 +41,8 @@ HRESULT ZQWinAppObject::Validate() {
   ULONG64 id = 0;
   GetObjectID(id);
   static constexpr feroq::StatusMapping kValidateStatuses[] = {
-      {VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {VORN_E_REFUSED, E_ACCESSDENIED},   {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
-      {VORN_E_INVALIDVALUE, E_NOTIMPL},      {ZQAPP_E_NOT_SUPPORTED, E_NOTIMPL}, {ZQAPP_E_CHECKS_FAILED, E_INVALIDARG}};
+      {feroq::VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {feroq::VORN_E_REFUSED, E_ACCESSDENIED},   {feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
+      {feroq::VORN_E_INVALIDVALUE, E_NOTIMPL},      {feroq::ZQAPP_E_NOT_SUPPORTED, E_NOTIMPL}, {feroq::ZQAPP_E_CHECKS_FAILED, E_INVALIDARG}};
   // The details are not reported to the caller.
   feroq::DetailChain details;
   return feroq::MapServiceStatus(store->ValidateOldApp(id, &details.out()), kValidateStatuses);
@@ -52,8 +52,8 @@ void ReleaseZQAppErrMemory(_VORN_ZQAPP_DETAILED_ERR* chain) {
   while (chain != nullptr) {
     _VORN_ZQAPP_DETAILED_ERR* next = chain->next;
     // The entry's arrays and the entry itself go back to the services' heap.
-    if (chain->tag == 5) FreeServiceObject(chain->value2);
-    if (chain->tag == 4 || chain->tag == 7) FreeServiceObject(chain->value1);
+    if (chain->tag == 5) feroq::FreeServiceObject(chain->value2);
+    if (chain->tag == 4 || chain->tag == 7) feroq::FreeServiceObject(chain->value1);
     delete chain;
     chain = next;
   }

@@ -2,7 +2,7 @@
 #ifndef FEROQ_APPS_CREATION_CODES_H_
 #define FEROQ_APPS_CREATION_CODES_H_
 
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 
 namespace feroq {
 

@@ -2,7 +2,7 @@
 #ifndef FEROQ_APPS_RECORD_STRINGS_H_
 #define FEROQ_APPS_RECORD_STRINGS_H_
 
-#include "feroq/vorn_system.h"
+#include "feroq/services/vorn_system.h"
 
 namespace feroq {
 

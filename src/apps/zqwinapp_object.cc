@@ -171,12 +171,12 @@ HRESULT ZQWinAppObject::GetDistinguishedName(WCHAR** dn) {
 namespace {
 
 constexpr feroq::StatusMapping kLoadStatuses[] = {
-    {VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {VORN_E_REFUSED, E_NOTIMPL}};
+    {feroq::VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {feroq::VORN_E_REFUSED, E_NOTIMPL}};
 constexpr feroq::StatusMapping kSaveStatuses[] = {
-    {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {VORN_E_REFUSED, E_ACCESSDENIED}, {VORN_E_ACCESSDENIED, E_ACCESSDENIED},
-    {ZQAPP_E_NOT_SUPPORTED, E_NOTIMPL},  {ZQAPP_E_CHECKS_FAILED, E_NOTIMPL}};
-constexpr feroq::StatusMapping kDeleteStatuses[] = {{VORN_E_ACCESSDENIED, E_ACCESSDENIED},
-                                                    {VORN_E_REFUSED, E_ACCESSDENIED}};
+    {feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}, {feroq::VORN_E_REFUSED, E_ACCESSDENIED}, {feroq::VORN_E_ACCESSDENIED, E_ACCESSDENIED},
+    {feroq::ZQAPP_E_NOT_SUPPORTED, E_NOTIMPL},  {feroq::ZQAPP_E_CHECKS_FAILED, E_NOTIMPL}};
+constexpr feroq::StatusMapping kDeleteStatuses[] = {{feroq::VORN_E_ACCESSDENIED, E_ACCESSDENIED},
+                                                    {feroq::VORN_E_REFUSED, E_ACCESSDENIED}};
 
 }  // namespace
 

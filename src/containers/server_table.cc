@@ -15,7 +15,7 @@
 #include <new>
 #include <utility>
 
-#include "feroq/containers.h"
+#include "feroq/services/containers.h"
 #include "platform/platform.h"
 
 namespace {
@@ -64,9 +64,9 @@ VSTATUS ReadNode(const _ENUMNODE* node, ULONG64& id, _ZQAPP_SERVER_CONFIG& confi
     }
     id = key;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // Adds every entry of `source` to `target`, reading `source` through its own
@@ -79,16 +79,16 @@ bool AddEntriesOf(SERVERTABLE& source, SERVERTABLE& target) {
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG record;
   VSTATUS status = source.GetFirstServer(id, record);
-  if (status == ZQAPP_E_ITERATING || status == ZQAPP_E_NO_MORE) return true;
-  if (status != VORN_OK) return false;
-  while (status == VORN_OK) {
-    if (target.AddServer(id, record) != VORN_OK) {
+  if (status == feroq::ZQAPP_E_ITERATING || status == feroq::ZQAPP_E_NO_MORE) return true;
+  if (status != feroq::VORN_OK) return false;
+  while (status == feroq::VORN_OK) {
+    if (target.AddServer(id, record) != feroq::VORN_OK) {
       source.StopGetServer();
       return false;
     }
     status = source.GetNextServer(id, record);
   }
-  if (status == ZQAPP_E_NO_MORE) return true;
+  if (status == feroq::ZQAPP_E_NO_MORE) return true;
   source.StopGetServer();
   return false;
 }
@@ -125,13 +125,13 @@ SERVERTABLE::SERVERTABLE(SERVERTABLE& other)
 SERVERTABLE::~SERVERTABLE() {
   StopGetServer();
   _ENUMNODE* list = nullptr;
-  VSTATUS status = VORN_E_FAILURE;
+  VSTATUS status = feroq::VORN_E_FAILURE;
   try {
     status = BeginEnum(&list);
   } catch (const std::bad_alloc&) {
-    status = VORN_E_FAILURE;
+    status = feroq::VORN_E_FAILURE;
   }
-  if (status != VORN_OK) return;
+  if (status != feroq::VORN_OK) return;
   for (_ENUMNODE* node = list; node != nullptr; node = node->next) {
     DeleteRecord(static_cast<_ZQAPP_SERVER_CONFIG*>(node->value));
     node->value = nullptr;
@@ -147,20 +147,21 @@ VSTATUS SERVERTABLE::AddServer(ULONG64 id, const _ZQAPP_SERVER_CONFIG& config) {
   try {
     const VORNString key(id);
     record = NewRecord();
-    if (record == nullptr) return VORN_E_OUTOFMEMORY;
+    if (record == nullptr) return feroq::VORN_E_OUTOFMEMORY;
     CopyRecord(config, *record);
 
     void* previous = nullptr;
-    const bool replacing = FindItem(key.c_str(), &previous) == VORN_OK && previous != nullptr;
-    VSTATUS added = VORN_E_FAILURE;
+    const bool replacing =
+        FindItem(key.c_str(), &previous) == feroq::VORN_OK && previous != nullptr;
+    VSTATUS added = feroq::VORN_E_FAILURE;
     try {
       added = AddItem(key.c_str(), record);
     } catch (const std::bad_alloc&) {
-      added = VORN_E_FAILURE;
+      added = feroq::VORN_E_FAILURE;
     }
-    if (added != VORN_OK) {
+    if (added != feroq::VORN_OK) {
       DeleteRecord(record);
-      return VORN_E_FAILURE;
+      return feroq::VORN_E_FAILURE;
     }
     size_total_ += ShareOf(*record);
     if (replacing && previous != record) {
@@ -168,9 +169,9 @@ VSTATUS SERVERTABLE::AddServer(ULONG64 id, const _ZQAPP_SERVER_CONFIG& config) {
     }
   } catch (const std::bad_alloc&) {
     DeleteRecord(record);
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // 0; 0x80000001 when `id` is absent or the hash table refuses (nothing
@@ -179,17 +180,17 @@ VSTATUS SERVERTABLE::RemoveServer(ULONG64 id) {
   try {
     const VORNString key(id);
     void* value = nullptr;
-    if (FindItem(key.c_str(), &value) != VORN_OK) return VORN_E_FAILURE;
-    if (DeleteItem(key.c_str()) != VORN_OK) return VORN_E_FAILURE;
+    if (FindItem(key.c_str(), &value) != feroq::VORN_OK) return feroq::VORN_E_FAILURE;
+    if (DeleteItem(key.c_str()) != feroq::VORN_OK) return feroq::VORN_E_FAILURE;
     if (value != nullptr) {
       auto* record = static_cast<_ZQAPP_SERVER_CONFIG*>(value);
       size_total_ -= ShareOf(*record);
       DeleteRecord(record);
     }
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // 0 and a copy of the entry; 0x80000001 when `id` is absent; 0x80000002 when
@@ -198,12 +199,13 @@ VSTATUS SERVERTABLE::FindServer(ULONG64 id, _ZQAPP_SERVER_CONFIG& config) {
   try {
     const VORNString key(id);
     void* value = nullptr;
-    if (FindItem(key.c_str(), &value) != VORN_OK || value == nullptr) return VORN_E_FAILURE;
+    if (FindItem(key.c_str(), &value) != feroq::VORN_OK || value == nullptr)
+      return feroq::VORN_E_FAILURE;
     CopyRecord(*static_cast<const _ZQAPP_SERVER_CONFIG*>(value), config);
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // Opens an enumeration and reads its first entry. 0x801D1108 while one is
@@ -211,45 +213,45 @@ VSTATUS SERVERTABLE::FindServer(ULONG64 id, _ZQAPP_SERVER_CONFIG& config) {
 // 0x80000001 when the hash table cannot list its entries; 0x80000002 when
 // the entry cannot be copied (the enumeration is then closed again).
 VSTATUS SERVERTABLE::GetFirstServer(ULONG64& id, _ZQAPP_SERVER_CONFIG& config) {
-  if (enumeration_ != nullptr) return ZQAPP_E_ITERATING;
+  if (enumeration_ != nullptr) return feroq::ZQAPP_E_ITERATING;
   _ENUMNODE* list = nullptr;
-  VSTATUS status = VORN_E_FAILURE;
+  VSTATUS status = feroq::VORN_E_FAILURE;
   try {
     status = BeginEnum(&list);
   } catch (const std::bad_alloc&) {
-    status = VORN_E_FAILURE;
+    status = feroq::VORN_E_FAILURE;
   }
-  if (status != VORN_OK) return VORN_E_FAILURE;
+  if (status != feroq::VORN_OK) return feroq::VORN_E_FAILURE;
   if (list == nullptr) {
     EndEnum(list);
-    return ZQAPP_E_NO_MORE;
+    return feroq::ZQAPP_E_NO_MORE;
   }
   const VSTATUS read = ReadNode(list, id, config);
-  if (read != VORN_OK) {
+  if (read != feroq::VORN_OK) {
     EndEnum(list);
     return read;
   }
   enumeration_ = list;
   cursor_ = list;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // Reads the next entry. 0x801D1107 when no enumeration is open; 0x801D1101
 // after the last entry (the enumeration closes); 0x80000002 when the entry
 // cannot be copied (the cursor stays, so the call can be repeated).
 VSTATUS SERVERTABLE::GetNextServer(ULONG64& id, _ZQAPP_SERVER_CONFIG& config) {
-  if (enumeration_ == nullptr) return ZQAPP_E_NOT_ITERATING;
+  if (enumeration_ == nullptr) return feroq::ZQAPP_E_NOT_ITERATING;
   _ENUMNODE* next = cursor_->next;
   if (next == nullptr) {
     EndEnum(enumeration_);
     enumeration_ = nullptr;
     cursor_ = nullptr;
-    return ZQAPP_E_NO_MORE;
+    return feroq::ZQAPP_E_NO_MORE;
   }
   const VSTATUS read = ReadNode(next, id, config);
-  if (read != VORN_OK) return read;
+  if (read != feroq::VORN_OK) return read;
   cursor_ = next;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void SERVERTABLE::StopGetServer() {
@@ -268,13 +270,13 @@ ULONG SERVERTABLE::SizeOfServers() const { return size_total_; }
 VSTATUS SERVERTABLE::RemoveAllServers() {
   StopGetServer();
   _ENUMNODE* list = nullptr;
-  VSTATUS status = VORN_E_FAILURE;
+  VSTATUS status = feroq::VORN_E_FAILURE;
   try {
     status = BeginEnum(&list);
   } catch (const std::bad_alloc&) {
-    status = VORN_E_FAILURE;
+    status = feroq::VORN_E_FAILURE;
   }
-  if (status != VORN_OK) return VORN_E_FAILURE;
+  if (status != feroq::VORN_OK) return feroq::VORN_E_FAILURE;
   for (_ENUMNODE* node = list; node != nullptr; node = node->next) {
     DeleteRecord(static_cast<_ZQAPP_SERVER_CONFIG*>(node->value));
     node->value = nullptr;
@@ -284,7 +286,7 @@ VSTATUS SERVERTABLE::RemoveAllServers() {
   enumeration_ = nullptr;
   cursor_ = nullptr;
   size_total_ = 0;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // Replaces every entry with those of `other`, read as the copy constructor

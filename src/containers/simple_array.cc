@@ -19,7 +19,7 @@
 #include <new>
 #include <type_traits>
 
-#include "feroq/containers.h"
+#include "feroq/services/containers.h"
 #include "platform/platform.h"
 
 namespace {

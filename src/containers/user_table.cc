@@ -20,7 +20,7 @@
 #include <new>
 #include <utility>
 
-#include "feroq/containers.h"
+#include "feroq/services/containers.h"
 
 namespace {
 
@@ -79,14 +79,14 @@ VSTATUS USERTABLE::SetArraySize(ULONG capacity) {
   if (names_.Count() == 0 && capacity != 0) {
     count_ = 0;
     size_total_ = 0;
-    return VORN_E_FAILURE;
+    return feroq::VORN_E_FAILURE;
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 VSTATUS USERTABLE::AddUser(const VORNString& name) {
   CCriticalSectionGrabber hold(lock_);
-  if (name.m_size <= 2) return VORN_E_FAILURE;
+  if (name.m_size <= 2) return feroq::VORN_E_FAILURE;
   if (names_.Count() == 0) names_.ChangeSize(kInitialCapacity);
   if (count_ >= names_.Count()) {
     names_.ChangeSize(count_ * 2);
@@ -94,17 +94,17 @@ VSTATUS USERTABLE::AddUser(const VORNString& name) {
       // The array dropped its storage: the table is now empty.
       count_ = 0;
       size_total_ = 0;
-      return VORN_E_FAILURE;
+      return feroq::VORN_E_FAILURE;
     }
   }
   try {
     names_[count_] = name;
   } catch (const std::bad_alloc&) {
-    return VORN_E_FAILURE;
+    return feroq::VORN_E_FAILURE;
   }
   ++count_;
   size_total_ += name.m_size;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // Removes the first entry of the same account; the later ones move down one
@@ -113,42 +113,42 @@ VSTATUS USERTABLE::RemoveUser(const VORNString& name) {
   CCriticalSectionGrabber hold(lock_);
   ULONG found = 0;
   while (found < count_ && !SameAccount(names_[found], name)) ++found;
-  if (found == count_) return VORN_OK;
+  if (found == count_) return feroq::VORN_OK;
 
   for (ULONG k = found; k + 1 < count_; ++k) ExchangeText(names_[k], names_[k + 1]);
   names_[count_ - 1] = kEmptyText;
   --count_;
   size_total_ -= name.m_size;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 VSTATUS USERTABLE::FindUser(const VORNString& name) {
   CCriticalSectionGrabber hold(lock_);
   for (ULONG i = 0; i < count_; ++i) {
-    if (SameAccount(names_[i], name)) return VORN_OK;
+    if (SameAccount(names_[i], name)) return feroq::VORN_OK;
   }
-  return VORN_E_FAILURE;
+  return feroq::VORN_E_FAILURE;
 }
 
 VSTATUS USERTABLE::GetFirstUser(VORNString& name) {
   CCriticalSectionGrabber hold(lock_);
-  if (cursor_ != kNotIterating) return ZQAPP_E_ITERATING;
-  if (count_ == 0) return ZQAPP_E_NO_MORE;
+  if (cursor_ != kNotIterating) return feroq::ZQAPP_E_ITERATING;
+  if (count_ == 0) return feroq::ZQAPP_E_NO_MORE;
   name = names_[0];
   cursor_ = 1;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 VSTATUS USERTABLE::GetNextUser(VORNString& name) {
   CCriticalSectionGrabber hold(lock_);
-  if (cursor_ == kNotIterating) return ZQAPP_E_NOT_ITERATING;
+  if (cursor_ == kNotIterating) return feroq::ZQAPP_E_NOT_ITERATING;
   if (cursor_ >= count_) {
     cursor_ = kNotIterating;
-    return ZQAPP_E_NO_MORE;
+    return feroq::ZQAPP_E_NO_MORE;
   }
   name = names_[cursor_];
   ++cursor_;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void USERTABLE::StopGetUser() {
@@ -164,13 +164,13 @@ VSTATUS USERTABLE::GetAllUsers(VORNMultiString& list) {
   list = kEmptyText;
   CCriticalSectionGrabber hold(lock_);
   VORNString name;
-  VSTATUS status = VORN_OK;
+  VSTATUS status = feroq::VORN_OK;
   try {
     status = GetFirstUser(name);
-    while (status == VORN_OK) {
-      if (list.CopyOrConcatString(name, 0) != VORN_OK) {
+    while (status == feroq::VORN_OK) {
+      if (list.CopyOrConcatString(name, 0) != feroq::VORN_OK) {
         StopGetUser();
-        return VORN_E_FAILURE;
+        return feroq::VORN_E_FAILURE;
       }
       status = GetNextUser(name);
     }
@@ -178,9 +178,9 @@ VSTATUS USERTABLE::GetAllUsers(VORNMultiString& list) {
     // Only GetFirstUser/GetNextUser copy names, and they change nothing when
     // they fail; an iteration in progress here is this call's own.
     StopGetUser();
-    return VORN_E_FAILURE;
+    return feroq::VORN_E_FAILURE;
   }
-  return status == ZQAPP_E_NO_MORE ? VORN_OK : VORN_E_FAILURE;
+  return status == feroq::ZQAPP_E_NO_MORE ? feroq::VORN_OK : feroq::VORN_E_FAILURE;
 }
 
 VSTATUS USERTABLE::RemoveAllUsers() {
@@ -188,14 +188,14 @@ VSTATUS USERTABLE::RemoveAllUsers() {
   for (ULONG i = 0; i < count_; ++i) names_[i] = kEmptyText;
   count_ = 0;
   size_total_ = 0;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // Keeps the first entry of each account in place; each later one is
 // replaced by the last used entry, which is then examined in its turn.
 VSTATUS USERTABLE::RemoveDuplicates() {
   CCriticalSectionGrabber hold(lock_);
-  if (count_ <= 1) return VORN_OK;
+  if (count_ <= 1) return feroq::VORN_OK;
   for (ULONG i = 0; i + 1 < count_; ++i) {
     ULONG j = i + 1;
     while (j < count_) {
@@ -209,7 +209,7 @@ VSTATUS USERTABLE::RemoveDuplicates() {
       names_[count_] = kEmptyText;
     }
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // Takes the names of `other` and returns a copy of the result. When the

@@ -4,7 +4,7 @@
 // object.
 #include "events/event_table.h"
 #include "farm/service_status.h"
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "feroq/farm_object.h"
 
 // `masks` null selects every event; otherwise the first `count` masks are

@@ -12,7 +12,7 @@
 #include "events/event_table.h"
 #include "farm/holders.h"
 #include "feroq/app_folder_object.h"
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
 
@@ -126,7 +126,7 @@ HRESULT FarmObject::WaitForEvent(LONG queue, LONG timeout, LONG* event_type, Com
   void* const record = held_record.get();
 
   HRESULT result;
-  if (status != VORN_OK || record == nullptr) {
+  if (status != feroq::VORN_OK || record == nullptr) {
     // A timeout, any other failure, or an event without a record: nothing
     // to map, nothing written.
     result = E_FAIL;

@@ -6,7 +6,7 @@
 
 #include "export/icon_file.h"
 #include "farm/service_status.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 
@@ -28,7 +28,7 @@ HRESULT WriteRecordIcon(ZQApp* record, const _ZQWinAppIcon& icon) {
   _WLICON_V1 stored{};
   std::memcpy(stored.mask, icon.mask, sizeof(stored.mask));
   std::memcpy(stored.colors, icon.colors, sizeof(stored.colors));
-  static constexpr feroq::StatusMapping kSetIconStatuses[] = {{ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
+  static constexpr feroq::StatusMapping kSetIconStatuses[] = {{feroq::ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
   return feroq::MapServiceStatus(record->SetIcon(stored), kSetIconStatuses);
 }
 

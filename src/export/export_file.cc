@@ -9,7 +9,7 @@
 #include "farm/service_status.h"
 #include "feroq/app_export.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 
@@ -66,7 +66,7 @@ void FillLaunchRequest(const _LaunchFileOptions& options, ZQAPP_OBRFILE* request
 
 // The store's answer to a file request: 0 continues (S_OK here).
 constexpr feroq::StatusMapping kFileRequestStatuses[] = {
-    {VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {VORN_E_REFUSED, E_ACCESSDENIED}, {VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}};
+    {feroq::VORN_E_ACCESSDENIED, E_ACCESSDENIED}, {feroq::VORN_E_REFUSED, E_ACCESSDENIED}, {feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY}};
 
 // Writes the strings of `lines`, from its head, each followed by a line
 // end, up to its end or its first empty string. E_FAIL when the file cannot

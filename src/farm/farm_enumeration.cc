@@ -7,9 +7,9 @@
 #include "farm/object_id_map.h"
 #include "farm/service_status.h"
 #include "feroq/app_folder_object.h"
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 
@@ -42,8 +42,8 @@ HRESULT FarmObject::EnumerateServers(WCHAR** names, ULONG* count) {
 }
 
 HRESULT FarmObject::EnumerateApps(CommonObject*** apps, ULONG* count) {
-  static constexpr feroq::StatusMapping kEnumAppsStatuses[] = {{VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
-                                                               {VORN_E_ACCESSDENIED, E_ACCESSDENIED}};
+  static constexpr feroq::StatusMapping kEnumAppsStatuses[] = {{feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
+                                                               {feroq::VORN_E_ACCESSDENIED, E_ACCESSDENIED}};
   const ULONG requested = *count;
   *count = 0;
   if (app_store_ == nullptr) {

@@ -7,9 +7,9 @@
 
 #include "farm/holders.h"
 #include "farm/object_id_map.h"
-#include "feroq/directory_services.h"
-#include "feroq/user_service.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/directory_services.h"
+#include "feroq/services/user_service.h"
+#include "feroq/services/zqapp.h"
 #include "platform/platform.h"
 
 namespace {

@@ -9,10 +9,11 @@
 #include <new>
 #include <type_traits>
 
+#include "feroq/app_data.h"
 #include "feroq/common_object.h"
-#include "feroq/directory_services.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/directory_services.h"
+#include "feroq/services/zqapp.h"
 #include "platform/platform.h"
 
 namespace feroq {

@@ -8,7 +8,7 @@
 #include "farm/object_id_map.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 
 namespace {

@@ -3,10 +3,10 @@
 #ifndef FEROQ_FARM_SERVICE_ACCESS_H_
 #define FEROQ_FARM_SERVICE_ACCESS_H_
 
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "feroq/farm_object.h"
-#include "feroq/user_service.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/user_service.h"
+#include "feroq/services/zqapp.h"
 
 namespace feroq {
 

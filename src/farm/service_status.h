@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 #include "feroq/types.h"
 
 namespace feroq {

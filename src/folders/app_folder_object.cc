@@ -5,7 +5,7 @@
 #include <new>
 
 #include "farm/object_id_map.h"
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "feroq/farm_object.h"
 #include "folders/distinguished_name.h"
 #include "farm/holders.h"
@@ -175,7 +175,7 @@ HRESULT AppFolderObject::SetObjectName(WCHAR* name) {
   if (folders == nullptr) return E_UNEXPECTED;
   ULONG64 id = 0;
   GetObjectID(id);
-  static constexpr feroq::StatusMapping kRenameStatuses[] = {{FOLDER_E_RENAME_REFUSED, E_ACCESSDENIED}};
+  static constexpr feroq::StatusMapping kRenameStatuses[] = {{feroq::FOLDER_E_RENAME_REFUSED, E_ACCESSDENIED}};
   if (HRESULT result = feroq::MapServiceStatus(folders->RenameFolder(id, name), kRenameStatuses); result != S_OK) {
     return result;
   }

@@ -9,9 +9,9 @@
 
 namespace {
 
-constexpr feroq::StatusMapping kMoveStatuses[] = {{FOLDER_E_MOVE_REFUSED, E_ACCESSDENIED}};
-constexpr feroq::StatusMapping kDeleteStatuses[] = {{VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
-                                                    {FOLDER_E_DELETE_REFUSED, E_ACCESSDENIED}};
+constexpr feroq::StatusMapping kMoveStatuses[] = {{feroq::FOLDER_E_MOVE_REFUSED, E_ACCESSDENIED}};
+constexpr feroq::StatusMapping kDeleteStatuses[] = {{feroq::VORN_E_OUTOFMEMORY, E_OUTOFMEMORY},
+                                                    {feroq::FOLDER_E_DELETE_REFUSED, E_ACCESSDENIED}};
 
 }  // namespace
 
@@ -126,13 +126,13 @@ HRESULT AppFolderObject::EnumerateChildren(CommonObject*** children, LONG* count
   ULONG produced = 0;
   for (ULONG i = 0; i < n && produced < limit; ++i) {
     ULONG64 child_id = ids.get()[i];
-    const ULONG kind = ObjectKindOf(child_id);
+    const ULONG kind = feroq::ObjectKindOf(child_id);
     HRESULT made;
-    if (kind == kObjectKindFolder) {
+    if (kind == feroq::kObjectKindFolder) {
       AppFolderObject* folder = nullptr;
       made = farm_->CreateAppFolderObject(child_id, &folder, 0);
       objects[produced] = folder;
-    } else if (kind == kObjectKindApplication) {
+    } else if (kind == feroq::kObjectKindApplication) {
       ZQWinAppObject* app = nullptr;
       made = farm_->CreateWinAppFromID(child_id, &app);
       objects[produced] = app;

@@ -32,7 +32,7 @@
 
 #include <vector>
 
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "services/store/farm_store.h"
 
 namespace feroq::services {

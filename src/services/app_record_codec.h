@@ -3,7 +3,7 @@
 #ifndef FEROQ_SERVICES_APP_RECORD_CODEC_H_
 #define FEROQ_SERVICES_APP_RECORD_CODEC_H_
 
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "services/store/farm_store.h"
 
 namespace feroq::services {

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <new>
 
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "platform/platform.h"
 #include "services/farm_connection.h"
 #include "services/service_faults.h"
@@ -227,7 +227,7 @@ VSTATUS VORN_CreateGenericVORNEventQueue(const void* filters, ULONG count, ULONG
         received.last.entries.assign(bytes, bytes + std::size_t{count} * feroq::services::kFilterEntrySize);
       }
     }
-    if (bytes == nullptr && count != 0) return VORN_E_INVALIDVALUE;
+    if (bytes == nullptr && count != 0) return feroq::VORN_E_INVALIDVALUE;
 
     std::vector<USHORT> selected;  // in entry order, each once
     for (ULONG i = 0; i < count; ++i) {
@@ -236,36 +236,36 @@ VSTATUS VORN_CreateGenericVORNEventQueue(const void* filters, ULONG count, ULONG
       if (std::find(selected.begin(), selected.end(), id) == selected.end()) selected.push_back(id);
     }
 
-    VSTATUS status = VORN_OK;
+    VSTATUS status = feroq::VORN_OK;
     std::shared_ptr<feroq::store::FarmStore> farm = feroq::services::CurrentStore(&status);
-    if (!farm) return status != VORN_OK ? status : VORN_E_FAILURE;
+    if (!farm) return status != feroq::VORN_OK ? status : feroq::VORN_E_FAILURE;
     LONG handle = 0;
     status = farm->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
       handle = txn.AllocateEventQueueHandle();
       txn.PutEventQueue({handle, selected, txn.LastEventSequence()});
-      return VORN_OK;
+      return feroq::VORN_OK;
     });
-    if (status == VORN_OK) queue = handle;
+    if (status == feroq::VORN_OK) queue = handle;
     return status;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 
 VSTATUS VORN_DeleteGenericVORNEventQueue(LONG queue) {
   if (VSTATUS s = EnterServiceCall("VORN_DeleteGenericVORNEventQueue")) return s;
   try {
-    VSTATUS status = VORN_OK;
+    VSTATUS status = feroq::VORN_OK;
     std::shared_ptr<feroq::store::FarmStore> farm = feroq::services::CurrentStore(&status);
-    if (!farm) return status != VORN_OK ? status : VORN_E_FAILURE;
+    if (!farm) return status != feroq::VORN_OK ? status : feroq::VORN_E_FAILURE;
     return farm->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
-      if (!txn.GetEventQueue(queue)) return VORN_E_FAILURE;
+      if (!txn.GetEventQueue(queue)) return feroq::VORN_E_FAILURE;
       txn.DeleteEventQueue(queue);
       feroq::services::TrimLog(txn);
-      return VORN_OK;
+      return feroq::VORN_OK;
     });
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 
@@ -277,20 +277,20 @@ VSTATUS VORN_WaitGenericVORNEventQueue(LONG queue, LONG timeout, ULONG& a, ULONG
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(std::max<LONG>(timeout, 0));
   feroq::services::Taken taken;
   try {
-    VSTATUS status = VORN_OK;
+    VSTATUS status = feroq::VORN_OK;
     std::shared_ptr<feroq::store::FarmStore> farm = feroq::services::CurrentStore(&status);
-    if (!farm) return status != VORN_OK ? status : VORN_E_FAILURE;
+    if (!farm) return status != feroq::VORN_OK ? status : feroq::VORN_E_FAILURE;
     for (;;) {
       bool pending = false;
       ULONG64 newest = 0;
       status = feroq::services::HasPending(*farm, queue, &pending, &newest);
-      if (status != VORN_OK) return status;
+      if (status != feroq::VORN_OK) return status;
       if (pending) {
         taken = feroq::services::Taken{};
         status = farm->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
           return feroq::services::TakeNextEvent(txn, queue, &taken);
         });
-        if (status != VORN_OK) {
+        if (status != feroq::VORN_OK) {
           // A commit that failed after the block was made takes it back.
           feroq::platform::HeapFree(taken.block);
           return status;
@@ -300,22 +300,22 @@ VSTATUS VORN_WaitGenericVORNEventQueue(LONG queue, LONG timeout, ULONG& a, ULONG
           event = taken.event_id;
           a = taken.lost;
           b = 0;
-          return VORN_OK;
+          return feroq::VORN_OK;
         }
         newest = taken.newest_seen;
       }
-      if (timeout == 0) return VORN_E_WAIT_TIMEOUT;
+      if (timeout == 0) return feroq::VORN_E_WAIT_TIMEOUT;
       LONG slice = feroq::services::kQueueRecheckMs;
       if (timeout > 0) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return VORN_E_WAIT_TIMEOUT;
+        if (left <= 0) return feroq::VORN_E_WAIT_TIMEOUT;
         slice = static_cast<LONG>(std::min<long long>(left, slice));
       }
       feroq::services::BlockedWaitScope blocked;
       farm->WaitForEventAfter(newest, slice);
     }
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }

@@ -42,7 +42,7 @@
 #include <string>
 #include <vector>
 
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 #include "feroq/types.h"
 #include "services/store/farm_store.h"
 

@@ -1,5 +1,5 @@
-// Farm administration over the farm store (see feroq/farm_admin.h).
-#include "feroq/farm_admin.h"
+// Farm administration over the farm store (see feroq/services/farm_admin.h).
+#include "feroq/services/farm_admin.h"
 
 #include <new>
 

@@ -13,7 +13,7 @@
 #include <map>
 #include <new>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
 #include "services/farm_transaction.h"
 #include "services/store/sqlite_farm_store.h"
@@ -163,7 +163,7 @@ VSTATUS InitiateRemoteAccess(void* /*reserved*/) {
   feroq::services::RemoteAccessState& state = feroq::services::TheRemoteAccess();
   std::lock_guard lock(state.mutex);
   ++state.count;
-  if (VornRemoteAccess != nullptr) return VORN_OK;
+  if (VornRemoteAccess != nullptr) return feroq::VORN_OK;
   try {
     const std::string url = feroq::admin::CurrentFarmUrl();
     std::shared_ptr<feroq::store::FarmStore> store;
@@ -172,19 +172,19 @@ VSTATUS InitiateRemoteAccess(void* /*reserved*/) {
     if (!subsystem) subsystem = std::make_unique<FarmSubsystem>();
     subsystem->Attach(std::move(store));
     VornRemoteAccess = subsystem.get();
-    return VORN_OK;
+    return feroq::VORN_OK;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 
 VSTATUS UninitiateRemoteAccess() {
   feroq::services::RemoteAccessState& state = feroq::services::TheRemoteAccess();
   std::lock_guard lock(state.mutex);
-  if (state.count == 0) return VORN_E_FAILURE;
+  if (state.count == 0) return feroq::VORN_E_FAILURE;
   if (--state.count == 0 && VornRemoteAccess != nullptr) {
     static_cast<feroq::services::FarmSubsystem*>(VornRemoteAccess)->Close();
     VornRemoteAccess = nullptr;
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }

@@ -17,13 +17,13 @@
 #include <mutex>
 #include <string>
 
-#include "feroq/service_base.h"
+#include "feroq/services/service_base.h"
 #include "services/store/farm_store.h"
 
 namespace feroq::services {
 
 // Opens the farm at `url` (creating a memory farm or a farm file on first
-// use). Returns 0 and the store, the farm file codes of feroq/farm_admin.h
+// use). Returns 0 and the store, the farm file codes of feroq/services/farm_admin.h
 // for "sqlite:PATH", VORN_E_INVALIDVALUE for a URL of no known form,
 // VORN_E_OUTOFMEMORY. The URL the services open now is
 // feroq::admin::CurrentFarmUrl().

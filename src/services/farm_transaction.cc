@@ -1,5 +1,5 @@
 // RunInOneTransaction: one store Write around a caller's function, which
-// every service call of the same thread joins (see feroq/service_base.h).
+// every service call of the same thread joins (see feroq/services/service_base.h).
 //
 // The joining happens where the services get their store (StoreOf and
 // CurrentStore in farm_connection.cc): on the thread that runs the
@@ -10,7 +10,7 @@
 
 #include <new>
 
-#include "feroq/service_base.h"
+#include "feroq/services/service_base.h"
 #include "services/farm_connection.h"
 
 namespace feroq::services {

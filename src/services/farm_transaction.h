@@ -1,5 +1,5 @@
 // How the services join a transaction that RunInOneTransaction
-// (feroq/service_base.h) holds open on the calling thread.
+// (feroq/services/service_base.h) holds open on the calling thread.
 #ifndef FEROQ_SERVICES_FARM_TRANSACTION_H_
 #define FEROQ_SERVICES_FARM_TRANSACTION_H_
 

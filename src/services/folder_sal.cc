@@ -23,7 +23,7 @@
 #include <cstring>
 #include <set>
 
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "platform/platform.h"
 #include "services/event_service.h"
 #include "services/service_support.h"
@@ -75,9 +75,9 @@ VSTATUS VORNCommonApplicationSAL::GetRootFolderID(ULONG64& root) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::GetRootFolderID")) return s;
   return ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
     const ULONG64 id = farm.RootFolderId();
-    if (id == 0) return VORN_E_FAILURE;
+    if (id == 0) return feroq::VORN_E_FAILURE;
     root = id;
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
 }
 
@@ -85,45 +85,46 @@ VSTATUS VORNCommonApplicationSAL::GetFolderParent(ULONG64 folder, ULONG64& paren
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::GetFolderParent")) return s;
   return ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
     std::optional<FolderRecord> record = farm.GetFolder(folder);
-    if (!record) return VORN_E_FAILURE;
+    if (!record) return feroq::VORN_E_FAILURE;
     parent = record->parent_id;
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
 }
 
 VSTATUS VORNCommonApplicationSAL::GetFolderName(ULONG64 folder, WCHAR** name) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::GetFolderName")) return s;
-  if (name == nullptr) return VORN_E_INVALIDVALUE;
+  if (name == nullptr) return feroq::VORN_E_INVALIDVALUE;
   std::u16string text;
   VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
     std::optional<FolderRecord> record = farm.GetFolder(folder);
-    if (!record) return VORN_E_FAILURE;
+    if (!record) return feroq::VORN_E_FAILURE;
     text = std::move(record->name);
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
-  if (status != VORN_OK) return status;
+  if (status != feroq::VORN_OK) return status;
   auto* block = static_cast<WCHAR*>(feroq::platform::HeapAllocZero((text.size() + 1) * sizeof(WCHAR)));
-  if (block == nullptr) return VORN_E_OUTOFMEMORY;
+  if (block == nullptr) return feroq::VORN_E_OUTOFMEMORY;
   std::memcpy(block, text.data(), text.size() * sizeof(WCHAR));
   *name = block;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 VSTATUS VORNCommonApplicationSAL::RenameFolder(ULONG64 folder, WCHAR* name) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::RenameFolder")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     std::optional<FolderRecord> record = farm.GetFolder(folder);
-    if (!record) return VORN_E_FAILURE;
+    if (!record) return feroq::VORN_E_FAILURE;
     const std::u16string new_name = ToText(name);
-    if (new_name.empty()) return FOLDER_E_RENAME_REFUSED;
-    if (SiblingHasName(farm, record->parent_id, new_name, folder)) return FOLDER_E_RENAME_REFUSED;
-    if (record->name == new_name) return VORN_OK;
+    if (new_name.empty()) return feroq::FOLDER_E_RENAME_REFUSED;
+    if (SiblingHasName(farm, record->parent_id, new_name, folder))
+      return feroq::FOLDER_E_RENAME_REFUSED;
+    if (record->name == new_name) return feroq::VORN_OK;
     const std::u16string old_name = std::move(record->name);
     record->name = new_name;
     farm.PutFolder(*record);
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderRenamed,
                                      feroq::services::RenameEventRecord(folder, old_name));
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
 }
 
@@ -131,17 +132,17 @@ VSTATUS VORNCommonApplicationSAL::CreateFolder(ULONG64 parent, WCHAR* name, ULON
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::CreateFolder")) return s;
   ULONG64 new_id = 0;
   VSTATUS status = WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
-    if (!farm.GetFolder(parent)) return VORN_E_FAILURE;
+    if (!farm.GetFolder(parent)) return feroq::VORN_E_FAILURE;
     const std::u16string new_name = ToText(name);
-    if (new_name.empty()) return FOLDER_E_RENAME_REFUSED;
-    if (SiblingHasName(farm, parent, new_name, 0)) return FOLDER_E_RENAME_REFUSED;
-    new_id = farm.AllocateId(kObjectKindFolder);
+    if (new_name.empty()) return feroq::FOLDER_E_RENAME_REFUSED;
+    if (SiblingHasName(farm, parent, new_name, 0)) return feroq::FOLDER_E_RENAME_REFUSED;
+    new_id = farm.AllocateId(feroq::kObjectKindFolder);
     farm.PutFolder(FolderRecord{new_id, parent, new_name, CreationSerialOf(new_id)});
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderCreated,
                                      feroq::services::ObjectEventRecord(new_id));
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
-  if (status == VORN_OK) created = new_id;
+  if (status == feroq::VORN_OK) created = new_id;
   return status;
 }
 
@@ -149,56 +150,56 @@ VSTATUS VORNCommonApplicationSAL::DeleteFolder(ULONG64 folder) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::DeleteFolder")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     std::optional<FolderRecord> record = farm.GetFolder(folder);
-    if (!record) return VORN_E_FAILURE;
-    if (record->parent_id == 0) return FOLDER_E_DELETE_REFUSED;
+    if (!record) return feroq::VORN_E_FAILURE;
+    if (record->parent_id == 0) return feroq::FOLDER_E_DELETE_REFUSED;
     if (!farm.ChildFolderIds(folder).empty() || !farm.ApplicationIds(folder).empty()) {
-      return FOLDER_E_DELETE_REFUSED;
+      return feroq::FOLDER_E_DELETE_REFUSED;
     }
     farm.DeleteFolder(folder);
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderDeleted,
                                      feroq::services::ObjectEventRecord(folder));
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
 }
 
 VSTATUS VORNCommonApplicationSAL::EnumerateFolder(ULONG64 folder, ULONG64** children, ULONG& count) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::EnumerateFolder")) return s;
-  if (children == nullptr) return VORN_E_INVALIDVALUE;
+  if (children == nullptr) return feroq::VORN_E_INVALIDVALUE;
   std::vector<ULONG64> ids;
   VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
-    if (!farm.GetFolder(folder)) return VORN_E_FAILURE;
+    if (!farm.GetFolder(folder)) return feroq::VORN_E_FAILURE;
     ids = farm.ChildFolderIds(folder);
     std::vector<ULONG64> apps = farm.ApplicationIds(folder);
     ids.insert(ids.end(), apps.begin(), apps.end());
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
-  if (status != VORN_OK) return status;
+  if (status != feroq::VORN_OK) return status;
   ULONG64* block = nullptr;
   if (!ids.empty()) {
     block = static_cast<ULONG64*>(feroq::platform::HeapAllocZero(ids.size() * sizeof(ULONG64)));
-    if (block == nullptr) return VORN_E_OUTOFMEMORY;
+    if (block == nullptr) return feroq::VORN_E_OUTOFMEMORY;
     std::memcpy(block, ids.data(), ids.size() * sizeof(ULONG64));
   }
   *children = block;
   count = static_cast<ULONG>(ids.size());
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 VSTATUS VORNCommonApplicationSAL::MoveFolder(ULONG64 folder, ULONG64 from, ULONG64 to) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::MoveFolder")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     std::optional<FolderRecord> record = farm.GetFolder(folder);
-    if (!record) return VORN_E_FAILURE;
-    if (record->parent_id == 0 || record->parent_id != from) return FOLDER_E_MOVE_REFUSED;
-    if (!farm.GetFolder(to)) return VORN_E_FAILURE;
-    if (to == from) return VORN_OK;
-    if (IsSameOrBelow(farm, to, folder)) return FOLDER_E_MOVE_REFUSED;
-    if (SiblingHasName(farm, to, record->name, folder)) return FOLDER_E_MOVE_REFUSED;
+    if (!record) return feroq::VORN_E_FAILURE;
+    if (record->parent_id == 0 || record->parent_id != from) return feroq::FOLDER_E_MOVE_REFUSED;
+    if (!farm.GetFolder(to)) return feroq::VORN_E_FAILURE;
+    if (to == from) return feroq::VORN_OK;
+    if (IsSameOrBelow(farm, to, folder)) return feroq::FOLDER_E_MOVE_REFUSED;
+    if (SiblingHasName(farm, to, record->name, folder)) return feroq::FOLDER_E_MOVE_REFUSED;
     record->parent_id = to;
     farm.PutFolder(*record);
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderMoved,
                                      feroq::services::MoveEventRecord(folder, from, to));
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
 }
 
@@ -206,21 +207,21 @@ VSTATUS VORNCommonApplicationSAL::MoveApplication(ULONG64 application, ULONG64 f
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::MoveApplication")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     std::optional<ULONG64> current = farm.ApplicationFolder(application);
-    if (!current) return VORN_E_FAILURE;
-    if (*current != from) return FOLDER_E_MOVE_REFUSED;
-    if (!farm.GetFolder(to)) return VORN_E_FAILURE;
-    if (to == from) return VORN_OK;
+    if (!current) return feroq::VORN_E_FAILURE;
+    if (*current != from) return feroq::FOLDER_E_MOVE_REFUSED;
+    if (!farm.GetFolder(to)) return feroq::VORN_E_FAILURE;
+    if (to == from) return feroq::VORN_OK;
     std::optional<feroq::store::ApplicationRecord> record = farm.GetApplication(application);
     record->folder_id = to;
     farm.PutApplication(*record);
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventApplicationMoved,
                                      feroq::services::MoveEventRecord(application, from, to));
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
 }
 
 VSTATUS VORNCommonApplicationSAL::FreeMemory(unsigned char* block) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::FreeMemory")) return s;
   feroq::platform::HeapFree(block);
-  return VORN_OK;
+  return feroq::VORN_OK;
 }

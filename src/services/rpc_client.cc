@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "platform/platform.h"
 #include "services/service_support.h"
 
@@ -31,24 +31,24 @@ VSTATUS VORN_FarmName(ULONG& length, char*& name) {
   name = nullptr;
   if (VSTATUS s = feroq::services::EnterServiceCall("VORN_FarmName")) return s;
   try {
-    VSTATUS status = VORN_OK;
+    VSTATUS status = feroq::VORN_OK;
     std::shared_ptr<feroq::store::FarmStore> farm = feroq::services::CurrentStore(&status);
-    if (!farm) return status != VORN_OK ? status : VORN_E_FAILURE;
+    if (!farm) return status != feroq::VORN_OK ? status : feroq::VORN_E_FAILURE;
     std::u16string text;
     status = farm->Read([&](const feroq::store::FarmView& view) -> VSTATUS {
       text = view.FarmName();
-      return VORN_OK;
+      return feroq::VORN_OK;
     });
-    if (status != VORN_OK) return status;
+    if (status != feroq::VORN_OK) return status;
     const std::string bytes = ToUtf8(text);
     auto* block = static_cast<char*>(feroq::platform::HeapAllocZero(bytes.size() + 1));
-    if (block == nullptr) return VORN_E_OUTOFMEMORY;
+    if (block == nullptr) return feroq::VORN_E_OUTOFMEMORY;
     std::memcpy(block, bytes.data(), bytes.size());
     name = block;
     length = static_cast<ULONG>(bytes.size() + 1);
-    return VORN_OK;
+    return feroq::VORN_OK;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 

@@ -3,7 +3,7 @@
 // VORN_E_FAILURE; a null or empty name VORN_E_INVALIDVALUE.
 #include <new>
 
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "services/service_support.h"
 
 namespace {
@@ -22,12 +22,12 @@ VORN_ZQServerSAL::~VORN_ZQServerSAL() = default;
 
 VSTATUS VORN_ZQServerSAL::GetUIDByName(WCHAR* name, ULONG64& server) {
   if (VSTATUS s = EnterServiceCall("VORN_ZQServerSAL::GetUIDByName")) return s;
-  if (name == nullptr || name[0] == u'\0') return VORN_E_INVALIDVALUE;
+  if (name == nullptr || name[0] == u'\0') return feroq::VORN_E_INVALIDVALUE;
   return ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
     std::optional<ServerRecord> found = farm.FindServerByName(ToText(name));
-    if (!found) return VORN_E_FAILURE;
+    if (!found) return feroq::VORN_E_FAILURE;
     server = found->id;
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
 }
 
@@ -36,17 +36,17 @@ VSTATUS VORN_ZQServerSAL::GetNameByUID(ULONG64 server, VORNString& name) {
   std::u16string text;
   VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
     std::optional<ServerRecord> found = farm.GetServer(server);
-    if (!found) return VORN_E_FAILURE;
+    if (!found) return feroq::VORN_E_FAILURE;
     text = std::move(found->name);
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
-  if (status != VORN_OK) return status;
+  if (status != feroq::VORN_OK) return status;
   try {
     name = text.c_str();  // VORNString keeps its old value when this fails
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 VSTATUS VORN_ZQServerSAL::EnumerateAllServerAddresses(ULONG& count, VORNString*& names,
@@ -57,9 +57,9 @@ VSTATUS VORN_ZQServerSAL::EnumerateAllServerAddresses(ULONG& count, VORNString*&
   std::vector<ServerRecord> servers;
   VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
     servers = farm.ListServers();
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
-  if (status != VORN_OK) return status;
+  if (status != feroq::VORN_OK) return status;
   // The farm keeps no addresses, zones or versions: each server gets an
   // empty address list, an empty zone list and an empty version.
   VORNString* new_names = nullptr;
@@ -79,12 +79,12 @@ VSTATUS VORN_ZQServerSAL::EnumerateAllServerAddresses(ULONG& count, VORNString*&
     delete[] new_addresses;
     delete[] new_zones;
     delete[] new_versions;
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
   count = static_cast<ULONG>(servers.size());
   names = new_names;
   addresses = new_addresses;
   zones = new_zones;
   versions = new_versions;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }

@@ -1,9 +1,11 @@
 // Allocation of service objects and records from the platform heap.
 #include <string>
 
-#include "feroq/service_base.h"
+#include "feroq/services/service_base.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
+
+namespace feroq {
 
 void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept {
   char operation[96];
@@ -13,8 +15,10 @@ void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept {
   }
   for (const char* c = "::new"; *c != '\0'; ++c) operation[length++] = *c;
   operation[length] = '\0';
-  if (feroq::services::EnterServiceCall(operation) != 0) return nullptr;
-  return feroq::platform::HeapAllocZero(size);
+  if (services::EnterServiceCall(operation) != 0) return nullptr;
+  return platform::HeapAllocZero(size);
 }
 
-void FreeServiceObject(void* block) noexcept { feroq::platform::HeapFree(block); }
+void FreeServiceObject(void* block) noexcept { platform::HeapFree(block); }
+
+}  // namespace feroq

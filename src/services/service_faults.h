@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 
 namespace feroq::services {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "feroq/service_base.h"
-#include "feroq/vorn_system.h"
+#include "feroq/services/service_base.h"
+#include "feroq/services/vorn_system.h"
 #include "services/farm_connection.h"
 #include "services/service_faults.h"
 #include "services/store/farm_store.h"

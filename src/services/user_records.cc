@@ -7,7 +7,7 @@
 // "<Class>::<Method>", so tests can make it answer any code.
 #include <new>
 
-#include "feroq/user_service.h"
+#include "feroq/services/user_service.h"
 #include "services/service_faults.h"
 
 namespace {
@@ -18,9 +18,9 @@ VSTATUS CopyText(VORNString& target, const WCHAR* text) {
   try {
     target = text;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 }  // namespace
@@ -47,16 +47,16 @@ VSTATUS UM_AcctAuthInfo::SetInstance(const WCHAR* instance) {
 VSTATUS UM_AcctAuthInfo::GetType(WCHAR*& type) {
   if (VSTATUS s = feroq::services::EnterServiceCall("UM_AcctAuthInfo::GetType")) return s;
   type = type_.m_string;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 VSTATUS UM_AcctAuthInfo::GetInstance(WCHAR*& instance) {
   if (VSTATUS s = feroq::services::EnterServiceCall("UM_AcctAuthInfo::GetInstance")) return s;
   instance = instance_.m_string;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // A new account record: empty name, kind 0 (a user).
-UM_AccountInfo::UM_AccountInfo() : name(), kind(kAccountKindUser) {}
+UM_AccountInfo::UM_AccountInfo() : name(), kind(feroq::kAccountKindUser) {}
 
 UM_AccountInfo::~UM_AccountInfo() = default;

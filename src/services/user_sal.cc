@@ -10,7 +10,7 @@
 // writes them (0x80000002) may leave the authority record partly set.
 #include <new>
 
-#include "feroq/user_service.h"
+#include "feroq/services/user_service.h"
 #include "platform/platform.h"
 #include "services/service_support.h"
 
@@ -31,51 +31,52 @@ VORN_UserMgmt_SAL::~VORN_UserMgmt_SAL() = default;
 VSTATUS VORN_UserMgmt_SAL::ResolveAccountNameToDN(UM_AcctAuthInfo& authority, VORNString& account,
                                                   ULONG kind, VORNString& dn) {
   if (VSTATUS s = EnterServiceCall("VORN_UserMgmt_SAL::ResolveAccountNameToDN")) return s;
-  if (kind > kAccountKindOther) return VORN_E_INVALIDVALUE;
-  if (account.IsEmpty()) return VORN_E_INVALIDVALUE;
+  if (kind > feroq::kAccountKindOther) return feroq::VORN_E_INVALIDVALUE;
+  if (account.IsEmpty()) return feroq::VORN_E_INVALIDVALUE;
   try {
     WCHAR* type = nullptr;
     WCHAR* instance = nullptr;
-    if (authority.GetType(type) != VORN_OK || authority.GetInstance(instance) != VORN_OK) {
-      return VORN_E_INVALIDVALUE;
+    if (authority.GetType(type) != feroq::VORN_OK ||
+        authority.GetInstance(instance) != feroq::VORN_OK) {
+      return feroq::VORN_E_INVALIDVALUE;
     }
     std::u16string found_dn;
     VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
       std::optional<AccountRecord> found =
           farm.FindAccount(ToText(type), ToText(instance), ToText(account));
-      if (!found) return VORN_E_FAILURE;
+      if (!found) return feroq::VORN_E_FAILURE;
       found_dn = std::move(found->dn);
-      return VORN_OK;
+      return feroq::VORN_OK;
     });
-    if (status != VORN_OK) return status;
+    if (status != feroq::VORN_OK) return status;
     dn = found_dn.c_str();
-    return VORN_OK;
+    return feroq::VORN_OK;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 
 VSTATUS VORN_UserMgmt_SAL::ResolveDNToAccountName(VORNString& dn, UM_AcctAuthInfo& authority,
                                                   VORNString& account, ULONG& kind) {
   if (VSTATUS s = EnterServiceCall("VORN_UserMgmt_SAL::ResolveDNToAccountName")) return s;
-  if (dn.IsEmpty()) return VORN_E_INVALIDVALUE;
+  if (dn.IsEmpty()) return feroq::VORN_E_INVALIDVALUE;
   try {
     AccountRecord found;
     VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
       std::optional<AccountRecord> record = farm.FindAccountByDn(ToText(dn));
-      if (!record) return VORN_E_FAILURE;
+      if (!record) return feroq::VORN_E_FAILURE;
       found = std::move(*record);
-      return VORN_OK;
+      return feroq::VORN_OK;
     });
-    if (status != VORN_OK) return status;
+    if (status != feroq::VORN_OK) return status;
     VORNString name(found.account_name.c_str());
     if (VSTATUS set = authority.SetType(found.authority_type.c_str())) return set;
     if (VSTATUS set = authority.SetInstance(found.instance.c_str())) return set;
     account = name;
     kind = found.kind;
-    return VORN_OK;
+    return feroq::VORN_OK;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 

@@ -18,7 +18,7 @@
 //   pass.
 #include <new>
 
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "services/service_faults.h"
 #include "services/service_support.h"
 
@@ -40,9 +40,9 @@ VSTATUS StoreText(VORNString& member, const VORNString& value, VSTATUS refused) 
   try {
     member = value;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 }  // namespace
@@ -144,48 +144,48 @@ void ZQApp::GetBrowserName(VORNString& value) { value = browser_name_; }
 
 VSTATUS ZQApp::SetBrowserName(VORNString& value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetBrowserName")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
-  return StoreText(browser_name_, value, ZQAPP_E_BROWSER_NAME);
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
+  return StoreText(browser_name_, value, feroq::ZQAPP_E_BROWSER_NAME);
 }
 
 void ZQApp::GetDefaultInitialProgram(VORNString& value) { value = initial_program_; }
 
 VSTATUS ZQApp::SetDefaultInitialProgram(VORNString& value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultInitialProgram")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
-  return StoreText(initial_program_, value, ZQAPP_E_VALUE_REFUSED);
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
+  return StoreText(initial_program_, value, feroq::ZQAPP_E_VALUE_REFUSED);
 }
 
 void ZQApp::GetDefaultWorkDirectory(VORNString& value) { value = work_directory_; }
 
 VSTATUS ZQApp::SetDefaultWorkDirectory(VORNString& value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultWorkDirectory")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
-  return StoreText(work_directory_, value, ZQAPP_E_VALUE_REFUSED);
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
+  return StoreText(work_directory_, value, feroq::ZQAPP_E_VALUE_REFUSED);
 }
 
 void ZQApp::GetDescription(VORNString& value) { value = description_; }
 
 VSTATUS ZQApp::SetDescription(VORNString& value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDescription")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
-  return StoreText(description_, value, ZQAPP_E_VALUE_REFUSED);
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
+  return StoreText(description_, value, feroq::ZQAPP_E_VALUE_REFUSED);
 }
 
 void ZQApp::GetFriendlyName(VORNString& value) { value = friendly_name_; }
 
 VSTATUS ZQApp::SetFriendlyName(VORNString& value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetFriendlyName")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
-  return StoreText(friendly_name_, value, ZQAPP_E_VALUE_REFUSED);
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
+  return StoreText(friendly_name_, value, feroq::ZQAPP_E_VALUE_REFUSED);
 }
 
 void ZQApp::GetFolder(VORNString& value) { value = folder_; }
 
 VSTATUS ZQApp::SetFolder(VORNString& value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetFolder")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
-  return StoreText(folder_, value, ZQAPP_E_VALUE_REFUSED);
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
+  return StoreText(folder_, value, feroq::ZQAPP_E_VALUE_REFUSED);
 }
 
 // ---- Bytes -------------------------------------------------------------------
@@ -194,54 +194,54 @@ void ZQApp::GetDefaultEncryptionLevel(BYTE& value) { value = encryption_level_; 
 
 VSTATUS ZQApp::SetDefaultEncryptionLevel(BYTE value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultEncryptionLevel")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   encryption_level_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetDefaultSoundType(BYTE& value) { value = sound_type_; }
 
 VSTATUS ZQApp::SetDefaultSoundType(BYTE value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultSoundType")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   sound_type_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetDefaultWindowColor(BYTE& value) { value = window_color_; }
 
 VSTATUS ZQApp::SetDefaultWindowColor(BYTE value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultWindowColor")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   window_color_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetDefaultWindowScale(BYTE& value) { value = window_scale_; }
 
 VSTATUS ZQApp::SetDefaultWindowScale(BYTE value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultWindowScale")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   window_scale_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetDefaultWindowType(BYTE& value) { value = window_type_; }
 
 VSTATUS ZQApp::SetDefaultWindowType(BYTE value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultWindowType")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   window_type_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetDesktopIntegrate(BYTE& value) { value = desktop_integrate_; }
 
 VSTATUS ZQApp::SetDesktopIntegrate(BYTE value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDesktopIntegrate")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   desktop_integrate_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // ---- 32-bit words --------------------------------------------------------------
@@ -250,45 +250,45 @@ void ZQApp::GetDefaultWindowHeight(ULONG& value) { value = window_height_; }
 
 VSTATUS ZQApp::SetDefaultWindowHeight(ULONG value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultWindowHeight")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   window_height_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetDefaultWindowWidth(ULONG& value) { value = window_width_; }
 
 VSTATUS ZQApp::SetDefaultWindowWidth(ULONG value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultWindowWidth")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   window_width_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetZQAttributes(ULONG& value) { value = zq_attributes_; }
 
 VSTATUS ZQApp::SetZQAttributes(ULONG value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetZQAttributes")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   zq_attributes_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetWLAttributes(ULONG& value) { value = wl_attributes_; }
 
 VSTATUS ZQApp::SetWLAttributes(ULONG value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetWLAttributes")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   wl_attributes_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetPublishingFlags(ULONG& value) { value = publishing_flags_; }
 
 VSTATUS ZQApp::SetPublishingFlags(ULONG value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetPublishingFlags")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   publishing_flags_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // ---- Folder, icon, record state -----------------------------------------------
@@ -297,27 +297,27 @@ void ZQApp::GetCommonAppFolder(ULONG64& value) { value = folder_id_; }
 
 VSTATUS ZQApp::SetCommonAppFolder(ULONG64 value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetCommonAppFolder")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   folder_id_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetIcon(_WLICON_V1& icon) { icon = icon_; }
 
 VSTATUS ZQApp::SetIcon(_WLICON_V1& icon) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetIcon")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   icon_ = icon;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 void ZQApp::GetDefaultVideoType(BYTE& value) { value = video_type_; }
 
 VSTATUS ZQApp::SetDefaultVideoType(BYTE value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetDefaultVideoType")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   video_type_ = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 BYTE ZQApp::IsReadOnly() { return read_only_; }
@@ -332,8 +332,8 @@ ULONG ZQApp::GetVersion() { return version_; }
 // cannot be emptied.
 VSTATUS ZQApp::Initialize(ULONG version) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::Initialize")) return s;
-  if (version == 0 || version > kZQAppCurrentVersion) return VORN_E_INVALIDVALUE;
-  if (servers_.RemoveAllServers() != VORN_OK) return VORN_E_OUTOFMEMORY;
+  if (version == 0 || version > feroq::kZQAppCurrentVersion) return feroq::VORN_E_INVALIDVALUE;
+  if (servers_.RemoveAllServers() != feroq::VORN_OK) return feroq::VORN_E_OUTOFMEMORY;
   users_.StopGetUser();
   users_.RemoveAllUsers();
 
@@ -362,7 +362,7 @@ VSTATUS ZQApp::Initialize(ULONG version) {
   desktop_integrate_ = 0;
   reserved_byte_ = 0;
   reserved_word_ = 0;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // ---- Servers -------------------------------------------------------------------
@@ -372,14 +372,14 @@ VSTATUS ZQApp::Initialize(ULONG version) {
 
 VSTATUS ZQApp::AddServer(ULONG64 uid, _ZQAPP_SERVER_CONFIG& config) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::AddServer")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
-  if (HasLineBreak(config.initialProgram) || HasLineBreak(config.workDirectory)) return ZQAPP_E_VALUE_REFUSED;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
+  if (HasLineBreak(config.initialProgram) || HasLineBreak(config.workDirectory)) return feroq::ZQAPP_E_VALUE_REFUSED;
   return servers_.AddServer(uid, config);
 }
 
 VSTATUS ZQApp::RemoveServer(ULONG64 uid) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::RemoveServer")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   return servers_.RemoveServer(uid);
 }
 
@@ -404,13 +404,13 @@ void ZQApp::StopGetServer() { servers_.StopGetServer(); }
 
 VSTATUS ZQApp::AddUser(VORNString& dn) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::AddUser")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   return users_.AddUser(dn);
 }
 
 VSTATUS ZQApp::RemoveUser(VORNString& dn) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::RemoveUser")) return s;
-  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   return users_.RemoveUser(dn);
 }
 
@@ -421,7 +421,7 @@ VSTATUS ZQApp::GetFirstUser(VORNString& dn) {
   try {
     return users_.GetFirstUser(dn);
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 
@@ -430,7 +430,7 @@ VSTATUS ZQApp::GetNextUser(VORNString& dn) {
   try {
     return users_.GetNextUser(dn);
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 

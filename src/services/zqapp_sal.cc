@@ -8,7 +8,7 @@
 // and reported by ValidateOldApp with 0x801D1104 and a detailed-error chain.
 #include <new>
 
-#include "feroq/zqapp.h"
+#include "feroq/services/zqapp.h"
 #include "services/app_checks.h"
 #include "services/app_files/app_files.h"
 #include "services/app_record_codec.h"
@@ -39,13 +39,13 @@ VSTATUS ZQAppSAL::Read(ULONG64 id, ZQApp& record) {
   std::optional<ApplicationRecord> stored;
   VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
     stored = farm.GetApplication(id);
-    return stored ? VORN_OK : VORN_E_FAILURE;
+    return stored ? feroq::VORN_OK : feroq::VORN_E_FAILURE;
   });
-  if (status != VORN_OK) return status;
+  if (status != feroq::VORN_OK) return status;
   try {
     return feroq::services::DataToRecord(stored->data, stored->id, stored->folder_id, record);
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 
@@ -60,11 +60,11 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
     std::vector<ULONG> failed;
     if (feroq::services::TakeArmedDetailCodes("ZQAppSAL::Write", &failed)) {
       if (details != nullptr) *details = feroq::services::MakeDetailChain(failed);
-      return ZQAPP_E_CHECKS_FAILED;
+      return feroq::ZQAPP_E_CHECKS_FAILED;
     }
     AppRecordData data;
     if (VSTATUS status = feroq::services::RecordToData(record, &data)) return status;
-    if (data.version > kZQAppCurrentVersion) return ZQAPP_E_NOT_SUPPORTED;
+    if (data.version > feroq::kZQAppCurrentVersion) return feroq::ZQAPP_E_NOT_SUPPORTED;
     ULONG64 folder = 0;
     record.GetCommonAppFolder(folder);
     ULONG64 written_id = 0;
@@ -74,44 +74,44 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
         row.folder_id = folder != 0 ? folder : farm.RootFolderId();
         row.data = data;
         failed = feroq::services::CheckApplication(farm, row);
-        if (!failed.empty()) return ZQAPP_E_CHECKS_FAILED;
-        row.id = farm.AllocateId(kObjectKindApplication);
+        if (!failed.empty()) return feroq::ZQAPP_E_CHECKS_FAILED;
+        row.id = farm.AllocateId(feroq::kObjectKindApplication);
       } else {
         std::optional<ApplicationRecord> existing = farm.GetApplication(id);
-        if (!existing) return VORN_E_FAILURE;
+        if (!existing) return feroq::VORN_E_FAILURE;
         row.id = id;
         row.folder_id = folder != 0 ? folder : existing->folder_id;
         row.data = data;
         failed = feroq::services::CheckApplication(farm, row);
-        if (!failed.empty()) return ZQAPP_E_CHECKS_FAILED;
+        if (!failed.empty()) return feroq::ZQAPP_E_CHECKS_FAILED;
       }
       row.data = std::move(data);
       const std::optional<ULONG64> old_folder = farm.ApplicationFolder(row.id);
       farm.PutApplication(row);
       feroq::services::AppendApplicationWritten(farm, row.id, old_folder, row.folder_id);
       written_id = row.id;
-      return VORN_OK;
+      return feroq::VORN_OK;
     });
-    if (status == ZQAPP_E_CHECKS_FAILED && details != nullptr) {
+    if (status == feroq::ZQAPP_E_CHECKS_FAILED && details != nullptr) {
       *details = feroq::services::MakeDetailChain(failed);
     }
-    if (status != VORN_OK) return status;
+    if (status != feroq::VORN_OK) return status;
     id = written_id;
     record.SetStoredId(written_id);
-    return VORN_OK;
+    return feroq::VORN_OK;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 
 VSTATUS ZQAppSAL::Delete(ULONG64 id) {
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::Delete")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
-    if (!farm.ApplicationFolder(id)) return VORN_E_FAILURE;
+    if (!farm.ApplicationFolder(id)) return feroq::VORN_E_FAILURE;
     farm.DeleteApplication(id);
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventApplicationDeleted,
                                      feroq::services::ObjectEventRecord(id));
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
 }
 
@@ -120,21 +120,21 @@ VSTATUS ZQAppSAL::ValidateOldApp(ULONG64 id, _VORN_ZQAPP_DETAILED_ERR** details)
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::ValidateOldApp")) return s;
   try {
     std::vector<ULONG> failed;
-    VSTATUS status = VORN_OK;
+    VSTATUS status = feroq::VORN_OK;
     if (!feroq::services::TakeArmedDetailCodes("ZQAppSAL::ValidateOldApp", &failed)) {
       status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
       std::optional<ApplicationRecord> stored = farm.GetApplication(id);
-      if (!stored) return VORN_E_FAILURE;
+      if (!stored) return feroq::VORN_E_FAILURE;
       failed = feroq::services::CheckApplication(farm, *stored);
-      return VORN_OK;
+      return feroq::VORN_OK;
     });
     }
-    if (status != VORN_OK) return status;
-    if (failed.empty()) return VORN_OK;
+    if (status != feroq::VORN_OK) return status;
+    if (failed.empty()) return feroq::VORN_OK;
     if (details != nullptr) *details = feroq::services::MakeDetailChain(failed);
-    return ZQAPP_E_CHECKS_FAILED;
+    return feroq::ZQAPP_E_CHECKS_FAILED;
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 
@@ -144,33 +144,33 @@ VSTATUS ZQAppSAL::ValidateOldApp(ULONG64 id, _VORN_ZQAPP_DETAILED_ERR** details)
 // directly in it. Both in ascending identifier (publishing) order.
 VSTATUS ZQAppSAL::EnumApps(ULONG64** ids, ULONG& count, ULONG64 folder) {
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::EnumApps")) return s;
-  if (ids == nullptr) return VORN_E_INVALIDVALUE;
+  if (ids == nullptr) return feroq::VORN_E_INVALIDVALUE;
   std::vector<ULONG64> found;
   VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
-    if (folder != 0 && !farm.GetFolder(folder)) return VORN_E_FAILURE;
+    if (folder != 0 && !farm.GetFolder(folder)) return feroq::VORN_E_FAILURE;
     found = farm.ApplicationIds(folder);
-    return VORN_OK;
+    return feroq::VORN_OK;
   });
-  if (status != VORN_OK) return status;
+  if (status != feroq::VORN_OK) return status;
   ULONG64* block = nullptr;
   if (!found.empty()) {
     try {
       block = static_cast<ULONG64*>(::operator new(found.size() * sizeof(ULONG64)));
     } catch (const std::bad_alloc&) {
-      return VORN_E_OUTOFMEMORY;
+      return feroq::VORN_E_OUTOFMEMORY;
     }
     std::copy(found.begin(), found.end(), block);
   }
   *ids = block;
   count = static_cast<ULONG>(found.size());
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // Has no result code: the call is recorded, but an armed code does not change
 // what it writes.
 void ZQAppSAL::MaxKnownApplicationVersion(ULONG& version) {
   (void)EnterServiceCall("ZQAppSAL::MaxKnownApplicationVersion");
-  version = kZQAppCurrentVersion;
+  version = feroq::kZQAppCurrentVersion;
 }
 
 // The composers (services/app_files/app_files.h, which fixes both formats)
@@ -179,7 +179,7 @@ void ZQAppSAL::MaxKnownApplicationVersion(ULONG& version) {
 // VORN_E_OUTOFMEMORY (`lines` may then hold part of the text).
 VSTATUS ZQAppSAL::CreateHTMLFile(ULONG64 id, ZQAPP_HTMLFILE* request, VORNMultiString& lines) {
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::CreateHTMLFile")) return s;
-  if (request == nullptr) return VORN_E_INVALIDVALUE;
+  if (request == nullptr) return feroq::VORN_E_INVALIDVALUE;
   feroq::services::RecordReceivedRequest(*request);
   try {
     feroq::services::AppFileSource source;
@@ -187,13 +187,13 @@ VSTATUS ZQAppSAL::CreateHTMLFile(ULONG64 id, ZQAPP_HTMLFILE* request, VORNMultiS
     return feroq::services::AppendLines(
         feroq::services::ComposedOrOverride(feroq::services::ComposeHTMLPage(source, *request)), lines);
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }
 
 VSTATUS ZQAppSAL::CreateOBRFile(ULONG64 id, ZQAPP_OBRFILE* request, VORNMultiString& lines) {
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::CreateOBRFile")) return s;
-  if (request == nullptr) return VORN_E_INVALIDVALUE;
+  if (request == nullptr) return feroq::VORN_E_INVALIDVALUE;
   try {
     feroq::services::RecordReceivedRequest(*request);
     feroq::services::AppFileSource source;
@@ -201,6 +201,6 @@ VSTATUS ZQAppSAL::CreateOBRFile(ULONG64 id, ZQAPP_OBRFILE* request, VORNMultiStr
     return feroq::services::AppendLines(
         feroq::services::ComposedOrOverride(feroq::services::ComposeLaunchFile(source, *request)), lines);
   } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
+    return feroq::VORN_E_OUTOFMEMORY;
   }
 }

@@ -11,9 +11,9 @@
 
 #include "farm/object_id_map.h"
 #include "feroq/app_folder_object.h"
-#include "feroq/directory_services.h"
-#include "feroq/farm_admin.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/directory_services.h"
+#include "feroq/services/farm_admin.h"
+#include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/event_service.h"

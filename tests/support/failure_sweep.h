@@ -34,7 +34,7 @@
 #include <vector>
 
 #include "feroq/farm_object.h"
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 #include "feroq/types.h"
 #include "support/farm_fixture.h"
 

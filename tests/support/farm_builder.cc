@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "feroq/directory_services.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/directory_services.h"
+#include "feroq/services/zqapp.h"
 
 namespace feroq::testing {
 

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "feroq/directory_services.h"
+#include "feroq/services/directory_services.h"
 #include "platform/platform.h"
 #include "services/event_service.h"
 #include "services/service_faults.h"

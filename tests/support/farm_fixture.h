@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "feroq/farm_admin.h"
-#include "feroq/service_base.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/farm_admin.h"
+#include "feroq/services/service_base.h"
+#include "feroq/services/zqapp.h"
 #include "services/store/farm_store.h"
 
 namespace feroq::testing {

@@ -67,9 +67,9 @@ int AppendEvents(const char* path, long count) {
   for (long i = 0; i < count; ++i) {
     const VSTATUS status = store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
       txn.AppendEvent(static_cast<USHORT>(0x1000 + i), {static_cast<BYTE>(i)});
-      return VORN_OK;
+      return feroq::VORN_OK;
     });
-    if (status != VORN_OK) return 1;
+    if (status != feroq::VORN_OK) return 1;
   }
   return 0;
 }

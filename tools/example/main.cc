@@ -12,9 +12,9 @@
 #include <memory>
 #include <string>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/feroq.h"
-#include "feroq/user_service.h"
+#include "feroq/services/user_service.h"
 
 namespace {
 
@@ -29,8 +29,9 @@ bool SetUpDemonstrationFarm(FarmObject& farm) {
   ULONG64 id = 0;
   admin->AddServer(u"APPSRV01", &id);
   admin->AddServer(u"APPSRV02", &id);
-  admin->AddAccount({u"NT", u"CORP", u"alice", kAccountKindUser, u"CN=alice,DC=corp"});
-  admin->AddAccount({u"NT", u"CORP", u"Accounting", kAccountKindGroup, u"CN=Accounting,DC=corp"});
+  admin->AddAccount({u"NT", u"CORP", u"alice", feroq::kAccountKindUser, u"CN=alice,DC=corp"});
+  admin->AddAccount(
+      {u"NT", u"CORP", u"Accounting", feroq::kAccountKindGroup, u"CN=Accounting,DC=corp"});
 
   FolderObject* root = nullptr;
   if (farm.GetRootFolder(FarmObjectAppFolder, &root) != S_OK) return false;
@@ -56,7 +57,7 @@ bool SetUpDemonstrationFarm(FarmObject& farm) {
     data->defaultSoundType = ZQSoundBasic;
     data->defaultWindowColor = ZQWindowColorTrue;
     data->defaultWindowType = ZQWindow1024x768;
-    data->desktopIntegrate = kDesktopIntegrateStartMenu;
+    data->desktopIntegrate = feroq::kDesktopIntegrateStartMenu;
     _ZQServerConfigBlock servers{};
     _UserAccountInfoBlock users{};
     if (with_lists) {
@@ -64,10 +65,12 @@ bool SetUpDemonstrationFarm(FarmObject& farm) {
       servers.servers[1].serverName = const_cast<WCHAR*>(u"APPSRV02");
       servers.servers[1].initialProgram = const_cast<WCHAR*>(u"D:\\Apps\\editor.exe");
       servers.count = 2;
-      users.users[0] = {0, kUserAuthorityWindowsDomain, static_cast<LONG>(kAccountKindUser),
-                        const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"alice")};
-      users.users[1] = {0, kUserAuthorityWindowsDomain, static_cast<LONG>(kAccountKindGroup),
-                        const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"Accounting")};
+      users.users[0] = {0, feroq::kUserAuthorityWindowsDomain,
+                        static_cast<LONG>(feroq::kAccountKindUser), const_cast<WCHAR*>(u"CORP"),
+                        const_cast<WCHAR*>(u"alice")};
+      users.users[1] = {0, feroq::kUserAuthorityWindowsDomain,
+                        static_cast<LONG>(feroq::kAccountKindGroup), const_cast<WCHAR*>(u"CORP"),
+                        const_cast<WCHAR*>(u"Accounting")};
       users.count = 2;
       data->servers = &servers;
       data->users = &users;

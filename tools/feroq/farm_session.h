@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/feroq.h"
 
 namespace feroq::cli {

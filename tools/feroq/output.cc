@@ -8,8 +8,8 @@
 #include <fmt/core.h>
 
 #include "feroq/app_data.h"
-#include "feroq/farm_admin.h"
-#include "feroq/service_codes.h"
+#include "feroq/services/farm_admin.h"
+#include "feroq/services/service_codes.h"
 
 namespace feroq::cli {
 

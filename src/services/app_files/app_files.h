@@ -96,8 +96,8 @@
 #include <string_view>
 #include <vector>
 
-#include "feroq/service_base.h"
-#include "feroq/zqapp.h"
+#include "feroq/services/service_base.h"
+#include "feroq/services/zqapp.h"
 #include "services/store/farm_store.h"
 
 namespace feroq::services {

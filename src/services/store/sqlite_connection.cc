@@ -3,7 +3,7 @@
 
 #include <new>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 
 namespace feroq::store::sqlite {
 namespace {

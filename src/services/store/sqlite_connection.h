@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 #include "feroq/types.h"
 
 namespace feroq::store::sqlite {

@@ -4,7 +4,7 @@
 // file's own mode.
 #include <string>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
 #include "services/store/sqlite_farm_store.h"
 

@@ -8,7 +8,7 @@
 #include <new>
 #include <vector>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "services/store/sqlite_connection.h"
 #include "services/store/sqlite_schema.h"
 #include "services/store/sqlite_txn.h"

@@ -23,7 +23,7 @@
 //   itself (SQLite connections do not survive a fork).
 //
 // SQLite failures come back from Read() and Write() as the farm file codes
-// of feroq/farm_admin.h (kFarmFileCorrupt, kFarmFileUnavailable, kFarmBusy);
+// of feroq/services/farm_admin.h (kFarmFileCorrupt, kFarmFileUnavailable, kFarmBusy);
 // the transaction is rolled back first.
 #ifndef FEROQ_SERVICES_STORE_SQLITE_FARM_STORE_H_
 #define FEROQ_SERVICES_STORE_SQLITE_FARM_STORE_H_

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <numeric>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
 #include "services/store/sqlite_connection.h"
 

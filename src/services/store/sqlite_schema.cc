@@ -32,7 +32,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "feroq/farm_admin.h"
+#include "feroq/services/farm_admin.h"
 #include "services/store/sqlite_record_format.h"
 
 namespace feroq::store::sqlite {

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <new>
 
-#include "feroq/vorn_system.h"
+#include "feroq/services/vorn_system.h"
 #include "platform/platform.h"
 
 namespace {
@@ -178,28 +178,28 @@ VORN_TABLE_HashTable& VORN_TABLE_HashTable::operator=(const VORN_TABLE_HashTable
 }
 
 VSTATUS VORN_TABLE_HashTable::AddItem(const WCHAR* key, void* value) {
-  if (key == nullptr) return VORN_E_FAILURE;
+  if (key == nullptr) return feroq::VORN_E_FAILURE;
   const std::size_t units = UnitLength(key);
-  if (units > 0x7FFFFFFFu) return VORN_E_FAILURE;
+  if (units > 0x7FFFFFFFu) return feroq::VORN_E_FAILURE;
   if (impl_ == nullptr) {
     impl_ = NewState<Impl>();
-    if (impl_ == nullptr) return VORN_E_OUTOFMEMORY;
+    if (impl_ == nullptr) return feroq::VORN_E_OUTOFMEMORY;
   }
   const ULONG hash = HashKey(key, units);
   Entry* present = *FindLink(impl_, key, units, hash);
   if (present != nullptr) {
     present->value = value;
-    return VORN_OK;
+    return feroq::VORN_OK;
   }
-  if (impl_->count == 0xFFFFFFFFu) return VORN_E_FAILURE;
-  return InsertNew(impl_, key, units, hash, value) ? VORN_OK : VORN_E_OUTOFMEMORY;
+  if (impl_->count == 0xFFFFFFFFu) return feroq::VORN_E_FAILURE;
+  return InsertNew(impl_, key, units, hash, value) ? feroq::VORN_OK : feroq::VORN_E_OUTOFMEMORY;
 }
 
 VSTATUS VORN_TABLE_HashTable::UpdateItem(const WCHAR* key, void* value) {
   Entry* entry = FindEntry(impl_, key);
-  if (entry == nullptr) return VORN_E_FAILURE;
+  if (entry == nullptr) return feroq::VORN_E_FAILURE;
   entry->value = value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 const WCHAR* VORN_TABLE_HashTable::FindItem(void* value) {
@@ -214,21 +214,21 @@ const WCHAR* VORN_TABLE_HashTable::FindItem(void* value) {
 
 VSTATUS VORN_TABLE_HashTable::FindItem(const WCHAR* key, void** value) {
   Entry* entry = FindEntry(impl_, key);
-  if (entry == nullptr) return VORN_E_FAILURE;
+  if (entry == nullptr) return feroq::VORN_E_FAILURE;
   if (value != nullptr) *value = entry->value;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 VSTATUS VORN_TABLE_HashTable::DeleteItem(const WCHAR* key) {
-  if (impl_ == nullptr || key == nullptr) return VORN_E_FAILURE;
+  if (impl_ == nullptr || key == nullptr) return feroq::VORN_E_FAILURE;
   const std::size_t units = UnitLength(key);
   Entry** link = FindLink(impl_, key, units, HashKey(key, units));
   Entry* entry = *link;
-  if (entry == nullptr) return VORN_E_FAILURE;
+  if (entry == nullptr) return feroq::VORN_E_FAILURE;
   *link = entry->next;
   --impl_->count;
   feroq::platform::HeapFree(entry);
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // The number of keys, held at 0xFFFF when there are more (a 16-bit count
@@ -242,11 +242,11 @@ USHORT VORN_TABLE_HashTable::GetCount() {
 // point at the table's own copies, so the chain is valid only until the
 // table next changes. EndEnum releases it.
 VSTATUS VORN_TABLE_HashTable::BeginEnum(_ENUMNODE** list) {
-  if (list == nullptr) return VORN_E_FAILURE;
+  if (list == nullptr) return feroq::VORN_E_FAILURE;
   *list = nullptr;
-  if (impl_ == nullptr || impl_->count == 0) return VORN_OK;
+  if (impl_ == nullptr || impl_->count == 0) return feroq::VORN_OK;
   auto* nodes = static_cast<_ENUMNODE*>(feroq::platform::HeapAllocZero(impl_->count * sizeof(_ENUMNODE)));
-  if (nodes == nullptr) return VORN_E_OUTOFMEMORY;
+  if (nodes == nullptr) return feroq::VORN_E_OUTOFMEMORY;
   ULONG filled = 0;
   for (ULONG i = 0; i < impl_->bucket_count; ++i) {
     for (Entry* entry = impl_->buckets[i]; entry != nullptr; entry = entry->next) {
@@ -259,16 +259,16 @@ VSTATUS VORN_TABLE_HashTable::BeginEnum(_ENUMNODE** list) {
     }
   }
   *list = nodes;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 // `list` must be the head that BeginEnum returned (or null).
 VSTATUS VORN_TABLE_HashTable::EndEnum(_ENUMNODE* list) {
   feroq::platform::HeapFree(list);
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 VSTATUS VORN_TABLE_HashTable::FlushTable() {
   if (impl_ != nullptr) FreeEntries(impl_);
-  return VORN_OK;
+  return feroq::VORN_OK;
 }

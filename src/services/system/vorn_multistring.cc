@@ -8,7 +8,7 @@
 #include <cstring>
 #include <new>
 
-#include "feroq/vorn_system.h"
+#include "feroq/services/vorn_system.h"
 #include "platform/platform.h"
 
 namespace {
@@ -77,23 +77,23 @@ VORNMultiString& VORNMultiString::operator=(const WCHAR* text) {
     if (impl_ != nullptr) FreeItems(impl_);
     return *this;
   }
-  if (CopyOrConcatString(VORNString(text), 1) != VORN_OK) throw std::bad_alloc();
+  if (CopyOrConcatString(VORNString(text), 1) != feroq::VORN_OK) throw std::bad_alloc();
   return *this;
 }
 
 VSTATUS VORNMultiString::CopyOrConcatString(const VORNString& text, ULONG flag) {
   if (impl_ == nullptr) {
     impl_ = static_cast<Impl*>(feroq::platform::HeapAllocZero(sizeof(Impl)));
-    if (impl_ == nullptr) return VORN_E_OUTOFMEMORY;
+    if (impl_ == nullptr) return feroq::VORN_E_OUTOFMEMORY;
   }
   // Take every resource first so that a failure changes nothing.
   const bool replacing_into_room = flag != 0 && impl_->capacity > 0;
-  if (!replacing_into_room && !ReserveOneMore(impl_)) return VORN_E_OUTOFMEMORY;
+  if (!replacing_into_room && !ReserveOneMore(impl_)) return feroq::VORN_E_OUTOFMEMORY;
   WCHAR* copy = CopyText(text.m_string);
-  if (copy == nullptr) return VORN_E_OUTOFMEMORY;
+  if (copy == nullptr) return feroq::VORN_E_OUTOFMEMORY;
   if (flag != 0) FreeItems(impl_);
   impl_->items[impl_->count++] = copy;
-  return VORN_OK;
+  return feroq::VORN_OK;
 }
 
 const WCHAR* VORNMultiString::GetHeadString() {

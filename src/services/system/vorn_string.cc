@@ -10,7 +10,7 @@
 #include <cstring>
 #include <new>
 
-#include "feroq/vorn_system.h"
+#include "feroq/services/vorn_system.h"
 #include "platform/platform.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <mutex>
 
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 #include "feroq/types.h"
 
 // A NUL-terminated UTF-16 string value. Callers read the two public members

@@ -3,8 +3,8 @@
 #ifndef FEROQ_USER_SERVICE_H_
 #define FEROQ_USER_SERVICE_H_
 
-#include "feroq/service_base.h"
-#include "feroq/vorn_system.h"
+#include "feroq/services/service_base.h"
+#include "feroq/services/vorn_system.h"
 
 // Base of the user service's descriptor types.
 class FEROQ_SERVICES_API UM_BaseDataType {
@@ -65,9 +65,11 @@ class FEROQ_SERVICES_API UM_AccountInfo {
 };
 
 // Account kinds that resolution takes and yields.
+namespace feroq {
 constexpr ULONG kAccountKindUser = 0;
 constexpr ULONG kAccountKindGroup = 1;
 constexpr ULONG kAccountKindOther = 2;
+}  // namespace feroq
 
 // The user service. One instance per farm object.
 class FEROQ_SERVICES_API VORN_UserMgmt_SAL : public VORN_PIF_SAL {

@@ -8,9 +8,9 @@
 
 #include <cstddef>
 
-#include "feroq/containers.h"
-#include "feroq/service_base.h"
-#include "feroq/vorn_system.h"
+#include "feroq/services/containers.h"
+#include "feroq/services/service_base.h"
+#include "feroq/services/vorn_system.h"
 
 // The store's icon record: 32 by 32 pixels, 16 colours. Bytes 0..127 are the
 // mask (32 rows of 4 bytes, top row first, most significant bit leftmost, a
@@ -39,7 +39,9 @@ struct _VORN_ZQAPP_DETAILED_ERR {
   VORN_SERVICE_ALLOCATION(_VORN_ZQAPP_DETAILED_ERR)
 };
 
+namespace feroq {
 constexpr ULONG kDetailedErrorBase = 0xDEAD1000u;
+}  // namespace feroq
 
 // Request records of the store's file composers (ZQAppSAL::CreateHTMLFile
 // and CreateOBRFile), exchanged with the service library, so their layout is
@@ -99,7 +101,9 @@ static_assert(offsetof(ZQAPP_OBRFILE, port) > offsetof(ZQAPP_OBRFILE, preferredS
 
 // The record version that new records are initialised with, and the highest
 // one this store knows.
+namespace feroq {
 constexpr ULONG kZQAppCurrentVersion = 3;
+}  // namespace feroq
 
 // One published application in memory. Changes live in the record until
 // ZQAppSAL::Write stores it. While the record is read-only every setter and
@@ -265,9 +269,5 @@ class FEROQ_SERVICES_API ZQAppSAL : public VORN_PIF_SAL {
   VSTATUS CreateHTMLFile(ULONG64 id, ZQAPP_HTMLFILE* request, VORNMultiString& lines);
   VSTATUS CreateOBRFile(ULONG64 id, ZQAPP_OBRFILE* request, VORNMultiString& lines);
 };
-
-// Releases a detailed-error chain with every array its entries own; null does
-// nothing. (Exported by the library.)
-FEROQ_API void ReleaseZQAppErrMemory(_VORN_ZQAPP_DETAILED_ERR* chain);
 
 #endif  // FEROQ_ZQAPP_H_

@@ -7,26 +7,30 @@
 #include <new>
 #include <type_traits>
 
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 #include "feroq/types.h"
 
 // Service objects and records are allocated from the platform heap, so that
 // tests can make their creation fail: the allocation yields nothing when the
 // heap fails or when a fault is armed for "<Class>::new" (service_faults.h).
+namespace feroq {
 FEROQ_SERVICES_API void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept;
 FEROQ_SERVICES_API void FreeServiceObject(void* block) noexcept;
+}  // namespace feroq
 
-#define VORN_SERVICE_ALLOCATION(ClassName)                                              \
-  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {         \
-    return AllocateServiceObject(#ClassName, size);                                      \
-  }                                                                                      \
-  static void* operator new(std::size_t size) {                                          \
-    void* block = AllocateServiceObject(#ClassName, size);                               \
-    if (block == nullptr) throw std::bad_alloc();                                        \
-    return block;                                                                        \
-  }                                                                                      \
-  static void operator delete(void* block) noexcept { FreeServiceObject(block); }        \
-  static void operator delete(void* block, const std::nothrow_t&) noexcept { FreeServiceObject(block); }
+#define VORN_SERVICE_ALLOCATION(ClassName)                                                 \
+  static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {            \
+    return ::feroq::AllocateServiceObject(#ClassName, size);                               \
+  }                                                                                        \
+  static void* operator new(std::size_t size) {                                            \
+    void* block = ::feroq::AllocateServiceObject(#ClassName, size);                        \
+    if (block == nullptr) throw std::bad_alloc();                                          \
+    return block;                                                                          \
+  }                                                                                        \
+  static void operator delete(void* block) noexcept { ::feroq::FreeServiceObject(block); } \
+  static void operator delete(void* block, const std::nothrow_t&) noexcept {               \
+    ::feroq::FreeServiceObject(block);                                                     \
+  }
 
 // The connection to one farm. Which farm is opened is the services' own
 // setting: the environment variable FEROQ_FARM ("memory:NAME" for a farm held
@@ -69,7 +73,7 @@ namespace feroq {
 //   on and returns 0.
 // Results: `body`'s result when it is not 0; else the code of the first
 // service write that failed inside it; else the farm's code for a commit that
-// failed (feroq/farm_admin.h: kFarmBusy, kFarmFileUnavailable, ...); else 0
+// failed (feroq/services/farm_admin.h: kFarmBusy, kFarmFileUnavailable, ...); else 0
 // (also for a kRollBack run). VORN_E_FAILURE without a farm, and
 // VORN_E_INVALIDVALUE for a null `body`, both without running it;
 // VORN_E_REFUSED, without running `body`, when this thread already runs one

@@ -7,9 +7,9 @@
 #ifndef FEROQ_CONTAINERS_H_
 #define FEROQ_CONTAINERS_H_
 
-#include "feroq/service_codes.h"
-#include "feroq/user_service.h"
-#include "feroq/vorn_system.h"
+#include "feroq/services/service_codes.h"
+#include "feroq/services/user_service.h"
+#include "feroq/services/vorn_system.h"
 
 // Raised for an index outside an array; carries nothing.
 class FEROQ_SERVICES_API VORN_OutOfBoundsException {
@@ -117,8 +117,10 @@ struct FEROQ_SERVICES_API _ZQAPP_SERVER_CONFIG {
   VORNString workDirectory;
 };
 
+namespace feroq {
 constexpr BYTE kServerConfigHasWorkDirectory = 1;
 constexpr BYTE kServerConfigHasInitialProgram = 2;
+}  // namespace feroq
 
 // The servers that publish an application, keyed by server identifier, each
 // with its own _ZQAPP_SERVER_CONFIG (owned by the table). No lock. Codes: 0

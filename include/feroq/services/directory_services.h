@@ -3,8 +3,8 @@
 #ifndef FEROQ_DIRECTORY_SERVICES_H_
 #define FEROQ_DIRECTORY_SERVICES_H_
 
-#include "feroq/service_base.h"
-#include "feroq/vorn_system.h"
+#include "feroq/services/service_base.h"
+#include "feroq/services/vorn_system.h"
 
 // The folder service: the tree of application folders. Refusals: 0x80160004
 // (a move), 0x80160006 (a rename), 0x8016000C (a deletion). The rules are
@@ -61,7 +61,9 @@ FEROQ_SERVICES_API VSTATUS VORN_FarmName(ULONG& length, char*& name);
 //
 // Answered by VORN_WaitGenericVORNEventQueue when its timeout ran out before
 // an event the queue selects arrived.
+namespace feroq {
 constexpr VSTATUS VORN_E_WAIT_TIMEOUT = 0x801D1109u;
+}  // namespace feroq
 
 // Makes a queue and writes its handle (never 0) to `queue`. `filters` points
 // at `count` packed 8-byte filter entries (constant 13, event identifier,

@@ -9,6 +9,8 @@
 
 typedef ULONG VSTATUS;
 
+namespace feroq {
+
 constexpr VSTATUS VORN_OK = 0;
 constexpr VSTATUS VORN_E_FAILURE = 0x80000001u;         // general failure
 constexpr VSTATUS VORN_E_OUTOFMEMORY = 0x80000002u;     // the service ran out of memory
@@ -38,5 +40,7 @@ constexpr ULONG ObjectKindOf(ULONG64 id) { return static_cast<ULONG>((id >> 32) 
 constexpr ULONG64 MakeObjectId(ULONG kind, ULONG serial) {
   return (static_cast<ULONG64>(kind & 0xFFFFu) << 32) | serial;
 }
+
+}  // namespace feroq
 
 #endif  // FEROQ_SERVICE_CODES_H_

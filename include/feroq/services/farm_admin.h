@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "feroq/service_codes.h"
+#include "feroq/services/service_codes.h"
 #include "feroq/types.h"
 
 namespace feroq::admin {
