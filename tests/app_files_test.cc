@@ -139,12 +139,12 @@ class AppFilesTest : public feroq::testing::FarmTest {
     EXPECT_EQ(store_->CreateHTMLFile(id, &request, lines), expected);
     return TakeLines(lines);
   }
-  // An application whose display name is `name`.
+  // An application whose display name is `name`, given past the naming
+  // rules (a slash or a line break), as a farm file from before them holds.
   ULONG64 Named(const std::u16string& browser_name, const std::u16string& name) {
-    feroq::testing::AppSeed seed;
-    seed.browser_name = browser_name;
-    seed.friendly_name = name;
-    return AddApplication(seed);
+    const ULONG64 id = AddApplication(browser_name);
+    feroq::testing::ForceName(id, name);
+    return id;
   }
 
   ULONG64 alpha_ = 0;

@@ -135,8 +135,9 @@ TEST_F(AppStoreChecksTest, BrowserNamesAreUniqueWithoutRegardToCase) {
   // Rewriting the same application keeps its own name.
   ASSERT_EQ(store_->Write(id, first, nullptr), 0u);
   EXPECT_EQ(Refusal([](ZQApp& r) {
-              VORNString same(u"EDITOR");
+              VORNString same(u"EDITOR"), other_name(u"Other");
               r.SetBrowserName(same);
+              r.SetFriendlyName(other_name);
             }),
             Codes({1}));
   // Without a detail pointer the refusal comes without a chain.

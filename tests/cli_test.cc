@@ -182,6 +182,36 @@ TEST_F(CliTest, FailuresExitWith1AndNameTheResultCode) {
   EXPECT_EQ(codes[1]["value"], "0x80070057");
 }
 
+TEST_F(CliTest, NamingRulesRefuseEachWriterWithTheRule) {
+  SetUpFarm();
+  PublishEditor();
+  const struct {
+    const char* name;
+    const char* cause;
+  } cases[] = {
+      {"x/y", "FARM_E_NAME_SEPARATOR (0x80180002)"}, {"back\\slash", "FARM_E_NAME_SEPARATOR (0x80180002)"},
+      {"tab\there", "FARM_E_NAME_CONTROL (0x80180003)"}, {"..", "FARM_E_NAME_DOTS (0x80180005)"},
+      {"CALC", "FARM_E_NAME_TAKEN (0x80180006)"},
+  };
+  Ok({"app", "publish", "--name", "Calc", "--browser-name", "calc", "--program", "C:\\calc.exe"});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string name = c.name;
+    Result r = Run({"app", "publish", "--name", name, "--browser-name", "refused", "--program", "C:\\a.exe"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("cause [FriendlyName]: " + std::string(c.cause)), std::string::npos) << r.err;
+    r = Run({"folder", "rename", "\\Applications\\Office", name});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_NE(r.err.find("cause [name]: " + std::string(c.cause)), std::string::npos) << r.err;
+  }
+  // Every accepted name is found again by its distinguished name.
+  for (const std::string name : {"...", "a.b", " spaced", "B\u00fcro <&>"}) {
+    Ok({"folder", "create", "\\Applications\\" + name});
+    EXPECT_EQ(Json({"folder", "tree", "\\Applications\\" + name})["name"], name);
+  }
+  EXPECT_NE(Ok({"farm", "check"}).find("every name follows"), std::string::npos);
+}
+
 TEST_F(CliTest, AFarmThatCannotBeOpenedFailsWithTheServicesCode) {
   Result r = Run({"farm", "info"}, "--farm=nosuch:thing");
   EXPECT_EQ(r.exit_code, 1);

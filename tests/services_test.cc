@@ -48,6 +48,16 @@ class FolderServiceTest : public FarmTest {
     EXPECT_EQ(admin().ListFolders(&all), 0u);
     return all.size();
   }
+  // `status` and the first cause of the thread's last service failure (0
+  // when there is none), which is then cleared.
+  static std::pair<VSTATUS, VSTATUS> WithCause(VSTATUS status) {
+    feroq::admin::ServiceFailure failure;
+    VSTATUS cause = 0;
+    if (feroq::admin::LastServiceFailure(&failure)) cause = failure.causes.front().code;
+    feroq::admin::ClearLastServiceFailure();
+    return {status, cause};
+  }
+  static std::pair<VSTATUS, VSTATUS> Refused(VSTATUS status, VSTATUS cause) { return {status, cause}; }
 
   std::unique_ptr<VORNCommonApplicationSAL> folders_;
   ULONG64 root_ = 0;
@@ -91,9 +101,12 @@ TEST_F(FolderServiceTest, CreateRefusesEmptyAndSiblingNames) {
   EXPECT_EQ(ParentOf(first), root_);
   EXPECT_EQ(NameOf(first), u"Office");
 
-  EXPECT_EQ(folders_->CreateFolder(root_, office_upper, second), FOLDER_E_RENAME_REFUSED);
-  EXPECT_EQ(folders_->CreateFolder(root_, empty, second), FOLDER_E_RENAME_REFUSED);
-  EXPECT_EQ(folders_->CreateFolder(root_, nullptr, second), FOLDER_E_RENAME_REFUSED);
+  EXPECT_EQ(WithCause(folders_->CreateFolder(root_, office_upper, second)),
+            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN));
+  EXPECT_EQ(WithCause(folders_->CreateFolder(root_, empty, second)),
+            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_EMPTY));
+  EXPECT_EQ(WithCause(folders_->CreateFolder(root_, nullptr, second)),
+            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_EMPTY));
   EXPECT_EQ(second, 0u);
   // The same name is fine below another parent.
   EXPECT_EQ(folders_->CreateFolder(first, office_upper, nested), 0u);
@@ -105,16 +118,25 @@ TEST_F(FolderServiceTest, RenameRules) {
   const ULONG64 office = AddFolder(u"Office");
   const ULONG64 tools = AddFolder(u"Tools");
   WCHAR tools_lower[] = u"tools", office_mixed[] = u"oFFice", empty[] = u"", games[] = u"Games";
-  EXPECT_EQ(folders_->RenameFolder(office, tools_lower), FOLDER_E_RENAME_REFUSED);
-  EXPECT_EQ(folders_->RenameFolder(office, empty), FOLDER_E_RENAME_REFUSED);
-  EXPECT_EQ(folders_->RenameFolder(office, nullptr), FOLDER_E_RENAME_REFUSED);
+  EXPECT_EQ(WithCause(folders_->RenameFolder(office, tools_lower)),
+            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN));
+  EXPECT_EQ(WithCause(folders_->RenameFolder(office, empty)), Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_EMPTY));
+  EXPECT_EQ(WithCause(folders_->RenameFolder(office, nullptr)), Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_EMPTY));
+  // An application's name counts as a sibling's name too.
+  AddApplication(u"Games");
+  WCHAR games_upper[] = u"GAMES";
+  EXPECT_EQ(WithCause(folders_->RenameFolder(office, games_upper)),
+            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN));
   EXPECT_EQ(NameOf(office), u"Office");
   // Its own name in another case is no clash.
   EXPECT_EQ(folders_->RenameFolder(office, office_mixed), 0u);
   EXPECT_EQ(NameOf(office), u"oFFice");
-  EXPECT_EQ(folders_->RenameFolder(tools, games), 0u);
-  EXPECT_EQ(NameOf(tools), u"Games");
-  EXPECT_EQ(folders_->RenameFolder(root_, games), 0u);  // the root has no siblings
+  WCHAR arcade[] = u"Arcade";
+  EXPECT_EQ(folders_->RenameFolder(tools, arcade), 0u);
+  EXPECT_EQ(NameOf(tools), u"Arcade");
+  // The root keeps its name: every distinguished name begins with it.
+  EXPECT_EQ(WithCause(folders_->RenameFolder(root_, games)), Refused(FOLDER_E_RENAME_REFUSED, FARM_E_ROOT_RENAME));
+  EXPECT_EQ(NameOf(root_), u"Applications");
 }
 
 TEST_F(FolderServiceTest, DeleteRefusesRootAndNonEmptyFolders) {
@@ -123,9 +145,11 @@ TEST_F(FolderServiceTest, DeleteRefusesRootAndNonEmptyFolders) {
   const ULONG64 games = AddFolder(u"Games");
   AddApplication(u"Solitaire", games);
 
-  EXPECT_EQ(folders_->DeleteFolder(root_), FOLDER_E_DELETE_REFUSED);
-  EXPECT_EQ(folders_->DeleteFolder(office), FOLDER_E_DELETE_REFUSED);  // holds a folder
-  EXPECT_EQ(folders_->DeleteFolder(games), FOLDER_E_DELETE_REFUSED);   // holds an application
+  EXPECT_EQ(WithCause(folders_->DeleteFolder(root_)), Refused(FOLDER_E_DELETE_REFUSED, FARM_E_ROOT_DELETE));
+  EXPECT_EQ(WithCause(folders_->DeleteFolder(office)),  // holds a folder
+            Refused(FOLDER_E_DELETE_REFUSED, FARM_E_FOLDER_NOT_EMPTY));
+  EXPECT_EQ(WithCause(folders_->DeleteFolder(games)),  // holds an application
+            Refused(FOLDER_E_DELETE_REFUSED, FARM_E_FOLDER_NOT_EMPTY));
   EXPECT_EQ(FolderCount(), 4u);
 
   EXPECT_EQ(folders_->DeleteFolder(tools), 0u);
@@ -141,11 +165,11 @@ TEST_F(FolderServiceTest, MoveRefusals) {
   const ULONG64 other = AddFolder(u"Other");
   AddFolder(u"Other/B");
 
-  EXPECT_EQ(folders_->MoveFolder(root_, 0, a), FOLDER_E_MOVE_REFUSED);        // the root
-  EXPECT_EQ(folders_->MoveFolder(a, root_, a), FOLDER_E_MOVE_REFUSED);        // below itself
-  EXPECT_EQ(folders_->MoveFolder(a, root_, c), FOLDER_E_MOVE_REFUSED);        // into a descendant
-  EXPECT_EQ(folders_->MoveFolder(b, root_, other), FOLDER_E_MOVE_REFUSED);    // wrong `from`
-  EXPECT_EQ(folders_->MoveFolder(b, a, other), FOLDER_E_MOVE_REFUSED);        // name taken there
+  EXPECT_EQ(WithCause(folders_->MoveFolder(root_, 0, a)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_ROOT_MOVE));
+  EXPECT_EQ(WithCause(folders_->MoveFolder(a, root_, a)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_MOVE_BELOW_ITSELF));
+  EXPECT_EQ(WithCause(folders_->MoveFolder(a, root_, c)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_MOVE_BELOW_ITSELF));
+  EXPECT_EQ(WithCause(folders_->MoveFolder(b, root_, other)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_NOT_THE_PARENT));
+  EXPECT_EQ(WithCause(folders_->MoveFolder(b, a, other)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_NAME_TAKEN));
   EXPECT_EQ(folders_->MoveFolder(c, b, MakeObjectId(kObjectKindFolder, 999)), VORN_E_FAILURE);
   EXPECT_EQ(ParentOf(a), root_);
   EXPECT_EQ(ParentOf(b), a);
@@ -213,7 +237,11 @@ TEST_F(FolderServiceTest, MoveApplicationChecksItsFolder) {
   const ULONG64 office = AddFolder(u"Office");
   const ULONG64 app = AddApplication(u"Editor");
   ZQAppSAL store(subsystem());
-  EXPECT_EQ(folders_->MoveApplication(app, office, root_), FOLDER_E_MOVE_REFUSED);
+  EXPECT_EQ(WithCause(folders_->MoveApplication(app, office, root_)),
+            Refused(FOLDER_E_MOVE_REFUSED, FARM_E_NOT_THE_PARENT));
+  const ULONG64 games = AddFolder(u"Games");
+  AddFolder(u"Games/EDITOR");
+  EXPECT_EQ(WithCause(folders_->MoveApplication(app, root_, games)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_NAME_TAKEN));
   EXPECT_EQ(folders_->MoveApplication(app, root_, MakeObjectId(kObjectKindFolder, 999)),
             VORN_E_FAILURE);
   EXPECT_EQ(folders_->MoveApplication(MakeObjectId(kObjectKindApplication, 999), root_, office),

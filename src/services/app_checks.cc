@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "services/service_failure.h"
 
 namespace feroq::services {
 namespace {
@@ -18,43 +19,75 @@ constexpr ULONG kLargestWindowSide = 4096;
 
 }  // namespace
 
-std::vector<ULONG> CheckApplication(const store::FarmView& farm, const store::ApplicationRecord& app) {
+std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const store::ApplicationRecord& app,
+                                         const store::ApplicationRecord* before) {
   const store::AppRecordData& d = app.data;
-  std::vector<ULONG> failed;
+  std::vector<BrokenRule> failed;
+  auto fail = [&](ULONG index, VSTATUS cause, const char* field) {
+    failed.push_back(BrokenRule{kDetailedErrorBase + index, cause != 0 ? cause : kDetailedErrorBase + index, field});
+  };
   const bool desktop = (d.wl_attributes & kDesktopBit) != 0;
 
-  if (d.browser_name.empty()) failed.push_back(0);
+  if (d.browser_name.empty()) fail(0, 0, "BrowserName");
   if (!d.browser_name.empty()) {
     bool taken = false;
     for (ULONG64 other : farm.FindApplicationsByBrowserName(d.browser_name)) taken |= other != app.id;
-    if (HasAnyOf(d.browser_name, u"\\/;:.*?=<>|[]()'\"#\r\n") || d.browser_name[0] == u' ' || taken) {
-      failed.push_back(1);
+    if (HasAnyOf(d.browser_name, u"\\/;:.*?=<>|[]()'\"#\r\n") || d.browser_name[0] == u' ') {
+      fail(1, 0, "BrowserName");
+    } else if (taken) {
+      fail(1, FARM_E_BROWSER_NAME_TAKEN, "BrowserName");
     }
   }
-  if (d.initial_program.empty() && !desktop) failed.push_back(2);
-  if (HasAnyOf(d.work_directory, u"/*?\"<>|\r\n")) failed.push_back(3);
-  if (d.friendly_name.empty()) failed.push_back(4);
-  if (!farm.GetFolder(app.folder_id)) failed.push_back(5);
-  if (HasAnyOf(d.description, u"\r\n")) failed.push_back(6);
+  if (d.initial_program.empty() && !desktop) fail(2, 0, "DefaultInitialProgram");
+  if (HasAnyOf(d.work_directory, u"/*?\"<>|\r\n")) fail(3, 0, "DefaultWorkDirectory");
+  const bool name_checked = before == nullptr || before->folder_id != app.folder_id ||
+                            before->data.friendly_name != d.friendly_name;
+  if (d.friendly_name.empty()) {
+    fail(4, FARM_E_NAME_EMPTY, "FriendlyName");
+  } else if (name_checked) {
+    if (VSTATUS broken = NameRuleBroken(d.friendly_name)) {
+      fail(4, broken, "FriendlyName");
+    } else if (farm.FindChildByName(app.folder_id, d.friendly_name, app.id)) {
+      fail(4, FARM_E_NAME_TAKEN, "FriendlyName");
+    }
+  }
+  if (!farm.GetFolder(app.folder_id)) fail(5, 0, "CommonAppFolder");
+  if (HasAnyOf(d.description, u"\r\n")) fail(6, 0, "Description");
   if (d.window_type == kCustomWindow) {
-    if (d.window_height == 0) failed.push_back(7);
-    if (d.window_height > kLargestWindowSide) failed.push_back(8);
-    if (d.window_width == 0) failed.push_back(9);
-    if (d.window_width > kLargestWindowSide) failed.push_back(10);
+    if (d.window_height == 0) fail(7, 0, "DefaultWindowHeight");
+    if (d.window_height > kLargestWindowSide) fail(8, 0, "DefaultWindowHeight");
+    if (d.window_width == 0) fail(9, 0, "DefaultWindowWidth");
+    if (d.window_width > kLargestWindowSide) fail(10, 0, "DefaultWindowWidth");
   }
   if (d.window_type == kPercentWindow) {
-    if (d.window_scale == 0) failed.push_back(11);
-    if (d.window_scale > 100) failed.push_back(12);
+    if (d.window_scale == 0) fail(11, 0, "DefaultWindowScale");
+    if (d.window_scale > 100) fail(12, 0, "DefaultWindowScale");
   }
   for (const store::AppServerData& server : d.servers) {
     if (!farm.GetServer(server.server_id)) {
-      failed.push_back(27);
+      fail(27, 0, "Servers");
       break;
     }
   }
-  if (!desktop && !d.work_directory.empty() && d.initial_program.empty()) failed.push_back(39);
-  for (ULONG& index : failed) index += kDetailedErrorBase;
+  if (!desktop && !d.work_directory.empty() && d.initial_program.empty()) fail(39, 0, "DefaultWorkDirectory");
   return failed;
+}
+
+std::vector<ULONG> DetailCodes(const std::vector<BrokenRule>& rules) {
+  std::vector<ULONG> codes;
+  codes.reserve(rules.size());
+  for (const BrokenRule& rule : rules) codes.push_back(rule.detail);
+  return codes;
+}
+
+void RecordBrokenRules(VSTATUS status, const std::vector<BrokenRule>& rules) noexcept {
+  try {
+    std::vector<admin::FailureCause> causes;
+    for (const BrokenRule& rule : rules) causes.push_back({rule.cause, rule.field, MeaningOf(rule.cause)});
+    RecordFailure(status, std::move(causes));
+  } catch (const std::bad_alloc&) {
+    RecordFailure(status, {});
+  }
 }
 
 _VORN_ZQAPP_DETAILED_ERR* MakeDetailChain(const std::vector<ULONG>& codes) {

@@ -11,7 +11,13 @@
 //      (WL attribute bit 16 clear)
 //   3  working directory holds a character a directory may not hold
 //      (/ * ? " < > |, CR, LF)
-//   4  display name missing
+//   4  display name missing, or breaking a naming rule: a backslash, slash
+//      or control character, more than 259 units, "." or "..", or the name of
+//      another folder or application in the same folder (without regard to
+//      case). These are checked for a new application, and for a stored one
+//      whose name or folder the write changes, so that a farm file from
+//      before the naming rules keeps working; ValidateOldApp checks them
+//      always.
 //   5  parent folder unknown to the farm
 //   6  description holds a line break
 //   7  window height 0 for a custom window size
@@ -37,9 +43,28 @@
 
 namespace feroq::services {
 
-// The detail codes (0xDEAD1000 plus the index) of every rule `app` breaks in
-// the farm `farm` (`app.id` 0 for an application not yet stored), ascending.
-std::vector<ULONG> CheckApplication(const store::FarmView& farm, const store::ApplicationRecord& app);
+// One broken rule: its detail code (0xDEAD1000 plus the index), the precise
+// cause recorded as the thread's last service failure (a FARM_E_* code or
+// the detail code) and the record field it is about.
+struct BrokenRule {
+  ULONG detail = 0;
+  VSTATUS cause = 0;
+  const char* field = "";
+};
+
+// Every rule `app` breaks in the farm `farm`, ascending detail code, at most
+// one entry per detail code. `app.id` is 0 for an application not yet
+// stored. `before` is the stored application that `app` replaces (its
+// naming rules are then checked only when the name or folder changes), or
+// null (they are checked).
+std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const store::ApplicationRecord& app,
+                                         const store::ApplicationRecord* before);
+
+// The detail codes of `rules`, in order.
+std::vector<ULONG> DetailCodes(const std::vector<BrokenRule>& rules);
+
+// Records a failure `status` of the current call with one cause per rule.
+void RecordBrokenRules(VSTATUS status, const std::vector<BrokenRule>& rules) noexcept;
 
 // A chain of entries with `codes` (tag 0, no values), allocated as
 // ReleaseZQAppErrMemory releases it. Raises std::bad_alloc (nothing is left

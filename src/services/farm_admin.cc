@@ -15,14 +15,12 @@ using store::FarmView;
 using store::FolderRecord;
 using store::ServerRecord;
 
-// Runs a store call, turning running out of memory into its code.
+// Runs the admin call `operation`, turning running out of memory into its
+// code and recording a failure as the thread's last service failure.
 template <class Fn>
-VSTATUS Guarded(Fn&& fn) {
-  try {
-    return fn();
-  } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
-  }
+VSTATUS Guarded(const char* operation, Fn&& fn) {
+  services::NoteServiceOperation(operation);
+  return services::RecordedStoreCall(fn);
 }
 
 }  // namespace
@@ -36,7 +34,7 @@ FarmAdmin::FarmAdmin(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 FarmAdmin::~FarmAdmin() = default;
 
 VSTATUS FarmAdmin::Open(const std::string& url, std::unique_ptr<FarmAdmin>* admin) {
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("FarmAdmin::Open", [&]() -> VSTATUS {
     auto impl = std::make_unique<Impl>();
     if (VSTATUS status = services::OpenFarmStore(url, &impl->store)) return status;
     admin->reset(new FarmAdmin(std::move(impl)));
@@ -45,11 +43,11 @@ VSTATUS FarmAdmin::Open(const std::string& url, std::unique_ptr<FarmAdmin>* admi
 }
 
 VSTATUS FarmAdmin::OpenCurrent(std::unique_ptr<FarmAdmin>* admin) {
-  return Guarded([&]() -> VSTATUS { return Open(CurrentFarmUrl(), admin); });
+  return Guarded("FarmAdmin::OpenCurrent", [&]() -> VSTATUS { return Open(CurrentFarmUrl(), admin); });
 }
 
 VSTATUS FarmAdmin::GetFarmName(std::u16string* name) {
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("FarmAdmin::GetFarmName", [&]() -> VSTATUS {
     return impl_->store->Read([&](const FarmView& farm) -> VSTATUS {
       *name = farm.FarmName();
       return VORN_OK;
@@ -58,8 +56,8 @@ VSTATUS FarmAdmin::GetFarmName(std::u16string* name) {
 }
 
 VSTATUS FarmAdmin::SetFarmName(const std::u16string& name) {
-  if (name.empty()) return VORN_E_INVALIDVALUE;
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("FarmAdmin::SetFarmName", [&]() -> VSTATUS {
+    if (name.empty()) return services::Refuse(VORN_E_INVALIDVALUE, FARM_E_NAME_EMPTY, "name");
     return impl_->store->Write([&](FarmTxn& farm) -> VSTATUS {
       farm.SetFarmName(name);
       return VORN_OK;
@@ -68,11 +66,12 @@ VSTATUS FarmAdmin::SetFarmName(const std::u16string& name) {
 }
 
 VSTATUS FarmAdmin::AddServer(const std::u16string& name, ULONG64* id) {
-  if (name.empty() || services::HasLineBreak(name)) return VORN_E_INVALIDVALUE;
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("FarmAdmin::AddServer", [&]() -> VSTATUS {
+    if (name.empty()) return services::Refuse(VORN_E_INVALIDVALUE, FARM_E_NAME_EMPTY, "name");
+    if (services::HasLineBreak(name)) return services::Refuse(VORN_E_INVALIDVALUE, FARM_E_TEXT_LINE_BREAK, "name");
     ULONG64 added = 0;
     VSTATUS status = impl_->store->Write([&](FarmTxn& farm) -> VSTATUS {
-      if (farm.FindServerByName(name)) return VORN_E_INVALIDVALUE;
+      if (farm.FindServerByName(name)) return services::Refuse(VORN_E_INVALIDVALUE, FARM_E_SERVER_NAME_TAKEN, "name");
       added = farm.AllocateId(kObjectKindServer);
       farm.PutServer(ServerRecord{added, name});
       return VORN_OK;
@@ -83,13 +82,13 @@ VSTATUS FarmAdmin::AddServer(const std::u16string& name, ULONG64* id) {
 }
 
 VSTATUS FarmAdmin::RemoveServer(ULONG64 id) {
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("FarmAdmin::RemoveServer", [&]() -> VSTATUS {
     return impl_->store->Write([&](FarmTxn& farm) -> VSTATUS {
       if (!farm.GetServer(id)) return VORN_E_FAILURE;
       for (ULONG64 app : farm.ApplicationIds(0)) {
         std::optional<store::ApplicationRecord> record = farm.GetApplication(app);
         for (const store::AppServerData& entry : record->data.servers) {
-          if (entry.server_id == id) return VORN_E_REFUSED;
+          if (entry.server_id == id) return services::Refuse(VORN_E_REFUSED, FARM_E_SERVER_IN_USE);
         }
       }
       farm.DeleteServer(id);
@@ -99,7 +98,7 @@ VSTATUS FarmAdmin::RemoveServer(ULONG64 id) {
 }
 
 VSTATUS FarmAdmin::ListServers(std::vector<ServerInfo>* servers) {
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("FarmAdmin::ListServers", [&]() -> VSTATUS {
     std::vector<ServerInfo> out;
     VSTATUS status = impl_->store->Read([&](const FarmView& farm) -> VSTATUS {
       for (ServerRecord& server : farm.ListServers()) {
@@ -113,19 +112,19 @@ VSTATUS FarmAdmin::ListServers(std::vector<ServerInfo>* servers) {
 }
 
 VSTATUS FarmAdmin::AddAccount(const AccountInfo& account) {
-  if (account.authority_type.empty() || account.account.empty() || account.dn.empty() ||
-      account.kind > 2) {
-    return VORN_E_INVALIDVALUE;
-  }
-  if (services::HasLineBreak(account.authority_type) || services::HasLineBreak(account.domain) ||
-      services::HasLineBreak(account.account) || services::HasLineBreak(account.dn)) {
-    return VORN_E_INVALIDVALUE;
-  }
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("FarmAdmin::AddAccount", [&]() -> VSTATUS {
+    if (account.authority_type.empty() || account.account.empty() || account.dn.empty() ||
+        account.kind > 2) {
+      return VORN_E_INVALIDVALUE;
+    }
+    if (services::HasLineBreak(account.authority_type) || services::HasLineBreak(account.domain) ||
+        services::HasLineBreak(account.account) || services::HasLineBreak(account.dn)) {
+      return services::Refuse(VORN_E_INVALIDVALUE, FARM_E_TEXT_LINE_BREAK);
+    }
     return impl_->store->Write([&](FarmTxn& farm) -> VSTATUS {
       if (farm.FindAccountByDn(account.dn) ||
           farm.FindAccount(account.authority_type, account.domain, account.account)) {
-        return VORN_E_REFUSED;
+        return services::Refuse(VORN_E_REFUSED, FARM_E_ACCOUNT_TAKEN);
       }
       farm.PutAccount(AccountRecord{account.authority_type, account.domain, account.account,
                                     account.kind, account.dn});
@@ -135,7 +134,7 @@ VSTATUS FarmAdmin::AddAccount(const AccountInfo& account) {
 }
 
 VSTATUS FarmAdmin::ListAccounts(std::vector<AccountInfo>* accounts) {
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("FarmAdmin::ListAccounts", [&]() -> VSTATUS {
     std::vector<AccountInfo> out;
     VSTATUS status = impl_->store->Read([&](const FarmView& farm) -> VSTATUS {
       for (AccountRecord& a : farm.ListAccounts()) {
@@ -150,7 +149,7 @@ VSTATUS FarmAdmin::ListAccounts(std::vector<AccountInfo>* accounts) {
 }
 
 VSTATUS FarmAdmin::ListFolders(std::vector<FolderInfo>* folders) {
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("FarmAdmin::ListFolders", [&]() -> VSTATUS {
     std::vector<FolderInfo> out;
     VSTATUS status = impl_->store->Read([&](const FarmView& farm) -> VSTATUS {
       for (FolderRecord& f : farm.ListFolders()) {
@@ -163,8 +162,28 @@ VSTATUS FarmAdmin::ListFolders(std::vector<FolderInfo>* folders) {
   });
 }
 
+VSTATUS FarmAdmin::ListNameProblems(std::vector<NameProblem>* problems) {
+  return Guarded("FarmAdmin::ListNameProblems", [&]() -> VSTATUS {
+    std::vector<NameProblem> out;
+    VSTATUS status = impl_->store->Read([&](const FarmView& farm) -> VSTATUS {
+      auto check = [&](ULONG64 id, ULONG64 parent, const std::u16string& name) {
+        VSTATUS cause = services::NameRuleBroken(name);
+        if (cause == VORN_OK && farm.FindChildByName(parent, name, id)) cause = FARM_E_NAME_TAKEN;
+        if (cause != VORN_OK) out.push_back(NameProblem{id, parent, name, cause});
+      };
+      for (const FolderRecord& f : farm.ListFolders()) {
+        if (f.parent_id != 0) check(f.id, f.parent_id, f.name);
+      }
+      for (const store::ApplicationName& a : farm.ApplicationNames(0)) check(a.id, a.folder_id, a.name);
+      return VORN_OK;
+    });
+    if (status == VORN_OK) *problems = std::move(out);
+    return status;
+  });
+}
+
 VSTATUS ResetMemoryFarm(const std::string& name) {
-  return Guarded([&]() -> VSTATUS {
+  return Guarded("ResetMemoryFarm", [&]() -> VSTATUS {
     return services::MemoryFarm(name)->Write([](FarmTxn& farm) -> VSTATUS {
       store::InitializeNewFarm(farm);
       return VORN_OK;

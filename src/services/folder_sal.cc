@@ -1,21 +1,24 @@
 // VORNCommonApplicationSAL: the tree of application folders.
 //
-// Farm rules it enforces (each refusal leaves the farm unchanged):
+// Farm rules it enforces (each refusal leaves the farm unchanged and records
+// its precise cause, a FARM_E_* code, in the thread's last service failure):
 // - An identifier that names no folder (or no application, for
 //   MoveApplication) answers VORN_E_FAILURE (0x80000001).
-// - Names: a folder's name is not empty, and no two folders with the same
-//   parent have names equal without regard to case. CreateFolder and
-//   RenameFolder answer 0x80160006 for an empty or null name and for a name a
-//   sibling already has; renaming a folder to its own name in another case is
-//   allowed. Any other character is accepted.
+// - Names (NameRuleBroken): not empty, at most 259 units, no backslash,
+//   slash or control character, not "." or "..". A folder's name is unique
+//   among the children of its parent, folders and applications together,
+//   compared without regard to case; renaming a folder to its own name in
+//   another case is allowed. CreateFolder and RenameFolder answer 0x80160006
+//   for a name the rules refuse; the root folder cannot be renamed (also
+//   0x80160006).
 // - DeleteFolder answers 0x8016000C for the root folder and for a folder that
 //   holds folders or applications.
 // - MoveFolder answers 0x80160004 for the root folder, when `from` is not the
 //   folder's parent, when `to` is the folder itself or lies below it, and when
-//   `to` holds a folder with the same name. A move to the current parent
-//   changes nothing and succeeds.
+//   `to` holds a folder or application with the same name. A move to the
+//   current parent changes nothing and succeeds.
 // - MoveApplication answers 0x80160004 when `from` is not the application's
-//   folder.
+//   folder and when `to` holds a folder or application with its name.
 // Blocks handed out (names, child lists) come from the platform heap and are
 // released with FreeMemory; a failed allocation answers 0x80000002.
 // Every change appends its event to the farm's change log in the same
@@ -26,29 +29,42 @@
 #include "feroq/services/directory_services.h"
 #include "platform/platform.h"
 #include "services/event_service.h"
+#include "services/service_failure.h"
 #include "services/service_support.h"
 
 namespace {
 
+using feroq::FARM_E_FOLDER_NOT_EMPTY;
+using feroq::FARM_E_MOVE_BELOW_ITSELF;
+using feroq::FARM_E_NAME_TAKEN;
+using feroq::FARM_E_NOT_THE_PARENT;
+using feroq::FARM_E_ROOT_DELETE;
+using feroq::FARM_E_ROOT_MOVE;
+using feroq::FARM_E_ROOT_RENAME;
+using feroq::FOLDER_E_DELETE_REFUSED;
+using feroq::FOLDER_E_MOVE_REFUSED;
+using feroq::FOLDER_E_RENAME_REFUSED;
+using feroq::VORN_E_FAILURE;
+using feroq::VORN_OK;
+using feroq::kObjectKindFolder;
+
 using feroq::services::CreationSerialOf;
 using feroq::services::EnterServiceCall;
-using feroq::services::EqualNoCase;
+using feroq::services::NameRuleBroken;
 using feroq::services::ReadFarm;
+using feroq::services::Refuse;
 using feroq::services::ToText;
 using feroq::services::WriteFarm;
 using feroq::store::FarmTxn;
 using feroq::store::FarmView;
 using feroq::store::FolderRecord;
 
-// Whether a child of `parent` other than `except` is named `name`.
-bool SiblingHasName(const FarmView& farm, ULONG64 parent, const std::u16string& name,
-                    ULONG64 except) {
-  for (ULONG64 child : farm.ChildFolderIds(parent)) {
-    if (child == except) continue;
-    std::optional<FolderRecord> sibling = farm.GetFolder(child);
-    if (sibling && EqualNoCase(sibling->name, name)) return true;
-  }
-  return false;
+// The cause (a FARM_E_* code) that refuses `name` for a child of `parent`
+// other than `self`, or 0 when the name may be used there.
+VSTATUS NameRefusedIn(const FarmView& farm, ULONG64 parent, const std::u16string& name, ULONG64 self) {
+  if (VSTATUS broken = NameRuleBroken(name)) return broken;
+  if (farm.FindChildByName(parent, name, self)) return FARM_E_NAME_TAKEN;
+  return VORN_OK;
 }
 
 // Whether `candidate` is `folder` or lies below it.
@@ -115,10 +131,11 @@ VSTATUS VORNCommonApplicationSAL::RenameFolder(ULONG64 folder, WCHAR* name) {
     std::optional<FolderRecord> record = farm.GetFolder(folder);
     if (!record) return feroq::VORN_E_FAILURE;
     const std::u16string new_name = ToText(name);
-    if (new_name.empty()) return feroq::FOLDER_E_RENAME_REFUSED;
-    if (SiblingHasName(farm, record->parent_id, new_name, folder))
-      return feroq::FOLDER_E_RENAME_REFUSED;
-    if (record->name == new_name) return feroq::VORN_OK;
+    if (record->parent_id == 0) return Refuse(FOLDER_E_RENAME_REFUSED, FARM_E_ROOT_RENAME, "name");
+    if (VSTATUS cause = NameRefusedIn(farm, record->parent_id, new_name, folder)) {
+      return Refuse(FOLDER_E_RENAME_REFUSED, cause, "name");
+    }
+    if (record->name == new_name) return VORN_OK;
     const std::u16string old_name = std::move(record->name);
     record->name = new_name;
     farm.PutFolder(*record);
@@ -134,9 +151,10 @@ VSTATUS VORNCommonApplicationSAL::CreateFolder(ULONG64 parent, WCHAR* name, ULON
   VSTATUS status = WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     if (!farm.GetFolder(parent)) return feroq::VORN_E_FAILURE;
     const std::u16string new_name = ToText(name);
-    if (new_name.empty()) return feroq::FOLDER_E_RENAME_REFUSED;
-    if (SiblingHasName(farm, parent, new_name, 0)) return feroq::FOLDER_E_RENAME_REFUSED;
-    new_id = farm.AllocateId(feroq::kObjectKindFolder);
+    if (VSTATUS cause = NameRefusedIn(farm, parent, new_name, 0)) {
+      return Refuse(FOLDER_E_RENAME_REFUSED, cause, "name");
+    }
+    new_id = farm.AllocateId(kObjectKindFolder);
     farm.PutFolder(FolderRecord{new_id, parent, new_name, CreationSerialOf(new_id)});
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderCreated,
                                      feroq::services::ObjectEventRecord(new_id));
@@ -150,10 +168,10 @@ VSTATUS VORNCommonApplicationSAL::DeleteFolder(ULONG64 folder) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::DeleteFolder")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     std::optional<FolderRecord> record = farm.GetFolder(folder);
-    if (!record) return feroq::VORN_E_FAILURE;
-    if (record->parent_id == 0) return feroq::FOLDER_E_DELETE_REFUSED;
+    if (!record) return VORN_E_FAILURE;
+    if (record->parent_id == 0) return Refuse(FOLDER_E_DELETE_REFUSED, FARM_E_ROOT_DELETE);
     if (!farm.ChildFolderIds(folder).empty() || !farm.ApplicationIds(folder).empty()) {
-      return feroq::FOLDER_E_DELETE_REFUSED;
+      return Refuse(FOLDER_E_DELETE_REFUSED, FARM_E_FOLDER_NOT_EMPTY);
     }
     farm.DeleteFolder(folder);
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderDeleted,
@@ -189,12 +207,15 @@ VSTATUS VORNCommonApplicationSAL::MoveFolder(ULONG64 folder, ULONG64 from, ULONG
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::MoveFolder")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     std::optional<FolderRecord> record = farm.GetFolder(folder);
-    if (!record) return feroq::VORN_E_FAILURE;
-    if (record->parent_id == 0 || record->parent_id != from) return feroq::FOLDER_E_MOVE_REFUSED;
-    if (!farm.GetFolder(to)) return feroq::VORN_E_FAILURE;
-    if (to == from) return feroq::VORN_OK;
-    if (IsSameOrBelow(farm, to, folder)) return feroq::FOLDER_E_MOVE_REFUSED;
-    if (SiblingHasName(farm, to, record->name, folder)) return feroq::FOLDER_E_MOVE_REFUSED;
+    if (!record) return VORN_E_FAILURE;
+    if (record->parent_id == 0) return Refuse(FOLDER_E_MOVE_REFUSED, FARM_E_ROOT_MOVE);
+    if (record->parent_id != from) return Refuse(FOLDER_E_MOVE_REFUSED, FARM_E_NOT_THE_PARENT);
+    if (!farm.GetFolder(to)) return VORN_E_FAILURE;
+    if (to == from) return VORN_OK;
+    if (IsSameOrBelow(farm, to, folder)) return Refuse(FOLDER_E_MOVE_REFUSED, FARM_E_MOVE_BELOW_ITSELF);
+    if (farm.FindChildByName(to, record->name, folder)) {
+      return Refuse(FOLDER_E_MOVE_REFUSED, FARM_E_NAME_TAKEN, "name");
+    }
     record->parent_id = to;
     farm.PutFolder(*record);
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderMoved,
@@ -207,11 +228,14 @@ VSTATUS VORNCommonApplicationSAL::MoveApplication(ULONG64 application, ULONG64 f
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::MoveApplication")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     std::optional<ULONG64> current = farm.ApplicationFolder(application);
-    if (!current) return feroq::VORN_E_FAILURE;
-    if (*current != from) return feroq::FOLDER_E_MOVE_REFUSED;
-    if (!farm.GetFolder(to)) return feroq::VORN_E_FAILURE;
-    if (to == from) return feroq::VORN_OK;
+    if (!current) return VORN_E_FAILURE;
+    if (*current != from) return Refuse(FOLDER_E_MOVE_REFUSED, FARM_E_NOT_THE_PARENT);
+    if (!farm.GetFolder(to)) return VORN_E_FAILURE;
+    if (to == from) return VORN_OK;
     std::optional<feroq::store::ApplicationRecord> record = farm.GetApplication(application);
+    if (farm.FindChildByName(to, record->data.friendly_name, application)) {
+      return Refuse(FOLDER_E_MOVE_REFUSED, FARM_E_NAME_TAKEN, "FriendlyName");
+    }
     record->folder_id = to;
     farm.PutApplication(*record);
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventApplicationMoved,

@@ -32,6 +32,7 @@ struct FaultState {
 
 std::atomic<bool> g_engaged{false};
 thread_local int t_suppression_depth = 0;
+thread_local const char* t_current_operation = "";
 
 FaultState& TheFaults() {
   static auto* state = new FaultState;  // never destroyed: services may run late
@@ -47,8 +48,9 @@ void UpdateEngaged(const FaultState& state) {
 }  // namespace
 
 VSTATUS EnterServiceCall(const char* operation) noexcept {
-  if (!g_engaged.load(std::memory_order_relaxed)) return 0;
   if (t_suppression_depth > 0) return 0;
+  t_current_operation = operation;
+  if (!g_engaged.load(std::memory_order_relaxed)) return 0;
   FaultState& state = TheFaults();
   std::lock_guard lock(state.mutex);
   try {
@@ -138,6 +140,10 @@ std::vector<std::string> ServiceCallLog() {
   std::lock_guard lock(state.mutex);
   return state.log;
 }
+
+const char* CurrentServiceOperation() noexcept { return t_current_operation; }
+
+void NoteServiceOperation(const char* operation) noexcept { t_current_operation = operation; }
 
 ScopedServiceCallSuppression::ScopedServiceCallSuppression() noexcept { ++t_suppression_depth; }
 ScopedServiceCallSuppression::~ScopedServiceCallSuppression() { --t_suppression_depth; }

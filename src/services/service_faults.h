@@ -20,6 +20,13 @@ namespace feroq::services {
 // `operation`, or 0 when none is.
 FEROQ_SERVICES_API VSTATUS EnterServiceCall(const char* operation) noexcept;
 
+// The operation of this thread's most recent EnterServiceCall outside a
+// suppression scope ("" before the first): the call a failure belongs to.
+const char* CurrentServiceOperation() noexcept;
+// Makes `operation` (a string that lives for the whole process) the current
+// one, for calls that do not pass EnterServiceCall (the admin interface).
+void NoteServiceOperation(const char* operation) noexcept;
+
 // Arms `code` for `operation` ("ZQAppSAL::Read", "ZQApp::SetBrowserName",
 // "VORNCommonApplicationSAL::DeleteFolder", "VORN_FarmName", ...). With
 // `persistent` false only the next call answers it.

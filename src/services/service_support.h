@@ -10,36 +10,49 @@
 #include "feroq/services/service_base.h"
 #include "feroq/services/vorn_system.h"
 #include "services/farm_connection.h"
+#include "services/service_failure.h"
 #include "services/service_faults.h"
 #include "services/store/farm_store.h"
 
 namespace feroq::services {
+
+// Runs a store call. A failure that the call did not record itself (with
+// Refuse or RecordFailure) is recorded as the thread's last service failure
+// with its own code as the cause.
+template <class Fn>
+VSTATUS RecordedStoreCall(Fn&& call) {
+  const unsigned long before = FailuresRecorded();
+  VSTATUS status;
+  try {
+    status = call();
+  } catch (const std::bad_alloc&) {
+    status = VORN_E_OUTOFMEMORY;
+  }
+  if (status != VORN_OK && FailuresRecorded() == before) RecordFailure(status, {});
+  return status;
+}
 
 // Runs `fn` in a read transaction of the farm behind `subsystem`.
 // VORN_E_FAILURE without a farm; VORN_E_OUTOFMEMORY when memory runs out
 // (std::bad_alloc from the store, `fn` or the system types).
 template <class Fn>
 VSTATUS ReadFarm(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
-  try {
+  return RecordedStoreCall([&]() -> VSTATUS {
     std::shared_ptr<store::FarmStore> farm = StoreOf(subsystem);
     if (!farm) return VORN_E_FAILURE;
     return farm->Read(fn);
-  } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
-  }
+  });
 }
 
 // Runs `fn` in one write transaction: a non-zero result (or running out of
 // memory) leaves the farm unchanged.
 template <class Fn>
 VSTATUS WriteFarm(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
-  try {
+  return RecordedStoreCall([&]() -> VSTATUS {
     std::shared_ptr<store::FarmStore> farm = StoreOf(subsystem);
     if (!farm) return VORN_E_FAILURE;
     return farm->Write(fn);
-  } catch (const std::bad_alloc&) {
-    return VORN_E_OUTOFMEMORY;
-  }
+  });
 }
 
 // The text of a wide string; empty for null.
@@ -58,9 +71,6 @@ inline std::u16string ToText(const VORNString& text) {
 inline bool HasLineBreak(std::u16string_view text) {
   return text.find_first_of(u"\r\n") != std::u16string_view::npos;
 }
-
-// Both texts equal without regard to case.
-bool EqualNoCase(const std::u16string& a, const std::u16string& b);
 
 // The creation serial of a new folder: the serial part of its identifier,
 // so that a folder's children list in creation order.

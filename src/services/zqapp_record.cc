@@ -19,10 +19,17 @@
 #include <new>
 
 #include "feroq/services/zqapp.h"
+#include "services/service_failure.h"
 #include "services/service_faults.h"
 #include "services/service_support.h"
 
 namespace {
+
+using feroq::FARM_E_NAME_CONTROL;
+using feroq::FARM_E_NAME_TOO_LONG;
+using feroq::FARM_E_TEXT_LINE_BREAK;
+using feroq::ZQAPP_E_READ_ONLY;
+using feroq::ZQAPP_E_VALUE_REFUSED;
 
 constexpr ULONG kMaxTextUnits = 259;
 constexpr WCHAR kEmptyText[] = u"";
@@ -33,10 +40,19 @@ bool HasLineBreak(const VORNString& text) {
   return feroq::services::HasLineBreak(std::u16string_view(text.c_str(), text.Length()));
 }
 
+// The causes recorded when a text setter refuses a value.
+struct TextCauses {
+  VSTATUS too_long = ZQAPP_E_VALUE_REFUSED;
+  VSTATUS line_break = FARM_E_TEXT_LINE_BREAK;
+};
+// An application's name: the naming rules' causes.
+constexpr TextCauses kNameCauses{FARM_E_NAME_TOO_LONG, FARM_E_NAME_CONTROL};
+
 // Stores `value` in `member` under the store's text rules; `refused` is the
-// refusal for this property.
-VSTATUS StoreText(VORNString& member, const VORNString& value, VSTATUS refused) {
-  if (value.Length() > kMaxTextUnits || HasLineBreak(value)) return refused;
+// refusal for this property, recorded with the cause `causes` give.
+VSTATUS StoreText(VORNString& member, const VORNString& value, VSTATUS refused, TextCauses causes = {}) {
+  if (value.Length() > kMaxTextUnits) return feroq::services::Refuse(refused, causes.too_long);
+  if (HasLineBreak(value)) return feroq::services::Refuse(refused, causes.line_break);
   try {
     member = value;
   } catch (const std::bad_alloc&) {
@@ -176,8 +192,8 @@ void ZQApp::GetFriendlyName(VORNString& value) { value = friendly_name_; }
 
 VSTATUS ZQApp::SetFriendlyName(VORNString& value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetFriendlyName")) return s;
-  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
-  return StoreText(friendly_name_, value, feroq::ZQAPP_E_VALUE_REFUSED);
+  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  return StoreText(friendly_name_, value, ZQAPP_E_VALUE_REFUSED, kNameCauses);
 }
 
 void ZQApp::GetFolder(VORNString& value) { value = folder_; }
@@ -372,8 +388,10 @@ VSTATUS ZQApp::Initialize(ULONG version) {
 
 VSTATUS ZQApp::AddServer(ULONG64 uid, _ZQAPP_SERVER_CONFIG& config) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::AddServer")) return s;
-  if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
-  if (HasLineBreak(config.initialProgram) || HasLineBreak(config.workDirectory)) return feroq::ZQAPP_E_VALUE_REFUSED;
+  if (IsReadOnlyByte(read_only_)) return ZQAPP_E_READ_ONLY;
+  if (HasLineBreak(config.initialProgram) || HasLineBreak(config.workDirectory)) {
+    return feroq::services::Refuse(ZQAPP_E_VALUE_REFUSED, FARM_E_TEXT_LINE_BREAK, "Servers");
+  }
   return servers_.AddServer(uid, config);
 }
 

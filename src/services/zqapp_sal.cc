@@ -17,6 +17,11 @@
 
 namespace {
 
+using feroq::VORN_E_FAILURE;
+using feroq::VORN_OK;
+using feroq::ZQAPP_E_CHECKS_FAILED;
+using feroq::kObjectKindApplication;
+
 using feroq::services::EnterServiceCall;
 using feroq::services::ReadFarm;
 using feroq::services::WriteFarm;
@@ -57,11 +62,12 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
   if (details != nullptr) *details = nullptr;
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::Write")) return s;
   try {
-    std::vector<ULONG> failed;
-    if (feroq::services::TakeArmedDetailCodes("ZQAppSAL::Write", &failed)) {
-      if (details != nullptr) *details = feroq::services::MakeDetailChain(failed);
-      return feroq::ZQAPP_E_CHECKS_FAILED;
+    std::vector<ULONG> armed;
+    if (feroq::services::TakeArmedDetailCodes("ZQAppSAL::Write", &armed)) {
+      if (details != nullptr) *details = feroq::services::MakeDetailChain(armed);
+      return ZQAPP_E_CHECKS_FAILED;
     }
+    std::vector<feroq::services::BrokenRule> failed;
     AppRecordData data;
     if (VSTATUS status = feroq::services::RecordToData(record, &data)) return status;
     if (data.version > feroq::kZQAppCurrentVersion) return feroq::ZQAPP_E_NOT_SUPPORTED;
@@ -73,17 +79,17 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
       if (id == 0) {
         row.folder_id = folder != 0 ? folder : farm.RootFolderId();
         row.data = data;
-        failed = feroq::services::CheckApplication(farm, row);
-        if (!failed.empty()) return feroq::ZQAPP_E_CHECKS_FAILED;
-        row.id = farm.AllocateId(feroq::kObjectKindApplication);
+        failed = feroq::services::CheckApplication(farm, row, nullptr);
+        if (!failed.empty()) return ZQAPP_E_CHECKS_FAILED;
+        row.id = farm.AllocateId(kObjectKindApplication);
       } else {
         std::optional<ApplicationRecord> existing = farm.GetApplication(id);
         if (!existing) return feroq::VORN_E_FAILURE;
         row.id = id;
         row.folder_id = folder != 0 ? folder : existing->folder_id;
         row.data = data;
-        failed = feroq::services::CheckApplication(farm, row);
-        if (!failed.empty()) return feroq::ZQAPP_E_CHECKS_FAILED;
+        failed = feroq::services::CheckApplication(farm, row, &*existing);
+        if (!failed.empty()) return ZQAPP_E_CHECKS_FAILED;
       }
       row.data = std::move(data);
       const std::optional<ULONG64> old_folder = farm.ApplicationFolder(row.id);
@@ -92,8 +98,9 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
       written_id = row.id;
       return feroq::VORN_OK;
     });
-    if (status == feroq::ZQAPP_E_CHECKS_FAILED && details != nullptr) {
-      *details = feroq::services::MakeDetailChain(failed);
+    if (status == ZQAPP_E_CHECKS_FAILED) {
+      feroq::services::RecordBrokenRules(status, failed);
+      if (details != nullptr) *details = feroq::services::MakeDetailChain(feroq::services::DetailCodes(failed));
     }
     if (status != feroq::VORN_OK) return status;
     id = written_id;
@@ -119,20 +126,23 @@ VSTATUS ZQAppSAL::ValidateOldApp(ULONG64 id, _VORN_ZQAPP_DETAILED_ERR** details)
   if (details != nullptr) *details = nullptr;
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::ValidateOldApp")) return s;
   try {
-    std::vector<ULONG> failed;
-    VSTATUS status = feroq::VORN_OK;
-    if (!feroq::services::TakeArmedDetailCodes("ZQAppSAL::ValidateOldApp", &failed)) {
+    std::vector<ULONG> codes;
+    VSTATUS status = VORN_OK;
+    if (!feroq::services::TakeArmedDetailCodes("ZQAppSAL::ValidateOldApp", &codes)) {
+      std::vector<feroq::services::BrokenRule> failed;
       status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
-      std::optional<ApplicationRecord> stored = farm.GetApplication(id);
-      if (!stored) return feroq::VORN_E_FAILURE;
-      failed = feroq::services::CheckApplication(farm, *stored);
-      return feroq::VORN_OK;
-    });
+        std::optional<ApplicationRecord> stored = farm.GetApplication(id);
+        if (!stored) return VORN_E_FAILURE;
+        failed = feroq::services::CheckApplication(farm, *stored, nullptr);
+        return VORN_OK;
+      });
+      if (status != VORN_OK) return status;
+      if (!failed.empty()) feroq::services::RecordBrokenRules(ZQAPP_E_CHECKS_FAILED, failed);
+      codes = feroq::services::DetailCodes(failed);
     }
-    if (status != feroq::VORN_OK) return status;
-    if (failed.empty()) return feroq::VORN_OK;
-    if (details != nullptr) *details = feroq::services::MakeDetailChain(failed);
-    return feroq::ZQAPP_E_CHECKS_FAILED;
+    if (codes.empty()) return VORN_OK;
+    if (details != nullptr) *details = feroq::services::MakeDetailChain(codes);
+    return ZQAPP_E_CHECKS_FAILED;
   } catch (const std::bad_alloc&) {
     return feroq::VORN_E_OUTOFMEMORY;
   }

@@ -185,3 +185,26 @@ void FarmTest::RewriteStoredApplication(ULONG64 id,
 }
 
 }  // namespace feroq::testing
+
+namespace feroq::testing {
+
+void ForceName(ULONG64 id, const std::u16string& name) {
+  VSTATUS status = 0;
+  std::shared_ptr<store::FarmStore> farm = services::EventStore(&status);
+  ASSERT_NE(farm, nullptr) << std::hex << status;
+  ASSERT_EQ(farm->Write([&](store::FarmTxn& txn) -> VSTATUS {
+    if (std::optional<store::FolderRecord> folder = txn.GetFolder(id)) {
+      folder->name = name;
+      txn.PutFolder(*folder);
+      return 0;
+    }
+    std::optional<store::ApplicationRecord> app = txn.GetApplication(id);
+    if (!app) return VORN_E_FAILURE;
+    app->data.friendly_name = name;
+    txn.PutApplication(*app);
+    return 0;
+  }),
+            0u);
+}
+
+}  // namespace feroq::testing

@@ -45,6 +45,11 @@ struct AppSeed {
 AppSeed SeedWithUsers(const std::u16string& browser_name, std::vector<std::u16string> users);
 AppSeed SeedWithServers(const std::u16string& browser_name, std::vector<ULONG64> servers);
 
+// Gives the folder or application `id` of the farm the services use now the
+// name `name` in the farm store itself, past the services' naming rules, as
+// a farm file from before the rules may hold it.
+void ForceName(ULONG64 id, const std::u16string& name);
+
 class FarmTest : public ::testing::Test {
  protected:
   void SetUp() override;

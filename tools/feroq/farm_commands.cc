@@ -104,6 +104,57 @@ void CopySetup(Session& session, const std::string& source_url) {
   fmt::print("copied {} servers and accounts from {}\n", added, source_url);
 }
 
+// Control characters as \xNN, so that a broken name cannot move the cursor.
+std::string Visible(const std::u16string& name) {
+  std::string out;
+  std::size_t run = 0;  // start of the characters not yet written
+  for (std::size_t i = 0; i <= name.size(); ++i) {
+    const bool control = i < name.size() && (name[i] < 0x20 || (name[i] >= 0x7F && name[i] <= 0x9F));
+    if (i < name.size() && !control) continue;
+    out += ToUtf8(std::u16string_view(name).substr(run, i - run));
+    if (control) out += fmt::format("\\x{:02X}", static_cast<unsigned>(name[i]));
+    run = i + 1;
+  }
+  return out;
+}
+
+// Lists the folders and applications whose names break the naming rules
+// (a farm file from before the rules); fails when there are any.
+void CheckNames(Session& session) {
+  std::vector<admin::NameProblem> problems;
+  VSTATUS status = session.admin().ListNameProblems(&problems);
+  if (status != VORN_OK) throw OperationFailed("checking the farm's names", status);
+  FarmObject& farm = session.farm();
+  nlohmann::json out = nlohmann::json::array();
+  std::vector<std::vector<std::string>> rows;
+  for (const admin::NameProblem& problem : problems) {
+    std::string folder = HexId(problem.parent_id);
+    try {
+      Held<CommonObject> parent = FindObject(session, "id:" + HexId(problem.parent_id));
+      folder = DnOf(farm, parent.get());
+    } catch (const std::exception&) {
+      // The identifier stands for a folder that cannot be named.
+    }
+    const admin::ServiceCodeInfo* cause = admin::FindServiceCode(problem.cause);
+    const std::string kind = ObjectKindOf(problem.id) == kObjectKindFolder ? "folder" : "application";
+    out.push_back({{"id", HexId(problem.id)}, {"kind", kind}, {"folder", folder}, {"name", ToUtf8(problem.name)},
+                   {"cause", cause != nullptr ? cause->name : HexId(problem.cause)}});
+    rows.push_back({"id:" + HexId(problem.id), kind, folder, Visible(problem.name),
+                    cause != nullptr ? std::string(cause->name) + ": " + cause->meaning : HexId(problem.cause)});
+  }
+  if (session.json()) {
+    PrintJson(out);
+  } else if (!rows.empty()) {
+    PrintTable({"OBJECT", "KIND", "IN FOLDER", "NAME", "PROBLEM"}, rows);
+  }
+  if (!problems.empty()) {
+    throw ToolFailure(fmt::format("{} names break the farm's naming rules; rename (folder rename, app set --name) "
+                                  "or delete them, naming each by its id:0x... shown above",
+                                  problems.size()));
+  }
+  if (!session.json()) fmt::print("every name follows the farm's naming rules\n");
+}
+
 void PrintCodes(Session& session, const std::vector<std::string>& wanted) {
   std::vector<ResultCodeInfo> shown;
   if (wanted.empty()) {
@@ -154,6 +205,9 @@ void AddFarmCommands(CLI::App& app, CommandLine& line) {
     if (init_copy->count() > 0) CopySetup(session, init_copy->as<std::string>());
     fmt::print("farm {} is ready at {}\n", FarmName(session), session.url());
   });
+
+  OnRun(farm->add_subcommand("check", "List the folders and applications whose names break the farm's rules"), line,
+        CheckNames);
 
   OnRun(farm->add_subcommand("url", "Print the URL of the farm the services open"), line,
         [](Session& session) { fmt::print("{}\n", session.url()); });

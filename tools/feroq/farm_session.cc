@@ -1,6 +1,7 @@
 #include "farm_session.h"
 
 #include <cstdlib>
+#include <stdexcept>
 
 #include "output.h"
 #include "text_conversion.h"
@@ -62,8 +63,53 @@ std::u16string TakeWide(FarmObject& farm, WCHAR* text) {
   return out;
 }
 
+namespace {
+
+constexpr char kIdPrefix[] = "id:";
+
+// The object named "id:0x..." (an identifier as `farm check` and --json
+// print it), which reaches also names no distinguished name can spell.
+Held<CommonObject> FindById(FarmObject& farm, const std::string& text) {
+  ULONG64 id = 0;
+  try {
+    std::size_t used = 0;
+    id = std::stoull(text.substr(sizeof(kIdPrefix) - 1), &used, 16);
+    if (used != text.size() - (sizeof(kIdPrefix) - 1)) throw std::invalid_argument(text);
+  } catch (const std::exception&) {
+    throw UsageError("not an identifier: " + text + " (write id:0x followed by hex digits)");
+  }
+  CommonObject* object = nullptr;
+  HRESULT hr = E_INVALIDARG;
+  if (ObjectKindOf(id) == kObjectKindApplication) {
+    ZQWinAppObject* app = nullptr;
+    hr = farm.CreateWinAppFromID(id, &app);
+    object = app;
+  } else if (ObjectKindOf(id) == kObjectKindFolder) {
+    AppFolderObject* folder = nullptr;
+    hr = farm.CreateAppFolderObject(id, &folder, 0);
+    object = folder;
+  }
+  if (hr != S_OK) throw ToolFailure(text + " names no folder or application");
+  Held<CommonObject> held(&farm, object);
+  // The registry makes objects for any identifier; the farm must know it.
+  if (ObjectKindOf(id) == kObjectKindFolder) {
+    WCHAR* name = nullptr;
+    if (object->GetObjectName(&name) != S_OK || name == nullptr) {
+      farm.FreeMemory(name);
+      throw ToolFailure(text + " names no folder of the farm");
+    }
+    farm.FreeMemory(name);
+  } else if (static_cast<ZQWinAppObject*>(object)->Load() != S_OK) {
+    throw ToolFailure(text + " names no application of the farm");
+  }
+  return held;
+}
+
+}  // namespace
+
 Held<CommonObject> FindObject(Session& session, const std::string& dn) {
   FarmObject& farm = session.farm();
+  if (dn.rfind(kIdPrefix, 0) == 0) return FindById(farm, dn);
   std::optional<std::u16string> wide = FromUtf8(dn);
   if (!wide || wide->empty()) throw UsageError("a distinguished name must be non-empty UTF-8 text: '" + dn + "'");
   CommonObject* object = nullptr;

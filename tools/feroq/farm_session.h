@@ -92,7 +92,10 @@ std::u16string TakeWide(FarmObject& farm, WCHAR* text);
 
 // Distinguished-name lookups through FarmObject::GetObjectByDN. Each throws
 // ToolFailure when the name names nothing (or an object of the other kind)
-// and OperationFailed when the lookup fails.
+// and OperationFailed when the lookup fails. "id:0x..." (an identifier in
+// hex) names an object by its identifier instead, which also reaches names
+// that no distinguished name can spell (a farm file from before the naming
+// rules may hold a name with a backslash).
 Held<CommonObject> FindObject(Session& session, const std::string& dn);
 Held<AppFolderObject> FindFolder(Session& session, const std::string& dn);
 // The application, loaded.

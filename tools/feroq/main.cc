@@ -6,11 +6,13 @@
 // printed by name, value and meaning), 2 the command line is wrong.
 #include <cstdio>
 #include <exception>
+#include <string>
 
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
 #include "definition_reader.h"
+#include "feroq/services/farm_admin.h"
 #include "output.h"
 
 namespace {
@@ -18,6 +20,18 @@ namespace {
 int Fail(int code, const char* what) {
   std::fprintf(stderr, "feroq: %s\n", what);
   return code;
+}
+
+// A failed operation, then each cause the farm's services recorded for it.
+int OperationFailedWithCauses(const feroq::cli::OperationFailed& e) {
+  Fail(feroq::cli::kExitFailed, e.what());
+  feroq::admin::ServiceFailure failure;
+  if (!feroq::admin::LastServiceFailure(&failure)) return feroq::cli::kExitFailed;
+  for (const feroq::admin::FailureCause& cause : failure.causes) {
+    const std::string field = cause.field.empty() ? "" : " [" + cause.field + "]";
+    std::fprintf(stderr, "feroq: cause%s: %s\n", field.c_str(), feroq::cli::DescribeResult(cause.code).c_str());
+  }
+  return feroq::cli::kExitFailed;
 }
 
 }  // namespace
@@ -55,12 +69,13 @@ int main(int argc, char** argv) {
 
   try {
     Session session(line.options);
+    feroq::admin::ClearLastServiceFailure();
     line.action(session);
     return kExitSuccess;
   } catch (const UsageError& e) {
     return Fail(kExitUsage, e.what());
   } catch (const OperationFailed& e) {
-    return Fail(kExitFailed, e.what());
+    return OperationFailedWithCauses(e);
   } catch (const ToolFailure& e) {
     return Fail(kExitFailed, e.what());
   } catch (const DefinitionError& e) {

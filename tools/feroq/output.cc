@@ -21,9 +21,9 @@ std::vector<ResultCodeInfo> BuildTable() {
       {u(S_OK), "S_OK", "success"},
       {u(S_FALSE), "S_FALSE", "nothing to report: an empty value or list, or a name that names nothing"},
       {u(E_NOTIMPL), "E_NOTIMPL", "the farm holds a value this library cannot express, or the operation is not supported"},
-      {u(E_FAIL), "E_FAIL", "the farm's services failed"},
+      {u(E_FAIL), "E_FAIL", "the farm's services failed or refused (the farm's cause follows when it gave one)"},
       {u(E_UNEXPECTED), "E_UNEXPECTED", "the farm could not be opened, or the object no longer exists"},
-      {u(E_ACCESSDENIED), "E_ACCESSDENIED", "the farm refused the change (for a folder: it still holds folders or applications; for an application: its record may not be changed)"},
+      {u(E_ACCESSDENIED), "E_ACCESSDENIED", "the farm refused the change (the farm's cause follows when it gave one)"},
       {u(E_OUTOFMEMORY), "E_OUTOFMEMORY", "out of memory"},
       {u(E_INVALIDARG), "E_INVALIDARG", "a value was refused, or the name names nothing of that kind"},
       {u(ZQ_CREATE_E_ICON_FILE), "ZQ_CREATE_E_ICON_FILE", "the icon could not be read from the icon file"},
@@ -61,28 +61,12 @@ std::vector<ResultCodeInfo> BuildTable() {
       {u(ZQ_CREATE_E_PARENT_SET), "ZQ_CREATE_E_PARENT_SET", "the parent folder could not be set in the record"},
       {u(ZQ_CREATE_E_DETAIL_29), "ZQ_CREATE_E_DETAIL_29", "the farm refused the application (store check 29)"},
       {u(ZQ_CREATE_E_VERSION), "ZQ_CREATE_E_VERSION", "the record version is not one the farm knows"},
-      {VORN_E_FAILURE, "VORN_E_FAILURE", "the farm's services failed, or the identifier names nothing"},
-      {VORN_E_OUTOFMEMORY, "VORN_E_OUTOFMEMORY", "the farm's services ran out of memory"},
-      {VORN_E_INVALIDVALUE, "VORN_E_INVALIDVALUE", "the farm refused the value (empty, or already taken)"},
-      {VORN_E_REFUSED, "VORN_E_REFUSED", "the farm's rules refuse the change (still in use, or already there)"},
-      {VORN_E_ACCESSDENIED, "VORN_E_ACCESSDENIED", "the farm refused access"},
-      {ZQAPP_E_VALUE_REFUSED, "ZQAPP_E_VALUE_REFUSED", "the farm refused the text value"},
-      {ZQAPP_E_NO_MORE, "ZQAPP_E_NO_MORE", "the list is empty or at its end"},
-      {ZQAPP_E_NOT_SUPPORTED, "ZQAPP_E_NOT_SUPPORTED", "not supported by this farm (a farm backend this build lacks?)"},
-      {ZQAPP_E_READ_ONLY, "ZQAPP_E_READ_ONLY", "the application's record may not be changed"},
-      {ZQAPP_E_CHECKS_FAILED, "ZQAPP_E_CHECKS_FAILED", "the application failed the farm's checks"},
-      {ZQAPP_E_BROWSER_NAME, "ZQAPP_E_BROWSER_NAME", "the browser name was refused"},
-      {ZQAPP_E_NOT_ITERATING, "ZQAPP_E_NOT_ITERATING", "no list walk is in progress"},
-      {ZQAPP_E_ITERATING, "ZQAPP_E_ITERATING", "a list walk is already in progress"},
-      {admin::kFarmFileUnavailable, "FARM_FILE_UNAVAILABLE", "the farm file cannot be opened, created, read or written (missing directory, no permission, I/O error, full disk)"},
-      {admin::kFarmFileNotAFarm, "FARM_FILE_NOT_A_FARM", "the file is not a farm file (it was left untouched)"},
-      {admin::kFarmFileTooNew, "FARM_FILE_TOO_NEW", "the farm file was written by a newer feroq"},
-      {admin::kFarmFileCorrupt, "FARM_FILE_CORRUPT", "the farm file is damaged"},
-      {admin::kFarmBusy, "FARM_BUSY", "another process held the farm file's write lock too long; nothing was changed"},
-      {FOLDER_E_MOVE_REFUSED, "FOLDER_E_MOVE_REFUSED", "the farm refused to move the folder"},
-      {FOLDER_E_RENAME_REFUSED, "FOLDER_E_RENAME_REFUSED", "the farm refused to rename the folder"},
-      {FOLDER_E_DELETE_REFUSED, "FOLDER_E_DELETE_REFUSED", "the farm refused to delete the folder"},
   };
+  // The services' own codes (farm rules, farm files, store checks), with
+  // their words.
+  for (const admin::ServiceCodeInfo& info : admin::AllServiceCodes()) {
+    table.push_back({info.code, info.name, info.meaning});
+  }
   std::sort(table.begin(), table.end(),
             [](const ResultCodeInfo& a, const ResultCodeInfo& b) { return a.value < b.value; });
   return table;

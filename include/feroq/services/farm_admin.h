@@ -38,6 +38,62 @@ constexpr VSTATUS kFarmFileCorrupt = 0x80170004u;
 // Another process held the farm file's write lock for longer than the busy
 // timeout (5 s); nothing was changed.
 constexpr VSTATUS kFarmBusy = 0x80170005u;
+// There is no farm file at the path (every farm but the default one is made
+// with CreateFarm, `feroq farm init`).
+constexpr VSTATUS kFarmFileMissing = 0x80170006u;
+// The farm file is open for reading only (the file, or for a new -wal or
+// -shm companion its folder, is not writable by this user); nothing was
+// changed.
+constexpr VSTATUS kFarmReadOnly = 0x80170007u;
+// The disk (or the user's quota) is full; nothing was changed.
+constexpr VSTATUS kFarmDiskFull = 0x80170008u;
+
+// Why the most recent failed service call of a thread failed.
+//
+// Every service call that fails (the services' methods, the record's
+// setters, the RPC functions, and the calls of FarmAdmin) replaces the
+// calling thread's record; calls that succeed leave it alone. A tool that
+// wants the cause of one operation clears the record first, runs the
+// operation and reads the record when the operation failed.
+struct FailureCause {
+  // A code naming the cause: a farm rule (FARM_E_* in feroq/service_codes.h),
+  // a store check (the detail code 0xDEAD1000 plus its index), a farm file
+  // code above, or the service code itself when nothing more precise is
+  // known.
+  VSTATUS code = 0;
+  // The value the cause is about: "name" for a folder's name, the record
+  // field for an application ("FriendlyName", "BrowserName", ...); empty
+  // when it is about no one value.
+  std::string field;
+  // The rule in words, one sentence without a final full stop, such as
+  // "names may not hold a backslash or a slash".
+  std::string message;
+};
+
+struct ServiceFailure {
+  std::string operation;  // "VORNCommonApplicationSAL::RenameFolder", ...
+  VSTATUS status = 0;     // the code the call answered
+  // At least one cause; the first decided the answer. A record refused by
+  // the application store's checks has one cause per broken rule.
+  std::vector<FailureCause> causes;
+};
+
+// Copies this thread's record into `*failure` and returns true, or returns
+// false (leaving `*failure` alone) when no call has failed since the last
+// ClearLastServiceFailure.
+FEROQ_SERVICES_API bool LastServiceFailure(ServiceFailure* failure);
+FEROQ_SERVICES_API void ClearLastServiceFailure();
+
+// The name ("FARM_E_NAME_TAKEN") and meaning of a service code this build
+// answers or records as a cause, or null for a code it does not know.
+struct ServiceCodeInfo {
+  VSTATUS code;
+  const char* name;
+  const char* meaning;
+};
+FEROQ_SERVICES_API const ServiceCodeInfo* FindServiceCode(VSTATUS code);
+// Every code of FindServiceCode, ascending.
+FEROQ_SERVICES_API const std::vector<ServiceCodeInfo>& AllServiceCodes();
 
 struct ServerInfo {
   ULONG64 id = 0;
@@ -56,6 +112,16 @@ struct FolderInfo {
   ULONG64 id = 0;
   ULONG64 parent_id = 0;  // 0 for the root folder
   std::u16string name;
+};
+
+// A folder or application whose name breaks a naming rule (a farm file from
+// before the rules may hold such names; they still open and can be renamed,
+// moved or deleted).
+struct NameProblem {
+  ULONG64 id = 0;         // the folder or application
+  ULONG64 parent_id = 0;  // the folder it lies in
+  std::u16string name;
+  VSTATUS cause = 0;      // FARM_E_NAME_* (feroq/service_codes.h)
 };
 
 class FEROQ_SERVICES_API FarmAdmin {
@@ -98,6 +164,11 @@ class FEROQ_SERVICES_API FarmAdmin {
 
   // Every folder, ascending id.
   VSTATUS ListFolders(std::vector<FolderInfo>* folders);
+
+  // Every folder and application whose name breaks a naming rule: folders
+  // first, then applications, each ascending id. A name that a sibling also
+  // has is listed for each of them.
+  VSTATUS ListNameProblems(std::vector<NameProblem>* problems);
 
  private:
   struct Impl;

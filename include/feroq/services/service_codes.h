@@ -31,6 +31,36 @@ constexpr VSTATUS FOLDER_E_MOVE_REFUSED = 0x80160004u;
 constexpr VSTATUS FOLDER_E_RENAME_REFUSED = 0x80160006u;
 constexpr VSTATUS FOLDER_E_DELETE_REFUSED = 0x8016000Cu;
 
+// The precise causes of refusals by the farm's rules. A service answers the
+// refusal code its operation is documented with (0x80160004, 0x80160006,
+// 0x8016000C, 0x801D1104, ...); which rule refused is recorded, with one of
+// these codes, in the thread's last service failure (feroq/farm_admin.h).
+// Folder and application names (an application's name is its display name):
+constexpr VSTATUS FARM_E_NAME_EMPTY = 0x80180001u;         // the name is empty
+constexpr VSTATUS FARM_E_NAME_SEPARATOR = 0x80180002u;     // it holds a backslash or a slash
+constexpr VSTATUS FARM_E_NAME_CONTROL = 0x80180003u;       // it holds a control character
+constexpr VSTATUS FARM_E_NAME_TOO_LONG = 0x80180004u;      // more than kMaxFarmNameLength units
+constexpr VSTATUS FARM_E_NAME_DOTS = 0x80180005u;          // it is "." or ".."
+constexpr VSTATUS FARM_E_NAME_TAKEN = 0x80180006u;         // a sibling has it (without regard to case)
+// Folders:
+constexpr VSTATUS FARM_E_ROOT_RENAME = 0x80180007u;        // the root folder keeps its name
+constexpr VSTATUS FARM_E_ROOT_DELETE = 0x80180008u;        // the root folder cannot be deleted
+constexpr VSTATUS FARM_E_FOLDER_NOT_EMPTY = 0x80180009u;   // it still holds folders or applications
+constexpr VSTATUS FARM_E_ROOT_MOVE = 0x8018000Au;          // the root folder cannot be moved
+constexpr VSTATUS FARM_E_MOVE_BELOW_ITSELF = 0x8018000Bu;  // the target is the folder or lies below it
+constexpr VSTATUS FARM_E_NOT_THE_PARENT = 0x8018000Cu;     // `from` is not the object's folder
+// Applications:
+constexpr VSTATUS FARM_E_BROWSER_NAME_TAKEN = 0x8018000Du; // another application has the browser name
+// Servers and accounts (the admin interface):
+constexpr VSTATUS FARM_E_SERVER_NAME_TAKEN = 0x8018000Eu;  // another server has the name
+constexpr VSTATUS FARM_E_SERVER_IN_USE = 0x8018000Fu;      // an application lists the server
+constexpr VSTATUS FARM_E_ACCOUNT_TAKEN = 0x80180010u;      // the account (or its DN) is in the directory
+// Texts:
+constexpr VSTATUS FARM_E_TEXT_LINE_BREAK = 0x80180011u;    // a CR or LF in a text a definition file carries
+
+// The longest folder or application name, in UTF-16 units.
+constexpr ULONG kMaxFarmNameLength = 259;
+
 // Kinds carried in bits 32 to 47 of a farm object identifier.
 constexpr ULONG kObjectKindApplication = 9;
 constexpr ULONG kObjectKindFolder = 23;

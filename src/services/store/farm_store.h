@@ -17,7 +17,8 @@
 //   transaction on the same store (that would deadlock).
 // - The store keeps data; it does not enforce the farm's rules (unique
 //   sibling names, no cycles, ...). Those are the services'. It only keeps its
-//   indexes consistent with the rows.
+//   indexes consistent with the rows, and answers the lookups the rules
+//   need (FindChildByName, FindApplicationsByBrowserName).
 // - Name lookups (browser names, server names, account keys, DNs) compare
 //   without regard to case, as feroq::platform::CompareUtf16NoCase does.
 // - Allocation failure raises std::bad_alloc out of view and transaction
@@ -97,6 +98,16 @@ struct ApplicationRecord {
   bool operator==(const ApplicationRecord&) const = default;
 };
 
+// An application's place in the folder tree: its folder and its name (the
+// display name), without its record.
+struct ApplicationName {
+  ULONG64 id = 0;
+  ULONG64 folder_id = 0;
+  std::u16string name;
+
+  bool operator==(const ApplicationName&) const = default;
+};
+
 struct ServerRecord {
   ULONG64 id = 0;
   std::u16string name;
@@ -157,6 +168,15 @@ class FEROQ_SERVICES_API FarmView {
   // every application of the farm.
   virtual std::vector<ULONG64> ApplicationIds(ULONG64 folder) const = 0;
   virtual std::size_t ApplicationCount() const = 0;
+  // Id, folder and name of the applications lying directly in `folder`
+  // (folder 0: of every application), ascending id, without their records.
+  virtual std::vector<ApplicationName> ApplicationNames(ULONG64 folder) const = 0;
+  // A folder or application lying directly in `folder`, other than
+  // `except`, whose name (a folder's name, an application's display name)
+  // equals `name` without regard to case; of several (a farm file from
+  // before the naming rules may hold such names), the lowest identifier.
+  virtual std::optional<ULONG64> FindChildByName(ULONG64 folder, const std::u16string& name,
+                                                 ULONG64 except) const = 0;
   // Applications whose browser name equals `name` without regard to case,
   // ascending id.
   virtual std::vector<ULONG64> FindApplicationsByBrowserName(const std::u16string& name) const = 0;

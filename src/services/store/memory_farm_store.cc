@@ -55,6 +55,17 @@ struct AccountKeyLess {
 
 AccountKey KeyOf(const AccountRecord& a) { return {a.authority_type, a.instance, a.account_name}; }
 
+// (parent folder, name, id) of a folder or application, ordered by parent,
+// then name without regard to case, then id.
+using ChildName = std::tuple<ULONG64, std::u16string, ULONG64>;
+struct ChildNameLess {
+  bool operator()(const ChildName& a, const ChildName& b) const {
+    if (std::get<0>(a) != std::get<0>(b)) return std::get<0>(a) < std::get<0>(b);
+    if (int c = CompareNoCase(std::get<1>(a), std::get<1>(b))) return c < 0;
+    return std::get<2>(a) < std::get<2>(b);
+  }
+};
+
 // (parent, creation serial, id)
 using ChildKey = std::tuple<ULONG64, ULONG64, ULONG64>;
 // (folder, application id)
@@ -68,6 +79,7 @@ struct State {
   std::map<ULONG64, ApplicationRecord> applications;
   std::set<FolderAppKey> folder_apps;
   std::set<NameKey, NameKeyLess> browser_names;
+  std::set<ChildName, ChildNameLess> child_names;  // folders and applications
   std::map<ULONG64, ServerRecord> servers;
   std::set<NameKey, NameKeyLess> server_names;
   std::map<std::u16string, AccountRecord, NoCaseLess> accounts;  // by DN
@@ -137,6 +149,27 @@ class MemoryTxn final : public FarmTxn {
   }
 
   std::size_t ApplicationCount() const override { return s_.applications.size(); }
+
+  std::vector<ApplicationName> ApplicationNames(ULONG64 folder) const override {
+    std::vector<ApplicationName> names;
+    for (ULONG64 id : ApplicationIds(folder)) {
+      const ApplicationRecord& app = s_.applications.at(id);
+      names.push_back(ApplicationName{id, app.folder_id, app.data.friendly_name});
+    }
+    return names;
+  }
+
+  std::optional<ULONG64> FindChildByName(ULONG64 folder, const std::u16string& name,
+                                         ULONG64 except) const override {
+    std::optional<ULONG64> lowest;
+    for (auto it = s_.child_names.lower_bound(ChildName{folder, name, 0});
+         it != s_.child_names.end() && std::get<0>(*it) == folder &&
+         CompareNoCase(std::get<1>(*it), name) == 0;
+         ++it) {
+      if (std::get<2>(*it) != except && (!lowest || std::get<2>(*it) < *lowest)) lowest = std::get<2>(*it);
+    }
+    return lowest;
+  }
 
   std::vector<ULONG64> FindApplicationsByBrowserName(const std::u16string& name) const override {
     return FindByName(s_.browser_names, name);
@@ -215,6 +248,7 @@ class MemoryTxn final : public FarmTxn {
     DeleteFolder(folder.id);
     log_->MapPut(s_.folders, folder.id, folder);
     log_->SetInsert(s_.folder_children, ChildKey{folder.parent_id, folder.creation_serial, folder.id});
+    log_->SetInsert(s_.child_names, ChildName{folder.parent_id, folder.name, folder.id});
   }
 
   void DeleteFolder(ULONG64 id) override {
@@ -222,6 +256,7 @@ class MemoryTxn final : public FarmTxn {
     if (it == s_.folders.end()) return;
     const ChildKey key{it->second.parent_id, it->second.creation_serial, id};
     log_->Erase(s_.folder_children, key);
+    log_->Erase(s_.child_names, ChildName{it->second.parent_id, it->second.name, id});
     log_->Erase(s_.folders, id);
   }
 
@@ -236,10 +271,14 @@ class MemoryTxn final : public FarmTxn {
       if (old.data.browser_name != application.data.browser_name) {
         log_->Erase(s_.browser_names, NameKey{old.data.browser_name, id});
       }
+      if (old.folder_id != application.folder_id || old.data.friendly_name != application.data.friendly_name) {
+        log_->Erase(s_.child_names, ChildName{old.folder_id, old.data.friendly_name, id});
+      }
     }
     log_->MapPut(s_.applications, id, application);
     log_->SetInsert(s_.folder_apps, FolderAppKey{application.folder_id, id});
     log_->SetInsert(s_.browser_names, NameKey{application.data.browser_name, id});
+    log_->SetInsert(s_.child_names, ChildName{application.folder_id, application.data.friendly_name, id});
   }
 
   void DeleteApplication(ULONG64 id) override {
@@ -247,6 +286,7 @@ class MemoryTxn final : public FarmTxn {
     if (it == s_.applications.end()) return;
     log_->Erase(s_.folder_apps, FolderAppKey{it->second.folder_id, id});
     log_->Erase(s_.browser_names, NameKey{it->second.data.browser_name, id});
+    log_->Erase(s_.child_names, ChildName{it->second.folder_id, it->second.data.friendly_name, id});
     log_->Erase(s_.applications, id);
   }
 

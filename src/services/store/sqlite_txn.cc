@@ -111,6 +111,31 @@ std::size_t SqliteTxn::ApplicationCount() const {
   });
 }
 
+std::vector<ApplicationName> SqliteTxn::ApplicationNames(ULONG64 folder) const {
+  std::vector<ApplicationName> names;
+  for (ULONG64 id : ApplicationIds(folder)) {
+    std::optional<ApplicationRecord> app = GetApplication(id);
+    if (app) names.push_back(ApplicationName{id, app->folder_id, std::move(app->data.friendly_name)});
+  }
+  return names;
+}
+
+std::optional<ULONG64> SqliteTxn::FindChildByName(ULONG64 folder, const std::u16string& name,
+                                                  ULONG64 except) const {
+  const std::string key = FoldedKey(name);
+  std::optional<ULONG64> lowest;
+  auto consider = [&](ULONG64 id, const std::u16string& child_name) {
+    if (id != except && FoldedKey(child_name) == key && (!lowest || id < *lowest)) lowest = id;
+  };
+  for (ULONG64 id : ChildFolderIds(folder)) {
+    if (std::optional<FolderRecord> child = GetFolder(id)) consider(id, child->name);
+  }
+  if (folder != 0) {
+    for (const ApplicationName& app : ApplicationNames(folder)) consider(app.id, app.name);
+  }
+  return lowest;
+}
+
 std::vector<ULONG64> SqliteTxn::FindApplicationsByBrowserName(const std::u16string& name) const {
   return Guarded([&] {
     Statement s(c_, Sql::kApplicationsByName);

@@ -30,6 +30,9 @@ class SqliteTxn final : public FarmTxn {
   std::optional<ULONG64> ApplicationFolder(ULONG64 id) const override;
   std::vector<ULONG64> ApplicationIds(ULONG64 folder) const override;
   std::size_t ApplicationCount() const override;
+  std::vector<ApplicationName> ApplicationNames(ULONG64 folder) const override;
+  std::optional<ULONG64> FindChildByName(ULONG64 folder, const std::u16string& name,
+                                         ULONG64 except) const override;
   std::vector<ULONG64> FindApplicationsByBrowserName(const std::u16string& name) const override;
   std::optional<ServerRecord> GetServer(ULONG64 id) const override;
   std::optional<ServerRecord> FindServerByName(const std::u16string& name) const override;
