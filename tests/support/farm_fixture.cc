@@ -172,39 +172,32 @@ ULONG64 FarmTest::AddApplication(const std::u16string& browser_name, ULONG64 fol
 
 void FarmTest::RewriteStoredApplication(ULONG64 id,
                                         const std::function<void(feroq::store::AppRecordData&)>& change) {
+  RewriteStored(id, nullptr, change);
+}
+
+void RewriteStored(ULONG64 id, const std::function<void(store::FolderRecord&)>& folder_change,
+                   const std::function<void(store::AppRecordData&)>& app_change) {
   VSTATUS opened = 0;
-  std::shared_ptr<feroq::store::FarmStore> store = feroq::services::EventStore(&opened);
+  std::shared_ptr<store::FarmStore> store = services::EventStore(&opened);
   ASSERT_NE(store, nullptr) << opened;
-  ASSERT_EQ(store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
-    std::optional<feroq::store::ApplicationRecord> app = txn.GetApplication(id);
-    if (!app) return VORN_E_FAILURE;
-    change(app->data);
+  ASSERT_EQ(store->Write([&](store::FarmTxn& txn) -> VSTATUS {
+    if (std::optional<store::FolderRecord> folder = txn.GetFolder(id); folder && folder_change) {
+      folder_change(*folder);
+      txn.PutFolder(*folder);
+      return VORN_OK;
+    }
+    std::optional<store::ApplicationRecord> app = txn.GetApplication(id);
+    if (!app || !app_change) return VORN_E_FAILURE;
+    app_change(app->data);
     txn.PutApplication(*app);
     return VORN_OK;
   }), 0u);
 }
 
-}  // namespace feroq::testing
-
-namespace feroq::testing {
-
 void ForceName(ULONG64 id, const std::u16string& name) {
-  VSTATUS status = 0;
-  std::shared_ptr<store::FarmStore> farm = services::EventStore(&status);
-  ASSERT_NE(farm, nullptr) << std::hex << status;
-  ASSERT_EQ(farm->Write([&](store::FarmTxn& txn) -> VSTATUS {
-    if (std::optional<store::FolderRecord> folder = txn.GetFolder(id)) {
-      folder->name = name;
-      txn.PutFolder(*folder);
-      return 0;
-    }
-    std::optional<store::ApplicationRecord> app = txn.GetApplication(id);
-    if (!app) return VORN_E_FAILURE;
-    app->data.friendly_name = name;
-    txn.PutApplication(*app);
-    return 0;
-  }),
-            0u);
+  RewriteStored(
+      id, [&](store::FolderRecord& folder) { folder.name = name; },
+      [&](store::AppRecordData& app) { app.friendly_name = name; });
 }
 
 }  // namespace feroq::testing

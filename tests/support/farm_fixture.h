@@ -45,9 +45,12 @@ struct AppSeed {
 AppSeed SeedWithUsers(const std::u16string& browser_name, std::vector<std::u16string> users);
 AppSeed SeedWithServers(const std::u16string& browser_name, std::vector<ULONG64> servers);
 
-// Gives the folder or application `id` of the farm the services use now the
-// name `name` in the farm store itself, past the services' naming rules, as
-// a farm file from before the rules may hold it.
+// Changes the stored folder (`folder_change`) or application (`app_change`)
+// `id` of the farm the services use now in the farm store itself, past the
+// services' rules, as a farm file written by an older feroq may hold it.
+void RewriteStored(ULONG64 id, const std::function<void(store::FolderRecord&)>& folder_change,
+                   const std::function<void(store::AppRecordData&)>& app_change);
+// Gives the folder or application `id` the name `name` that way.
 void ForceName(ULONG64 id, const std::u16string& name);
 
 class FarmTest : public ::testing::Test {
