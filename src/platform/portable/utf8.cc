@@ -1,4 +1,6 @@
 // UTF-16 to UTF-8 and back, shared by every platform implementation.
+#include "platform/portable/utf8.h"
+
 #include "platform/platform.h"
 
 namespace feroq::platform {
@@ -32,39 +34,44 @@ bool AppendUtf16AsUtf8(const WCHAR* text, std::size_t length, std::string* out, 
   return true;
 }
 
+std::size_t DecodeUtf8CodePoint(const unsigned char* text, std::size_t length, char32_t* code_point) {
+  if (length == 0) return 0;
+  const unsigned char lead = text[0];
+  std::size_t extra = 0;
+  char32_t c = 0;
+  char32_t minimum = 0;
+  if (lead < 0x80) {
+    *code_point = lead;
+    return 1;
+  }
+  if ((lead & 0xE0) == 0xC0) {
+    c = lead & 0x1F, extra = 1, minimum = 0x80;
+  } else if ((lead & 0xF0) == 0xE0) {
+    c = lead & 0x0F, extra = 2, minimum = 0x800;
+  } else if ((lead & 0xF8) == 0xF0) {
+    c = lead & 0x07, extra = 3, minimum = 0x10000;
+  } else {
+    return 0;  // a continuation byte, or no lead byte of UTF-8
+  }
+  if (extra >= length) return 0;  // cut off by the end
+  for (std::size_t k = 1; k <= extra; ++k) {
+    if ((text[k] & 0xC0) != 0x80) return 0;
+    c = (c << 6) | (text[k] & 0x3F);
+  }
+  if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
+  *code_point = c;
+  return extra + 1;
+}
+
 bool AppendUtf8AsUtf16(const char* text, std::size_t length, std::u16string* out) {
-  std::size_t i = 0;
-  while (i < length) {
-    const auto lead = static_cast<unsigned char>(text[i]);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  for (std::size_t i = 0; i < length;) {
     char32_t c = 0;
-    std::size_t extra = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80) {
-      c = lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-      c = lead & 0x1F, extra = 1, minimum = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-      c = lead & 0x0F, extra = 2, minimum = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-      c = lead & 0x07, extra = 3, minimum = 0x10000;
-    } else {
-      return false;
-    }
-    if (extra >= length - i) return false;  // cut off by the end of the text
-    for (std::size_t k = 1; k <= extra; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0) != 0x80) return false;
-      c = (c << 6) | (next & 0x3F);
-    }
-    if (c < minimum || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF) || c == 0) return false;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out->push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out->push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      out->push_back(static_cast<char16_t>(c));
-    }
-    i += extra + 1;
+    const std::size_t taken = DecodeUtf8CodePoint(bytes + i, length - i, &c);
+    if (taken == 0 || c == 0) return false;
+    char16_t units[2];
+    out->append(units, static_cast<std::size_t>(EncodeUtf16(c, units)));
+    i += taken;
   }
   return true;
 }

@@ -24,6 +24,7 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/portable/utf8.h"
 
 namespace feroq::platform {
 namespace {
@@ -65,48 +66,21 @@ struct Utf16Sink {
     dest[written++] = static_cast<WCHAR>(unit);
   }
   void PutCodePoint(char32_t code_point) {
-    if (code_point < 0x10000) {
-      Put(code_point);
-    } else {
-      code_point -= 0x10000;
-      Put(0xD800 + (code_point >> 10));
-      Put(0xDC00 + (code_point & 0x3FF));
-    }
+    char16_t units[2];
+    const int count = EncodeUtf16(code_point, units);
+    for (int k = 0; k < count; ++k) Put(units[k]);
   }
 };
 
 // Strict UTF-8 decoding; false on malformed input.
 bool DecodeUtf8(const unsigned char* source, int bytes, Utf16Sink& sink) {
-  int i = 0;
-  while (i < bytes && !sink.overflow) {
-    const unsigned char lead = source[i];
-    if (lead < 0x80) {
-      sink.Put(lead);
-      ++i;
-      continue;
-    }
-    int extra = 0;
+  for (int i = 0; i < bytes && !sink.overflow;) {
     char32_t code_point = 0;
-    char32_t minimum = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      extra = 1, code_point = lead & 0x1F, minimum = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      extra = 2, code_point = lead & 0x0F, minimum = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      extra = 3, code_point = lead & 0x07, minimum = 0x10000;
-    } else {
-      return false;  // continuation byte, overlong 2-byte lead, or beyond U+10FFFF
-    }
-    if (bytes - i <= extra) return false;  // truncated sequence
-    for (int k = 1; k <= extra; ++k) {
-      const unsigned char next = source[i + k];
-      if ((next & 0xC0) != 0x80) return false;
-      code_point = (code_point << 6) | (next & 0x3F);
-    }
-    if (code_point < minimum || code_point > 0x10FFFF) return false;
-    if (code_point >= 0xD800 && code_point <= 0xDFFF) return false;
+    const std::size_t taken =
+        DecodeUtf8CodePoint(source + i, static_cast<std::size_t>(bytes - i), &code_point);
+    if (taken == 0) return false;
     sink.PutCodePoint(code_point);
-    i += extra + 1;
+    i += static_cast<int>(taken);
   }
   return !sink.overflow;
 }
