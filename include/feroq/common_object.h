@@ -101,6 +101,7 @@ class FEROQ_API FolderObject : public CommonObject {
   LONG IncrementChildCount();
   LONG DecrementChildCount();
 
+  // The folder operations; AppFolderObject states their contracts.
   virtual HRESULT CreateSubFolder(WCHAR* name, FolderObject** folder) = 0;
   virtual HRESULT Delete() = 0;
   virtual HRESULT EnumerateChildren(CommonObject*** children, LONG* count) = 0;

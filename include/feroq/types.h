@@ -18,15 +18,32 @@ typedef std::uint8_t BYTE;
 typedef char16_t WCHAR;
 typedef std::int32_t HRESULT;
 
+// What the codes mean across the interface; each call's comment says when
+// it gives which.
+// Success.
 constexpr HRESULT S_OK = 0;
+// Success with a meaning of its own: an empty string property (nothing
+// allocated, the out-pointer untouched), the end or emptiness of a server
+// or user list, fewer objects delivered than asked for, a name component
+// that names nothing.
 constexpr HRESULT S_FALSE = 1;
+// A value or type the object does not support, or a stored value the
+// interface has no name for.
 constexpr HRESULT E_NOTIMPL = static_cast<HRESULT>(0x80004001u);
+// Any other failure of a service.
 constexpr HRESULT E_FAIL = static_cast<HRESULT>(0x80004005u);
+// The object lacks what the call needs: a farm object without the service
+// or registry the call uses, an application object without its record.
 constexpr HRESULT E_UNEXPECTED = static_cast<HRESULT>(0x8000FFFFu);
+// The farm refused the change, or a detached folder object was asked to act.
 constexpr HRESULT E_ACCESSDENIED = static_cast<HRESULT>(0x80070005u);
+// Memory ran out, in the library or in a service.
 constexpr HRESULT E_OUTOFMEMORY = static_cast<HRESULT>(0x8007000Eu);
+// An argument a check refuses, or a value the farm refuses.
 constexpr HRESULT E_INVALIDARG = static_cast<HRESULT>(0x80070057u);
 
+// The test by sign. FarmObject::CreateZQWinApp's own failure codes are
+// positive and pass as SUCCEEDED: compare its result with S_OK.
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }
 
