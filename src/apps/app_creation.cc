@@ -8,6 +8,7 @@
 #include "export/icon_file.h"
 #include "farm/holders.h"
 #include "farm/service_access.h"
+#include "farm/service_status.h"
 #include "feroq/app_data.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
@@ -116,11 +117,14 @@ HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& dat
   }
   if (has_icon && record->SetIcon(icon) != 0) return feroq::ZQ_CREATE_E_ICON;
 
+  // A server the record may not take is E_ACCESSDENIED; any other refusal
+  // the creation code for servers.
+  static constexpr feroq::StatusMapping kAddServerStatuses[] = {{feroq::ZQAPP_E_READ_ONLY, E_ACCESSDENIED}};
   for (_ZQServerConfigBlock* block = data.servers; block != nullptr; block = block->next) {
     for (LONG i = 0; i < block->count && i < 16; ++i) {
-      VSTATUS status = feroq::AddServerToNewRecord(farm, record, &block->servers[i]);
-      if (status == feroq::ZQAPP_E_READ_ONLY) return E_ACCESSDENIED;
-      if (status != 0) return feroq::ZQ_CREATE_E_SERVER;
+      const HRESULT added = feroq::MapServiceStatus(feroq::AddServerToNewRecord(farm, record, &block->servers[i]),
+                                                    kAddServerStatuses, feroq::ZQ_CREATE_E_SERVER);
+      if (added != S_OK) return added;
     }
   }
   for (_UserAccountInfoBlock* block = data.users; block != nullptr; block = block->next) {
