@@ -26,7 +26,7 @@ names=()
 for entry in "${targets[@]}"; do names+=("${entry%%:*}"); done
 
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CXX_COMPILER=clang++-14 -DFEROQ_BUILD_FUZZ=ON -DFEROQ_BUILD_TESTS=OFF >/dev/null
+  -DCMAKE_CXX_COMPILER=clang++-14 -DFEROQ_BUILD_FUZZ=ON -DFEROQ_BUILD_TESTS=OFF -DFEROQ_WERROR=ON >/dev/null
 # Only the fuzz targets (and the libraries they link), not the tools.
 cmake --build build-fuzz -j2 --target "${names[@]}"
 

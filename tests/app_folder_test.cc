@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "farm/object_access.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
@@ -68,11 +69,11 @@ TEST_F(AppFolderTest, RenameChecksAndRefusals) {
 TEST_F(AppFolderTest, NameCacheKeepsOrGrowsItsBuffer) {
   AppFolderObject* folder = Folder(build_->Folder(u"LongerName"));
   EXPECT_EQ(NameOf(folder), u"LongerName");
-  EXPECT_EQ(folder->CachedNameCapacity(), 22u);
+  EXPECT_EQ(feroq::ObjectAccess::CachedNameCapacity(*folder), 22u);
   ASSERT_EQ(folder->SetObjectName(const_cast<WCHAR*>(u"Short")), S_OK);
-  EXPECT_EQ(folder->CachedNameCapacity(), 22u);  // the buffer is kept
+  EXPECT_EQ(feroq::ObjectAccess::CachedNameCapacity(*folder), 22u);  // the buffer is kept
   ASSERT_EQ(folder->SetObjectName(const_cast<WCHAR*>(u"AnEvenLongerName")), S_OK);
-  EXPECT_EQ(folder->CachedNameCapacity(), 34u);  // grown to the new name's size
+  EXPECT_EQ(feroq::ObjectAccess::CachedNameCapacity(*folder), 34u);  // grown to the new name's size
 
   // When the service cannot answer, the last name read stands in.
   feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderName",

@@ -9,12 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "farm/object_access.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
+#include "services/record_access.h"
 #include "services/service_faults.h"
 #include "support/app_object_fixture.h"
 
@@ -35,7 +37,7 @@ class AppPropertiesTest : public feroq::testing::AppObjectTest {
     feroq::platform::ClearAllocationFailure();
     AppObjectTest::TearDown();
   }
-  ZQApp& Record() { return *app_->record(); }
+  ZQApp& Record() { return *feroq::ObjectAccess::Record(*app_); }
   // Reads a string property through `get`; "(none)" for S_FALSE.
   std::u16string Text(const std::function<HRESULT(WCHAR**)>& get) {
     WCHAR* text = nullptr;
@@ -319,11 +321,11 @@ TEST_F(AppPropertiesTest, ReadOnlyRecords) {
   int read_only = -1;
   ASSERT_EQ(app_->GetReadOnly(&read_only), S_OK);
   EXPECT_EQ(read_only, 0);
-  Record().SetReadOnlyForTest(2);  // only exactly 1 is read-only
+  feroq::services::RecordAccess::SetStoredReadOnly(Record(), 2);  // only exactly 1 is read-only
   ASSERT_EQ(app_->GetReadOnly(&read_only), S_OK);
   EXPECT_EQ(read_only, 0);
 
-  Record().SetReadOnlyForTest(1);
+  feroq::services::RecordAccess::SetStoredReadOnly(Record(), 1);
   ASSERT_EQ(app_->GetReadOnly(&read_only), S_OK);
   EXPECT_EQ(read_only, 1);
   WCHAR text[] = u"changed";
@@ -441,7 +443,7 @@ TEST_F(AppPropertiesTest, DeleteDropsTheRecordAndGivesBackTheParentCount) {
   ASSERT_EQ(held, parent);
 
   ASSERT_EQ(writer->Delete(), S_OK);
-  EXPECT_EQ(writer->record(), nullptr);
+  EXPECT_EQ(feroq::ObjectAccess::Record(*writer), nullptr);
   EXPECT_EQ(writer->GetVersion(&version), E_UNEXPECTED);
   EXPECT_EQ(writer->SetDefaultWindowHeight(10), E_UNEXPECTED);
   EXPECT_EQ(writer->GetDefaultInitialProgram(nullptr), E_INVALIDARG);

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "farm/object_access.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
+#include "services/record_access.h"
 #include "services/service_faults.h"
 #include "support/app_object_fixture.h"
 
@@ -88,11 +90,11 @@ TEST_F(AppServersTest, AddServerChecksItsArgumentsBeforeTheLookup) {
   EXPECT_EQ(Add(u"ALPHA", nullptr, too_long.c_str()), E_INVALIDARG);
   feroq::services::StopServiceCallLog();
   EXPECT_FALSE(Called("VORN_ZQServerSAL::GetUIDByName"));
-  EXPECT_EQ(app_->record()->GetServerCount(), 0);
+  EXPECT_EQ(feroq::ObjectAccess::Record(*app_)->GetServerCount(), 0);
 
   EXPECT_EQ(Add(u"ALPHA", longest.c_str(), longest.c_str()), S_OK);
   _ZQAPP_SERVER_CONFIG entry;
-  ASSERT_EQ(app_->record()->servers().FindServer(alpha_, entry), 0u);
+  ASSERT_EQ(feroq::services::RecordAccess::Servers(*feroq::ObjectAccess::Record(*app_)).FindServer(alpha_, entry), 0u);
   EXPECT_EQ(entry.flags,
             feroq::kServerConfigHasInitialProgram | feroq::kServerConfigHasWorkDirectory);
   EXPECT_EQ(std::u16string(entry.initialProgram.c_str()), longest);
@@ -104,15 +106,15 @@ TEST_F(AppServersTest, StoreEntriesCarryOnlyTheGivenStrings) {
   ASSERT_EQ(Add(u"GAMMA", u"run.exe", u"E:\\"), S_OK);
 
   _ZQAPP_SERVER_CONFIG entry;
-  ASSERT_EQ(app_->record()->servers().FindServer(alpha_, entry), 0u);
+  ASSERT_EQ(feroq::services::RecordAccess::Servers(*feroq::ObjectAccess::Record(*app_)).FindServer(alpha_, entry), 0u);
   EXPECT_EQ(entry.flags, 0);
   EXPECT_TRUE(entry.initialProgram.IsEmpty());
   EXPECT_TRUE(entry.workDirectory.IsEmpty());
-  ASSERT_EQ(app_->record()->servers().FindServer(beta_, entry), 0u);
+  ASSERT_EQ(feroq::services::RecordAccess::Servers(*feroq::ObjectAccess::Record(*app_)).FindServer(beta_, entry), 0u);
   EXPECT_EQ(entry.flags, feroq::kServerConfigHasWorkDirectory);
   EXPECT_TRUE(entry.initialProgram.IsEmpty());
   EXPECT_EQ(std::u16string(entry.workDirectory.c_str()), u"D:\\Data");
-  ASSERT_EQ(app_->record()->servers().FindServer(gamma_, entry), 0u);
+  ASSERT_EQ(feroq::services::RecordAccess::Servers(*feroq::ObjectAccess::Record(*app_)).FindServer(gamma_, entry), 0u);
   EXPECT_EQ(entry.flags,
             feroq::kServerConfigHasInitialProgram | feroq::kServerConfigHasWorkDirectory);
 
@@ -187,15 +189,15 @@ TEST_F(AppServersTest, ServiceAndStoreResultsAreMapped) {
   EXPECT_EQ(Add(u"ALPHA"), E_ACCESSDENIED);
   feroq::services::InjectServiceFault("ZQApp::AddServer", 0x80000002u);
   EXPECT_EQ(Add(u"ALPHA"), E_FAIL);
-  EXPECT_EQ(app_->record()->GetServerCount(), 0);
+  EXPECT_EQ(feroq::ObjectAccess::Record(*app_)->GetServerCount(), 0);
 
   ASSERT_EQ(Add(u"ALPHA"), S_OK);
   feroq::services::InjectServiceFault("ZQApp::RemoveServer", 0x801D1103u);
   EXPECT_EQ(app_->RemoveServer(alpha), E_ACCESSDENIED);
-  app_->record()->SetReadOnlyForTest(1);
+  feroq::services::RecordAccess::SetStoredReadOnly(*feroq::ObjectAccess::Record(*app_), 1);
   EXPECT_EQ(app_->RemoveServer(alpha), E_ACCESSDENIED);
   EXPECT_EQ(Add(u"BETA"), E_ACCESSDENIED);
-  app_->record()->SetReadOnlyForTest(0);
+  feroq::services::RecordAccess::SetStoredReadOnly(*feroq::ObjectAccess::Record(*app_), 0);
 
   feroq::services::InjectServiceFault("ZQApp::GetFirstServer", 0x80000002u);
   _ZQServerConfig config{};

@@ -9,10 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "farm/object_access.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
+#include "services/record_access.h"
 #include "services/service_faults.h"
 #include "support/app_object_fixture.h"
 
@@ -57,7 +59,7 @@ class AppUsersTest : public feroq::testing::AppObjectTest {
   // Adds a directory name to the record directly, as a stored list may hold it.
   void AddDnToRecord(const char16_t* dn) {
     VORNString name(dn);
-    ASSERT_EQ(app_->record()->AddUser(name), 0u);
+    ASSERT_EQ(feroq::ObjectAccess::Record(*app_)->AddUser(name), 0u);
   }
   AccountView Take(_UserAccountInfo& user) {
     EXPECT_EQ(user.reserved, 0u);
@@ -115,7 +117,7 @@ TEST_F(AppUsersTest, AccountsAreCheckedBeforeTheUserServiceIsAsked) {
   }
   feroq::services::StopServiceCallLog();
   EXPECT_FALSE(Called("VORN_UserMgmt_SAL::ResolveAccountNameToDN"));
-  EXPECT_EQ(app_->record()->GetUserCount(), 0);
+  EXPECT_EQ(feroq::ObjectAccess::Record(*app_)->GetUserCount(), 0);
 }
 
 TEST_F(AppUsersTest, AddedAccountsAreStoredByDirectoryNameAndComeBack) {
@@ -123,7 +125,7 @@ TEST_F(AppUsersTest, AddedAccountsAreStoredByDirectoryNameAndComeBack) {
   ASSERT_EQ(Add(u"OFFICE", u"staff", 1), S_OK);
   ASSERT_EQ(Add(u"LAB", u"svc", 2), S_OK);
   ASSERT_EQ(Add(u"HOME", u"carol"), S_OK);
-  USERTABLE& stored = app_->record()->users();
+  USERTABLE& stored = feroq::services::RecordAccess::Users(*feroq::ObjectAccess::Record(*app_));
   EXPECT_EQ(stored.FindUser(VORNString(kAliceDn)), 0u);
   EXPECT_EQ(stored.FindUser(VORNString(kServiceDn)), 0u);
   LONG count = 0;
@@ -241,7 +243,7 @@ TEST_F(AppUsersTest, AccountsOfOtherAuthoritiesFail) {
   EXPECT_EQ(app_->GetNextUser(&user), E_UNEXPECTED);
 
   VORNString bob(kBobDn);
-  ASSERT_EQ(app_->record()->RemoveUser(bob), 0u);
+  ASSERT_EQ(feroq::ObjectAccess::Record(*app_)->RemoveUser(bob), 0u);
   AddDnToRecord(kBobDn);
   AddDnToRecord(kServiceDn);  // the list is now alice, bob, svc
   ASSERT_EQ(app_->GetFirstUser(&user), S_OK);
@@ -289,7 +291,7 @@ TEST_F(AppUsersTest, RunningOutOfMemory) {
       if (n == 1) {
         EXPECT_EQ(result, E_OUTOFMEMORY);  // the authority record is made first
       }
-      EXPECT_EQ(app_->record()->GetUserCount(), 0);
+      EXPECT_EQ(feroq::ObjectAccess::Record(*app_)->GetUserCount(), 0);
       EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
     }
   }

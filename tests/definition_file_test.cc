@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "farm/object_access.h"
 #include "feroq/app_export.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
+#include "services/record_access.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"
 #include "support/temp_files.h"
@@ -281,7 +283,7 @@ TEST_F(DefinitionFileTest, EmptyValuesLeaveTheirLinesOutButTheWorkingDirectoryLe
 TEST_F(DefinitionFileTest, StoredValuesTheGettersRefuseLeaveTheirLinesOut) {
   ZQWinAppObject* app = FullApp();
   ASSERT_NE(app, nullptr);
-  ZQApp* record = app->record();
+  ZQApp* record = feroq::ObjectAccess::Record(*app);
   ASSERT_EQ(record->SetZQAttributes(5), 0u);          // bit 4 has no word: E_NOTIMPL
   ASSERT_EQ(record->SetDefaultEncryptionLevel(9), 0u);  // no public value
   ASSERT_EQ(record->SetDefaultWindowColor(3), 0u);      // no public value
@@ -344,7 +346,7 @@ TEST_F(DefinitionFileTest, ValuesAreWrittenUnescapedWithTextModeLineEnds) {
   std::u16string directory = u"\"D:\\quoted dir\"";
   ASSERT_EQ(app->SetDescription(description.data()), S_OK);
   ASSERT_EQ(app->SetDefaultWorkingDirectory(directory.data()), S_OK);
-  app->record()->SetReadOnlyForTest(1);
+  feroq::services::RecordAccess::SetStoredReadOnly(*feroq::ObjectAccess::Record(*app), 1);
   const std::string written = Export(app, nullptr);
   EXPECT_NE(written.find("    Description = \"one \"quoted\" line\"\r\n"), std::string::npos);
   EXPECT_NE(written.find("    DefaultWorkingDirectory = \"D:\\quoted dir\"\r\n"), std::string::npos);

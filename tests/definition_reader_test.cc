@@ -343,20 +343,20 @@ class DefinitionRoundTripTest : public feroq::testing::FarmTest {
     data->parentFolder = def.parent_folder ? def.parent_folder->data() : nullptr;
     ZQWinAppObject* app = nullptr;
     ASSERT_EQ(farm.CreateZQWinApp(data.get(), &app), S_OK) << path;
-    if (def.description) EXPECT_EQ(app->SetDescription(def.description->data()), S_OK);
-    if (def.working_directory) EXPECT_EQ(app->SetDefaultWorkingDirectory(def.working_directory->data()), S_OK);
-    if (def.wl_folder) EXPECT_EQ(app->SetWLFolder(def.wl_folder->data()), S_OK);
-    if (def.encryption_level) EXPECT_EQ(app->SetDefaultEncryptionLevel(*def.encryption_level), S_OK);
-    if (def.sound_type) EXPECT_EQ(app->SetDefaultSoundType(*def.sound_type), S_OK);
-    if (def.window_color) EXPECT_EQ(app->SetDefaultWindowColor(*def.window_color), S_OK);
-    if (def.window_type) EXPECT_EQ(app->SetDefaultWindowType(*def.window_type), S_OK);
-    if (def.window_height) EXPECT_EQ(app->SetDefaultWindowHeight(*def.window_height), S_OK);
-    if (def.window_width) EXPECT_EQ(app->SetDefaultWindowWidth(*def.window_width), S_OK);
-    if (def.window_scale) EXPECT_EQ(app->SetDefaultWindowScale(*def.window_scale), S_OK);
-    if (def.desktop_integrate) EXPECT_EQ(app->SetDesktopIntegrate(*def.desktop_integrate), S_OK);
-    if (def.zq_attributes) EXPECT_EQ(app->SetZQAttributes(*def.zq_attributes), S_OK);
-    if (def.wl_attributes) EXPECT_EQ(app->SetWLAttributes(*def.wl_attributes), S_OK);
-    if (def.publishing_flags) EXPECT_EQ(app->SetPublishingFlags(*def.publishing_flags), S_OK);
+    if (def.description) { EXPECT_EQ(app->SetDescription(def.description->data()), S_OK); }
+    if (def.working_directory) { EXPECT_EQ(app->SetDefaultWorkingDirectory(def.working_directory->data()), S_OK); }
+    if (def.wl_folder) { EXPECT_EQ(app->SetWLFolder(def.wl_folder->data()), S_OK); }
+    if (def.encryption_level) { EXPECT_EQ(app->SetDefaultEncryptionLevel(*def.encryption_level), S_OK); }
+    if (def.sound_type) { EXPECT_EQ(app->SetDefaultSoundType(*def.sound_type), S_OK); }
+    if (def.window_color) { EXPECT_EQ(app->SetDefaultWindowColor(*def.window_color), S_OK); }
+    if (def.window_type) { EXPECT_EQ(app->SetDefaultWindowType(*def.window_type), S_OK); }
+    if (def.window_height) { EXPECT_EQ(app->SetDefaultWindowHeight(*def.window_height), S_OK); }
+    if (def.window_width) { EXPECT_EQ(app->SetDefaultWindowWidth(*def.window_width), S_OK); }
+    if (def.window_scale) { EXPECT_EQ(app->SetDefaultWindowScale(*def.window_scale), S_OK); }
+    if (def.desktop_integrate) { EXPECT_EQ(app->SetDesktopIntegrate(*def.desktop_integrate), S_OK); }
+    if (def.zq_attributes) { EXPECT_EQ(app->SetZQAttributes(*def.zq_attributes), S_OK); }
+    if (def.wl_attributes) { EXPECT_EQ(app->SetWLAttributes(*def.wl_attributes), S_OK); }
+    if (def.publishing_flags) { EXPECT_EQ(app->SetPublishingFlags(*def.publishing_flags), S_OK); }
     for (DefinitionServer& server : def.servers) {
       _ZQServerConfig config{0, server.name.data(), server.program.empty() ? nullptr : server.program.data(),
                              server.directory.empty() ? nullptr : server.directory.data()};
@@ -366,7 +366,7 @@ class DefinitionRoundTripTest : public feroq::testing::FarmTest {
       _UserAccountInfo info{0, kUserAuthorityWindowsDomain, user.kind, user.domain.data(), user.account.data()};
       EXPECT_EQ(app->AddUser(&info), S_OK);
     }
-    if (def.icon) EXPECT_EQ(app->SetIcon(&*def.icon), S_OK);
+    if (def.icon) { EXPECT_EQ(app->SetIcon(&*def.icon), S_OK); }
     EXPECT_EQ(app->Save(), S_OK) << path;
     Export(farm, app, path, icon_path);
   }

@@ -252,7 +252,7 @@ TEST(Utf8Test, StrictDecodingRefusesEveryMalformedForm) {
   ASSERT_TRUE(fp::AppendUtf8AsUtf16(good.data(), good.size(), &out));
   EXPECT_EQ(out, std::u16string(u"Farm ") + std::u16string({0x00C4, 0x20AC, 0xD83D, 0xDE00}));
   // Bad lead, cut off, bad continuation, overlong, surrogate, past U+10FFFF, NUL.
-  for (const std::string bad : {std::string("\xFF"), std::string("ab\xE2\x82"), std::string("\xC3x"),
+  for (const std::string& bad : {std::string("\xFF"), std::string("ab\xE2\x82"), std::string("\xC3x"),
                                 std::string("\xC0\xAF"), std::string("\xED\xA0\x80"),
                                 std::string("\xF4\x90\x80\x80"), std::string("a\0b", 3)}) {
     out.clear();

@@ -10,6 +10,7 @@
 #include "feroq/services/directory_services.h"
 #include "feroq/services/zqapp.h"
 #include "platform/platform.h"
+#include "services/record_access.h"
 #include "support/farm_fixture.h"
 
 namespace feroq::testing {
@@ -359,11 +360,11 @@ TEST_F(AppStoreTest, PublishedRecordReadsBackWithEveryProperty) {
   ULONG64 id = 0;
   ASSERT_EQ(store_->Write(id, record, nullptr), 0u);
   EXPECT_EQ(ObjectKindOf(id), kObjectKindApplication);
-  EXPECT_EQ(record.StoredId(), id);
+  EXPECT_EQ(feroq::services::RecordAccess::StoredId(record), id);
 
   ZQApp loaded;
   ASSERT_EQ(store_->Read(id, loaded), 0u);
-  EXPECT_EQ(loaded.StoredId(), id);
+  EXPECT_EQ(feroq::services::RecordAccess::StoredId(loaded), id);
   EXPECT_EQ(loaded.GetVersion(), kZQAppCurrentVersion);
   EXPECT_EQ(Text(&ZQApp::GetBrowserName, loaded), u"Editor");
   EXPECT_EQ(Text(&ZQApp::GetFriendlyName, loaded), u"The Editor");
@@ -394,7 +395,7 @@ TEST_F(AppStoreTest, PublishedRecordReadsBackWithEveryProperty) {
   EXPECT_EQ(loaded.GetUserCount(), 2);
   EXPECT_EQ(loaded.GetServerCount(), 2);
   _ZQAPP_SERVER_CONFIG found;
-  ASSERT_EQ(loaded.servers().FindServer(server2, found), 0u);
+  ASSERT_EQ(feroq::services::RecordAccess::Servers(loaded).FindServer(server2, found), 0u);
   EXPECT_EQ(found.flags, kServerConfigHasInitialProgram);
   EXPECT_EQ(std::u16string(found.initialProgram.c_str()), u"D:\\ed.exe");
   VORNString user;
@@ -447,7 +448,7 @@ TEST_F(AppStoreTest, ReadReplacesTheWholeRecord) {
   ASSERT_EQ(record.SetDescription(description), 0u);
   VORNString first;
   ASSERT_EQ(record.GetFirstUser(first), 0u);  // an iteration left open
-  record.SetReadOnlyForTest(1);
+  feroq::services::RecordAccess::SetStoredReadOnly(record, 1);
 
   ASSERT_EQ(store_->Read(id, record), 0u);
   EXPECT_EQ(record.GetUserCount(), 1);
@@ -458,7 +459,7 @@ TEST_F(AppStoreTest, ReadReplacesTheWholeRecord) {
   EXPECT_EQ(std::u16string(user.c_str()), u"CN=carol");
 
   // A stored read-only mark comes back.
-  record.SetReadOnlyForTest(1);
+  feroq::services::RecordAccess::SetStoredReadOnly(record, 1);
   ULONG64 same = id;
   ASSERT_EQ(store_->Write(same, record, nullptr), 0u);
   ZQApp again;

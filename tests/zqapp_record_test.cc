@@ -12,6 +12,7 @@
 
 #include "feroq/services/zqapp.h"
 #include "platform/platform.h"
+#include "services/record_access.h"
 #include "services/service_faults.h"
 
 namespace {
@@ -194,7 +195,7 @@ TEST_F(ZQAppRecordTest, ReadOnlyRecordRefusesEveryChange) {
   ZQApp app;
   Fill(app, 1);
   const RecordView before = View(app);
-  app.SetReadOnlyForTest(1);
+  feroq::services::RecordAccess::SetStoredReadOnly(app, 1);
   EXPECT_EQ(app.IsReadOnly(), 1);
   VORNString text(u"changed");
   _WLICON_V1 icon{};
@@ -231,9 +232,9 @@ TEST_F(ZQAppRecordTest, ReadOnlyRecordRefusesEveryChange) {
   expected.read_only = 1;
   EXPECT_EQ(View(app), expected);
 
-  app.SetReadOnlyForTest(2);  // only the value 1 means read-only
+  feroq::services::RecordAccess::SetStoredReadOnly(app, 2);  // only the value 1 means read-only
   EXPECT_EQ(app.SetDescription(text), feroq::VORN_OK);
-  app.SetReadOnlyForTest(1);
+  feroq::services::RecordAccess::SetStoredReadOnly(app, 1);
   app.ResetReadOnly();
   EXPECT_EQ(app.IsReadOnly(), 0);
   EXPECT_EQ(app.SetFolder(text), feroq::VORN_OK);
@@ -264,7 +265,7 @@ TEST_F(ZQAppRecordTest, InitializeStartsABlankRecordOfAKnownVersion) {
   EXPECT_EQ(app.Initialize(feroq::kZQAppCurrentVersion + 1), feroq::VORN_E_INVALIDVALUE);
   EXPECT_EQ(View(app).friendly, u"Friendly c") << "a refused version changes nothing";
 
-  app.SetReadOnlyForTest(1);
+  feroq::services::RecordAccess::SetStoredReadOnly(app, 1);
   ASSERT_EQ(app.Initialize(feroq::kZQAppCurrentVersion), feroq::VORN_OK);
   EXPECT_EQ(View(app), BlankView(feroq::kZQAppCurrentVersion));
 }
@@ -304,11 +305,11 @@ TEST_F(ZQAppRecordTest, AddUserReportsFailedGrowth) {
 TEST_F(ZQAppRecordTest, CopyConstructorCopiesEveryMember) {
   ZQApp source;
   Fill(source, 4);
-  source.SetReadOnlyForTest(1);
+  feroq::services::RecordAccess::SetStoredReadOnly(source, 1);
   ZQApp copy(source);
   EXPECT_EQ(View(copy), View(source));
-  EXPECT_EQ(copy.users().SizeOfUsers(), source.users().SizeOfUsers());
-  EXPECT_EQ(copy.servers().SizeOfServers(), source.servers().SizeOfServers());
+  EXPECT_EQ(feroq::services::RecordAccess::Users(copy).SizeOfUsers(), feroq::services::RecordAccess::Users(source).SizeOfUsers());
+  EXPECT_EQ(feroq::services::RecordAccess::Servers(copy).SizeOfServers(), feroq::services::RecordAccess::Servers(source).SizeOfServers());
 
   // A source whose server enumeration is open gives a copy without servers.
   ULONG64 uid = 0;
@@ -329,7 +330,7 @@ TEST_F(ZQAppRecordTest, AssignmentReplacesEveryMember) {
   ZQApp& result = (target = source);
   EXPECT_EQ(&result, &target);
   EXPECT_EQ(View(target), View(source));
-  EXPECT_EQ(target.servers().SizeOfServers(), source.servers().SizeOfServers());
+  EXPECT_EQ(feroq::services::RecordAccess::Servers(target).SizeOfServers(), feroq::services::RecordAccess::Servers(source).SizeOfServers());
 
   VORNString text(u"only the target");
   ASSERT_EQ(target.SetDescription(text), feroq::VORN_OK);

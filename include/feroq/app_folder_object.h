@@ -18,6 +18,9 @@
 #include "feroq/common_object.h"
 
 class FarmObject;
+namespace feroq {
+class ObjectAccess;
+}
 
 class FEROQ_API AppFolderObject : public FolderObject {
  public:
@@ -102,10 +105,11 @@ class FEROQ_API AppFolderObject : public FolderObject {
 
   // The farm this object works through; null when detached.
   FarmObject* farm() const { return farm_; }
-  // Capacity in bytes of the cached name's buffer (0 when none).
-  ULONG CachedNameCapacity() const { return cached_name_capacity_; }
 
  private:
+  // The library's own view of the object (src/farm/object_access.h).
+  friend class feroq::ObjectAccess;
+
   // Keeps the cached name in step with `name` (see the name cache rules in
   // app_folder_object.cc).
   void UpdateNameCache(const WCHAR* name);

@@ -37,6 +37,9 @@
 class AppFolderObject;
 class FarmObject;
 class ZQApp;
+namespace feroq {
+class ObjectAccess;
+}
 
 class FEROQ_API ZQWinAppObject : public CommonObject {
  public:
@@ -259,12 +262,11 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   // file).
   HRESULT ExportFile(_ZQWinAppFileType type, WCHAR* language, WCHAR* file_name, void* options);
 
-  // The record, the farm and the cached parent, for the library's own use.
-  ZQApp* record() const { return record_; }
-  FarmObject* farm() const { return farm_; }
-  AppFolderObject* cached_parent() const { return parent_; }
-
  private:
+  // The library's own view of the object: its record, farm and cached
+  // parent (src/farm/object_access.h).
+  friend class feroq::ObjectAccess;
+
   void ReleaseParentCache();
 
   ZQApp* record_;

@@ -49,7 +49,8 @@ FEROQ_PLATFORM_API void HeapFree(void* block) noexcept;
 // Size requested for a live block (same check as HeapFree); 0 for null.
 FEROQ_PLATFORM_API std::size_t HeapBlockSize(const void* block) noexcept;
 
-// ---- Heap failure injection (tests) ----------------------------------------
+// ---- Heap failure injection (a build with FEROQ_TESTING only) --------------
+#if defined(FEROQ_TESTING)
 // Counts every allocation attempt (HeapAllocZero, HeapReAllocZero, and the
 // object allocations that go through them). FailAllocationAt(n) makes the
 // n-th attempt from now on fail (n >= 1); with `persistent` every attempt
@@ -63,6 +64,7 @@ FEROQ_PLATFORM_API bool AllocationFailureTriggered() noexcept;
 FEROQ_PLATFORM_API std::uint64_t AllocationAttempts() noexcept;
 // Number of heap blocks currently live (allocated and not yet freed).
 FEROQ_PLATFORM_API std::int64_t LiveHeapBlocks() noexcept;
+#endif  // FEROQ_TESTING
 
 // ---- Interlocked counters ---------------------------------------------------
 // Atomically add or subtract one and return the new value (Windows

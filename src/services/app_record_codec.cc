@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "services/record_access.h"
 #include "services/service_faults.h"
 #include "services/service_support.h"
 
@@ -60,7 +61,7 @@ constexpr WordField kWordFields[] = {
 // The users of `record`, read from a copy of its table so that an iteration
 // open on the record is left alone.
 VSTATUS ReadUsers(ZQApp& record, std::vector<std::u16string>* users) {
-  USERTABLE copy(record.users());
+  USERTABLE copy(RecordAccess::Users(record));
   VORNMultiString list;
   if (VSTATUS status = copy.GetAllUsers(list)) return status;
   for (const WCHAR* name = list.GetHeadString(); name != nullptr; name = list.GetNextString()) {
@@ -72,7 +73,7 @@ VSTATUS ReadUsers(ZQApp& record, std::vector<std::u16string>* users) {
 // The servers of `record` in ascending id, through the hash table's own
 // enumeration (independent of the record's server iteration).
 VSTATUS ReadServers(ZQApp& record, std::vector<AppServerData>* servers) {
-  SERVERTABLE& table = record.servers();
+  SERVERTABLE& table = RecordAccess::Servers(record);
   _ENUMNODE* list = nullptr;
   if (VSTATUS status = table.BeginEnum(&list)) return status;
   try {
@@ -162,11 +163,11 @@ VSTATUS DataToRecord(const AppRecordData& data, ULONG64 id, ULONG64 folder, ZQAp
   }
   if (VSTATUS status = record.SetDefaultVideoType(data.video_type)) return status;
 
-  USERTABLE& users = record.users();
+  USERTABLE& users = RecordAccess::Users(record);
   for (const std::u16string& dn : data.users) {
     if (VSTATUS status = users.AddUser(VORNString(dn.c_str()))) return status;
   }
-  SERVERTABLE& servers = record.servers();
+  SERVERTABLE& servers = RecordAccess::Servers(record);
   for (const AppServerData& entry : data.servers) {
     _ZQAPP_SERVER_CONFIG config;
     config.flags = entry.flags;
@@ -174,8 +175,8 @@ VSTATUS DataToRecord(const AppRecordData& data, ULONG64 id, ULONG64 folder, ZQAp
     config.workDirectory = entry.work_directory.c_str();
     if (VSTATUS status = servers.AddServer(entry.server_id, config)) return status;
   }
-  record.SetStoredId(id);
-  record.SetReadOnlyForTest(data.read_only);
+  RecordAccess::SetStoredId(record, id);
+  RecordAccess::SetStoredReadOnly(record, data.read_only);
   return VORN_OK;
 }
 

@@ -42,6 +42,9 @@ constexpr std::size_t kMinRecordBytes = 26;
 // Entries read per page while scanning a queue's pending entries.
 constexpr std::size_t kScanPage = 256;
 
+#if defined(FEROQ_TESTING)
+// What tests read back: the filters the last queue was made with, and how
+// many waits are blocked now.
 struct ReceivedFilters {
   std::mutex mutex;
   ReceivedQueueFilters last;
@@ -50,6 +53,17 @@ struct ReceivedFilters {
 ReceivedFilters& TheReceivedFilters() {
   static auto* received = new ReceivedFilters;
   return *received;
+}
+
+// Keeps a copy of what VORN_CreateGenericVORNEventQueue received. Raises
+// std::bad_alloc.
+void RecordReceivedFilters(const BYTE* bytes, ULONG count, ULONG mode) {
+  ReceivedFilters& received = TheReceivedFilters();
+  std::lock_guard lock(received.mutex);
+  received.last.count = count;
+  received.last.mode = mode;
+  received.last.entries.clear();
+  if (bytes != nullptr) received.last.entries.assign(bytes, bytes + std::size_t{count} * kFilterEntrySize);
 }
 
 std::atomic<int> blocked_waits{0};
@@ -62,6 +76,16 @@ class BlockedWaitScope {
   BlockedWaitScope(const BlockedWaitScope&) = delete;
   BlockedWaitScope& operator=(const BlockedWaitScope&) = delete;
 };
+#else
+void RecordReceivedFilters(const BYTE*, ULONG, ULONG) {}
+class BlockedWaitScope {
+ public:
+  BlockedWaitScope() {}
+  ~BlockedWaitScope() {}
+  BlockedWaitScope(const BlockedWaitScope&) = delete;
+  BlockedWaitScope& operator=(const BlockedWaitScope&) = delete;
+};
+#endif
 
 void PutLittleEndian(std::vector<BYTE>& out, std::size_t offset, ULONG64 value, int bytes) {
   for (int i = 0; i < bytes; ++i) out[offset + i] = static_cast<BYTE>(value >> (8 * i));
@@ -199,6 +223,7 @@ void AppendApplicationWritten(FarmTxn& txn, ULONG64 application, std::optional<U
   AppendFarmEvent(txn, kEventApplicationChanged, ObjectEventRecord(application));
 }
 
+#if defined(FEROQ_TESTING)
 ReceivedQueueFilters LastReceivedQueueFilters() {
   ReceivedFilters& received = TheReceivedFilters();
   std::lock_guard lock(received.mutex);
@@ -208,6 +233,7 @@ ReceivedQueueFilters LastReceivedQueueFilters() {
 std::shared_ptr<store::FarmStore> EventStore(VSTATUS* status) { return CurrentStore(status); }
 
 int BlockedEventWaits() { return blocked_waits.load(); }
+#endif
 
 }  // namespace feroq::services
 
@@ -217,16 +243,7 @@ VSTATUS VORN_CreateGenericVORNEventQueue(const void* filters, ULONG count, ULONG
   if (VSTATUS s = EnterServiceCall("VORN_CreateGenericVORNEventQueue")) return s;
   try {
     const auto* bytes = static_cast<const BYTE*>(filters);
-    {
-      feroq::services::ReceivedFilters& received = feroq::services::TheReceivedFilters();
-      std::lock_guard lock(received.mutex);
-      received.last.count = count;
-      received.last.mode = mode;
-      received.last.entries.clear();
-      if (bytes != nullptr) {
-        received.last.entries.assign(bytes, bytes + std::size_t{count} * feroq::services::kFilterEntrySize);
-      }
-    }
+    feroq::services::RecordReceivedFilters(bytes, count, mode);
     if (bytes == nullptr && count != 0) return feroq::VORN_E_INVALIDVALUE;
 
     std::vector<USHORT> selected;  // in entry order, each once

@@ -82,7 +82,8 @@ std::vector<BYTE> RenameEventRecord(ULONG64 folder, const std::u16string& old_na
 void AppendApplicationWritten(store::FarmTxn& txn, ULONG64 application,
                               std::optional<ULONG64> old_folder, ULONG64 new_folder);
 
-// ---- Test hooks ----
+// ---- Test hooks (a build with FEROQ_TESTING only) ----
+#if defined(FEROQ_TESTING)
 
 // What the most recent VORN_CreateGenericVORNEventQueue call of this process
 // received (recorded before any check): `count` filter entries, copied as
@@ -101,6 +102,7 @@ FEROQ_SERVICES_API std::shared_ptr<store::FarmStore> EventStore(VSTATUS* status)
 // How many threads are blocked in VORN_WaitGenericVORNEventQueue, waiting for
 // the log to grow, right now.
 FEROQ_SERVICES_API int BlockedEventWaits();
+#endif  // FEROQ_TESTING
 
 }  // namespace feroq::services
 

@@ -1,5 +1,5 @@
 // The thread's last service failure, the naming rules and the code table
-// (see service_failure.h and feroq/farm_admin.h).
+// (see service_failure.h and feroq/services/farm_admin.h).
 #include "services/service_failure.h"
 
 #include <algorithm>

@@ -6,6 +6,11 @@
 // the next call (or every call, until cleared) answers that code without
 // doing anything; tests can also read which operations were called, in order.
 // When nothing is armed and no log is open the check costs one atomic load.
+//
+// All of it exists only in a build with FEROQ_TESTING. Without it (what is
+// installed) the three calls the services make are inline and empty:
+// EnterServiceCall answers 0, TakeArmedDetailCodes false, and
+// ScopedServiceCallSuppression does nothing; the rest is not declared.
 #ifndef FEROQ_SERVICES_SERVICE_FAULTS_H_
 #define FEROQ_SERVICES_SERVICE_FAULTS_H_
 
@@ -15,6 +20,8 @@
 #include "feroq/services/service_codes.h"
 
 namespace feroq::services {
+
+#if defined(FEROQ_TESTING)
 
 // Records the call (when the log is open) and returns the code armed for
 // `operation`, or 0 when none is.
@@ -63,6 +70,20 @@ class FEROQ_SERVICES_API ScopedServiceCallSuppression {
   ScopedServiceCallSuppression(const ScopedServiceCallSuppression&) = delete;
   ScopedServiceCallSuppression& operator=(const ScopedServiceCallSuppression&) = delete;
 };
+
+#else  // !FEROQ_TESTING
+
+inline VSTATUS EnterServiceCall(const char*) noexcept { return 0; }
+inline bool TakeArmedDetailCodes(const char*, std::vector<ULONG>*) { return false; }
+class ScopedServiceCallSuppression {
+ public:
+  ScopedServiceCallSuppression() noexcept {}
+  ~ScopedServiceCallSuppression() {}
+  ScopedServiceCallSuppression(const ScopedServiceCallSuppression&) = delete;
+  ScopedServiceCallSuppression& operator=(const ScopedServiceCallSuppression&) = delete;
+};
+
+#endif  // FEROQ_TESTING
 
 }  // namespace feroq::services
 

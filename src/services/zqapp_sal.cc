@@ -13,6 +13,7 @@
 #include "services/app_files/app_files.h"
 #include "services/app_record_codec.h"
 #include "services/event_service.h"
+#include "services/record_access.h"
 #include "services/service_support.h"
 
 namespace {
@@ -24,6 +25,7 @@ using feroq::kObjectKindApplication;
 
 using feroq::services::EnterServiceCall;
 using feroq::services::ReadFarm;
+using feroq::services::RecordAccess;
 using feroq::services::WriteFarm;
 using feroq::store::ApplicationRecord;
 using feroq::store::AppRecordData;
@@ -36,7 +38,7 @@ ZQAppSAL::ZQAppSAL(VORN_PIF_ISubSystem* subsystem) : VORN_PIF_SAL(subsystem) {}
 
 ZQAppSAL::~ZQAppSAL() = default;
 
-// On success `record` holds the stored application (and StoredId() is `id`);
+// On success `record` holds the stored application (and its stored id is `id`);
 // on failure after the farm was read (a setter's refusal, memory) the record
 // may be partly filled.
 VSTATUS ZQAppSAL::Read(ULONG64 id, ZQApp& record) {
@@ -57,7 +59,7 @@ VSTATUS ZQAppSAL::Read(ULONG64 id, ZQApp& record) {
 // With `id` 0 the application is published in the record's CommonAppFolder
 // (0: the root folder); otherwise the stored application `id` is replaced
 // and moved to the record's CommonAppFolder when that is not 0. On success
-// `id` and the record's StoredId() hold the application's identifier.
+// `id` and the record's stored id hold the application's identifier.
 VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** details) {
   if (details != nullptr) *details = nullptr;
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::Write")) return s;
@@ -104,7 +106,7 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
     }
     if (status != feroq::VORN_OK) return status;
     id = written_id;
-    record.SetStoredId(written_id);
+    RecordAccess::SetStoredId(record, written_id);
     return feroq::VORN_OK;
   } catch (const std::bad_alloc&) {
     return feroq::VORN_E_OUTOFMEMORY;

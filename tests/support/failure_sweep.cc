@@ -1,3 +1,4 @@
+#include "farm/object_access.h"
 #include "support/failure_sweep.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +76,7 @@ std::string CheckRegistry(const ToolState& tool) {
     if (type == FarmObjectWinApp) apps.insert(static_cast<ZQWinAppObject*>(held));
   }
   for (ZQWinAppObject* app : apps) {
-    if (app->cached_parent() != nullptr) ++holders[app->cached_parent()];
+    if (feroq::ObjectAccess::CachedParent(*app) != nullptr) ++holders[feroq::ObjectAccess::CachedParent(*app)];
   }
   std::ostringstream problems;
   for (auto& [id, object] : map->entries) {

@@ -11,6 +11,10 @@
 #include "feroq/services/user_service.h"
 #include "feroq/services/vorn_system.h"
 
+namespace feroq::services {
+class RecordAccess;
+}
+
 // Raised for an index outside an array; carries nothing.
 class FEROQ_SERVICES_API VORN_OutOfBoundsException {
  public:
@@ -91,10 +95,10 @@ class FEROQ_SERVICES_API USERTABLE {
   // Takes the names of `other` and returns a copy of the result by value.
   USERTABLE operator=(const USERTABLE& other);
 
-  // Capacity of the name storage (tests and diagnostics).
-  ULONG Capacity() const { return names_.Count(); }
-
  private:
+  // The store's own view of the table (src/services/record_access.h).
+  friend class feroq::services::RecordAccess;
+
   VORN_SimpleArray<VORNString> names_;
   ULONG count_;
   ULONG cursor_;

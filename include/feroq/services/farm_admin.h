@@ -56,7 +56,7 @@ constexpr VSTATUS kFarmDiskFull = 0x80170008u;
 // wants the cause of one operation clears the record first, runs the
 // operation and reads the record when the operation failed.
 struct FailureCause {
-  // A code naming the cause: a farm rule (FARM_E_* in feroq/service_codes.h),
+  // A code naming the cause: a farm rule (FARM_E_* in feroq/services/service_codes.h),
   // a store check (the detail code 0xDEAD1000 plus its index), a farm file
   // code above, or the service code itself when nothing more precise is
   // known.
@@ -121,7 +121,7 @@ struct NameProblem {
   ULONG64 id = 0;         // the folder or application
   ULONG64 parent_id = 0;  // the folder it lies in
   std::u16string name;
-  VSTATUS cause = 0;      // FARM_E_NAME_* (feroq/service_codes.h)
+  VSTATUS cause = 0;      // FARM_E_NAME_* (feroq/services/service_codes.h)
 };
 
 class FEROQ_SERVICES_API FarmAdmin {

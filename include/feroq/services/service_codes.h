@@ -34,7 +34,7 @@ constexpr VSTATUS FOLDER_E_DELETE_REFUSED = 0x8016000Cu;
 // The precise causes of refusals by the farm's rules. A service answers the
 // refusal code its operation is documented with (0x80160004, 0x80160006,
 // 0x8016000C, 0x801D1104, ...); which rule refused is recorded, with one of
-// these codes, in the thread's last service failure (feroq/farm_admin.h).
+// these codes, in the thread's last service failure (feroq/services/farm_admin.h).
 // Folder and application names (an application's name is its display name):
 constexpr VSTATUS FARM_E_NAME_EMPTY = 0x80180001u;         // the name is empty
 constexpr VSTATUS FARM_E_NAME_SEPARATOR = 0x80180002u;     // it holds a backslash or a slash

@@ -189,14 +189,11 @@ class FEROQ_SERVICES_API ZQApp {
   VSTATUS GetNextUser(VORNString& dn);
   void StopGetUser();
 
-  // The store's own view of the record (used by the stand-in services).
-  ULONG64 StoredId() const { return id_; }
-  void SetStoredId(ULONG64 id) { id_ = id; }
-  void SetReadOnlyForTest(BYTE value) { read_only_ = value; }
-  USERTABLE& users() { return users_; }
-  SERVERTABLE& servers() { return servers_; }
-
  private:
+  // The store's own view of the record: its identifier, read-only byte and
+  // tables as stored (src/services/record_access.h).
+  friend class feroq::services::RecordAccess;
+
   ULONG64 id_;                 // 1
   BYTE read_only_;             // 2
   BYTE video_type_;            // 3

@@ -1,6 +1,7 @@
 // The process heap on POSIX: zero-filled blocks from the C allocator, each
-// behind a small header that records the requested size, plus the counters
-// and the failure hook that tests use to make the n-th allocation fail.
+// behind a small header that records the requested size. A build with
+// FEROQ_TESTING adds the counters and the failure hook that tests use to
+// make the n-th allocation fail.
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
@@ -26,6 +27,7 @@ struct ProcessHeapTag {
   int unused;
 } g_process_heap;
 
+#if defined(FEROQ_TESTING)
 std::atomic<std::uint64_t> g_attempts{0};
 // Attempt number (counted from process start) that fails first; 0 = none.
 std::atomic<std::uint64_t> g_fail_at{0};
@@ -44,6 +46,12 @@ bool CountAttemptAndCheckFailure() noexcept {
   }
   return false;
 }
+
+void CountLiveBlock(int change) noexcept { g_live_blocks.fetch_add(change); }
+#else
+constexpr bool CountAttemptAndCheckFailure() noexcept { return false; }
+void CountLiveBlock(int) noexcept {}
+#endif
 
 BlockHeader* HeaderOf(const void* block) noexcept {
   auto* header = const_cast<BlockHeader*>(static_cast<const BlockHeader*>(block) - 1);
@@ -74,7 +82,7 @@ void* HeapAllocZero(std::size_t bytes) noexcept {
   if (header == nullptr) return nullptr;
   header->size = bytes;
   header->magic = kLiveMagic;
-  g_live_blocks.fetch_add(1);
+  CountLiveBlock(1);
   return header + 1;
 }
 
@@ -96,7 +104,7 @@ void HeapFree(void* block) noexcept {
   if (block == nullptr) return;
   BlockHeader* header = HeaderOf(block);
   header->magic = kFreedMagic;
-  g_live_blocks.fetch_sub(1);
+  CountLiveBlock(-1);
   std::free(header);
 }
 
@@ -105,6 +113,7 @@ std::size_t HeapBlockSize(const void* block) noexcept {
   return HeaderOf(block)->size;
 }
 
+#if defined(FEROQ_TESTING)
 void FailAllocationAt(std::uint64_t nth, bool persistent) noexcept {
   if (nth == 0) nth = 1;
   g_failure_triggered.store(false);
@@ -122,5 +131,6 @@ bool AllocationFailureTriggered() noexcept { return g_failure_triggered.load(); 
 std::uint64_t AllocationAttempts() noexcept { return g_attempts.load(); }
 
 std::int64_t LiveHeapBlocks() noexcept { return g_live_blocks.load(); }
+#endif  // FEROQ_TESTING
 
 }  // namespace feroq::platform

@@ -133,7 +133,8 @@ std::u16string_view ColorCountWord(BYTE store_byte);     // "Other" for none
 std::u16string_view EncryptionWord(BYTE store_byte);     // "Basic" for none
 std::u16string DecimalText(ULONG64 value);
 
-// ---- Test hook --------------------------------------------------------------
+// ---- Test hooks (received_requests.cc, a build with FEROQ_TESTING only) ------
+#if defined(FEROQ_TESTING)
 // Copies of the last request each composer received in this process (the
 // composers keep them for tests that check what the library sent).
 struct ReceivedFileRequests {
@@ -155,6 +156,15 @@ std::vector<std::u16string> ComposedOrOverride(std::vector<std::u16string> compo
 // Used by ZQAppSAL.
 void RecordReceivedRequest(const ZQAPP_HTMLFILE& request);
 void RecordReceivedRequest(const ZQAPP_OBRFILE& request);
+#else
+// Without the hooks the composers' lines go out as they are and nothing is
+// kept.
+inline std::vector<std::u16string> ComposedOrOverride(std::vector<std::u16string> composed) {
+  return composed;
+}
+inline void RecordReceivedRequest(const ZQAPP_HTMLFILE&) {}
+inline void RecordReceivedRequest(const ZQAPP_OBRFILE&) {}
+#endif  // FEROQ_TESTING
 
 }  // namespace feroq::services
 
