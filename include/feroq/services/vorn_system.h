@@ -42,6 +42,11 @@ class FEROQ_SERVICES_API VORNString {
   bool IsEmpty() const { return m_size <= 2; }
   bool operator==(const VORNString& other) const;
 
+  // Arrays of strings that a service hands out (new[] here, delete[] in the
+  // caller's library) live on the platform heap both libraries share.
+  static void* operator new[](std::size_t size);
+  static void operator delete[](void* block) noexcept;
+
   WCHAR* m_string;
   ULONG m_size;
 };
@@ -64,6 +69,10 @@ class FEROQ_SERVICES_API VORNMultiString {
   // The string after the one last returned, or null after the last.
   const WCHAR* GetNextString();
   ULONG GetCount() const;
+
+  // As VORNString's arrays.
+  static void* operator new[](std::size_t size);
+  static void operator delete[](void* block) noexcept;
 
  private:
   struct Impl;

@@ -108,3 +108,11 @@ const WCHAR* VORNMultiString::GetNextString() {
 }
 
 ULONG VORNMultiString::GetCount() const { return impl_ == nullptr ? 0 : impl_->count; }
+
+void* VORNMultiString::operator new[](std::size_t size) {
+  void* block = feroq::platform::HeapAllocZero(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void VORNMultiString::operator delete[](void* block) noexcept { feroq::platform::HeapFree(block); }

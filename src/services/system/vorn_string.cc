@@ -102,3 +102,11 @@ ULONG64 VORNString::ToUInt64() const {
 bool VORNString::operator==(const VORNString& other) const {
   return m_size == other.m_size && std::memcmp(m_string, other.m_string, m_size) == 0;
 }
+
+void* VORNString::operator new[](std::size_t size) {
+  void* block = feroq::platform::HeapAllocZero(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+
+void VORNString::operator delete[](void* block) noexcept { feroq::platform::HeapFree(block); }
