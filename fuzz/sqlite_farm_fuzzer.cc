@@ -110,7 +110,7 @@ void MakeSeedFarm(const std::string& path) {
   const std::string url = "sqlite:" + path;
   setenv("FEROQ_FARM", url.c_str(), 1);
   std::unique_ptr<FarmAdmin> admin;
-  RequireCleanStatus(FarmAdmin::Open(url, &admin), "FarmAdmin::Open of the new farm");
+  RequireCleanStatus(FarmAdmin::Create(url, &admin), "FarmAdmin::Create of the new farm");
   if (!admin) Fail("the seed farm cannot be made");
   ULONG64 alpha = 0, beta = 0;
   if (admin->SetFarmName(u"Fuzz farm") != 0 || admin->AddServer(u"ALPHA", &alpha) != 0 ||

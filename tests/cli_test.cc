@@ -93,8 +93,12 @@ class CliTest : public ::testing::Test {
     }
   }
 
-  // Servers, accounts and folders.
+  // A new farm file (every command but `farm init` wants one that exists).
+  void SetUp() override { Ok({"farm", "init"}); }
+
+  // A farm file with servers, accounts and folders.
   void SetUpFarm(const std::string& farm = "") {
+    Ok({"farm", "init"}, farm);
     Ok({"server", "add", "APPSRV01", "APPSRV02", "--if-missing"}, farm);
     Ok({"account", "add", "CORP\\alice", "--if-missing"}, farm);
     Ok({"account", "add", "CORP\\Accounting", "--kind", "group", "--if-missing"}, farm);
@@ -214,8 +218,15 @@ TEST_F(CliTest, NamingRulesRefuseEachWriterWithTheRule) {
 
 TEST_F(CliTest, AFarmThatCannotBeOpenedFailsWithTheServicesCode) {
   Result r = Run({"farm", "info"}, "--farm=nosuch:thing");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.err.find("not a farm URL: nosuch:thing"), std::string::npos) << r.err;
+  // A mistyped path names no farm, and none is made.
+  const std::string typo = dir_.File("frm.db");
+  r = Run({"app", "list"}, "--farm=sqlite:" + typo);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("VORN_E_INVALIDVALUE (0x80000003)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("FARM_FILE_MISSING (0x80170006)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("no farm at " + typo + "; create it with `feroq farm init`"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(typo));
   ASSERT_TRUE(WriteWholeFile(dir_.File("not-a-farm.db"), "plain text, not a farm"));
   r = Run({"farm", "info"}, "--farm=sqlite:" + dir_.File("not-a-farm.db"));
   EXPECT_EQ(r.exit_code, 1);
@@ -364,6 +375,7 @@ TEST_F(CliTest, AMalformedOrRefusedImportLeavesTheFarmUnchanged) {
 
   // Into a farm without the folder: refused, or created on request.
   const std::string farm3 = Farm("third");
+  Ok({"farm", "init"}, farm3);
   Ok({"server", "add", "APPSRV01", "APPSRV02"}, farm3);
   Ok({"account", "add", "CORP\\alice"}, farm3);
   Ok({"account", "add", "CORP\\Accounting", "--kind", "group"}, farm3);

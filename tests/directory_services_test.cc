@@ -185,8 +185,11 @@ TEST_F(FarmConnectionTest, TheLastUninitiateClosesTheConnection) {
 
 TEST_F(FarmConnectionTest, FarmUrls) {
   std::unique_ptr<feroq::admin::FarmAdmin> other;
-  // A farm file's directory must exist (only the default farm's is made).
+  // A farm file must exist to be opened; one is created only on request, and
+  // its directory must exist (only the default farm's is made).
   EXPECT_EQ(feroq::admin::FarmAdmin::Open("sqlite:/nonexistent-feroq-directory/farm.db", &other),
+            feroq::admin::kFarmFileMissing);
+  EXPECT_EQ(feroq::admin::FarmAdmin::Create("sqlite:/nonexistent-feroq-directory/farm.db", &other),
             feroq::admin::kFarmFileUnavailable);
   EXPECT_EQ(feroq::admin::FarmAdmin::Open("sqlite:", &other), feroq::admin::kFarmFileUnavailable);
   EXPECT_EQ(feroq::admin::FarmAdmin::Open("postgres://farm", &other), VORN_E_INVALIDVALUE);

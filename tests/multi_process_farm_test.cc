@@ -9,8 +9,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -19,6 +22,7 @@
 
 #include "feroq/services/farm_admin.h"
 #include "feroq/feroq.h"
+#include "platform/platform.h"
 #include "services/store/sqlite_farm_store.h"
 
 extern char** environ;
@@ -144,7 +148,7 @@ class MultiProcessFarmTest : public ::testing::Test {
     path_ = dir_ + "/farm.db";
     // A new farm, made as the services make it.
     std::unique_ptr<admin::FarmAdmin> admin;
-    ASSERT_EQ(admin::FarmAdmin::Open(url(), &admin), 0u);
+    ASSERT_EQ(admin::FarmAdmin::Create(url(), &admin), 0u);
   }
   void TearDown() override { std::filesystem::remove_all(dir_); }
 
@@ -314,6 +318,121 @@ TEST_F(MultiProcessFarmTest, KilledInTheMiddleOfABulkPublishLeavesASoundFarm) {
               0u);
     for (const auto& entry : published) EXPECT_GT(next, entry.second);
   }
+}
+
+TEST_F(MultiProcessFarmTest, ReadersDoNotWaitForAWriterOfAnotherProcess) {
+  Child publisher = Spawn({"publish", "R", "3"}, url());
+  std::vector<std::vector<std::string>> lines(1);
+  ReadToEnd({&publisher}, &lines);
+  ASSERT_EQ(WaitExit(publisher), 0);
+  Child holder = Spawn({"hold", path_, "10"}, url());
+  lines = std::vector<std::vector<std::string>>(1);
+  while (lines[0].empty() && !holder.ended) ASSERT_TRUE(ReadSome({&holder}, &lines, kSafetyTimeoutMs));
+  ASSERT_EQ(lines[0], std::vector<std::string>{"held"});
+
+  // What `farm info`, `server list`, `folder tree` and `app show` do, in a
+  // process that opens the farm while the other one holds its write lock.
+  const auto start = std::chrono::steady_clock::now();
+  setenv("FEROQ_FARM", url().c_str(), 1);
+  std::unique_ptr<admin::FarmAdmin> admin;
+  ASSERT_EQ(admin::FarmAdmin::Open(url(), &admin), 0u);
+  std::vector<admin::ServerInfo> servers;
+  EXPECT_EQ(admin->ListServers(&servers), 0u);
+  std::u16string name;
+  ASSERT_EQ(admin->GetFarmName(&name), 0u);
+  EXPECT_EQ(name, u"feroq");  // the holder's change is not committed
+  {
+    FarmObject farm;
+    CommonObject** apps = nullptr;
+    ULONG count = 0;
+    ASSERT_EQ(farm.EnumerateApps(&apps, &count), S_OK);
+    EXPECT_EQ(count, 3u);
+    for (ULONG i = 0; i < count; ++i) farm.FreeObject(apps[i]);
+    farm.FreeMemory(apps);
+    std::u16string dn = u"\\Applications\\R-1";
+    CommonObject* found = nullptr;
+    ASSERT_EQ(farm.GetObjectByDN(nullptr, dn.data(), &found), S_OK);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(static_cast<ZQWinAppObject*>(found)->Load(), S_OK);
+    farm.FreeObject(found);
+  }
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::seconds(3));  // well below the writers' 5 s busy timeout
+  // The writer held its lock all along.
+  int status = 0;
+  EXPECT_EQ(waitpid(holder.pid, &status, WNOHANG), 0);
+  kill(holder.pid, SIGKILL);
+  WaitExit(holder);
+}
+
+// Runs `steps` in a child process, as an ordinary user when this one is root
+// (whose access the system does not check), and returns its exit code: the
+// number of the first step that failed, 0 when all passed.
+int InChildProcess(const std::function<int()>& steps) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(99);
+    _exit(steps());
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+TEST_F(MultiProcessFarmTest, AFarmTheUserCanOnlyReadIsReadAndLeavesNoFileBehindWithTheWrongMode) {
+  const std::string folder = dir_ + "/shared";
+  ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+  if (getuid() == 0) ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);  // the child's user owns it
+  const std::string file = folder + "/farm.db", farm_url = "sqlite:" + file;
+  auto servers = [&](int* count) {
+    std::unique_ptr<admin::FarmAdmin> admin;
+    std::vector<admin::ServerInfo> list;
+    if (admin::FarmAdmin::Open(farm_url, &admin) != 0 || admin->ListServers(&list) != 0) return false;
+    *count = static_cast<int>(list.size());
+    return true;
+  };
+  const int failed_step = InChildProcess([&]() -> int {
+    {
+      std::unique_ptr<admin::FarmAdmin> admin;
+      ULONG64 id = 0;
+      if (admin::FarmAdmin::Create(farm_url, &admin) != 0 || admin->AddServer(u"FIRST", &id) != 0) return 1;
+    }
+    if (chmod(file.c_str(), 0400) != 0) return 2;
+    int count = 0;
+    if (!servers(&count) || count != 1) return 3;
+    {
+      std::unique_ptr<admin::FarmAdmin> admin;
+      if (admin::FarmAdmin::Open(farm_url, &admin) != 0 || admin->SetFarmName(u"x") != admin::kFarmReadOnly) return 4;
+    }
+    for (const char* suffix : {"-wal", "-shm"}) {
+      struct stat info {};
+      if (stat((file + suffix).c_str(), &info) == 0 && (info.st_mode & 0777) != 0600) return 5;
+    }
+    // Writable again: every command works.
+    if (chmod(file.c_str(), 0600) != 0) return 6;
+    {
+      std::unique_ptr<admin::FarmAdmin> admin;
+      ULONG64 id = 0;
+      if (admin::FarmAdmin::Open(farm_url, &admin) != 0 || admin->AddServer(u"SECOND", &id) != 0) return 7;
+    }
+    // In a folder the user cannot write: readable when the -wal and -shm
+    // files are there, refused with its own code when they are not.
+    for (const char* suffix : {"-wal", "-shm"}) unlink((file + suffix).c_str());
+    if (chmod(folder.c_str(), 0500) != 0) return 8;
+    std::unique_ptr<admin::FarmAdmin> refused;
+    if (admin::FarmAdmin::Open(farm_url, &refused) != admin::kFarmCompanionsMissing) return 9;
+    if (chmod(folder.c_str(), 0700) != 0) return 10;
+    for (const char* suffix : {"-wal", "-shm"}) {
+      if (platform::CreateOwnerOnlyFile(file + suffix) != platform::CreateFileResult::kCreated) return 11;
+    }
+    if (chmod(folder.c_str(), 0500) != 0) return 12;
+    const bool read = servers(&count) && count == 2;
+    chmod(folder.c_str(), 0700);
+    return read ? 0 : 13;
+  });
+  EXPECT_EQ(failed_step, 0);
 }
 
 }  // namespace

@@ -150,6 +150,50 @@ enum class CreateFileResult : int {
 // and the creation are one step, so two processes cannot both create it.
 FEROQ_PLATFORM_API CreateFileResult CreateOwnerOnlyFile(const std::string& path) noexcept;
 
+enum class FileAccess : int {
+  kMissing = 0,    // nothing of that name exists (or its folder cannot be searched)
+  kReadOnly = 1,   // it exists and this process may read it but not write it
+  kReadWrite = 2,  // it exists and this process may read and write it
+  kNoAccess = 3,   // it exists and this process may not even read it
+};
+
+// What this process may do with the file or directory `path`, as the
+// system's permission checks answer now (for a directory, "write" is
+// making and removing files in it).
+FEROQ_PLATFORM_API FileAccess ProbeFileAccess(const std::string& path) noexcept;
+
+// Creates the file `path` holding the `size` bytes at `data`, for its owner
+// only (POSIX mode 0600), only if nothing of that name exists; no process
+// ever finds it there partly written. kAlreadyExists leaves what exists
+// alone.
+FEROQ_PLATFORM_API CreateFileResult CreateOwnerOnlyFileHolding(const std::string& path, const void* data,
+                                                              std::size_t size) noexcept;
+
+// ---- Processes ---------------------------------------------------------------
+
+// Who runs a piece of work, in a form another process can check later: the
+// machine (its host name) and, on that machine, the process and a token of
+// its start, so that a process number used again by a later process (or
+// after a restart of the machine) is not taken for the first one.
+struct ProcessIdentity {
+  std::string host;
+  std::uint32_t process = 0;
+  std::uint64_t start = 0;
+};
+
+// This process. Throws std::bad_alloc.
+FEROQ_PLATFORM_API ProcessIdentity CurrentProcessIdentity();
+
+enum class ProcessState : int {
+  kRunning = 0,  // the process runs on this machine
+  kGone = 1,     // it ran on this machine and has ended
+  kUnknown = 2,  // it runs, or ran, on another machine
+};
+FEROQ_PLATFORM_API ProcessState CheckProcess(const ProcessIdentity& owner) noexcept;
+
+// Seconds since 1970-01-01 UTC by the system clock.
+FEROQ_PLATFORM_API std::uint64_t WallClockSeconds() noexcept;
+
 // ---- Icons -----------------------------------------------------------------
 // Reads one application icon in the form the farm stores it: 32 by 32 pixels,
 // a 1-bit transparency mask and 4-bit colour indices into the standard

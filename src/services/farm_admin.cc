@@ -42,6 +42,15 @@ VSTATUS FarmAdmin::Open(const std::string& url, std::unique_ptr<FarmAdmin>* admi
   });
 }
 
+VSTATUS FarmAdmin::Create(const std::string& url, std::unique_ptr<FarmAdmin>* admin) {
+  return Guarded("FarmAdmin::Create", [&]() -> VSTATUS {
+    auto impl = std::make_unique<Impl>();
+    if (VSTATUS status = services::OpenFarmStore(url, &impl->store, services::FarmOpening::kCreate)) return status;
+    admin->reset(new FarmAdmin(std::move(impl)));
+    return VORN_OK;
+  });
+}
+
 VSTATUS FarmAdmin::OpenCurrent(std::unique_ptr<FarmAdmin>* admin) {
   return Guarded("FarmAdmin::OpenCurrent", [&]() -> VSTATUS { return Open(CurrentFarmUrl(), admin); });
 }

@@ -67,10 +67,12 @@ FarmFiles& TheFarmFiles() {
   return *files;
 }
 
-// Opens (creating when missing) the farm file at `path` and makes it a new
-// farm when it has none yet. The default farm file's directories are
-// created (0700) on first use.
-VSTATUS OpenFarmFile(const std::string& path, std::shared_ptr<store::FarmStore>* opened) {
+// Opens the farm file at `path` and makes it a new farm when it has none
+// yet. A missing file is created only for `FarmOpening::kCreate` and for the
+// default farm file, whose directories are created (0700) on first use.
+// Opening an initialised farm writes nothing (so it never waits for a
+// writer of another process).
+VSTATUS OpenFarmFile(const std::string& path, FarmOpening opening, std::shared_ptr<store::FarmStore>* opened) {
   if (path.empty()) return admin::kFarmFileUnavailable;
   FarmFiles& registry = TheFarmFiles();
   std::lock_guard lock(registry.mutex);
@@ -79,18 +81,29 @@ VSTATUS OpenFarmFile(const std::string& path, std::shared_ptr<store::FarmStore>*
     *opened = std::move(open);
     return VORN_OK;
   }
+  store::SqliteOpenOptions options;
+  options.create_if_missing = opening == FarmOpening::kCreate;
   if (path == store::DefaultFarmFilePath()) {
     if (VSTATUS status = store::CreateFarmFileDirectories(path)) return status;
+    options.create_if_missing = true;
   }
   std::shared_ptr<store::FarmStore> farm;
-  if (VSTATUS status = store::OpenSqliteFarmStore(path, &farm)) return status;
-  // One transaction, so that of two processes opening a new file at once
-  // only the first makes the farm.
-  VSTATUS status = farm->Write([](store::FarmTxn& txn) -> VSTATUS {
-    if (!store::IsInitializedFarm(txn)) store::InitializeNewFarm(txn);
+  if (VSTATUS status = store::OpenSqliteFarmStore(path, options, &farm)) return status;
+  bool initialized = false;
+  VSTATUS status = farm->Read([&](const store::FarmView& view) -> VSTATUS {
+    initialized = store::IsInitializedFarm(view);
     return VORN_OK;
   });
   if (status != VORN_OK) return status;
+  if (!initialized) {
+    // One transaction, so that of two processes opening a new file at once
+    // only the first makes the farm.
+    status = farm->Write([](store::FarmTxn& txn) -> VSTATUS {
+      if (!store::IsInitializedFarm(txn)) store::InitializeNewFarm(txn);
+      return VORN_OK;
+    });
+    if (status != VORN_OK) return status;
+  }
   slot = farm;
   *opened = std::move(farm);
   return VORN_OK;
@@ -112,14 +125,14 @@ std::shared_ptr<store::FarmStore> MemoryFarm(const std::string& name) {
   return farm;
 }
 
-VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>* opened) {
+VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>* opened, FarmOpening opening) {
   try {
     if (StartsWith(url, kMemoryScheme)) {
       *opened = MemoryFarm(url.substr(sizeof(kMemoryScheme) - 1));
       return VORN_OK;
     }
     if (StartsWith(url, kSqliteScheme)) {
-      return OpenFarmFile(url.substr(sizeof(kSqliteScheme) - 1), opened);
+      return OpenFarmFile(url.substr(sizeof(kSqliteScheme) - 1), opening, opened);
     }
     return VORN_E_INVALIDVALUE;
   } catch (const std::bad_alloc&) {

@@ -5,8 +5,10 @@
 //   "memory:NAME"  a farm held in this process under NAME ("memory:" names
 //                  the farm ""); created, as a new farm, on first open and
 //                  kept for the life of the process.
-//   "sqlite:PATH"  the farm file at PATH (sqlite_farm_store.h), created as a
-//                  new farm when missing; one store per file in the process.
+//   "sqlite:PATH"  the farm file at PATH (sqlite_farm_store.h), which must
+//                  exist unless it is the default farm file or is opened to
+//                  be created (FarmOpening::kCreate, FarmAdmin::Create); one
+//                  store per file in the process.
 // FEROQ_FARM selects the farm that InitiateRemoteAccess opens; unset, it is
 // the default farm file (feroq::admin::CurrentFarmUrl), whose directories
 // are created with mode 0700 on first use.
@@ -22,12 +24,19 @@
 
 namespace feroq::services {
 
-// Opens the farm at `url` (creating a memory farm or a farm file on first
-// use). Returns 0 and the store, the farm file codes of feroq/services/farm_admin.h
-// for "sqlite:PATH", VORN_E_INVALIDVALUE for a URL of no known form,
-// VORN_E_OUTOFMEMORY. The URL the services open now is
+enum class FarmOpening {
+  kExisting,  // a farm file must exist (the default farm file is made on first use)
+  kCreate,    // a missing farm file is made as a new farm
+};
+
+// Opens the farm at `url` (a memory farm is created on first use, a farm
+// file as `opening` says). Returns 0 and the store, the farm file codes of
+// feroq/services/farm_admin.h for "sqlite:PATH" (kFarmFileMissing for a
+// missing file with kExisting), VORN_E_INVALIDVALUE for a URL of no known
+// form, VORN_E_OUTOFMEMORY. The URL the services open now is
 // feroq::admin::CurrentFarmUrl().
-VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>* opened);
+VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>* opened,
+                      FarmOpening opening = FarmOpening::kExisting);
 
 // The process-wide memory farm `name`, created as a new farm on first use.
 std::shared_ptr<store::FarmStore> MemoryFarm(const std::string& name);

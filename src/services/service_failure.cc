@@ -38,6 +38,9 @@ constexpr ServiceCodeInfo kCodes[] = {
     {admin::kFarmReadOnly, "FARM_READ_ONLY",
      "the farm is open for reading only (its file or folder is not writable); nothing was changed"},
     {admin::kFarmDiskFull, "FARM_DISK_FULL", "the disk is full; nothing was changed"},
+    {admin::kFarmCompanionsMissing, "FARM_COMPANIONS_MISSING",
+     "the farm's folder is not writable and its -wal or -shm file is missing; the farm's owner opening it once "
+     "makes them"},
     {FARM_E_NAME_EMPTY, "FARM_E_NAME_EMPTY", "the name is empty"},
     {FARM_E_NAME_SEPARATOR, "FARM_E_NAME_SEPARATOR", "folder and application names may not hold a backslash or a slash"},
     {FARM_E_NAME_CONTROL, "FARM_E_NAME_CONTROL",

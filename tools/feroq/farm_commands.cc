@@ -200,6 +200,7 @@ void AddFarmCommands(CLI::App& app, CommandLine& line) {
   auto* init_name = init->add_option("--name", "Name to give the farm");
   auto* init_copy = init->add_option("--copy-setup-from", "Farm URL whose servers and accounts to add where missing");
   OnRun(init, line, [init_name, init_copy](Session& session) {
+    session.CreateFarm();
     session.farm();
     if (init_name->count() > 0) Rename(session, init_name->as<std::string>());
     if (init_copy->count() > 0) CopySetup(session, init_copy->as<std::string>());

@@ -41,18 +41,29 @@ FarmObject& Session::farm() {
 }
 
 admin::FarmAdmin& Session::admin() {
-  if (!admin_) {
-    ApplyFarmUrl();
-    VSTATUS status = admin::FarmAdmin::OpenCurrent(&admin_);
-    if (status != VORN_OK) {
-      admin_.reset();
-      std::string hint;
-      if (status == admin::kFarmBackendUnavailable) hint = "this build cannot open that kind of farm";
-      if (status == VORN_E_INVALIDVALUE) hint = "farm URLs are sqlite:PATH or memory:NAME";
-      throw OperationFailed("opening the farm " + url(), status, hint);
-    }
-  }
+  if (!admin_) OpenAdmin(false);
   return *admin_;
+}
+
+void Session::CreateFarm() {
+  if (!admin_) OpenAdmin(true);
+}
+
+void Session::OpenAdmin(bool create) {
+  ApplyFarmUrl();
+  const std::string farm_url = url();
+  VSTATUS status = create ? admin::FarmAdmin::Create(farm_url, &admin_) : admin::FarmAdmin::OpenCurrent(&admin_);
+  if (status == VORN_OK) return;
+  admin_.reset();
+  if (status == VORN_E_INVALIDVALUE) {
+    throw UsageError("not a farm URL: " + farm_url + " (farm URLs are sqlite:PATH or memory:NAME)");
+  }
+  std::string hint;
+  if (status == admin::kFarmBackendUnavailable) hint = "this build cannot open that kind of farm";
+  if (status == admin::kFarmFileMissing) {
+    hint = "no farm at " + farm_url.substr(farm_url.find(':') + 1) + "; create it with `feroq farm init`";
+  }
+  throw OperationFailed("opening the farm " + farm_url, status, hint);
 }
 
 std::string TakeText(FarmObject& farm, WCHAR* text) { return ToUtf8(TakeWide(farm, text)); }

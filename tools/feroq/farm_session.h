@@ -33,14 +33,18 @@ class Session {
 
   // Throws OperationFailed when the farm cannot be opened.
   FarmObject& farm();
-  // The services' admin interface on the same farm. Throws OperationFailed.
+  // The services' admin interface on the same farm. Throws OperationFailed,
+  // or UsageError for a farm URL of no known form.
   admin::FarmAdmin& admin();
+  // Opens the farm, first creating a missing farm file (`farm init`).
+  void CreateFarm();
   bool json() const { return options_.json; }
   // The URL of the farm the services open.
   std::string url() const;
 
  private:
   void ApplyFarmUrl();
+  void OpenAdmin(bool create);
 
   GlobalOptions options_;
   bool url_applied_ = false;

@@ -47,6 +47,10 @@ constexpr VSTATUS kFarmFileMissing = 0x80170006u;
 constexpr VSTATUS kFarmReadOnly = 0x80170007u;
 // The disk (or the user's quota) is full; nothing was changed.
 constexpr VSTATUS kFarmDiskFull = 0x80170008u;
+// The farm file lies in a folder this user cannot write to and its -wal or
+// -shm companion is missing, so it cannot be opened even for reading (the
+// farm's owner opening it once makes them).
+constexpr VSTATUS kFarmCompanionsMissing = 0x80170009u;
 
 // Why the most recent failed service call of a thread failed.
 //
@@ -129,8 +133,15 @@ class FEROQ_SERVICES_API FarmAdmin {
   // Opens the farm at `url` ("memory:NAME" or "sqlite:PATH"; see
   // CurrentFarmUrl). VORN_E_INVALIDVALUE for a URL of no known form,
   // kFarmBackendUnavailable for a backend this build lacks, the farm file
-  // codes above for "sqlite:PATH" (a missing file is created as a new farm).
+  // codes above for "sqlite:PATH": kFarmFileMissing when there is no file
+  // (except the default farm file, which is created on first use). A file
+  // this user may only read opens for reading only (writes answer
+  // kFarmReadOnly).
   static VSTATUS Open(const std::string& url, std::unique_ptr<FarmAdmin>* admin);
+  // Opens the farm at `url` as Open does, first creating a missing farm file
+  // as a new farm (name "feroq", root folder "Applications"); its folder
+  // must exist. An existing farm is opened as it is.
+  static VSTATUS Create(const std::string& url, std::unique_ptr<FarmAdmin>* admin);
   // Opens the farm the services open now (FEROQ_FARM).
   static VSTATUS OpenCurrent(std::unique_ptr<FarmAdmin>* admin);
 

@@ -33,6 +33,10 @@ VSTATUS SqliteStatusCode(int sqlite_result) {
       return admin::kFarmFileCorrupt;
     case SQLITE_NOTADB:
       return admin::kFarmFileNotAFarm;
+    case SQLITE_READONLY:
+      return admin::kFarmReadOnly;
+    case SQLITE_FULL:
+      return admin::kFarmDiskFull;
     default:
       return admin::kFarmFileUnavailable;
   }
@@ -45,8 +49,9 @@ void RaiseSqlite(sqlite3* db, int sqlite_result, const char* doing) {
   throw SqliteStoreError(SqliteStatusCode(sqlite_result), what);
 }
 
-SqliteConnection::SqliteConnection(const std::string& path) {
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
+SqliteConnection::SqliteConnection(const std::string& path, bool read_only) {
+  const int flags =
+      (read_only ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_EXRESCODE;
   const int opened = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
   if (opened != SQLITE_OK) {
     // db_ may hold an error handle even on failure; keep the message, then close.

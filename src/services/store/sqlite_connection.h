@@ -35,8 +35,9 @@ class SqliteStoreError : public std::runtime_error {
 
 // The service code for a SQLite result code: SQLITE_BUSY and SQLITE_LOCKED
 // give kFarmBusy, SQLITE_CORRUPT kFarmFileCorrupt, SQLITE_NOTADB
-// kFarmFileNotAFarm, everything else (I/O errors, a full disk, a file that
-// cannot be opened or written) kFarmFileUnavailable.
+// kFarmFileNotAFarm, SQLITE_READONLY kFarmReadOnly, SQLITE_FULL
+// kFarmDiskFull, everything else (I/O errors, a file that cannot be opened)
+// kFarmFileUnavailable.
 VSTATUS SqliteStatusCode(int sqlite_result);
 
 // Raises the failure `sqlite_result` of `db` (std::bad_alloc for SQLITE_NOMEM).
@@ -93,9 +94,10 @@ const char* SqlText(Sql id);
 
 class SqliteConnection {
  public:
-  // Opens the file at `path` (which must exist) read-write, sets the busy
-  // timeout and the connection's settings. Raises SqliteStoreError.
-  explicit SqliteConnection(const std::string& path);
+  // Opens the file at `path` (which must exist) read-write, or for reading
+  // only, sets the busy timeout and the connection's settings. Raises
+  // SqliteStoreError.
+  explicit SqliteConnection(const std::string& path, bool read_only = false);
   ~SqliteConnection();
   SqliteConnection(const SqliteConnection&) = delete;
   SqliteConnection& operator=(const SqliteConnection&) = delete;

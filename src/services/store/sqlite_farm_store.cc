@@ -15,7 +15,8 @@
 
 namespace feroq::store {
 namespace sqlite {
-VSTATUS CreateFarmFileIfMissing(const std::string& path);  // sqlite_farm_file.cc
+// sqlite_farm_file.cc: how the file at `path` can be opened (see there).
+VSTATUS ChooseFarmFileAccess(const std::string& path, bool create_if_missing, bool* read_only);
 }  // namespace sqlite
 
 namespace {
@@ -39,8 +40,8 @@ void RollBack(SqliteConnection& connection) noexcept {
 
 class SqliteFarmStore final : public FarmStore {
  public:
-  SqliteFarmStore(std::string path, std::unique_ptr<SqliteConnection> writer)
-      : path_(std::move(path)), writer_(std::move(writer)) {}
+  SqliteFarmStore(std::string path, std::unique_ptr<SqliteConnection> writer, bool read_only)
+      : path_(std::move(path)), read_only_(read_only), writer_(std::move(writer)) {}
 
   VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) override {
     std::unique_ptr<SqliteConnection> reader;
@@ -70,6 +71,7 @@ class SqliteFarmStore final : public FarmStore {
   }
 
   VSTATUS Write(const std::function<VSTATUS(FarmTxn&)>& fn) override {
+    if (read_only_) return admin::kFarmReadOnly;
     bool appended_events = false;
     VSTATUS result;
     {
@@ -153,7 +155,7 @@ class SqliteFarmStore final : public FarmStore {
         return reader;
       }
     }
-    auto reader = std::make_unique<SqliteConnection>(path_);
+    auto reader = std::make_unique<SqliteConnection>(path_, read_only_);
     reader->Exec("PRAGMA query_only = ON");
     return reader;
   }
@@ -170,6 +172,7 @@ class SqliteFarmStore final : public FarmStore {
   }
 
   const std::string path_;
+  const bool read_only_;
   std::mutex writer_mutex_;
   std::unique_ptr<SqliteConnection> writer_;
   std::mutex pool_mutex_;
@@ -182,12 +185,18 @@ class SqliteFarmStore final : public FarmStore {
 }  // namespace
 
 VSTATUS OpenSqliteFarmStore(const std::string& path, std::shared_ptr<FarmStore>* store) {
+  return OpenSqliteFarmStore(path, SqliteOpenOptions{}, store);
+}
+
+VSTATUS OpenSqliteFarmStore(const std::string& path, const SqliteOpenOptions& options,
+                            std::shared_ptr<FarmStore>* store) {
   try {
     if (path.empty()) return admin::kFarmFileUnavailable;
-    if (VSTATUS status = sqlite::CreateFarmFileIfMissing(path)) return status;
-    auto writer = std::make_unique<SqliteConnection>(path);
-    sqlite::PrepareFarmSchema(*writer);
-    *store = std::make_shared<SqliteFarmStore>(path, std::move(writer));
+    bool read_only = false;
+    if (VSTATUS status = sqlite::ChooseFarmFileAccess(path, options.create_if_missing, &read_only)) return status;
+    auto writer = std::make_unique<SqliteConnection>(path, read_only);
+    sqlite::PrepareFarmSchema(*writer, read_only);
+    *store = std::make_shared<SqliteFarmStore>(path, std::move(writer), read_only);
     return VORN_OK;
   } catch (const SqliteStoreError& e) {
     return e.code();

@@ -39,14 +39,36 @@ namespace feroq::store {
 // WaitForEventAfter in this one (plus the time to read the newest sequence).
 inline constexpr LONG kSqliteFarmPollIntervalMs = 20;
 
-// Opens the farm file at `path`, creating it when it does not exist (mode
-// 0600, whatever the umask) as an empty store: no farm name, no folders;
-// InitializeNewFarm makes it a new farm. The directory must exist. Returns
-// 0 and the store, or: kFarmFileUnavailable (the file cannot be created or
-// opened, or its file system refuses WAL mode), kFarmFileNotAFarm,
-// kFarmFileTooNew, kFarmFileCorrupt, kFarmBusy (another process holds the
-// file through an upgrade), VORN_E_OUTOFMEMORY. On failure an existing file
-// is left as it was.
+struct SqliteOpenOptions {
+  // Whether a missing file is created (mode 0600, whatever the umask) as an
+  // empty store: no farm name, no folders; InitializeNewFarm makes it a new
+  // farm. The directory must exist. Without it a missing file is refused
+  // with kFarmFileMissing.
+  bool create_if_missing = true;
+};
+
+// Opens the farm file at `path`. Opening takes no write lock unless the
+// file must be created, upgraded or have its name keys remade, so it never
+// waits for another process's writer on a farm file of this version.
+//
+// A file this user may read but not write opens for reading only (Write
+// answers kFarmReadOnly); its -wal and -shm companions, when missing, are
+// made first, for their owner only (SQLite would make them with the file's
+// own mode, such as 0400, which then locks out the owner once the file is
+// writable again). A file whose companions are missing in a folder this user
+// cannot write to is refused with kFarmCompanionsMissing; with companions
+// that this user may only read it opens for reading only.
+//
+// Returns 0 and the store, or: kFarmFileMissing, kFarmFileUnavailable (the
+// file cannot be created or opened, or its file system refuses WAL mode),
+// kFarmCompanionsMissing, kFarmReadOnly (a file opened for reading only that
+// would need upgrading), kFarmFileNotAFarm, kFarmFileTooNew,
+// kFarmFileCorrupt, kFarmBusy (another process holds the file through an
+// upgrade), VORN_E_OUTOFMEMORY. On failure an existing file is left as it
+// was.
+FEROQ_SERVICES_API VSTATUS OpenSqliteFarmStore(const std::string& path, const SqliteOpenOptions& options,
+                                               std::shared_ptr<FarmStore>* store);
+// The same with the default options (a missing file is created).
 FEROQ_SERVICES_API VSTATUS OpenSqliteFarmStore(const std::string& path,
                                                std::shared_ptr<FarmStore>* store);
 

@@ -286,14 +286,28 @@ void RemakeFoldedKeys(SqliteConnection& connection) {
 
 }  // namespace
 
-void PrepareFarmSchema(SqliteConnection& connection) {
+void PrepareFarmSchema(SqliteConnection& connection, bool read_only) {
   FileHeader h = ReadHeader(connection);
   Check(h);
+  if (read_only) {
+    // Nothing may be written: the file must be a farm of this version whose
+    // keys need no remaking.
+    if (IsEmptyDatabase(h) || h.version < kFarmSchemaVersion ||
+        connection.QueryInt("SELECT fold_fingerprint FROM farm WHERE id = 1") != FoldingFingerprint()) {
+      throw SqliteStoreError(admin::kFarmReadOnly,
+                             "farm file: it must be brought up to this feroq's schema, which needs write access");
+    }
+    if (!FoldersFormATree(connection)) {
+      throw SqliteStoreError(admin::kFarmFileCorrupt, "farm file: the folders do not form a tree");
+    }
+    return;
+  }
   // Text is kept as UTF-16; the encoding is fixed when the first page is
   // written, so it is chosen before anything else writes to a new file.
   if (IsEmptyDatabase(h)) connection.Exec("PRAGMA encoding = 'UTF-16le'");
   // WAL lets readers (in this and other processes) go on while one writer
-  // commits. The mode is kept in the file.
+  // commits. The mode is kept in the file; setting it again on a file in
+  // WAL mode writes nothing and takes no lock.
   sqlite3_stmt* stmt = nullptr;
   int result = sqlite3_prepare_v2(connection.db(), "PRAGMA journal_mode = WAL", -1, &stmt, nullptr);
   if (result != SQLITE_OK) RaiseSqlite(connection.db(), result, "PRAGMA journal_mode");

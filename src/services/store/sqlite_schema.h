@@ -29,7 +29,11 @@ inline constexpr std::int64_t kFarmSchemaVersion = 1;
 // newer schema version (both leave the file untouched), kFarmFileCorrupt for
 // a farm whose folders do not form a tree (a folder among its own
 // ancestors), and the codes of SqliteStatusCode for other failures.
-void PrepareFarmSchema(SqliteConnection& connection);
+//
+// With `read_only` (a connection that may not write) nothing is changed: a
+// file that would need its schema made, upgraded or its keys remade is
+// refused with kFarmReadOnly.
+void PrepareFarmSchema(SqliteConnection& connection, bool read_only = false);
 
 }  // namespace feroq::store::sqlite
 
