@@ -8,7 +8,6 @@
 
 #include "feroq/services/directory_services.h"
 #include "feroq/services/zqapp.h"
-#include "services/service_faults.h"
 
 namespace feroq::services {
 namespace {
@@ -108,9 +107,15 @@ ThreadRecord& TheRecord() {
   return record;
 }
 
+thread_local const char* t_current_operation = "";
+
 bool IsControl(char16_t c) { return c < 0x20 || (c >= 0x7F && c <= 0x9F); }
 
 }  // namespace
+
+const char* CurrentServiceOperation() noexcept { return t_current_operation; }
+
+void NoteServiceOperation(const char* operation) noexcept { t_current_operation = operation; }
 
 void RecordFailure(VSTATUS status, std::vector<admin::FailureCause> causes) noexcept {
   ThreadRecord& record = TheRecord();

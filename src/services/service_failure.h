@@ -12,6 +12,14 @@
 
 namespace feroq::services {
 
+// The service call that this thread is in, or last entered ("" before the
+// first): EnterServiceCall notes it. A failure recorded belongs to it.
+const char* CurrentServiceOperation() noexcept;
+// Makes `operation` (a string that lives for the whole process) the current
+// one; also for calls that do not pass EnterServiceCall (the admin
+// interface).
+void NoteServiceOperation(const char* operation) noexcept;
+
 // Replaces this thread's record with a failure of the current service call
 // (CurrentServiceOperation) that answered `status` for `causes`. Never
 // raises: a record that cannot be made is left empty.

@@ -5,6 +5,8 @@
 // else sits behind one mutex.
 #include "services/service_faults.h"
 
+#include "services/service_failure.h"
+
 #include <atomic>
 #include <map>
 #include <mutex>
@@ -32,7 +34,6 @@ struct FaultState {
 
 std::atomic<bool> g_engaged{false};
 thread_local int t_suppression_depth = 0;
-thread_local const char* t_current_operation = "";
 
 FaultState& TheFaults() {
   static auto* state = new FaultState;  // never destroyed: services may run late
@@ -49,7 +50,7 @@ void UpdateEngaged(const FaultState& state) {
 
 VSTATUS EnterServiceCall(const char* operation) noexcept {
   if (t_suppression_depth > 0) return 0;
-  t_current_operation = operation;
+  NoteServiceOperation(operation);
   if (!g_engaged.load(std::memory_order_relaxed)) return 0;
   FaultState& state = TheFaults();
   std::lock_guard lock(state.mutex);
@@ -140,10 +141,6 @@ std::vector<std::string> ServiceCallLog() {
   std::lock_guard lock(state.mutex);
   return state.log;
 }
-
-const char* CurrentServiceOperation() noexcept { return t_current_operation; }
-
-void NoteServiceOperation(const char* operation) noexcept { t_current_operation = operation; }
 
 ScopedServiceCallSuppression::ScopedServiceCallSuppression() noexcept { ++t_suppression_depth; }
 ScopedServiceCallSuppression::~ScopedServiceCallSuppression() { --t_suppression_depth; }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "feroq/services/service_codes.h"
+#include "services/service_failure.h"
 
 namespace feroq::services {
 
@@ -26,13 +27,6 @@ namespace feroq::services {
 // Records the call (when the log is open) and returns the code armed for
 // `operation`, or 0 when none is.
 FEROQ_SERVICES_API VSTATUS EnterServiceCall(const char* operation) noexcept;
-
-// The operation of this thread's most recent EnterServiceCall outside a
-// suppression scope ("" before the first): the call a failure belongs to.
-const char* CurrentServiceOperation() noexcept;
-// Makes `operation` (a string that lives for the whole process) the current
-// one, for calls that do not pass EnterServiceCall (the admin interface).
-void NoteServiceOperation(const char* operation) noexcept;
 
 // Arms `code` for `operation` ("ZQAppSAL::Read", "ZQApp::SetBrowserName",
 // "VORNCommonApplicationSAL::DeleteFolder", "VORN_FarmName", ...). With
@@ -73,14 +67,22 @@ class FEROQ_SERVICES_API ScopedServiceCallSuppression {
 
 #else  // !FEROQ_TESTING
 
-inline VSTATUS EnterServiceCall(const char*) noexcept { return 0; }
+// Only notes the call that a failure belongs to (service_failure.h); a
+// suppression scope gives the outer call back when it ends.
+inline VSTATUS EnterServiceCall(const char* operation) noexcept {
+  NoteServiceOperation(operation);
+  return 0;
+}
 inline bool TakeArmedDetailCodes(const char*, std::vector<ULONG>*) { return false; }
 class ScopedServiceCallSuppression {
  public:
-  ScopedServiceCallSuppression() noexcept {}
-  ~ScopedServiceCallSuppression() {}
+  ScopedServiceCallSuppression() noexcept : outer_(CurrentServiceOperation()) {}
+  ~ScopedServiceCallSuppression() { NoteServiceOperation(outer_); }
   ScopedServiceCallSuppression(const ScopedServiceCallSuppression&) = delete;
   ScopedServiceCallSuppression& operator=(const ScopedServiceCallSuppression&) = delete;
+
+ private:
+  const char* outer_;
 };
 
 #endif  // FEROQ_TESTING
