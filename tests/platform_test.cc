@@ -417,6 +417,34 @@ TEST_F(FileTest, RefusedPathsGiveNull) {
   EXPECT_TRUE(fp::CloseFile(nullptr));
 }
 
+// Reading is bounded by the size asked for, whatever the file is.
+TEST_F(FileTest, ReadsWholeFilesUpToALimit) {
+  created_.push_back(dir_ + "/ten.txt");
+  fp::FileHandle* file = fp::CreateFileForWrite(WidePath(u"ten.txt").c_str());
+  ASSERT_NE(file, nullptr);
+  EXPECT_TRUE(fp::WriteFileBytes(file, "0123456789", 10));
+  EXPECT_TRUE(fp::CloseFile(file));
+  struct Case {
+    std::u16string path;
+    std::size_t limit;
+    fp::ReadFileResult expected;
+  };
+  const Case cases[] = {
+      {WidePath(u"ten.txt"), 10, fp::ReadFileResult::kRead},
+      {WidePath(u"ten.txt"), 9, fp::ReadFileResult::kTooLarge},
+      {WidePath(u"missing.txt"), 10, fp::ReadFileResult::kNotFound},
+      {WidePath(u""), 10, fp::ReadFileResult::kFailed},  // the directory
+      {u"/dev/zero", 100000, fp::ReadFileResult::kTooLarge},
+  };
+  for (const Case& c : cases) {
+    std::string contents = "old";
+    EXPECT_EQ(fp::ReadFileUpTo(c.path.c_str(), c.limit, &contents), c.expected) << c.limit;
+    if (c.expected == fp::ReadFileResult::kRead) {
+      EXPECT_EQ(contents, "0123456789");
+    }
+  }
+}
+
 TEST_F(FileTest, OwnerOnlyFileIsMadeOnceWhateverTheUmask) {
   const std::string path = dir_ + "/farm.db";
   created_.push_back(path);

@@ -116,6 +116,22 @@ FEROQ_PLATFORM_API bool WriteFileBytes(FileHandle* file, const void* data, std::
 // Closes the file; false if buffered data could not be written. Null is accepted.
 FEROQ_PLATFORM_API bool CloseFile(FileHandle* file) noexcept;
 
+enum class ReadFileResult : int {
+  kRead = 0,       // `*contents` holds every byte of the file
+  kNotFound = 1,   // nothing exists at the path
+  kTooLarge = 2,   // the file holds more than the bytes asked for at most
+  kFailed = 3,     // it cannot be opened or read (no permission, a directory,
+                   // a read error, an invalid path, no memory for the bytes)
+};
+
+// Reads the whole file at the UTF-16 `path` into `*contents` (replacing what
+// it held) when it holds at most `max_bytes` bytes. Never reads more than
+// `max_bytes` + 1 bytes, whatever the file is (a device without end gives
+// kTooLarge), and never waits for data (a pipe without data gives what was
+// there). `*contents` is unspecified unless the result is kRead.
+FEROQ_PLATFORM_API ReadFileResult ReadFileUpTo(const WCHAR* path, std::size_t max_bytes,
+                                               std::string* contents) noexcept;
+
 // ---- Environment and the user's files ---------------------------------------
 // Paths here are UTF-8 strings; on POSIX they are passed to the system as
 // they are.

@@ -57,4 +57,39 @@ bool CloseFile(FileHandle* file) noexcept {
   return closed;
 }
 
+ReadFileResult ReadFileUpTo(const WCHAR* path, std::size_t max_bytes, std::string* contents) noexcept {
+  try {
+    std::string utf8;
+    if (!PathToUtf8(path, &utf8)) return ReadFileResult::kFailed;
+    int descriptor = -1;
+    do {
+      // Non-blocking, so that a pipe or device cannot hold the open or a read.
+      descriptor = ::open(utf8.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    } while (descriptor < 0 && errno == EINTR);
+    if (descriptor < 0) return errno == ENOENT ? ReadFileResult::kNotFound : ReadFileResult::kFailed;
+    contents->clear();
+    ReadFileResult result = ReadFileResult::kRead;
+    constexpr std::size_t kChunk = 64 * 1024;
+    for (;;) {
+      const std::size_t room = max_bytes + 1 - contents->size();
+      const std::size_t want = room < kChunk ? room : kChunk;
+      const std::size_t before = contents->size();
+      contents->resize(before + want);
+      const ssize_t got = ::read(descriptor, contents->data() + before, want);
+      contents->resize(before + (got > 0 ? static_cast<std::size_t>(got) : 0));
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK) result = ReadFileResult::kFailed;
+      if (got <= 0) break;
+      if (contents->size() > max_bytes) {
+        result = ReadFileResult::kTooLarge;
+        break;
+      }
+    }
+    ::close(descriptor);
+    return result;
+  } catch (const std::bad_alloc&) {
+    return ReadFileResult::kFailed;
+  }
+}
+
 }  // namespace feroq::platform
