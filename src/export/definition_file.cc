@@ -63,14 +63,11 @@ void TextProperties(TextBuffer& out, ZQWinAppObject* app) {
 void DisplayProperties(TextBuffer& out, ZQWinAppObject* app) {
   _ZQEncryptionLevel level = ZQEncryptionBasic;
   if (app->GetDefaultEncryptionLevel(&level) == S_OK) {
-    const std::string_view word = EncryptionLevelWord(level);
-    if (!word.empty()) EnumLine(out, "DefaultEncryptionLevel", word);
+    if (const char* word = EncryptionLevelWord(level)) EnumLine(out, "DefaultEncryptionLevel", word);
   }
   _ZQSoundType sound = ZQSoundNone;
-  if (app->GetDefaultSoundType(&sound) == S_OK) {
-    EnumLine(out, "DefaultSoundType", sound == ZQSoundBasic ? "Basic" : "NoSound");
-  }
-  EnumLine(out, "DefaultVideoType", "NoVideo");
+  if (app->GetDefaultSoundType(&sound) == S_OK) EnumLine(out, "DefaultSoundType", SoundTypeWord(sound));
+  EnumLine(out, "DefaultVideoType", kNoVideoWord);
   _ZQWindowColor color = ZQWindowColor16;
   if (app->GetDefaultWindowColor(&color) == S_OK) WindowColorLine(out, "DefaultWindowColor", color);
   LONG number = 0;
@@ -80,26 +77,22 @@ void DisplayProperties(TextBuffer& out, ZQWinAppObject* app) {
   _ZQWindowType type = ZQWindow640x480;
   if (app->GetDefaultWindowType(&type) == S_OK) {
     // No word for window type 8 (or any other value past the table): no line.
-    const std::string_view word = WindowTypeWord(type);
-    if (!word.empty()) QuotedWordLine(out, "DefaultWindowType", word);
+    if (const char* word = WindowTypeWord(type)) QuotedWordLine(out, "DefaultWindowType", word);
   }
 
-  struct FlagList {
-    std::string_view key;
+  struct FlagListGetter {
+    FlagList list;
     HRESULT (ZQWinAppObject::*getter)(LONG*);
-    FlagListWords words;
   };
-  const FlagList lists[] = {
-      {"DefaultDesktopIntegrate", &ZQWinAppObject::GetDesktopIntegrate, DesktopIntegrateWords()},
-      {"ZQAttributes", &ZQWinAppObject::GetZQAttributes, ZQAttributeWords()},
-      {"WLAttributes", &ZQWinAppObject::GetWLAttributes, WLAttributeWords()},
-      {"PublishingFlags", &ZQWinAppObject::GetPublishingFlags, PublishingFlagWords()},
+  const FlagListGetter lists[] = {
+      {FlagList::kDesktopIntegrate, &ZQWinAppObject::GetDesktopIntegrate},
+      {FlagList::kZQAttributes, &ZQWinAppObject::GetZQAttributes},
+      {FlagList::kWLAttributes, &ZQWinAppObject::GetWLAttributes},
+      {FlagList::kPublishingFlags, &ZQWinAppObject::GetPublishingFlags},
   };
-  for (const FlagList& list : lists) {
+  for (const FlagListGetter& list : lists) {
     LONG flags = 0;
-    if ((app->*list.getter)(&flags) == S_OK) {
-      FlagListLines(out, list.key, flags, list.words.words, list.words.count);
-    }
+    if ((app->*list.getter)(&flags) == S_OK) FlagListLines(out, FlagWordsOf(list.list), flags);
   }
 }
 

@@ -22,6 +22,7 @@
 
 #include "export/text_buffer.h"
 #include "feroq/app_export.h"
+#include "feroq/app_words.h"
 #include "feroq/types.h"
 
 class FarmObject;
@@ -55,32 +56,12 @@ void QuotedOrBareLine(TextBuffer& out, std::string_view key, const WCHAR* text);
 // "    key = \"word\"\n"
 void QuotedWordLine(TextBuffer& out, std::string_view key, std::string_view word);
 
-// One word of a flag list and the bit it stands for.
-struct FlagWord {
-  LONG bit;
-  std::string_view word;
-};
+// The flag list of `list`: its key, the words of its bits set in `value`
+// in the list's order, every word after the first on its own line indented
+// by 4 + key length + 3 blanks; "\"\"" when `value` is 0 (and no word at all
+// when only bits without a word are set); then ".\n".
+void FlagListLines(TextBuffer& out, const FlagWords& list, LONG value);
 
-// The flag list of `key`: the words of `words` whose bits are set in
-// `value`, in the order of `words`, every word after the first on its own
-// line indented by 4 + key length + 3 blanks; "\"\"" when `value` is 0 (and
-// no word at all when only bits without a word are set); then ".\n".
-void FlagListLines(TextBuffer& out, std::string_view key, LONG value, const FlagWord* words, int count);
-
-// The word lists of the four flag keys, in their writing order.
-struct FlagListWords {
-  const FlagWord* words;
-  int count;
-};
-FlagListWords DesktopIntegrateWords();
-FlagListWords ZQAttributeWords();
-FlagListWords WLAttributeWords();
-FlagListWords PublishingFlagWords();
-
-// The word of an encryption level (0..4) or window type (0..7); empty for a
-// value without a word.
-std::string_view EncryptionLevelWord(LONG level);
-std::string_view WindowTypeWord(LONG type);
 // The "DefaultWindowColor" line of a window colour value; nothing for a
 // value outside 0..4.
 void WindowColorLine(TextBuffer& out, std::string_view key, LONG color);

@@ -23,7 +23,7 @@ nlohmann::json TextProperty(FarmObject& farm, Getter getter) {
   return hr == S_FALSE ? nlohmann::json("") : nlohmann::json(nullptr);
 }
 
-nlohmann::json FlagsJson(ZQWinAppObject* app, HRESULT (ZQWinAppObject::*getter)(LONG*), FlagProperty property) {
+nlohmann::json FlagsJson(ZQWinAppObject* app, HRESULT (ZQWinAppObject::*getter)(LONG*), FlagList property) {
   LONG flags = 0;
   if (FAILED((app->*getter)(&flags))) return nullptr;
   return WordsOfFlags(property, flags);
@@ -78,20 +78,20 @@ nlohmann::json DescribeApp(FarmObject& farm, ZQWinAppObject* app) {
   out["read_only"] = app->GetReadOnly(&flag) == S_OK ? nlohmann::json(flag == 1) : nullptr;
   out["enabled"] = app->GetEnabled(&flag) == S_OK ? nlohmann::json(flag == 1) : nullptr;
   _ZQEncryptionLevel level{};
-  out["encryption_level"] = app->GetDefaultEncryptionLevel(&level) == S_OK ? nlohmann::json(EncryptionWord(level)) : nullptr;
+  out["encryption_level"] = app->GetDefaultEncryptionLevel(&level) == S_OK ? nlohmann::json(EncryptionLevelWord(level)) : nullptr;
   _ZQSoundType sound{};
-  out["sound_type"] = app->GetDefaultSoundType(&sound) == S_OK ? nlohmann::json(SoundWord(sound)) : nullptr;
+  out["sound_type"] = app->GetDefaultSoundType(&sound) == S_OK ? nlohmann::json(SoundTypeWord(sound)) : nullptr;
   _ZQWindowColor color{};
-  out["window_color"] = app->GetDefaultWindowColor(&color) == S_OK ? nlohmann::json(ColorCountText(color)) : nullptr;
+  out["window_color"] = app->GetDefaultWindowColor(&color) == S_OK ? nlohmann::json(WindowColorCount(color)) : nullptr;
   _ZQWindowType type{};
-  out["window_type"] = app->GetDefaultWindowType(&type) == S_OK ? nlohmann::json(WindowTypeWord(type)) : nullptr;
+  out["window_type"] = app->GetDefaultWindowType(&type) == S_OK ? nlohmann::json(WindowTypeName(type)) : nullptr;
   out["window_height"] = app->GetDefaultWindowHeight(&number) == S_OK ? nlohmann::json(number) : nullptr;
   out["window_width"] = app->GetDefaultWindowWidth(&number) == S_OK ? nlohmann::json(number) : nullptr;
   out["window_scale"] = app->GetDefaultWindowScale(&number) == S_OK ? nlohmann::json(number) : nullptr;
-  out["desktop_integrate"] = FlagsJson(app, &ZQWinAppObject::GetDesktopIntegrate, FlagProperty::kDesktopIntegrate);
-  out["zq_attributes"] = FlagsJson(app, &ZQWinAppObject::GetZQAttributes, FlagProperty::kZQAttributes);
-  out["wl_attributes"] = FlagsJson(app, &ZQWinAppObject::GetWLAttributes, FlagProperty::kWLAttributes);
-  out["publishing_flags"] = FlagsJson(app, &ZQWinAppObject::GetPublishingFlags, FlagProperty::kPublishingFlags);
+  out["desktop_integrate"] = FlagsJson(app, &ZQWinAppObject::GetDesktopIntegrate, FlagList::kDesktopIntegrate);
+  out["zq_attributes"] = FlagsJson(app, &ZQWinAppObject::GetZQAttributes, FlagList::kZQAttributes);
+  out["wl_attributes"] = FlagsJson(app, &ZQWinAppObject::GetWLAttributes, FlagList::kWLAttributes);
+  out["publishing_flags"] = FlagsJson(app, &ZQWinAppObject::GetPublishingFlags, FlagList::kPublishingFlags);
   out["servers"] = Servers(farm, app);
   out["users"] = Users(farm, app);
   _ZQWinAppIcon* icon = nullptr;

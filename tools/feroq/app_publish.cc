@@ -7,7 +7,7 @@
 #include "app_words.h"
 #include "commands.h"
 #include "output.h"
-#include "publish_description.h"
+#include "feroq/app_import.h"
 #include "text_conversion.h"
 
 namespace feroq::cli {
@@ -54,18 +54,18 @@ void AddPropertyOptions(CLI::App* command, PropertyOptions& o, const char* serve
   o.sound_opt = command->add_option("--sound", o.sound, "Default sound type: Basic or NoSound");
   o.video_opt = command->add_option("--video", o.video, "Default video type: 0 (NoVideo) or 1");
   o.color_opt = command->add_option("--color", o.color, "Default window colour: 16, 256, 32768 or 0x1000000");
-  o.window_type_opt = command->add_option("--window-type", o.window_type, "Default window type: " + WindowTypeWordList());
+  o.window_type_opt = command->add_option("--window-type", o.window_type, "Default window type: " + WindowTypeNameList());
   o.height_opt = command->add_option("--height", o.height, "Default window height");
   o.width_opt = command->add_option("--width", o.width, "Default window width");
   o.scale_opt = command->add_option("--scale", o.scale, "Default window scale (percent)");
   o.desktop_opt = command->add_option("--desktop-integrate", o.desktop,
-                                      "Comma-separated: " + FlagWordList(FlagProperty::kDesktopIntegrate) + " (or none)");
+                                      "Comma-separated: " + FlagWordList(FlagList::kDesktopIntegrate) + " (or none)");
   o.zq_opt = command->add_option("--zq-attributes", o.zq,
-                                 "Comma-separated: " + FlagWordList(FlagProperty::kZQAttributes) + " (or none)");
+                                 "Comma-separated: " + FlagWordList(FlagList::kZQAttributes) + " (or none)");
   o.wl_opt = command->add_option("--wl-attributes", o.wl,
-                                 "Comma-separated: " + FlagWordList(FlagProperty::kWLAttributes) + " (or none)");
+                                 "Comma-separated: " + FlagWordList(FlagList::kWLAttributes) + " (or none)");
   o.publishing_opt = command->add_option("--publishing-flags", o.publishing,
-                                         "Comma-separated: " + FlagWordList(FlagProperty::kPublishingFlags) + " (or none)");
+                                         "Comma-separated: " + FlagWordList(FlagList::kPublishingFlags) + " (or none)");
   command->add_option(std::string("--") + server_verb, o.servers,
                       "NAME[:PROGRAM[:DIR]], a server that publishes it (repeat for more)");
   command->add_option(std::string("--") + (server_verb[0] == 's' ? "user" : "add-user"), o.users,
@@ -130,14 +130,16 @@ std::pair<std::u16string, LONG> ParseIconOption(const std::string& text) {
   return {Wide(text, "an icon file name"), 0};
 }
 
-LONG ParseFlagList(FlagProperty property, const std::string& text) {
+LONG ParseFlagList(FlagList property, const std::string& text) {
   LONG flags = 0;
   std::string word;
   auto take = [&] {
     if (word.empty() || EqualsIgnoringCase(word, "none")) return;
-    std::optional<LONG> bit = ParseFlagWord(property, word);
-    if (!bit) throw UsageError(fmt::format("{} has no flag {} (it has {})", FlagKey(property), word, FlagWordList(property)));
-    flags |= *bit;
+    LONG bit = 0;
+    if (!ParseFlagWord(property, word, &bit)) {
+      throw UsageError(fmt::format("{} has no flag {} (it has {})", FlagWordsOf(property).key, word, FlagWordList(property)));
+    }
+    flags |= bit;
     word.clear();
   };
   for (char c : text) {
@@ -153,9 +155,11 @@ LONG ParseFlagList(FlagProperty property, const std::string& text) {
 }
 
 // A word or its number.
-template <class Enum, class Parse>
-Enum ParseEnum(const std::string& text, Parse parse, LONG highest, const std::string& what, const std::string& words) {
-  if (auto value = parse(text)) return *value;
+template <class Enum>
+Enum ParseEnum(const std::string& text, bool (*parse)(std::string_view, Enum*), LONG highest, const std::string& what,
+               const std::string& words) {
+  Enum value{};
+  if (parse(text, &value)) return value;
   if (!text.empty() && text.find_first_not_of("0123456789") == std::string::npos && std::stol(text) <= highest) {
     return static_cast<Enum>(std::stol(text));
   }
@@ -172,9 +176,9 @@ void ApplyOptions(const PropertyOptions& o, ApplicationDefinition& def) {
   if (given(o.description_opt)) def.description = Wide(o.description, "--description");
   if (given(o.wl_folder_opt)) def.wl_folder = Wide(o.wl_folder, "--wl-folder");
   if (given(o.encryption_opt)) {
-    def.encryption_level = ParseEnum<_ZQEncryptionLevel>(o.encryption, ParseEncryptionWord, 5, "--encryption", EncryptionWordList());
+    def.encryption_level = ParseEnum<_ZQEncryptionLevel>(o.encryption, ParseEncryptionLevelWord, 5, "--encryption", EncryptionWordList());
   }
-  if (given(o.sound_opt)) def.sound_type = ParseEnum<_ZQSoundType>(o.sound, ParseSoundWord, 2, "--sound", "Basic, NoSound");
+  if (given(o.sound_opt)) def.sound_type = ParseEnum<_ZQSoundType>(o.sound, ParseSoundTypeWord, 2, "--sound", "Basic, NoSound");
   if (given(o.video_opt)) {
     if (o.video == "0" || EqualsIgnoringCase(o.video, "NoVideo")) {
       def.video_type = 0;
@@ -185,20 +189,20 @@ void ApplyOptions(const PropertyOptions& o, ApplicationDefinition& def) {
     }
   }
   if (given(o.color_opt)) {
-    std::optional<_ZQWindowColor> color = ParseColorCount(o.color);
-    if (!color) throw UsageError("--color is one of 16, 256, 32768, 0x1000000: " + o.color);
-    def.window_color = *color;
+    _ZQWindowColor color{};
+    if (!ParseWindowColorCount(o.color, &color)) throw UsageError("--color is one of 16, 256, 32768, 0x1000000: " + o.color);
+    def.window_color = color;
   }
   if (given(o.window_type_opt)) {
-    def.window_type = ParseEnum<_ZQWindowType>(o.window_type, ParseWindowTypeWord, 8, "--window-type", WindowTypeWordList());
+    def.window_type = ParseEnum<_ZQWindowType>(o.window_type, ParseWindowTypeName, 8, "--window-type", WindowTypeNameList());
   }
   if (given(o.height_opt)) def.window_height = o.height;
   if (given(o.width_opt)) def.window_width = o.width;
   if (given(o.scale_opt)) def.window_scale = o.scale;
-  if (given(o.desktop_opt)) def.desktop_integrate = ParseFlagList(FlagProperty::kDesktopIntegrate, o.desktop);
-  if (given(o.zq_opt)) def.zq_attributes = ParseFlagList(FlagProperty::kZQAttributes, o.zq);
-  if (given(o.wl_opt)) def.wl_attributes = ParseFlagList(FlagProperty::kWLAttributes, o.wl);
-  if (given(o.publishing_opt)) def.publishing_flags = ParseFlagList(FlagProperty::kPublishingFlags, o.publishing);
+  if (given(o.desktop_opt)) def.desktop_integrate = ParseFlagList(FlagList::kDesktopIntegrate, o.desktop);
+  if (given(o.zq_opt)) def.zq_attributes = ParseFlagList(FlagList::kZQAttributes, o.zq);
+  if (given(o.wl_opt)) def.wl_attributes = ParseFlagList(FlagList::kWLAttributes, o.wl);
+  if (given(o.publishing_opt)) def.publishing_flags = ParseFlagList(FlagList::kPublishingFlags, o.publishing);
   for (const std::string& text : o.servers) def.servers.push_back(ParseServerOption(text));
   for (const std::string& text : o.users) def.users.push_back(ParseUserOption(text));
   if (given(o.icon_opt)) std::tie(def.icon_file, def.icon_index) = ParseIconOption(o.icon_file);
@@ -224,7 +228,8 @@ void Publish(Session& session, const PublishOptions& o) {
   }
   LONG store_version = 0;
   Check(farm.GetAppSubsysVersion(&store_version), "reading the application store version");
-  PublishDescription description(def, static_cast<ULONG>(store_version));
+  PublishDescription description;
+  Check(description.Build(def, static_cast<ULONG>(store_version)), "describing " + dn);
   ZQWinAppObject* created = nullptr;
   Check(farm.CreateZQWinApp(description.data(), &created), "publishing " + dn);
   Held<ZQWinAppObject> app(&farm, created);

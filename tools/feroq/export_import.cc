@@ -1,6 +1,6 @@
 // feroq app export, feroq export-all DIR, feroq import PATH...: applications
 // out to files through ZQWinAppObject::ExportFile, and definition files back
-// into the farm through FarmObject::CreateZQWinApp.
+// into the farm through feroq::ImportDefinitionFiles.
 #include <algorithm>
 #include <filesystem>
 #include <memory>
@@ -9,10 +9,9 @@
 #include <fmt/core.h>
 
 #include "commands.h"
-#include "definition_reader.h"
 #include "feroq/app_export.h"
+#include "feroq/app_import.h"
 #include "output.h"
-#include "publish_description.h"
 #include "text_conversion.h"
 
 namespace feroq::cli {
@@ -46,11 +45,14 @@ struct ExportOptions {
   bool hide_description = false, hide_servers = false, hide_display = false;
 };
 
-const char* Extension(const std::string& kind) {
-  if (kind == "def") return ".def";
-  if (kind == "html") return ".html";
-  if (kind == "launch") return ".launch";
-  return ".ico";
+// The file of `kind` in a directory: the application's name with the kind's
+// extension; the launch file is named after the browser name with ".obr",
+// the name the HTML page's Start link gives it.
+std::string FileNameOf(const std::string& kind, const std::string& name, const std::string& browser_name) {
+  if (kind == "launch") return browser_name + ".obr";
+  if (kind == "def") return name + ".def";
+  if (kind == "html") return name + ".html";
+  return name + ".ico";
 }
 
 std::u16string WideText(const std::string& text, const char* what) {
@@ -104,6 +106,9 @@ void Export(Session& session, ExportOptions o) {
   }
   Held<ZQWinAppObject> app = FindApp(session, o.dn);
   const std::string name = NameOf(farm, app.get());
+  WCHAR* browser = nullptr;
+  Check(app->GetBrowserName(&browser), "reading the browser name of " + o.dn);
+  const std::string browser_name = TakeText(farm, browser);
   if (o.kinds.size() == 1 && !o.output.empty() && !fs::is_directory(o.output)) {
     ExportOne(app.get(), o.dn, o.kinds[0], o.output, o);
     fmt::print("wrote {}\n", o.output);
@@ -112,7 +117,7 @@ void Export(Session& session, ExportOptions o) {
   const fs::path dir = o.output.empty() ? fs::path(".") : fs::path(o.output);
   fs::create_directories(dir);
   for (const std::string& kind : o.kinds) {
-    const fs::path path = dir / (name + Extension(kind));
+    const fs::path path = dir / FileNameOf(kind, name, browser_name);
     ExportOne(app.get(), o.dn, kind, path, o);
     fmt::print("wrote {}\n", path.string());
   }
@@ -152,31 +157,54 @@ fs::path DefinitionPath(const fs::path& dir, const std::string& dn, std::set<fs:
   return candidate;
 }
 
+// Writes every application it can; one that cannot be written (a file name
+// the file system refuses, a full disk) is reported and the others are
+// still written. Fails at the end when any was left out.
 void ExportAll(Session& session, const std::string& dir, bool icon_files) {
   FarmObject& farm = session.farm();
   std::vector<Held<ZQWinAppObject>> apps = AllApps(farm);
   std::set<fs::path> used;
-  Progress progress("exporting", apps.size());
   nlohmann::json written = nlohmann::json::array();
-  for (Held<ZQWinAppObject>& app : apps) {
-    Check(app->Load(), "loading an application");
-    const std::string dn = DnOf(farm, app.get());
-    progress.Step(dn);
-    const fs::path path = DefinitionPath(dir, dn, &used);
-    fs::create_directories(path.parent_path());
-    std::u16string file = WidePath(path);
-    std::u16string icon = WidePath(fs::path(path).replace_extension(".ico"));
-    _DefinitionFileOptions options{icon_files ? icon.data() : nullptr};
-    Check(app->ExportFile(ZQWinAppDefinitionFile, nullptr, file.data(), &options),
-          fmt::format("exporting {} to {}", dn, path.string()));
-    written.push_back({{"dn", dn}, {"file", path.string()}});
+  nlohmann::json refused = nlohmann::json::array();
+  {
+    Progress progress("exporting", apps.size());
+    for (Held<ZQWinAppObject>& app : apps) {
+      std::string dn;
+      fs::path path;
+      try {
+        Check(app->Load(), "loading an application");
+        dn = DnOf(farm, app.get());
+        progress.Step(dn);
+        path = DefinitionPath(dir, dn, &used);
+        fs::create_directories(path.parent_path());
+        std::u16string file = WidePath(path);
+        std::u16string icon = WidePath(fs::path(path).replace_extension(".ico"));
+        _DefinitionFileOptions options{icon_files ? icon.data() : nullptr};
+        Check(app->ExportFile(ZQWinAppDefinitionFile, nullptr, file.data(), &options),
+              fmt::format("exporting {} to {}", Shortened(dn), Shortened(path.string())));
+        written.push_back({{"dn", dn}, {"file", path.string()}});
+      } catch (const OperationFailed& e) {
+        refused.push_back({{"dn", dn}, {"file", path.string()}, {"error", e.what()}});
+      } catch (const fs::filesystem_error& e) {
+        refused.push_back({{"dn", dn}, {"file", path.string()}, {"error", e.code().message()}});
+      }
+    }
   }
   if (session.json()) {
-    PrintJson(written);
-    return;
+    PrintJson({{"written", written}, {"refused", refused}});
+  } else {
+    for (const auto& entry : written) {
+      fmt::print("{}  {}\n", entry["file"].get<std::string>(), Shortened(entry["dn"].get<std::string>()));
+    }
+    fmt::print("exported {} applications to {}\n", written.size(), dir);
+    for (const auto& entry : refused) {
+      std::fprintf(stderr, "feroq: not exported: %s to %s: %s\n", Shortened(entry["dn"].get<std::string>()).c_str(),
+                   Shortened(entry["file"].get<std::string>()).c_str(), entry["error"].get<std::string>().c_str());
+    }
   }
-  for (const auto& entry : written) fmt::print("{}  {}\n", entry["file"].get<std::string>(), entry["dn"].get<std::string>());
-  fmt::print("exported {} applications to {}\n", written.size(), dir);
+  if (!refused.empty()) {
+    throw ToolFailure(fmt::format("{} of {} applications could not be exported (see above)", refused.size(), apps.size()));
+  }
 }
 
 // ---- import -----------------------------------------------------------------
@@ -184,7 +212,8 @@ void ExportAll(Session& session, const std::string& dir, bool icon_files) {
 struct ImportOptions {
   std::vector<std::string> paths;
   bool create_folders = false;
-  bool skip_existing = false;
+  bool skip_existing = false;  // the default now; kept so that old scripts still run
+  bool refuse_existing = false;
   bool dry_run = false;
 };
 
@@ -208,104 +237,117 @@ std::vector<fs::path> DefinitionFiles(const std::vector<std::string>& paths) {
   return files;
 }
 
-std::string DnOfDefinition(const ApplicationDefinition& def) {
-  std::string folder = def.parent_folder && !def.parent_folder->empty() ? ToUtf8(*def.parent_folder) : "\\Applications";
-  while (folder.size() > 1 && (folder.back() == '\\' || folder.back() == '/')) folder.pop_back();
-  return folder + "\\" + ToUtf8(def.object_name.value_or(u""));
-}
+// What the import reports as it goes: progress on a terminal while it reads
+// and while it publishes, and the lines of the report.
+struct ImportReport {
+  std::size_t files = 0;
+  std::unique_ptr<Progress> reading;
+  std::unique_ptr<Progress> publishing;
+  nlohmann::json entries = nlohmann::json::array();
+  nlohmann::json folders = nlohmann::json::array();
+  nlohmann::json refused = nlohmann::json::array();
+  std::size_t published = 0;
+  std::size_t present = 0;
 
-bool Exists(Session& session, const std::string& dn) {
-  try {
-    FindObject(session, dn);
-    return true;
-  } catch (const ToolFailure&) {
-    return false;
+  static void Receive(const ImportEvent& event, void* context) {
+    static_cast<ImportReport*>(context)->Take(event);
   }
-}
 
-// Creates the folder `dn` and any missing folder above it.
-void EnsureFolder(Session& session, const std::string& dn) {
-  FarmObject& farm = session.farm();
-  std::string built;
-  for (std::size_t start = 0; start <= dn.size();) {
-    std::size_t end = dn.find_first_of("\\/", start);
-    if (end == std::string::npos) end = dn.size();
-    const std::string component = dn.substr(start, end - start);
-    start = end + 1;
-    if (component.empty()) continue;
-    built += "\\" + component;
-    if (built == "\\Applications" || Exists(session, built)) continue;
-    const auto [above, name] = SplitDn(built);
-    Held<AppFolderObject> folder = FindFolder(session, above.empty() ? "\\Applications" : above);
-    std::optional<std::u16string> wide = FromUtf8(name);
-    FolderObject* created = nullptr;
-    Check(folder->CreateSubFolder(wide->data(), &created), "creating the folder " + built);
-    Held<FolderObject> release(&farm, created);
+  void Take(const ImportEvent& event) {
+    const std::string file = event.file != nullptr ? ToUtf8(event.file) : std::string();
+    const std::string dn = event.dn != nullptr ? ToUtf8(event.dn) : std::string();
+    switch (event.stage) {
+      case ImportStage::kRead:
+        if (!reading) reading = std::make_unique<Progress>("reading", files);
+        reading->Step(file);
+        return;
+      case ImportStage::kFolderCreated:
+        folders.push_back(dn);
+        return;
+      case ImportStage::kPublished:
+      case ImportStage::kAlreadyPresent: {
+        reading.reset();
+        if (!publishing) publishing = std::make_unique<Progress>("publishing", files);
+        publishing->Step(Shortened(dn));
+        const bool new_one = event.stage == ImportStage::kPublished;
+        (new_one ? published : present) += 1;
+        entries.push_back({{"file", file}, {"dn", dn}, {"imported", new_one}});
+        return;
+      }
+      case ImportStage::kRefused:
+      case ImportStage::kNotKept: {
+        nlohmann::json entry = {{"code", DescribeResult(static_cast<std::uint32_t>(event.code))}};
+        if (event.problem != nullptr) {
+          entry["file"] = event.problem->file;
+          entry["line"] = event.problem->line;
+          entry["message"] = event.problem->message;
+        }
+        if (!dn.empty()) entry["dn"] = dn;
+        if (event.service_code != 0) entry["farm_code"] = DescribeResult(event.service_code);
+        refused.push_back(entry);
+        return;
+      }
+    }
   }
+};
+
+std::string RefusalLine(const nlohmann::json& entry) {
+  std::string line;
+  if (entry.contains("file")) {
+    line = Shortened(entry["file"].get<std::string>());
+    if (entry["line"].get<int>() > 0) line += ":" + std::to_string(entry["line"].get<int>());
+    line += ": ";
+  }
+  if (entry.contains("dn")) line += Shortened(entry["dn"].get<std::string>()) + ": ";
+  if (entry.contains("message")) line += entry["message"].get<std::string>() + " ";
+  line += "[" + entry["code"].get<std::string>() + "]";
+  if (entry.contains("farm_code")) line += " [" + entry["farm_code"].get<std::string>() + "]";
+  return line;
 }
 
 void Import(Session& session, const ImportOptions& o) {
   const std::vector<fs::path> files = DefinitionFiles(o.paths);
-  if (files.empty()) throw UsageError("no definition files to import");
-  // Every file is read before the farm is touched: one malformed file leaves
-  // the farm unchanged.
-  std::vector<ApplicationDefinition> definitions;
-  for (const fs::path& file : files) {
-    definitions.push_back(ReadDefinitionFile(file));
-    ApplicationDefinition& def = definitions.back();
-    const fs::path icon = fs::path(file).replace_extension(".ico");
-    if (!def.icon && fs::is_regular_file(icon)) def.icon_file = WidePath(icon);
-  }
-  if (o.dry_run) {
-    for (std::size_t i = 0; i < files.size(); ++i) fmt::print("{}: {}\n", files[i].string(), DnOfDefinition(definitions[i]));
-    fmt::print("{} definition files read; nothing imported (dry run)\n", files.size());
-    return;
-  }
-  FarmObject& farm = session.farm();
-  LONG store_version = 0;
-  Check(farm.GetAppSubsysVersion(&store_version), "reading the application store version");
+  if (files.empty()) throw UsageError("no definition files to import (a directory is searched for *.def files)");
+  std::vector<std::u16string> wide;
+  for (const fs::path& file : files) wide.push_back(WidePath(file));
+  std::vector<const WCHAR*> names;
+  for (const std::u16string& file : wide) names.push_back(file.c_str());
 
-  std::vector<Held<ZQWinAppObject>> published;
-  nlohmann::json report = nlohmann::json::array();
-  Progress progress("importing", files.size());
-  std::size_t skipped = 0;
-  try {
-    for (std::size_t i = 0; i < files.size(); ++i) {
-      const ApplicationDefinition& def = definitions[i];
-      const std::string dn = DnOfDefinition(def);
-      progress.Step(dn);
-      if (o.skip_existing && Exists(session, dn)) {
-        ++skipped;
-        report.push_back({{"file", files[i].string()}, {"dn", dn}, {"imported", false}});
-        continue;
-      }
-      if (o.create_folders && def.parent_folder && !def.parent_folder->empty()) {
-        EnsureFolder(session, ToUtf8(*def.parent_folder));
-      }
-      PublishDescription description(def, static_cast<ULONG>(store_version));
-      ZQWinAppObject* app = nullptr;
-      Check(farm.CreateZQWinApp(description.data(), &app), fmt::format("importing {} as {}", files[i].string(), dn));
-      published.emplace_back(&farm, app);
-      report.push_back({{"file", files[i].string()}, {"dn", dn}, {"imported", true}});
-    }
-  } catch (const OperationFailed& e) {
-    // All or nothing: take back what this run published.
-    std::size_t undone = 0;
-    for (Held<ZQWinAppObject>& app : published) undone += app->Delete() == S_OK ? 1 : 0;
-    if (published.empty()) throw;
-    throw OperationFailed(e.action(), e.code(),
-                          fmt::format("the {} applications this run had published were removed again", undone));
-  }
+  ImportReport report;
+  report.files = files.size();
+  ImportRequest request;
+  request.files = names.data();
+  request.file_count = static_cast<ULONG>(names.size());
+  request.flags = (o.create_folders ? kImportCreateFolders : 0) | (o.dry_run ? kImportDryRun : 0) |
+                  (o.refuse_existing ? kImportRefuseExisting : 0);
+  request.callback = &ImportReport::Receive;
+  request.context = &report;
+  const HRESULT result = ImportDefinitionFiles(&session.farm(), request);
+  report.reading.reset();  // progress lines are cleared before the report
+  report.publishing.reset();
+
   if (session.json()) {
-    PrintJson(report);
-    return;
+    PrintJson({{"dry_run", o.dry_run},
+               {"result", DescribeResult(static_cast<std::uint32_t>(result))},
+               {"applications", result == S_OK ? report.entries : nlohmann::json::array()},
+               {"folders_created", result == S_OK ? report.folders : nlohmann::json::array()},
+               {"refused", report.refused}});
+  } else if (result == S_OK) {
+    for (const auto& folder : report.folders) fmt::print("created folder {}\n", Shortened(folder.get<std::string>()));
+    for (const auto& entry : report.entries) {
+      fmt::print("{} {} from {}\n", entry["imported"].get<bool>() ? "imported" : "already in the farm:",
+                 Shortened(entry["dn"].get<std::string>()), Shortened(entry["file"].get<std::string>()));
+    }
+    fmt::print("{} {} applications from {} files{}\n", o.dry_run ? "would import" : "imported", report.published,
+               files.size(), report.present > 0 ? fmt::format(" ({} already in the farm, left as they are)", report.present) : "");
+    if (o.dry_run) fmt::print("dry run: every check passed; nothing was changed\n");
+  } else {
+    for (const auto& entry : report.refused) std::fprintf(stderr, "feroq: %s\n", RefusalLine(entry).c_str());
   }
-  for (const auto& entry : report) {
-    fmt::print("{} {} from {}\n", entry["imported"].get<bool>() ? "imported" : "skipped (exists)",
-               entry["dn"].get<std::string>(), entry["file"].get<std::string>());
+  if (result != S_OK) {
+    throw OperationFailed(o.dry_run ? "the dry run of the import" : "importing", static_cast<std::uint32_t>(result),
+                          "nothing was imported");
   }
-  fmt::print("imported {} applications from {} files{}\n", published.size(), files.size(),
-             skipped > 0 ? fmt::format(" ({} already in the farm)", skipped) : "");
 }
 
 }  // namespace
@@ -345,11 +387,17 @@ void AddExportImportCommands(CLI::App& app, CLI::App& noun, CommandLine& line) {
   OnRun(export_all, line, [all](Session& session) { ExportAll(session, all->dir, all->icon_files); });
 
   auto i = std::make_shared<ImportOptions>();
-  auto* import = app.add_subcommand("import", "Publish applications from definition files (all or none)");
-  import->add_option("PATH", i->paths, "Definition files, or directories of them")->required();
-  import->add_flag("--create-folders", i->create_folders, "Create missing parent folders");
-  import->add_flag("--skip-existing", i->skip_existing, "Leave out applications the farm already has");
-  import->add_flag("--dry-run", i->dry_run, "Only read and check the files");
+  auto* import = app.add_subcommand(
+      "import",
+      "Publish applications from definition files, all or none; applications already in the farm "
+      "(same name in the same folder) are left as they are, so the same import can be run again");
+  import->add_option("PATH", i->paths, "Definition files, or directories searched for *.def files")->required();
+  import->add_flag("--create-folders", i->create_folders, "Create missing parent folders (part of the import)");
+  import->add_flag("--refuse-existing", i->refuse_existing,
+                   "Fail (importing nothing) when the farm already holds one of the applications");
+  import->add_flag("--skip-existing", i->skip_existing, "Leave out applications the farm already has (the default)")
+      ->group("");
+  import->add_flag("--dry-run", i->dry_run, "Run every check, publishing included, and change nothing");
   OnRun(import, line, [i](Session& session) { Import(session, *i); });
 }
 

@@ -11,7 +11,6 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
-#include "definition_reader.h"
 #include "feroq/services/farm_admin.h"
 #include "output.h"
 
@@ -77,8 +76,6 @@ int main(int argc, char** argv) {
   } catch (const OperationFailed& e) {
     return OperationFailedWithCauses(e);
   } catch (const ToolFailure& e) {
-    return Fail(kExitFailed, e.what());
-  } catch (const DefinitionError& e) {
     return Fail(kExitFailed, e.what());
   } catch (const std::exception& e) {
     return Fail(kExitFailed, e.what());

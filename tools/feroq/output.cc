@@ -8,6 +8,7 @@
 #include <fmt/core.h>
 
 #include "feroq/app_data.h"
+#include "feroq/app_import.h"
 #include "feroq/services/farm_admin.h"
 #include "feroq/services/service_codes.h"
 
@@ -26,6 +27,11 @@ std::vector<ResultCodeInfo> BuildTable() {
       {u(E_ACCESSDENIED), "E_ACCESSDENIED", "the farm refused the change (the farm's cause follows when it gave one)"},
       {u(E_OUTOFMEMORY), "E_OUTOFMEMORY", "out of memory"},
       {u(E_INVALIDARG), "E_INVALIDARG", "a value was refused, or the name names nothing of that kind"},
+      {u(feroq::kDefinitionFileMalformed), "DEFINITION_FILE_MALFORMED", "the file is not a definition file this version reads (the line and what was expected are printed)"},
+      {u(feroq::kDefinitionFileTooLarge), "DEFINITION_FILE_TOO_LARGE", "the file is larger than any definition file (1 MiB)"},
+      {u(feroq::kDefinitionFileNotFound), "DEFINITION_FILE_NOT_FOUND", "there is no such file"},
+      {u(feroq::kDefinitionFileUnreadable), "DEFINITION_FILE_UNREADABLE", "the file cannot be read (a directory, no permission or a read error)"},
+      {u(feroq::kImportNameTaken), "IMPORT_NAME_TAKEN", "the folder already holds an application of that name, or another file of the import publishes it too"},
       {u(ZQ_CREATE_E_ICON_FILE), "ZQ_CREATE_E_ICON_FILE", "the icon could not be read from the icon file"},
       {u(ZQ_CREATE_E_ICON), "ZQ_CREATE_E_ICON", "the farm refused the icon"},
       {u(ZQ_CREATE_E_BROWSER_NAME), "ZQ_CREATE_E_BROWSER_NAME", "the browser name was refused (it may be taken by another application, or hold a character such as \\ / : . * ?)"},
@@ -130,6 +136,25 @@ void PrintTable(const std::vector<std::string>& headers, const std::vector<std::
 
 void PrintJson(const nlohmann::json& value) {
   std::fputs((value.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n").c_str(), stdout);
+}
+
+std::string Shortened(const std::string& text, std::size_t limit) {
+  std::size_t cut = text.size() <= limit ? text.size() : limit;
+  while (cut > 0 && cut < text.size() && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  std::string out;
+  for (std::size_t i = 0; i < cut; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool c1 = byte == 0xC2 && i + 1 < cut && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+    if (byte < 0x20 || byte == 0x7F) {
+      out += fmt::format("\\x{:02X}", byte);
+    } else if (c1) {
+      out += fmt::format("\\x{:02X}", static_cast<unsigned char>(text[++i]));
+    } else {
+      out += static_cast<char>(byte);
+    }
+  }
+  if (cut < text.size()) out += fmt::format("... ({} more bytes)", text.size() - cut);
+  return out;
 }
 
 std::string HexId(ULONG64 id) { return fmt::format("0x{:016X}", id); }

@@ -72,6 +72,11 @@ void PrintTable(const std::vector<std::string>& headers, const std::vector<std::
 // Prints `value` as indented JSON on standard output.
 void PrintJson(const nlohmann::json& value);
 
+// `text` (UTF-8) as a line of the tool shows it: control characters (C0,
+// DEL, C1) as \xHH, and, past `limit` bytes, cut (never inside a character)
+// with the rest counted: "... (N more bytes)".
+std::string Shortened(const std::string& text, std::size_t limit = 120);
+
 // "0x" and 16 hex digits.
 std::string HexId(ULONG64 id);
 // Lower-case hex digits of `size` bytes.
