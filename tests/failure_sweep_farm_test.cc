@@ -14,11 +14,13 @@
 #include <vector>
 
 #include "feroq/app_folder_object.h"
+#include "feroq/app_import.h"
 #include "feroq/services/directory_services.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "support/failure_sweep.h"
+#include "support/temp_files.h"
 
 namespace {
 
@@ -29,6 +31,7 @@ using feroq::testing::Map;
 using feroq::testing::ServiceTable;
 using feroq::testing::SweptOperation;
 using feroq::testing::ToolState;
+using feroq::ImportRequest;
 using namespace feroq::testing::mapping;  // NOLINT: the tables read as the mappings they state
 
 TEST_F(FailureSweepTest, FolderTreeOperations) {
@@ -219,6 +222,56 @@ TEST_F(FailureSweepTest, LookupsByName) {
       },
       NameBuilder()));
   Sweep("lookups by name", ops);
+}
+
+// An import: whatever fails, all of it is taken back (the sweep checks that
+// the farm is as it was). It goes into Office, which holds only a folder,
+// and into a folder it creates there. (The published record carries no
+// servers: a record with servers destroyed while memory runs out keeps them,
+// as the server table documents, and an import releases what it publishes.)
+TEST_F(FailureSweepTest, ImportOfADefinitionFile) {
+  feroq::testing::ScratchDir dir;
+  for (const char* folder : {"", "\\New"}) {
+    ASSERT_TRUE(feroq::testing::WriteWholeFile(
+        dir.File(folder[0] == 0 ? "office.def" : "new.def"),
+        std::string("BeginApplication\n    ObjectName = \"imported\"\n    DisplayName = \"Imported\"\n"
+                    "    DefaultInitialProgram = \"C:\\i.exe\"\n    ParentFolder = \"\\Applications\\Office") +
+            folder + "\"\n    UserList =\n        \"CORP\"/\"alice\".\nEndApplication\n"));
+  }
+  auto import = [&dir](const char* name) {
+    return [file = dir.WideFile(name)](FarmObject* farm, Holdings&) {
+      const WCHAR* files[] = {file.c_str()};
+      ImportRequest request;
+      request.files = files;
+      request.file_count = 1;
+      request.flags = feroq::kImportCreateFolders;
+      return feroq::ImportDefinitionFiles(farm, request);
+    };
+  };
+  // Without the root's identifier there is no root folder: E_FAIL. A
+  // failure on the way down to an existing folder makes it look missing;
+  // creating it again is then refused (E_FAIL). On the way to the folder to
+  // be created the failure changes nothing. Listing the folder's
+  // applications maps out-of-memory and fails otherwise.
+  const ServiceTable common = With(RecordFilling(), {{"ZQAppSAL::MaxKnownApplicationVersion", Always(S_OK)},
+                                                     {"VORNCommonApplicationSAL::GetRootFolderID", Always(E_FAIL)},
+                                                     {"VORNCommonApplicationSAL::EnumerateFolder#0", Always(E_FAIL)},
+                                                     {"VORNCommonApplicationSAL::GetFolderName#0", Always(E_FAIL)}});
+  std::vector<SweptOperation> ops = {
+      OnFarm("ImportDefinitionFiles (into a folder)", import("office.def"),
+             With(common, {{"VORNCommonApplicationSAL::EnumerateFolder#1", kOomElseFail}})),
+      OnFarm("ImportDefinitionFiles (creating its folder)", import("new.def"),
+             With(common, {{"VORNCommonApplicationSAL::EnumerateFolder", Always(S_OK)},
+                           {"VORNCommonApplicationSAL::GetFolderName", Always(S_OK)},
+                           {"VORNCommonApplicationSAL::CreateFolder", kOomElseFail},
+                           {"VORNCommonApplicationSAL::EnumerateFolder#3", kOomElseFail}}))};
+  for (SweptOperation& op : ops) {
+    op.makes_records = true;
+    // Memory running out in a lookup finds no folder (DN lookup rules); the
+    // folder then made again is refused by its name.
+    op.absorbs = {E_FAIL};
+  }
+  Sweep("import", ops);
 }
 
 TEST_F(FailureSweepTest, Enumeration) {

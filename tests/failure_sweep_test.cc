@@ -96,52 +96,10 @@ TEST_F(FailureSweepTest, PublishWithServersUsersAndIcon) {
     }
     return result;
   };
-  const auto creation = [](HRESULT code) { return Always(code); };
-  publish.services = {
-      {"ZQApp::new", Always(E_OUTOFMEMORY)},
-      {"ZQApp::Initialize", creation(feroq::ZQ_CREATE_E_VERSION)},
-      {"ZQApp::SetBrowserName", creation(feroq::ZQ_CREATE_E_BROWSER_NAME)},
-      {"ZQApp::SetDefaultInitialProgram", creation(feroq::ZQ_CREATE_E_INITIAL_PROGRAM)},
-      {"ZQApp::SetDefaultWorkDirectory", creation(feroq::ZQ_CREATE_E_WORKING_DIRECTORY)},
-      {"ZQApp::SetDescription", creation(feroq::ZQ_CREATE_E_DESCRIPTION)},
-      {"ZQApp::SetFriendlyName", creation(feroq::ZQ_CREATE_E_OBJECT_NAME)},
-      {"ZQApp::SetFolder", creation(feroq::ZQ_CREATE_E_WL_FOLDER)},
-      {"ZQApp::SetDefaultEncryptionLevel", creation(feroq::ZQ_CREATE_E_ENCRYPTION_LEVEL)},
-      {"ZQApp::SetDefaultSoundType", creation(feroq::ZQ_CREATE_E_SOUND_TYPE)},
-      {"ZQApp::SetDefaultVideoType", creation(feroq::ZQ_CREATE_E_VIDEO_TYPE)},
-      {"ZQApp::SetDefaultWindowColor", creation(feroq::ZQ_CREATE_E_WINDOW_COLOR)},
-      {"ZQApp::SetDefaultWindowType", creation(feroq::ZQ_CREATE_E_WINDOW_TYPE)},
-      {"ZQApp::SetDefaultWindowHeight", creation(feroq::ZQ_CREATE_E_WINDOW_HEIGHT)},
-      {"ZQApp::SetDefaultWindowWidth", creation(feroq::ZQ_CREATE_E_WINDOW_WIDTH)},
-      {"ZQApp::SetDefaultWindowScale", creation(feroq::ZQ_CREATE_E_WINDOW_SCALE)},
-      {"ZQApp::SetDesktopIntegrate", creation(feroq::ZQ_CREATE_E_DESKTOP_INTEGRATE)},
-      {"ZQApp::SetZQAttributes", creation(feroq::ZQ_CREATE_E_ZQ_ATTRIBUTES)},
-      {"ZQApp::SetWLAttributes", creation(feroq::ZQ_CREATE_E_WL_ATTRIBUTES)},
-      {"ZQApp::SetPublishingFlags", creation(feroq::ZQ_CREATE_E_PUBLISHING_FLAGS)},
-      {"ZQApp::SetIcon", creation(feroq::ZQ_CREATE_E_ICON)},
-      // A server: the name lookup's and the record's codes come back as they
-      // came; a read-only record is E_ACCESSDENIED, anything else the
-      // creation code for servers.
-      {"VORN_ZQServerSAL::GetUIDByName",
-       Map({{kReadOnly, E_ACCESSDENIED}}, feroq::ZQ_CREATE_E_SERVER)},
-      {"ZQApp::AddServer", Map({{kReadOnly, E_ACCESSDENIED}}, feroq::ZQ_CREATE_E_SERVER)},
-      // A user: any failure to resolve or add it. The authority record's
-      // type and instance are set without looking at the result; the user
-      // service then finds no account.
-      {"UM_AcctAuthInfo::SetType", creation(feroq::ZQ_CREATE_E_USER)},
-      {"UM_AcctAuthInfo::SetInstance", creation(feroq::ZQ_CREATE_E_USER)},
-      {"UM_AcctAuthInfo::GetType", creation(feroq::ZQ_CREATE_E_USER)},
-      {"UM_AcctAuthInfo::GetInstance", creation(feroq::ZQ_CREATE_E_USER)},
-      {"VORN_UserMgmt_SAL::ResolveAccountNameToDN", creation(feroq::ZQ_CREATE_E_USER)},
-      {"ZQApp::AddUser", creation(feroq::ZQ_CREATE_E_USER)},
-      // The parent folder's lookup: any failure means not found.
-      {"VORNCommonApplicationSAL::GetRootFolderID", creation(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
-      {"VORNCommonApplicationSAL::EnumerateFolder", creation(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
-      {"VORNCommonApplicationSAL::GetFolderName", creation(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
-      {"ZQApp::SetCommonAppFolder", creation(feroq::ZQ_CREATE_E_PARENT_SET)},
-      // The write: refused checks without a chain and every other code.
-      {"ZQAppSAL::Write", Always(E_FAIL)},
-  };
+  // The parent folder's lookup: any failure means not found.
+  publish.services = With(RecordFilling(), {{"VORNCommonApplicationSAL::GetRootFolderID", Always(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
+                                            {"VORNCommonApplicationSAL::EnumerateFolder", Always(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
+                                            {"VORNCommonApplicationSAL::GetFolderName", Always(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)}});
   Sweep("publish", {publish});
 }
 

@@ -264,7 +264,9 @@ struct ImportRequest {
 // (creation codes are positive: compare with S_OK); E_FAIL when the farm
 // could not keep the transaction (its code in the kNotKept event);
 // E_INVALIDARG for a null farm or files, or no file; E_UNEXPECTED for a farm
-// object without its services; E_OUTOFMEMORY. Objects the import takes for
+// object without its services; E_OUTOFMEMORY (or, with kImportCreateFolders,
+// E_FAIL: a lookup that runs out of memory finds no folder, as
+// GetObjectByDN's lookups do, and the folder made again is refused). Objects the import takes for
 // itself are released on every path. The folder objects it publishes or
 // creates folders into count those children (as CreateZQWinApp and
 // CreateSubFolder count them); when the import is rolled back it takes

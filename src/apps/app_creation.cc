@@ -2,6 +2,7 @@
 #include <memory>
 #include <new>
 
+#include "apps/app_creation.h"
 #include "apps/app_servers.h"
 #include "apps/app_users.h"
 #include "apps/creation_codes.h"
@@ -153,31 +154,26 @@ FolderObject* FindParentFolder(FarmObject* farm, WCHAR* path) {
   return root;
 }
 
-}  // namespace
-
-HRESULT FarmObject::CreateZQWinApp(_ZQWinAppData* data, ZQWinAppObject** app) {
-  ZQAppSAL* store = feroq::AppStoreOf(this);
-  if (store == nullptr) return E_UNEXPECTED;
-
-  // Until the new object takes it over, the record is the operation's.
-  std::unique_ptr<ZQApp> record;
+// A new record filled from `data` (steps before the folder), in `*record`.
+HRESULT MakeRecord(FarmObject* farm, const _ZQWinAppData& data, std::unique_ptr<ZQApp>* record) {
   try {
-    record.reset(new (std::nothrow) ZQApp);
+    record->reset(new (std::nothrow) ZQApp);
   } catch (const std::bad_alloc&) {
   }
-  if (record == nullptr) return E_OUTOFMEMORY;
-  HRESULT result;
+  if (*record == nullptr) return E_OUTOFMEMORY;
   try {
-    result = FillProperties(this, record.get(), *data);
+    return FillProperties(farm, record->get(), data);
   } catch (const std::bad_alloc&) {
-    result = E_OUTOFMEMORY;
+    return E_OUTOFMEMORY;
   }
-  if (result != S_OK) return result;
+}
 
-  // Nothing is stored before the write: on a failure up to it, the record,
-  // the folder's reference and its child count are given back.
-  feroq::ObjectRef<FolderObject> folder(this, FindParentFolder(this, data->parentFolder));
-  if (!folder) return feroq::ZQ_CREATE_E_PARENT_NOT_FOUND;
+// Stores `record` in `folder` (whose reference the new object takes over)
+// and makes its object. Nothing is stored before the write: on a failure up
+// to it, the record, the folder's reference and its child count are given
+// back.
+HRESULT WriteNewApplication(FarmObject* farm, ZQAppSAL* store, std::unique_ptr<ZQApp> record,
+                            feroq::ObjectRef<FolderObject> folder, ZQWinAppObject** app) {
   ULONG64 folder_id = 0;
   if (folder->GetObjectID(folder_id) != S_OK) return feroq::ZQ_CREATE_E_PARENT_ID;
   if (record->SetCommonAppFolder(folder_id) != 0) return feroq::ZQ_CREATE_E_PARENT_SET;
@@ -193,7 +189,7 @@ HRESULT FarmObject::CreateZQWinApp(_ZQWinAppData* data, ZQWinAppObject** app) {
 
   ZQWinAppObject* made = nullptr;
   try {
-    made = new (std::nothrow) ZQWinAppObject(id, record.get(), this, static_cast<AppFolderObject*>(folder.get()));
+    made = new (std::nothrow) ZQWinAppObject(id, record.get(), farm, static_cast<AppFolderObject*>(folder.get()));
   } catch (const std::bad_alloc&) {
     // registering failed; the object was freed
   }
@@ -209,3 +205,33 @@ HRESULT FarmObject::CreateZQWinApp(_ZQWinAppData* data, ZQWinAppObject** app) {
   *app = made;
   return S_OK;
 }
+
+}  // namespace
+
+HRESULT FarmObject::CreateZQWinApp(_ZQWinAppData* data, ZQWinAppObject** app) {
+  ZQAppSAL* store = feroq::AppStoreOf(this);
+  if (store == nullptr) return E_UNEXPECTED;
+  // Until the new object takes it over, the record is the operation's.
+  std::unique_ptr<ZQApp> record;
+  if (const HRESULT made = MakeRecord(this, *data, &record); made != S_OK) return made;
+  feroq::ObjectRef<FolderObject> folder(this, FindParentFolder(this, data->parentFolder));
+  if (!folder) return feroq::ZQ_CREATE_E_PARENT_NOT_FOUND;
+  return WriteNewApplication(this, store, std::move(record), std::move(folder), app);
+}
+
+namespace feroq {
+
+HRESULT CreateZQWinAppInFolder(FarmObject* farm, _ZQWinAppData* data, FolderObject* folder, ZQWinAppObject** app) {
+  ZQAppSAL* store = AppStoreOf(farm);
+  if (store == nullptr) return E_UNEXPECTED;
+  std::unique_ptr<ZQApp> record;
+  if (const HRESULT made = MakeRecord(farm, *data, &record); made != S_OK) return made;
+  _FarmObjectType type = FarmObjectWinApp;
+  if (folder == nullptr || folder->GetObjectType(&type) != S_OK || type != FarmObjectAppFolder) {
+    return ZQ_CREATE_E_PARENT_NOT_FOUND;
+  }
+  folder->IncrementRefCount();  // the new object's parent cache holds its own
+  return WriteNewApplication(farm, store, std::move(record), ObjectRef<FolderObject>(farm, folder), app);
+}
+
+}  // namespace feroq

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "apps/app_creation.h"
 #include "farm/holders.h"
 #include "farm/service_access.h"
 #include "feroq/app_folder_object.h"
@@ -302,10 +303,8 @@ HRESULT Importer::Publish(ULONG index) {
   }
   PublishDescription description;
   if (description.Build(def, store_version_) != S_OK) return E_OUTOFMEMORY;
-  std::u16string folder_dn = target->dn;
-  description.data()->parentFolder = folder_dn.data();
   ObjectRef<ZQWinAppObject> app(farm_);
-  const HRESULT created = farm_->CreateZQWinApp(description.data(), &app.out());
+  const HRESULT created = CreateZQWinAppInFolder(farm_, description.data(), target->folder, &app.out());
   if (created != S_OK) return Refuse(index, created, dn, "the farm refused the application");
   target->names_published.emplace(name, index);
   Report(ImportStage::kPublished, index, dn.c_str());

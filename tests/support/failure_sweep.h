@@ -33,6 +33,7 @@
 #include <utility>
 #include <vector>
 
+#include "feroq/app_data.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/service_codes.h"
 #include "feroq/types.h"
@@ -200,6 +201,53 @@ inline ServiceTable NameBuilder() {
   return {{"VORNCommonApplicationSAL::GetRootFolderID", Always(E_FAIL)},
           {"VORNCommonApplicationSAL::GetFolderName", kOomElseFail},
           {"VORNCommonApplicationSAL::GetFolderParent", kOomElseFail}};
+}
+
+// Publishing's filling of a new record: each step's refusal is its creation
+// code (a read-only record is E_ACCESSDENIED for a server). The record's
+// allocation, the parent folder and the write are each operation's own.
+inline ServiceTable RecordFilling() {
+  const auto creation = [](HRESULT code) { return Always(code); };
+  return {
+      {"ZQApp::new", Always(E_OUTOFMEMORY)},
+      {"ZQApp::Initialize", creation(ZQ_CREATE_E_VERSION)},
+      {"ZQApp::SetBrowserName", creation(ZQ_CREATE_E_BROWSER_NAME)},
+      {"ZQApp::SetDefaultInitialProgram", creation(ZQ_CREATE_E_INITIAL_PROGRAM)},
+      {"ZQApp::SetDefaultWorkDirectory", creation(ZQ_CREATE_E_WORKING_DIRECTORY)},
+      {"ZQApp::SetDescription", creation(ZQ_CREATE_E_DESCRIPTION)},
+      {"ZQApp::SetFriendlyName", creation(ZQ_CREATE_E_OBJECT_NAME)},
+      {"ZQApp::SetFolder", creation(ZQ_CREATE_E_WL_FOLDER)},
+      {"ZQApp::SetDefaultEncryptionLevel", creation(ZQ_CREATE_E_ENCRYPTION_LEVEL)},
+      {"ZQApp::SetDefaultSoundType", creation(ZQ_CREATE_E_SOUND_TYPE)},
+      {"ZQApp::SetDefaultVideoType", creation(ZQ_CREATE_E_VIDEO_TYPE)},
+      {"ZQApp::SetDefaultWindowColor", creation(ZQ_CREATE_E_WINDOW_COLOR)},
+      {"ZQApp::SetDefaultWindowType", creation(ZQ_CREATE_E_WINDOW_TYPE)},
+      {"ZQApp::SetDefaultWindowHeight", creation(ZQ_CREATE_E_WINDOW_HEIGHT)},
+      {"ZQApp::SetDefaultWindowWidth", creation(ZQ_CREATE_E_WINDOW_WIDTH)},
+      {"ZQApp::SetDefaultWindowScale", creation(ZQ_CREATE_E_WINDOW_SCALE)},
+      {"ZQApp::SetDesktopIntegrate", creation(ZQ_CREATE_E_DESKTOP_INTEGRATE)},
+      {"ZQApp::SetZQAttributes", creation(ZQ_CREATE_E_ZQ_ATTRIBUTES)},
+      {"ZQApp::SetWLAttributes", creation(ZQ_CREATE_E_WL_ATTRIBUTES)},
+      {"ZQApp::SetPublishingFlags", creation(ZQ_CREATE_E_PUBLISHING_FLAGS)},
+      {"ZQApp::SetIcon", creation(ZQ_CREATE_E_ICON)},
+      // A server: the name lookup's and the record's codes come back as they
+      // came; a read-only record is E_ACCESSDENIED, anything else the
+      // creation code for servers.
+      {"VORN_ZQServerSAL::GetUIDByName", Map({{kReadOnly, E_ACCESSDENIED}}, ZQ_CREATE_E_SERVER)},
+      {"ZQApp::AddServer", Map({{kReadOnly, E_ACCESSDENIED}}, ZQ_CREATE_E_SERVER)},
+      // A user: any failure to resolve or add it. The authority record's
+      // type and instance are set without looking at the result; the user
+      // service then finds no account.
+      {"UM_AcctAuthInfo::SetType", creation(ZQ_CREATE_E_USER)},
+      {"UM_AcctAuthInfo::SetInstance", creation(ZQ_CREATE_E_USER)},
+      {"UM_AcctAuthInfo::GetType", creation(ZQ_CREATE_E_USER)},
+      {"UM_AcctAuthInfo::GetInstance", creation(ZQ_CREATE_E_USER)},
+      {"VORN_UserMgmt_SAL::ResolveAccountNameToDN", creation(ZQ_CREATE_E_USER)},
+      {"ZQApp::AddUser", creation(ZQ_CREATE_E_USER)},
+      {"ZQApp::SetCommonAppFolder", creation(ZQ_CREATE_E_PARENT_SET)},
+      // The write: refused checks without a chain and every other code.
+      {"ZQAppSAL::Write", Always(E_FAIL)},
+  };
 }
 
 inline ServiceTable With(ServiceTable table, const ServiceTable& more) {

@@ -1,0 +1,230 @@
+// Importing definition files into a farm: the round trip through a second
+// farm, all or nothing, a second run of the same import, dry runs, and the
+// folder an import goes into.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "feroq/app_export.h"
+#include "feroq/app_folder_object.h"
+#include "feroq/app_import.h"
+#include "feroq/feroq.h"
+#include "support/farm_builder.h"
+#include "support/farm_fixture.h"
+#include "support/temp_files.h"
+
+namespace feroq {
+namespace {
+
+using feroq::testing::ReadWholeFile;
+using feroq::testing::ReleaseObject;
+using feroq::testing::WriteWholeFile;
+
+class AppImportTest : public feroq::testing::FarmTest {
+ protected:
+  void SetUp() override {
+    FarmTest::SetUp();
+    SeedFarm();
+    farm_ = std::make_unique<FarmObject>();
+  }
+  void TearDown() override {
+    farm_.reset();
+    FarmTest::TearDown();
+  }
+  void SeedFarm() {
+    AddServer(u"SRVA");
+    AddServer(u"SRVB");
+    AddAccount(u"CORP", u"alice", 0, u"CN=alice,DC=corp");
+    AddFolder(u"Office");
+  }
+
+  // A definition file `name` for the application `app` in `folder`, with
+  // `extra` lines, written into the scratch directory.
+  std::u16string Definition(const std::string& name, const std::string& app, const std::string& folder = "",
+                            const std::string& extra = "") {
+    std::string text = "BeginApplication\n    ObjectName = \"" + app + "\"\n    DisplayName = \"" + app +
+                       "\"\n    DefaultInitialProgram = \"C:\\" + app + ".exe\"\n" + extra;
+    if (!folder.empty()) text += "    ParentFolder = \"" + folder + "\"\n";
+    EXPECT_TRUE(WriteWholeFile(dir_.File(name), text + "EndApplication\n"));
+    return dir_.WideFile(name);
+  }
+
+  // Imports `files`; the events are kept in events_.
+  HRESULT Import(const std::vector<std::u16string>& files, ULONG flags = 0, FolderObject* folder = nullptr) {
+    std::vector<const WCHAR*> names;
+    for (const std::u16string& file : files) names.push_back(file.c_str());
+    ImportRequest request;
+    request.files = names.data();
+    request.file_count = static_cast<ULONG>(names.size());
+    request.folder = folder;
+    request.flags = flags;
+    request.callback = [](const ImportEvent& event, void* context) {
+      static_cast<AppImportTest*>(context)->events_.push_back(
+          {event.stage, event.index, event.dn != nullptr ? std::u16string(event.dn) : u"", event.code});
+    };
+    request.context = this;
+    events_.clear();
+    return ImportDefinitionFiles(farm_.get(), request);
+  }
+
+  // The distinguished names of the farm's applications, and its folder count.
+  std::vector<std::u16string> Apps() {
+    CommonObject** apps = nullptr;
+    ULONG count = 0;
+    EXPECT_EQ(farm_->EnumerateApps(&apps, &count), S_OK);
+    std::vector<std::u16string> names;
+    for (ULONG i = 0; i < count; ++i) {
+      WCHAR* dn = nullptr;
+      auto* app = static_cast<ZQWinAppObject*>(apps[i]);
+      if (app->Load() == S_OK && app->GetDistinguishedName(&dn) == S_OK) names.push_back(dn);
+      farm_->FreeMemory(dn);
+      ReleaseObject(*farm_, apps[i]);
+    }
+    farm_->FreeMemory(apps);
+    return names;
+  }
+  std::size_t Folders() {
+    std::vector<feroq::admin::FolderInfo> folders;
+    EXPECT_EQ(admin().ListFolders(&folders), 0u);
+    return folders.size();
+  }
+  std::vector<ImportStage> Stages() const {
+    std::vector<ImportStage> stages;
+    for (const Event& event : events_) stages.push_back(event.stage);
+    return stages;
+  }
+
+  struct Event {
+    ImportStage stage;
+    ULONG index;
+    std::u16string dn;
+    HRESULT code;
+  };
+  feroq::testing::ScratchDir dir_;
+  std::unique_ptr<FarmObject> farm_;
+  std::vector<Event> events_;
+};
+
+// What export writes, import publishes again: exported from a second farm
+// the files are the same, byte for byte (the icon file beside one included).
+TEST_F(AppImportTest, ExportImportIntoASecondFarmAndExportGivesTheSameFiles) {
+  const std::string all_keys =
+      "    Description = \"Edits \"plain\" text\"\n    DefaultWorkingDirectory = \"C:\\Work\"\n"
+      "    WLFolder = \"Tools\"\n    DefaultEncryptionLevel = RC5_56Bit\n    DefaultSoundType = Basic\n"
+      "    DefaultWindowColor = 0x1000000\n    DefaultWindowHeight = 600\n    DefaultWindowWidth = 800\n"
+      "    DefaultWindowType = \"Custom\"\n    DefaultDesktopIntegrate = \"StartMenu\",\n \"Desktop\".\n"
+      "    WLAttributes = \"MinimumSound\".\n    PublishingFlags = \"NoWLEnum\".\n"
+      "    ServerList =\n        \"SRVA\",;\n        \"SRVB\", \"D:\\e.exe\", \"D:\\w\".\n"
+      "    UserList =\n        \"CORP\"/\"alice\".\n";
+  // An icon that is not the store's default: every byte counts down.
+  std::string icon;
+  for (const auto& [key, count] : {std::pair{"IconMask", 128}, std::pair{"IconData", 512}}) {
+    icon += std::string("    ") + key + " =";
+    for (int i = 0; i < count; ++i) {
+      char byte[16];
+      std::snprintf(byte, sizeof(byte), "%s0x%02X%s", i % 8 == 0 ? "\n " : " ", (255 - i) & 0xFF, i + 1 == count ? "." : ",");
+      icon += byte;
+    }
+    icon += "\n";
+  }
+  const std::vector<std::u16string> sources = {Definition("full.def", "Full", "\\Applications\\Office", all_keys),
+                                               Definition("plain.def", "Plain", "", icon)};
+  ASSERT_EQ(Import(sources), S_OK);
+  auto export_all = [&](const std::string& prefix) {
+    for (const std::u16string& dn : Apps()) {
+      ZQWinAppObject* app = nullptr;
+      ASSERT_EQ(farm_->GetAppByDN(const_cast<WCHAR*>(dn.c_str()), &app), S_OK);
+      const std::string name = prefix + feroq::testing::Utf8(dn.substr(dn.rfind(u'\\') + 1));
+      std::u16string file = dir_.WideFile(name + ".def");
+      std::u16string icon = dir_.WideFile(name + ".ico");
+      _DefinitionFileOptions options{dn.find(u"Plain") != std::u16string::npos ? icon.data() : nullptr};
+      EXPECT_EQ(app->ExportFile(ZQWinAppDefinitionFile, nullptr, file.data(), &options), S_OK);
+      ReleaseObject(*farm_, app);
+    }
+  };
+  export_all("first");
+  farm_.reset();
+  ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
+  SeedFarm();
+  farm_ = std::make_unique<FarmObject>();
+  // The plain application's icon comes from the ICO file beside its file.
+  ASSERT_EQ(Import({dir_.WideFile("firstFull.def"), dir_.WideFile("firstPlain.def")}), S_OK);
+  export_all("second");
+  for (const char* name : {"Full.def", "Plain.def", "Plain.ico"}) {
+    const auto first = ReadWholeFile(dir_.File(std::string("first") + name));
+    ASSERT_TRUE(first.has_value()) << name;
+    EXPECT_EQ(first, ReadWholeFile(dir_.File(std::string("second") + name))) << name;
+  }
+}
+
+TEST_F(AppImportTest, ARefusalAnywhereLeavesTheFarmAsItWas) {
+  FolderObject* root = nullptr;
+  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
+  const LONG children = root->GetChildCount();
+  const std::u16string good = Definition("good.def", "Good");
+  const std::u16string in_new_folder = Definition("new.def", "New", "\\Applications\\New\\Deep");
+  // Every malformed file is reported; nothing is published.
+  const std::u16string bad1 = Definition("bad1.def", "Bad1", "", "    DefaultSoundType = Loud\n");
+  const std::u16string bad2 = Definition("bad2.def", "Bad2", "", "    Nonsense = 1\n");
+  EXPECT_EQ(Import({good, bad1, in_new_folder, bad2}, kImportCreateFolders), kDefinitionFileMalformed);
+  EXPECT_EQ(Stages(), (std::vector<ImportStage>{ImportStage::kRead, ImportStage::kRefused, ImportStage::kRead,
+                                                ImportStage::kRefused}));
+  // The farm refuses the last file, after a folder was made and two were
+  // published: all of it is taken back.
+  const std::u16string unknown_server =
+      Definition("server.def", "Server", "", "    ServerList =\n        \"NOSUCH\",.\n");
+  EXPECT_EQ(Import({good, in_new_folder, unknown_server}, kImportCreateFolders), ZQ_CREATE_E_SERVER);
+  EXPECT_EQ(events_.back().stage, ImportStage::kRefused);
+  EXPECT_EQ(events_.back().dn, u"\\Applications\\Server");
+  EXPECT_TRUE(Apps().empty());
+  EXPECT_EQ(Folders(), 2u);  // the root and Office
+  EXPECT_EQ(root->GetChildCount(), children);
+  // Without folder creation the missing folder is refused.
+  EXPECT_EQ(Import({good, in_new_folder}), ZQ_CREATE_E_PARENT_NOT_FOUND);
+  EXPECT_TRUE(Apps().empty());
+  ReleaseObject(*farm_, root);
+}
+
+// A second run of the same import completes and changes nothing;
+// applications already present are reported, or refused on request.
+TEST_F(AppImportTest, AnImportRunTwiceLeavesWhatIsThere) {
+  const std::vector<std::u16string> files = {Definition("a.def", "A", "\\Applications\\Office"), Definition("b.def", "B")};
+  ASSERT_EQ(Import(files), S_OK);
+  EXPECT_EQ(Stages(), (std::vector<ImportStage>{ImportStage::kRead, ImportStage::kRead, ImportStage::kPublished,
+                                                ImportStage::kPublished}));
+  ASSERT_EQ(Import(files), S_OK);
+  EXPECT_EQ(events_[2].stage, ImportStage::kAlreadyPresent);
+  EXPECT_EQ(events_[2].dn, u"\\Applications\\Office\\A");
+  EXPECT_EQ(Apps().size(), 2u);
+  EXPECT_EQ(Import(files, kImportRefuseExisting), kImportNameTaken);
+  // Two files of one import with the same name in the same folder.
+  EXPECT_EQ(Import({Definition("c.def", "C"), Definition("c2.def", "C")}), kImportNameTaken);
+  EXPECT_EQ(Apps().size(), 2u);
+}
+
+TEST_F(AppImportTest, ADryRunChecksEverythingAndChangesNothing) {
+  const std::u16string fine = Definition("fine.def", "Fine", "\\Applications\\Made");
+  EXPECT_EQ(Import({fine}, kImportDryRun | kImportCreateFolders), S_OK);
+  EXPECT_EQ(Stages(), (std::vector<ImportStage>{ImportStage::kRead, ImportStage::kFolderCreated, ImportStage::kPublished}));
+  // What only publishing finds out, a dry run finds out too.
+  const std::u16string refused = Definition("bad.def", "Bad", "", "    DefaultWindowType = \"FullScreen\"\n");
+  EXPECT_EQ(Import({fine, refused}, kImportDryRun | kImportCreateFolders), ZQ_CREATE_E_WINDOW_TYPE);
+  EXPECT_TRUE(Apps().empty());
+  EXPECT_EQ(Folders(), 2u);
+}
+
+TEST_F(AppImportTest, AFolderGivenByTheCallerTakesEveryApplication) {
+  CommonObject* office = nullptr;
+  ASSERT_EQ(farm_->GetObjectByDN(nullptr, const_cast<WCHAR*>(u"\\Applications\\Office"), &office), S_OK);
+  EXPECT_EQ(Import({Definition("x.def", "X", "\\Applications\\Nowhere"), Definition("y.def", "Y")}, 0,
+                   static_cast<FolderObject*>(office)),
+            S_OK);
+  EXPECT_EQ(Apps(), (std::vector<std::u16string>{u"\\Applications\\Office\\X", u"\\Applications\\Office\\Y"}));
+  ReleaseObject(*farm_, office);
+}
+
+}  // namespace
+}  // namespace feroq
