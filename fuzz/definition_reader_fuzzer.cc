@@ -1,20 +1,19 @@
-// Fuzzes the feroq tool's definition file reader (tools/feroq). The input is
-// the file's text. The reader's contract: it returns a definition or throws
-// DefinitionError; any other exception escapes and ends the run, so the
-// fuzzer reports it.
+// Fuzzes the library's definition file reader (feroq::ParseDefinition). The
+// input is the file's text. The reader never throws; it answers S_OK with a
+// definition or kDefinitionFileMalformed with a problem.
 //
 // A definition that is read is checked for what the reader promises about
-// it (servers have names, users a domain and an account), and a refused
-// file's error names a line of the file, or the line after the last one for
-// the end of the file (line 0 is only for unreadable files, which text
-// never is).
+// it (servers have names, users a domain and an account, no value holds a
+// line break), and a refusal names the file and a line of it: the line after
+// the last one for the end of the file, 0 for the file as a whole (its
+// encoding); its message stays short.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
 
-#include "definition_reader.h"
+#include "feroq/app_import.h"
 
 namespace {
 
@@ -29,24 +28,37 @@ std::size_t LineCount(std::string_view text) {
   return lines;
 }
 
+void CheckText(const std::optional<std::u16string>& text) {
+  if (text && text->find_first_of(u"\r\n") != std::u16string::npos) Fail("a value with a line break was accepted");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
-  try {
-    feroq::cli::ApplicationDefinition definition = feroq::cli::ParseDefinition(text, "fuzz.txt");
+  feroq::ApplicationDefinition definition;
+  feroq::DefinitionProblem problem;
+  const HRESULT result = feroq::ParseDefinition(text, "fuzz.txt", &definition, &problem);
+  if (result == S_OK) {
     for (const auto& server : definition.servers) {
       if (server.name.empty()) Fail("a server without a name was accepted");
     }
     for (const auto& user : definition.users) {
       if (user.domain.empty() || user.account.empty()) Fail("a user without domain or account was accepted");
     }
-  } catch (const feroq::cli::DefinitionError& e) {
-    if (e.file() != "fuzz.txt") Fail("error names another file: " + e.file());
-    // "The end of the file" is reported on the line after the last one.
-    if (e.line() < 1 || static_cast<std::size_t>(e.line()) > LineCount(text) + 1) {
-      Fail("error line " + std::to_string(e.line()) + " outside the file: " + e.what());
+    for (const auto* value : {&definition.browser_name, &definition.object_name, &definition.description,
+                              &definition.initial_program, &definition.working_directory, &definition.wl_folder,
+                              &definition.parent_folder}) {
+      CheckText(*value);
     }
+    return 0;
   }
+  if (result != feroq::kDefinitionFileMalformed) Fail("unexpected result " + std::to_string(result));
+  if (problem.file != "fuzz.txt") Fail("problem names another file: " + problem.file);
+  if (problem.line < 0 || static_cast<std::size_t>(problem.line) > LineCount(text) + 1) {
+    Fail("problem line " + std::to_string(problem.line) + " outside the file: " + problem.message);
+  }
+  // A message quotes at most a few short pieces of the file.
+  if (problem.message.size() > 1024) Fail("a message of " + std::to_string(problem.message.size()) + " bytes");
   return 0;
 }

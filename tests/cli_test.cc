@@ -3,14 +3,11 @@
 // session on a farm file, export and import between two farm files, the
 // all-or-nothing import, and watch.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-#include <fcntl.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -22,8 +19,7 @@
 #include "feroq/app_data.h"
 #include "output.h"
 #include "support/temp_files.h"
-
-extern char** environ;
+#include "support/tool_process.h"
 
 namespace {
 
@@ -32,36 +28,14 @@ using feroq::testing::ScratchDir;
 using feroq::testing::WriteWholeFile;
 using nlohmann::json;
 
-struct Result {
-  int exit_code = -1;
-  std::string out;
-  std::string err;
-};
+using Result = feroq::testing::ProcessResult;
 
-// Starts the tool with `args`, standard output and error going to files.
 pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  std::vector<std::string> all = {FEROQ_CLI};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : all) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  pid_t pid = -1;
-  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+  return feroq::testing::StartProcess(FEROQ_CLI, args, out, err);
 }
 
 Result Finish(pid_t pid, const std::string& out, const std::string& err) {
-  Result result;
-  int status = 0;
-  if (waitpid(pid, &status, 0) == pid && WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
-  result.out = ReadWholeFile(out).value_or("");
-  result.err = ReadWholeFile(err).value_or("");
-  return result;
+  return feroq::testing::FinishProcess(pid, out, err);
 }
 
 class CliTest : public ::testing::Test {
@@ -245,7 +219,9 @@ TEST_F(CliTest, AppExportWritesAllFourFileKinds) {
   EXPECT_NE(def->find("IconData ="), std::string::npos);
   EXPECT_EQ(ReadWholeFile(dir_.File("kinds/Editor.ico")).value_or("").size(), 766u);
   EXPECT_FALSE(ReadWholeFile(dir_.File("kinds/Editor.html")).value_or("").empty());
-  EXPECT_FALSE(ReadWholeFile(dir_.File("kinds/Editor.launch")).value_or("").empty());
+  // The launch file has the name the page's Start link gives it.
+  EXPECT_NE(ReadWholeFile(dir_.File("kinds/Editor.html")).value_or("").find("href=\"editor.obr\""), std::string::npos);
+  EXPECT_FALSE(ReadWholeFile(dir_.File("kinds/editor.obr")).value_or("").empty());
   // One kind to a named file; the icon beside it instead of in it.
   Ok({"app", "export", dn, "--kind", "def", "--icon-file", dir_.File("one.ico"), "-o", dir_.File("one.def")});
   EXPECT_EQ(ReadWholeFile(dir_.File("one.def")).value_or("IconMask").find("IconMask"), std::string::npos);
@@ -339,52 +315,76 @@ TEST_F(CliTest, ExportAllAndImportIntoASecondFarmGiveTheSameFiles) {
   }
 }
 
-TEST_F(CliTest, AMalformedOrRefusedImportLeavesTheFarmUnchanged) {
+// How the tool reports an import (what an import does is app_import_test's):
+// refusals with file and line on standard error and exit 1, a dry run as
+// JSON, a second run that completes.
+TEST_F(CliTest, ImportReportsRefusalsDryRunsAndSecondRuns) {
   SetUpFarm();
   PublishEditor();
   Ok({"export-all", dir_.File("good")});
-  const std::string farm2 = Farm("second");
-  SetUpFarm(farm2);
-  // A malformed file among good ones: nothing is imported.
   const std::string good = ReadWholeFile(dir_.File("good/Office/Tools/Editor.def")).value();
-  std::filesystem::create_directories(dir_.File("mixed"));
-  ASSERT_TRUE(WriteWholeFile(dir_.File("mixed/a.def"), good));
   std::string bad = good;
   bad.replace(bad.find("RC5_128Bit"), 10, "RC5_256Bit");
-  ASSERT_TRUE(WriteWholeFile(dir_.File("mixed/b.def"), bad));
-  Result r = Run({"import", dir_.File("mixed")}, farm2);
+  std::filesystem::create_directories(dir_.File("bad"));
+  ASSERT_TRUE(WriteWholeFile(dir_.File("bad/b.def"), bad));
+  const std::string farm2 = Farm("second");
+  Ok({"farm", "init"}, farm2);
+  Ok({"server", "add", "APPSRV01", "APPSRV02"}, farm2);
+  Ok({"account", "add", "CORP\\alice"}, farm2);
+  Ok({"account", "add", "CORP\\Accounting", "--kind", "group"}, farm2);
+  Result r = Run({"import", dir_.File("good"), dir_.File("bad")}, farm2);
   EXPECT_EQ(r.exit_code, 1);
   const int bad_line = 1 + static_cast<int>(std::count(bad.begin(), bad.begin() + static_cast<long>(bad.find("RC5_256Bit")), '\n'));
-  EXPECT_NE(r.err.find(dir_.File("mixed/b.def") + ":" + std::to_string(bad_line) + ": expected an encryption level"),
+  EXPECT_NE(r.err.find(dir_.File("bad/b.def") + ":" + std::to_string(bad_line) + ": expected an encryption level"),
             std::string::npos)
       << r.err;
-  EXPECT_TRUE(Json({"app", "list"}, farm2).empty());
-
-  // A file the farm refuses after another was published: the published one
-  // is taken back.
-  std::string other = good;
-  other.replace(other.find("\"Editor\""), 8, "\"Other\"");
-  other.replace(other.find("\"editor\""), 8, "\"other\"");
-  other.replace(other.find("\"APPSRV01\""), 10, "\"NOSUCH\"");
-  ASSERT_TRUE(WriteWholeFile(dir_.File("mixed/b.def"), other));
-  r = Run({"import", dir_.File("mixed")}, farm2);
+  // The folder is missing: refused, by a dry run too, which prints JSON.
+  r = Run({"--json", "import", "--dry-run", dir_.File("good")}, farm2);
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("ZQ_CREATE_E_SERVER (0x20010017)"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("removed again"), std::string::npos) << r.err;
+  const json refused = json::parse(r.out);
+  EXPECT_NE(refused["refused"][0]["message"].get<std::string>().find("\\Applications\\Office does not exist"),
+            std::string::npos);
+  EXPECT_NE(refused["result"].get<std::string>().find("0x20010019"), std::string::npos);
+  const json dry = Json({"import", "--dry-run", "--create-folders", dir_.File("good")}, farm2);
+  EXPECT_EQ(dry["applications"].size(), 1u);
+  EXPECT_EQ(dry["folders_created"].size(), 2u);
   EXPECT_TRUE(Json({"app", "list"}, farm2).empty());
+  Ok({"import", "--create-folders", dir_.File("good")}, farm2);
+  EXPECT_NE(Ok({"import", dir_.File("good")}, farm2).find("1 already in the farm"), std::string::npos);
+  EXPECT_EQ(Run({"import", "--refuse-existing", dir_.File("good")}, farm2).exit_code, 1);
+  EXPECT_EQ(Json({"app", "list"}, farm2).size(), 1u);
+}
 
-  // Into a farm without the folder: refused, or created on request.
-  const std::string farm3 = Farm("third");
-  Ok({"farm", "init"}, farm3);
-  Ok({"server", "add", "APPSRV01", "APPSRV02"}, farm3);
-  Ok({"account", "add", "CORP\\alice"}, farm3);
-  Ok({"account", "add", "CORP\\Accounting", "--kind", "group"}, farm3);
-  r = Run({"import", dir_.File("good")}, farm3);
+// export-all writes what it can and names what it could not.
+TEST_F(CliTest, ExportAllGoesOnPastAFileNameTheFileSystemRefuses) {
+  SetUpFarm();
+  PublishEditor();
+  const std::string long_name(255, 'x');  // with ".def", past the file system's 255 bytes
+  Ok({"app", "publish", "--name", long_name, "--browser-name", "long", "--program", "C:\\long.exe"});
+  Result r = Run({"export-all", dir_.File("out")});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("0x20010019"), std::string::npos) << r.err;
-  Ok({"import", "--create-folders", dir_.File("good")}, farm3);
-  Ok({"import", "--skip-existing", dir_.File("good")}, farm3);
-  EXPECT_EQ(Json({"app", "list"}, farm3).size(), 1u);
+  EXPECT_NE(r.err.find("not exported: \\Applications\\" + long_name.substr(0, 100)), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("1 of 2 applications could not be exported"), std::string::npos) << r.err;
+  EXPECT_TRUE(ReadWholeFile(dir_.File("out/Office/Tools/Editor.def")).has_value());
+}
+
+// The README's example of the tool, and its export to a second farm, run as
+// written (in a scratch directory, on a default farm of its own).
+TEST_F(CliTest, TheReadmeExampleRunsAsWritten) {
+  const std::string readme = ReadWholeFile(std::string(FEROQ_SOURCE_DIR) + "/README.md").value_or("");
+  std::string script = "set -e\n";
+  const std::string marker = "<!-- run by tests/cli_test.cc -->\n```sh\n";
+  for (std::size_t at = readme.find(marker); at != std::string::npos; at = readme.find(marker, at + 1)) {
+    const std::size_t begin = at + marker.size();
+    script += readme.substr(begin, readme.find("```", begin) - begin);
+  }
+  ASSERT_NE(script.find("export-all"), std::string::npos) << "no example found in the README";
+  ASSERT_TRUE(WriteWholeFile(dir_.File("example.sh"), script));
+  const std::string tool_dir = std::filesystem::path(FEROQ_CLI).parent_path().string();
+  const std::string command = "cd '" + dir_.path() + "' && env -u FEROQ_FARM XDG_DATA_HOME='" + dir_.File("data") +
+                              "' PATH='" + tool_dir + ":" + std::getenv("PATH") + "' bash example.sh > example.out 2>&1";
+  EXPECT_EQ(std::system(command.c_str()), 0) << ReadWholeFile(dir_.File("example.out")).value_or("");
+  EXPECT_EQ(Json({"app", "list"}, "--farm=sqlite:" + dir_.File("other.db")).size(), 1u);
 }
 
 TEST_F(CliTest, WatchPrintsTheChangesOfAnotherProcess) {
