@@ -3,9 +3,7 @@
 // folder an import goes into.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "feroq/app_export.h"
@@ -13,6 +11,7 @@
 #include "feroq/app_import.h"
 #include "feroq/feroq.h"
 #include "support/farm_builder.h"
+#include "support/definition_samples.h"
 #include "support/farm_fixture.h"
 #include "support/temp_files.h"
 
@@ -34,10 +33,11 @@ class AppImportTest : public feroq::testing::FarmTest {
     farm_.reset();
     FarmTest::TearDown();
   }
+  // The servers, accounts and folder the sample definition file names.
   void SeedFarm() {
-    AddServer(u"SRVA");
-    AddServer(u"SRVB");
+    for (const char16_t* server : {u"S1", u"S2", u"S3", u"S4"}) AddServer(server);
     AddAccount(u"CORP", u"alice", 0, u"CN=alice,DC=corp");
+    AddAccount(u"CORP", u"Sales Team", 1, u"CN=Sales Team,DC=corp");
     AddFolder(u"Office");
   }
 
@@ -109,38 +109,18 @@ class AppImportTest : public feroq::testing::FarmTest {
 };
 
 // What export writes, import publishes again: exported from a second farm
-// the files are the same, byte for byte (the icon file beside one included).
+// the files are the same, byte for byte (and the icon file beside one).
 TEST_F(AppImportTest, ExportImportIntoASecondFarmAndExportGivesTheSameFiles) {
-  const std::string all_keys =
-      "    Description = \"Edits \"plain\" text\"\n    DefaultWorkingDirectory = \"C:\\Work\"\n"
-      "    WLFolder = \"Tools\"\n    DefaultEncryptionLevel = RC5_56Bit\n    DefaultSoundType = Basic\n"
-      "    DefaultWindowColor = 0x1000000\n    DefaultWindowHeight = 600\n    DefaultWindowWidth = 800\n"
-      "    DefaultWindowType = \"Custom\"\n    DefaultDesktopIntegrate = \"StartMenu\",\n \"Desktop\".\n"
-      "    WLAttributes = \"MinimumSound\".\n    PublishingFlags = \"NoWLEnum\".\n"
-      "    ServerList =\n        \"SRVA\",;\n        \"SRVB\", \"D:\\e.exe\", \"D:\\w\".\n"
-      "    UserList =\n        \"CORP\"/\"alice\".\n";
-  // An icon that is not the store's default: every byte counts down.
-  std::string icon;
-  for (const auto& [key, count] : {std::pair{"IconMask", 128}, std::pair{"IconData", 512}}) {
-    icon += std::string("    ") + key + " =";
-    for (int i = 0; i < count; ++i) {
-      char byte[16];
-      std::snprintf(byte, sizeof(byte), "%s0x%02X%s", i % 8 == 0 ? "\n " : " ", (255 - i) & 0xFF, i + 1 == count ? "." : ",");
-      icon += byte;
-    }
-    icon += "\n";
-  }
-  const std::vector<std::u16string> sources = {Definition("full.def", "Full", "\\Applications\\Office", all_keys),
-                                               Definition("plain.def", "Plain", "", icon)};
-  ASSERT_EQ(Import(sources), S_OK);
+  ASSERT_TRUE(WriteWholeFile(dir_.File("full.def"), feroq::testing::FullDefinitionFile()));
+  ASSERT_EQ(Import({dir_.WideFile("full.def"), Definition("plain.def", "Plain")}), S_OK);
   auto export_all = [&](const std::string& prefix) {
     for (const std::u16string& dn : Apps()) {
       ZQWinAppObject* app = nullptr;
       ASSERT_EQ(farm_->GetAppByDN(const_cast<WCHAR*>(dn.c_str()), &app), S_OK);
-      const std::string name = prefix + feroq::testing::Utf8(dn.substr(dn.rfind(u'\\') + 1));
+      const std::string name = prefix + (dn.find(u"Plain") != std::u16string::npos ? "Plain" : "Full");
       std::u16string file = dir_.WideFile(name + ".def");
       std::u16string icon = dir_.WideFile(name + ".ico");
-      _DefinitionFileOptions options{dn.find(u"Plain") != std::u16string::npos ? icon.data() : nullptr};
+      _DefinitionFileOptions options{name.ends_with("Full") ? icon.data() : nullptr};
       EXPECT_EQ(app->ExportFile(ZQWinAppDefinitionFile, nullptr, file.data(), &options), S_OK);
       ReleaseObject(*farm_, app);
     }
@@ -150,14 +130,15 @@ TEST_F(AppImportTest, ExportImportIntoASecondFarmAndExportGivesTheSameFiles) {
   ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
   SeedFarm();
   farm_ = std::make_unique<FarmObject>();
-  // The plain application's icon comes from the ICO file beside its file.
+  // The full application's icon comes from the ICO file beside its file.
   ASSERT_EQ(Import({dir_.WideFile("firstFull.def"), dir_.WideFile("firstPlain.def")}), S_OK);
   export_all("second");
-  for (const char* name : {"Full.def", "Plain.def", "Plain.ico"}) {
+  for (const char* name : {"Full.def", "Plain.def", "Full.ico"}) {
     const auto first = ReadWholeFile(dir_.File(std::string("first") + name));
     ASSERT_TRUE(first.has_value()) << name;
     EXPECT_EQ(first, ReadWholeFile(dir_.File(std::string("second") + name))) << name;
   }
+  EXPECT_EQ(ReadWholeFile(dir_.File("firstFull.def")).value_or("IconMask").find("IconMask"), std::string::npos);
 }
 
 TEST_F(AppImportTest, ARefusalAnywhereLeavesTheFarmAsItWas) {

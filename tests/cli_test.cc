@@ -1,7 +1,7 @@
 // The feroq command-line tool, run as a program: exit codes (0 success,
 // 1 failure, 2 usage), JSON output, result codes named in errors, a whole
-// session on a farm file, export and import between two farm files, the
-// all-or-nothing import, and watch.
+// session on a farm file, how export and import report, the README's
+// example, and watch.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -283,36 +283,6 @@ TEST_F(CliTest, PublishShowSetMoveAndDeleteOnAFarmFile) {
   EXPECT_EQ(info["applications"], 0);
   EXPECT_EQ(info["servers"], 2);
   EXPECT_EQ(info["folders"], 2);  // the root and Office
-}
-
-TEST_F(CliTest, ExportAllAndImportIntoASecondFarmGiveTheSameFiles) {
-  SetUpFarm();
-  PublishEditor();
-  Ok({"app", "publish", "--name", "Calculator", "--browser-name", "calc", "--program", "\"C:\\Windows\\calc.exe\" /x",
-      "--window-type", "Percent", "--scale", "80", "--color", "256"});
-  for (const bool icon_files : {false, true}) {
-    SCOPED_TRACE(icon_files);
-    const std::string first = dir_.File(icon_files ? "ico1" : "def1");
-    const std::string second = dir_.File(icon_files ? "ico2" : "def2");
-    const std::string farm2 = Farm(icon_files ? "second_ico" : "second");
-    std::vector<std::string> export_args = {"export-all", first};
-    if (icon_files) export_args.push_back("--icon-files");
-    Ok(export_args);
-    SetUpFarm(farm2);
-    Ok({"import", first}, farm2);
-    export_args[1] = second;
-    Ok(export_args, farm2);
-    for (const char* file : {"Office/Tools/Editor.def", "Calculator.def"}) {
-      auto a = ReadWholeFile(first + "/" + file);
-      auto b = ReadWholeFile(second + "/" + file);
-      ASSERT_TRUE(a.has_value()) << file;
-      EXPECT_EQ(a, b) << file;
-      EXPECT_EQ(a->find("IconMask") == std::string::npos, icon_files);
-    }
-    if (icon_files) {
-      EXPECT_EQ(ReadWholeFile(first + "/Calculator.ico"), ReadWholeFile(second + "/Calculator.ico"));
-    }
-  }
 }
 
 // How the tool reports an import (what an import does is app_import_test's):
