@@ -2,7 +2,11 @@
 // 1 failure, 2 usage), JSON output, result codes named in errors, a whole
 // session on a farm file, how export and import report, the README's
 // example, and watch.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,8 +23,10 @@
 
 #include "feroq/app_data.h"
 #include "output.h"
+#include "services/store/sqlite_farm_store.h"
 #include "support/temp_files.h"
-#include "support/tool_process.h"
+
+extern char** environ;
 
 namespace {
 
@@ -28,14 +35,40 @@ using feroq::testing::ScratchDir;
 using feroq::testing::WriteWholeFile;
 using nlohmann::json;
 
-using Result = feroq::testing::ProcessResult;
+struct Result {
+  int exit_code = -1;  // -1 when the tool did not exit by itself
+  int signal = 0;      // the signal that ended it, or 0
+  std::string out;
+  std::string err;
+};
 
+// Starts the tool with `args`, standard output and error going to files.
 pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
-  return feroq::testing::StartProcess(FEROQ_CLI, args, out, err);
+  std::vector<std::string> all = {FEROQ_CLI};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = -1;
+  EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
 }
 
 Result Finish(pid_t pid, const std::string& out, const std::string& err) {
-  return feroq::testing::FinishProcess(pid, out, err);
+  Result result;
+  int status = 0;
+  if (waitpid(pid, &status, 0) == pid) {
+    if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  }
+  result.out = ReadWholeFile(out).value_or("");
+  result.err = ReadWholeFile(err).value_or("");
+  return result;
 }
 
 class CliTest : public ::testing::Test {
@@ -347,6 +380,64 @@ TEST_F(CliTest, TheReadmeExampleRunsAsWritten) {
                               "' PATH='" + tool_dir + ":" + std::getenv("PATH") + "' bash example.sh > example.out 2>&1";
   EXPECT_EQ(std::system(command.c_str()), 0) << ReadWholeFile(dir_.File("example.out")).value_or("");
   EXPECT_EQ(Json({"app", "list"}, "--farm=sqlite:" + dir_.File("other.db")).size(), 1u);
+}
+
+// An import of 1,000 files killed (SIGKILL and SIGINT) at random moments:
+// afterwards the farm holds all of it or none of it, folders included, the
+// file passes SQLite's integrity check, and the same import runs again.
+// (Labelled slow and integration in CMakeLists.txt.)
+TEST_F(CliTest, AKilledImportLeavesAllOrNoneAndRunsAgain) {
+  constexpr int kFiles = 1000;
+  constexpr int kInterruptions = 12;
+  std::filesystem::create_directories(dir_.File("defs"));
+  for (int i = 0; i < kFiles; ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_TRUE(WriteWholeFile(dir_.File("defs/app" + n + ".def"),
+                               "BeginApplication\n    ObjectName = \"app" + n + "\"\n    DisplayName = \"App " + n +
+                                   "\"\n    DefaultInitialProgram = \"C:\\app.exe\"\n    ParentFolder = \"\\Applications\\Bulk\\" +
+                                   (i % 2 == 0 ? "Even" : "Odd") + "\"\n    ServerList =\n        \"APPSRV01\",.\n"
+                                   "    UserList =\n        \"CORP\"/\"alice\".\nEndApplication\n"));
+  }
+  Ok({"farm", "init"}, Farm("model"));
+  Ok({"server", "add", "APPSRV01"}, Farm("model"));
+  Ok({"account", "add", "CORP\\alice"}, Farm("model"));
+  const std::vector<std::string> import = {"import", "--create-folders", dir_.File("defs")};
+  auto counts = [&](const std::string& farm) {
+    const json info = Json({"farm", "info"}, farm);
+    return std::make_pair(info.value("applications", -1), info.value("folders", -1));
+  };
+  const std::pair<int, int> none = {0, 1}, all = {kFiles, 4};  // folders: the root, Bulk, Even, Odd
+
+  // How long a whole import takes here: the kills fall within it.
+  std::filesystem::copy_file(dir_.File("model.db"), dir_.File("timed.db"));
+  const auto start = std::chrono::steady_clock::now();
+  Ok(import, Farm("timed"));
+  const auto whole = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+  ASSERT_EQ(counts(Farm("timed")), all);
+
+  std::mt19937 random(20261206);
+  std::uniform_int_distribution<long long> moment(0, whole.count());
+  int interrupted = 0;
+  for (int run = 0; run < kInterruptions; ++run) {
+    SCOPED_TRACE(run);
+    const std::string name = "killed" + std::to_string(run);
+    std::filesystem::copy_file(dir_.File("model.db"), dir_.File(name + ".db"));
+    const int signal = run % 2 == 0 ? SIGKILL : SIGINT;
+    std::vector<std::string> args = import;
+    args.insert(args.begin(), Farm(name));
+    const pid_t pid = Start(args, dir_.File("out.txt"), dir_.File("err.txt"));
+    std::this_thread::sleep_for(std::chrono::microseconds(moment(random)));
+    kill(pid, signal);
+    interrupted += Finish(pid, dir_.File("out.txt"), dir_.File("err.txt")).signal == signal ? 1 : 0;
+    std::string report;
+    EXPECT_EQ(feroq::store::CheckSqliteFarmFile(dir_.File(name + ".db"), &report), 0u) << report;
+    const std::pair<int, int> left = counts(Farm(name));
+    EXPECT_TRUE(left == none || left == all) << left.first << " applications, " << left.second << " folders";
+    Ok(import, Farm(name));
+    EXPECT_EQ(counts(Farm(name)), all);
+  }
+  // The kills fell while the tool ran, not after it had finished.
+  EXPECT_GE(interrupted, kInterruptions / 2);
 }
 
 TEST_F(CliTest, WatchPrintsTheChangesOfAnotherProcess) {
