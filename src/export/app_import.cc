@@ -13,7 +13,7 @@
 #include "feroq/app_folder_object.h"
 #include "feroq/app_import.h"
 #include "feroq/farm_object.h"
-#include "feroq/service_base.h"
+#include "feroq/services/service_base.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 
