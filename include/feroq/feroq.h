@@ -7,7 +7,10 @@
 
 #include "feroq/app_data.h"
 #include "feroq/app_enums.h"
+#include "feroq/app_export.h"
 #include "feroq/app_folder_object.h"
+#include "feroq/app_import.h"
+#include "feroq/app_words.h"
 #include "feroq/common_object.h"
 #include "feroq/farm_object.h"
 #include "feroq/text.h"
