@@ -384,7 +384,9 @@ TEST_F(MultiProcessFarmTest, AFarmTheUserCanOnlyReadIsReadAndLeavesNoFileBehindW
   ASSERT_EQ(chmod(dir_.c_str(), 0755), 0);
   ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
   ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
-  if (getuid() == 0) ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);  // the child's user owns it
+  if (getuid() == 0) {  // the child's user owns it
+    ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+  }
   const std::string file = folder + "/farm.db", farm_url = "sqlite:" + file;
   auto servers = [&](int* count) {
     std::unique_ptr<admin::FarmAdmin> admin;
