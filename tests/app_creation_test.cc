@@ -14,9 +14,11 @@
 #include "services/service_faults.h"
 #include "support/farm_builder.h"
 #include "support/farm_fixture.h"
+#include "support/handles.h"
 
 namespace {
 
+using feroq::testing::W;
 using feroq::testing::ReleaseObject;
 
 class AppCreationTest : public feroq::testing::FarmTest {
@@ -66,7 +68,7 @@ TEST_F(AppCreationTest, PublishesEveryPropertyAndList) {
   first.count = -2;  // no servers from this block; the walk goes on
   first.next = &second;
   _UserAccountInfoBlock users{};
-  users.users[0] = _UserAccountInfo{0, 0, 0, const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"alice")};
+  users.users[0] = _UserAccountInfo{0, 0, 0, W(u"CORP"), W(u"alice")};
   users.count = 1;
   data_->servers = &first;
   data_->users = &users;
@@ -150,7 +152,7 @@ TEST_F(AppCreationTest, OutOfRangeValuesAreRefusedBeforeAnythingIsWritten) {
       {[](_ZQWinAppData& d) { d.wlFolder = const_cast<WCHAR*>(u"Office\r\nTools"); }, feroq::ZQ_CREATE_E_WL_FOLDER},
       {[](_ZQWinAppData& d) {
          static _ZQServerConfigBlock servers{};
-         servers.servers[0] = _ZQServerConfig{0, const_cast<WCHAR*>(u"SRV1"), const_cast<WCHAR*>(u"a\nb"), nullptr};
+         servers.servers[0] = _ZQServerConfig{0, W(u"SRV1"), W(u"a\nb"), nullptr};
          servers.count = 1;
          d.servers = &servers;
        },
@@ -178,7 +180,7 @@ TEST_F(AppCreationTest, ListFailuresGiveTheirCodes) {
 
   data_->servers = nullptr;
   _UserAccountInfoBlock users{};
-  users.users[0] = _UserAccountInfo{0, 0, 0, const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"mallory")};
+  users.users[0] = _UserAccountInfo{0, 0, 0, W(u"CORP"), W(u"mallory")};
   users.count = 1;
   data_->users = &users;
   EXPECT_EQ(Publish(&app), feroq::ZQ_CREATE_E_USER);

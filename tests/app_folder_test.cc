@@ -13,9 +13,11 @@
 #include "platform/platform.h"
 #include "services/service_faults.h"
 #include "support/farm_builder.h"
+#include "support/handles.h"
 
 namespace {
 
+using feroq::testing::W;
 using feroq::testing::FarmBuilder;
 
 class AppFolderTest : public ::testing::Test {
@@ -51,18 +53,18 @@ TEST_F(AppFolderTest, RenameChecksAndRefusals) {
   AppFolderObject* office = Folder(build_->Folder(u"Office"));
   build_->Folder(u"Tools");
   feroq::services::StartServiceCallLog();
-  EXPECT_EQ(office->SetObjectName(const_cast<WCHAR*>(u"")), E_INVALIDARG);
+  EXPECT_EQ(office->SetObjectName(W(u"")), E_INVALIDARG);
   EXPECT_EQ(office->SetObjectName(nullptr), E_INVALIDARG);
   feroq::services::StopServiceCallLog();
   EXPECT_TRUE(feroq::services::ServiceCallLog().empty());
 
   // A sibling already has the name: the folder service refuses.
-  EXPECT_EQ(office->SetObjectName(const_cast<WCHAR*>(u"Tools")), E_ACCESSDENIED);
-  EXPECT_EQ(office->SetObjectName(const_cast<WCHAR*>(u"Suite")), S_OK);
+  EXPECT_EQ(office->SetObjectName(W(u"Tools")), E_ACCESSDENIED);
+  EXPECT_EQ(office->SetObjectName(W(u"Suite")), S_OK);
   EXPECT_EQ(NameOf(office), u"Suite");
   feroq::services::InjectServiceFault("VORNCommonApplicationSAL::RenameFolder",
                                       feroq::VORN_E_FAILURE);
-  EXPECT_EQ(office->SetObjectName(const_cast<WCHAR*>(u"Other")), E_FAIL);
+  EXPECT_EQ(office->SetObjectName(W(u"Other")), E_FAIL);
   Release(office);
 }
 
@@ -70,9 +72,9 @@ TEST_F(AppFolderTest, NameCacheKeepsOrGrowsItsBuffer) {
   AppFolderObject* folder = Folder(build_->Folder(u"LongerName"));
   EXPECT_EQ(NameOf(folder), u"LongerName");
   EXPECT_EQ(feroq::ObjectAccess::CachedNameCapacity(*folder), 22u);
-  ASSERT_EQ(folder->SetObjectName(const_cast<WCHAR*>(u"Short")), S_OK);
+  ASSERT_EQ(folder->SetObjectName(W(u"Short")), S_OK);
   EXPECT_EQ(feroq::ObjectAccess::CachedNameCapacity(*folder), 22u);  // the buffer is kept
-  ASSERT_EQ(folder->SetObjectName(const_cast<WCHAR*>(u"AnEvenLongerName")), S_OK);
+  ASSERT_EQ(folder->SetObjectName(W(u"AnEvenLongerName")), S_OK);
   EXPECT_EQ(feroq::ObjectAccess::CachedNameCapacity(*folder), 34u);  // grown to the new name's size
 
   // When the service cannot answer, the last name read stands in.
@@ -88,14 +90,14 @@ TEST_F(AppFolderTest, DetachedFolders) {
   WCHAR* name = reinterpret_cast<WCHAR*>(0x10);
   EXPECT_EQ(unnamed.GetObjectName(&name), S_OK);
   EXPECT_EQ(name, nullptr);
-  AppFolderObject empty(feroq::MakeObjectId(feroq::kObjectKindFolder, 6), const_cast<WCHAR*>(u""));
+  AppFolderObject empty(feroq::MakeObjectId(feroq::kObjectKindFolder, 6), W(u""));
   EXPECT_EQ(empty.GetObjectName(&name), S_OK);
   EXPECT_EQ(name, nullptr);
 
   FolderObject* child = nullptr;
   CommonObject** children = nullptr;
   LONG count = 0;
-  EXPECT_EQ(unnamed.CreateSubFolder(const_cast<WCHAR*>(u"x"), &child), E_ACCESSDENIED);
+  EXPECT_EQ(unnamed.CreateSubFolder(W(u"x"), &child), E_ACCESSDENIED);
   EXPECT_EQ(unnamed.EnumerateChildren(&children, &count), E_ACCESSDENIED);
   EXPECT_EQ(unnamed.GetParentFolder(&child), E_ACCESSDENIED);
   EXPECT_EQ(unnamed.GetDistinguishedName(&name), E_ACCESSDENIED);
@@ -110,10 +112,10 @@ TEST_F(AppFolderTest, SubFoldersRaiseTheChildCountAndBlockDeletion) {
   FolderObject* root = nullptr;
   ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
   FolderObject* made = nullptr;
-  ASSERT_EQ(root->CreateSubFolder(const_cast<WCHAR*>(u"Made"), &made), S_OK);
+  ASSERT_EQ(root->CreateSubFolder(W(u"Made"), &made), S_OK);
   EXPECT_EQ(root->GetChildCount(), 1);
   EXPECT_EQ(NameOf(made), u"Made");
-  EXPECT_EQ(root->CreateSubFolder(const_cast<WCHAR*>(u"Made"), &made), E_FAIL);  // name taken
+  EXPECT_EQ(root->CreateSubFolder(W(u"Made"), &made), E_FAIL);  // name taken
 
   FolderObject* parent = nullptr;
   ASSERT_EQ(made->GetParentFolder(&parent), S_OK);
@@ -122,7 +124,7 @@ TEST_F(AppFolderTest, SubFoldersRaiseTheChildCountAndBlockDeletion) {
 
   // Enumeration raises the count, so the folder is not deleted.
   FolderObject* inner = nullptr;
-  ASSERT_EQ(made->CreateSubFolder(const_cast<WCHAR*>(u"Inner"), &inner), S_OK);
+  ASSERT_EQ(made->CreateSubFolder(W(u"Inner"), &inner), S_OK);
   EXPECT_EQ(inner->Delete(), S_OK);
   EXPECT_EQ(made->GetChildCount(), 0);
   ULONG64 app = build_->App(u"Editor", 0);

@@ -15,8 +15,12 @@
 #include "support/farm_fixture.h"
 #include "support/temp_files.h"
 
+#include "support/handles.h"
+
 namespace feroq {
 namespace {
+
+using feroq::testing::W;
 
 using feroq::testing::ReadWholeFile;
 using feroq::testing::ReleaseObject;
@@ -199,7 +203,7 @@ TEST_F(AppImportTest, ADryRunChecksEverythingAndChangesNothing) {
 
 TEST_F(AppImportTest, AFolderGivenByTheCallerTakesEveryApplication) {
   CommonObject* office = nullptr;
-  ASSERT_EQ(farm_->GetObjectByDN(nullptr, const_cast<WCHAR*>(u"\\Applications\\Office"), &office), S_OK);
+  ASSERT_EQ(farm_->GetObjectByDN(nullptr, W(u"\\Applications\\Office"), &office), S_OK);
   EXPECT_EQ(Import({Definition("x.def", "X", "\\Applications\\Nowhere"), Definition("y.def", "Y")}, 0,
                    static_cast<FolderObject*>(office)),
             S_OK);

@@ -13,9 +13,11 @@
 #include "services/service_faults.h"
 #include "support/farm_builder.h"
 #include "support/farm_fixture.h"
+#include "support/handles.h"
 
 namespace {
 
+using feroq::testing::W;
 using feroq::testing::FarmBuilder;
 using feroq::testing::ReleaseObject;
 
@@ -166,7 +168,7 @@ TEST_F(DistinguishedNameTest, LookupRefusals) {
   EXPECT_EQ(Lookup(u"\\applications\\Office", &id), S_FALSE);  // case counts
   CommonObject* found = nullptr;
   EXPECT_EQ(farm_->GetObjectByDN(nullptr, nullptr, &found), E_INVALIDARG);
-  EXPECT_EQ(farm_->GetObjectByDN(nullptr, const_cast<WCHAR*>(u""), &found), E_INVALIDARG);
+  EXPECT_EQ(farm_->GetObjectByDN(nullptr, W(u""), &found), E_INVALIDARG);
   EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
 }
 

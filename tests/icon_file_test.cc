@@ -23,9 +23,11 @@
 #include "services/service_faults.h"
 #include "support/farm_builder.h"
 #include "support/icon_samples.h"
+#include "support/handles.h"
 
 namespace {
 
+using feroq::testing::W;
 using feroq::testing::Bytes;
 using feroq::testing::FarmBuilder;
 
@@ -167,9 +169,9 @@ TEST_F(IconFileTest, TopMaskRowIsStoredLast) {
 }
 
 TEST_F(IconFileTest, GetIconFileChecksFormatThenName) {
-  EXPECT_EQ(app_->GetIconFile(static_cast<_IconFileFormat>(1), const_cast<WCHAR*>(u"")), E_NOTIMPL);
+  EXPECT_EQ(app_->GetIconFile(static_cast<_IconFileFormat>(1), W(u"")), E_NOTIMPL);
   EXPECT_EQ(app_->GetIconFile(static_cast<_IconFileFormat>(1), nullptr), E_NOTIMPL);
-  EXPECT_EQ(app_->GetIconFile(IconFileFormatICO, const_cast<WCHAR*>(u"")), E_INVALIDARG);
+  EXPECT_EQ(app_->GetIconFile(IconFileFormatICO, W(u"")), E_INVALIDARG);
   EXPECT_EQ(app_->GetIconFile(IconFileFormatICO, nullptr), E_INVALIDARG);
   // A file that cannot be created.
   EXPECT_EQ(WriteIcon(app_, Path("no-such-dir/a.ico")), E_FAIL);

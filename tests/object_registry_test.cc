@@ -10,9 +10,11 @@
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"
+#include "support/handles.h"
 
 namespace {
 
+using feroq::testing::W;
 constexpr ULONG64 kApp = feroq::MakeObjectId(feroq::kObjectKindApplication, 40);
 constexpr ULONG64 kFolder = feroq::MakeObjectId(feroq::kObjectKindFolder, 41);
 
@@ -120,7 +122,7 @@ TEST_F(ObjectRegistryTest, DetachingFormCarriesTheLastKnownName) {
   EXPECT_EQ(std::u16string(name), u"Applications");
   farm_->FreeMemory(name);
   EXPECT_EQ(detached->Delete(), S_OK);  // detached: does nothing
-  EXPECT_EQ(detached->SetObjectName(const_cast<WCHAR*>(u"x")), E_ACCESSDENIED);
+  EXPECT_EQ(detached->SetObjectName(W(u"x")), E_ACCESSDENIED);
   EXPECT_FALSE(Registered(id));
 
   CommonObject* handle = detached;
