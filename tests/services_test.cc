@@ -1,10 +1,12 @@
 // The folder service and the application store service against a memory
 // farm: tree operations and their refusals, publishing, reading, moving and
-// listing applications, and who owns the blocks they hand out.
+// listing applications, and who owns the blocks they hand out. What the
+// failure sweeps prove through the library (every service code, every
+// allocation failure) is not repeated here.
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <new>
+#include <functional>
 #include <vector>
 
 #include "feroq/services/directory_services.h"
@@ -58,20 +60,12 @@ class FolderServiceTest : public FarmTest {
     feroq::admin::ClearLastServiceFailure();
     return {status, cause};
   }
-  static std::pair<VSTATUS, VSTATUS> Refused(VSTATUS status, VSTATUS cause) { return {status, cause}; }
 
   std::unique_ptr<VORNCommonApplicationSAL> folders_;
   ULONG64 root_ = 0;
 };
 
-TEST_F(FolderServiceTest, NewFarmHasOnlyTheRootFolder) {
-  EXPECT_EQ(ObjectKindOf(root_), kObjectKindFolder);
-  EXPECT_EQ(ParentOf(root_), 0u);
-  EXPECT_EQ(NameOf(root_), u"Applications");
-  EXPECT_TRUE(ChildrenOf(root_).empty());
-}
-
-TEST_F(FolderServiceTest, UnknownIdentifiersFail) {
+TEST_F(FolderServiceTest, UnknownIdentifiersFailAndLeaveTheOutputsAlone) {
   const ULONG64 unknown = MakeObjectId(kObjectKindFolder, 999);
   const ULONG64 app = AddApplication(u"Editor");  // an application is not a folder
   for (ULONG64 id : {unknown, app}) {
@@ -91,99 +85,116 @@ TEST_F(FolderServiceTest, UnknownIdentifiersFail) {
     EXPECT_EQ(folders_->CreateFolder(id, new_name, created), VORN_E_FAILURE);
     EXPECT_EQ(folders_->DeleteFolder(id), VORN_E_FAILURE);
   }
-  EXPECT_EQ(FolderCount(), 1u);
-}
-
-TEST_F(FolderServiceTest, CreateRefusesEmptyAndSiblingNames) {
-  WCHAR office[] = u"Office", office_upper[] = u"OFFICE", empty[] = u"";
-  ULONG64 first = 0, second = 0, nested = 0;
-  ASSERT_EQ(folders_->CreateFolder(root_, office, first), 0u);
-  EXPECT_EQ(ObjectKindOf(first), kObjectKindFolder);
-  EXPECT_EQ(ParentOf(first), root_);
-  EXPECT_EQ(NameOf(first), u"Office");
-
-  EXPECT_EQ(WithCause(folders_->CreateFolder(root_, office_upper, second)),
-            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN));
-  EXPECT_EQ(WithCause(folders_->CreateFolder(root_, empty, second)),
-            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_EMPTY));
-  EXPECT_EQ(WithCause(folders_->CreateFolder(root_, nullptr, second)),
-            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_EMPTY));
-  EXPECT_EQ(second, 0u);
-  // The same name is fine below another parent.
-  EXPECT_EQ(folders_->CreateFolder(first, office_upper, nested), 0u);
-  EXPECT_NE(nested, first);
-  EXPECT_EQ(FolderCount(), 3u);
-}
-
-TEST_F(FolderServiceTest, RenameRules) {
-  const ULONG64 office = AddFolder(u"Office");
-  const ULONG64 tools = AddFolder(u"Tools");
-  WCHAR tools_lower[] = u"tools", office_mixed[] = u"oFFice", empty[] = u"", games[] = u"Games";
-  EXPECT_EQ(WithCause(folders_->RenameFolder(office, tools_lower)),
-            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN));
-  EXPECT_EQ(WithCause(folders_->RenameFolder(office, empty)), Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_EMPTY));
-  EXPECT_EQ(WithCause(folders_->RenameFolder(office, nullptr)), Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_EMPTY));
-  // An application's name counts as a sibling's name too.
-  AddApplication(u"Games");
-  WCHAR games_upper[] = u"GAMES";
-  EXPECT_EQ(WithCause(folders_->RenameFolder(office, games_upper)),
-            Refused(FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN));
-  EXPECT_EQ(NameOf(office), u"Office");
-  // Its own name in another case is no clash.
-  EXPECT_EQ(folders_->RenameFolder(office, office_mixed), 0u);
-  EXPECT_EQ(NameOf(office), u"oFFice");
-  WCHAR arcade[] = u"Arcade";
-  EXPECT_EQ(folders_->RenameFolder(tools, arcade), 0u);
-  EXPECT_EQ(NameOf(tools), u"Arcade");
-  // The root keeps its name: every distinguished name begins with it.
-  EXPECT_EQ(WithCause(folders_->RenameFolder(root_, games)), Refused(FOLDER_E_RENAME_REFUSED, FARM_E_ROOT_RENAME));
-  EXPECT_EQ(NameOf(root_), u"Applications");
-}
-
-TEST_F(FolderServiceTest, DeleteRefusesRootAndNonEmptyFolders) {
-  const ULONG64 office = AddFolder(u"Office");
-  const ULONG64 tools = AddFolder(u"Office/Tools");
-  const ULONG64 games = AddFolder(u"Games");
-  AddApplication(u"Solitaire", games);
-
-  EXPECT_EQ(WithCause(folders_->DeleteFolder(root_)), Refused(FOLDER_E_DELETE_REFUSED, FARM_E_ROOT_DELETE));
-  EXPECT_EQ(WithCause(folders_->DeleteFolder(office)),  // holds a folder
-            Refused(FOLDER_E_DELETE_REFUSED, FARM_E_FOLDER_NOT_EMPTY));
-  EXPECT_EQ(WithCause(folders_->DeleteFolder(games)),  // holds an application
-            Refused(FOLDER_E_DELETE_REFUSED, FARM_E_FOLDER_NOT_EMPTY));
-  EXPECT_EQ(FolderCount(), 4u);
-
-  EXPECT_EQ(folders_->DeleteFolder(tools), 0u);
-  EXPECT_EQ(NameOf(tools), u"<none>");
-  EXPECT_EQ(folders_->DeleteFolder(office), 0u);
+  EXPECT_EQ(folders_->MoveFolder(AddFolder(u"A"), root_, unknown), VORN_E_FAILURE);
+  EXPECT_EQ(folders_->MoveApplication(app, root_, unknown), VORN_E_FAILURE);
+  EXPECT_EQ(folders_->MoveApplication(MakeObjectId(kObjectKindApplication, 999), root_, root_), VORN_E_FAILURE);
   EXPECT_EQ(FolderCount(), 2u);
 }
 
-TEST_F(FolderServiceTest, MoveRefusals) {
-  const ULONG64 a = AddFolder(u"A");
-  const ULONG64 b = AddFolder(u"A/B");
-  const ULONG64 c = AddFolder(u"A/B/C");
+// Every refusal of the tree's rules: the service's code, the rule named as
+// the cause, and the farm as it was.
+TEST_F(FolderServiceTest, EachTreeRuleIsRefusedWithItsCause) {
+  const ULONG64 a = AddFolder(u"A"), b = AddFolder(u"A/B"), c = AddFolder(u"A/B/C");
   const ULONG64 other = AddFolder(u"Other");
   AddFolder(u"Other/B");
-
-  EXPECT_EQ(WithCause(folders_->MoveFolder(root_, 0, a)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_ROOT_MOVE));
-  EXPECT_EQ(WithCause(folders_->MoveFolder(a, root_, a)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_MOVE_BELOW_ITSELF));
-  EXPECT_EQ(WithCause(folders_->MoveFolder(a, root_, c)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_MOVE_BELOW_ITSELF));
-  EXPECT_EQ(WithCause(folders_->MoveFolder(b, root_, other)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_NOT_THE_PARENT));
-  EXPECT_EQ(WithCause(folders_->MoveFolder(b, a, other)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_NAME_TAKEN));
-  EXPECT_EQ(folders_->MoveFolder(c, b, MakeObjectId(kObjectKindFolder, 999)), VORN_E_FAILURE);
-  EXPECT_EQ(ParentOf(a), root_);
+  const ULONG64 games = AddFolder(u"Games");
+  AddApplication(u"Solitaire", games);
+  const ULONG64 editor = AddApplication(u"Editor");
+  AddFolder(u"Games/EDITOR");
+  const ULONG64 chess_id = AddApplication(u"Chess");
+  WCHAR other_upper[] = u"OTHER", empty[] = u"", chess[] = u"chess", name[] = u"Name";
+  ULONG64 made = 0;
+  const struct {
+    const char* what;
+    std::function<VSTATUS()> call;
+    VSTATUS status;
+    VSTATUS cause;
+  } cases[] = {
+      {"create beside a folder of that name", [&] { return folders_->CreateFolder(root_, other_upper, made); },
+       FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN},
+      {"create empty", [&] { return folders_->CreateFolder(root_, empty, made); }, FOLDER_E_RENAME_REFUSED,
+       FARM_E_NAME_EMPTY},
+      {"create null", [&] { return folders_->CreateFolder(root_, nullptr, made); }, FOLDER_E_RENAME_REFUSED,
+       FARM_E_NAME_EMPTY},
+      {"rename to a folder's name", [&] { return folders_->RenameFolder(a, other_upper); },
+       FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN},
+      {"rename to an application's name", [&] { return folders_->RenameFolder(a, chess); },
+       FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN},
+      {"rename empty", [&] { return folders_->RenameFolder(a, empty); }, FOLDER_E_RENAME_REFUSED,
+       FARM_E_NAME_EMPTY},
+      {"rename null", [&] { return folders_->RenameFolder(a, nullptr); }, FOLDER_E_RENAME_REFUSED,
+       FARM_E_NAME_EMPTY},
+      {"rename the root", [&] { return folders_->RenameFolder(root_, name); }, FOLDER_E_RENAME_REFUSED,
+       FARM_E_ROOT_RENAME},
+      {"delete the root", [&] { return folders_->DeleteFolder(root_); }, FOLDER_E_DELETE_REFUSED,
+       FARM_E_ROOT_DELETE},
+      {"delete a folder holding a folder", [&] { return folders_->DeleteFolder(a); }, FOLDER_E_DELETE_REFUSED,
+       FARM_E_FOLDER_NOT_EMPTY},
+      {"delete a folder holding an application", [&] { return folders_->DeleteFolder(games); },
+       FOLDER_E_DELETE_REFUSED, FARM_E_FOLDER_NOT_EMPTY},
+      {"move the root", [&] { return folders_->MoveFolder(root_, 0, a); }, FOLDER_E_MOVE_REFUSED,
+       FARM_E_ROOT_MOVE},
+      {"move into itself", [&] { return folders_->MoveFolder(a, root_, a); }, FOLDER_E_MOVE_REFUSED,
+       FARM_E_MOVE_BELOW_ITSELF},
+      {"move below itself", [&] { return folders_->MoveFolder(a, root_, c); }, FOLDER_E_MOVE_REFUSED,
+       FARM_E_MOVE_BELOW_ITSELF},
+      {"move from a folder it is not in", [&] { return folders_->MoveFolder(b, root_, other); },
+       FOLDER_E_MOVE_REFUSED, FARM_E_NOT_THE_PARENT},
+      {"move beside a folder of that name", [&] { return folders_->MoveFolder(b, a, other); },
+       FOLDER_E_MOVE_REFUSED, FARM_E_NAME_TAKEN},
+      {"move an application from a folder it is not in",
+       [&] { return folders_->MoveApplication(editor, other, games); }, FOLDER_E_MOVE_REFUSED,
+       FARM_E_NOT_THE_PARENT},
+      {"move an application beside a folder of that name",
+       [&] { return folders_->MoveApplication(editor, root_, games); }, FOLDER_E_MOVE_REFUSED, FARM_E_NAME_TAKEN},
+  };
+  const std::size_t folders = FolderCount();
+  for (const auto& row : cases) {
+    EXPECT_EQ(WithCause(row.call()), std::make_pair(row.status, row.cause)) << row.what;
+  }
+  EXPECT_EQ(made, 0u);
+  EXPECT_EQ(FolderCount(), folders);
+  EXPECT_EQ(NameOf(root_), u"Applications");
+  EXPECT_EQ(NameOf(a), u"A");
   EXPECT_EQ(ParentOf(b), a);
   EXPECT_EQ(ParentOf(c), b);
+  EXPECT_EQ(ChildrenOf(root_), (std::vector<ULONG64>{a, other, games, editor, chess_id}));
+}
+
+TEST_F(FolderServiceTest, TreeChangesThatFollowTheRules) {
+  const ULONG64 a = AddFolder(u"A"), b = AddFolder(u"A/B"), c = AddFolder(u"A/B/C");
+  const ULONG64 other = AddFolder(u"Other");
+  WCHAR a_lower[] = u"a", same_name[] = u"A";
+  ULONG64 nested = 0;
+  // The same name is fine below another parent, and its own name in another
+  // case is no clash.
+  ASSERT_EQ(folders_->CreateFolder(b, same_name, nested), 0u);
+  EXPECT_EQ(ObjectKindOf(nested), kObjectKindFolder);
+  EXPECT_EQ(ParentOf(nested), b);
+  EXPECT_EQ(folders_->RenameFolder(a, a_lower), 0u);
+  EXPECT_EQ(NameOf(a), u"a");
 
   EXPECT_EQ(folders_->MoveFolder(c, b, b), 0u);  // to its own parent: nothing changes
   EXPECT_EQ(ParentOf(c), b);
   EXPECT_EQ(folders_->MoveFolder(c, b, other), 0u);
   EXPECT_EQ(ParentOf(c), other);
-  EXPECT_TRUE(ChildrenOf(b).empty());
-  // Moving a folder up out of its subtree is fine.
-  EXPECT_EQ(folders_->MoveFolder(b, a, root_), 0u);
+  EXPECT_EQ(ChildrenOf(b), std::vector<ULONG64>{nested});
+  EXPECT_EQ(folders_->MoveFolder(b, a, root_), 0u);  // up, out of its subtree
   EXPECT_EQ(ParentOf(b), root_);
+
+  const ULONG64 app = AddApplication(u"Editor");
+  ZQAppSAL store(subsystem());
+  ASSERT_EQ(folders_->MoveApplication(app, root_, other), 0u);
+  EXPECT_EQ(ChildrenOf(other), (std::vector<ULONG64>{c, app}));
+  ZQApp record;
+  ASSERT_EQ(store.Read(app, record), 0u);
+  ULONG64 folder = 0;
+  record.GetCommonAppFolder(folder);
+  EXPECT_EQ(folder, other);
+
+  EXPECT_EQ(folders_->DeleteFolder(nested), 0u);
+  EXPECT_EQ(NameOf(nested), u"<none>");
+  EXPECT_EQ(FolderCount(), 5u);
 }
 
 TEST_F(FolderServiceTest, EnumerateListsFoldersInCreationOrderThenApplications) {
@@ -193,10 +204,7 @@ TEST_F(FolderServiceTest, EnumerateListsFoldersInCreationOrderThenApplications) 
   const ULONG64 app2 = AddApplication(u"Two");
   WCHAR renamed[] = u"Aardvark";
   ASSERT_EQ(folders_->RenameFolder(zeta, renamed), 0u);
-
-  std::vector<ULONG64> children = ChildrenOf(root_);
-  EXPECT_EQ(children, (std::vector<ULONG64>{zeta, alpha, app1, app2}));
-  EXPECT_EQ(ObjectKindOf(app1), kObjectKindApplication);
+  EXPECT_EQ(ChildrenOf(root_), (std::vector<ULONG64>{zeta, alpha, app1, app2}));
 
   // An empty folder gives no block.
   ULONG64* none = reinterpret_cast<ULONG64*>(1);
@@ -221,39 +229,6 @@ TEST_F(FolderServiceTest, BlocksComeFromThePlatformHeap) {
   EXPECT_EQ(folders_->FreeMemory(reinterpret_cast<unsigned char*>(name)), 0u);
   EXPECT_EQ(folders_->FreeMemory(nullptr), 0u);
   EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
-
-  // The heap refusing makes both calls answer out of memory, handing out nothing.
-  children = nullptr;
-  name = nullptr;
-  feroq::platform::FailAllocationAt(1, /*persistent=*/true);
-  EXPECT_EQ(folders_->EnumerateFolder(root_, &children, count), VORN_E_OUTOFMEMORY);
-  EXPECT_EQ(folders_->GetFolderName(root_, &name), VORN_E_OUTOFMEMORY);
-  feroq::platform::ClearAllocationFailure();
-  EXPECT_EQ(children, nullptr);
-  EXPECT_EQ(name, nullptr);
-  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
-}
-
-TEST_F(FolderServiceTest, MoveApplicationChecksItsFolder) {
-  const ULONG64 office = AddFolder(u"Office");
-  const ULONG64 app = AddApplication(u"Editor");
-  ZQAppSAL store(subsystem());
-  EXPECT_EQ(WithCause(folders_->MoveApplication(app, office, root_)),
-            Refused(FOLDER_E_MOVE_REFUSED, FARM_E_NOT_THE_PARENT));
-  const ULONG64 games = AddFolder(u"Games");
-  AddFolder(u"Games/EDITOR");
-  EXPECT_EQ(WithCause(folders_->MoveApplication(app, root_, games)), Refused(FOLDER_E_MOVE_REFUSED, FARM_E_NAME_TAKEN));
-  EXPECT_EQ(folders_->MoveApplication(app, root_, MakeObjectId(kObjectKindFolder, 999)),
-            VORN_E_FAILURE);
-  EXPECT_EQ(folders_->MoveApplication(MakeObjectId(kObjectKindApplication, 999), root_, office),
-            VORN_E_FAILURE);
-  ASSERT_EQ(folders_->MoveApplication(app, root_, office), 0u);
-  EXPECT_EQ(ChildrenOf(office), std::vector<ULONG64>{app});
-  ZQApp record;
-  ASSERT_EQ(store.Read(app, record), 0u);
-  ULONG64 folder = 0;
-  record.GetCommonAppFolder(folder);
-  EXPECT_EQ(folder, office);
 }
 
 // One transaction around several service calls: the calls inside see their
@@ -310,36 +285,49 @@ class AppStoreTest : public FarmTest {
     ::operator delete(ids);
     return out;
   }
-  std::u16string Text(void (ZQApp::*get)(VORNString&), ZQApp& record) {
+  static std::u16string Text(void (ZQApp::*get)(VORNString&), ZQApp& record) {
     VORNString value;
     (record.*get)(value);
     return std::u16string(value.c_str());
   }
+  // A record the checks accept.
+  static void FillValid(ZQApp& record, const char16_t* browser_name) {
+    ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
+    VORNString browser(browser_name), program(u"C:\\run.exe");
+    ASSERT_EQ(record.SetBrowserName(browser), 0u);
+    ASSERT_EQ(record.SetFriendlyName(browser), 0u);
+    ASSERT_EQ(record.SetDefaultInitialProgram(program), 0u);
+  }
   std::unique_ptr<ZQAppSAL> store_;
 };
 
+// Each property travels through the store to a field of its own.
 TEST_F(AppStoreTest, PublishedRecordReadsBackWithEveryProperty) {
   const ULONG64 server1 = AddServer(u"ALPHA"), server2 = AddServer(u"BETA");
   const ULONG64 office = AddFolder(u"Office");
   ZQApp record;
   ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
-  VORNString browser(u"Editor"), friendly(u"The Editor"), program(u"C:\\ed.exe"),
-      directory(u"C:\\"), description(u"Edits"), folder_text(u"\\Applications\\Office");
-  ASSERT_EQ(record.SetBrowserName(browser), 0u);
-  ASSERT_EQ(record.SetFriendlyName(friendly), 0u);
-  ASSERT_EQ(record.SetDefaultInitialProgram(program), 0u);
-  ASSERT_EQ(record.SetDefaultWorkDirectory(directory), 0u);
-  ASSERT_EQ(record.SetDescription(description), 0u);
-  ASSERT_EQ(record.SetFolder(folder_text), 0u);
+  const struct {
+    VSTATUS (ZQApp::*set)(VORNString&);
+    void (ZQApp::*get)(VORNString&);
+    const char16_t* value;
+  } texts[] = {
+      {&ZQApp::SetBrowserName, &ZQApp::GetBrowserName, u"Editor"},
+      {&ZQApp::SetFriendlyName, &ZQApp::GetFriendlyName, u"The Editor"},
+      {&ZQApp::SetDefaultInitialProgram, &ZQApp::GetDefaultInitialProgram, u"C:\\ed.exe"},
+      {&ZQApp::SetDefaultWorkDirectory, &ZQApp::GetDefaultWorkDirectory, u"C:\\"},
+      {&ZQApp::SetDescription, &ZQApp::GetDescription, u"Edits"},
+      {&ZQApp::SetFolder, &ZQApp::GetFolder, u"\\Applications\\Office"},
+  };
+  for (const auto& t : texts) {
+    VORNString value(t.value);
+    ASSERT_EQ((record.*t.set)(value), 0u);
+  }
   ASSERT_EQ(record.SetDefaultEncryptionLevel(2), 0u);
-  ASSERT_EQ(record.SetDefaultSoundType(1), 0u);
-  ASSERT_EQ(record.SetDefaultWindowColor(3), 0u);
   ASSERT_EQ(record.SetDefaultWindowScale(50), 0u);
-  ASSERT_EQ(record.SetDefaultWindowType(4), 0u);
   ASSERT_EQ(record.SetDesktopIntegrate(1), 0u);
   ASSERT_EQ(record.SetDefaultWindowHeight(600), 0u);
   ASSERT_EQ(record.SetDefaultWindowWidth(800), 0u);
-  ASSERT_EQ(record.SetZQAttributes(0x11), 0u);
   ASSERT_EQ(record.SetWLAttributes(0x22), 0u);
   ASSERT_EQ(record.SetPublishingFlags(0x33), 0u);
   ASSERT_EQ(record.SetCommonAppFolder(office), 0u);
@@ -365,13 +353,7 @@ TEST_F(AppStoreTest, PublishedRecordReadsBackWithEveryProperty) {
   ZQApp loaded;
   ASSERT_EQ(store_->Read(id, loaded), 0u);
   EXPECT_EQ(feroq::services::RecordAccess::StoredId(loaded), id);
-  EXPECT_EQ(loaded.GetVersion(), kZQAppCurrentVersion);
-  EXPECT_EQ(Text(&ZQApp::GetBrowserName, loaded), u"Editor");
-  EXPECT_EQ(Text(&ZQApp::GetFriendlyName, loaded), u"The Editor");
-  EXPECT_EQ(Text(&ZQApp::GetDefaultInitialProgram, loaded), u"C:\\ed.exe");
-  EXPECT_EQ(Text(&ZQApp::GetDefaultWorkDirectory, loaded), u"C:\\");
-  EXPECT_EQ(Text(&ZQApp::GetDescription, loaded), u"Edits");
-  EXPECT_EQ(Text(&ZQApp::GetFolder, loaded), u"\\Applications\\Office");
+  for (const auto& t : texts) EXPECT_EQ(Text(t.get, loaded), t.value);
   BYTE b = 0;
   loaded.GetDefaultEncryptionLevel(b);
   EXPECT_EQ(b, 2);
@@ -380,6 +362,8 @@ TEST_F(AppStoreTest, PublishedRecordReadsBackWithEveryProperty) {
   loaded.GetDesktopIntegrate(b);
   EXPECT_EQ(b, 1);
   ULONG w = 0;
+  loaded.GetDefaultWindowHeight(w);
+  EXPECT_EQ(w, 600u);
   loaded.GetDefaultWindowWidth(w);
   EXPECT_EQ(w, 800u);
   loaded.GetPublishingFlags(w);
@@ -393,25 +377,18 @@ TEST_F(AppStoreTest, PublishedRecordReadsBackWithEveryProperty) {
   loaded.GetIcon(loaded_icon);
   EXPECT_EQ(std::memcmp(&icon, &loaded_icon, sizeof(icon)), 0);
   EXPECT_EQ(loaded.GetUserCount(), 2);
-  EXPECT_EQ(loaded.GetServerCount(), 2);
   _ZQAPP_SERVER_CONFIG found;
   ASSERT_EQ(feroq::services::RecordAccess::Servers(loaded).FindServer(server2, found), 0u);
   EXPECT_EQ(found.flags, kServerConfigHasInitialProgram);
   EXPECT_EQ(std::u16string(found.initialProgram.c_str()), u"D:\\ed.exe");
-  VORNString user;
-  ASSERT_EQ(loaded.GetFirstUser(user), 0u);
-  EXPECT_EQ(std::u16string(user.c_str()), u"CN=alice");
+  EXPECT_EQ(loaded.GetServerCount(), 2);
 }
 
 TEST_F(AppStoreTest, WriteRulesForNewAndExistingIdentifiers) {
   const ULONG64 office = AddFolder(u"Office");
   const ULONG64 root = RootFolder();
   ZQApp record;
-  ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
-  VORNString browser(u"Writer"), program(u"C:\\writer.exe");
-  ASSERT_EQ(record.SetBrowserName(browser), 0u);
-  ASSERT_EQ(record.SetFriendlyName(browser), 0u);
-  ASSERT_EQ(record.SetDefaultInitialProgram(program), 0u);
+  FillValid(record, u"Writer");
 
   // Folder 0 publishes in the root.
   ULONG64 id = 0;
@@ -430,8 +407,6 @@ TEST_F(AppStoreTest, WriteRulesForNewAndExistingIdentifiers) {
 
   // Rewriting with another CommonAppFolder moves the application.
   ASSERT_EQ(record.SetCommonAppFolder(office), 0u);
-  VORNString name(u"Renamed");
-  ASSERT_EQ(record.SetBrowserName(name), 0u);
   ULONG64 same = id;
   ASSERT_EQ(store_->Write(same, record, nullptr), 0u);
   EXPECT_EQ(same, id);
@@ -479,8 +454,6 @@ TEST_F(AppStoreTest, DeleteAndEnumerate) {
   EXPECT_EQ(store_->Delete(b), 0u);
   EXPECT_EQ(store_->Delete(b), VORN_E_FAILURE);
   EXPECT_EQ(Enum(0), (std::vector<ULONG64>{a, c}));
-  ZQApp record;
-  EXPECT_EQ(store_->Read(b, record), VORN_E_FAILURE);
 
   // An empty list hands out no block.
   ULONG64* ids = reinterpret_cast<ULONG64*>(1);
@@ -488,21 +461,6 @@ TEST_F(AppStoreTest, DeleteAndEnumerate) {
   ASSERT_EQ(store_->EnumApps(&ids, count, office), 0u);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(ids, nullptr);
-
-  ULONG version = 0;
-  store_->MaxKnownApplicationVersion(version);
-  EXPECT_EQ(version, kZQAppCurrentVersion);
-}
-
-TEST_F(AppStoreTest, RunningOutOfMemoryWhileReadingAnswersItsCode) {
-  const ULONG64 id = AddApplication(SeedWithUsers(u"Calc", {u"CN=carol"}));
-  ZQApp record;
-  feroq::platform::FailAllocationAt(1, /*persistent=*/true);
-  const VSTATUS status = store_->Read(id, record);
-  feroq::platform::ClearAllocationFailure();
-  EXPECT_EQ(status, VORN_E_OUTOFMEMORY);
-  ASSERT_EQ(store_->Read(id, record), 0u);
-  EXPECT_EQ(Text(&ZQApp::GetBrowserName, record), u"Calc");
 }
 
 TEST_F(AppStoreTest, ServicesWithoutAFarmFail) {
