@@ -4,13 +4,11 @@
 // not farms, damaged files, the default farm file, and waking waiters.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,21 +16,18 @@
 #include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
 #include "services/store/sqlite_farm_store.h"
+#include "support/handles.h"
+#include "support/temp_files.h"
 
 namespace feroq::store {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteFile(const std::string& path, const std::string& bytes, std::streamoff offset = -1) {
-  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out |
-                             (offset < 0 ? std::ios::trunc : std::ios::openmode{}));
-  if (offset >= 0) out.seekp(offset);
+// Writes `bytes` over the file's bytes from `offset` on.
+void Overwrite(const std::string& path, const std::string& bytes, std::streamoff offset) {
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  out.seekp(offset);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
@@ -64,30 +59,9 @@ std::string RawText(const std::string& path, const std::string& sql) {
   return value;
 }
 
-// Sets an environment variable (or unsets it for nullopt) until destroyed.
-class EnvSetting {
- public:
-  EnvSetting(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    value ? setenv(name, value->c_str(), 1) : unsetenv(name);
-  }
-  ~EnvSetting() { old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_); }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 class SqliteFarmStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = ::testing::TempDir() + "sqlite_farm_store_test-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  std::string PathOf(const std::string& name) const { return dir_ + "/" + name; }
+  std::string PathOf(const std::string& name) const { return scratch_.File(name); }
 
   std::shared_ptr<FarmStore> Open(const std::string& path) {
     std::shared_ptr<FarmStore> store;
@@ -126,7 +100,8 @@ class SqliteFarmStoreTest : public ::testing::Test {
     return app;
   }
 
-  std::string dir_;
+  testing::ScratchDir scratch_;
+  const std::string& dir_ = scratch_.path();
 };
 
 TEST_F(SqliteFarmStoreTest, EverythingPersistsAcrossReopen) {
@@ -255,9 +230,9 @@ TEST_F(SqliteFarmStoreTest, NewFileIsAFarmFileInWalModeReadableOnlyByItsOwner) {
 }
 
 TEST_F(SqliteFarmStoreTest, DefaultFarmFileLivesUnderTheUsersDataDirectory) {
-  EnvSetting no_farm("FEROQ_FARM", std::nullopt);
+  testing::EnvOverride no_farm("FEROQ_FARM", std::nullopt);
   {
-    EnvSetting data_home("XDG_DATA_HOME", dir_ + "/xdg/data");
+    testing::EnvOverride data_home("XDG_DATA_HOME", dir_ + "/xdg/data");
     const std::string expected = dir_ + "/xdg/data/feroq/farm.db";
     EXPECT_EQ(admin::CurrentFarmUrl(), "sqlite:" + expected);
 
@@ -286,8 +261,8 @@ TEST_F(SqliteFarmStoreTest, DefaultFarmFileLivesUnderTheUsersDataDirectory) {
     EXPECT_EQ(folders.size(), 1u);
   }
   // A relative XDG_DATA_HOME is ignored in favour of HOME.
-  EnvSetting data_home("XDG_DATA_HOME", std::string("relative/data"));
-  EnvSetting home("HOME", dir_ + "/home");
+  testing::EnvOverride data_home("XDG_DATA_HOME", std::string("relative/data"));
+  testing::EnvOverride home("HOME", dir_ + "/home");
   EXPECT_EQ(admin::CurrentFarmUrl(), "sqlite:" + dir_ + "/home/.local/share/feroq/farm.db");
 }
 
@@ -311,17 +286,17 @@ TEST_F(SqliteFarmStoreTest, FilesThatAreNotFarmsAreRefusedAndLeftUntouched) {
     SCOPED_TRACE(c.name);
     const std::string path = PathOf(c.name);
     if (c.sql.empty()) {
-      WriteFile(path, c.bytes);
+      ASSERT_TRUE(testing::WriteWholeFile(path, c.bytes));
     } else {
       RawExec(path, c.sql);
     }
-    const std::string before = ReadFile(path);
+    const std::optional<std::string> before = testing::ReadWholeFile(path);
     std::shared_ptr<FarmStore> store;
     EXPECT_EQ(OpenSqliteFarmStore(path, &store), c.expected);
     EXPECT_EQ(store, nullptr);
     std::unique_ptr<admin::FarmAdmin> admin;
     EXPECT_EQ(admin::FarmAdmin::Open("sqlite:" + path, &admin), c.expected);
-    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(testing::ReadWholeFile(path), before);
     EXPECT_FALSE(fs::exists(path + "-wal"));
   }
 }
@@ -343,7 +318,7 @@ TEST_F(SqliteFarmStoreTest, DamagedFilesGiveCodesNotCrashes) {
   const std::uintmax_t size = fs::file_size(path);
   ASSERT_GT(size, 40u * 4096);
   // Garbage over every page from the fourth to the second last.
-  WriteFile(path, std::string(size - 4 * 4096, '\xA5'), 3 * 4096);
+  Overwrite(path, std::string(size - 4 * 4096, '\xA5'), 3 * 4096);
 
   std::shared_ptr<FarmStore> store;
   const VSTATUS opened = OpenSqliteFarmStore(path, &store);
@@ -362,7 +337,7 @@ TEST_F(SqliteFarmStoreTest, DamagedFilesGiveCodesNotCrashes) {
   EXPECT_NE(report, "ok");
 
   // A damaged header: not a database any more.
-  WriteFile(path, std::string(100, '\x5A'), 0);
+  Overwrite(path, std::string(100, '\x5A'), 0);
   EXPECT_EQ(OpenSqliteFarmStore(path, &store), admin::kFarmFileNotAFarm);
   EXPECT_EQ(CheckSqliteFarmFile(path, &report), admin::kFarmFileNotAFarm);
 }
