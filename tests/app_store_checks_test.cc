@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"
+#include "support/handles.h"
 
 namespace {
 
@@ -62,69 +63,78 @@ class AppStoreChecksTest : public feroq::testing::FarmTest {
   std::unique_ptr<ZQAppSAL> store_;
 };
 
+// One row per rule: the change to a valid record and the detail codes Write
+// answers, in the order of the chain.
 TEST_F(AppStoreChecksTest, EachRuleGivesItsDetailCode) {
-  EXPECT_EQ(Refusal([](ZQApp&) {}), std::vector<ULONG>{});
-  auto set_text = [](VSTATUS (ZQApp::*setter)(VORNString&), const char16_t* text) {
+  auto text = [](VSTATUS (ZQApp::*setter)(VORNString&), const char16_t* value) {
     return [=](ZQApp& r) {
-      VORNString value(text);
-      ASSERT_EQ((r.*setter)(value), 0u);
+      VORNString v(value);
+      ASSERT_EQ((r.*setter)(v), 0u);
     };
   };
-  EXPECT_EQ(Refusal(set_text(&ZQApp::SetBrowserName, u"")), Codes({0}));
-  EXPECT_EQ(Refusal(set_text(&ZQApp::SetBrowserName, u"my.app")), Codes({1}));
-  EXPECT_EQ(Refusal(set_text(&ZQApp::SetBrowserName, u" app")), Codes({1}));
-  EXPECT_EQ(Refusal(set_text(&ZQApp::SetDefaultInitialProgram, u"")), Codes({2}));
-  EXPECT_EQ(Refusal(set_text(&ZQApp::SetDefaultWorkDirectory, u"C:\\a|b")), Codes({3}));
-  EXPECT_EQ(Refusal(set_text(&ZQApp::SetFriendlyName, u"")), Codes({4}));
-  EXPECT_EQ(Refusal([](ZQApp& r) {
-              r.SetCommonAppFolder(feroq::MakeObjectId(feroq::kObjectKindFolder, 999));
-            }),
-            Codes({5}));
-  {
-    // The setters refuse a line break; a stored record that holds one (from
-    // an older farm file) is refused by the checks.
-    const ULONG64 id = AddApplication(u"old");
-    RewriteStoredApplication(id, [](feroq::store::AppRecordData& app) { app.description = u"two\r\nlines"; });
-    _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
-    EXPECT_EQ(store_->ValidateOldApp(id, &details), feroq::ZQAPP_E_CHECKS_FAILED);
-    ASSERT_NE(details, nullptr);
-    EXPECT_EQ(details->code, feroq::kDetailedErrorBase + 6);
-    ReleaseZQAppErrMemory(details);
-  }
-  // A custom size needs a height and width within 1 to 4096.
-  EXPECT_EQ(Refusal([](ZQApp& r) { r.SetDefaultWindowType(6); }), Codes({7, 9}));
-  EXPECT_EQ(Refusal([](ZQApp& r) {
-              r.SetDefaultWindowType(6);
-              r.SetDefaultWindowHeight(5000);
-              r.SetDefaultWindowWidth(640);
-            }),
-            Codes({8}));
-  // A percentage window needs a scale within 1 to 100.
-  EXPECT_EQ(Refusal([](ZQApp& r) { r.SetDefaultWindowType(7); }), Codes({11}));
-  EXPECT_EQ(Refusal([](ZQApp& r) {
-              r.SetDefaultWindowType(7);
-              r.SetDefaultWindowScale(150);
-            }),
-            Codes({12}));
-  EXPECT_EQ(Refusal([](ZQApp& r) {
-              _ZQAPP_SERVER_CONFIG config;
-              r.AddServer(feroq::MakeObjectId(feroq::kObjectKindServer, 999), config);
-            }),
-            Codes({27}));
-  EXPECT_EQ(Refusal([](ZQApp& r) {
-              VORNString none(u"");
-              VORNString dir(u"C:\\Work");
-              r.SetDefaultInitialProgram(none);
-              r.SetDefaultWorkDirectory(dir);
-            }),
-            Codes({2, 39}));
-  // A desktop needs no initial program.
-  EXPECT_EQ(Refusal([](ZQApp& r) {
-              VORNString none(u"");
-              r.SetDefaultInitialProgram(none);
-              r.SetWLAttributes(0x10);
-            }),
-            std::vector<ULONG>{});
+  auto both = [](std::function<void(ZQApp&)> first, std::function<void(ZQApp&)> second) {
+    return [=](ZQApp& r) {
+      first(r);
+      second(r);
+    };
+  };
+  auto window = [](BYTE type, ULONG height, ULONG width, BYTE scale) {
+    return [=](ZQApp& r) {
+      r.SetDefaultWindowType(type);
+      r.SetDefaultWindowHeight(height);
+      r.SetDefaultWindowWidth(width);
+      r.SetDefaultWindowScale(scale);
+    };
+  };
+  const auto no_program = text(&ZQApp::SetDefaultInitialProgram, u"");
+  const struct {
+    const char* rule;
+    std::function<void(ZQApp&)> change;
+    std::vector<ULONG> codes;
+  } cases[] = {
+      {"valid", [](ZQApp&) {}, {}},
+      {"browser name missing", text(&ZQApp::SetBrowserName, u""), Codes({0})},
+      {"browser name with a full stop", text(&ZQApp::SetBrowserName, u"my.app"), Codes({1})},
+      {"browser name beginning with a blank", text(&ZQApp::SetBrowserName, u" app"), Codes({1})},
+      {"no initial program", no_program, Codes({2})},
+      {"working directory with a bar", text(&ZQApp::SetDefaultWorkDirectory, u"C:\\a|b"), Codes({3})},
+      {"name missing", text(&ZQApp::SetFriendlyName, u""), Codes({4})},
+      {"unknown folder",
+       [](ZQApp& r) { r.SetCommonAppFolder(feroq::MakeObjectId(feroq::kObjectKindFolder, 999)); }, Codes({5})},
+      // A custom size needs a height and width within 1 to 4096.
+      {"custom size without one", window(6, 0, 0, 0), Codes({7, 9})},
+      {"custom size at the largest", window(6, 4096, 4096, 0), {}},
+      {"custom size above the largest", window(6, 4097, 4097, 0), Codes({8, 10})},
+      // A percentage window needs a scale within 1 to 100.
+      {"percentage without a scale", window(7, 0, 0, 0), Codes({11})},
+      {"percentage at 100", window(7, 0, 0, 100), {}},
+      {"percentage above 100", window(7, 0, 0, 101), Codes({12})},
+      {"unknown server",
+       [](ZQApp& r) {
+         _ZQAPP_SERVER_CONFIG config;
+         r.AddServer(feroq::MakeObjectId(feroq::kObjectKindServer, 999), config);
+       },
+       Codes({27})},
+      {"working directory without a program",
+       both(no_program, text(&ZQApp::SetDefaultWorkDirectory, u"C:\\Work")), Codes({2, 39})},
+      // A desktop needs no initial program, nor one for its working directory.
+      {"desktop", both(no_program, [](ZQApp& r) { r.SetWLAttributes(0x10); }), {}},
+      {"desktop with a working directory",
+       both(both(no_program, [](ZQApp& r) { r.SetWLAttributes(0x10); }),
+            text(&ZQApp::SetDefaultWorkDirectory, u"C:\\Work")),
+       {}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Refusal(c.change), c.codes) << c.rule;
+
+  // The setters refuse a line break; a stored record that holds one (from
+  // an older farm file) is refused by the checks.
+  const ULONG64 id = AddApplication(u"old");
+  RewriteStoredApplication(id, [](feroq::store::AppRecordData& app) { app.description = u"two\r\nlines"; });
+  _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
+  EXPECT_EQ(store_->ValidateOldApp(id, &details), feroq::ZQAPP_E_CHECKS_FAILED);
+  ASSERT_NE(details, nullptr);
+  EXPECT_EQ(details->code, feroq::kDetailedErrorBase + 6);
+  ReleaseZQAppErrMemory(details);
 }
 
 TEST_F(AppStoreChecksTest, BrowserNamesAreUniqueWithoutRegardToCase) {
@@ -168,25 +178,24 @@ TEST_F(AppStoreChecksTest, ValidationOfStoredApplications) {
 
   // Through the library: an inconsistent application is an invalid argument.
   FarmObject farm;
-  ZQWinAppObject* app = nullptr;
-  ASSERT_EQ(farm.CreateWinAppFromID(id, &app), S_OK);
+  feroq::testing::Ref<ZQWinAppObject> app(farm);
+  ASSERT_EQ(farm.CreateWinAppFromID(id, &app.out()), S_OK);
   ASSERT_EQ(app->Load(), S_OK);
   EXPECT_EQ(app->Validate(), S_OK);
   feroq::services::InjectDetailedErrors("ZQAppSAL::ValidateOldApp",
                                         {feroq::kDetailedErrorBase + 1});
   EXPECT_EQ(app->Validate(), E_INVALIDARG);
-  CommonObject* handle = app;
-  farm.FreeObject(handle);
 }
 
 TEST_F(AppStoreChecksTest, PublishingMapsTheFirstDetail) {
   FarmObject farm;
+  feroq::testing::TextPool texts;
   auto data = std::make_unique<_ZQWinAppData>();
   std::memset(data.get(), 0, sizeof(*data));
   data->version = feroq::kZQAppCurrentVersion;
-  data->objectName = const_cast<WCHAR*>(u"Editor");
-  data->browserName = const_cast<WCHAR*>(u"editor");
-  data->defaultInitialProgram = const_cast<WCHAR*>(u"C:\\editor.exe");
+  data->objectName = texts(u"Editor");
+  data->browserName = texts(u"editor");
+  data->defaultInitialProgram = texts(u"C:\\editor.exe");
   data->defaultWindowColor = ZQWindowColor256;
 
   const struct {
@@ -209,17 +218,15 @@ TEST_F(AppStoreChecksTest, PublishingMapsTheFirstDetail) {
   }
   // The store's own refusal, through the library: a browser name with a
   // full stop.
-  data->browserName = const_cast<WCHAR*>(u"editor.exe");
-  ZQWinAppObject* app = nullptr;
-  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app), feroq::ZQ_CREATE_E_BROWSER_NAME);
+  data->browserName = texts(u"editor.exe");
+  feroq::testing::Ref<ZQWinAppObject> app(farm);
+  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app.out()), feroq::ZQ_CREATE_E_BROWSER_NAME);
   // A path naming an application is no folder to publish into.
-  data->browserName = const_cast<WCHAR*>(u"editor");
-  ASSERT_EQ(farm.CreateZQWinApp(data.get(), &app), S_OK);
-  CommonObject* handle = app;
-  farm.FreeObject(handle);
-  data->browserName = const_cast<WCHAR*>(u"other");
-  data->parentFolder = const_cast<WCHAR*>(u"\\Applications\\Editor");
-  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app), feroq::ZQ_CREATE_E_PARENT_NOT_FOUND);
+  data->browserName = texts(u"editor");
+  ASSERT_EQ(farm.CreateZQWinApp(data.get(), &app.out()), S_OK);
+  data->browserName = texts(u"other");
+  data->parentFolder = texts(u"\\Applications\\Editor");
+  EXPECT_EQ(farm.CreateZQWinApp(data.get(), &app.out()), feroq::ZQ_CREATE_E_PARENT_NOT_FOUND);
 }
 
 }  // namespace
