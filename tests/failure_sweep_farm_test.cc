@@ -20,6 +20,7 @@
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "support/failure_sweep.h"
+#include "support/handles.h"
 #include "support/temp_files.h"
 
 namespace {
@@ -31,6 +32,7 @@ using feroq::testing::Map;
 using feroq::testing::ServiceTable;
 using feroq::testing::SweptOperation;
 using feroq::testing::ToolState;
+using feroq::testing::W;
 using feroq::ImportRequest;
 using namespace feroq::testing::mapping;  // NOLINT: the tables read as the mappings they state
 
@@ -40,14 +42,14 @@ TEST_F(FailureSweepTest, FolderTreeOperations) {
   ops.push_back(OnTools("CreateSubFolder",
                         [](AppFolderObject* tools, Holdings& out) {
                           FolderObject* made = nullptr;
-                          const HRESULT result = tools->CreateSubFolder(const_cast<WCHAR*>(u"Fresh"), &made);
+                          const HRESULT result = tools->CreateSubFolder(W(u"Fresh"), &made);
                           out.Object(made);
                           return result;
                         },
                         {{"VORNCommonApplicationSAL::CreateFolder", kOomElseFail}}));
   SweptOperation rename = OnTools("SetObjectName",
                                   [](AppFolderObject* tools, Holdings&) {
-                                    return tools->SetObjectName(const_cast<WCHAR*>(u"Utilities"));
+                                    return tools->SetObjectName(W(u"Utilities"));
                                   },
                                   {{"VORNCommonApplicationSAL::RenameFolder", kRename}});
   rename.absorbs = {S_OK};  // a name cache that cannot be had stays empty
@@ -119,7 +121,7 @@ TEST_F(FailureSweepTest, FolderTreeOperations) {
   delete_folder.setup = [this](ToolState& t) {
     ULONG64 scratch = 0;
     ChangeFarm([&](VORNCommonApplicationSAL& folders, ZQAppSAL&) {
-      EXPECT_EQ(folders.CreateFolder(tools_, const_cast<WCHAR*>(u"Scratch"), scratch), 0u);
+      EXPECT_EQ(folders.CreateFolder(tools_, W(u"Scratch"), scratch), 0u);
     });
     t.folder = HoldFolder(t, scratch);
   };
@@ -202,7 +204,7 @@ TEST_F(FailureSweepTest, LookupsByName) {
       [](FarmObject* farm, Holdings& out) {
         ZQWinAppObject* app = nullptr;
         const HRESULT result =
-            farm->GetAppByDN(const_cast<WCHAR*>(u"\\Applications\\Office\\Tools\\Editor"), &app);
+            farm->GetAppByDN(W(u"\\Applications\\Office\\Tools\\Editor"), &app);
         out.Object(app);
         return result;
       },
@@ -393,12 +395,12 @@ TEST_F(FailureSweepTest, Events) {
       {"folder created", 0x10, nullptr,
        [this](VORNCommonApplicationSAL& f, ZQAppSAL&) {
          ULONG64 made = 0;
-         EXPECT_EQ(f.CreateFolder(tools_, const_cast<WCHAR*>(u"Fresh"), made), 0u);
+         EXPECT_EQ(f.CreateFolder(tools_, W(u"Fresh"), made), 0u);
        },
        wait},
       {"folder renamed", 0x40, nullptr,
        [this](VORNCommonApplicationSAL& f, ZQAppSAL&) {
-         EXPECT_EQ(f.RenameFolder(tools_, const_cast<WCHAR*>(u"Utilities")), 0u);
+         EXPECT_EQ(f.RenameFolder(tools_, W(u"Utilities")), 0u);
        },
        wait},
       // The tool holds the folder with its name read: the deleted folder's

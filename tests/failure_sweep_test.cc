@@ -25,6 +25,7 @@
 #include "feroq/zqwinapp_object.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"
+#include "support/handles.h"
 #include "support/icon_samples.h"
 #include "support/temp_files.h"
 
@@ -35,6 +36,8 @@ using feroq::testing::Holdings;
 using feroq::testing::Map;
 using feroq::testing::ServiceTable;
 using feroq::testing::SweptOperation;
+using feroq::testing::TextPool;
+using feroq::testing::W;
 using feroq::testing::ToolState;
 using namespace feroq::testing::mapping;  // NOLINT: the tables read as the mappings they state
 
@@ -57,24 +60,25 @@ TEST_F(FailureSweepTest, PublishWithServersUsersAndIcon) {
   publish.name = "CreateZQWinApp";
   publish.makes_records = true;
   publish.run = [](ToolState& t, Holdings& out) {
+    TextPool texts;
     _ZQServerConfigBlock servers{};
-    servers.servers[0] = {0, const_cast<WCHAR*>(u"SRV1"), const_cast<WCHAR*>(u"C:\\Own\\pub.exe"), nullptr};
-    servers.servers[1] = {0, const_cast<WCHAR*>(u"SRV2"), nullptr, const_cast<WCHAR*>(u"D:\\Work")};
+    servers.servers[0] = {0, texts(u"SRV1"), texts(u"C:\\Own\\pub.exe"), nullptr};
+    servers.servers[1] = {0, texts(u"SRV2"), nullptr, texts(u"D:\\Work")};
     servers.count = 2;
     _UserAccountInfoBlock users{};
-    users.users[0] = {0, 0, 0, const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"alice")};
-    users.users[1] = {0, 0, 1, const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"bob")};
+    users.users[0] = {0, 0, 0, texts(u"CORP"), texts(u"alice")};
+    users.users[1] = {0, 0, 1, texts(u"CORP"), texts(u"bob")};
     users.count = 2;
     auto data = std::make_unique<_ZQWinAppData>();
     std::memset(data.get(), 0, sizeof(*data));
     data->version = feroq::kZQAppCurrentVersion;
-    data->objectName = const_cast<WCHAR*>(u"Publisher");
-    data->browserName = const_cast<WCHAR*>(u"publisher");
-    data->defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Apps\\pub.exe");
-    data->defaultWorkingDirectory = const_cast<WCHAR*>(u"C:\\Apps");
-    data->description = const_cast<WCHAR*>(u"Publishes");
-    data->wlFolder = const_cast<WCHAR*>(u"Desk");
-    data->parentFolder = const_cast<WCHAR*>(u"\\Applications\\Office\\Tools");
+    data->objectName = texts(u"Publisher");
+    data->browserName = texts(u"publisher");
+    data->defaultInitialProgram = texts(u"C:\\Apps\\pub.exe");
+    data->defaultWorkingDirectory = texts(u"C:\\Apps");
+    data->description = texts(u"Publishes");
+    data->wlFolder = texts(u"Desk");
+    data->parentFolder = texts(u"\\Applications\\Office\\Tools");
     data->defaultWindowColor = ZQWindowColor256;
     data->defaultWindowType = ZQWindowCustom;
     data->defaultWindowHeight = 600;
@@ -113,7 +117,7 @@ TEST_F(FailureSweepTest, LoadAndSetEveryProperty) {
       OnApp("Save", [](ZQWinAppObject* app, Holdings&) { return app->Save(); }, {{"ZQAppSAL::Write", kSave}});
   save.setup = [this](ToolState& t) {
     t.app = HoldApp(t, editor_);
-    EXPECT_EQ(t.app->SetDescription(const_cast<WCHAR*>(u"Changed")), S_OK);
+    EXPECT_EQ(t.app->SetDescription(W(u"Changed")), S_OK);
   };
   ops.push_back(save);
 
@@ -198,7 +202,7 @@ TEST_F(FailureSweepTest, LoadAndSetEveryProperty) {
     const bool browser = std::string(s.call) == "ZQApp::SetBrowserName";
     ops.push_back(OnApp(
         s.call,
-        [s](ZQWinAppObject* app, Holdings&) { return (app->*s.setter)(const_cast<WCHAR*>(u"NewValue")); },
+        [s](ZQWinAppObject* app, Holdings&) { return (app->*s.setter)(W(u"NewValue")); },
         {{s.call, browser ? kBrowserNameSet : kStringSet}}));
   }
   struct ScalarSetter {
@@ -272,14 +276,14 @@ TEST_F(FailureSweepTest, ServerAndUserLists) {
   ops.push_back(OnApp(
       "AddServer",
       [](ZQWinAppObject* app, Holdings&) {
-        _ZQServerConfig config{0, const_cast<WCHAR*>(u"SRV2"), const_cast<WCHAR*>(u"C:\\x.exe"),
-                               const_cast<WCHAR*>(u"C:\\")};
+        TextPool texts;
+        _ZQServerConfig config{0, texts(u"SRV2"), texts(u"C:\\x.exe"), texts(u"C:\\")};
         return app->AddServer(&config);
       },
       With(lookup, {{"ZQApp::AddServer", kServerChange}})));
   ops.push_back(OnApp(
       "RemoveServer",
-      [](ZQWinAppObject* app, Holdings&) { return app->RemoveServer(const_cast<WCHAR*>(u"SRV1")); },
+      [](ZQWinAppObject* app, Holdings&) { return app->RemoveServer(W(u"SRV1")); },
       With(lookup, {{"ZQApp::RemoveServer", kServerChange}})));
   ops.push_back(OnApp(
       "GetFirstServer", [server](ZQWinAppObject* app, Holdings& out) { return server(app, out, true); },
@@ -296,14 +300,16 @@ TEST_F(FailureSweepTest, ServerAndUserLists) {
   ops.push_back(OnApp(
       "AddUser",
       [](ZQWinAppObject* app, Holdings&) {
-        _UserAccountInfo info{0, 0, 0, const_cast<WCHAR*>(u"CORP"), const_cast<WCHAR*>(u"alice")};
+        TextPool texts;
+        _UserAccountInfo info{0, 0, 0, texts(u"CORP"), texts(u"alice")};
         return app->AddUser(&info);
       },
       With(resolve, {{"ZQApp::AddUser", Always(E_FAIL)}})));
   ops.push_back(OnApp(
       "RemoveUser",
       [](ZQWinAppObject* app, Holdings&) {
-        _UserAccountInfo info{0, 0, 1, const_cast<WCHAR*>(u"corp"), const_cast<WCHAR*>(u"BOB")};
+        TextPool texts;
+        _UserAccountInfo info{0, 0, 1, texts(u"corp"), texts(u"BOB")};
         return app->RemoveUser(&info);
       },
       With(resolve, {{"ZQApp::RemoveUser", Always(E_FAIL)}})));
@@ -330,11 +336,11 @@ TEST_F(FailureSweepTest, ExportOfAllFourKindsAndIcons) {
   auto export_file = [path](_ZQWinAppFileType type, void* options) {
     return [path, type, options](ZQWinAppObject* app, Holdings&) {
       std::u16string name = path;
-      return app->ExportFile(type, const_cast<WCHAR*>(u"english"), name.data(), options);
+      return app->ExportFile(type, W(u"english"), name.data(), options);
     };
   };
-  static _LaunchFileOptions launch{
-      800, 600, 0, 8, ZQEncryptionRC5_56Bit, 0, 0, 1, 1, const_cast<WCHAR*>(u"SRV2"), 1494, 0};
+  static TextPool texts;
+  static _LaunchFileOptions launch{800, 600, 0, 8, ZQEncryptionRC5_56Bit, 0, 0, 1, 1, texts(u"SRV2"), 1494, 0};
   static _HTMLFileOptions html{640, 0, 0, 1, 1, 1};
   std::vector<SweptOperation> ops;
   ops.push_back(OnApp("ExportFile (launch file)", export_file(ZQWinAppLaunchFile, &launch),
