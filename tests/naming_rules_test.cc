@@ -13,6 +13,7 @@
 #include "feroq/app_data.h"
 #include "feroq/feroq.h"
 #include "support/farm_fixture.h"
+#include "support/handles.h"
 
 namespace feroq::testing {
 namespace {
@@ -42,9 +43,8 @@ class NamingRulesTest : public FarmTest {
   }
   template <class T = CommonObject>
   T* Find(const std::u16string& dn) {
-    std::u16string copy = dn;
     CommonObject* found = nullptr;
-    if (farm_->GetObjectByDN(nullptr, copy.data(), &found) != S_OK || found == nullptr) return nullptr;
+    if (farm_->GetObjectByDN(nullptr, W(dn), &found) != S_OK || found == nullptr) return nullptr;
     return static_cast<T*>(Hold(found));
   }
   // Publishes `name` into `folder_dn` (empty: the root); the new id, or 0
@@ -53,12 +53,12 @@ class NamingRulesTest : public FarmTest {
                   const std::u16string& folder_dn = u"") {
     auto data = std::make_unique<_ZQWinAppData>();
     std::memset(data.get(), 0, sizeof(*data));
-    std::u16string name_copy = name, browser_copy = browser, program = u"C:\\a.exe", folder = folder_dn;
+    TextPool texts;
     data->version = kZQAppCurrentVersion;
-    data->objectName = name_copy.data();
-    data->browserName = browser_copy.data();
-    data->defaultInitialProgram = program.data();
-    data->parentFolder = folder.empty() ? nullptr : folder.data();
+    data->objectName = texts(name);
+    data->browserName = texts(browser);
+    data->defaultInitialProgram = texts(u"C:\\a.exe");
+    data->parentFolder = folder_dn.empty() ? nullptr : texts(folder_dn);
     ZQWinAppObject* app = nullptr;
     const HRESULT result = farm_->CreateZQWinApp(data.get(), &app);
     if (hr != nullptr) *hr = result;
@@ -104,11 +104,11 @@ TEST_F(NamingRulesTest, EveryWriterRefusesEachBrokenRuleAndNamesIt) {
   ASSERT_NE(editor, nullptr);
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.name.begin(), c.name.begin() + std::min<std::size_t>(c.name.size(), 12)));
-    std::u16string name = c.name;
+    const std::u16string& name = c.name;
     FolderObject* made = nullptr;
-    EXPECT_EQ(root_->CreateSubFolder(name.data(), &made), E_FAIL);
+    EXPECT_EQ(root_->CreateSubFolder(W(name), &made), E_FAIL);
     EXPECT_EQ(Cause(), c.cause);
-    EXPECT_EQ(renamed->SetObjectName(name.data()), E_ACCESSDENIED);
+    EXPECT_EQ(renamed->SetObjectName(W(name)), E_ACCESSDENIED);
     EXPECT_EQ(Cause(), c.cause);
     HRESULT hr = S_OK;
     EXPECT_EQ(Publish(name, u"refused", &hr), 0u);
@@ -117,7 +117,7 @@ TEST_F(NamingRulesTest, EveryWriterRefusesEachBrokenRuleAndNamesIt) {
     // An application's name is refused by its setter (too long, or a line
     // break, which no text of a record may hold) or by its Save.
     const bool setter_refuses = c.cause == FARM_E_NAME_TOO_LONG || name.find(u'\n') != std::u16string::npos;
-    hr = editor->SetObjectName(name.data());
+    hr = editor->SetObjectName(W(name));
     if (hr == S_OK) hr = editor->Save();
     EXPECT_EQ(hr, setter_refuses ? E_INVALIDARG : E_NOTIMPL);
     EXPECT_EQ(Cause(), c.cause);
@@ -133,16 +133,14 @@ TEST_F(NamingRulesTest, EveryWriterRefusesEachBrokenRuleAndNamesIt) {
   EXPECT_EQ(editor->Save(), E_NOTIMPL);
   EXPECT_EQ(Cause(), FARM_E_NAME_TAKEN);
   auto* holder = Find<AppFolderObject>(u"\\Applications\\Holder");
-  std::u16string office_child = u"Office";
   FolderObject* inner = nullptr;
-  ASSERT_EQ(holder->CreateSubFolder(office_child.data(), &inner), S_OK);
+  ASSERT_EQ(holder->CreateSubFolder(W(u"Office"), &inner), S_OK);
   Hold(inner);
   EXPECT_EQ(inner->SetParentFolder(root_), E_ACCESSDENIED);
   EXPECT_EQ(Cause(), FARM_E_NAME_TAKEN);
 
   // The root folder keeps its name.
-  std::u16string other = u"Other";
-  EXPECT_EQ(root_->SetObjectName(other.data()), E_ACCESSDENIED);
+  EXPECT_EQ(root_->SetObjectName(W(u"Other")), E_ACCESSDENIED);
   EXPECT_EQ(Cause(), FARM_E_ROOT_RENAME);
 
   // Each cause has a message of its own.
@@ -164,9 +162,8 @@ TEST_F(NamingRulesTest, EveryAcceptedNameIsFoundAgain) {
   ASSERT_NE(apps, nullptr);
   int n = 0;
   for (const std::u16string& name : names) {
-    std::u16string copy = name;
     FolderObject* made = nullptr;
-    ASSERT_EQ(root_->CreateSubFolder(copy.data(), &made), S_OK);
+    ASSERT_EQ(root_->CreateSubFolder(W(name), &made), S_OK);
     Hold(made);
     HRESULT hr = S_OK;
     const ULONG64 app = Publish(name, u"app" + std::u16string(1, static_cast<char16_t>(u'a' + n++)), &hr,
@@ -205,14 +202,12 @@ TEST_F(NamingRulesTest, NamesFromBeforeTheRulesStillOpenAndAreListedForRepair) {
   ASSERT_EQ(app->Load(), S_OK);
   EXPECT_EQ(app->Save(), S_OK);
   EXPECT_EQ(app->Validate(), E_INVALIDARG);
-  std::u16string repaired = u"Office twin";
-  ASSERT_EQ(app->SetObjectName(repaired.data()), S_OK);
+  ASSERT_EQ(app->SetObjectName(W(u"Office twin")), S_OK);
   ASSERT_EQ(app->Save(), S_OK);
   AppFolderObject* folder = nullptr;
   ASSERT_EQ(farm_->CreateAppFolderObject(slash, &folder, 0), S_OK);
   Hold(folder);
-  std::u16string fixed = u"a-b";
-  ASSERT_EQ(folder->SetObjectName(fixed.data()), S_OK);
+  ASSERT_EQ(folder->SetObjectName(W(u"a-b")), S_OK);
   ASSERT_EQ(admin().ListNameProblems(&problems), 0u);
   EXPECT_TRUE(problems.empty());
 }

@@ -14,6 +14,7 @@
 #include "platform/platform.h"
 #include "services/record_access.h"
 #include "support/farm_fixture.h"
+#include "support/handles.h"
 
 namespace feroq::testing {
 namespace {
@@ -79,10 +80,9 @@ TEST_F(FolderServiceTest, UnknownIdentifiersFailAndLeaveTheOutputsAlone) {
     EXPECT_EQ(name, nullptr);
     EXPECT_EQ(folders_->EnumerateFolder(id, &children, count), VORN_E_FAILURE);
     EXPECT_EQ(count, 5u);
-    WCHAR new_name[] = u"X";
     ULONG64 created = 0;
-    EXPECT_EQ(folders_->RenameFolder(id, new_name), VORN_E_FAILURE);
-    EXPECT_EQ(folders_->CreateFolder(id, new_name, created), VORN_E_FAILURE);
+    EXPECT_EQ(folders_->RenameFolder(id, W(u"X")), VORN_E_FAILURE);
+    EXPECT_EQ(folders_->CreateFolder(id, W(u"X"), created), VORN_E_FAILURE);
     EXPECT_EQ(folders_->DeleteFolder(id), VORN_E_FAILURE);
   }
   EXPECT_EQ(folders_->MoveFolder(AddFolder(u"A"), root_, unknown), VORN_E_FAILURE);
@@ -102,7 +102,6 @@ TEST_F(FolderServiceTest, EachTreeRuleIsRefusedWithItsCause) {
   const ULONG64 editor = AddApplication(u"Editor");
   AddFolder(u"Games/EDITOR");
   const ULONG64 chess_id = AddApplication(u"Chess");
-  WCHAR other_upper[] = u"OTHER", empty[] = u"", chess[] = u"chess", name[] = u"Name";
   ULONG64 made = 0;
   const struct {
     const char* what;
@@ -110,21 +109,21 @@ TEST_F(FolderServiceTest, EachTreeRuleIsRefusedWithItsCause) {
     VSTATUS status;
     VSTATUS cause;
   } cases[] = {
-      {"create beside a folder of that name", [&] { return folders_->CreateFolder(root_, other_upper, made); },
+      {"create beside a folder of that name", [&] { return folders_->CreateFolder(root_, W(u"OTHER"), made); },
        FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN},
-      {"create empty", [&] { return folders_->CreateFolder(root_, empty, made); }, FOLDER_E_RENAME_REFUSED,
+      {"create empty", [&] { return folders_->CreateFolder(root_, W(u""), made); }, FOLDER_E_RENAME_REFUSED,
        FARM_E_NAME_EMPTY},
       {"create null", [&] { return folders_->CreateFolder(root_, nullptr, made); }, FOLDER_E_RENAME_REFUSED,
        FARM_E_NAME_EMPTY},
-      {"rename to a folder's name", [&] { return folders_->RenameFolder(a, other_upper); },
+      {"rename to a folder's name", [&] { return folders_->RenameFolder(a, W(u"OTHER")); },
        FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN},
-      {"rename to an application's name", [&] { return folders_->RenameFolder(a, chess); },
+      {"rename to an application's name", [&] { return folders_->RenameFolder(a, W(u"chess")); },
        FOLDER_E_RENAME_REFUSED, FARM_E_NAME_TAKEN},
-      {"rename empty", [&] { return folders_->RenameFolder(a, empty); }, FOLDER_E_RENAME_REFUSED,
+      {"rename empty", [&] { return folders_->RenameFolder(a, W(u"")); }, FOLDER_E_RENAME_REFUSED,
        FARM_E_NAME_EMPTY},
       {"rename null", [&] { return folders_->RenameFolder(a, nullptr); }, FOLDER_E_RENAME_REFUSED,
        FARM_E_NAME_EMPTY},
-      {"rename the root", [&] { return folders_->RenameFolder(root_, name); }, FOLDER_E_RENAME_REFUSED,
+      {"rename the root", [&] { return folders_->RenameFolder(root_, W(u"Name")); }, FOLDER_E_RENAME_REFUSED,
        FARM_E_ROOT_RENAME},
       {"delete the root", [&] { return folders_->DeleteFolder(root_); }, FOLDER_E_DELETE_REFUSED,
        FARM_E_ROOT_DELETE},
@@ -164,14 +163,13 @@ TEST_F(FolderServiceTest, EachTreeRuleIsRefusedWithItsCause) {
 TEST_F(FolderServiceTest, TreeChangesThatFollowTheRules) {
   const ULONG64 a = AddFolder(u"A"), b = AddFolder(u"A/B"), c = AddFolder(u"A/B/C");
   const ULONG64 other = AddFolder(u"Other");
-  WCHAR a_lower[] = u"a", same_name[] = u"A";
   ULONG64 nested = 0;
   // The same name is fine below another parent, and its own name in another
   // case is no clash.
-  ASSERT_EQ(folders_->CreateFolder(b, same_name, nested), 0u);
+  ASSERT_EQ(folders_->CreateFolder(b, W(u"A"), nested), 0u);
   EXPECT_EQ(ObjectKindOf(nested), kObjectKindFolder);
   EXPECT_EQ(ParentOf(nested), b);
-  EXPECT_EQ(folders_->RenameFolder(a, a_lower), 0u);
+  EXPECT_EQ(folders_->RenameFolder(a, W(u"a")), 0u);
   EXPECT_EQ(NameOf(a), u"a");
 
   EXPECT_EQ(folders_->MoveFolder(c, b, b), 0u);  // to its own parent: nothing changes
@@ -202,8 +200,7 @@ TEST_F(FolderServiceTest, EnumerateListsFoldersInCreationOrderThenApplications) 
   const ULONG64 app1 = AddApplication(u"One");
   const ULONG64 alpha = AddFolder(u"Alpha");
   const ULONG64 app2 = AddApplication(u"Two");
-  WCHAR renamed[] = u"Aardvark";
-  ASSERT_EQ(folders_->RenameFolder(zeta, renamed), 0u);
+  ASSERT_EQ(folders_->RenameFolder(zeta, W(u"Aardvark")), 0u);
   EXPECT_EQ(ChildrenOf(root_), (std::vector<ULONG64>{zeta, alpha, app1, app2}));
 
   // An empty folder gives no block.
@@ -248,15 +245,13 @@ TEST_F(FolderServiceTest, OneTransactionKeepsAllOrNothing) {
       {TransactionEnd::kCommit, VORN_OK, true, FOLDER_E_RENAME_REFUSED, false},
   };
   for (const Case& c : cases) {
-    WCHAR first[] = u"A";
-    WCHAR second[] = u"B";
     std::vector<ULONG64> seen_inside;
     const VSTATUS result = RunInOneTransaction(subsystem(), c.end, [&]() -> VSTATUS {
       ULONG64 a = 0, b = 0;
-      EXPECT_EQ(folders_->CreateFolder(root_, first, a), 0u);
-      EXPECT_EQ(folders_->CreateFolder(a, second, b), 0u);
+      EXPECT_EQ(folders_->CreateFolder(root_, W(u"A"), a), 0u);
+      EXPECT_EQ(folders_->CreateFolder(a, W(u"B"), b), 0u);
       if (c.refused_write) {
-        EXPECT_EQ(folders_->CreateFolder(a, second, b), FOLDER_E_RENAME_REFUSED);
+        EXPECT_EQ(folders_->CreateFolder(a, W(u"B"), b), FOLDER_E_RENAME_REFUSED);
       }
       seen_inside = ChildrenOf(a);
       EXPECT_EQ(RunInOneTransaction(subsystem(), c.end, [] { return VORN_OK; }), VORN_E_REFUSED);
