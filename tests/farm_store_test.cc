@@ -272,11 +272,16 @@ TEST_P(FarmStoreContract, EventLogAndQueues) {
     for (USHORT id = 0x1000; id < 0x1005; ++id) {
       txn.AppendEvent(id, std::vector<BYTE>(26, static_cast<BYTE>(id)));
     }
+    txn.AppendEvent(0x1102, {}, u"\\Applications\\Ed");
     EXPECT_EQ(txn.AllocateEventQueueHandle(), 1);
     txn.PutEventQueue({1, {0x1000, 0x1100}, 0});
   });
   store_->Read([&](const FarmView& v) -> VSTATUS {
-    EXPECT_EQ(v.LastEventSequence(), 5u);
+    EXPECT_EQ(v.LastEventSequence(), 6u);
+    // An entry keeps the name it was given, and none when given none.
+    std::vector<EventRecord> named = v.EventsAfter(4, 2);
+    EXPECT_EQ(named, (std::vector<EventRecord>{{5, 0x1004, std::vector<BYTE>(26, 0x04)},
+                                               {6, 0x1102, {}, u"\\Applications\\Ed"}}));
     std::vector<EventRecord> page = v.EventsAfter(2, 2);
     EXPECT_EQ(page.size(), 2u);
     if (page.size() == 2) {
@@ -284,18 +289,24 @@ TEST_P(FarmStoreContract, EventLogAndQueues) {
       EXPECT_EQ(page[0].event_id, 0x1002);
       EXPECT_EQ(page[1].record, std::vector<BYTE>(26, 0x03));
     }
-    EXPECT_TRUE(v.EventsAfter(5, 10).empty());
+    EXPECT_TRUE(v.EventsAfter(6, 10).empty());
     EXPECT_EQ(v.GetEventQueue(1)->event_ids, (std::vector<USHORT>{0x1000, 0x1100}));
     return 0;
   });
+  EventQueueRecord owned = *ReadValue<std::optional<EventQueueRecord>>(
+      [](const FarmView& v) { return v.GetEventQueue(1); });
+  owned.read_position = 4;
+  owned.delivered = 3;
+  owned.owner_host = "host-\xC3\xA9";
+  owned.owner_process = 4242;
+  owned.owner_start = 0xFEDCBA9876543210u;
+  owned.last_wait = 1'800'000'000;
   MustWrite([&](FarmTxn& txn) {
-    EventQueueRecord q = *txn.GetEventQueue(1);
-    q.read_position = 4;
-    txn.PutEventQueue(q);
+    txn.PutEventQueue(owned);
     EXPECT_EQ(txn.AllocateEventQueueHandle(), 2);
   });
-  EXPECT_EQ(ReadValue<ULONG64>([](const FarmView& v) { return v.GetEventQueue(1)->read_position; }),
-            4u);
+  EXPECT_EQ(ReadValue<std::optional<EventQueueRecord>>([](const FarmView& v) { return v.GetEventQueue(1); }),
+            owned);
   MustWrite([&](FarmTxn& txn) { txn.DeleteEventQueue(1); });
   EXPECT_TRUE(ReadValue<bool>([](const FarmView& v) { return v.ListEventQueues().empty(); }));
 }

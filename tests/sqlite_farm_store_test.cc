@@ -217,7 +217,7 @@ TEST_F(SqliteFarmStoreTest, NewFileIsAFarmFileInWalModeReadableOnlyByItsOwner) {
   EXPECT_EQ(ModeOf(path + "-shm"), 0600u);
   EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
   EXPECT_EQ(RawText(path, "PRAGMA application_id"), std::to_string(0x46455251));
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "1");
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "2");
   EXPECT_EQ(RawText(path, "PRAGMA encoding"), "UTF-16le");
   std::string report;
   EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u);
@@ -279,7 +279,7 @@ TEST_F(SqliteFarmStoreTest, FilesThatAreNotFarmsAreRefusedAndLeftUntouched) {
        "", admin::kFarmFileNotAFarm},
       {"our-id-no-version.db", "PRAGMA application_id = 1178948177; CREATE TABLE farm(id INTEGER);", "",
        admin::kFarmFileNotAFarm},
-      {"newer.db", "PRAGMA application_id = 1178948177; PRAGMA user_version = 2; CREATE TABLE farm(x);", "",
+      {"newer.db", "PRAGMA application_id = 1178948177; PRAGMA user_version = 3; CREATE TABLE farm(x);", "",
        admin::kFarmFileTooNew},
   };
   for (const Case& c : cases) {
@@ -411,7 +411,7 @@ TEST_F(SqliteFarmStoreTest, EmptyDatabaseBecomesAFarmFile) {
     return v.FarmName().empty() && v.RootFolderId() == 0 ? 0 : 1;
   }),
             0u);
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "1");
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "2");
   EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
 }
 
@@ -462,6 +462,7 @@ TEST_F(SqliteFarmStoreTest, HandBuiltVersion1FileReadsAndItsStaleKeysAreRemade) 
     INSERT INTO events VALUES (3, 4096, X'0102');
     INSERT INTO event_queues VALUES (4, X'00100111', 1);
   )sql");
+  const ULONG64 before_upgrade = platform::WallClockSeconds();
   std::shared_ptr<FarmStore> store = Open(path);
   ASSERT_TRUE(store);
   const ULONG64 app = MakeObjectId(kObjectKindApplication, 7);
@@ -488,7 +489,13 @@ TEST_F(SqliteFarmStoreTest, HandBuiltVersion1FileReadsAndItsStaleKeysAreRemade) 
     }
     EXPECT_EQ(v.EventsAfter(0, 5), (std::vector<EventRecord>{{3, 0x1000, {1, 2}}}));
     EXPECT_EQ(v.LastEventSequence(), 3u);
-    EXPECT_EQ(v.GetEventQueue(4), (EventQueueRecord{4, {0x1000, 0x1101}, 1}));
+    // The upgrade: older entries have no name (above); older queues no
+    // owner, and count as waited on when the file was upgraded.
+    EventQueueRecord queue = v.GetEventQueue(4).value();
+    EXPECT_GE(queue.last_wait, before_upgrade);
+    EXPECT_LE(queue.last_wait, platform::WallClockSeconds());
+    queue.last_wait = 0;
+    EXPECT_EQ(queue, (EventQueueRecord{4, {0x1000, 0x1101}, 1}));
     return 0;
   });
   store->Write([&](FarmTxn& txn) -> VSTATUS {

@@ -31,6 +31,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "feroq/services/service_codes.h"
@@ -130,19 +131,50 @@ struct AccountRecord {
 // One entry of the farm's change log: an event identifier (the values of the
 // event table, 0x1000..0x1102) and its packed little-endian event record.
 struct EventRecord {
+  EventRecord() = default;
+  EventRecord(ULONG64 sequence_in, USHORT event_id_in, std::vector<BYTE> record_in,
+              std::optional<std::u16string> object_dn_in = std::nullopt)
+      : sequence(sequence_in),
+        event_id(event_id_in),
+        record(std::move(record_in)),
+        object_dn(std::move(object_dn_in)) {}
+
   ULONG64 sequence = 0;  // ascending, from 1, never reused
   USHORT event_id = 0;
   std::vector<BYTE> record;
+  // The distinguished name the folder or application the entry is about
+  // had as of the change (after a publish, rename or move, before a
+  // delete); none for entries logged before the log kept names.
+  std::optional<std::u16string> object_dn;
 
   bool operator==(const EventRecord&) const = default;
 };
 
 // A client's event queue: the event identifiers it wants and the sequence of
-// the last event it has read.
+// the last event it has read, the entry its last wait handed out, and who
+// owns it.
 struct EventQueueRecord {
+  EventQueueRecord() = default;
+  // A queue without a known owner; the owner fields are set one by one.
+  EventQueueRecord(LONG handle_in, std::vector<USHORT> event_ids_in, ULONG64 read_position_in)
+      : handle(handle_in), event_ids(std::move(event_ids_in)), read_position(read_position_in) {}
+
   LONG handle = 0;  // never 0
   std::vector<USHORT> event_ids;
   ULONG64 read_position = 0;
+  // The sequence of the entry the most recent wait handed out; 0 when that
+  // wait handed out none (or none has run yet).
+  ULONG64 delivered = 0;
+  // The process that made the queue: its host name, process number and
+  // start token (feroq::platform::ProcessIdentity); an empty host and 0
+  // when unknown (a queue from a farm file that did not keep owners).
+  std::string owner_host;
+  ULONG owner_process = 0;
+  ULONG64 owner_start = 0;
+  // When the queue was made or last waited on, in seconds since 1970 UTC
+  // (refreshed while idle, see services/event_service.h); 0
+  // when unknown.
+  ULONG64 last_wait = 0;
 
   bool operator==(const EventQueueRecord&) const = default;
 };
@@ -231,8 +263,10 @@ class FEROQ_SERVICES_API FarmTxn : public FarmView {
   virtual void PutAccount(const AccountRecord& account) = 0;
   virtual void DeleteAccount(const std::u16string& dn) = 0;
 
-  // Appends an event and returns its sequence.
-  virtual ULONG64 AppendEvent(USHORT event_id, const std::vector<BYTE>& record) = 0;
+  // Appends an event, with the distinguished name its object had as of the
+  // change when known, and returns its sequence.
+  virtual ULONG64 AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
+                              const std::optional<std::u16string>& object_dn = std::nullopt) = 0;
   // A queue handle not used before in this farm (positive, from 1).
   virtual LONG AllocateEventQueueHandle() = 0;
   virtual void PutEventQueue(const EventQueueRecord& queue) = 0;

@@ -319,9 +319,10 @@ class MemoryTxn final : public FarmTxn {
     log_->Erase(s_.accounts, std::u16string(it->first));
   }
 
-  ULONG64 AppendEvent(USHORT event_id, const std::vector<BYTE>& record) override {
+  ULONG64 AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
+                      const std::optional<std::u16string>& object_dn) override {
     const ULONG64 sequence = s_.last_event + 1;
-    log_->MapPut(s_.events, sequence, EventRecord{sequence, event_id, record});
+    log_->MapPut(s_.events, sequence, EventRecord{sequence, event_id, record, object_dn});
     log_->Assign(s_.last_event, sequence);
     return sequence;
   }

@@ -121,6 +121,13 @@ Statement& Statement::Bind(const std::u16string& text) {
   return *this;
 }
 
+Statement& Statement::Bind(const std::optional<std::u16string>& text) {
+  if (text) return Bind(*text);
+  const int result = sqlite3_bind_null(stmt_, next_parameter_++);
+  if (result != SQLITE_OK) RaiseSqlite(db_, result, "bind");
+  return *this;
+}
+
 Statement& Statement::BindBlob(const void* data, std::size_t bytes) {
   // A null pointer would bind NULL; an empty blob stays a blob.
   static const char kEmpty = 0;
@@ -147,6 +154,11 @@ std::u16string Statement::Text(int column) const {
   }
   return std::u16string(static_cast<const char16_t*>(text),
                         static_cast<std::size_t>(bytes) / sizeof(char16_t));
+}
+
+std::optional<std::u16string> Statement::OptionalText(int column) const {
+  if (sqlite3_column_type(stmt_, column) == SQLITE_NULL) return std::nullopt;
+  return Text(column);
 }
 
 std::vector<BYTE> Statement::Blob(int column) const {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,8 @@ class Statement {
   Statement& BindBlob(const void* data, std::size_t bytes);
   Statement& BindBlob(const std::string& bytes) { return BindBlob(bytes.data(), bytes.size()); }
   Statement& BindBlob(const std::vector<BYTE>& bytes) { return BindBlob(bytes.data(), bytes.size()); }
+  // The text, or NULL for none.
+  Statement& Bind(const std::optional<std::u16string>& text);
 
   // True for a row, false at the end. Raises on failure.
   bool Step();
@@ -144,6 +147,8 @@ class Statement {
   std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
   ULONG64 Id(int column) const { return static_cast<ULONG64>(Int(column)); }
   std::u16string Text(int column) const;
+  // The text, or none for a NULL column.
+  std::optional<std::u16string> OptionalText(int column) const;
   std::vector<BYTE> Blob(int column) const;
 
  private:

@@ -1,6 +1,6 @@
 // The farm file's schema and its migrations (see sqlite_schema.h).
 //
-// Schema version 1. Text columns hold UTF-16 exactly as the store was given
+// Schema version 2. Text columns hold UTF-16 exactly as the store was given
 // it (the database encoding is UTF-16le). Identifiers are stored as SQLite's
 // signed 64-bit integers, bit for bit. *_key columns are folded keys
 // (FoldedKey) and carry the lookups made without regard to case.
@@ -19,8 +19,15 @@
 //   servers       id, name, name_key; indexed by (name_key, id)
 //   accounts      keyed by dn_key, unique on (authority_key, instance_key,
 //                 account_key); the five fields of the account
-//   events        sequence (ascending from 1, never reused), event_id, record
-//   event_queues  handle, event_ids (u16 little-endian each), read_position
+//   events        sequence (ascending from 1, never reused), event_id, record,
+//                 object_dn (the name the object had as of the change; NULL
+//                 in entries logged by version 1)
+//   event_queues  handle, event_ids (u16 little-endian each), read_position,
+//                 delivered (the entry the last wait handed out, 0 for none),
+//                 the owner: owner_host (bytes), owner_process, owner_start
+//                 (empty and 0 when unknown), last_wait (seconds since 1970)
+//
+// Version 2 adds the columns after record and after read_position above.
 //
 // There are no foreign keys: the store keeps rows as it is given them and
 // the services enforce the farm's rules (a row may name a folder that a
@@ -33,6 +40,7 @@
 #include <vector>
 
 #include "feroq/services/farm_admin.h"
+#include "platform/platform.h"
 #include "services/store/sqlite_record_format.h"
 
 namespace feroq::store::sqlite {
@@ -132,8 +140,25 @@ struct Migration {
   std::int64_t from;
   void (*apply)(SqliteConnection&);
 };
+// Version 2: event entries keep their object's name and queues their owner.
+// Queues of an older file have no known owner; they count as waited on at
+// the upgrade, so that they are reclaimed a day later unless used.
+void AddEventNamesAndQueueOwners(SqliteConnection& connection) {
+  connection.Exec(R"sql(
+ALTER TABLE events ADD COLUMN object_dn TEXT;
+ALTER TABLE event_queues ADD COLUMN delivered INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE event_queues ADD COLUMN owner_host BLOB NOT NULL DEFAULT x'';
+ALTER TABLE event_queues ADD COLUMN owner_process INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE event_queues ADD COLUMN owner_start INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE event_queues ADD COLUMN last_wait INTEGER NOT NULL DEFAULT 0;
+)sql");
+  const std::string now = std::to_string(static_cast<std::int64_t>(platform::WallClockSeconds()));
+  connection.Exec(("UPDATE event_queues SET last_wait = " + now).c_str());
+}
+
 constexpr Migration kMigrations[] = {
     {0, &CreateVersion1},
+    {1, &AddEventNamesAndQueueOwners},
 };
 static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kFarmSchemaVersion,
               "one migration step per schema version");

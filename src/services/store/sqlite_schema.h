@@ -12,7 +12,7 @@ namespace feroq::store::sqlite {
 // PRAGMA application_id of every farm file ("FERQ").
 inline constexpr std::int64_t kFarmApplicationId = 0x46455251;
 // PRAGMA user_version of the schema this build reads and writes.
-inline constexpr std::int64_t kFarmSchemaVersion = 1;
+inline constexpr std::int64_t kFarmSchemaVersion = 2;
 
 // Makes the database behind `connection` a farm file of kFarmSchemaVersion
 // in WAL mode, safely against other processes doing the same at once:

@@ -63,15 +63,22 @@ constexpr Entry kStatements[] = {
      "DELETE FROM accounts WHERE authority_key = ?1 AND instance_key = ?2 AND account_key = ?3"},
 
     {Sql::kEventsAfter,
-     "SELECT sequence, event_id, record FROM events WHERE sequence > ?1 ORDER BY sequence LIMIT ?2"},
+     "SELECT sequence, event_id, record, object_dn FROM events WHERE sequence > ?1 ORDER BY sequence "
+     "LIMIT ?2"},
     {Sql::kLastEvent, "SELECT last_event FROM farm WHERE id = 1"},
     {Sql::kSetLastEvent, "UPDATE farm SET last_event = ?1 WHERE id = 1"},
-    {Sql::kAppendEvent, "INSERT INTO events(sequence, event_id, record) VALUES (?1, ?2, ?3)"},
+    {Sql::kAppendEvent,
+     "INSERT INTO events(sequence, event_id, record, object_dn) VALUES (?1, ?2, ?3, ?4)"},
     {Sql::kDeleteEventsThrough, "DELETE FROM events WHERE sequence <= ?1"},
-    {Sql::kGetQueue, "SELECT handle, event_ids, read_position FROM event_queues WHERE handle = ?1"},
-    {Sql::kListQueues, "SELECT handle, event_ids, read_position FROM event_queues ORDER BY handle"},
+    {Sql::kGetQueue,
+     "SELECT handle, event_ids, read_position, delivered, owner_host, owner_process, owner_start,"
+     " last_wait FROM event_queues WHERE handle = ?1"},
+    {Sql::kListQueues,
+     "SELECT handle, event_ids, read_position, delivered, owner_host, owner_process, owner_start,"
+     " last_wait FROM event_queues ORDER BY handle"},
     {Sql::kPutQueue,
-     "INSERT OR REPLACE INTO event_queues(handle, event_ids, read_position) VALUES (?1, ?2, ?3)"},
+     "INSERT OR REPLACE INTO event_queues(handle, event_ids, read_position, delivered, owner_host,"
+     " owner_process, owner_start, last_wait) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"},
     {Sql::kDeleteQueue, "DELETE FROM event_queues WHERE handle = ?1"},
 };
 

@@ -19,8 +19,14 @@ AccountRecord AccountRow(const Statement& s) {
 }
 
 EventQueueRecord QueueRow(const Statement& s) {
-  return EventQueueRecord{static_cast<LONG>(s.Int(0)), DecodeEventIds(s.Blob(1)),
-                          static_cast<ULONG64>(s.Int(2))};
+  EventQueueRecord queue{static_cast<LONG>(s.Int(0)), DecodeEventIds(s.Blob(1)), s.Id(2)};
+  queue.delivered = s.Id(3);
+  const std::vector<BYTE> host = s.Blob(4);
+  queue.owner_host.assign(host.begin(), host.end());
+  queue.owner_process = static_cast<ULONG>(s.Int(5));
+  queue.owner_start = s.Id(6);
+  queue.last_wait = s.Id(7);
+  return queue;
 }
 
 std::vector<ULONG64> Ids(Statement& s) {
@@ -207,7 +213,7 @@ std::vector<EventRecord> SqliteTxn::EventsAfter(ULONG64 after, std::size_t max_c
     s.BindId(after).Bind(static_cast<std::int64_t>(max_count < kMax ? max_count : kMax));
     std::vector<EventRecord> out;
     while (s.Step()) {
-      out.push_back(EventRecord{s.Id(0), static_cast<USHORT>(s.Int(1)), s.Blob(2)});
+      out.push_back(EventRecord{s.Id(0), static_cast<USHORT>(s.Int(1)), s.Blob(2), s.OptionalText(3)});
     }
     return out;
   });
@@ -314,10 +320,11 @@ void SqliteTxn::DeleteAccount(const std::u16string& dn) {
   Guarded([&] { Statement(c_, Sql::kDeleteAccountByDn).BindBlob(FoldedKey(dn)).Run(); });
 }
 
-ULONG64 SqliteTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record) {
+ULONG64 SqliteTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
+                               const std::optional<std::u16string>& object_dn) {
   return Guarded([&] {
     const ULONG64 sequence = LastEventSequence() + 1;
-    Statement(c_, Sql::kAppendEvent).BindId(sequence).Bind(event_id).BindBlob(record).Run();
+    Statement(c_, Sql::kAppendEvent).BindId(sequence).Bind(event_id).BindBlob(record).Bind(object_dn).Run();
     Statement(c_, Sql::kSetLastEvent).BindId(sequence).Run();
     appended_events_ = true;
     return sequence;
@@ -340,7 +347,8 @@ LONG SqliteTxn::AllocateEventQueueHandle() {
 void SqliteTxn::PutEventQueue(const EventQueueRecord& q) {
   Guarded([&] {
     Statement(c_, Sql::kPutQueue).Bind(q.handle).BindBlob(EncodeEventIds(q.event_ids))
-        .BindId(q.read_position).Run();
+        .BindId(q.read_position).BindId(q.delivered).BindBlob(q.owner_host)
+        .Bind(static_cast<std::int64_t>(q.owner_process)).BindId(q.owner_start).BindId(q.last_wait).Run();
   });
 }
 

@@ -57,7 +57,8 @@ class SqliteTxn final : public FarmTxn {
   void DeleteServer(ULONG64 id) override;
   void PutAccount(const AccountRecord& account) override;
   void DeleteAccount(const std::u16string& dn) override;
-  ULONG64 AppendEvent(USHORT event_id, const std::vector<BYTE>& record) override;
+  ULONG64 AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
+                      const std::optional<std::u16string>& object_dn) override;
   LONG AllocateEventQueueHandle() override;
   void PutEventQueue(const EventQueueRecord& queue) override;
   void DeleteEventQueue(LONG handle) override;
