@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "feroq/services/directory_services.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "platform/platform.h"
@@ -299,8 +302,9 @@ TEST_F(EventQueueTest, QueueBoundDropsTheOldestEntries) {
 
   // A queue selecting none of the entries passes them all and finds nothing.
   EXPECT_EQ(Take(picky).status, feroq::VORN_E_WAIT_TIMEOUT);
-  // Entries both queues have passed are trimmed; the rest stay for `behind`.
-  EXPECT_EQ(KeptLogEntries(), feroq::services::kMaxPendingEvents - 2);
+  // Entries both queues have passed are trimmed, except the one `behind`
+  // was handed last; the rest stay for `behind`.
+  EXPECT_EQ(KeptLogEntries(), feroq::services::kMaxPendingEvents - 1);
   ASSERT_EQ(VORN_DeleteGenericVORNEventQueue(behind), 0u);
   ASSERT_EQ(VORN_DeleteGenericVORNEventQueue(picky), 0u);
   EXPECT_EQ(KeptLogEntries(), 0u);  // no queue: nothing is kept
@@ -309,6 +313,70 @@ TEST_F(EventQueueTest, QueueBoundDropsTheOldestEntries) {
     EXPECT_EQ(view.LastEventSequence(), first_sequence + feroq::services::kMaxPendingEvents + kExtra - 1);
     return 0;
   });
+}
+
+// A queue is abandoned when its owner ran here and has ended, or when
+// nobody has waited on it for a day.
+TEST(AbandonedQueueTest, OwnerGoneOrADayWithoutAWait) {
+  const feroq::platform::ProcessIdentity me = feroq::platform::CurrentProcessIdentity();
+  const ULONG64 now = 1'800'000'000;
+  const ULONG64 day = feroq::services::kAbandonedQueueSeconds;
+  const struct {
+    const char* what;
+    std::string host;
+    ULONG process;
+    ULONG64 start;
+    ULONG64 last_wait;
+    bool abandoned;
+  } cases[] = {
+      {"owner runs, waited now", me.host, me.process, me.start, now, false},
+      {"owner runs, waited a second short of a day ago", me.host, me.process, me.start, now - day + 1, false},
+      {"owner runs, waited a day ago", me.host, me.process, me.start, now - day, true},
+      {"owner's number now runs another process", me.host, me.process, me.start + 1, now, true},
+      {"owner on another host", me.host + "-elsewhere", me.process, me.start, now, false},
+      {"owner and time unknown", "", 0, 0, 0, false},
+      {"owner unknown, waited a day ago", "", 0, 0, now - day, true},
+  };
+  for (const auto& c : cases) {
+    feroq::store::EventQueueRecord queue(1, {0x1000}, 0);
+    queue.owner_host = c.host;
+    queue.owner_process = c.process;
+    queue.owner_start = c.start;
+    queue.last_wait = c.last_wait;
+    EXPECT_EQ(feroq::services::IsAbandonedQueue(queue, now), c.abandoned) << c.what;
+  }
+}
+
+// Opening the farm removes abandoned queues and trims the log they held
+// back; a live queue and what it has not read stay.
+TEST_F(EventQueueTest, OpeningTheFarmReclaimsAbandonedQueues) {
+  const LONG live = ServiceQueue({0x1000});
+  const LONG abandoned = ServiceQueue({0x1000});
+  AddFolder(u"Office");
+  Take(live);
+  AddFolder(u"Archive");
+  Take(live);
+  auto store = Store();
+  ASSERT_EQ(store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
+    std::optional<feroq::store::EventQueueRecord> queue = txn.GetEventQueue(abandoned);
+    queue->last_wait -= feroq::services::kAbandonedQueueSeconds;
+    txn.PutEventQueue(*queue);
+    return 0;
+  }), 0u);
+  EXPECT_EQ(KeptLogEntries(), 2u);  // the abandoned queue has read neither
+
+  std::unique_ptr<feroq::admin::FarmAdmin> opened;
+  ASSERT_EQ(feroq::admin::FarmAdmin::OpenCurrent(&opened), 0u);
+  store->Read([&](const feroq::store::FarmView& view) -> VSTATUS {
+    EXPECT_TRUE(view.GetEventQueue(live).has_value());
+    EXPECT_FALSE(view.GetEventQueue(abandoned).has_value());
+    return 0;
+  });
+  // Only the entry just handed to the live queue is kept.
+  EXPECT_EQ(KeptLogEntries(), 1u);
+  EXPECT_EQ(Take(abandoned).status, feroq::VORN_E_FAILURE);
+  ASSERT_EQ(VORN_DeleteGenericVORNEventQueue(live), 0u);
+  EXPECT_EQ(KeptLogEntries(), 0u);
 }
 
 TEST_F(EventQueueTest, TimeoutsAndInjectedFailuresDeliverNothing) {

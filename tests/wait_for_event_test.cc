@@ -326,6 +326,54 @@ TEST_F(WaitForEventTest, DeletedFolderIsDetachedWithItsLastName) {
   ExpectNothingLeft();
 }
 
+// Waited on only after all of its changes, a queue still learns from the
+// farm the name each object had as of each change: before the folder's
+// rename, before each delete, after the move.
+TEST_F(WaitForEventTest, LateWaiterLearnsTheNameEachChangeHad) {
+  const LONG queue = Queue({0xFF0});
+  const ULONG64 office = AddFolder(u"Office");
+  const ULONG64 archive = AddFolder(u"Archive");
+  feroq::testing::AppSeed editor;
+  editor.browser_name = u"ed";
+  editor.folder = office;
+  editor.friendly_name = u"Editor";
+  const ULONG64 app = AddApplication(editor);
+  VORNCommonApplicationSAL folders(subsystem());
+  ASSERT_EQ(folders.RenameFolder(office, const_cast<WCHAR*>(u"Work")), 0u);
+  ASSERT_EQ(folders.MoveApplication(app, office, archive), 0u);
+  ZQAppSAL store(subsystem());
+  ASSERT_EQ(store.Delete(app), 0u);
+  ASSERT_EQ(folders.DeleteFolder(office), 0u);
+
+  const struct {
+    USHORT event_id;
+    ULONG64 object;
+    const char16_t* dn;
+  } expected[] = {
+      {0x1000, office, u"\\Applications\\Office"},
+      {0x1000, archive, u"\\Applications\\Archive"},
+      {0x1100, app, u"\\Applications\\Office\\Editor"},
+      {0x1001, office, u"\\Applications\\Work"},
+      {0x1003, app, u"\\Applications\\Archive\\Editor"},
+      {0x1102, app, u"\\Applications\\Archive\\Editor"},
+      {0x1004, office, u"\\Applications\\Work"},
+  };
+  feroq::admin::DeliveredEvent delivered;
+  for (const auto& change : expected) {
+    Event e = Wait(queue);
+    ASSERT_EQ(e.result, S_OK);
+    Release(e);
+    ASSERT_EQ(admin().GetDeliveredEvent(queue, &delivered), 0u) << std::hex << change.event_id;
+    EXPECT_EQ(delivered.event_id, change.event_id);
+    EXPECT_EQ(delivered.object_id, change.object);
+    EXPECT_TRUE(delivered.name_known);
+    EXPECT_EQ(delivered.dn, change.dn) << std::hex << change.event_id;
+  }
+  // A queue that has delivered nothing has nothing to tell.
+  EXPECT_EQ(admin().GetDeliveredEvent(Queue({0x10}), &delivered), feroq::VORN_E_FAILURE);
+  ExpectNothingLeft();
+}
+
 TEST_F(WaitForEventTest, IdentifierOutsideTheTableIsNotMapped) {
   const LONG queue = Queue({0xFF0});
   VSTATUS status = 0;

@@ -95,13 +95,24 @@ USHORT ReadUShort(const BYTE* bytes) {
   return static_cast<USHORT>(bytes[0] | (bytes[1] << 8));
 }
 
+ULONG64 ReadULong64(const BYTE* bytes) {
+  ULONG64 value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
+  return value;
+}
+
+// More folders above an object than this means the folders do not form a
+// tree (the store does not enforce it); such a name is not made.
+constexpr int kMaxFolderDepth = 100000;
+
 // Drops the entries beyond the bound and those older than every queue's
-// read position.
+// read position, keeping the entry each queue's last wait delivered.
 void TrimLog(FarmTxn& txn) {
   const ULONG64 newest = txn.LastEventSequence();
   ULONG64 needed_after = newest;
   for (const EventQueueRecord& queue : txn.ListEventQueues()) {
     needed_after = std::min(needed_after, queue.read_position);
+    if (queue.delivered != 0) needed_after = std::min(needed_after, queue.delivered - 1);
   }
   const ULONG64 bound = newest > kMaxPendingEvents ? newest - kMaxPendingEvents : 0;
   const ULONG64 through = std::max(needed_after, bound);
@@ -152,6 +163,8 @@ VSTATUS TakeNextEvent(FarmTxn& txn, LONG handle, Taken* taken) {
   }
   if (position == start) return VORN_OK;
   queue->read_position = position;
+  queue->delivered = found ? found->sequence : 0;
+  if (found) queue->last_wait = platform::WallClockSeconds();
   txn.PutEventQueue(*queue);
   TrimLog(txn);
   if (found) {
@@ -165,16 +178,36 @@ VSTATUS TakeNextEvent(FarmTxn& txn, LONG handle, Taken* taken) {
   return VORN_OK;
 }
 
+bool WaitIsStale(const EventQueueRecord& queue, ULONG64 now) {
+  return now >= queue.last_wait + kQueueTouchSeconds;
+}
+
 // Whether `handle` names a queue with entries after its read position; the
-// newest entry's sequence goes to `*newest`.
+// newest entry's sequence goes to `*newest`. A queue whose last wait is
+// older than kQueueTouchSeconds gets the time of this one.
 VSTATUS HasPending(store::FarmStore& farm, LONG handle, bool* pending, ULONG64* newest) {
-  return farm.Read([&](const FarmView& view) -> VSTATUS {
+  const ULONG64 now = platform::WallClockSeconds();
+  bool stale = false;
+  VSTATUS status = farm.Read([&](const FarmView& view) -> VSTATUS {
     std::optional<EventQueueRecord> queue = view.GetEventQueue(handle);
     if (!queue) return VORN_E_FAILURE;
     *newest = view.LastEventSequence();
     *pending = *newest > queue->read_position;
+    stale = WaitIsStale(*queue, now);
     return VORN_OK;
   });
+  if (status == VORN_OK && stale && !*pending) {
+    // A failure here (a farm open for reading only) leaves the time as it
+    // was; the wait goes on.
+    farm.Write([&](FarmTxn& txn) -> VSTATUS {
+      std::optional<EventQueueRecord> queue = txn.GetEventQueue(handle);
+      if (!queue || !WaitIsStale(*queue, now)) return VORN_OK;
+      queue->last_wait = now;
+      txn.PutEventQueue(*queue);
+      return VORN_OK;
+    });
+  }
+  return status;
 }
 
 }  // namespace
@@ -183,8 +216,79 @@ bool IsFarmEventId(USHORT event_id) {
   return std::find(kFarmEventIds.begin(), kFarmEventIds.end(), event_id) != kFarmEventIds.end();
 }
 
+bool IsApplicationEventId(USHORT event_id) {
+  return event_id == kEventApplicationMoved || event_id == kEventApplicationPublished ||
+         event_id == kEventApplicationChanged || event_id == kEventApplicationDeleted;
+}
+
+std::optional<std::u16string> StoredDistinguishedName(const FarmView& farm, ULONG64 object,
+                                                      bool application) {
+  std::u16string own;
+  ULONG64 parent = 0;
+  if (application) {
+    std::optional<store::ApplicationRecord> app = farm.GetApplication(object);
+    if (!app) return std::nullopt;
+    own = std::move(app->data.friendly_name);
+    parent = app->folder_id;
+  } else {
+    std::optional<store::FolderRecord> folder = farm.GetFolder(object);
+    if (!folder) return std::nullopt;
+    own = std::move(folder->name);
+    parent = folder->parent_id;
+  }
+  // The folders from the object's parent up to the root, nearest first.
+  std::vector<std::u16string> path;
+  for (int depth = 0; parent != 0; ++depth) {
+    if (depth == kMaxFolderDepth) return std::nullopt;
+    std::optional<store::FolderRecord> folder = farm.GetFolder(parent);
+    if (!folder) return std::nullopt;
+    path.push_back(std::move(folder->name));
+    parent = folder->parent_id;
+  }
+  std::u16string dn;
+  for (auto it = path.rbegin(); it != path.rend(); ++it) dn += u'\\' + *it;
+  dn += u'\\' + own;
+  return dn;
+}
+
+bool IsAbandonedQueue(const EventQueueRecord& queue, ULONG64 now) {
+  if (!queue.owner_host.empty()) {
+    const platform::ProcessIdentity owner{queue.owner_host, queue.owner_process, queue.owner_start};
+    if (platform::CheckProcess(owner) == platform::ProcessState::kGone) return true;
+  }
+  return queue.last_wait != 0 && now >= queue.last_wait + kAbandonedQueueSeconds;
+}
+
+std::size_t ReclaimAbandonedEventQueues(store::FarmStore& farm) {
+  try {
+    const ULONG64 now = platform::WallClockSeconds();
+    bool any = false;
+    VSTATUS status = farm.Read([&](const FarmView& view) -> VSTATUS {
+      for (const EventQueueRecord& queue : view.ListEventQueues()) any = any || IsAbandonedQueue(queue, now);
+      return VORN_OK;
+    });
+    if (status != VORN_OK || !any) return 0;
+    std::size_t removed = 0;
+    status = farm.Write([&](FarmTxn& txn) -> VSTATUS {
+      removed = 0;
+      for (const EventQueueRecord& queue : txn.ListEventQueues()) {
+        if (!IsAbandonedQueue(queue, now)) continue;
+        txn.DeleteEventQueue(queue.handle);
+        ++removed;
+      }
+      TrimLog(txn);
+      return VORN_OK;
+    });
+    return status == VORN_OK ? removed : 0;
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
+}
+
 void AppendFarmEvent(FarmTxn& txn, USHORT event_id, const std::vector<BYTE>& record) {
-  txn.AppendEvent(event_id, record);
+  std::optional<std::u16string> dn;
+  if (record.size() >= 10) dn = StoredDistinguishedName(txn, ReadULong64(record.data() + 2), IsApplicationEventId(event_id));
+  txn.AppendEvent(event_id, record, dn);
   TrimLog(txn);
 }
 
@@ -256,10 +360,16 @@ VSTATUS VORN_CreateGenericVORNEventQueue(const void* filters, ULONG count, ULONG
     VSTATUS status = feroq::VORN_OK;
     std::shared_ptr<feroq::store::FarmStore> farm = feroq::services::CurrentStore(&status);
     if (!farm) return status != feroq::VORN_OK ? status : feroq::VORN_E_FAILURE;
+    const feroq::platform::ProcessIdentity owner = feroq::platform::CurrentProcessIdentity();
     LONG handle = 0;
     status = farm->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
       handle = txn.AllocateEventQueueHandle();
-      txn.PutEventQueue({handle, selected, txn.LastEventSequence()});
+      feroq::store::EventQueueRecord record{handle, selected, txn.LastEventSequence()};
+      record.owner_host = owner.host;
+      record.owner_process = owner.process;
+      record.owner_start = owner.start;
+      record.last_wait = feroq::platform::WallClockSeconds();
+      txn.PutEventQueue(record);
       return feroq::VORN_OK;
     });
     if (status == feroq::VORN_OK) queue = handle;

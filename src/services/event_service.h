@@ -19,6 +19,12 @@
 // object identifier; for 0x1002 and 0x1003 offset 10, u64 old folder and
 // offset 18, u64 new folder; for 0x1001 offset 10, the old name as a
 // NUL-terminated UTF-16 string.
+// Beside its record every entry keeps the distinguished name its folder or
+// application had as of the change: after a publish, change, rename, move
+// or creation, the name it then had; for a delete, the name it had just
+// before. A watcher that falls behind still learns what the change was
+// about (FarmAdmin::GetDeliveredEvent) when the object has since been
+// renamed or deleted.
 //
 // Queues. A queue holds the event identifiers it selects and a read position
 // (the sequence of the last log entry it has passed). It starts at the log's
@@ -26,6 +32,17 @@
 // delivers the oldest entry after the read position whose identifier the
 // queue selects and moves the read position to it, in one store write, so
 // an entry is delivered once even to several threads waiting on one queue.
+// The queue remembers the entry its last wait delivered, which the log keeps
+// until the queue moves on.
+//
+// Owners. A queue records the process that made it (host name, process
+// number, start token) and when it was last waited on. A queue is abandoned
+// when its owner ran on this host and has ended (killed, crashed, or gone
+// without DeleteGenericVORNEventQueue), or when nobody has waited on it for
+// kAbandonedQueueSeconds (an owner on another host, or one whose process
+// number now belongs to another process). Opening a farm removes its
+// abandoned queues, so that a killed watcher does not keep the log from
+// being trimmed; a later wait on a removed queue fails (VORN_E_FAILURE).
 //
 // The bound. The log keeps at most kMaxPendingEvents entries: appending
 // beyond that drops the oldest entry, whether or not a queue has read it.
@@ -64,11 +81,42 @@ inline constexpr ULONG64 kMaxPendingEvents = 10000;
 // that it ends (VORN_E_FAILURE) soon after its queue is deleted.
 inline constexpr LONG kQueueRecheckMs = 1000;
 
+// A queue nobody has waited on for this long (a day) is abandoned.
+inline constexpr ULONG64 kAbandonedQueueSeconds = 24 * 60 * 60;
+// A wait that finds nothing refreshes its queue's last wait when the stored
+// time is at least this old (an hour), so that idle waiting writes rarely.
+inline constexpr ULONG64 kQueueTouchSeconds = 60 * 60;
+
 // Whether `event_id` is one the services append (the list above).
 bool IsFarmEventId(USHORT event_id);
+// Whether `event_id` is about an application (0x1003, 0x1100..0x1102)
+// rather than a folder.
+bool IsApplicationEventId(USHORT event_id);
 
-// Appends an entry to the log of `txn` and drops the entries no longer kept
-// (see the bound above). Raises std::bad_alloc.
+// The distinguished name of `object`, an application when `application` is
+// set and a folder otherwise, as `farm` holds it now, in the form the
+// library builds (a backslash and the root folder's name, one component per
+// folder below it, the object's own name; for the root folder a backslash
+// and its name). None when the object, or a folder on its path, is missing.
+// Raises std::bad_alloc.
+std::optional<std::u16string> StoredDistinguishedName(const store::FarmView& farm, ULONG64 object,
+                                                      bool application);
+
+// Whether `queue` is abandoned (see Owners above) at `now`, seconds since
+// 1970 UTC. A queue without a known owner or time is abandoned only by what
+// is known of it.
+FEROQ_SERVICES_API bool IsAbandonedQueue(const store::EventQueueRecord& queue, ULONG64 now);
+
+// Removes the abandoned queues of `farm` and trims the log they held back.
+// Looks in a read transaction and writes only when it found one. Returns how
+// many queues it removed; a failure (a farm open for reading only, a busy
+// farm, no memory) removes none and is not reported.
+FEROQ_SERVICES_API std::size_t ReclaimAbandonedEventQueues(store::FarmStore& farm);
+
+// Appends an entry to the log of `txn`, with the distinguished name the
+// record's object has in `txn` now, and drops the entries no longer kept
+// (see the bound above). A delete appends its entry before it removes the
+// object, so that the name is the one the object had. Raises std::bad_alloc.
 FEROQ_SERVICES_API void AppendFarmEvent(store::FarmTxn& txn, USHORT event_id,
                                         const std::vector<BYTE>& record);
 

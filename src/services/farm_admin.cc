@@ -191,6 +191,29 @@ VSTATUS FarmAdmin::ListNameProblems(std::vector<NameProblem>* problems) {
   });
 }
 
+VSTATUS FarmAdmin::GetDeliveredEvent(LONG queue, DeliveredEvent* event) {
+  return Guarded("FarmAdmin::GetDeliveredEvent", [&]() -> VSTATUS {
+    DeliveredEvent out;
+    VSTATUS status = impl_->store->Read([&](const FarmView& farm) -> VSTATUS {
+      std::optional<store::EventQueueRecord> record = farm.GetEventQueue(queue);
+      if (!record || record->delivered == 0) return VORN_E_FAILURE;
+      std::vector<store::EventRecord> entries = farm.EventsAfter(record->delivered - 1, 1);
+      if (entries.empty() || entries.front().sequence != record->delivered) return VORN_E_FAILURE;
+      store::EventRecord& entry = entries.front();
+      out.sequence = entry.sequence;
+      out.event_id = entry.event_id;
+      for (std::size_t i = 0; i < 8 && 2 + i < entry.record.size(); ++i) {
+        out.object_id |= ULONG64{entry.record[2 + i]} << (8 * i);
+      }
+      out.name_known = entry.object_dn.has_value();
+      if (entry.object_dn) out.dn = std::move(*entry.object_dn);
+      return VORN_OK;
+    });
+    if (status == VORN_OK) *event = std::move(out);
+    return status;
+  });
+}
+
 VSTATUS ResetMemoryFarm(const std::string& name) {
   return Guarded("ResetMemoryFarm", [&]() -> VSTATUS {
     return services::MemoryFarm(name)->Write([](FarmTxn& farm) -> VSTATUS {

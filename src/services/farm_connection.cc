@@ -15,6 +15,7 @@
 
 #include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
+#include "services/event_service.h"
 #include "services/farm_transaction.h"
 #include "services/store/sqlite_farm_store.h"
 
@@ -71,7 +72,8 @@ FarmFiles& TheFarmFiles() {
 // yet. A missing file is created only for `FarmOpening::kCreate` and for the
 // default farm file, whose directories are created (0700) on first use.
 // Opening an initialised farm writes nothing (so it never waits for a
-// writer of another process).
+// writer of another process), except to remove abandoned event queues
+// (event_service.h) when it finds any.
 VSTATUS OpenFarmFile(const std::string& path, FarmOpening opening, std::shared_ptr<store::FarmStore>* opened) {
   if (path.empty()) return admin::kFarmFileUnavailable;
   FarmFiles& registry = TheFarmFiles();
@@ -104,6 +106,8 @@ VSTATUS OpenFarmFile(const std::string& path, FarmOpening opening, std::shared_p
     });
     if (status != VORN_OK) return status;
   }
+  // Queues of watchers that were killed would hold the log back for good.
+  ReclaimAbandonedEventQueues(*farm);
   slot = farm;
   *opened = std::move(farm);
   return VORN_OK;
@@ -129,6 +133,7 @@ VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>*
   try {
     if (StartsWith(url, kMemoryScheme)) {
       *opened = MemoryFarm(url.substr(sizeof(kMemoryScheme) - 1));
+      ReclaimAbandonedEventQueues(**opened);
       return VORN_OK;
     }
     if (StartsWith(url, kSqliteScheme)) {

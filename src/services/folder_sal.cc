@@ -173,9 +173,10 @@ VSTATUS VORNCommonApplicationSAL::DeleteFolder(ULONG64 folder) {
     if (!farm.ChildFolderIds(folder).empty() || !farm.ApplicationIds(folder).empty()) {
       return Refuse(FOLDER_E_DELETE_REFUSED, FARM_E_FOLDER_NOT_EMPTY);
     }
-    farm.DeleteFolder(folder);
+    // The entry goes first, so that it keeps the name the folder had.
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventFolderDeleted,
                                      feroq::services::ObjectEventRecord(folder));
+    farm.DeleteFolder(folder);
     return feroq::VORN_OK;
   });
 }

@@ -117,9 +117,10 @@ VSTATUS ZQAppSAL::Delete(ULONG64 id) {
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::Delete")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     if (!farm.ApplicationFolder(id)) return feroq::VORN_E_FAILURE;
-    farm.DeleteApplication(id);
+    // The entry goes first, so that it keeps the name the application had.
     feroq::services::AppendFarmEvent(farm, feroq::services::kEventApplicationDeleted,
                                      feroq::services::ObjectEventRecord(id));
+    farm.DeleteApplication(id);
     return feroq::VORN_OK;
   });
 }

@@ -128,6 +128,19 @@ struct NameProblem {
   VSTATUS cause = 0;      // FARM_E_NAME_* (feroq/services/service_codes.h)
 };
 
+// An entry of the farm's change log as a wait on an event queue delivered it.
+struct DeliveredEvent {
+  ULONG64 sequence = 0;   // the entry's place in the log, ascending from 1
+  USHORT event_id = 0;    // the event identifier (0x1000 folder created, ...)
+  ULONG64 object_id = 0;  // the folder or application the entry is about
+  // The distinguished name the object had as of the change: after a
+  // publish, change, rename, move or creation the name it then had, for a
+  // delete the name it had just before. Entries logged by a farm file from
+  // before names were kept have none (`name_known` false, `dn` empty).
+  bool name_known = false;
+  std::u16string dn;
+};
+
 class FEROQ_SERVICES_API FarmAdmin {
  public:
   // Opens the farm at `url` ("memory:NAME" or "sqlite:PATH"; see
@@ -180,6 +193,17 @@ class FEROQ_SERVICES_API FarmAdmin {
   // first, then applications, each ascending id. A name that a sibling also
   // has is listed for each of them.
   VSTATUS ListNameProblems(std::vector<NameProblem>* problems);
+
+  // The entry that the last wait on event queue `queue` delivered
+  // (FarmObject::WaitForEvent, which hands out objects, not names), with the
+  // name its object had as of the change, so that a watcher shows what
+  // happened even when the object has since been renamed or deleted. Ask
+  // right after a wait that delivered an event: a later wait that delivers
+  // one replaces it, one that moves the queue past other entries clears it.
+  // VORN_E_FAILURE when `queue` names no queue, when no wait has delivered
+  // an entry, or when the entry is no longer kept (the log keeps at most
+  // 10000 entries).
+  VSTATUS GetDeliveredEvent(LONG queue, DeliveredEvent* event);
 
  private:
   struct Impl;
