@@ -71,6 +71,20 @@ Result Finish(pid_t pid, const std::string& out, const std::string& err) {
   return result;
 }
 
+// Waits until the file `path`, which the running process `pid` writes,
+// holds `text`; false when the process ends first.
+bool WaitForOutput(pid_t pid, const std::string& path, const std::string& text) {
+  for (;;) {
+    if (ReadWholeFile(path).value_or("").find(text) != std::string::npos) return true;
+    int status = 0;
+    if (waitpid(pid, &status, WNOHANG) != 0) {
+      // Ended (and reaped): what it wrote last is in the file by now.
+      return ReadWholeFile(path).value_or("").find(text) != std::string::npos;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 class CliTest : public ::testing::Test {
  protected:
   std::string Farm(const std::string& name = "farm") const { return "--farm=sqlite:" + dir_.File(name + ".db"); }
@@ -444,16 +458,16 @@ TEST_F(CliTest, AKilledImportLeavesAllOrNoneAndRunsAgain) {
 TEST_F(CliTest, WatchPrintsTheChangesOfAnotherProcess) {
   SetUpFarm();
   const std::string out = dir_.File("watch.out"), err = dir_.File("watch.err");
-  pid_t watcher = Start({Farm(), "--json", "watch", "--count", "2", "--timeout", "20", "--mask", "apps"}, out, err);
-  // The queue sees only changes made after it exists: wait for its note.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (ReadWholeFile(err).value_or("").find("watching") == std::string::npos &&
-         std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  pid_t watcher = Start({Farm(), "--json", "watch", "--count", "2", "--timeout", "120", "--mask", "apps"}, out, err);
+  // The queue sees only changes made after it exists: its note says so.
+  ASSERT_TRUE(WaitForOutput(watcher, err, "watching")) << ReadWholeFile(err).value_or("");
   Ok({"folder", "create", "\\Applications\\Games"});  // not selected
   PublishEditor();
-  Ok({"app", "delete", "\\Applications\\Office\\Tools\\Editor"});
+  // The folder's new name reaches the application's name, and then the
+  // application goes: however late the watcher prints, each event shows the
+  // name the change itself had.
+  Ok({"folder", "rename", "\\Applications\\Office\\Tools", "Kit"});
+  Ok({"app", "delete", "\\Applications\\Office\\Kit\\Editor"});
   Result r = Finish(watcher, out, err);
   ASSERT_EQ(r.exit_code, 0) << r.err;
   std::vector<json> events;
@@ -464,8 +478,41 @@ TEST_F(CliTest, WatchPrintsTheChangesOfAnotherProcess) {
   ASSERT_EQ(events.size(), 2u) << r.out;
   EXPECT_EQ(events[0]["event"], "app-published");
   EXPECT_EQ(events[0]["object"]["dn"], "\\Applications\\Office\\Tools\\Editor");
+  EXPECT_EQ(events[0]["object"]["name_is_current"], false);
   EXPECT_EQ(events[1]["event"], "app-deleted");
   EXPECT_EQ(events[1]["object"]["id"], events[0]["object"]["id"]);
+  EXPECT_EQ(events[1]["object"]["dn"], "\\Applications\\Office\\Kit\\Editor");
+  EXPECT_EQ(events[1]["object"]["name_is_current"], false);
+}
+
+// A watcher killed outright leaves its queue in the farm file, holding the
+// change log back; the next command that opens the farm removes the queue
+// and the log is trimmed again.
+TEST_F(CliTest, KilledWatchersQueueIsReclaimedWhenTheFarmOpens) {
+  const std::string path = dir_.File("farm.db");
+  const std::string out = dir_.File("watch.out"), err = dir_.File("watch.err");
+  pid_t watcher = Start({Farm(), "watch", "--timeout", "120"}, out, err);
+  ASSERT_TRUE(WaitForOutput(watcher, out, "watching")) << ReadWholeFile(err).value_or("");
+  Ok({"folder", "create", "\\Applications\\Games"});
+  ASSERT_EQ(kill(watcher, SIGKILL), 0);
+  ASSERT_EQ(Finish(watcher, out, err).signal, SIGKILL);
+
+  auto queues_and_entries = [&] {
+    std::shared_ptr<feroq::store::FarmStore> store;
+    feroq::store::SqliteOpenOptions options;
+    EXPECT_EQ(feroq::store::OpenSqliteFarmStore(path, options, &store), 0u);
+    std::pair<std::size_t, std::size_t> counts{99, 99};
+    if (store) {
+      store->Read([&](const feroq::store::FarmView& view) -> VSTATUS {
+        counts = {view.ListEventQueues().size(), view.EventsAfter(0, 100).size()};
+        return 0;
+      });
+    }
+    return counts;
+  };
+  EXPECT_EQ(queues_and_entries(), (std::pair<std::size_t, std::size_t>{1, 1}));
+  Ok({"server", "list"});
+  EXPECT_EQ(queues_and_entries(), (std::pair<std::size_t, std::size_t>{0, 0}));
 }
 
 }  // namespace

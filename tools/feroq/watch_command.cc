@@ -1,5 +1,9 @@
 // feroq watch: follows the farm's changes through an event queue
-// (FarmObject::CreateEventQueue, WaitForEvent, DeleteEventQueue).
+// (FarmObject::CreateEventQueue, WaitForEvent, DeleteEventQueue), printing
+// each event with the name its object had as of the change, which the farm
+// keeps with the event (FarmAdmin::GetDeliveredEvent). A name that could
+// only be read at print time is marked: "name_is_current": true in --json,
+// " [current]" after it in a human-readable line.
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -66,9 +70,11 @@ LONG ParseMask(const std::vector<std::string>& words) {
   return mask == 0 ? 0xFF0 : mask;
 }
 
-// How an object of an event is shown: its distinguished name when it has
-// one, else its name, else its identifier.
-nlohmann::json Describe(FarmObject& farm, CommonObject* object) {
+// How an object is shown from what the farm holds now: its distinguished
+// name when it has one, else its name, else only its identifier. A name
+// found is marked as current ("name_is_current"), since it may differ from
+// the one the object had when the change happened.
+nlohmann::json DescribeNow(FarmObject& farm, CommonObject* object) {
   if (object == nullptr) return nullptr;
   ULONG64 id = 0;
   object->GetObjectID(id);
@@ -80,13 +86,45 @@ nlohmann::json Describe(FarmObject& farm, CommonObject* object) {
   if (object->GetDistinguishedName(&dn) == S_OK && dn != nullptr) out["dn"] = TakeText(farm, dn);
   const std::string name = NameOf(farm, object);
   if (!name.empty()) out["name"] = name;
+  if (out.contains("dn") || out.contains("name")) out["name_is_current"] = true;
   return out;
 }
 
+// The object an event is about, shown with the name it had as of the change,
+// which the farm keeps with the event; where it kept none (an event logged
+// by an older farm file), with the name it has now, marked as current.
+nlohmann::json DescribeEventObject(Session& session, LONG queue, CommonObject* object) {
+  if (object == nullptr) return nullptr;
+  ULONG64 id = 0;
+  object->GetObjectID(id);
+  admin::DeliveredEvent delivered;
+  if (session.admin().GetDeliveredEvent(queue, &delivered) != 0 || !delivered.name_known ||
+      delivered.object_id != id) {
+    return DescribeNow(session.farm(), object);
+  }
+  _FarmObjectType type = FarmObjectAppFolder;
+  object->GetObjectType(&type);
+  const std::string dn = ToUtf8(delivered.dn);
+  return {{"id", HexId(id)},
+          {"type", type == FarmObjectWinApp ? "application" : "folder"},
+          {"dn", dn},
+          {"name", dn.substr(dn.rfind('\\') + 1)},
+          {"name_is_current", false}};
+}
+
+// The label of an object in a human-readable line, with " [current]" after
+// a name read at print time.
 std::string Label(const nlohmann::json& object) {
-  if (object.contains("dn")) return object["dn"].get<std::string>();
-  if (object.contains("name")) return object["name"].get<std::string>();
-  return object["id"].get<std::string>();
+  std::string label;
+  if (object.contains("dn")) {
+    label = object["dn"].get<std::string>();
+  } else if (object.contains("name")) {
+    label = object["name"].get<std::string>();
+  } else {
+    return object["id"].get<std::string>();
+  }
+  if (object.value("name_is_current", false)) label += " [current]";
+  return label;
 }
 
 struct WatchOptions {
@@ -134,8 +172,13 @@ void Watch(Session& session, const WatchOptions& o) {
     if (hr == E_FAIL && bounded) continue;  // the wait ran out (the library does not tell it apart)
     Check(hr, "waiting for an event");
     ++seen;
-    nlohmann::json event = {{"event", WordOf(type)}, {"mask", type}, {"object", Describe(farm, first)}};
-    if (second != nullptr) event["second"] = Describe(farm, second);
+    nlohmann::json event = {{"event", WordOf(type)}, {"mask", type}, {"object", DescribeEventObject(session, queue, first)}};
+    if (second != nullptr) {
+      event["second"] = DescribeNow(farm, second);
+      // A rename's second object carries the name sent with the event, the
+      // folder's name before the rename; a move's is the old parent as it is now.
+      if (type == 0x40 && event["second"].contains("name_is_current")) event["second"]["name_is_current"] = false;
+    }
     if (session.json()) {
       fmt::print("{}\n", event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     } else {
