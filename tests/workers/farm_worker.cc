@@ -10,19 +10,18 @@
 //     Waits for one byte on standard input, then appends COUNT events
 //     (identifier 0x1000 + i, record {i}) to the farm file PATH through the
 //     farm store, each in its own transaction. Exit 0 when all committed.
-//   farm_worker hold PATH SECONDS
+//   farm_worker hold PATH
 //     Opens the farm file PATH, starts a write transaction on it (the file's
 //     write lock), writes "held" to standard output and keeps the
-//     transaction open for SECONDS before it commits. Exit 0 then.
+//     transaction open until a byte arrives on standard input (or it ends),
+//     then commits. Exit 0 then.
 #include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "feroq/feroq.h"
 #include "services/store/sqlite_farm_store.h"
@@ -79,13 +78,14 @@ int AppendEvents(const char* path, long count) {
   return 0;
 }
 
-int HoldWriteLock(const char* path, long seconds) {
+int HoldWriteLock(const char* path) {
   std::shared_ptr<feroq::store::FarmStore> store;
   if (feroq::store::OpenSqliteFarmStore(path, &store) != 0) return 1;
   const VSTATUS status = store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
     txn.SetFarmName(u"held");  // the transaction writes, so it holds the lock
     if (!WriteAll("held\n")) return feroq::VORN_E_FAILURE;
-    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    char release = 0;
+    (void)read(STDIN_FILENO, &release, 1);
     return feroq::VORN_OK;
   });
   return status == feroq::VORN_OK ? 0 : 1;
@@ -96,7 +96,7 @@ int HoldWriteLock(const char* path, long seconds) {
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "publish") == 0) return Publish(argv[2], std::atol(argv[3]));
   if (argc == 4 && std::strcmp(argv[1], "events") == 0) return AppendEvents(argv[2], std::atol(argv[3]));
-  if (argc == 4 && std::strcmp(argv[1], "hold") == 0) return HoldWriteLock(argv[2], std::atol(argv[3]));
-  std::fprintf(stderr, "usage: farm_worker publish PREFIX COUNT | events PATH COUNT | hold PATH SECONDS\n");
+  if (argc == 3 && std::strcmp(argv[1], "hold") == 0) return HoldWriteLock(argv[2]);
+  std::fprintf(stderr, "usage: farm_worker publish PREFIX COUNT | events PATH COUNT | hold PATH\n");
   return 2;
 }
