@@ -6,12 +6,10 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "feroq/services/directory_services.h"
-#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "platform/platform.h"
@@ -345,38 +343,6 @@ TEST(AbandonedQueueTest, OwnerGoneOrADayWithoutAWait) {
     queue.last_wait = c.last_wait;
     EXPECT_EQ(feroq::services::IsAbandonedQueue(queue, now), c.abandoned) << c.what;
   }
-}
-
-// Opening the farm removes abandoned queues and trims the log they held
-// back; a live queue and what it has not read stay.
-TEST_F(EventQueueTest, OpeningTheFarmReclaimsAbandonedQueues) {
-  const LONG live = ServiceQueue({0x1000});
-  const LONG abandoned = ServiceQueue({0x1000});
-  AddFolder(u"Office");
-  Take(live);
-  AddFolder(u"Archive");
-  Take(live);
-  auto store = Store();
-  ASSERT_EQ(store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
-    std::optional<feroq::store::EventQueueRecord> queue = txn.GetEventQueue(abandoned);
-    queue->last_wait -= feroq::services::kAbandonedQueueSeconds;
-    txn.PutEventQueue(*queue);
-    return 0;
-  }), 0u);
-  EXPECT_EQ(KeptLogEntries(), 2u);  // the abandoned queue has read neither
-
-  std::unique_ptr<feroq::admin::FarmAdmin> opened;
-  ASSERT_EQ(feroq::admin::FarmAdmin::OpenCurrent(&opened), 0u);
-  store->Read([&](const feroq::store::FarmView& view) -> VSTATUS {
-    EXPECT_TRUE(view.GetEventQueue(live).has_value());
-    EXPECT_FALSE(view.GetEventQueue(abandoned).has_value());
-    return 0;
-  });
-  // Only the entry just handed to the live queue is kept.
-  EXPECT_EQ(KeptLogEntries(), 1u);
-  EXPECT_EQ(Take(abandoned).status, feroq::VORN_E_FAILURE);
-  ASSERT_EQ(VORN_DeleteGenericVORNEventQueue(live), 0u);
-  EXPECT_EQ(KeptLogEntries(), 0u);
 }
 
 TEST_F(EventQueueTest, TimeoutsAndInjectedFailuresDeliverNothing) {
