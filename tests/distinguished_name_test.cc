@@ -14,6 +14,7 @@
 #include "support/farm_builder.h"
 #include "support/farm_fixture.h"
 #include "support/handles.h"
+#include "support/temp_files.h"
 
 namespace {
 
@@ -23,11 +24,10 @@ using feroq::testing::ReleaseObject;
 
 // The tree: Applications / Office / Tools / Editor (an application), and
 // Applications / Report (an application in the root).
-class DistinguishedNameTest : public ::testing::Test {
+class DistinguishedNameTest : public feroq::testing::FarmTest {
  protected:
   void SetUp() override {
-    setenv("FEROQ_FARM", "memory:", 1);
-    ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
+    FarmTest::SetUp();
     farm_ = std::make_unique<FarmObject>();
     FarmBuilder build(*farm_);
     office_ = build.Folder(u"Office");
@@ -37,8 +37,8 @@ class DistinguishedNameTest : public ::testing::Test {
     live_blocks_ = feroq::platform::LiveHeapBlocks();
   }
   void TearDown() override {
-    feroq::services::ClearServiceFaults();
-    feroq::platform::ClearAllocationFailure();
+    farm_.reset();
+    FarmTest::TearDown();
   }
   // Looks `dn` up from `start`; returns the result, the found object's
   // identifier in `*id` (0 for none) and releases what was found.
@@ -86,6 +86,11 @@ TEST_F(DistinguishedNameTest, BuilderWritesThePathFromTheRoot) {
   EXPECT_EQ(NameOf(tools_), u"\\Applications\\Office\\Tools");
   EXPECT_EQ(NameOf(office_), u"\\Applications\\Office");
   EXPECT_EQ(NameOf(report_), u"\\Applications\\Report");
+  ZQWinAppObject* app = nullptr;
+  ULONG64 id = editor_;
+  ASSERT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
+  EXPECT_EQ(app->GetDistinguishedName(nullptr), E_INVALIDARG);
+  ReleaseObject(*farm_, app);
   EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
 }
 
@@ -103,69 +108,35 @@ TEST_F(DistinguishedNameTest, DeepPathsGrowTheWorkBuffer) {
   EXPECT_EQ(NameOf(app), expected + u"\\Deep");
 }
 
-TEST_F(DistinguishedNameTest, BuilderFailuresAreMappedAndLeakNothing) {
-  ZQWinAppObject* app = nullptr;
-  ULONG64 id = editor_;
-  ASSERT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
-  ASSERT_EQ(app->Load(), S_OK);
-  WCHAR* dn = nullptr;
-  EXPECT_EQ(app->GetDistinguishedName(nullptr), E_INVALIDARG);
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderName",
-                                      feroq::VORN_E_OUTOFMEMORY);
-  EXPECT_EQ(app->GetDistinguishedName(&dn), E_OUTOFMEMORY);
-  feroq::services::InjectServiceFault("VORNCommonApplicationSAL::GetFolderParent",
-                                      feroq::VORN_E_FAILURE);
-  EXPECT_EQ(app->GetDistinguishedName(&dn), E_FAIL);
-  EXPECT_EQ(dn, nullptr);
-  // Every allocation point in turn.
-  for (std::uint64_t n = 1;; ++n) {
-    feroq::platform::FailAllocationAt(n);
-    HRESULT hr = app->GetDistinguishedName(&dn);
-    const bool reached = feroq::platform::AllocationFailureTriggered();
-    feroq::platform::ClearAllocationFailure();
-    if (!reached) {
-      ASSERT_EQ(hr, S_OK);
-      farm_->FreeMemory(dn);
-      break;
-    }
-    EXPECT_EQ(hr, E_OUTOFMEMORY) << "failure point " << n;
-  }
-  CommonObject* handle = app;
-  farm_->FreeObject(handle);
-  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
-}
-
-TEST_F(DistinguishedNameTest, LookupAcceptsTheWiderForm) {
-  ULONG64 id = 0;
+TEST_F(DistinguishedNameTest, LookupAcceptsTheWiderFormAndRefuses) {
   FolderObject* root = nullptr;
   ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
   ULONG64 root_id = 0;
   root->GetObjectID(root_id);
   ReleaseObject(*farm_, root);
-
-  EXPECT_EQ(Lookup(u"\\Applications", &id), S_OK);
-  EXPECT_EQ(id, root_id);
-  EXPECT_EQ(Lookup(u"/Applications/Office", &id), S_OK);
-  EXPECT_EQ(id, office_);
-  EXPECT_EQ(Lookup(u"\\Applications/Office\\Tools", &id), S_OK);
-  EXPECT_EQ(id, tools_);
-  EXPECT_EQ(Lookup(u"Office\\Tools", &id), S_OK);  // no leading separator
-  EXPECT_EQ(id, tools_);
-  EXPECT_EQ(Lookup(u"\\Applications\\Office\\Tools\\Editor", &id), S_OK);
-  EXPECT_EQ(id, editor_);
-  EXPECT_EQ(Lookup(u"\\Applications\\Office\\", &id), S_OK);  // trailing separator
-  EXPECT_EQ(id, office_);
-  EXPECT_EQ(Lookup(u"\\", &id), S_OK);
-  EXPECT_EQ(id, 0u);
-  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
-}
-
-TEST_F(DistinguishedNameTest, LookupRefusals) {
-  ULONG64 id = 0;
-  EXPECT_EQ(Lookup(u"\\Applications\\Office\\Tools\\Editor\\More", &id), E_INVALIDARG);
-  EXPECT_EQ(Lookup(u"\\Applications\\Office\\Nothing", &id), S_FALSE);
-  EXPECT_EQ(Lookup(u"\\Applications\\\\Office", &id), S_FALSE);  // empty component
-  EXPECT_EQ(Lookup(u"\\applications\\Office", &id), S_FALSE);  // case counts
+  struct Case {
+    const char16_t* dn;
+    HRESULT result;
+    ULONG64 id;
+  };
+  const Case cases[] = {
+      {u"\\Applications", S_OK, root_id},
+      {u"/Applications/Office", S_OK, office_},
+      {u"\\Applications/Office\\Tools", S_OK, tools_},
+      {u"Office\\Tools", S_OK, tools_},  // no leading separator
+      {u"\\Applications\\Office\\Tools\\Editor", S_OK, editor_},
+      {u"\\Applications\\Office\\", S_OK, office_},  // trailing separator
+      {u"\\", S_OK, 0},
+      {u"\\Applications\\Office\\Tools\\Editor\\More", E_INVALIDARG, 0},
+      {u"\\Applications\\Office\\Nothing", S_FALSE, 0},
+      {u"\\Applications\\\\Office", S_FALSE, 0},  // empty component
+      {u"\\applications\\Office", S_FALSE, 0},    // case counts
+  };
+  for (const Case& c : cases) {
+    ULONG64 id = 0;
+    EXPECT_EQ(Lookup(c.dn, &id), c.result) << feroq::testing::Utf8(c.dn);
+    EXPECT_EQ(id, c.id) << feroq::testing::Utf8(c.dn);
+  }
   CommonObject* found = nullptr;
   EXPECT_EQ(farm_->GetObjectByDN(nullptr, nullptr, &found), E_INVALIDARG);
   EXPECT_EQ(farm_->GetObjectByDN(nullptr, W(u""), &found), E_INVALIDARG);
