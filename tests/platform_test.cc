@@ -263,20 +263,6 @@ TEST(MultiByteTest, ExplicitUtf8LocaleDecodesTheSame) {
   if (!ran) GTEST_SKIP() << "no UTF-8 locale installed";
 }
 
-TEST(MultiByteTest, LatinOneLocaleGoesThroughItsCharset) {
-  bool ran = false;
-  for (const char* name : {"de_DE.ISO-8859-1", "en_US.ISO-8859-1", "de_DE", "en_US"}) {
-    ran = WithCtypeLocale(name, [] {
-      std::u16string out;
-      // In ISO-8859-1 every byte is a character: 0xC4 is A-umlaut on its own.
-      EXPECT_EQ(Convert("\xC4\xFF", &out), 2);
-      EXPECT_EQ(out, std::u16string({0x00C4, 0x00FF}));
-    });
-    if (ran) break;
-  }
-  if (!ran) GTEST_SKIP() << "no ISO-8859-1 locale installed";
-}
-
 // ---- Case-insensitive comparison ------------------------------------------
 
 int Sign(int value) { return (value > 0) - (value < 0); }

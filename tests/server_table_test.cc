@@ -9,6 +9,7 @@
 
 #include "feroq/services/containers.h"
 #include "platform/platform.h"
+#include "support/handles.h"
 
 namespace {
 
@@ -193,23 +194,16 @@ TEST_F(ServerTableTest, FailedInsertionLeavesTheTableUnchangedAndLeaksNothing) {
     const auto before = Entries(table);
     const ULONG size_before = table.SizeOfServers();
     const auto config = Config(3, u"new.exe", u"c:\\new");
-    int failures_seen = 0;
-    for (std::uint64_t nth = 1;; ++nth) {
-      FailAllocationAt(nth);
-      const VSTATUS status = table.AddServer(2, config);
-      const bool failed = AllocationFailureTriggered();
-      ClearAllocationFailure();
-      if (!failed) {
-        EXPECT_EQ(status, feroq::VORN_OK);
-        break;
-      }
-      ++failures_seen;
-      EXPECT_TRUE(status == feroq::VORN_E_OUTOFMEMORY || status == feroq::VORN_E_FAILURE)
-          << std::hex << status;
-      EXPECT_EQ(Entries(table), before) << "failure at allocation " << nth;
-      EXPECT_EQ(table.SizeOfServers(), size_before);
-    }
-    EXPECT_GE(failures_seen, 3);  // key, record, texts (and the hash table's own)
+    VSTATUS status = 0;
+    const int failures = feroq::testing::ForEachAllocationFailure(
+        [&] { status = table.AddServer(2, config); },
+        [&](bool failed) {
+          if (!failed) return;
+          EXPECT_TRUE(status == feroq::VORN_E_OUTOFMEMORY || status == feroq::VORN_E_FAILURE) << std::hex << status;
+          EXPECT_EQ(Entries(table), before);
+          EXPECT_EQ(table.SizeOfServers(), size_before);
+        });
+    EXPECT_GE(failures, 3);  // key, record, texts (and the hash table's own)
     EXPECT_EQ(table.GetServerCount(), 2);
   }
   EXPECT_EQ(LiveHeapBlocks(), blocks_before);

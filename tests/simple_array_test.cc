@@ -92,16 +92,6 @@ TEST_F(SimpleArrayTest, AccountRecordsKeepNameAndKindWhenGrowing) {
   EXPECT_TRUE(accounts[1].name.IsEmpty());
 }
 
-TEST_F(SimpleArrayTest, WordArrayKeepsValues) {
-  VORN_SimpleArray<ULONG> words;
-  ASSERT_EQ(words.ChangeSize(2), 2u);
-  words[0] = 7;
-  words[1] = 0xFFFFFFFFu;
-  ASSERT_EQ(words.ChangeSize(3), 3u);
-  EXPECT_EQ(words[0], 7u);
-  EXPECT_EQ(words[1], 0xFFFFFFFFu);
-}
-
 TEST_F(SimpleArrayTest, SizeBeyondThirtyTwoBitsFailsAndEmptiesTheArray) {
   VORN_SimpleArray<ULONG> words;
   ASSERT_EQ(words.ChangeSize(3), 3u);
