@@ -12,6 +12,7 @@
 
 #include "platform/platform.h"
 #include "support/icon_samples.h"
+#include "support/temp_files.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ using feroq::platform::kIconFailed;
 using feroq::platform::kIconNotAnIconFile;
 using feroq::platform::kIconOk;
 using namespace feroq::testing;
+using feroq::testing::ScratchDir;
 
 struct Extracted {
   IconExtractResult result = kIconFailed;
@@ -295,16 +297,7 @@ INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, PeIconTest, ::testing::Bool(),
 
 class IconFileOnDiskTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/feroq-icon-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
-  }
-  void TearDown() override {
-    for (const char* name : {"icon.ico", "big.ico", "text.txt", "pipe", "app.dll"}) unlink(Path(name).c_str());
-    rmdir(dir_.c_str());
-  }
-  std::string Path(const char* name) const { return dir_ + "/" + name; }
+  std::string Path(const char* name) const { return dir_.File(name); }
   static IconExtractResult ExtractPath(const std::string& path, LONG index = 0) {
     const std::u16string wide(path.begin(), path.end());
     BYTE mask[128];
@@ -312,16 +305,13 @@ class IconFileOnDiskTest : public ::testing::Test {
     return feroq::platform::ExtractIcon32(wide.c_str(), index, mask, colors);
   }
 
-  std::string dir_;
+  ScratchDir dir_;
 };
 
 TEST_F(IconFileOnDiskTest, ReadsIconFilesAndLibraries) {
-  const Bytes ico = MakeIco({DibImage(32, 32, 4, PatternPicture(1))});
-  ASSERT_TRUE(WriteBytes(Path("icon.ico"), ico));
-  const std::string path = Path("icon.ico");
-  const std::u16string wide(path.begin(), path.end());
+  ASSERT_TRUE(WriteBytes(Path("icon.ico"), MakeIco({DibImage(32, 32, 4, PatternPicture(1))})));
   Extracted from_file;
-  from_file.result = feroq::platform::ExtractIcon32(wide.c_str(), 0, from_file.mask, from_file.colors);
+  from_file.result = feroq::platform::ExtractIcon32(dir_.WideFile("icon.ico").c_str(), 0, from_file.mask, from_file.colors);
   ExpectPattern(from_file, 1);
   ASSERT_TRUE(WriteBytes(Path("app.dll"), MakePe(true, {IconGroup{u"", 3, {PngImage(32, 32, PatternPicture(2))}}})));
   EXPECT_EQ(ExtractPath(Path("app.dll"), -3), kIconOk);
@@ -332,7 +322,7 @@ TEST_F(IconFileOnDiskTest, WhatIsNoIconFile) {
   ASSERT_TRUE(WriteBytes(Path("text.txt"), Bytes{'h', 'e', 'l', 'l', 'o', '\n'}));
   EXPECT_EQ(ExtractPath(Path("text.txt")), kIconNotAnIconFile);
   EXPECT_EQ(ExtractPath(Path("missing.ico")), kIconNotAnIconFile);
-  EXPECT_EQ(ExtractPath(dir_), kIconNotAnIconFile);
+  EXPECT_EQ(ExtractPath(dir_.path()), kIconNotAnIconFile);
   // A named pipe is refused without waiting for a writer.
   ASSERT_EQ(mkfifo(Path("pipe").c_str(), 0600), 0);
   EXPECT_EQ(ExtractPath(Path("pipe")), kIconNotAnIconFile);
