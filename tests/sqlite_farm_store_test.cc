@@ -347,14 +347,14 @@ TEST_F(SqliteFarmStoreTest, DamagedRecordFailsItsTransactionEvenWhenTheFailureIs
   std::shared_ptr<FarmStore> store = Open(path);
   ASSERT_TRUE(store);
   const ULONG64 app = MakeObjectId(kObjectKindApplication, 1);
-  ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
-    txn.PutApplication(FullApplication(app, 1));
-    return 0;
-  }),
-            0u);
-  // A record cut short, and one of an unknown format.
-  for (const char* blob : {"X'0103000000'", "X'07'"}) {
+  // A record cut short, and a whole record of an unknown format.
+  for (const char* blob : {"X'0103000000'", "X'07' || substr(record, 2)"}) {
     SCOPED_TRACE(blob);
+    ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+      txn.PutApplication(FullApplication(app, 1));
+      return 0;
+    }),
+              0u);
     RawExec(path, std::string("UPDATE applications SET record = ") + blob);
     EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS {
       v.GetApplication(app);
@@ -378,7 +378,20 @@ TEST_F(SqliteFarmStoreTest, DamagedRecordFailsItsTransactionEvenWhenTheFailureIs
     }),
               0u);
   }
+  // An event queue whose identifier list has an odd length.
+  ASSERT_EQ(store->Write([](FarmTxn& txn) -> VSTATUS {
+    txn.PutEventQueue({1, {0x1000}, 0});
+    return 0;
+  }),
+            0u);
+  RawExec(path, "UPDATE event_queues SET event_ids = X'001001'");
+  EXPECT_EQ(store->Read([](const FarmView& v) -> VSTATUS {
+    v.GetEventQueue(1);
+    return 0;
+  }),
+            admin::kFarmFileCorrupt);
 }
+
 
 TEST_F(SqliteFarmStoreTest, FoldersWhoseParentsFormACycleAreRefusedAsDamage) {
   // Root 1 / Office 2 / Tools 3 and a folder 5 whose parent is missing; then
