@@ -9,6 +9,7 @@
 
 #include "feroq/app_data.h"
 #include "feroq/farm_object.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
@@ -144,17 +145,41 @@ TEST_F(AppStoreChecksTest, BrowserNamesAreUniqueWithoutRegardToCase) {
   ASSERT_EQ(store_->Write(id, first, nullptr), 0u);
   // Rewriting the same application keeps its own name.
   ASSERT_EQ(store_->Write(id, first, nullptr), 0u);
+  feroq::admin::ClearLastServiceFailure();
   EXPECT_EQ(Refusal([](ZQApp& r) {
               VORNString same(u"EDITOR"), other_name(u"Other");
               r.SetBrowserName(same);
               r.SetFriendlyName(other_name);
             }),
             Codes({1}));
+  // The cause says why: the name is taken, not malformed.
+  feroq::admin::ServiceFailure failure;
+  ASSERT_TRUE(feroq::admin::LastServiceFailure(&failure));
+  ASSERT_FALSE(failure.causes.empty());
+  EXPECT_EQ(failure.causes[0].code, feroq::FARM_E_BROWSER_NAME_TAKEN);
   // Without a detail pointer the refusal comes without a chain.
   ZQApp second;
   FillValid(second, u"editor");
   ULONG64 other = 0;
   EXPECT_EQ(store_->Write(other, second, nullptr), feroq::ZQAPP_E_CHECKS_FAILED);
+}
+
+// The refusal's chain is built one entry at a time; running out of memory
+// part way gives back what was built.
+TEST_F(AppStoreChecksTest, RunningOutOfMemoryWhileListingRefusalsLeaksNothing) {
+  ZQApp record;
+  FillValid(record);
+  record.SetDefaultWindowType(6);  // two refusals: no height, no width
+  const std::int64_t live = feroq::platform::LiveHeapBlocks();
+  const int failed_runs = feroq::testing::ForEachAllocationFailure(
+      [&] {
+        ULONG64 id = 0;
+        _VORN_ZQAPP_DETAILED_ERR* details = nullptr;
+        store_->Write(id, record, &details);
+        ReleaseZQAppErrMemory(details);
+      },
+      [&](bool) { EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live); });
+  EXPECT_GT(failed_runs, 1);
 }
 
 TEST_F(AppStoreChecksTest, ValidationOfStoredApplications) {

@@ -189,6 +189,12 @@ TEST_F(FarmConnectionTest, FarmUrls) {
   // its directory must exist (only the default farm's is made).
   EXPECT_EQ(feroq::admin::FarmAdmin::Open("sqlite:/nonexistent-feroq-directory/farm.db", &other),
             feroq::admin::kFarmFileMissing);
+  // A failure without a cause of its own names its code as the cause.
+  feroq::admin::ServiceFailure failure;
+  ASSERT_TRUE(feroq::admin::LastServiceFailure(&failure));
+  ASSERT_EQ(failure.causes.size(), 1u);
+  EXPECT_EQ(failure.causes[0].code, feroq::admin::kFarmFileMissing);
+  EXPECT_NE(failure.causes[0].message.find("farm init"), std::string::npos);
   EXPECT_EQ(feroq::admin::FarmAdmin::Create("sqlite:/nonexistent-feroq-directory/farm.db", &other),
             feroq::admin::kFarmFileUnavailable);
   EXPECT_EQ(feroq::admin::FarmAdmin::Open("sqlite:", &other), feroq::admin::kFarmFileUnavailable);
@@ -210,9 +216,10 @@ TEST_F(FarmConnectionTest, FarmUrls) {
 
 TEST_F(FarmConnectionTest, AdminServerAndAccountRules) {
   const ULONG64 alpha = AddServer(u"Alpha");
-  ULONG64 id = 0;
+  ULONG64 id = 7;
   EXPECT_EQ(admin().AddServer(u"ALPHA", &id), VORN_E_INVALIDVALUE);
   EXPECT_EQ(admin().AddServer(u"", &id), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(id, 7u);  // a refused server gets no identifier
   const ULONG64 beta = AddServer(u"Beta");
   AddApplication(SeedWithServers(u"Uses beta", {beta}));
   EXPECT_EQ(admin().RemoveServer(beta), VORN_E_REFUSED);

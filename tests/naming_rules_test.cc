@@ -94,7 +94,7 @@ TEST_F(NamingRulesTest, EveryWriterRefusesEachBrokenRuleAndNamesIt) {
     VSTATUS cause;
   } cases[] = {
       {u"x/y", FARM_E_NAME_SEPARATOR},  {u"x\\y", FARM_E_NAME_SEPARATOR}, {u"tab\there", FARM_E_NAME_CONTROL},
-      {u"del\u007F", FARM_E_NAME_CONTROL}, {u"c1\u0085", FARM_E_NAME_CONTROL}, {u"line\nbreak", FARM_E_NAME_CONTROL},
+      {u"del\u007F", FARM_E_NAME_CONTROL}, {u"c1\u0085", FARM_E_NAME_CONTROL}, {u"c1\u009F", FARM_E_NAME_CONTROL}, {u"line\nbreak", FARM_E_NAME_CONTROL},
       {u".", FARM_E_NAME_DOTS},         {u"..", FARM_E_NAME_DOTS},          {too_long, FARM_E_NAME_TOO_LONG},
       {u"OFFICE", FARM_E_NAME_TAKEN},   {u"vIeWeR", FARM_E_NAME_TAKEN},
   };
