@@ -105,6 +105,9 @@ HRESULT MapMove(FarmObject& farm, bool application, ULONG64 id, ULONG64 old_id, 
     new_parent->IncrementChildCount();
     result = S_OK;
   }
+  // A move the library could not follow hands out nothing (the holders give
+  // back what was made).
+  if (result != S_OK) return result;
   *object = application ? static_cast<CommonObject*>(app.release()) : folder.release();
   *second = old_parent.release();
   return result;
