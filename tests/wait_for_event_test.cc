@@ -22,8 +22,11 @@
 #include "services/event_service.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"
+#include "support/handles.h"
 
 namespace {
+
+using feroq::testing::W;
 
 // Long enough for any event already committed; bounds a faulty wait.
 constexpr LONG kSafetyMs = 10000;
@@ -106,15 +109,16 @@ class WaitForEventTest : public feroq::testing::FarmTest {
     return text;
   }
   ZQWinAppObject* Publish(const char16_t* name, const char16_t* parent_dn) {
+    feroq::testing::TextPool texts;
     _ZQWinAppData data;
     std::memset(&data, 0, sizeof(data));
     data.version = feroq::kZQAppCurrentVersion;
-    data.objectName = const_cast<WCHAR*>(name);
-    data.browserName = const_cast<WCHAR*>(name);
-    data.defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Apps\\app.exe");
+    data.objectName = texts(name);
+    data.browserName = texts(name);
+    data.defaultInitialProgram = texts(u"C:\\Apps\\app.exe");
     data.defaultWindowColor = ZQWindowColor256;
     data.defaultWindowType = ZQWindow800x600;
-    data.parentFolder = const_cast<WCHAR*>(parent_dn);
+    data.parentFolder = texts(parent_dn);
     ZQWinAppObject* app = nullptr;
     EXPECT_EQ(farm_->CreateZQWinApp(&data, &app), S_OK);
     return app;
@@ -142,12 +146,12 @@ TEST_F(WaitForEventTest, EveryChangeArrivesWithItsMaskAndObjects) {
   FolderObject* office = nullptr;
   FolderObject* archive = nullptr;
   ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
-  ASSERT_EQ(root->CreateSubFolder(const_cast<WCHAR*>(u"Office"), &office), S_OK);
-  ASSERT_EQ(root->CreateSubFolder(const_cast<WCHAR*>(u"Archive"), &archive), S_OK);
+  ASSERT_EQ(root->CreateSubFolder(W(u"Office"), &office), S_OK);
+  ASSERT_EQ(root->CreateSubFolder(W(u"Archive"), &archive), S_OK);
   Expect(queue, 0x10, office, nullptr);  // the registered objects
   Expect(queue, 0x10, archive, nullptr);
 
-  ASSERT_EQ(office->SetObjectName(const_cast<WCHAR*>(u"Work")), S_OK);
+  ASSERT_EQ(office->SetObjectName(W(u"Work")), S_OK);
   Event e = Wait(queue);
   EXPECT_EQ(e.mask, 0x40);
   EXPECT_EQ(e.object, office);
@@ -160,7 +164,7 @@ TEST_F(WaitForEventTest, EveryChangeArrivesWithItsMaskAndObjects) {
   ZQWinAppObject* app = Publish(u"Editor", u"\\Applications\\Archive\\Work");
   ASSERT_NE(app, nullptr);
   Expect(queue, 0x100, app, nullptr);
-  ASSERT_EQ(app->SetDescription(const_cast<WCHAR*>(u"edits")), S_OK);
+  ASSERT_EQ(app->SetDescription(W(u"edits")), S_OK);
   ASSERT_EQ(app->Save(), S_OK);
   Expect(queue, 0x400, app, nullptr);
   ASSERT_EQ(farm_->MoveObject(app, static_cast<AppFolderObject*>(archive)), S_OK);
@@ -267,7 +271,7 @@ TEST_F(WaitForEventTest, RenamedFolderGivesDetachedObjectWithTheOldName) {
     ULONG64 key = id;
     AppFolderObject* theirs = nullptr;
     ASSERT_EQ(other_tool.CreateAppFolderObject(key, &theirs, 0), S_OK);
-    ASSERT_EQ(theirs->SetObjectName(const_cast<WCHAR*>(u"Work")), S_OK);
+    ASSERT_EQ(theirs->SetObjectName(W(u"Work")), S_OK);
     CommonObject* release = theirs;
     other_tool.FreeObject(release);
   }
@@ -339,7 +343,7 @@ TEST_F(WaitForEventTest, LateWaiterLearnsTheNameEachChangeHad) {
   editor.friendly_name = u"Editor";
   const ULONG64 app = AddApplication(editor);
   VORNCommonApplicationSAL folders(subsystem());
-  ASSERT_EQ(folders.RenameFolder(office, const_cast<WCHAR*>(u"Work")), 0u);
+  ASSERT_EQ(folders.RenameFolder(office, W(u"Work")), 0u);
   ASSERT_EQ(folders.MoveApplication(app, office, archive), 0u);
   ZQAppSAL store(subsystem());
   ASSERT_EQ(store.Delete(app), 0u);
@@ -425,76 +429,6 @@ TEST_F(WaitForEventTest, FailedWaitsWriteNothing) {
   e = Wait(queue);  // the event is still there
   EXPECT_EQ(e.mask, 0x10);
   Release(e);
-  ExpectNothingLeft();
-}
-
-// Makes allocation n fail, for n = 1, 2, ... until a wait completes without
-// reaching its failure point. `change` commits one new event each round.
-// Every round: the record released at most once (once whenever the service
-// delivered one), the outputs either all written or (for the mappings that
-// say so) untouched, and nothing leaked once the outputs are released.
-template <class Change>
-void SweepHeapFailures(WaitForEventTest* test, LONG queue, LONG expected_mask, bool untouched_on_failure,
-                       Change change) {
-  bool completed = false;
-  for (std::uint64_t nth = 1; nth < 100 && !completed; ++nth) {
-    test->Drain(queue);
-    change(nth);
-    const auto live = feroq::platform::LiveHeapBlocks();
-    feroq::services::StartServiceCallLog();
-    feroq::platform::FailAllocationAt(nth);
-    Event e = test->Wait(queue, 0);
-    completed = !feroq::platform::AllocationFailureTriggered();
-    feroq::platform::ClearAllocationFailure();
-    feroq::services::StopServiceCallLog();
-    const std::size_t frees = Count(feroq::services::ServiceCallLog(), "VORNFree_RPC_Mem");
-    SCOPED_TRACE(nth);
-    if (e.result == E_FAIL) {  // the service could not hand the record out
-      EXPECT_EQ(frees, 0u);
-      EXPECT_EQ(e.object, kUntouched);
-    } else {
-      EXPECT_EQ(frees, 1u);
-      EXPECT_EQ(e.mask, expected_mask);
-      if (e.result == S_OK) {
-        EXPECT_NE(e.object, nullptr);
-      } else if (untouched_on_failure) {
-        EXPECT_EQ(e.result, E_OUTOFMEMORY);
-        EXPECT_EQ(e.object, kUntouched);
-        EXPECT_EQ(e.second, kUntouched);
-      } else {
-        EXPECT_EQ(e.object, nullptr);
-      }
-    }
-    test->Release(e);
-    EXPECT_EQ(test->Registered(), 0u);
-    EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
-  }
-  EXPECT_TRUE(completed);
-}
-
-TEST_F(WaitForEventTest, HeapFailuresLeakNothing) {
-  const ULONG64 p = AddFolder(u"P");
-  const ULONG64 n = AddFolder(u"N");
-  const ULONG64 f = AddFolder(u"P/F");
-  const ULONG64 app = AddApplication(u"calc", p);
-  const LONG created = Queue({0x10});
-  const LONG renamed = Queue({0x40});
-  const LONG moved = Queue({0x80});
-  const LONG app_moved = Queue({0x800});
-  VORNCommonApplicationSAL folders(subsystem());
-
-  SweepHeapFailures(this, created, 0x10, false,
-                    [&](std::uint64_t nth) { AddFolder(u"C" + std::u16string(1, char16_t(u'A' + nth))); });
-  SweepHeapFailures(this, renamed, 0x40, true, [&](std::uint64_t nth) {
-    std::u16string name = u"F" + std::u16string(1, char16_t(u'A' + nth));
-    ASSERT_EQ(folders.RenameFolder(f, name.data()), 0u);
-  });
-  SweepHeapFailures(this, moved, 0x80, true, [&](std::uint64_t nth) {
-    ASSERT_EQ(folders.MoveFolder(f, nth % 2 ? p : n, nth % 2 ? n : p), 0u);
-  });
-  SweepHeapFailures(this, app_moved, 0x800, true, [&](std::uint64_t nth) {
-    ASSERT_EQ(folders.MoveApplication(app, nth % 2 ? p : n, nth % 2 ? n : p), 0u);
-  });
   ExpectNothingLeft();
 }
 
