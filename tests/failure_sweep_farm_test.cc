@@ -369,9 +369,11 @@ TEST_F(FailureSweepTest, Events) {
   std::vector<SweptOperation> ops;
   ops.push_back(OnFarm("CreateEventQueue",
                        [](FarmObject* farm, Holdings&) {
-                         LONG queue = 0;
+                         LONG queue = 77;
                          LONG masks[] = {kAllEvents};
-                         return farm->CreateEventQueue(masks, 1, &queue);
+                         const HRESULT result = farm->CreateEventQueue(masks, 1, &queue);
+                         // A failure leaves the caller's handle as it was.
+                         return (result == S_OK) == (queue != 77) ? result : kWrongOutput;
                        },
                        {{"VORN_CreateGenericVORNEventQueue", kOomElseFail}}));
   SweptOperation remove =
