@@ -366,36 +366,6 @@ TEST_P(FarmStoreContract, ConcurrentWritersGetDistinctIdentifiers) {
   EXPECT_FALSE(reader_saw_partial);
 }
 
-TEST_P(FarmStoreContract, LargeFarmKeepsItsIndexesExact) {
-  constexpr ULONG kApps = 100000;
-  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1), other = MakeObjectId(kObjectKindFolder, 2);
-  MustWrite([&](FarmTxn& txn) {
-    txn.PutFolder({root, 0, u"Applications", 1});
-    txn.PutFolder({other, root, u"Other", 2});
-    for (ULONG i = 1; i <= kApps; ++i) {
-      ApplicationRecord app;
-      app.id = MakeObjectId(kObjectKindApplication, i);
-      app.folder_id = i % 10 == 0 ? other : root;
-      app.data.browser_name = u"App " + std::u16string(1, char16_t(u'A' + i % 26)) +
-                              std::u16string(1, char16_t(0x4E00 + i / 26));
-      txn.PutApplication(app);
-    }
-  });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
-    EXPECT_EQ(v.ApplicationCount(), kApps);
-    EXPECT_EQ(v.ApplicationIds(other).size(), kApps / 10);
-    std::vector<ULONG64> all = v.ApplicationIds(0);
-    EXPECT_TRUE(std::is_sorted(all.begin(), all.end()));
-    for (ULONG i = 1; i <= kApps; i += 997) {
-      const std::u16string name = u"app " + std::u16string(1, char16_t(u'a' + i % 26)) +
-                                  std::u16string(1, char16_t(0x4E00 + i / 26));
-      EXPECT_EQ(v.FindApplicationsByBrowserName(name),
-                std::vector<ULONG64>{MakeObjectId(kObjectKindApplication, i)});
-    }
-    return 0;
-  });
-}
-
 // A SQLite store on a new file of its own, removed with its WAL companions
 // when the store is released.
 std::shared_ptr<FarmStore> CreateTemporarySqliteFarmStore() {

@@ -200,40 +200,6 @@ TEST_F(MultiProcessFarmTest, TwoProcessesPublishingAtOnceGetDistinctIdentifiers)
             VSTATUS{2 * kEach});
 }
 
-TEST_F(MultiProcessFarmTest, EventsOfAnotherProcessWakeAWaiter) {
-  std::shared_ptr<FarmStore> store;
-  ASSERT_EQ(OpenSqliteFarmStore(path_, &store), 0u);
-  ULONG64 last = 0;
-  store->Read([&](const FarmView& v) -> VSTATUS {
-    last = v.LastEventSequence();
-    return 0;
-  });
-  constexpr int kEvents = 3;
-  Child child = Spawn({"events", path_, std::to_string(kEvents)}, url());
-  ASSERT_GT(child.pid, 0);
-  ASSERT_EQ(write(child.input, "g", 1), 1);  // the child appends once it reads this
-
-  ULONG64 seen = last;
-  for (int i = 0; i < kEvents && seen < last + kEvents; ++i) {
-    ASSERT_TRUE(store->WaitForEventAfter(seen, kSafetyTimeoutMs)) << "no event after " << seen;
-    store->Read([&](const FarmView& v) -> VSTATUS {
-      seen = v.LastEventSequence();
-      return 0;
-    });
-  }
-  const int status = WaitExit(child);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  store->Read([&](const FarmView& v) -> VSTATUS {
-    std::vector<EventRecord> events = v.EventsAfter(last, 10);
-    EXPECT_EQ(events.size(), std::size_t{kEvents});
-    for (std::size_t i = 0; i < events.size(); ++i) {
-      EXPECT_EQ(events[i].event_id, static_cast<USHORT>(0x1000 + i));
-      EXPECT_EQ(events[i].record, std::vector<BYTE>{static_cast<BYTE>(i)});
-    }
-    return 0;
-  });
-}
-
 // Through the library: a queue made here receives the creation events of
 // applications another process publishes.
 TEST_F(MultiProcessFarmTest, EventQueueReceivesPublishesOfAnotherProcess) {

@@ -6,10 +6,6 @@
 //     after each publish that returned S_OK writes one line "ID NAME" to
 //     standard output with a single write(2), so a reader never sees half a
 //     line. Exit 0 when all were published, 1 otherwise.
-//   farm_worker events PATH COUNT
-//     Waits for one byte on standard input, then appends COUNT events
-//     (identifier 0x1000 + i, record {i}) to the farm file PATH through the
-//     farm store, each in its own transaction. Exit 0 when all committed.
 //   farm_worker hold PATH
 //     Opens the farm file PATH, starts a write transaction on it (the file's
 //     write lock), writes "held" to standard output and keeps the
@@ -60,24 +56,6 @@ int Publish(const char* prefix, long count) {
   return 0;
 }
 
-int AppendEvents(const char* path, long count) {
-  std::shared_ptr<feroq::store::FarmStore> store;
-  if (VSTATUS status = feroq::store::OpenSqliteFarmStore(path, &store)) {
-    std::fprintf(stderr, "opening %s failed: 0x%08X\n", path, static_cast<unsigned>(status));
-    return 1;
-  }
-  char go = 0;
-  if (read(STDIN_FILENO, &go, 1) != 1) return 1;
-  for (long i = 0; i < count; ++i) {
-    const VSTATUS status = store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
-      txn.AppendEvent(static_cast<USHORT>(0x1000 + i), {static_cast<BYTE>(i)});
-      return feroq::VORN_OK;
-    });
-    if (status != feroq::VORN_OK) return 1;
-  }
-  return 0;
-}
-
 int HoldWriteLock(const char* path) {
   std::shared_ptr<feroq::store::FarmStore> store;
   if (feroq::store::OpenSqliteFarmStore(path, &store) != 0) return 1;
@@ -95,7 +73,6 @@ int HoldWriteLock(const char* path) {
 
 int main(int argc, char** argv) {
   if (argc == 4 && std::strcmp(argv[1], "publish") == 0) return Publish(argv[2], std::atol(argv[3]));
-  if (argc == 4 && std::strcmp(argv[1], "events") == 0) return AppendEvents(argv[2], std::atol(argv[3]));
   if (argc == 3 && std::strcmp(argv[1], "hold") == 0) return HoldWriteLock(argv[2]);
   std::fprintf(stderr, "usage: farm_worker publish PREFIX COUNT | events PATH COUNT | hold PATH\n");
   return 2;
