@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -541,6 +542,60 @@ TEST_F(SqliteFarmStoreTest, HandBuiltVersion1FileReadsAndItsStaleKeysAreRemade) 
   });
   std::string report;
   EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u) << report;
+}
+
+// A version 1 farm file that may not be written (so not upgraded) is read as
+// the upgrade would make it: its events without names, its queues without
+// owners. The file belongs to another user (root's access is not checked, so
+// a root run reads it as nobody); its folder is the reader's, for -wal and
+// -shm.
+TEST_F(SqliteFarmStoreTest, Version1FileReadsWithoutWriteAccess) {
+  const std::string folder = PathOf("shared"), path = folder + "/v1.db";
+  ASSERT_EQ(chmod(scratch_.path().c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  {
+    std::shared_ptr<FarmStore> store = Open(path);
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Write([](FarmTxn& txn) -> VSTATUS {
+      InitializeNewFarm(txn);
+      txn.AppendEvent(0x1000, {7});
+      txn.PutEventQueue({1, {0x1000}, 0});
+      return 0;
+    }), 0u);
+  }
+  // The file as version 1 left it.
+  RawExec(path, R"sql(
+    ALTER TABLE events DROP COLUMN object_dn;
+    ALTER TABLE event_queues DROP COLUMN delivered;
+    ALTER TABLE event_queues DROP COLUMN owner_host;
+    ALTER TABLE event_queues DROP COLUMN owner_process;
+    ALTER TABLE event_queues DROP COLUMN owner_start;
+    ALTER TABLE event_queues DROP COLUMN last_wait;
+    PRAGMA user_version = 1;
+  )sql");
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  if (getuid() == 0) {
+    ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
+  }
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
+    std::shared_ptr<FarmStore> store;
+    SqliteOpenOptions existing;
+    existing.create_if_missing = false;
+    if (OpenSqliteFarmStore(path, existing, &store) != 0) _exit(2);
+    if (store->Write([](FarmTxn&) -> VSTATUS { return 0; }) != admin::kFarmReadOnly) _exit(3);
+    const VSTATUS read = store->Read([](const FarmView& v) -> VSTATUS {
+      if (v.EventsAfter(0, 5) != std::vector<EventRecord>{{1, 0x1000, {7}}}) return 4;
+      return v.GetEventQueue(1) == EventQueueRecord{1, {0x1000}, 0} ? 0 : 5;
+    });
+    _exit(static_cast<int>(read));
+  }
+  int status = -1;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the step that failed";
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "1");  // left as it was
 }
 
 TEST_F(SqliteFarmStoreTest, TrimmedEventsKeepTheirSequencesFromComingBack) {

@@ -156,6 +156,7 @@ class SqliteFarmStore final : public FarmStore {
       }
     }
     auto reader = std::make_unique<SqliteConnection>(path_, read_only_);
+    if (read_only_) sqlite::ReadOlderFarmThroughViews(*reader);
     reader->Exec("PRAGMA query_only = ON");
     return reader;
   }

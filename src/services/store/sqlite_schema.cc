@@ -311,13 +311,26 @@ void RemakeFoldedKeys(SqliteConnection& connection) {
 
 }  // namespace
 
+void ReadOlderFarmThroughViews(SqliteConnection& connection) {
+  if (connection.QueryInt("PRAGMA user_version") >= 2) return;
+  // Version 1 lacks the columns version 2 added: its events have no name
+  // and its queues no owner. Unqualified names find the temp schema first.
+  connection.Exec(R"sql(
+CREATE TEMP VIEW events AS SELECT sequence, event_id, record, NULL AS object_dn FROM main.events;
+CREATE TEMP VIEW event_queues AS
+  SELECT handle, event_ids, read_position, 0 AS delivered, x'' AS owner_host, 0 AS owner_process,
+         0 AS owner_start, 0 AS last_wait
+  FROM main.event_queues;
+)sql");
+}
+
 void PrepareFarmSchema(SqliteConnection& connection, bool read_only) {
   FileHeader h = ReadHeader(connection);
   Check(h);
   if (read_only) {
-    // Nothing may be written: the file must be a farm of this version whose
-    // keys need no remaking.
-    if (IsEmptyDatabase(h) || h.version < kFarmSchemaVersion ||
+    // Nothing may be written: the file must be a farm whose keys need no
+    // remaking, of this version or of one that reads through views.
+    if (IsEmptyDatabase(h) || h.version < kOldestVersionReadThroughViews ||
         connection.QueryInt("SELECT fold_fingerprint FROM farm WHERE id = 1") != FoldingFingerprint()) {
       throw SqliteStoreError(admin::kFarmReadOnly,
                              "farm file: it must be brought up to this feroq's schema, which needs write access");
@@ -325,6 +338,7 @@ void PrepareFarmSchema(SqliteConnection& connection, bool read_only) {
     if (!FoldersFormATree(connection)) {
       throw SqliteStoreError(admin::kFarmFileCorrupt, "farm file: the folders do not form a tree");
     }
+    ReadOlderFarmThroughViews(connection);
     return;
   }
   // Text is kept as UTF-16; the encoding is fixed when the first page is

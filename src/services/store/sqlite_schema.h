@@ -13,6 +13,9 @@ namespace feroq::store::sqlite {
 inline constexpr std::int64_t kFarmApplicationId = 0x46455251;
 // PRAGMA user_version of the schema this build reads and writes.
 inline constexpr std::int64_t kFarmSchemaVersion = 2;
+// The oldest schema version a connection that may not write can read, through
+// ReadOlderFarmThroughViews.
+inline constexpr std::int64_t kOldestVersionReadThroughViews = 1;
 
 // Makes the database behind `connection` a farm file of kFarmSchemaVersion
 // in WAL mode, safely against other processes doing the same at once:
@@ -31,9 +34,18 @@ inline constexpr std::int64_t kFarmSchemaVersion = 2;
 // ancestors), and the codes of SqliteStatusCode for other failures.
 //
 // With `read_only` (a connection that may not write) nothing is changed: a
-// file that would need its schema made, upgraded or its keys remade is
-// refused with kFarmReadOnly.
+// file that would need its schema made or its keys remade, or one older than
+// kOldestVersionReadThroughViews, is refused with kFarmReadOnly; a file of an
+// older version is read through ReadOlderFarmThroughViews.
 void PrepareFarmSchema(SqliteConnection& connection, bool read_only = false);
+
+// On a connection that may not write to a farm file of an older schema
+// version that PrepareFarmSchema accepted: temporary views in the place of
+// the tables whose columns later versions added, filling those columns as an
+// upgrade would (events without a name, queues without an owner). Nothing
+// for a file of this version. Must run before the connection prepares a
+// statement, and before PRAGMA query_only. Raises SqliteStoreError.
+void ReadOlderFarmThroughViews(SqliteConnection& connection);
 
 }  // namespace feroq::store::sqlite
 
