@@ -84,8 +84,7 @@ TEST_F(AppCreationTest, PublishesEveryPropertyAndList) {
   ZQWinAppObject* app = nullptr;
   ASSERT_EQ(Publish(&app), S_OK);
   feroq::services::StopServiceCallLog();
-  const auto log = feroq::services::ServiceCallLog();
-  EXPECT_NE(std::find(log.begin(), log.end(), "ZQApp::SetDefaultWindowScale"), log.end());
+  EXPECT_TRUE(feroq::testing::ServiceWasCalled("ZQApp::SetDefaultWindowScale"));
   EXPECT_EQ(app->GetRefCount(), 1u);
 
   LONG value = 0;

@@ -68,12 +68,6 @@ class AppServersTest : public feroq::testing::AppObjectTest {
     EXPECT_EQ(result, S_FALSE);
     return servers;
   }
-  bool Called(const std::string& operation) {
-    for (const std::string& call : feroq::services::ServiceCallLog()) {
-      if (call == operation) return true;
-    }
-    return false;
-  }
 
   ULONG64 alpha_ = 0, beta_ = 0, gamma_ = 0;
 };
@@ -90,7 +84,7 @@ TEST_F(AppServersTest, AddServerChecksItsArgumentsBeforeTheLookup) {
   EXPECT_EQ(Add(u"ALPHA", too_long.c_str()), E_INVALIDARG);
   EXPECT_EQ(Add(u"ALPHA", nullptr, too_long.c_str()), E_INVALIDARG);
   feroq::services::StopServiceCallLog();
-  EXPECT_FALSE(Called("VORN_ZQServerSAL::GetUIDByName"));
+  EXPECT_FALSE(feroq::testing::ServiceWasCalled("VORN_ZQServerSAL::GetUIDByName"));
   EXPECT_EQ(feroq::ObjectAccess::Record(*app_)->GetServerCount(), 0);
 
   EXPECT_EQ(Add(u"ALPHA", longest.c_str(), longest.c_str()), S_OK);

@@ -84,12 +84,6 @@ class AppUsersTest : public feroq::testing::AppObjectTest {
     std::sort(users.begin(), users.end());
     return users;
   }
-  bool Called(const std::string& operation) {
-    for (const std::string& call : feroq::services::ServiceCallLog()) {
-      if (call == operation) return true;
-    }
-    return false;
-  }
 
 };
 
@@ -116,7 +110,7 @@ TEST_F(AppUsersTest, AccountsAreCheckedBeforeTheUserServiceIsAsked) {
     EXPECT_EQ(app_->RemoveUser(&copy), E_INVALIDARG);
   }
   feroq::services::StopServiceCallLog();
-  EXPECT_FALSE(Called("VORN_UserMgmt_SAL::ResolveAccountNameToDN"));
+  EXPECT_FALSE(feroq::testing::ServiceWasCalled("VORN_UserMgmt_SAL::ResolveAccountNameToDN"));
   EXPECT_EQ(feroq::ObjectAccess::Record(*app_)->GetUserCount(), 0);
 }
 

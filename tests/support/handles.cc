@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
+#include "services/service_faults.h"
 
 namespace feroq::testing {
 
@@ -14,6 +15,13 @@ EnvOverride::EnvOverride(const char* name, std::optional<std::string> value) : n
 }
 
 EnvOverride::~EnvOverride() { old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str()); }
+
+bool ServiceWasCalled(const std::string& operation) {
+  for (const std::string& call : services::ServiceCallLog()) {
+    if (call == operation) return true;
+  }
+  return false;
+}
 
 int ForEachAllocationFailure(const std::function<void()>& operation, const std::function<void(bool failed)>& check,
                              bool persistent) {

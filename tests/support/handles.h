@@ -127,6 +127,10 @@ class TextPool {
   std::list<std::u16string> texts_;
 };
 
+// Whether the service call log (services/service_faults.h) holds a call of
+// `operation` ("ZQAppSAL::Write").
+bool ServiceWasCalled(const std::string& operation);
+
 // Makes allocation n of `operation` fail, for n = 1, 2, ..., and after
 // each run calls `check(failed)` with failures cleared again (`failed`:
 // whether the run reached allocation n), until a run completes without
