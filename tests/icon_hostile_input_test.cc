@@ -6,7 +6,6 @@
 // build); here each case guards one check. Also checks that every seed of
 // that corpus is a readable icon.
 #include <dirent.h>
-#include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
@@ -200,27 +199,6 @@ INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, HostilePeTest, ::testing::Bool(),
 // ---- Seed corpus --------------------------------------------------------------
 
 std::string CorpusDirectory() { return std::string(FEROQ_FUZZ_CORPUS_DIR) + "/icon_fuzzer"; }
-
-// Writes the corpus; run explicitly (--gtest_also_run_disabled_tests) after
-// changing the builders.
-TEST(IconSeedCorpusTest, DISABLED_WriteSeedCorpus) {
-  const std::string dir = CorpusDirectory();
-  mkdir(dir.substr(0, dir.find_last_of('/')).c_str(), 0755);
-  mkdir(dir.c_str(), 0755);
-  ASSERT_TRUE(WriteBytes(dir + "/dib-4bpp-32.ico", MakeIco({DibImage(32, 32, 4, PatternPicture(1))})));
-  ASSERT_TRUE(WriteBytes(dir + "/dib-depths.ico",
-                         MakeIco({DibImage(16, 16, 1, [](int x, int y) {
-                                    return (x ^ y) & 1 ? StandardColor(0) : StandardColor(15);
-                                  }),
-                                  DibImage(16, 16, 8, PatternPicture(2)), DibImage(24, 24, 24, PatternPicture(3)),
-                                  DibImage(32, 32, 32, PatternPicture(4), MaskKind::kNoAndMask)})));
-  ASSERT_TRUE(WriteBytes(dir + "/png-32.ico", MakeIco({PngImage(32, 32, PatternPicture(5))})));
-  ASSERT_TRUE(WriteBytes(dir + "/groups-pe32.dll", MakePe(false, {IconGroup{u"APP", 0, {DibImage(16, 16, 4, PatternPicture(6))}},
-                                                                   IconGroup{u"", 7, {PngImage(16, 16, PatternPicture(7))}}})));
-  ASSERT_TRUE(WriteBytes(dir + "/groups-pe32plus.dll",
-                         MakePe(true, {IconGroup{u"", 1, {DibImage(32, 32, 8, PatternPicture(8))}},
-                                       IconGroup{u"", 2, {DibImage(16, 16, 24, PatternPicture(9))}}})));
-}
 
 TEST(IconSeedCorpusTest, EverySeedIsAReadableIcon) {
   const std::string dir = CorpusDirectory();
