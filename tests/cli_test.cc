@@ -173,6 +173,7 @@ TEST_F(CliTest, UsageErrorsExitWith2AndHelpWith0) {
   EXPECT_EQ(Run({"app", "publish", "--name", "X", "--encryption", "RC5_64Bit"}).exit_code, 2);
   EXPECT_EQ(Run({"app", "publish", "--name", "X", "--wl-attributes", "Invisible"}).exit_code, 2);
   EXPECT_EQ(Run({"app", "publish", "--name", "X", "--user", "alice"}).exit_code, 2);
+  EXPECT_EQ(Run({"account", "add", "\\alice"}).exit_code, 2);  // no domain
   Result help = Run({"app", "publish", "--help"});
   EXPECT_EQ(help.exit_code, 0);
   EXPECT_NE(help.out.find("--server"), std::string::npos);

@@ -220,6 +220,10 @@ TEST_F(FarmConnectionTest, AdminServerAndAccountRules) {
   EXPECT_EQ(admin().AddServer(u"ALPHA", &id), VORN_E_INVALIDVALUE);
   EXPECT_EQ(admin().AddServer(u"", &id), VORN_E_INVALIDVALUE);
   EXPECT_EQ(id, 7u);  // a refused server gets no identifier
+  EXPECT_EQ(admin().SetFarmName(u""), VORN_E_INVALIDVALUE);
+  std::u16string farm_name;
+  ASSERT_EQ(admin().GetFarmName(&farm_name), 0u);
+  EXPECT_EQ(farm_name, u"feroq");
   const ULONG64 beta = AddServer(u"Beta");
   AddApplication(SeedWithServers(u"Uses beta", {beta}));
   EXPECT_EQ(admin().RemoveServer(beta), VORN_E_REFUSED);
