@@ -76,6 +76,7 @@ TEST_F(AppCreationTest, PublishesEveryPropertyAndList) {
   data_->users = &users;
   data_->parentFolder = texts_(u"\\Applications\\Office");
   data_->desktopIntegrate = 7;    // bit 4 is not defined: stored as 3
+  data_->wlAttributes = 0xFF;     // six defined bits
   data_->defaultWindowScale = 256;  // non-zero, so the setter is called, with 0
   data_->useIcon = 1;
   data_->icon.mask[0] = 0x80;
@@ -90,6 +91,8 @@ TEST_F(AppCreationTest, PublishesEveryPropertyAndList) {
   LONG value = 0;
   EXPECT_EQ(app->GetDesktopIntegrate(&value), S_OK);
   EXPECT_EQ(value, 3);
+  EXPECT_EQ(app->GetWLAttributes(&value), S_OK);
+  EXPECT_EQ(value, 0x3F);
   EXPECT_EQ(app->GetDefaultWindowScale(&value), S_OK);
   EXPECT_EQ(value, 0);
   EXPECT_EQ(app->GetServerCount(&value), S_OK);
