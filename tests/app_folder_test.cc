@@ -7,10 +7,8 @@
 
 #include "farm/object_access.h"
 #include "feroq/app_folder_object.h"
-#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
-#include "platform/platform.h"
 #include "services/service_faults.h"
 #include "support/farm_builder.h"
 #include "support/farm_fixture.h"

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,7 +11,6 @@
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
-#include "platform/platform.h"
 #include "services/record_access.h"
 #include "services/service_faults.h"
 #include "support/app_object_fixture.h"

@@ -15,7 +15,6 @@
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
-#include "platform/platform.h"
 #include "services/record_access.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"

@@ -2,11 +2,9 @@
 // object base's reference and child counts.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "platform/platform.h"
 #include "services/service_faults.h"

@@ -2,7 +2,6 @@
 // the ICO file written by GetIconFile, and SetIconFile reading an icon back
 // from icon files and executables.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -15,12 +14,10 @@
 #include <vector>
 
 #include "feroq/app_icon.h"
-#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/service_codes.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
-#include "services/service_faults.h"
 #include "support/farm_builder.h"
 #include "support/icon_samples.h"
 #include "support/farm_fixture.h"

@@ -2,13 +2,10 @@
 // release at zero, the root-folder cache and the detaching form.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 
 #include "feroq/app_folder_object.h"
-#include "feroq/services/farm_admin.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
-#include "platform/platform.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"
 #include "support/handles.h"

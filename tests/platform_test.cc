@@ -2,7 +2,6 @@
 // multibyte conversion, case-insensitive comparison and file output.
 #include <locale.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <climits>
 #include <cstring>
