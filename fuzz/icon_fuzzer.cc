@@ -36,6 +36,7 @@ void ExtractAt(const BYTE* data, std::size_t size, LONG index) {
     case feroq::platform::kIconOk:
       break;
     case feroq::platform::kIconNotAnIconFile:
+    case feroq::platform::kIconUnreadable:
     case feroq::platform::kIconFailed:
       for (BYTE b : mask) {
         if (b != kUntouched) Fail("mask written although the extraction failed", index);

@@ -18,13 +18,14 @@ namespace {
 
 using feroq::platform::IconExtractResult;
 using feroq::platform::kIconFailed;
+using feroq::platform::kIconUnreadable;
 using feroq::platform::kIconNotAnIconFile;
 using feroq::platform::kIconOk;
 using namespace feroq::testing;
 using feroq::testing::ScratchDir;
 
 struct Extracted {
-  IconExtractResult result = kIconFailed;
+  IconExtractResult result = kIconUnreadable;
   BYTE mask[128];
   BYTE colors[512];
 
@@ -190,7 +191,7 @@ TEST(IconChoiceTest, UnreadableImagesArePassedOver) {
   Bytes broken = MakeDib(32, 32, 32, PatternPicture(1));
   broken[16] = 1;  // run-length compression: not read
   ExpectPattern(Extract(MakeIco({IconImage{32, 32, 32, broken}, DibImage(16, 16, 4, PatternPicture(2))})), 2, 2);
-  EXPECT_EQ(Extract(MakeIco({IconImage{32, 32, 32, broken}})).result, kIconFailed);
+  EXPECT_EQ(Extract(MakeIco({IconImage{32, 32, 32, broken}})).result, kIconUnreadable);
 }
 
 TEST(IconScalingTest, ShrinkingAveragesEachBox) {
@@ -287,7 +288,7 @@ TEST_P(PeIconTest, GroupWhoseIconsAreMissingCannotBeRead) {
   Bytes pe = MakePe(GetParam(), {IconGroup{u"", 1, {DibImage(32, 32, 4, PatternPicture(1))}}});
   // The icon directory holds icon 1 as its first entry; renumber it.
   pe[kPeResourceOffset + 32 + 16] = 77;
-  EXPECT_EQ(Extract(pe, 0).result, kIconFailed);
+  EXPECT_EQ(Extract(pe, 0).result, kIconUnreadable);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, PeIconTest, ::testing::Bool(),
@@ -337,7 +338,7 @@ TEST_F(IconFileOnDiskTest, RefusesSourcesBeyondTheSizeLimit) {
   const Bytes ico = MakeIco({DibImage(32, 32, 4, PatternPicture(1))});
   ASSERT_TRUE(WriteBytes(Path("big.ico"), ico));
   ASSERT_EQ(truncate(Path("big.ico").c_str(), static_cast<off_t>(feroq::platform::kMaxIconSourceBytes) + 1), 0);
-  EXPECT_EQ(ExtractPath(Path("big.ico")), kIconFailed);
+  EXPECT_EQ(ExtractPath(Path("big.ico")), kIconUnreadable);
   ASSERT_EQ(truncate(Path("big.ico").c_str(), static_cast<off_t>(feroq::platform::kMaxIconSourceBytes)), 0);
   EXPECT_EQ(ExtractPath(Path("big.ico")), kIconOk);
 }

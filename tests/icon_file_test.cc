@@ -207,11 +207,19 @@ TEST_F(IconFileTest, SetIconFileFailuresLeaveTheIconAlone) {
   EXPECT_EQ(ReadIcon(app_, Path("text.txt"), 0), E_INVALIDARG);
   EXPECT_EQ(ReadIcon(app_, Path("missing.ico"), 0), E_INVALIDARG);
   EXPECT_EQ(app_->SetIconFile(IconFileFormatICO, nullptr, 0), E_INVALIDARG);
-  // An icon file whose only image is damaged.
-  Bytes damaged = feroq::testing::MakeIco({feroq::testing::DibImage(32, 32, 4, feroq::testing::PatternPicture(1))});
-  damaged[22 + 4] = 0;  // width 0
-  ASSERT_TRUE(feroq::testing::WriteBytes(Path("b.ico"), damaged));
-  EXPECT_EQ(ReadIcon(app_, Path("b.ico"), 0), E_FAIL);
+  // Damaged files yield no icon: E_INVALIDARG, as for a file of no icons.
+  const Bytes ico = feroq::testing::MakeIco({feroq::testing::DibImage(32, 32, 4, feroq::testing::PatternPicture(1))});
+  Bytes zero_width = ico;
+  zero_width[22 + 4] = 0;  // the image's width
+  Bytes past_the_end = ico;
+  past_the_end[20] = 0x10;  // the directory entry's image offset, 1 MiB beyond the file
+  Bytes pe = feroq::testing::MakePe(
+      false, {feroq::testing::IconGroup{u"", 1, {feroq::testing::DibImage(32, 32, 4, feroq::testing::PatternPicture(1))}}});
+  pe.resize(pe.size() - 200);  // the icon's resource data cut off
+  for (const Bytes& damaged : {zero_width, past_the_end, pe}) {
+    ASSERT_TRUE(feroq::testing::WriteBytes(Path("b.ico"), damaged));
+    EXPECT_EQ(ReadIcon(app_, Path("b.ico"), 0), E_INVALIDARG);
+  }
   EXPECT_EQ(IconOf(app_), BytesOf(icon));
 }
 

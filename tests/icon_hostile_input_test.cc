@@ -18,7 +18,7 @@
 namespace {
 
 using feroq::platform::IconExtractResult;
-using feroq::platform::kIconFailed;
+using feroq::platform::kIconUnreadable;
 using feroq::platform::kIconNotAnIconFile;
 using feroq::platform::kIconOk;
 using namespace feroq::testing;
@@ -36,7 +36,7 @@ IconExtractResult ExtractChecked(const Bytes& file, LONG index = 0) {
   Bytes exact(file);
   const IconExtractResult result =
       feroq::platform::ExtractIcon32FromBytes(exact.data(), exact.size(), index, mask, colors);
-  EXPECT_TRUE(result == kIconOk || result == kIconNotAnIconFile || result == kIconFailed) << result;
+  EXPECT_TRUE(result == kIconOk || result == kIconNotAnIconFile || result == kIconUnreadable) << result;
   if (result != kIconOk) {
     bool untouched = true;
     for (BYTE b : mask) untouched = untouched && b == kUntouched;
@@ -82,11 +82,11 @@ TEST(HostileIconTest, IcoDirectoriesThatLie) {
   const Bytes good = MakeIco({DibImage(32, 32, 4, PatternPicture(1))});
   Bytes offset_beyond = good;
   PutU32(offset_beyond, 18, 0x7FFFFFF0u);
-  EXPECT_EQ(ExtractChecked(offset_beyond), kIconFailed);
+  EXPECT_EQ(ExtractChecked(offset_beyond), kIconUnreadable);
   Bytes huge_count = good;
   huge_count[4] = 0xFF;
   huge_count[5] = 0xFF;
-  EXPECT_EQ(ExtractChecked(huge_count), kIconFailed);
+  EXPECT_EQ(ExtractChecked(huge_count), kIconUnreadable);
   Bytes huge_size = good;
   PutU32(huge_size, 14, 0xFFFFFFFFu);  // cut at the end of the file: still readable
   EXPECT_EQ(ExtractChecked(huge_size), kIconOk);
@@ -120,7 +120,7 @@ TEST(HostileIconTest, BitmapHeadersThatLie) {
     } else {
       PutU32(ico, 22 + d.at, d.value);
     }
-    EXPECT_EQ(ExtractChecked(ico), kIconFailed);
+    EXPECT_EQ(ExtractChecked(ico), kIconUnreadable);
   }
 }
 
@@ -128,17 +128,17 @@ TEST(HostileIconTest, DamagedPngStreams) {
   const Bytes png = MakePng(32, 32, PatternPicture(1));
   Bytes bad_crc = png;
   bad_crc[png.size() - 20] ^= 0x40;  // inside the compressed data
-  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, bad_crc}})), kIconFailed);
+  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, bad_crc}})), kIconUnreadable);
   Bytes cut(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(png.size() / 2));
-  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, cut}})), kIconFailed);
+  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, cut}})), kIconUnreadable);
   // A header promising a huge image is refused before anything is allocated.
   Bytes huge = png;
   huge[16] = 0x00;
   huge[17] = 0x10;  // width 0x100000 (the header's CRC is now wrong too)
-  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, huge}})), kIconFailed);
+  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, huge}})), kIconUnreadable);
   Bytes bad_type = png;
   bad_type[25] = 5;
-  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, bad_type}})), kIconFailed);
+  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, bad_type}})), kIconUnreadable);
 }
 
 class HostilePeTest : public ::testing::TestWithParam<bool> {
@@ -157,13 +157,13 @@ TEST_P(HostilePeTest, ResourceTreesThatPointBackIntoThemselves) {
   ASSERT_EQ(ExtractChecked(pe), kIconOk);
   Bytes loop = pe;
   PutU32(loop, kRootGroupTarget, 0x80000000u);  // the group type's directory is the root
-  EXPECT_EQ(ExtractChecked(loop), kIconFailed);
+  EXPECT_EQ(ExtractChecked(loop), kIconUnreadable);
   Bytes self = pe;
   PutU32(self, kGroupEntryTarget, 0x80000000u | static_cast<std::uint32_t>(kGroupDirectory - kPeResourceOffset));
-  EXPECT_EQ(ExtractChecked(self), kIconFailed);
+  EXPECT_EQ(ExtractChecked(self), kIconUnreadable);
   Bytes beyond = pe;
   PutU32(beyond, kGroupEntryTarget, 0xFFFFFFF0u);
-  EXPECT_EQ(ExtractChecked(beyond), kIconFailed);
+  EXPECT_EQ(ExtractChecked(beyond), kIconUnreadable);
 }
 
 TEST_P(HostilePeTest, HeadersThatLie) {
@@ -171,18 +171,18 @@ TEST_P(HostilePeTest, HeadersThatLie) {
   Bytes sections = pe;
   sections[kFileHeader + 2] = 0xFF;
   sections[kFileHeader + 3] = 0xFF;
-  EXPECT_EQ(ExtractChecked(sections), kIconFailed);
+  EXPECT_EQ(ExtractChecked(sections), kIconUnreadable);
   Bytes magic = pe;
   magic[kFileHeader + 20] = 0x07;
-  EXPECT_EQ(ExtractChecked(magic), kIconFailed);
+  EXPECT_EQ(ExtractChecked(magic), kIconUnreadable);
   Bytes pe_offset = pe;
   PutU32(pe_offset, 0x3C, 0xFFFFFFFEu);
   EXPECT_EQ(ExtractChecked(pe_offset), kIconNotAnIconFile);
   Bytes group_count = pe;
   group_count[kGroupDirectory + 14] = 0xFF;
   group_count[kGroupDirectory + 15] = 0xFF;
-  EXPECT_EQ(ExtractChecked(group_count), kIconFailed);
-  EXPECT_EQ(ExtractChecked(group_count, -1), kIconFailed);
+  EXPECT_EQ(ExtractChecked(group_count), kIconUnreadable);
+  EXPECT_EQ(ExtractChecked(group_count, -1), kIconUnreadable);
   // The section's raw data said to reach beyond the file.
   const std::size_t section = kPeHeaderOffset + 24 + (GetParam() ? 240 : 224);
   Bytes raw_size = pe;
@@ -190,7 +190,7 @@ TEST_P(HostilePeTest, HeadersThatLie) {
   EXPECT_EQ(ExtractChecked(raw_size), kIconOk);  // the data still lie inside the file
   Bytes raw_offset = pe;
   PutU32(raw_offset, section + 20, 0xFFFFFF00u);
-  EXPECT_EQ(ExtractChecked(raw_offset), kIconFailed);
+  EXPECT_EQ(ExtractChecked(raw_offset), kIconUnreadable);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, HostilePeTest, ::testing::Bool(),

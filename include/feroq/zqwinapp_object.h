@@ -241,8 +241,10 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   // than IconFileFormatICO, E_INVALIDARG for a null or empty name, E_FAIL
   // when the file cannot be written). SetIconFile takes the icon at `index`
   // of an icon file, executable or library (the format is not examined;
-  // E_INVALIDARG when there is no such icon, E_FAIL when it cannot be read;
-  // on failure the icon is unchanged), then stores it as SetIcon does.
+  // E_INVALIDARG when the file yields no icon there, a damaged file
+  // included; E_FAIL when what it yields is no icon, as index -1 on a file
+  // of several icons; on failure the icon is unchanged), then stores it as
+  // SetIcon does.
   HRESULT GetIcon(_ZQWinAppIcon*& icon);
   HRESULT SetIcon(_ZQWinAppIcon* icon);
   HRESULT GetIconFile(_IconFileFormat format, WCHAR* file_name);

@@ -91,10 +91,11 @@ HRESULT ExtractIconFromFile(const WCHAR* path, LONG index, _ZQWinAppIcon* out) {
       std::memcpy(out, &icon, sizeof(icon));
       return S_OK;
     case platform::kIconNotAnIconFile:
-      return E_INVALIDARG;
+    case platform::kIconUnreadable:
+      return E_INVALIDARG;  // the file yields no icon
     case platform::kIconFailed:
     default:
-      return E_FAIL;
+      return E_FAIL;  // what the file yields is no icon
   }
 }
 

@@ -25,9 +25,12 @@ HRESULT WriteIconFile(const _ZQWinAppIcon& icon, const WCHAR* path);
 // Reads the icon at `index` of the icon file, executable or library at
 // `path` into `*out`: an index >= 0 counts icon groups in resource order, a
 // negative index selects the group whose resource number is -index (an ICO
-// file holds the one icon 0). E_INVALIDARG when the file is none of those
-// kinds, cannot be opened or has no icon at `index`; E_FAIL when the icon
-// cannot be read; S_OK otherwise. `*out` is written only on S_OK.
+// file holds the one icon 0). E_INVALIDARG when the file yields no icon:
+// it is none of those kinds, cannot be opened or read, has no icon at
+// `index`, or its icon is damaged (a directory pointing past the file's end,
+// a broken resource or image); E_FAIL when what the file yields is no icon
+// (index -1 on a file of several icons, which the shell answers with their
+// number); S_OK otherwise. `*out` is written only on S_OK.
 HRESULT ExtractIconFromFile(const WCHAR* path, LONG index, _ZQWinAppIcon* out);
 
 }  // namespace feroq

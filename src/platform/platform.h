@@ -226,9 +226,14 @@ enum IconExtractResult : int {
   // The file is none of icon file, executable or library, cannot be opened,
   // or holds no icon at `index` (the shell's 1 or null).
   kIconNotAnIconFile = 1,
-  // The icon exists but cannot be read: a read error, or a damaged or
-  // hostile file (bad offsets, counts, dimensions or image data).
-  kIconFailed = 2,
+  // The file is an icon file or executable but yields no icon at `index`:
+  // a read error, a damaged or hostile file (bad offsets, counts,
+  // dimensions or image data), a file beyond kMaxIconSourceBytes, or memory
+  // ran out. As the shell's null, this is no icon.
+  kIconUnreadable = 2,
+  // The shell would hand back something that is no icon: the count request
+  // (index -1) on a file of several icons answers a number, not an icon.
+  kIconFailed = 3,
 };
 
 constexpr std::size_t kIconMaskBytes = 128;
@@ -243,7 +248,7 @@ constexpr std::size_t kIconColorBytes = 512;
 // image nearest to 32 by 32 is reduced to the form above (the portable
 // readers document their choice of image, scaling and colour matching in
 // portable/icon_image.h). Never reads outside the file; refuses files larger
-// than kMaxIconSourceBytes with kIconFailed.
+// than kMaxIconSourceBytes with kIconUnreadable.
 FEROQ_PLATFORM_API IconExtractResult ExtractIcon32(const WCHAR* path, LONG index,
                                                    BYTE mask[kIconMaskBytes],
                                                    BYTE colors[kIconColorBytes]) noexcept;

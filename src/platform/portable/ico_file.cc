@@ -26,20 +26,20 @@ bool LooksLikeExecutable(ByteView file) {
 
 IconExtractResult ReadIcoImages(ByteView file, std::vector<ByteView>* images) {
   std::uint16_t count = 0;
-  if (!LooksLikeIcoFile(file) || !file.U16(4, &count)) return kIconFailed;
-  if (!file.Contains(kHeaderBytes, kEntryBytes * count)) return kIconFailed;
+  if (!LooksLikeIcoFile(file) || !file.U16(4, &count)) return kIconUnreadable;
+  if (!file.Contains(kHeaderBytes, kEntryBytes * count)) return kIconUnreadable;
   images->clear();
   images->reserve(count);
   for (std::uint64_t i = 0; i < count; ++i) {
     const std::uint64_t entry = kHeaderBytes + kEntryBytes * i;
     std::uint32_t bytes = 0;
     std::uint32_t offset = 0;
-    if (!file.U32(entry + 8, &bytes) || !file.U32(entry + 12, &offset)) return kIconFailed;
+    if (!file.U32(entry + 8, &bytes) || !file.U32(entry + 12, &offset)) return kIconUnreadable;
     ByteView image;
     if (bytes == 0 || !file.Tail(offset, bytes, &image) || image.empty()) continue;
     images->push_back(image);
   }
-  return images->empty() ? kIconFailed : kIconOk;
+  return images->empty() ? kIconUnreadable : kIconOk;
 }
 
 }  // namespace feroq::platform::icons

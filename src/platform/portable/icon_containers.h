@@ -20,7 +20,7 @@ bool LooksLikeIcoFile(ByteView file);
 bool LooksLikeExecutable(ByteView file);
 
 // The images of an ICO file (see LooksLikeIcoFile). kIconOk with at least
-// one image; kIconFailed when the directory does not fit in the file or no
+// one image; kIconUnreadable when the directory does not fit in the file or no
 // entry points inside it. An entry's size is cut at the end of the file.
 IconExtractResult ReadIcoImages(ByteView file, std::vector<ByteView>* images);
 
@@ -28,7 +28,7 @@ IconExtractResult ReadIcoImages(ByteView file, std::vector<ByteView>* images);
 // (ExtractIcon32's indexing: >= 0 the index-th group in directory order,
 // named groups first, then numbered ones ascending; < 0 the group numbered
 // -index). kIconNotAnIconFile when `file` is not a PE file or has no such
-// group; kIconFailed when the headers, the resource tree or the group are
+// group; kIconUnreadable when the headers, the resource tree or the group are
 // damaged or none of the group's images exists. With `group_count` set the
 // number of groups is stored there instead and no images are read.
 IconExtractResult ReadPeIconGroup(ByteView file, LONG index, std::vector<ByteView>* images,

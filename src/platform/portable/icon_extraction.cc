@@ -2,7 +2,7 @@
 // bytes, finds the icon the index selects, chooses and decodes one of its
 // images and reduces it to the farm's form. Portable: the platform layers
 // only read the file. No exception leaves; running out of memory is
-// kIconFailed.
+// kIconUnreadable.
 #include <new>
 #include <vector>
 
@@ -21,7 +21,7 @@ constexpr LONG kCountIconsIndex = -1;
 
 IconExtractResult ExtractIcon32FromBytes(const BYTE* data, std::size_t size, LONG index,
                                          BYTE mask[kIconMaskBytes], BYTE colors[kIconColorBytes]) noexcept {
-  if (data == nullptr && size != 0) return kIconFailed;
+  if (data == nullptr && size != 0) return kIconUnreadable;
   try {
     const icons::ByteView file(data, size);
     std::vector<icons::ByteView> images;
@@ -44,16 +44,16 @@ IconExtractResult ExtractIcon32FromBytes(const BYTE* data, std::size_t size, LON
     }
 
     const int chosen = icons::ChooseIconImage(images);
-    if (chosen < 0) return kIconFailed;
+    if (chosen < 0) return kIconUnreadable;
     const icons::ByteView image = images[static_cast<std::size_t>(chosen)];
     icons::RgbaImage decoded;
     const bool ok = icons::IsPngImage(image) ? icons::DecodePngImage(image, &decoded)
                                              : icons::DecodeDibImage(image, &decoded);
-    if (!ok || decoded.pixels.empty()) return kIconFailed;
+    if (!ok || decoded.pixels.empty()) return kIconUnreadable;
     icons::RenderIcon32(decoded, mask, colors);
     return kIconOk;
   } catch (const std::bad_alloc&) {
-    return kIconFailed;
+    return kIconUnreadable;
   }
 }
 

@@ -50,7 +50,7 @@ class PeImage {
  public:
   explicit PeImage(ByteView file) : file_(file) {}
 
-  // kIconOk, kIconNotAnIconFile (no PE signature), kIconFailed.
+  // kIconOk, kIconNotAnIconFile (no PE signature), kIconUnreadable.
   IconExtractResult ReadHeaders();
   // True when the image has a resource tree.
   bool has_resources() const { return resource_rva_ != 0 && resource_size_ != 0; }
@@ -84,7 +84,7 @@ IconExtractResult PeImage::ReadHeaders() {
   std::uint16_t magic = 0;
   if (!file_.U16(file_header + 2, &section_count) || !file_.U16(file_header + 16, &optional_size) ||
       !file_.U16(optional_header, &magic)) {
-    return kIconFailed;
+    return kIconUnreadable;
   }
   std::uint64_t count_offset = 0;
   if (magic == kMagicPe32) {
@@ -92,20 +92,20 @@ IconExtractResult PeImage::ReadHeaders() {
   } else if (magic == kMagicPe32Plus) {
     count_offset = 108;
   } else {
-    return kIconFailed;
+    return kIconUnreadable;
   }
   std::uint32_t directory_count = 0;
-  if (!file_.U32(optional_header + count_offset, &directory_count)) return kIconFailed;
+  if (!file_.U32(optional_header + count_offset, &directory_count)) return kIconUnreadable;
   const std::uint64_t resource_entry = count_offset + 4 + 8 * kResourceDirectoryIndex;
   if (directory_count > kResourceDirectoryIndex && resource_entry + 8 <= optional_size) {
     if (!file_.U32(optional_header + resource_entry, &resource_rva_) ||
         !file_.U32(optional_header + resource_entry + 4, &resource_size_)) {
-      return kIconFailed;
+      return kIconUnreadable;
     }
   }
 
   const std::uint64_t table = optional_header + optional_size;
-  if (!file_.Contains(table, std::uint64_t{40} * section_count)) return kIconFailed;
+  if (!file_.Contains(table, std::uint64_t{40} * section_count)) return kIconUnreadable;
   sections_.reserve(section_count);
   for (std::uint64_t i = 0; i < section_count; ++i) {
     const std::uint64_t entry = table + 40 * i;
@@ -230,16 +230,16 @@ IconExtractResult ReadPeIconGroup(ByteView file, LONG index, std::vector<ByteVie
   ByteView tree;
   ResourceDirectory types;
   if (!image.MapToSectionEnd(image.resource_rva(), &tree) || !ReadDirectory(tree, 0, &types)) {
-    return kIconFailed;
+    return kIconUnreadable;
   }
   bool damaged = false;
   std::uint32_t groups_offset = 0;
   if (!FindNumbered(tree, types, kResourceTypeGroupIcon, &groups_offset, &damaged)) {
-    if (damaged) return kIconFailed;
+    if (damaged) return kIconUnreadable;
     return group_count != nullptr ? kIconOk : kIconNotAnIconFile;
   }
   ResourceDirectory groups;
-  if (!ReadDirectory(tree, groups_offset, &groups)) return kIconFailed;
+  if (!ReadDirectory(tree, groups_offset, &groups)) return kIconUnreadable;
   if (group_count != nullptr) {
     *group_count = groups.total();
     return kIconOk;
@@ -270,7 +270,7 @@ IconExtractResult ReadPeIconGroup(ByteView file, LONG index, std::vector<ByteVie
   if (!ResourceData(image, tree, group_target, &group) || !group.U16(2, &group_type) ||
       !group.U16(4, &entry_count) || group_type != 1 || entry_count == 0 ||
       !group.Contains(6, std::uint64_t{14} * entry_count)) {
-    return kIconFailed;
+    return kIconUnreadable;
   }
 
   // The icon resources by number, for lookup of the group's entries.
@@ -278,7 +278,7 @@ IconExtractResult ReadPeIconGroup(ByteView file, LONG index, std::vector<ByteVie
   ResourceDirectory icons;
   if (!FindNumbered(tree, types, kResourceTypeIcon, &icons_offset, &damaged) ||
       !ReadDirectory(tree, icons_offset, &icons)) {
-    return kIconFailed;
+    return kIconUnreadable;
   }
   std::vector<NumberedEntry> numbered;
   numbered.reserve(icons.numbered);
@@ -301,7 +301,7 @@ IconExtractResult ReadPeIconGroup(ByteView file, LONG index, std::vector<ByteVie
     ByteView data;
     if (ResourceData(image, tree, match->target, &data) && !data.empty()) images->push_back(data);
   }
-  return images->empty() ? kIconFailed : kIconOk;
+  return images->empty() ? kIconUnreadable : kIconOk;
 }
 
 }  // namespace feroq::platform::icons

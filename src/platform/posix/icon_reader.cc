@@ -1,7 +1,7 @@
 // ExtractIcon32 on POSIX: reads the file (bounded by kMaxIconSourceBytes)
 // when it starts like an icon file or an executable, and hands its bytes to
 // the portable ExtractIcon32FromBytes. No exception leaves; running out of
-// memory is kIconFailed.
+// memory is kIconUnreadable.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,7 +57,7 @@ long long ReadAt(int fd, BYTE* dest, std::size_t bytes, off_t offset) {
 
 // Reads the whole of the file at `path` into `*content` when it starts like
 // an icon file or an executable. kIconNotAnIconFile when it cannot be opened,
-// is not a regular file or starts like neither; kIconFailed for a read error
+// is not a regular file or starts like neither; kIconUnreadable for a read error
 // or a file beyond kMaxIconSourceBytes.
 IconExtractResult ReadIconSource(const WCHAR* path, std::vector<BYTE>* content) {
   std::string utf8;
@@ -70,22 +70,22 @@ IconExtractResult ReadIconSource(const WCHAR* path, std::vector<BYTE>* content) 
   if (fd < 0) return kIconNotAnIconFile;
   Descriptor file(fd);
   struct stat status {};
-  if (::fstat(fd, &status) != 0) return kIconFailed;
+  if (::fstat(fd, &status) != 0) return kIconUnreadable;
   if (!S_ISREG(status.st_mode)) return kIconNotAnIconFile;
 
   BYTE head[kSniffBytes] = {};
   const long long head_bytes = ReadAt(fd, head, sizeof(head), 0);
-  if (head_bytes < 0) return kIconFailed;
+  if (head_bytes < 0) return kIconUnreadable;
   const ByteView sniff(head, static_cast<std::size_t>(head_bytes));
   if (!icons::LooksLikeIcoFile(sniff) && !icons::LooksLikeExecutable(sniff)) return kIconNotAnIconFile;
 
   if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > kMaxIconSourceBytes) {
-    return kIconFailed;
+    return kIconUnreadable;
   }
   // One byte more than the size, to notice a file that grew meanwhile.
   content->resize(static_cast<std::size_t>(status.st_size) + 1);
   const long long got = ReadAt(fd, content->data(), content->size(), 0);
-  if (got < 0 || static_cast<std::size_t>(got) > static_cast<std::size_t>(status.st_size)) return kIconFailed;
+  if (got < 0 || static_cast<std::size_t>(got) > static_cast<std::size_t>(status.st_size)) return kIconUnreadable;
   content->resize(static_cast<std::size_t>(got));
   return kIconOk;
 }
@@ -99,7 +99,7 @@ IconExtractResult ExtractIcon32(const WCHAR* path, LONG index, BYTE mask[kIconMa
     if (const IconExtractResult read = ReadIconSource(path, &content); read != kIconOk) return read;
     return ExtractIcon32FromBytes(content.data(), content.size(), index, mask, colors);
   } catch (const std::bad_alloc&) {
-    return kIconFailed;
+    return kIconUnreadable;
   }
 }
 
