@@ -1,6 +1,7 @@
 // VORN_ZQServerSAL: the farm's servers, by identifier and by name (names
 // compare without regard to case). Unknown names and identifiers answer
-// VORN_E_FAILURE; a null or empty name VORN_E_INVALIDVALUE.
+// VORN_E_FAILURE (an unknown name with the cause FARM_E_NO_SUCH_SERVER); a
+// null or empty name VORN_E_INVALIDVALUE.
 #include <new>
 
 #include "feroq/services/directory_services.h"
@@ -10,6 +11,7 @@ namespace {
 
 using feroq::services::EnterServiceCall;
 using feroq::services::ReadFarm;
+using feroq::services::Refuse;
 using feroq::services::ToText;
 using feroq::store::FarmView;
 using feroq::store::ServerRecord;
@@ -25,7 +27,7 @@ VSTATUS VORN_ZQServerSAL::GetUIDByName(WCHAR* name, ULONG64& server) {
   if (name == nullptr || name[0] == u'\0') return feroq::VORN_E_INVALIDVALUE;
   return ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
     std::optional<ServerRecord> found = farm.FindServerByName(ToText(name));
-    if (!found) return feroq::VORN_E_FAILURE;
+    if (!found) return Refuse(feroq::VORN_E_FAILURE, feroq::FARM_E_NO_SUCH_SERVER, "server");
     server = found->id;
     return feroq::VORN_OK;
   });

@@ -5,7 +5,8 @@
 // compared without regard to case; the kind the caller passes must be 0, 1 or
 // 2 (else VORN_E_INVALIDVALUE) but does not take part in the lookup: within
 // one authority instance an account name names one account. An account the
-// directory does not know answers VORN_E_FAILURE. Outputs are written only on
+// directory does not know answers VORN_E_FAILURE with the cause
+// FARM_E_NO_SUCH_ACCOUNT. Outputs are written only on
 // success, except that running out of memory while ResolveDNToAccountName
 // writes them (0x80000002) may leave the authority record partly set.
 #include <new>
@@ -18,6 +19,7 @@ namespace {
 
 using feroq::services::EnterServiceCall;
 using feroq::services::ReadFarm;
+using feroq::services::Refuse;
 using feroq::services::ToText;
 using feroq::store::AccountRecord;
 using feroq::store::FarmView;
@@ -44,7 +46,7 @@ VSTATUS VORN_UserMgmt_SAL::ResolveAccountNameToDN(UM_AcctAuthInfo& authority, VO
     VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
       std::optional<AccountRecord> found =
           farm.FindAccount(ToText(type), ToText(instance), ToText(account));
-      if (!found) return feroq::VORN_E_FAILURE;
+      if (!found) return Refuse(feroq::VORN_E_FAILURE, feroq::FARM_E_NO_SUCH_ACCOUNT, "account");
       found_dn = std::move(found->dn);
       return feroq::VORN_OK;
     });

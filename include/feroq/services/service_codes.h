@@ -57,6 +57,9 @@ constexpr VSTATUS FARM_E_SERVER_IN_USE = 0x8018000Fu;      // an application lis
 constexpr VSTATUS FARM_E_ACCOUNT_TAKEN = 0x80180010u;      // the account (or its DN) is in the directory
 // Texts:
 constexpr VSTATUS FARM_E_TEXT_LINE_BREAK = 0x80180011u;    // a CR or LF in a text a definition file carries
+// Lookups by name:
+constexpr VSTATUS FARM_E_NO_SUCH_SERVER = 0x80180012u;     // no server of the farm has the name
+constexpr VSTATUS FARM_E_NO_SUCH_ACCOUNT = 0x80180013u;    // the directory has no such account
 
 // The longest folder or application name, in UTF-16 units.
 constexpr ULONG kMaxFarmNameLength = 259;
