@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,6 +25,7 @@
 
 #include "feroq/app_data.h"
 #include "output.h"
+#include "text_conversion.h"
 #include "services/store/sqlite_farm_store.h"
 #include "support/temp_files.h"
 
@@ -165,6 +168,56 @@ TEST(ResultCodeTableTest, EveryCreationCodeAndLibraryCodeIsNamedAndExplained) {
   EXPECT_EQ(feroq::cli::DescribeResult(0x12345678), "0x12345678 (an unknown result code)");
 }
 
+// `codes` reads what a user copies from an error line or the README.
+TEST(ResultCodeTableTest, CodesAreReadByNameOrHexValue) {
+  const struct {
+    const char* text;
+    std::optional<std::uint32_t> value;
+  } cases[] = {
+      {"20010019", 0x20010019u},     {"0x801d1109", 0x801D1109u}, {"801D1109", 0x801D1109u},
+      {"-2147024809", 0x80070057u},  {"e_invalidarg", 0x80070057u}, {"FARM_E_NO_SUCH_SERVER", 0x80180012u},
+      {"0x", std::nullopt},          {"123456789", std::nullopt},  {"0x80070057z", std::nullopt},
+      {"-2147483649", std::nullopt}, {"", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(feroq::cli::ParseResultCode(c.text), c.value) << c.text;
+  }
+}
+
+// Every result code the README names is one `feroq codes` explains.
+TEST(ResultCodeTableTest, EveryCodeTheReadmeNamesIsKnown) {
+  const std::string readme = ReadWholeFile(std::string(FEROQ_SOURCE_DIR) + "/README.md").value_or("");
+  const std::regex code("\\b0x[0-9A-Fa-f]{8}\\b");
+  int seen = 0;
+  for (auto it = std::sregex_iterator(readme.begin(), readme.end(), code); it != std::sregex_iterator(); ++it) {
+    const std::uint32_t value = static_cast<std::uint32_t>(std::stoul(it->str(), nullptr, 16));
+    if (value == 0x46455251u) continue;  // the farm file's application id, not a result code
+    EXPECT_NE(feroq::cli::FindResultCode(value), nullptr) << it->str();
+    ++seen;
+  }
+  EXPECT_GT(seen, 10);
+}
+
+// Option fields split where the user meant them to.
+TEST(OptionFieldsTest, ColonsInPathsQuotesAndDoubledStay) {
+  using Fields = std::vector<std::string>;
+  const struct {
+    const char* text;
+    Fields fields;
+  } cases[] = {
+      {"APPSRV01", {"APPSRV01"}},
+      {"APPSRV01:C:\\a.exe:D:/work", {"APPSRV01", "C:\\a.exe", "D:/work"}},
+      {"S:\"C:\\Program Files\\a.exe\" /x:y:D:\\w", {"S", "\"C:\\Program Files\\a.exe\" /x", "y", "D:\\w"}},
+      {"S:a.exe /in D:\\data", {"S", "a.exe /in D:\\data"}},
+      {"S:a.exe /port::80", {"S", "a.exe /port:80"}},
+      {"S:ab:\\x", {"S", "ab", "\\x"}},
+      {"A:B:C", {"A", "B", "C"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(feroq::cli::SplitOptionFields(c.text), c.fields) << c.text;
+  }
+}
+
 TEST_F(CliTest, UsageErrorsExitWith2AndHelpWith0) {
   EXPECT_EQ(Run({}).exit_code, 2);
   EXPECT_EQ(Run({"app"}).exit_code, 2);
@@ -206,6 +259,104 @@ TEST_F(CliTest, FailuresExitWith1AndNameTheResultCode) {
   ASSERT_EQ(codes.size(), 2u);
   EXPECT_EQ(codes[0]["name"], "ZQ_CREATE_E_WINDOW_COLOR");
   EXPECT_EQ(codes[1]["value"], "0x80070057");
+}
+
+// Each refusal names its cause, in words, on standard error; what must not
+// be said (a generic service failure, a wrong hint) is not.
+TEST_F(CliTest, ErrorsNameTheirCause) {
+  SetUpFarm();
+  PublishEditor();
+  const std::string dn = "\\Applications\\Office\\Tools\\Editor";
+  Ok({"folder", "create", "\\Applications\\Tools"});
+  const std::vector<std::string> publish = {"app", "publish", "--name", "Calc", "--browser-name", "calc",
+                                            "--program", "C:\\calc.exe"};
+  auto with = [&](std::vector<std::string> more) {
+    std::vector<std::string> args = publish;
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const struct {
+    std::vector<std::string> args;
+    std::vector<std::string> said;
+    const char* not_said;
+  } cases[] = {
+      {with({"--server", "NOPE"}), {"cause [server]: FARM_E_NO_SUCH_SERVER (0x80180012)"}, "VORN_E_FAILURE"},
+      {with({"--user", "CORP\\nobody"}), {"cause [account]: FARM_E_NO_SUCH_ACCOUNT (0x80180013)"}, "VORN_E_FAILURE"},
+      {{"app", "set", dn, "--add-server", "NOPE", "--description", "two\nlines", "--height", "300"},
+       {"adding the server NOPE", "FARM_E_NO_SUCH_SERVER", "setting the description", "FARM_E_TEXT_LINE_BREAK",
+        "2 of the changes to " + dn + " were refused"},
+       "saved \\Applications"},
+      {{"app", "set", dn, "--dir", "C:\\a|b", "--window-type", "Custom", "--height", "5000", "--width", "640"},
+       {"saving " + dn + " failed: E_NOTIMPL (0x80004001): the farm's checks refused the application",
+        "cause [DefaultWorkDirectory]: ZQAPP_CHECK_WORKING_DIRECTORY (0xDEAD1003)",
+        "cause [DefaultWindowHeight]: ZQAPP_CHECK_HEIGHT_TOO_LARGE (0xDEAD1008)"},
+       "cannot express"},
+      {{"folder", "create", "\\Applications\\office"}, {"cause [name]: FARM_E_NAME_TAKEN (0x80180006)"}, nullptr},
+      {{"folder", "move", "\\Applications\\Office\\Tools", "\\Applications"},
+       {"cause [name]: FARM_E_NAME_TAKEN (0x80180006)"},
+       "root folder cannot be moved"},
+      {{"app", "set", dn, "--icon-file", dir_.File("missing.ico")}, {"there is no icon file " + dir_.File("missing.ico")},
+       "E_INVALIDARG"},
+      {{"app", "export", dn, "--kind", "def", "-o", dir_.File(std::string(300, 'x') + ".def")},
+       {"OUTPUT_NAME_TOO_LONG (0x800700CE)"},
+       "farm's services"},
+      {{"app", "export", dn, "--kind", "def", "-o", dir_.File("no/such/dir/a.def")},
+       {"OUTPUT_FOLDER_MISSING (0x80070003)"},
+       "farm's services"},
+      {{"farm", "init", "--name", "Other"}, {"exists already, named feroq; nothing was changed"}, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
+    Result r = Run(c.args);
+    EXPECT_EQ(r.exit_code, 1);
+    for (const std::string& said : c.said) {
+      EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    }
+    if (c.not_said != nullptr) {
+      EXPECT_EQ((r.err + r.out).find(c.not_said), std::string::npos) << r.err;
+    }
+  }
+  // Nothing of the refused changes reached the farm.
+  const json editor = Json({"app", "show", dn});
+  EXPECT_EQ(editor["description"], "A text editor");
+  EXPECT_EQ(editor["working_directory"], "C:\\Work");
+  EXPECT_EQ(Json({"farm", "info"})["name"], "feroq");
+  EXPECT_EQ(Json({"app", "list"}).size(), 1u);
+}
+
+// Control characters a farm lets through (a description may hold them) are
+// shown escaped on every human-readable line, results and errors alike.
+TEST_F(CliTest, ControlCharactersNeverReachTheTerminal) {
+  SetUpFarm();
+  PublishEditor();
+  const std::string dn = "\\Applications\\Office\\Tools\\Editor";
+  Ok({"app", "set", dn, "--description", "clear\x1b[2Jred\x1b[31m\xc2\x9b" "1m"});
+  Result shown = Run({"app", "show", dn});
+  EXPECT_NE(shown.out.find("clear\\x1B[2Jred\\x1B[31m\\x9B1m"), std::string::npos) << shown.out;
+  Result missing = Run({"app", "show", "\\Applications\\bell\a\x1b]0;title\a"});
+  EXPECT_NE(missing.err.find("bell\\x07\\x1B]0;title\\x07"), std::string::npos) << missing.err;
+  for (const Result& r : {shown, missing, Run({"folder", "tree"}), Run({"app", "list"})}) {
+    EXPECT_EQ((r.out + r.err).find_first_of("\x1b\a"), std::string::npos) << r.out << r.err;
+  }
+  EXPECT_EQ(Json({"app", "show", dn})["description"], "clear\x1b[2Jred\x1b[31m\xc2\x9b" "1m");
+}
+
+// The small things: a per-server program with quotes and ':', identifiers
+// in `app list --json`, `farm init` on an existing farm.
+TEST_F(CliTest, ServerProgramsIdentifiersAndInitOnAnExistingFarm) {
+  SetUpFarm();
+  Ok({"app", "publish", "--name", "Calc", "--browser-name", "calc", "--program", "C:\\calc.exe", "--server",
+      "APPSRV01:\"C:\\Program Files\\calc.exe\" /mode::sci:D:\\Work"});
+  const json calc = Json({"app", "show", "\\Applications\\Calc"});
+  ASSERT_EQ(calc["servers"].size(), 1u);
+  EXPECT_EQ(calc["servers"][0]["initial_program"], "\"C:\\Program Files\\calc.exe\" /mode:sci");
+  EXPECT_EQ(calc["servers"][0]["working_directory"], "D:\\Work");
+  const json list = Json({"app", "list"});
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0]["id"], calc["id"]);
+  EXPECT_NE(Ok({"farm", "init", "--name", "feroq"}).find("farm feroq is ready"), std::string::npos);
+  EXPECT_NE(Ok({"farm", "init", "--name", "Second"}, Farm("second")).find("farm Second is created"),
+            std::string::npos);
 }
 
 TEST_F(CliTest, NamingRulesRefuseEachWriterWithTheRule) {
@@ -373,7 +524,8 @@ TEST_F(CliTest, ExportAllGoesOnPastAFileNameTheFileSystemRefuses) {
   Ok({"app", "publish", "--name", long_name, "--browser-name", "long", "--program", "C:\\long.exe"});
   Result r = Run({"export-all", dir_.File("out")});
   EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("not exported: \\Applications\\" + long_name.substr(0, 100)), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("not exported: exporting \\Applications\\" + long_name.substr(0, 100)), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("OUTPUT_NAME_TOO_LONG (0x800700CE)"), std::string::npos) << r.err;
   EXPECT_NE(r.err.find("1 of 2 applications could not be exported"), std::string::npos) << r.err;
   EXPECT_TRUE(ReadWholeFile(dir_.File("out/Office/Tools/Editor.def")).has_value());
 }

@@ -75,7 +75,7 @@ void Add(Session& session, const AddOptions& options) {
       if (EqualsIgnoringCase(ToUtf8(existing.domain), options.name.substr(0, slash)) &&
           EqualsIgnoringCase(ToUtf8(existing.account), options.name.substr(slash + 1)) &&
           EqualsIgnoringCase(ToUtf8(existing.authority_type), options.authority)) {
-        fmt::print("account {} is already in the directory\n", options.name);
+        PrintLine(fmt::format("account {} is already in the directory", options.name));
         return;
       }
     }
@@ -85,7 +85,7 @@ void Add(Session& session, const AddOptions& options) {
     throw OperationFailed("adding the account " + options.name, status,
                           status == VORN_E_REFUSED ? "the directory has that account or that DN" : "");
   }
-  fmt::print("added account {} ({})\n", options.name, dn_text);
+  PrintLine(fmt::format("added account {} ({})", options.name, dn_text));
 }
 
 }  // namespace

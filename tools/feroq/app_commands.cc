@@ -135,8 +135,10 @@ void List(Session& session, const std::string& folder_dn) {
     app->GetUserCount(&users);
     int enabled = 0;
     app->GetEnabled(&enabled);
-    json.push_back({{"dn", dn}, {"browser_name", browser_name}, {"servers", servers}, {"users", users},
-                    {"enabled", enabled == 1}});
+    ULONG64 id = 0;
+    app->GetObjectID(id);
+    json.push_back({{"dn", dn}, {"id", HexId(id)}, {"browser_name", browser_name}, {"servers", servers},
+                    {"users", users}, {"enabled", enabled == 1}});
     rows.push_back({dn, browser_name, std::to_string(servers), std::to_string(users), enabled == 1 ? "yes" : "no"});
   }
   if (session.json()) {
@@ -158,25 +160,25 @@ void Show(Session& session, const std::string& dn) {
                           "wl_folder", "parent_folder", "version", "read_only", "enabled", "encryption_level",
                           "sound_type", "window_color", "window_type", "window_height", "window_width",
                           "window_scale", "desktop_integrate", "zq_attributes", "wl_attributes", "publishing_flags"}) {
-    fmt::print("{:<19} {}\n", std::string(key) + ":", Text(details[key]));
+    PrintLine(fmt::format("{:<19} {}", std::string(key) + ":", Text(details[key])));
   }
-  fmt::print("servers:            {}\n", details["servers"].size());
+  PrintLine(fmt::format("servers:            {}", details["servers"].size()));
   for (const auto& server : details["servers"]) {
-    fmt::print("  {}{}{}\n", server["name"].get<std::string>(),
+    PrintLine(fmt::format("  {}{}{}", server["name"].get<std::string>(),
                server["initial_program"].get<std::string>().empty() ? "" : "  program " + server["initial_program"].get<std::string>(),
-               server["working_directory"].get<std::string>().empty() ? "" : "  in " + server["working_directory"].get<std::string>());
+               server["working_directory"].get<std::string>().empty() ? "" : "  in " + server["working_directory"].get<std::string>()));
   }
-  fmt::print("users:              {}\n", details["users"].size());
+  PrintLine(fmt::format("users:              {}", details["users"].size()));
   for (const auto& user : details["users"]) {
-    fmt::print("  {}\\{} ({})\n", user["domain"].get<std::string>(), user["account"].get<std::string>(),
-               user["kind"].get<std::string>());
+    PrintLine(fmt::format("  {}\\{} ({})", user["domain"].get<std::string>(), user["account"].get<std::string>(),
+               user["kind"].get<std::string>()));
   }
 }
 
 void Delete(Session& session, const std::string& dn) {
   Held<ZQWinAppObject> app = FindApp(session, dn);
   Check(app->Delete(), "deleting " + dn);
-  fmt::print("deleted {}\n", dn);
+  PrintLine(fmt::format("deleted {}", dn));
 }
 
 void Validate(Session& session, const std::string& dn) {
@@ -185,7 +187,7 @@ void Validate(Session& session, const std::string& dn) {
   if (session.json()) PrintJson({{"dn", dn}, {"valid", hr == S_OK}, {"result", DescribeResult(static_cast<std::uint32_t>(hr))}});
   if (hr == E_INVALIDARG) throw OperationFailed("validating " + dn, static_cast<std::uint32_t>(hr), "the application fails the farm's checks");
   Check(hr, "validating " + dn);
-  if (!session.json()) fmt::print("{} passes the farm's checks\n", dn);
+  if (!session.json()) PrintLine(fmt::format("{} passes the farm's checks", dn));
 }
 
 void Move(Session& session, const std::string& dn, const std::string& target_dn) {
@@ -193,7 +195,7 @@ void Move(Session& session, const std::string& dn, const std::string& target_dn)
   Held<ZQWinAppObject> app = FindApp(session, dn);
   Held<AppFolderObject> target = FindFolder(session, target_dn);
   Check(farm.MoveObject(app.get(), target.get()), "moving " + dn);
-  fmt::print("moved {} into {}\n", dn, DnOf(farm, target.get()));
+  PrintLine(fmt::format("moved {} into {}", dn, DnOf(farm, target.get())));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // feroq app publish|set: publishing an application from options for every
 // field of _ZQWinAppData, and changing the properties of a published one.
+#include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include <fmt/core.h>
@@ -67,7 +69,8 @@ void AddPropertyOptions(CLI::App* command, PropertyOptions& o, const char* serve
   o.publishing_opt = command->add_option("--publishing-flags", o.publishing,
                                          "Comma-separated: " + FlagWordList(FlagList::kPublishingFlags) + " (or none)");
   command->add_option(std::string("--") + server_verb, o.servers,
-                      "NAME[:PROGRAM[:DIR]], a server that publishes it (repeat for more)");
+                      "NAME[:PROGRAM[:DIR]], a server that publishes it, with its own program and working directory "
+                      "(repeat for more; a ':' inside double quotes or after a drive letter stays, '::' is one ':')");
   command->add_option(std::string("--") + (server_verb[0] == 's' ? "user" : "add-user"), o.users,
                       "DOMAIN\\ACCOUNT[:KIND], an account that may run it; KIND user, group or other (repeat for more)");
   o.icon_opt = command->add_option("--icon-file", o.icon_file, "PATH[:INDEX], take the icon from an ICO or executable file");
@@ -79,23 +82,8 @@ std::u16string Wide(const std::string& text, const char* what) {
   return *wide;
 }
 
-// Splits at ':' but not after a drive letter ("C:\..." and "C:/..." stay whole).
-std::vector<std::string> SplitAtColons(const std::string& text) {
-  std::vector<std::string> parts(1);
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const bool drive = text[i] == ':' && parts.back().size() == 1 && std::isalpha(static_cast<unsigned char>(parts.back()[0])) &&
-                       i + 1 < text.size() && (text[i + 1] == '\\' || text[i + 1] == '/');
-    if (text[i] == ':' && !drive) {
-      parts.emplace_back();
-    } else {
-      parts.back() += text[i];
-    }
-  }
-  return parts;
-}
-
 DefinitionServer ParseServerOption(const std::string& text) {
-  std::vector<std::string> parts = SplitAtColons(text);
+  std::vector<std::string> parts = SplitOptionFields(text);
   if (parts.size() > 3 || parts[0].empty()) throw UsageError("a server is given as NAME[:PROGRAM[:DIR]]: " + text);
   DefinitionServer server;
   server.name = Wide(parts[0], "a server name");
@@ -208,12 +196,22 @@ void ApplyOptions(const PropertyOptions& o, ApplicationDefinition& def) {
   if (given(o.icon_opt)) std::tie(def.icon_file, def.icon_index) = ParseIconOption(o.icon_file);
 }
 
+// Stops with a message naming the icon file when there is nothing to read
+// there; the library would only answer E_INVALIDARG.
+void RequireIconFile(const std::u16string& file) {
+  const std::string path = ToUtf8(file);
+  std::error_code error;
+  if (!std::filesystem::exists(path, error)) throw ToolFailure("there is no icon file " + path);
+  if (std::filesystem::is_directory(path, error)) throw ToolFailure(path + " is a directory, not an icon file");
+}
+
 void Publish(Session& session, const PublishOptions& o) {
   FarmObject& farm = session.farm();
   ApplicationDefinition def;
   ApplyOptions(o, def);
   if (!def.object_name || def.object_name->empty()) throw UsageError("publishing needs --name");
   if (!o.folder.empty()) def.parent_folder = Wide(o.folder, "--folder");
+  if (def.icon_file) RequireIconFile(*def.icon_file);
   if (o.version_opt->count() > 0) def.version = o.version;
   std::string folder_dn = o.folder.empty() ? std::string("\\Applications") : o.folder;
   while (folder_dn.size() > 1 && (folder_dn.back() == '\\' || folder_dn.back() == '/')) folder_dn.pop_back();
@@ -221,7 +219,7 @@ void Publish(Session& session, const PublishOptions& o) {
   if (o.if_missing) {
     try {
       FindApp(session, dn);
-      fmt::print("{} is already published\n", dn);
+      PrintLine(fmt::format("{} is already published", dn));
       return;
     } catch (const ToolFailure&) {
     }
@@ -233,22 +231,64 @@ void Publish(Session& session, const PublishOptions& o) {
   ZQWinAppObject* created = nullptr;
   Check(farm.CreateZQWinApp(description.data(), &created), "publishing " + dn);
   Held<ZQWinAppObject> app(&farm, created);
-  fmt::print("published {}\n", DnOf(farm, app.get()));
+  PrintLine(fmt::format("published {}", DnOf(farm, app.get())));
 }
+
+// The changes of one `app set` that the application refused, each with
+// the causes the farm's services recorded for it.
+class RefusedChanges {
+ public:
+  // Runs one change; a refusal is noted and the next change is tried.
+  template <class Change>
+  void Try(const std::string& action, Change&& change) {
+    admin::ClearLastServiceFailure();
+    const HRESULT hr = change();
+    if (hr == S_OK) return;
+    std::string line = OperationFailed(action, static_cast<std::uint32_t>(hr)).what();
+    admin::ServiceFailure failure;
+    if (admin::LastServiceFailure(&failure)) {
+      for (const admin::FailureCause& cause : failure.causes) {
+        line += "\n  cause" + (cause.field.empty() ? "" : " [" + cause.field + "]") + ": " + DescribeResult(cause.code);
+      }
+    }
+    lines_.push_back(std::move(line));
+  }
+
+  // Prints every refusal on standard error and fails, when there were any.
+  void ThrowIfAny(const std::string& dn) const {
+    if (lines_.empty()) return;
+    for (const std::string& line : lines_) {
+      std::size_t start = 0;
+      for (std::size_t end = line.find('\n'); start <= line.size(); end = line.find('\n', start)) {
+        const std::string part = line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::fprintf(stderr, "feroq: %s\n", Shortened(part, 2000).c_str());
+        if (end == std::string::npos) break;
+        start = end + 1;
+      }
+    }
+    throw ToolFailure(fmt::format("{} of the changes to {} were refused (above); nothing was saved", lines_.size(), dn));
+  }
+
+ private:
+  std::vector<std::string> lines_;
+};
 
 void Set(Session& session, const SetOptions& o) {
   FarmObject& farm = session.farm();
   Held<ZQWinAppObject> app = FindApp(session, o.dn);
   ApplicationDefinition def;
   ApplyOptions(o, def);
+  if (def.video_type) throw UsageError("the video type is set only when publishing");
+  if (def.icon_file) RequireIconFile(*def.icon_file);
   ZQWinAppObject* a = app.get();
+  RefusedChanges refused;
   auto text = [&](const std::optional<std::u16string>& value, HRESULT (ZQWinAppObject::*setter)(WCHAR*), const char* what) {
     if (!value) return;
     std::u16string copy = *value;
-    Check((a->*setter)(copy.data()), fmt::format("setting the {} of {}", what, o.dn));
+    refused.Try(fmt::format("setting the {} of {}", what, o.dn), [&] { return (a->*setter)(copy.data()); });
   };
   auto number = [&](const auto& value, auto setter, const char* what) {
-    if (value) Check((a->*setter)(*value), fmt::format("setting the {} of {}", what, o.dn));
+    if (value) refused.Try(fmt::format("setting the {} of {}", what, o.dn), [&] { return (a->*setter)(*value); });
   };
   text(def.object_name, &ZQWinAppObject::SetObjectName, "name");
   text(def.browser_name, &ZQWinAppObject::SetBrowserName, "browser name");
@@ -258,7 +298,6 @@ void Set(Session& session, const SetOptions& o) {
   text(def.wl_folder, &ZQWinAppObject::SetWLFolder, "WL folder");
   number(def.encryption_level, &ZQWinAppObject::SetDefaultEncryptionLevel, "encryption level");
   number(def.sound_type, &ZQWinAppObject::SetDefaultSoundType, "sound type");
-  if (def.video_type) throw UsageError("the video type is set only when publishing");
   number(def.window_color, &ZQWinAppObject::SetDefaultWindowColor, "window colour");
   number(def.window_type, &ZQWinAppObject::SetDefaultWindowType, "window type");
   number(def.window_height, &ZQWinAppObject::SetDefaultWindowHeight, "window height");
@@ -271,32 +310,44 @@ void Set(Session& session, const SetOptions& o) {
   if (o.enabled_opt->count() > 0) {
     const std::string value = AsciiLower(o.enabled);
     if (value != "yes" && value != "no") throw UsageError("--enabled is yes or no: " + o.enabled);
-    Check(a->SetEnabled(value == "yes" ? 1 : 0), "enabling or disabling " + o.dn);
+    refused.Try("enabling or disabling " + o.dn, [&] { return a->SetEnabled(value == "yes" ? 1 : 0); });
   }
-  if (o.writable) Check(a->SetReadOnly(0), "making " + o.dn + " writable");
+  if (o.writable) refused.Try("making " + o.dn + " writable", [&] { return a->SetReadOnly(0); });
   for (const std::string& name : o.remove_servers) {
     std::u16string wide = Wide(name, "a server name");
-    Check(a->RemoveServer(wide.data()), fmt::format("removing the server {} from {}", name, o.dn));
+    refused.Try(fmt::format("removing the server {} from {}", name, o.dn), [&] { return a->RemoveServer(wide.data()); });
   }
   for (DefinitionServer& server : def.servers) {
     _ZQServerConfig config{0, server.name.data(), server.program.empty() ? nullptr : server.program.data(),
                            server.directory.empty() ? nullptr : server.directory.data()};
-    Check(a->AddServer(&config), fmt::format("adding the server {} to {}", ToUtf8(server.name), o.dn));
+    refused.Try(fmt::format("adding the server {} to {}", ToUtf8(server.name), o.dn), [&] { return a->AddServer(&config); });
   }
   for (const std::string& account : o.remove_users) {
     DefinitionUser user = ParseUserOption(account);
     _UserAccountInfo info{0, kUserAuthorityWindowsDomain, user.kind, user.domain.data(), user.account.data()};
-    Check(a->RemoveUser(&info), fmt::format("removing the user {} from {}", account, o.dn));
+    refused.Try(fmt::format("removing the user {} from {}", account, o.dn), [&] { return a->RemoveUser(&info); });
   }
   for (DefinitionUser& user : def.users) {
     _UserAccountInfo info{0, kUserAuthorityWindowsDomain, user.kind, user.domain.data(), user.account.data()};
-    Check(a->AddUser(&info), fmt::format("adding the user {}\\{} to {}", ToUtf8(user.domain), ToUtf8(user.account), o.dn));
+    refused.Try(fmt::format("adding the user {}\\{} to {}", ToUtf8(user.domain), ToUtf8(user.account), o.dn),
+                [&] { return a->AddUser(&info); });
   }
   if (def.icon_file) {
-    Check(a->SetIconFile(IconFileFormatICO, def.icon_file->data(), def.icon_index), "taking the icon of " + o.dn + " from a file");
+    refused.Try("taking the icon of " + o.dn + " from " + ToUtf8(*def.icon_file),
+                [&] { return a->SetIconFile(IconFileFormatICO, def.icon_file->data(), def.icon_index); });
   }
-  Check(a->Save(), "saving " + o.dn);
-  fmt::print("saved {}\n", DnOf(farm, a));
+  refused.ThrowIfAny(o.dn);
+  admin::ClearLastServiceFailure();
+  const HRESULT saved = a->Save();
+  admin::ServiceFailure failure;
+  if (saved == E_NOTIMPL && admin::LastServiceFailure(&failure) && failure.status == ZQAPP_E_CHECKS_FAILED) {
+    // Save answers E_NOTIMPL for a record the farm's checks refused; the
+    // broken rules follow as causes.
+    throw OperationFailed::Explained("saving " + o.dn, static_cast<std::uint32_t>(saved),
+                                     "the farm's checks refused the application; nothing was saved");
+  }
+  Check(saved, "saving " + o.dn);
+  PrintLine(fmt::format("saved {}", DnOf(farm, a)));
 }
 
 }  // namespace

@@ -1,7 +1,12 @@
 // feroq app export, feroq export-all DIR, feroq import PATH...: applications
 // out to files through ZQWinAppObject::ExportFile, and definition files back
 // into the farm through feroq::ImportDefinitionFiles.
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -24,6 +29,62 @@ std::u16string WidePath(const fs::path& path) {
   std::optional<std::u16string> wide = FromUtf8(path.string());
   if (!wide) throw UsageError("file names must be UTF-8 text: " + path.string());
   return *wide;
+}
+
+// ---- why a file cannot be written -------------------------------------------
+
+// The output code for a file-system error, or 0 for one without a code of
+// its own.
+std::uint32_t OutputCodeOf(int error) {
+  switch (error) {
+    case ENAMETOOLONG:
+      return kOutputNameTooLong;
+    case ENOSPC:
+    case EDQUOT:
+      return kOutputDiskFull;
+    case ENOENT:
+    case ENOTDIR:
+      return kOutputFolderMissing;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+      return kOutputNotWritable;
+    default:
+      return 0;
+  }
+}
+
+// The library answers E_FAIL for a file it could not write; the tool finds
+// out why by trying the same path itself (a file made by the try is removed
+// again). Throws OperationFailed with the output code, or with `hr` when the
+// file system gives no reason.
+[[noreturn]] void ThrowWriteFailure(const std::string& action, HRESULT hr, const fs::path& path) {
+  int error = 0;
+  std::error_code status_error;
+  const bool existed = fs::exists(path, status_error);
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = errno;
+  } else {
+    struct statvfs space {};
+    if (::fstatvfs(fd, &space) == 0 && space.f_bavail == 0) error = ENOSPC;
+    ::close(fd);
+    if (!existed) ::unlink(path.c_str());
+  }
+  if (const std::uint32_t code = OutputCodeOf(error)) throw OperationFailed(action, code);
+  throw OperationFailed::Explained(action, static_cast<std::uint32_t>(hr), "the file could not be written");
+}
+
+// A directory to write into, made when missing.
+void MakeDirectory(const fs::path& dir) {
+  std::error_code error;
+  fs::create_directories(dir, error);
+  if (!error) return;
+  if (const std::uint32_t code = OutputCodeOf(error.value())) {
+    throw OperationFailed("making the directory " + dir.string(), code);
+  }
+  throw ToolFailure("making the directory " + dir.string() + " failed: " + error.message());
 }
 
 // ---- app export -------------------------------------------------------------
@@ -93,7 +154,9 @@ void ExportOne(ZQWinAppObject* app, const std::string& dn, const std::string& ki
                              o.hide_servers ? 0 : 1, o.hide_display ? 0 : 1};
     hr = app->ExportFile(ZQWinAppHTMLFile, language_arg, file.data(), &options);
   }
-  Check(hr, fmt::format("exporting {} as {} to {}", dn, kind, path.string()));
+  const std::string action = fmt::format("exporting {} as {} to {}", dn, kind, path.string());
+  if (hr == E_FAIL) ThrowWriteFailure(action, hr, path);
+  Check(hr, action);
 }
 
 void Export(Session& session, ExportOptions o) {
@@ -109,17 +172,18 @@ void Export(Session& session, ExportOptions o) {
   WCHAR* browser = nullptr;
   Check(app->GetBrowserName(&browser), "reading the browser name of " + o.dn);
   const std::string browser_name = TakeText(farm, browser);
-  if (o.kinds.size() == 1 && !o.output.empty() && !fs::is_directory(o.output)) {
+  std::error_code error;
+  if (o.kinds.size() == 1 && !o.output.empty() && !fs::is_directory(o.output, error)) {
     ExportOne(app.get(), o.dn, o.kinds[0], o.output, o);
-    fmt::print("wrote {}\n", o.output);
+    PrintLine(fmt::format("wrote {}", o.output));
     return;
   }
   const fs::path dir = o.output.empty() ? fs::path(".") : fs::path(o.output);
-  fs::create_directories(dir);
+  MakeDirectory(dir);
   for (const std::string& kind : o.kinds) {
     const fs::path path = dir / FileNameOf(kind, name, browser_name);
     ExportOne(app.get(), o.dn, kind, path, o);
-    fmt::print("wrote {}\n", path.string());
+    PrintLine(fmt::format("wrote {}", path.string()));
   }
 }
 
@@ -176,17 +240,19 @@ void ExportAll(Session& session, const std::string& dir, bool icon_files) {
         dn = DnOf(farm, app.get());
         progress.Step(dn);
         path = DefinitionPath(dir, dn, &used);
-        fs::create_directories(path.parent_path());
+        MakeDirectory(path.parent_path());
         std::u16string file = WidePath(path);
         std::u16string icon = WidePath(fs::path(path).replace_extension(".ico"));
         _DefinitionFileOptions options{icon_files ? icon.data() : nullptr};
-        Check(app->ExportFile(ZQWinAppDefinitionFile, nullptr, file.data(), &options),
-              fmt::format("exporting {} to {}", Shortened(dn), Shortened(path.string())));
+        const HRESULT hr = app->ExportFile(ZQWinAppDefinitionFile, nullptr, file.data(), &options);
+        const std::string action = fmt::format("exporting {} to {}", Shortened(dn), Shortened(path.string()));
+        if (hr == E_FAIL) ThrowWriteFailure(action, hr, path);
+        Check(hr, action);
         written.push_back({{"dn", dn}, {"file", path.string()}});
       } catch (const OperationFailed& e) {
         refused.push_back({{"dn", dn}, {"file", path.string()}, {"error", e.what()}});
-      } catch (const fs::filesystem_error& e) {
-        refused.push_back({{"dn", dn}, {"file", path.string()}, {"error", e.code().message()}});
+      } catch (const ToolFailure& e) {
+        refused.push_back({{"dn", dn}, {"file", path.string()}, {"error", e.what()}});
       }
     }
   }
@@ -194,12 +260,11 @@ void ExportAll(Session& session, const std::string& dir, bool icon_files) {
     PrintJson({{"written", written}, {"refused", refused}});
   } else {
     for (const auto& entry : written) {
-      fmt::print("{}  {}\n", entry["file"].get<std::string>(), Shortened(entry["dn"].get<std::string>()));
+      PrintLine(fmt::format("{}  {}", entry["file"].get<std::string>(), Shortened(entry["dn"].get<std::string>())));
     }
-    fmt::print("exported {} applications to {}\n", written.size(), dir);
+    PrintLine(fmt::format("exported {} applications to {}", written.size(), dir));
     for (const auto& entry : refused) {
-      std::fprintf(stderr, "feroq: not exported: %s to %s: %s\n", Shortened(entry["dn"].get<std::string>()).c_str(),
-                   Shortened(entry["file"].get<std::string>()).c_str(), entry["error"].get<std::string>().c_str());
+      std::fprintf(stderr, "feroq: not exported: %s\n", Shortened(entry["error"].get<std::string>(), 2000).c_str());
     }
   }
   if (!refused.empty()) {
@@ -333,16 +398,18 @@ void Import(Session& session, const ImportOptions& o) {
                {"folders_created", result == S_OK ? report.folders : nlohmann::json::array()},
                {"refused", report.refused}});
   } else if (result == S_OK) {
-    for (const auto& folder : report.folders) fmt::print("created folder {}\n", Shortened(folder.get<std::string>()));
+    for (const auto& folder : report.folders) PrintLine(fmt::format("created folder {}", Shortened(folder.get<std::string>())));
     for (const auto& entry : report.entries) {
-      fmt::print("{} {} from {}\n", entry["imported"].get<bool>() ? "imported" : "already in the farm:",
-                 Shortened(entry["dn"].get<std::string>()), Shortened(entry["file"].get<std::string>()));
+      PrintLine(fmt::format("{} {} from {}", entry["imported"].get<bool>() ? "imported" : "already in the farm:",
+                 Shortened(entry["dn"].get<std::string>()), Shortened(entry["file"].get<std::string>())));
     }
-    fmt::print("{} {} applications from {} files{}\n", o.dry_run ? "would import" : "imported", report.published,
-               files.size(), report.present > 0 ? fmt::format(" ({} already in the farm, left as they are)", report.present) : "");
-    if (o.dry_run) fmt::print("dry run: every check passed; nothing was changed\n");
+    PrintLine(fmt::format("{} {} applications from {} files{}", o.dry_run ? "would import" : "imported", report.published,
+               files.size(), report.present > 0 ? fmt::format(" ({} already in the farm, left as they are)", report.present) : ""));
+    if (o.dry_run) PrintLine("dry run: every check passed; nothing was changed");
   } else {
-    for (const auto& entry : report.refused) std::fprintf(stderr, "feroq: %s\n", RefusalLine(entry).c_str());
+    for (const auto& entry : report.refused) {
+      std::fprintf(stderr, "feroq: %s\n", Shortened(RefusalLine(entry), 2000).c_str());
+    }
   }
   if (result != S_OK) {
     throw OperationFailed(o.dry_run ? "the dry run of the import" : "importing", static_cast<std::uint32_t>(result),

@@ -51,14 +51,14 @@ void PrintInfo(Session& session) {
                {"applications", app_count}});
     return;
   }
-  fmt::print("farm:                {}\n", name);
-  fmt::print("url:                 {}\n", session.url());
-  fmt::print("library version:     {}\n", version);
-  fmt::print("store version:       {}\n", store_version);
-  fmt::print("servers:             {}\n", server_count);
-  fmt::print("accounts:            {}\n", account_count);
-  fmt::print("folders:             {}\n", folder_count);
-  fmt::print("applications:        {}\n", app_count);
+  PrintLine(fmt::format("farm:                {}", name));
+  PrintLine(fmt::format("url:                 {}", session.url()));
+  PrintLine(fmt::format("library version:     {}", version));
+  PrintLine(fmt::format("store version:       {}", store_version));
+  PrintLine(fmt::format("servers:             {}", server_count));
+  PrintLine(fmt::format("accounts:            {}", account_count));
+  PrintLine(fmt::format("folders:             {}", folder_count));
+  PrintLine(fmt::format("applications:        {}", app_count));
 }
 
 void Rename(Session& session, const std::string& name) {
@@ -101,21 +101,7 @@ void CopySetup(Session& session, const std::string& source_url) {
     }
     ++added;
   }
-  fmt::print("copied {} servers and accounts from {}\n", added, source_url);
-}
-
-// Control characters as \xNN, so that a broken name cannot move the cursor.
-std::string Visible(const std::u16string& name) {
-  std::string out;
-  std::size_t run = 0;  // start of the characters not yet written
-  for (std::size_t i = 0; i <= name.size(); ++i) {
-    const bool control = i < name.size() && (name[i] < 0x20 || (name[i] >= 0x7F && name[i] <= 0x9F));
-    if (i < name.size() && !control) continue;
-    out += ToUtf8(std::u16string_view(name).substr(run, i - run));
-    if (control) out += fmt::format("\\x{:02X}", static_cast<unsigned>(name[i]));
-    run = i + 1;
-  }
-  return out;
+  PrintLine(fmt::format("copied {} servers and accounts from {}", added, source_url));
 }
 
 // Lists the folders and applications whose names break the naming rules
@@ -139,7 +125,7 @@ void CheckNames(Session& session) {
     const std::string kind = ObjectKindOf(problem.id) == kObjectKindFolder ? "folder" : "application";
     out.push_back({{"id", HexId(problem.id)}, {"kind", kind}, {"folder", folder}, {"name", ToUtf8(problem.name)},
                    {"cause", cause != nullptr ? cause->name : HexId(problem.cause)}});
-    rows.push_back({"id:" + HexId(problem.id), kind, folder, Visible(problem.name),
+    rows.push_back({"id:" + HexId(problem.id), kind, folder, ToUtf8(problem.name),
                     cause != nullptr ? std::string(cause->name) + ": " + cause->meaning : HexId(problem.cause)});
   }
   if (session.json()) {
@@ -152,7 +138,7 @@ void CheckNames(Session& session) {
                                   "or delete them, naming each by its id:0x... shown above",
                                   problems.size()));
   }
-  if (!session.json()) fmt::print("every name follows the farm's naming rules\n");
+  if (!session.json()) PrintLine("every name follows the farm's naming rules");
 }
 
 void PrintCodes(Session& session, const std::vector<std::string>& wanted) {
@@ -161,18 +147,10 @@ void PrintCodes(Session& session, const std::vector<std::string>& wanted) {
     shown = AllResultCodes();
   } else {
     for (const std::string& text : wanted) {
-      std::uint32_t value = 0;
-      try {
-        value = static_cast<std::uint32_t>(std::stoul(text, nullptr, 0));
-      } catch (const std::exception&) {
-        bool found = false;
-        for (const ResultCodeInfo& info : AllResultCodes()) {
-          if (EqualsIgnoringCase(info.name, text)) value = info.value, found = true;
-        }
-        if (!found) throw UsageError("not a result code: " + text);
-      }
-      const ResultCodeInfo* info = FindResultCode(value);
-      shown.push_back(info != nullptr ? *info : ResultCodeInfo{value, "?", "an unknown result code"});
+      const std::optional<std::uint32_t> value = ParseResultCode(text);
+      if (!value) throw UsageError("not a result code: " + text + " (give its name, or its value in hex)");
+      const ResultCodeInfo* info = FindResultCode(*value);
+      shown.push_back(info != nullptr ? *info : ResultCodeInfo{*value, "?", "an unknown result code"});
     }
   }
   if (session.json()) {
@@ -200,24 +178,32 @@ void AddFarmCommands(CLI::App& app, CommandLine& line) {
   auto* init_name = init->add_option("--name", "Name to give the farm");
   auto* init_copy = init->add_option("--copy-setup-from", "Farm URL whose servers and accounts to add where missing");
   OnRun(init, line, [init_name, init_copy](Session& session) {
-    session.CreateFarm();
-    session.farm();
-    if (init_name->count() > 0) Rename(session, init_name->as<std::string>());
+    const bool created = session.CreateFarm();
+    if (init_name->count() > 0) {
+      const std::string wanted = init_name->as<std::string>();
+      // An existing farm keeps its name: init makes farms, rename renames them.
+      if (!created && FarmName(session) != wanted) {
+        throw ToolFailure(fmt::format("the farm at {} exists already, named {}; nothing was changed "
+                                      "(`feroq farm rename {}` renames it)",
+                                      session.url(), FarmName(session), wanted));
+      }
+      if (created) Rename(session, wanted);
+    }
     if (init_copy->count() > 0) CopySetup(session, init_copy->as<std::string>());
-    fmt::print("farm {} is ready at {}\n", FarmName(session), session.url());
+    PrintLine(fmt::format("farm {} is {} at {}", FarmName(session), created ? "created" : "ready", session.url()));
   });
 
   OnRun(farm->add_subcommand("check", "List the folders and applications whose names break the farm's rules"), line,
         CheckNames);
 
   OnRun(farm->add_subcommand("url", "Print the URL of the farm the services open"), line,
-        [](Session& session) { fmt::print("{}\n", session.url()); });
+        [](Session& session) { PrintLine(fmt::format("{}", session.url())); });
 
   auto* rename = farm->add_subcommand("rename", "Give the farm a new name");
   auto* new_name = rename->add_option("NAME", "The new name")->required();
   OnRun(rename, line, [new_name](Session& session) {
     Rename(session, new_name->as<std::string>());
-    fmt::print("farm renamed to {}\n", FarmName(session));
+    PrintLine(fmt::format("farm renamed to {}", FarmName(session)));
   });
 
   auto* codes = app.add_subcommand("codes", "Explain result codes (all of them, or those given by value or name)");

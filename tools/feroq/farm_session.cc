@@ -45,8 +45,14 @@ admin::FarmAdmin& Session::admin() {
   return *admin_;
 }
 
-void Session::CreateFarm() {
-  if (!admin_) OpenAdmin(true);
+bool Session::CreateFarm() {
+  if (admin_) return false;
+  ApplyFarmUrl();
+  std::unique_ptr<admin::FarmAdmin> existing;
+  const bool existed = admin::FarmAdmin::Open(url(), &existing) != admin::kFarmFileMissing;
+  existing.reset();
+  OpenAdmin(true);
+  return !existed;
 }
 
 void Session::OpenAdmin(bool create) {
@@ -58,11 +64,13 @@ void Session::OpenAdmin(bool create) {
   if (status == VORN_E_INVALIDVALUE) {
     throw UsageError("not a farm URL: " + farm_url + " (farm URLs are sqlite:PATH or memory:NAME)");
   }
+  if (status == admin::kFarmFileMissing) {
+    throw OperationFailed::Explained("opening the farm " + farm_url, status,
+                                     "no farm at " + farm_url.substr(farm_url.find(':') + 1) +
+                                         "; create it with `feroq farm init`");
+  }
   std::string hint;
   if (status == admin::kFarmBackendUnavailable) hint = "this build cannot open that kind of farm";
-  if (status == admin::kFarmFileMissing) {
-    hint = "no farm at " + farm_url.substr(farm_url.find(':') + 1) + "; create it with `feroq farm init`";
-  }
   throw OperationFailed("opening the farm " + farm_url, status, hint);
 }
 

@@ -37,7 +37,8 @@ class Session {
   // or UsageError for a farm URL of no known form.
   admin::FarmAdmin& admin();
   // Opens the farm, first creating a missing farm file (`farm init`).
-  void CreateFarm();
+  // True when the farm was made now, false when it was there already.
+  bool CreateFarm();
   bool json() const { return options_.json; }
   // The URL of the farm the services open.
   std::string url() const;

@@ -59,7 +59,7 @@ void PrintTree(Session& session, const std::string& dn, bool with_apps) {
   if (session.json()) {
     PrintJson(tree);
   } else {
-    for (const std::string& line : lines) fmt::print("{}\n", line);
+    for (const std::string& line : lines) PrintLine(fmt::format("{}", line));
   }
 }
 
@@ -86,7 +86,7 @@ void Create(Session& session, const std::string& dn, bool parents) {
   if (parents) {
     try {
       FindFolder(session, dn);
-      fmt::print("folder {} exists\n", dn);
+      PrintLine(fmt::format("folder {} exists", dn));
       return;
     } catch (const ToolFailure&) {
     }
@@ -96,28 +96,27 @@ void Create(Session& session, const std::string& dn, bool parents) {
   FolderObject* created = nullptr;
   Check(parent->CreateSubFolder(wide.data(), &created), "creating the folder " + dn);
   Held<FolderObject> held(&farm, created);
-  fmt::print("created folder {}\n", DnOf(farm, created));
+  PrintLine(fmt::format("created folder {}", DnOf(farm, created)));
 }
 
 void Rename(Session& session, const std::string& dn, const std::string& name) {
   Held<AppFolderObject> folder = FindFolder(session, dn);
   std::u16string wide = WideName(name);
   Check(folder->SetObjectName(wide.data()), "renaming the folder " + dn);
-  fmt::print("renamed {} to {}\n", dn, DnOf(session.farm(), folder.get()));
+  PrintLine(fmt::format("renamed {} to {}", dn, DnOf(session.farm(), folder.get())));
 }
 
 void Move(Session& session, const std::string& dn, const std::string& target_dn) {
   Held<AppFolderObject> folder = FindFolder(session, dn);
   Held<AppFolderObject> target = FindFolder(session, target_dn);
-  Check(folder->SetParentFolder(target.get()), "moving the folder " + dn,
-        "the root folder cannot be moved, nor a folder into itself or below itself");
-  fmt::print("moved {} to {}\n", dn, DnOf(session.farm(), folder.get()));
+  Check(folder->SetParentFolder(target.get()), "moving the folder " + dn);
+  PrintLine(fmt::format("moved {} to {}", dn, DnOf(session.farm(), folder.get())));
 }
 
 void Delete(Session& session, const std::string& dn) {
   Held<AppFolderObject> folder = FindFolder(session, dn);
   Check(folder->Delete(), "deleting the folder " + dn);
-  fmt::print("deleted folder {}\n", dn);
+  PrintLine(fmt::format("deleted folder {}", dn));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 //
 // Exit codes: 0 success, 1 the operation failed (the library's result code is
 // printed by name, value and meaning), 2 the command line is wrong.
+#include <cstddef>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -16,19 +17,24 @@
 
 namespace {
 
-int Fail(int code, const char* what) {
-  std::fprintf(stderr, "feroq: %s\n", what);
+// Longest error line shown; the rest is counted.
+constexpr std::size_t kLongestErrorLine = 2000;
+
+int Fail(int code, const std::string& what) {
+  std::fprintf(stderr, "feroq: %s\n", feroq::cli::Shortened(what, kLongestErrorLine).c_str());
   return code;
 }
 
-// A failed operation, then each cause the farm's services recorded for it.
+// A failed operation, then each cause the farm's services recorded for it
+// (a cause that only repeats the failure's own code is left out).
 int OperationFailedWithCauses(const feroq::cli::OperationFailed& e) {
   Fail(feroq::cli::kExitFailed, e.what());
   feroq::admin::ServiceFailure failure;
   if (!feroq::admin::LastServiceFailure(&failure)) return feroq::cli::kExitFailed;
   for (const feroq::admin::FailureCause& cause : failure.causes) {
+    if (cause.code == e.code() && cause.field.empty()) continue;
     const std::string field = cause.field.empty() ? "" : " [" + cause.field + "]";
-    std::fprintf(stderr, "feroq: cause%s: %s\n", field.c_str(), feroq::cli::DescribeResult(cause.code).c_str());
+    Fail(feroq::cli::kExitFailed, "cause" + field + ": " + feroq::cli::DescribeResult(cause.code));
   }
   return feroq::cli::kExitFailed;
 }

@@ -11,6 +11,7 @@
 #include "feroq/app_import.h"
 #include "feroq/services/farm_admin.h"
 #include "feroq/services/service_codes.h"
+#include "text_conversion.h"
 
 namespace feroq::cli {
 
@@ -27,6 +28,12 @@ std::vector<ResultCodeInfo> BuildTable() {
       {u(E_ACCESSDENIED), "E_ACCESSDENIED", "the farm refused the change (the farm's cause follows when it gave one)"},
       {u(E_OUTOFMEMORY), "E_OUTOFMEMORY", "out of memory"},
       {u(E_INVALIDARG), "E_INVALIDARG", "a value was refused, or the name names nothing of that kind"},
+      {kOutputFolderMissing, "OUTPUT_FOLDER_MISSING", "the folder to write the file into does not exist"},
+      {kOutputNotWritable, "OUTPUT_NOT_WRITABLE",
+       "the file cannot be written (no permission, a read-only file system, or a directory of that name)"},
+      {kOutputDiskFull, "OUTPUT_DISK_FULL", "the disk (or the user's quota) is full"},
+      {kOutputNameTooLong, "OUTPUT_NAME_TOO_LONG",
+       "a name in the file's path is longer than the file system takes (most take 255 bytes a name)"},
       {u(feroq::kDefinitionFileMalformed), "DEFINITION_FILE_MALFORMED", "the file is not a definition file this version reads (the line and what was expected are printed)"},
       {u(feroq::kDefinitionFileTooLarge), "DEFINITION_FILE_TOO_LARGE", "the file is larger than any definition file (1 MiB)"},
       {u(feroq::kDefinitionFileNotFound), "DEFINITION_FILE_NOT_FOUND", "there is no such file"},
@@ -98,6 +105,30 @@ const ResultCodeInfo* FindResultCode(std::uint32_t value) {
   return it != table.end() && it->value == value ? &*it : nullptr;
 }
 
+std::optional<std::uint32_t> ParseResultCode(const std::string& text) {
+  for (const ResultCodeInfo& info : AllResultCodes()) {
+    if (EqualsIgnoringCase(info.name, text)) return info.value;
+  }
+  // Codes are written in hex, with or without 0x (as `codes` prints them);
+  // a negative number is a code as a signed 32-bit value in decimal.
+  const bool negative = !text.empty() && text[0] == '-';
+  std::string digits = negative ? text.substr(1) : text;
+  if (!negative && digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
+    digits = digits.substr(2);
+  }
+  const char* allowed = negative ? "0123456789" : "0123456789abcdefABCDEF";
+  if (digits.empty() || digits.size() > (negative ? 10u : 8u) ||
+      digits.find_first_not_of(allowed) != std::string::npos) {
+    return std::nullopt;
+  }
+  const unsigned long long value = std::stoull(digits, nullptr, negative ? 10 : 16);
+  if (negative) {
+    if (value > 0x80000000ull) return std::nullopt;
+    return static_cast<std::uint32_t>(0x100000000ull - value);
+  }
+  return static_cast<std::uint32_t>(value);
+}
+
 std::string DescribeResult(std::uint32_t value) {
   if (const ResultCodeInfo* info = FindResultCode(value)) {
     return fmt::format("{} (0x{:08X}): {}", info->name, value, info->meaning);
@@ -110,6 +141,18 @@ OperationFailed::OperationFailed(const std::string& action, std::uint32_t code, 
       code_(code),
       action_(action) {}
 
+OperationFailed::OperationFailed(Worded, const std::string& message, const std::string& action, std::uint32_t code)
+    : std::runtime_error(message), code_(code), action_(action) {}
+
+OperationFailed OperationFailed::Explained(const std::string& action, std::uint32_t code,
+                                           const std::string& explanation) {
+  const ResultCodeInfo* info = FindResultCode(code);
+  return OperationFailed(Worded{},
+                         fmt::format("{} failed: {} (0x{:08X}): {}", action, info != nullptr ? info->name : "?", code,
+                                     explanation),
+                         action, code);
+}
+
 void Check(HRESULT hr, const std::string& action, const std::string& hint) {
   if (hr != S_OK) throw OperationFailed(action, static_cast<std::uint32_t>(hr), hint);
 }
@@ -119,14 +162,16 @@ void PrintTable(const std::vector<std::string>& headers, const std::vector<std::
   for (std::size_t c = 0; c < headers.size(); ++c) widths[c] = DisplayWidth(headers[c]);
   for (const auto& row : rows) {
     for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
-      widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+      widths[c] = std::max(widths[c], DisplayWidth(Visible(row[c])));
     }
   }
   auto print_row = [&](const std::vector<std::string>& row) {
+    std::vector<std::string> cells;
+    for (const std::string& cell : row) cells.push_back(Visible(cell));
     std::string line;
     for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
-      line += row[c];
-      if (c + 1 < row.size()) line += std::string(widths[c] - DisplayWidth(row[c]) + 2, ' ');
+      line += cells[c];
+      if (c + 1 < row.size()) line += std::string(widths[c] - DisplayWidth(cells[c]) + 2, ' ');
     }
     std::fputs((line + "\n").c_str(), stdout);
   };
@@ -157,6 +202,10 @@ std::string Shortened(const std::string& text, std::size_t limit) {
   return out;
 }
 
+std::string Visible(const std::string& text) { return Shortened(text, text.size()); }
+
+void PrintLine(const std::string& text) { std::fputs((Visible(text) + "\n").c_str(), stdout); }
+
 std::string HexId(ULONG64 id) { return fmt::format("0x{:016X}", id); }
 
 std::string HexBytes(const BYTE* bytes, std::size_t size) {
@@ -176,8 +225,7 @@ Progress::~Progress() {
 void Progress::Step(const std::string& item) {
   ++done_;
   if (!shown_) return;
-  std::string line = fmt::format("{} {}/{} {}", verb_, done_, total_, item);
-  if (line.size() > 78) line = line.substr(0, 75) + "...";
+  std::string line = Shortened(fmt::format("{} {}/{} {}", verb_, done_, total_, item), 60);
   std::fprintf(stderr, "\r\033[K%s", line.c_str());
   std::fflush(stderr);
 }

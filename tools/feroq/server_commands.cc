@@ -51,7 +51,7 @@ void List(Session& session) {
 void Add(Session& session, const std::vector<std::string>& names, bool if_missing) {
   for (const std::string& name : names) {
     if (if_missing && FindServer(ListServers(session), name) != nullptr) {
-      fmt::print("server {} is already in the farm\n", name);
+      PrintLine(fmt::format("server {} is already in the farm", name));
       continue;
     }
     std::optional<std::u16string> wide = FromUtf8(name);
@@ -62,7 +62,7 @@ void Add(Session& session, const std::vector<std::string>& names, bool if_missin
       throw OperationFailed("adding the server " + name, status,
                             status == VORN_E_INVALIDVALUE ? "the name is empty or the farm has that server" : "");
     }
-    fmt::print("added server {} ({})\n", name, HexId(id));
+    PrintLine(fmt::format("added server {} ({})", name, HexId(id)));
   }
 }
 
@@ -75,7 +75,7 @@ void Remove(Session& session, const std::string& name) {
     throw OperationFailed("removing the server " + name, status,
                           status == VORN_E_REFUSED ? "an application still lists it" : "");
   }
-  fmt::print("removed server {}\n", name);
+  PrintLine(fmt::format("removed server {}", name));
 }
 
 }  // namespace
