@@ -1,5 +1,5 @@
-// SERVERTABLE: entries keyed by server identifier, size totals, enumeration,
-// copies, and record ownership when the heap refuses.
+// SERVERTABLE: entries keyed by server identifier, the size total,
+// enumeration, copies, and record ownership when the heap refuses.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -13,13 +13,13 @@
 
 namespace {
 
-using feroq::platform::AllocationFailureTriggered;
-using feroq::platform::ClearAllocationFailure;
-using feroq::platform::FailAllocationAt;
 using feroq::platform::LiveHeapBlocks;
+using feroq::VORN_OK;
+using feroq::ZQAPP_E_NOT_ITERATING;
 
 // flags, initial program, working directory
 using Entry = std::tuple<BYTE, std::u16string, std::u16string>;
+using Entries = std::map<ULONG64, Entry>;
 
 _ZQAPP_SERVER_CONFIG Config(BYTE flags, const char16_t* program, const char16_t* directory) {
   _ZQAPP_SERVER_CONFIG config;
@@ -34,12 +34,12 @@ Entry EntryOf(const _ZQAPP_SERVER_CONFIG& config) {
 }
 
 // Every entry of `table`, read with its own enumeration.
-std::map<ULONG64, Entry> Entries(SERVERTABLE& table) {
-  std::map<ULONG64, Entry> entries;
+Entries EntriesOf(SERVERTABLE& table) {
+  Entries entries;
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG config;
   VSTATUS status = table.GetFirstServer(id, config);
-  while (status == feroq::VORN_OK) {
+  while (status == VORN_OK) {
     EXPECT_TRUE(entries.emplace(id, EntryOf(config)).second) << "identifier " << id << " came twice";
     status = table.GetNextServer(id, config);
   }
@@ -47,199 +47,156 @@ std::map<ULONG64, Entry> Entries(SERVERTABLE& table) {
   return entries;
 }
 
-ULONG ShareOf(const _ZQAPP_SERVER_CONFIG& config) {
-  return config.initialProgram.m_size + config.workDirectory.m_size + 9;
+// 0x801D1107 when `table` has no enumeration open.
+VSTATUS NextOf(SERVERTABLE& table) {
+  ULONG64 id = 0;
+  _ZQAPP_SERVER_CONFIG config;
+  return table.GetNextServer(id, config);
 }
 
-class ServerTableTest : public ::testing::Test {
- protected:
-  void TearDown() override { ClearAllocationFailure(); }
-};
-
-TEST_F(ServerTableTest, EntryShareCountsBothSizeFieldsPlusNine) {
-  SERVERTABLE table;
-  const auto config =
-      Config(feroq::kServerConfigHasInitialProgram, u"abcd", u"");  // size fields 10 and 2
-  ASSERT_EQ(config.initialProgram.m_size, 10u);
-  ASSERT_EQ(table.AddServer(5, config), feroq::VORN_OK);
-  EXPECT_EQ(table.SizeOfServers(), 21u);
-  EXPECT_EQ(table.GetServerCount(), 1);
-
-  _ZQAPP_SERVER_CONFIG found;
-  ASSERT_EQ(table.FindServer(5, found), feroq::VORN_OK);
-  EXPECT_EQ(EntryOf(found), EntryOf(config));
-
-  EXPECT_EQ(table.RemoveServer(5), feroq::VORN_OK);
-  EXPECT_EQ(table.SizeOfServers(), 0u);
-  EXPECT_EQ(table.GetServerCount(), 0);
-  EXPECT_EQ(table.FindServer(5, found), feroq::VORN_E_FAILURE);
-  EXPECT_EQ(table.RemoveServer(5), feroq::VORN_E_FAILURE);
+void AddTwoServers(SERVERTABLE& table) {
+  ASSERT_EQ(table.AddServer(1, Config(2, u"one.exe", u"")), VORN_OK);
+  ASSERT_EQ(table.AddServer(2, Config(1, u"", u"c:\\two")), VORN_OK);
 }
+const Entries kTwoServers = {{1, Entry{2, u"one.exe", u""}}, {2, Entry{1, u"", u"c:\\two"}}};
 
-TEST_F(ServerTableTest, AddingAnIdentifierAgainReplacesItsRecord) {
+TEST(ServerTableTest, EntriesAddFindReplaceAndRemove) {
   SERVERTABLE table;
-  const auto first = Config(feroq::kServerConfigHasInitialProgram, u"first.exe", u"");
+  const auto first = Config(feroq::kServerConfigHasInitialProgram, u"abcd", u"");  // size fields 10 and 2
   const auto second = Config(feroq::kServerConfigHasWorkDirectory, u"", u"c:\\second");
-  ASSERT_EQ(table.AddServer(7, first), feroq::VORN_OK);
-  ASSERT_EQ(table.AddServer(7, second), feroq::VORN_OK);
+  ASSERT_EQ(table.AddServer(7, first), VORN_OK);
+  EXPECT_EQ(table.SizeOfServers(), 21u) << "each entry adds both size fields plus 9";
+  // The same identifier again replaces the record; the total keeps both shares.
+  ASSERT_EQ(table.AddServer(7, second), VORN_OK);
   EXPECT_EQ(table.GetServerCount(), 1);
-  EXPECT_EQ(table.SizeOfServers(), ShareOf(first) + ShareOf(second));
   _ZQAPP_SERVER_CONFIG found;
-  ASSERT_EQ(table.FindServer(7, found), feroq::VORN_OK);
+  ASSERT_EQ(table.FindServer(7, found), VORN_OK);
   EXPECT_EQ(EntryOf(found), EntryOf(second));
-  // Removing subtracts the current record's share only.
-  ASSERT_EQ(table.RemoveServer(7), feroq::VORN_OK);
-  EXPECT_EQ(table.SizeOfServers(), ShareOf(first));
-}
+  EXPECT_EQ(table.RemoveServer(7), VORN_OK);
+  EXPECT_EQ(table.SizeOfServers(), 21u) << "removing subtracts the current record's share only";
+  EXPECT_EQ(table.FindServer(7, found), feroq::VORN_E_FAILURE);
+  EXPECT_EQ(table.RemoveServer(7), feroq::VORN_E_FAILURE);
 
-TEST_F(ServerTableTest, IdentifiersSurviveTheKeyTextRoundTrip) {
-  SERVERTABLE table;
-  const ULONG64 ids[] = {0, 1, feroq::MakeObjectId(feroq::kObjectKindServer, 42),
-                         0xFFFFFFFFFFFFFFFFull};
-  for (ULONG64 id : ids) ASSERT_EQ(table.AddServer(id, Config(0, u"", u"")), feroq::VORN_OK);
-  const auto entries = Entries(table);
-  ASSERT_EQ(entries.size(), 4u);
+  // Identifiers come back from their key text whole.
+  const ULONG64 ids[] = {0, feroq::MakeObjectId(feroq::kObjectKindServer, 42), 0xFFFFFFFFFFFFFFFFull};
+  for (ULONG64 id : ids) ASSERT_EQ(table.AddServer(id, Config(0, u"", u"")), VORN_OK);
+  const Entries entries = EntriesOf(table);
   for (ULONG64 id : ids) EXPECT_EQ(entries.count(id), 1u) << id;
 }
 
-TEST_F(ServerTableTest, EnumerationCodes) {
+TEST(ServerTableTest, EnumerationCodes) {
   SERVERTABLE table;
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG config;
   EXPECT_EQ(table.GetFirstServer(id, config), feroq::ZQAPP_E_NO_MORE);
-  EXPECT_EQ(table.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING)
-      << "an empty table leaves nothing open";
+  EXPECT_EQ(NextOf(table), ZQAPP_E_NOT_ITERATING) << "an empty table leaves nothing open";
 
-  ASSERT_EQ(table.AddServer(1, Config(2, u"one.exe", u"")), feroq::VORN_OK);
-  ASSERT_EQ(table.AddServer(2, Config(1, u"", u"c:\\two")), feroq::VORN_OK);
-  ASSERT_EQ(table.GetFirstServer(id, config), feroq::VORN_OK);
+  AddTwoServers(table);
+  ASSERT_EQ(table.GetFirstServer(id, config), VORN_OK);
   EXPECT_EQ(table.GetFirstServer(id, config), feroq::ZQAPP_E_ITERATING);
   table.StopGetServer();
-  EXPECT_EQ(table.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING);
-
-  const auto entries = Entries(table);
-  EXPECT_EQ(entries, (std::map<ULONG64, Entry>{{1, Entry{2, u"one.exe", u""}},
-                                               {2, Entry{1, u"", u"c:\\two"}}}));
-  EXPECT_EQ(table.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING)
-      << "the finished enumeration closed";
+  EXPECT_EQ(NextOf(table), ZQAPP_E_NOT_ITERATING);
+  EXPECT_EQ(EntriesOf(table), kTwoServers);
+  EXPECT_EQ(NextOf(table), ZQAPP_E_NOT_ITERATING) << "the finished enumeration closed";
 }
 
-TEST_F(ServerTableTest, RemoveAllServersEmptiesAndClosesTheEnumeration) {
+TEST(ServerTableTest, RemoveAllServersReleasesEveryRecordAndClosesTheEnumeration) {
   const auto blocks_before = LiveHeapBlocks();
   {
     SERVERTABLE table;
-    for (ULONG64 id = 1; id <= 5; ++id)
-      ASSERT_EQ(table.AddServer(id, Config(2, u"app.exe", u"")), feroq::VORN_OK);
+    AddTwoServers(table);
+    ASSERT_EQ(table.AddServer(2, Config(0, u"replaced.exe", u"")), VORN_OK);
     ULONG64 id = 0;
     _ZQAPP_SERVER_CONFIG config;
-    ASSERT_EQ(table.GetFirstServer(id, config), feroq::VORN_OK);
-    EXPECT_EQ(table.RemoveAllServers(), feroq::VORN_OK);
-    EXPECT_EQ(table.GetServerCount(), 0);
+    ASSERT_EQ(table.GetFirstServer(id, config), VORN_OK);
+    EXPECT_EQ(table.RemoveAllServers(), VORN_OK);
     EXPECT_EQ(table.SizeOfServers(), 0u);
-    EXPECT_EQ(table.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING);
+    EXPECT_EQ(NextOf(table), ZQAPP_E_NOT_ITERATING);
     EXPECT_EQ(table.GetFirstServer(id, config), feroq::ZQAPP_E_NO_MORE);
-    ASSERT_EQ(table.AddServer(9, Config(0, u"", u"")), feroq::VORN_OK);
-    EXPECT_EQ(table.GetServerCount(), 1);
   }
-  EXPECT_EQ(LiveHeapBlocks(), blocks_before) << "records and keys are all released";
+  EXPECT_EQ(LiveHeapBlocks(), blocks_before) << "records, replaced ones too, and keys are all released";
 }
 
-TEST_F(ServerTableTest, CopyConstructor) {
+TEST(ServerTableTest, CopiesAreWholeAndIndependent) {
   SERVERTABLE source;
-  ASSERT_EQ(source.AddServer(1, Config(2, u"one.exe", u"")), feroq::VORN_OK);
-  ASSERT_EQ(source.AddServer(2, Config(3, u"two.exe", u"d:\\two")), feroq::VORN_OK);
+  AddTwoServers(source);
   SERVERTABLE copy(source);
-  EXPECT_EQ(Entries(copy), Entries(source));
+  EXPECT_EQ(EntriesOf(copy), kTwoServers);
   EXPECT_EQ(copy.SizeOfServers(), source.SizeOfServers());
-  ULONG64 id = 0;
-  _ZQAPP_SERVER_CONFIG config;
-  EXPECT_EQ(source.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING)
-      << "the copy closed its enumeration";
+  EXPECT_EQ(NextOf(source), ZQAPP_E_NOT_ITERATING) << "the copy closed its enumeration";
 
   // A source whose enumeration is open gives an empty copy; it stays open.
-  ASSERT_EQ(source.GetFirstServer(id, config), feroq::VORN_OK);
+  ULONG64 id = 0;
+  _ZQAPP_SERVER_CONFIG config;
+  ASSERT_EQ(source.GetFirstServer(id, config), VORN_OK);
   SERVERTABLE empty(source);
   EXPECT_EQ(empty.GetServerCount(), 0);
-  EXPECT_EQ(empty.SizeOfServers(), 0u);
-  EXPECT_EQ(source.GetNextServer(id, config), feroq::VORN_OK);
-}
+  EXPECT_EQ(NextOf(source), VORN_OK);
+  source.StopGetServer();
 
-TEST_F(ServerTableTest, AssignmentReplacesEveryEntry) {
-  SERVERTABLE source;
-  ASSERT_EQ(source.AddServer(1, Config(2, u"one.exe", u"")), feroq::VORN_OK);
-  ASSERT_EQ(source.AddServer(2, Config(2, u"two.exe", u"")), feroq::VORN_OK);
   SERVERTABLE target;
-  ASSERT_EQ(target.AddServer(2, Config(1, u"", u"c:\\old")), feroq::VORN_OK);
-  ASSERT_EQ(target.AddServer(3, Config(1, u"", u"c:\\three")), feroq::VORN_OK);
-
+  ASSERT_EQ(target.AddServer(3, Config(1, u"", u"c:\\three")), VORN_OK);
   SERVERTABLE& result = (target = source);
   EXPECT_EQ(&result, &target);
-  EXPECT_EQ(Entries(target), (std::map<ULONG64, Entry>{{1, Entry{2, u"one.exe", u""}},
-                                                       {2, Entry{2, u"two.exe", u""}}}));
+  EXPECT_EQ(EntriesOf(target), kTwoServers);
   EXPECT_EQ(target.SizeOfServers(), source.SizeOfServers());
+  ASSERT_EQ(source.RemoveServer(1), VORN_OK);
+  EXPECT_EQ(target.GetServerCount(), 2) << "the copy does not follow its source";
 
   SERVERTABLE& same = target;  // through a reference: the compiler allows it
   target = same;
-  EXPECT_EQ(target.GetServerCount(), 2);
-  EXPECT_EQ(target.SizeOfServers(), source.SizeOfServers());
+  EXPECT_EQ(EntriesOf(target), kTwoServers);
 }
 
-// ---- Heap refusals ---------------------------------------------------------------
-
-TEST_F(ServerTableTest, FailedInsertionLeavesTheTableUnchangedAndLeaksNothing) {
+TEST(ServerTableTest, FailedInsertionLeavesTheTableUnchangedAndLeaksNothing) {
   const auto blocks_before = LiveHeapBlocks();
   {
     SERVERTABLE table;
-    ASSERT_EQ(table.AddServer(1, Config(2, u"one.exe", u"")), feroq::VORN_OK);
-    const auto before = Entries(table);
+    AddTwoServers(table);
     const ULONG size_before = table.SizeOfServers();
     const auto config = Config(3, u"new.exe", u"c:\\new");
     VSTATUS status = 0;
     const int failures = feroq::testing::ForEachAllocationFailure(
-        [&] { status = table.AddServer(2, config); },
+        [&] { status = table.AddServer(3, config); },
         [&](bool failed) {
           if (!failed) return;
           EXPECT_TRUE(status == feroq::VORN_E_OUTOFMEMORY || status == feroq::VORN_E_FAILURE) << std::hex << status;
-          EXPECT_EQ(Entries(table), before);
+          EXPECT_EQ(EntriesOf(table), kTwoServers);
           EXPECT_EQ(table.SizeOfServers(), size_before);
         });
     EXPECT_GE(failures, 3);  // key, record, texts (and the hash table's own)
-    EXPECT_EQ(table.GetServerCount(), 2);
+    EXPECT_EQ(table.GetServerCount(), 3);
   }
   EXPECT_EQ(LiveHeapBlocks(), blocks_before);
 }
 
-TEST_F(ServerTableTest, FailedCopyRaisesAndLeaksNothing) {
+TEST(ServerTableTest, FailedCopyRaisesAndLeaksNothing) {
   SERVERTABLE source;
-  for (ULONG64 id = 1; id <= 3; ++id)
-    ASSERT_EQ(source.AddServer(id, Config(2, u"app.exe", u"")), feroq::VORN_OK);
+  AddTwoServers(source);
   const auto blocks_before = LiveHeapBlocks();
-  for (std::uint64_t nth = 1;; ++nth) {
-    // Only the copy runs with the failure armed: a table whose destructor
-    // cannot list its entries keeps its records (they are not freed).
-    std::optional<SERVERTABLE> copy;
-    FailAllocationAt(nth);
-    bool raised = false;
-    try {
-      copy.emplace(source);
-    } catch (const std::bad_alloc&) {
-      raised = true;
-    }
-    const bool failed = AllocationFailureTriggered();
-    ClearAllocationFailure();
-    if (copy) {
-      EXPECT_EQ(Entries(*copy), Entries(source));
-      copy.reset();
-    }
-    EXPECT_EQ(LiveHeapBlocks(), blocks_before) << "failure at allocation " << nth;
-    ULONG64 id = 0;
-    _ZQAPP_SERVER_CONFIG config;
-    EXPECT_EQ(source.GetNextServer(id, config), feroq::ZQAPP_E_NOT_ITERATING)
-        << "source left enumerating";
-    EXPECT_EQ(raised, failed) << "failure at allocation " << nth;
-    if (!failed) break;
-  }
-  EXPECT_EQ(Entries(source).size(), 3u);
+  // Only the copy runs with the failure armed: a table whose destructor
+  // cannot list its entries keeps its records.
+  std::optional<SERVERTABLE> copy;
+  bool raised = false;
+  feroq::testing::ForEachAllocationFailure(
+      [&] {
+        try {
+          copy.emplace(source);
+        } catch (const std::bad_alloc&) {
+          raised = true;
+        }
+      },
+      [&](bool failed) {
+        EXPECT_EQ(raised, failed);
+        if (copy) {
+          EXPECT_EQ(EntriesOf(*copy), kTwoServers);
+        }
+        copy.reset();
+        raised = false;
+        EXPECT_EQ(LiveHeapBlocks(), blocks_before);
+        EXPECT_EQ(NextOf(source), ZQAPP_E_NOT_ITERATING) << "source left enumerating";
+      });
+  EXPECT_EQ(EntriesOf(source), kTwoServers);
 }
 
 }  // namespace
