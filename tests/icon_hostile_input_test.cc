@@ -3,10 +3,7 @@
 // the input, a huge allocation or a hang; the output stays untouched unless
 // the result is kIconOk. Run under AddressSanitizer and UBSan as well.
 // Random damage is the icon fuzzer's (its corpus is replayed by every
-// build); here each case guards one check. Also checks that every seed of
-// that corpus is a readable icon.
-#include <dirent.h>
-
+// build); here each case guards one check.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -69,9 +66,8 @@ TEST(HostileIconTest, TruncationAtEveryLength) {
     for (std::size_t length = 0; length < whole.size(); ++length) {
       SCOPED_TRACE(length);
       const IconExtractResult result = ExtractChecked(Bytes(whole.begin(), whole.begin() + length), 0);
-      // Too short to tell the kind of file.
       if (length < 2) {
-        EXPECT_EQ(result, kIconNotAnIconFile);
+        EXPECT_EQ(result, kIconNotAnIconFile) << "too short to tell the kind of file";
       }
       if (::testing::Test::HasFailure()) return;
     }
@@ -100,9 +96,7 @@ TEST(HostileIconTest, BitmapHeadersThatLie) {
   };
   const Damage damages[] = {
       {"zero width", 4, 0},
-      {"huge width", 4, 100000},
-      {"negative width", 4, 0xFFFFFFE0u},
-      {"zero height", 8, 0},
+      {"width beyond the largest side", 4, 100000},
       {"height of one row (half is 0)", 8, 1},
       {"huge height", 8, 0x7FFFFFFEu},
       {"top-down height", 8, 0xFFFFFFC0u},
@@ -129,8 +123,6 @@ TEST(HostileIconTest, DamagedPngStreams) {
   Bytes bad_crc = png;
   bad_crc[png.size() - 20] ^= 0x40;  // inside the compressed data
   EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, bad_crc}})), kIconUnreadable);
-  Bytes cut(png.begin(), png.begin() + static_cast<std::ptrdiff_t>(png.size() / 2));
-  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, cut}})), kIconUnreadable);
   // A header promising a huge image is refused before anything is allocated.
   Bytes huge = png;
   huge[16] = 0x00;
@@ -195,27 +187,5 @@ TEST_P(HostilePeTest, HeadersThatLie) {
 
 INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, HostilePeTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Pe32Plus" : "Pe32"; });
-
-// ---- Seed corpus --------------------------------------------------------------
-
-std::string CorpusDirectory() { return std::string(FEROQ_FUZZ_CORPUS_DIR) + "/icon_fuzzer"; }
-
-TEST(IconSeedCorpusTest, EverySeedIsAReadableIcon) {
-  const std::string dir = CorpusDirectory();
-  DIR* listing = opendir(dir.c_str());
-  if (listing == nullptr) GTEST_SKIP() << "no seed corpus at " << dir;
-  int seeds = 0;
-  while (const dirent* entry = readdir(listing)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    SCOPED_TRACE(name);
-    const Bytes seed = ReadBytes(dir + "/" + name);
-    EXPECT_LT(seed.size(), 16u * 1024) << "seeds stay small";
-    EXPECT_EQ(ExtractChecked(seed, 0), kIconOk);
-    ++seeds;
-  }
-  closedir(listing);
-  EXPECT_GE(seeds, 5);
-}
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "support/icon_samples.h"
 
 #include <algorithm>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
+
+#include <png.h>
+
+#include "support/temp_files.h"
 
 namespace feroq::testing {
 
@@ -23,31 +25,11 @@ void PutU16(Bytes& out, std::size_t at, std::uint32_t value) {
 void PutU32(Bytes& out, std::size_t at, std::uint32_t value) {
   for (int i = 0; i < 4; ++i) out[at + i] = static_cast<BYTE>(value >> (8 * i));
 }
-void AppendU32BigEndian(Bytes& out, std::uint32_t value) {
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<BYTE>(value >> shift));
-}
 std::size_t AlignUp(std::size_t value, std::size_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
 }
 bool SameRgb(const Color& a, const Color& b) {
   return a.red == b.red && a.green == b.green && a.blue == b.blue;
-}
-
-std::uint32_t Crc32(const BYTE* data, std::size_t size, std::uint32_t crc = 0) {
-  crc = ~crc;
-  for (std::size_t i = 0; i < size; ++i) {
-    crc ^= data[i];
-    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-  }
-  return ~crc;
-}
-
-void AppendPngChunk(Bytes& png, const char* type, const Bytes& data) {
-  AppendU32BigEndian(png, static_cast<std::uint32_t>(data.size()));
-  Bytes body(type, type + 4);
-  body.insert(body.end(), data.begin(), data.end());
-  png.insert(png.end(), body.begin(), body.end());
-  AppendU32BigEndian(png, Crc32(body.data(), body.size()));
 }
 
 }  // namespace
@@ -127,42 +109,27 @@ Bytes MakeDib(int width, int height, int bits, const Picture& picture, MaskKind 
 }
 
 Bytes MakePng(int width, int height, const Picture& picture) {
-  Bytes raw;
+  Bytes rgba;
   for (int y = 0; y < height; ++y) {
-    raw.push_back(0);  // filter: none
     for (int x = 0; x < width; ++x) {
       const Color c = picture(x, y);
-      raw.insert(raw.end(), {c.red, c.green, c.blue, c.alpha});
+      rgba.insert(rgba.end(), {c.red, c.green, c.blue, c.alpha});
     }
   }
-  // zlib stream of stored deflate blocks.
-  Bytes z = {0x78, 0x01};
-  std::size_t done = 0;
-  do {
-    const std::size_t n = std::min<std::size_t>(raw.size() - done, 65535);
-    const bool last = done + n == raw.size();
-    z.push_back(last ? 1 : 0);
-    z.insert(z.end(), {static_cast<BYTE>(n), static_cast<BYTE>(n >> 8), static_cast<BYTE>(~n),
-                       static_cast<BYTE>(~n >> 8)});
-    z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(done),
-             raw.begin() + static_cast<std::ptrdiff_t>(done + n));
-    done += n;
-  } while (done < raw.size());
-  std::uint32_t a = 1, b = 0;
-  for (BYTE byte : raw) {
-    a = (a + byte) % 65521;
-    b = (b + a) % 65521;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  image.width = static_cast<png_uint_32>(width);
+  image.height = static_cast<png_uint_32>(height);
+  image.format = PNG_FORMAT_RGBA;
+  png_alloc_size_t size = 0;
+  if (png_image_write_get_memory_size(image, size, 0, rgba.data(), 0, nullptr) == 0) {
+    throw std::runtime_error("cannot size the PNG stream");
   }
-  AppendU32BigEndian(z, (b << 16) | a);
-
-  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-  Bytes header;
-  AppendU32BigEndian(header, static_cast<std::uint32_t>(width));
-  AppendU32BigEndian(header, static_cast<std::uint32_t>(height));
-  header.insert(header.end(), {8, 6, 0, 0, 0});  // 8-bit RGBA
-  AppendPngChunk(png, "IHDR", header);
-  AppendPngChunk(png, "IDAT", z);
-  AppendPngChunk(png, "IEND", {});
+  Bytes png(size);
+  if (png_image_write_to_memory(&image, png.data(), &size, 0, rgba.data(), 0, nullptr) == 0) {
+    throw std::runtime_error("cannot write the PNG stream");
+  }
+  png.resize(size);
   return png;
 }
 
@@ -291,41 +258,29 @@ Bytes MakePe(bool pe32_plus, const std::vector<IconGroup>& groups) {
   const std::uint32_t optional_size = pe32_plus ? 240 : 224;
   pe[kPeHeaderOffset] = 'P';
   pe[kPeHeaderOffset + 1] = 'E';
-  PutU16(pe, file_header, pe32_plus ? 0x8664 : 0x14C);
   PutU16(pe, file_header + 2, 1);
   PutU16(pe, file_header + 16, optional_size);
-  PutU16(pe, file_header + 18, 0x2102);  // executable image, DLL
   PutU16(pe, optional, pe32_plus ? 0x20B : 0x10B);
-  PutU32(pe, optional + 32, 0x1000);  // section alignment
-  PutU32(pe, optional + 36, 0x200);   // file alignment
-  PutU16(pe, optional + 48, 4);       // subsystem version
-  PutU32(pe, optional + 56, static_cast<std::uint32_t>(kSectionRva + AlignUp(tree.size(), 0x1000)));
-  PutU32(pe, optional + 60, kPeResourceOffset);  // size of headers
-  PutU16(pe, optional + 68, 2);                  // subsystem: Windows GUI
   const std::size_t directories = optional + (pe32_plus ? 112 : 96);
   PutU32(pe, directories - 4, 16);
   PutU32(pe, directories + 16, kSectionRva);
   PutU32(pe, directories + 20, static_cast<std::uint32_t>(tree.size()));
   const std::size_t section = optional + optional_size;
-  std::copy_n(".rsrc", 5, pe.begin() + static_cast<std::ptrdiff_t>(section));
   PutU32(pe, section + 8, static_cast<std::uint32_t>(tree.size()));
   PutU32(pe, section + 12, kSectionRva);
   PutU32(pe, section + 16, static_cast<std::uint32_t>(raw_size));
   PutU32(pe, section + 20, kPeResourceOffset);
-  PutU32(pe, section + 36, 0x40000040u);  // initialised data, readable
   std::copy(tree.begin(), tree.end(), pe.begin() + kPeResourceOffset);
   return pe;
 }
 
 bool WriteBytes(const std::string& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  return static_cast<bool>(out);
+  return WriteWholeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 Bytes ReadBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string bytes = ReadWholeFile(path).value_or("");
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 }  // namespace feroq::testing
