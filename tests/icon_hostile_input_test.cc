@@ -6,6 +6,7 @@
 // build); here each case guards one check.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -56,8 +57,20 @@ Bytes SamplePe(bool pe32_plus) {
                                                PngImage(32, 32, PatternPicture(2))}}});
 }
 
-void PutU32(Bytes& bytes, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<BYTE>(value >> (8 * i));
+// Damage to a file: `bytes` written at `at`, and the result it must give.
+struct Damage {
+  const char* what;
+  std::size_t at;
+  Bytes bytes;
+  IconExtractResult expected = kIconUnreadable;
+  LONG index = 0;
+};
+
+void ExpectDamage(const Bytes& good, const Damage& damage) {
+  SCOPED_TRACE(damage.what);
+  Bytes file = good;
+  std::copy(damage.bytes.begin(), damage.bytes.end(), file.begin() + static_cast<std::ptrdiff_t>(damage.at));
+  EXPECT_EQ(ExtractChecked(file, damage.index), damage.expected);
 }
 
 TEST(HostileIconTest, TruncationAtEveryLength) {
@@ -74,63 +87,37 @@ TEST(HostileIconTest, TruncationAtEveryLength) {
   }
 }
 
-TEST(HostileIconTest, IcoDirectoriesThatLie) {
-  const Bytes good = MakeIco({DibImage(32, 32, 4, PatternPicture(1))});
-  Bytes offset_beyond = good;
-  PutU32(offset_beyond, 18, 0x7FFFFFF0u);
-  EXPECT_EQ(ExtractChecked(offset_beyond), kIconUnreadable);
-  Bytes huge_count = good;
-  huge_count[4] = 0xFF;
-  huge_count[5] = 0xFF;
-  EXPECT_EQ(ExtractChecked(huge_count), kIconUnreadable);
-  Bytes huge_size = good;
-  PutU32(huge_size, 14, 0xFFFFFFFFu);  // cut at the end of the file: still readable
-  EXPECT_EQ(ExtractChecked(huge_size), kIconOk);
-}
-
-TEST(HostileIconTest, BitmapHeadersThatLie) {
-  struct Damage {
-    const char* what;
-    std::size_t at;  // in the bitmap header
-    std::uint32_t value;
-  };
+TEST(HostileIconTest, IcoDirectoriesAndBitmapHeadersThatLie) {
+  constexpr std::size_t kHeader = 22;  // the bitmap header of the only image
   const Damage damages[] = {
-      {"zero width", 4, 0},
-      {"width beyond the largest side", 4, 100000},
-      {"height of one row (half is 0)", 8, 1},
-      {"huge height", 8, 0x7FFFFFFEu},
-      {"top-down height", 8, 0xFFFFFFC0u},
-      {"header size beyond the image", 0, 0x10000},
-      {"header size too small", 0, 12},
-      {"palette of 2^32 entries", 32, 0xFFFFFFFFu},
-      {"16 bits per pixel", 14, 16},
+      {"image offset beyond the file", 18, {0xF0, 0xFF, 0xFF, 0x7F}},
+      {"image count beyond the directory", 4, {0xFF, 0xFF}},
+      {"image size beyond the file: cut at its end", 14, {0xFF, 0xFF, 0xFF, 0xFF}, kIconOk},
+      {"zero width", kHeader + 4, {0, 0, 0, 0}},
+      {"width beyond the largest side", kHeader + 4, {0xA0, 0x86, 0x01, 0}},
+      {"height of one row (half is 0)", kHeader + 8, {1, 0, 0, 0}},
+      {"huge height", kHeader + 8, {0xFE, 0xFF, 0xFF, 0x7F}},
+      {"top-down height", kHeader + 8, {0xC0, 0xFF, 0xFF, 0xFF}},
+      {"header size beyond the image", kHeader, {0, 0, 1, 0}},
+      {"header size too small", kHeader, {12, 0, 0, 0}},
+      {"palette of 2^32 entries", kHeader + 32, {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"16 bits per pixel", kHeader + 14, {16, 0}},
   };
-  for (const Damage& d : damages) {
-    SCOPED_TRACE(d.what);
-    Bytes ico = MakeIco({DibImage(32, 32, 8, PatternPicture(1))});
-    if (d.at == 14) {
-      ico[22 + 14] = static_cast<BYTE>(d.value);
-      ico[22 + 15] = 0;
-    } else {
-      PutU32(ico, 22 + d.at, d.value);
-    }
-    EXPECT_EQ(ExtractChecked(ico), kIconUnreadable);
-  }
+  const Bytes good = MakeIco({DibImage(32, 32, 8, PatternPicture(1))});
+  for (const Damage& damage : damages) ExpectDamage(good, damage);
 }
 
 TEST(HostileIconTest, DamagedPngStreams) {
   const Bytes png = MakePng(32, 32, PatternPicture(1));
-  Bytes bad_crc = png;
-  bad_crc[png.size() - 20] ^= 0x40;  // inside the compressed data
-  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, bad_crc}})), kIconUnreadable);
-  // A header promising a huge image is refused before anything is allocated.
-  Bytes huge = png;
-  huge[16] = 0x00;
-  huge[17] = 0x10;  // width 0x100000 (the header's CRC is now wrong too)
-  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, huge}})), kIconUnreadable);
-  Bytes bad_type = png;
-  bad_type[25] = 5;
-  EXPECT_EQ(ExtractChecked(MakeIco({IconImage{32, 32, 32, bad_type}})), kIconUnreadable);
+  const std::size_t image = 22;  // where the icon file holds the stream
+  const std::size_t in_data = png.size() - 20;
+  const Damage damages[] = {
+      {"compressed data that fail their CRC", image + in_data, {static_cast<BYTE>(png[in_data] ^ 0x40)}},
+      // Refused before anything is allocated (the header's CRC is wrong too).
+      {"width 0x100000", image + 16, {0x00, 0x10}},
+      {"unknown colour type", image + 25, {5}},
+  };
+  for (const Damage& damage : damages) ExpectDamage(MakeIco({IconImage{32, 32, 32, png}}), damage);
 }
 
 class HostilePeTest : public ::testing::TestWithParam<bool> {
@@ -144,45 +131,25 @@ class HostilePeTest : public ::testing::TestWithParam<bool> {
   static constexpr std::size_t kGroupEntryTarget = kGroupDirectory + 16 + 4;
 };
 
-TEST_P(HostilePeTest, ResourceTreesThatPointBackIntoThemselves) {
-  Bytes pe = Pe();
-  ASSERT_EQ(ExtractChecked(pe), kIconOk);
-  Bytes loop = pe;
-  PutU32(loop, kRootGroupTarget, 0x80000000u);  // the group type's directory is the root
-  EXPECT_EQ(ExtractChecked(loop), kIconUnreadable);
-  Bytes self = pe;
-  PutU32(self, kGroupEntryTarget, 0x80000000u | static_cast<std::uint32_t>(kGroupDirectory - kPeResourceOffset));
-  EXPECT_EQ(ExtractChecked(self), kIconUnreadable);
-  Bytes beyond = pe;
-  PutU32(beyond, kGroupEntryTarget, 0xFFFFFFF0u);
-  EXPECT_EQ(ExtractChecked(beyond), kIconUnreadable);
-}
-
-TEST_P(HostilePeTest, HeadersThatLie) {
-  const Bytes pe = Pe();
-  Bytes sections = pe;
-  sections[kFileHeader + 2] = 0xFF;
-  sections[kFileHeader + 3] = 0xFF;
-  EXPECT_EQ(ExtractChecked(sections), kIconUnreadable);
-  Bytes magic = pe;
-  magic[kFileHeader + 20] = 0x07;
-  EXPECT_EQ(ExtractChecked(magic), kIconUnreadable);
-  Bytes pe_offset = pe;
-  PutU32(pe_offset, 0x3C, 0xFFFFFFFEu);
-  EXPECT_EQ(ExtractChecked(pe_offset), kIconNotAnIconFile);
-  Bytes group_count = pe;
-  group_count[kGroupDirectory + 14] = 0xFF;
-  group_count[kGroupDirectory + 15] = 0xFF;
-  EXPECT_EQ(ExtractChecked(group_count), kIconUnreadable);
-  EXPECT_EQ(ExtractChecked(group_count, -1), kIconUnreadable);
-  // The section's raw data said to reach beyond the file.
+TEST_P(HostilePeTest, ResourceTreesAndHeadersThatLie) {
+  // The section's raw data said to reach beyond the file: the data still lie inside it.
   const std::size_t section = kPeHeaderOffset + 24 + (GetParam() ? 240 : 224);
-  Bytes raw_size = pe;
-  PutU32(raw_size, section + 16, 0x7FFFFFFFu);
-  EXPECT_EQ(ExtractChecked(raw_size), kIconOk);  // the data still lie inside the file
-  Bytes raw_offset = pe;
-  PutU32(raw_offset, section + 20, 0xFFFFFF00u);
-  EXPECT_EQ(ExtractChecked(raw_offset), kIconUnreadable);
+  const BYTE group_directory = static_cast<BYTE>(kGroupDirectory - kPeResourceOffset);
+  const Damage damages[] = {
+      {"the group type's directory is the root", kRootGroupTarget, {0, 0, 0, 0x80}},
+      {"a group entry pointing at its own directory", kGroupEntryTarget, {group_directory, 0, 0, 0x80}},
+      {"a group entry beyond the tree", kGroupEntryTarget, {0xF0, 0xFF, 0xFF, 0xFF}},
+      {"65535 sections", kFileHeader + 2, {0xFF, 0xFF}},
+      {"unknown optional header", kFileHeader + 20, {0x07}},
+      {"PE header offset beyond the file", 0x3C, {0xFE, 0xFF, 0xFF, 0xFF}, kIconNotAnIconFile},
+      {"65535 groups", kGroupDirectory + 14, {0xFF, 0xFF}},
+      {"65535 groups, counted", kGroupDirectory + 14, {0xFF, 0xFF}, kIconUnreadable, -1},
+      {"raw size beyond the file", section + 16, {0xFF, 0xFF, 0xFF, 0x7F}, kIconOk},
+      {"raw offset beyond the file", section + 20, {0x00, 0xFF, 0xFF, 0xFF}},
+  };
+  const Bytes pe = Pe();
+  ASSERT_EQ(ExtractChecked(pe), kIconOk);
+  for (const Damage& damage : damages) ExpectDamage(pe, damage);
 }
 
 INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, HostilePeTest, ::testing::Bool(),
