@@ -2,6 +2,8 @@
 // collection, duplicate removal, copies, heap refusals and the lock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -181,17 +183,23 @@ TEST_F(UserTableTest, CopiesCarryNamesButNoIteration) {
 
 TEST_F(UserTableTest, ConcurrentAddsAreSerialised) {
   USERTABLE table;
-  constexpr int kPerThread = 300;
-  auto add = [&table](int base) {
-    for (int i = 0; i < kPerThread; ++i) table.AddUser(VORNString(Dn(base + i).c_str()));
-  };
-  std::thread first(add, 0);
-  std::thread second(add, kPerThread);
-  first.join();
-  second.join();
-  EXPECT_EQ(table.GetCount(), 2 * kPerThread);
-  EXPECT_EQ(table.RemoveDuplicates(), VORN_OK);
-  EXPECT_EQ(table.GetCount(), 2 * kPerThread) << "no name was lost or written twice";
+  constexpr int kThreads = 4;
+  constexpr int kPerThread = 20000;
+  std::latch start(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&table, &start, t] {
+      start.arrive_and_wait();  // all add at once, through every growth of the storage
+      for (int i = 0; i < kPerThread; ++i) table.AddUser(VORNString(Dn(t * kPerThread + i).c_str()));
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  Names names = NamesOf(table);
+  std::sort(names.begin(), names.end());
+  Names expected;
+  for (int n = 0; n < kThreads * kPerThread; ++n) expected.push_back(Dn(n));
+  std::sort(expected.begin(), expected.end());
+  EXPECT_TRUE(names == expected) << "a name was lost or written twice: " << names.size() << " names";
 }
 
 }  // namespace
