@@ -45,8 +45,10 @@ struct Result {
   std::string err;
 };
 
-// Starts the tool with `args`, standard output and error going to files.
-pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err) {
+// Starts the tool with `args`, standard output and error going to files
+// (standard error opened with `err_flags`, so that it can be a terminal).
+pid_t Start(const std::vector<std::string>& args, const std::string& out, const std::string& err,
+            int err_flags = O_WRONLY | O_CREAT | O_TRUNC) {
   std::vector<std::string> all = {FEROQ_CLI};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -55,7 +57,7 @@ pid_t Start(const std::vector<std::string>& args, const std::string& out, const 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), err_flags, 0600);
   pid_t pid = -1;
   EXPECT_EQ(posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ), 0);
   posix_spawn_file_actions_destroy(&actions);
@@ -557,19 +559,8 @@ TEST_F(CliTest, TheReadmeExampleRunsAsWritten) {
 bool InterruptAt(const std::vector<std::string>& args, const std::string& point, int signal, const std::string& out) {
   const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
   if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) return false;
-  const std::string side = ptsname(terminal);
-  std::vector<std::string> all = {FEROQ_CLI};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& arg : all) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, side.c_str(), O_RDWR | O_NOCTTY, 0);
-  pid_t pid = -1;
-  const bool started = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = Start(args, out, ptsname(terminal), O_RDWR | O_NOCTTY);
+  const bool started = pid > 0;
   bool sent = false;
   std::string shown;
   char buffer[4096];
