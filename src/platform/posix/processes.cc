@@ -38,8 +38,10 @@ std::uint64_t StartToken(std::uint32_t pid) {
   // The command name (field 2) is in parentheses and may hold anything.
   const std::size_t end_of_name = stat.rfind(')');
   if (end_of_name == std::string::npos) return 0;
+  // `position` is at the space before field 3; move it to the space before
+  // field 22.
   std::size_t position = end_of_name + 1;
-  for (int field = 3; field <= 22 && position != std::string::npos; ++field) {
+  for (int field = 3; field < 22 && position != std::string::npos; ++field) {
     position = stat.find(' ', position + 1);
   }
   if (position == std::string::npos) return 0;
