@@ -53,7 +53,7 @@ run app publish --if-missing --name Calculator --browser-name calc \
 run app publish --if-missing --name Ledger --browser-name ledger --folder '\Applications\Finance' \
   --program 'C:\Finance\ledger.exe' --window-type Custom --width 1200 --height 800 \
   --encryption RC5_56Bit --wl-attributes MinimumEncryption,MinimumSound \
-  --server 'APPSRV01::E:\Ledger' --server APPSRV03 --user 'CORP\Accounting:group'
+  --server 'APPSRV01:C:\Finance\ledger.exe:E:\Ledger' --server APPSRV03 --user 'CORP\Accounting:group'
 run folder tree
 run app list
 run app show '\Applications\Office\Tools\Editor'
