@@ -66,8 +66,11 @@ check_installed() {  # $1: include directory, $2: library directory
 
 # Runs the example on a fresh farm file and checks that it published and
 # listed the applications.
-run_example() {  # $1: the program, $2: a name for the farm file
+# The farm file is made first by the installed tool (`feroq farm init`): the
+# services open only a farm file that exists.
+run_example() {  # $1: the program, $2: a name for the farm file, $3: the feroq tool
   local farm="$work/$2.db" out="$work/$2.out"
+  FEROQ_FARM="sqlite:$farm" "$3" farm init >/dev/null
   FEROQ_FARM="sqlite:$farm" "$1" >"$out"
   if ! grep -qF '\Applications\Office\Tools\Editor' "$out" || ! grep -qF '\Applications\Calculator' "$out"; then
     echo "$1 did not list the applications it published:" >&2
@@ -81,10 +84,10 @@ run_example() {  # $1: the program, $2: a name for the farm file
 # Builds the example against an installation: $1 a name, $2 a prefix (empty
 # for the system's own).
 build_consumers() {
-  local name=$1 prefix=$2
+  local name=$1 prefix=$2 tool=${2:+$2/bin/}feroq
   cmake -S tools/example -B "$work/$name-cmake" -G Ninja ${prefix:+-DCMAKE_PREFIX_PATH="$prefix"} >/dev/null
   cmake --build "$work/$name-cmake" >/dev/null
-  run_example "$work/$name-cmake/feroq-example" "$name-cmake"
+  run_example "$work/$name-cmake/feroq-example" "$name-cmake" "$tool"
 
   local pc_path=${prefix:+$(dirname "$(find "$prefix" -name feroq.pc)")}
   local flags libdir
@@ -92,7 +95,7 @@ build_consumers() {
   libdir=$(PKG_CONFIG_PATH="$pc_path" pkg-config --variable=libdir feroq)
   # shellcheck disable=SC2086  # the flags are words
   c++ -std=c++20 tools/example/main.cc $flags -Wl,-rpath,"$libdir" -o "$work/$name-pc"
-  run_example "$work/$name-pc" "$name-pc"
+  run_example "$work/$name-pc" "$name-pc" "$tool"
 }
 
 echo "== package check: install into a fresh prefix"
@@ -121,6 +124,7 @@ $SUDO dpkg -i "$deb" >/dev/null
 remove_package() { $SUDO dpkg --purge feroq >/dev/null; }
 trap 'remove_package; rm -rf "$work"' EXIT
 check_installed /usr/include "$(dirname "$(dpkg -L feroq | grep '/libferoq\.so$')")"
+feroq --farm "sqlite:$work/tool.db" farm init >/dev/null
 feroq --farm "sqlite:$work/tool.db" farm info >/dev/null
 echo "== package check: the example against the installed package (find_package, pkg-config)"
 build_consumers system ""
