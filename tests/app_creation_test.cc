@@ -30,7 +30,7 @@ class AppCreationTest : public feroq::testing::FarmTest {
     AddServer(u"SRV2");
     AddAccount(u"CORP", u"alice", 0, u"CN=alice,DC=corp");
     office_ = AddFolder(u"Office");
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     data_ = std::make_unique<_ZQWinAppData>();
     std::memset(data_.get(), 0, sizeof(*data_));
     data_->version = feroq::kZQAppCurrentVersion;
@@ -39,10 +39,6 @@ class AppCreationTest : public feroq::testing::FarmTest {
     data_->defaultInitialProgram = texts_(u"C:\\Apps\\editor.exe");
     data_->defaultWindowColor = ZQWindowColor256;
     data_->defaultWindowType = ZQWindow800x600;
-  }
-  void TearDown() override {
-    farm_.reset();
-    FarmTest::TearDown();
   }
   ULONG StoredApplications() {
     ULONG64* ids = nullptr;
@@ -56,7 +52,6 @@ class AppCreationTest : public feroq::testing::FarmTest {
   HRESULT Publish(ZQWinAppObject** app) { return farm_->CreateZQWinApp(data_.get(), app); }
 
   ULONG64 office_ = 0;
-  std::unique_ptr<FarmObject> farm_;
   std::unique_ptr<_ZQWinAppData> data_;
   feroq::testing::TextPool texts_;
 };

@@ -23,12 +23,11 @@ class AppFolderTest : public feroq::testing::FarmTest {
  protected:
   void SetUp() override {
     FarmTest::SetUp();
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     build_ = std::make_unique<FarmBuilder>(*farm_);
   }
   void TearDown() override {
     build_.reset();
-    farm_.reset();
     FarmTest::TearDown();
   }
   AppFolderObject* Folder(ULONG64 id) {
@@ -44,7 +43,6 @@ class AppFolderTest : public feroq::testing::FarmTest {
     farm_->FreeMemory(name);
     return text;
   }
-  std::unique_ptr<FarmObject> farm_;
   std::unique_ptr<FarmBuilder> build_;
 };
 

@@ -31,11 +31,7 @@ class AppImportTest : public feroq::testing::FarmTest {
   void SetUp() override {
     FarmTest::SetUp();
     SeedFarm();
-    farm_ = std::make_unique<FarmObject>();
-  }
-  void TearDown() override {
-    farm_.reset();
-    FarmTest::TearDown();
+    OpenFarm();
   }
   // The servers, accounts and folder the sample definition file names.
   void SeedFarm() {
@@ -108,7 +104,6 @@ class AppImportTest : public feroq::testing::FarmTest {
     HRESULT code;
   };
   feroq::testing::ScratchDir dir_;
-  std::unique_ptr<FarmObject> farm_;
   std::vector<Event> events_;
 };
 
@@ -133,7 +128,7 @@ TEST_F(AppImportTest, ExportImportIntoASecondFarmAndExportGivesTheSameFiles) {
   farm_.reset();
   ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
   SeedFarm();
-  farm_ = std::make_unique<FarmObject>();
+  OpenFarm();
   // The full application's icon comes from the ICO file beside its file.
   ASSERT_EQ(Import({dir_.WideFile("firstFull.def"), dir_.WideFile("firstPlain.def")}), S_OK);
   export_all("second");

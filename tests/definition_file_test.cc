@@ -59,14 +59,13 @@ class DefinitionFileTest : public feroq::testing::FarmTest {
     AddAccount(u"OFFICE", u"alice", 0, u"CN=alice,OU=Office");
     AddAccount(u"OFFICE", u"staff", 1, u"CN=staff,OU=Office");
     office_ = AddFolder(u"Office");
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
   }
   void TearDown() override {
     for (ZQWinAppObject*& app : opened_) {
       CommonObject* object = app;
       farm_->FreeObject(object);
     }
-    farm_.reset();
     FarmTest::TearDown();
   }
 
@@ -157,7 +156,6 @@ class DefinitionFileTest : public feroq::testing::FarmTest {
   }
 
   ScratchDir dir_;
-  std::unique_ptr<FarmObject> farm_;
   std::vector<ZQWinAppObject*> opened_;
   ULONG64 alpha_ = 0;
   ULONG64 beta_ = 0;

@@ -27,17 +27,13 @@ class DistinguishedNameTest : public feroq::testing::FarmTest {
  protected:
   void SetUp() override {
     FarmTest::SetUp();
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     FarmBuilder build(*farm_);
     office_ = build.Folder(u"Office");
     tools_ = build.Folder(u"Tools", office_);
     editor_ = build.App(u"Editor", tools_);
     report_ = build.App(u"Report");
     live_blocks_ = feroq::platform::LiveHeapBlocks();
-  }
-  void TearDown() override {
-    farm_.reset();
-    FarmTest::TearDown();
   }
   // Looks `dn` up from `start`; returns the result, the found object's
   // identifier in `*id` (0 for none) and releases what was found.
@@ -75,7 +71,6 @@ class DistinguishedNameTest : public feroq::testing::FarmTest {
     farm_->FreeObject(object);
     return text;
   }
-  std::unique_ptr<FarmObject> farm_;
   ULONG64 office_ = 0, tools_ = 0, editor_ = 0, report_ = 0;
   std::int64_t live_blocks_ = 0;
 };

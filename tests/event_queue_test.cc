@@ -82,11 +82,7 @@ class EventQueueTest : public feroq::testing::FarmTest {
  protected:
   void SetUp() override {
     FarmTest::SetUp();
-    farm_ = std::make_unique<FarmObject>();
-  }
-  void TearDown() override {
-    farm_.reset();
-    FarmTest::TearDown();
+    OpenFarm();
   }
   // A service queue selecting `ids`.
   LONG ServiceQueue(std::vector<USHORT> ids) {
@@ -115,7 +111,6 @@ class EventQueueTest : public feroq::testing::FarmTest {
     });
     return kept;
   }
-  std::unique_ptr<FarmObject> farm_;
 };
 
 TEST_F(EventQueueTest, MasksBecomeFilterEntriesInMaskOrder) {

@@ -34,7 +34,7 @@ class ExportFileTest : public feroq::testing::FarmTest {
     ASSERT_FALSE(dir_.path().empty());
     feroq::services::ClearReceivedFileRequests();
     AddServer(u"ALPHA");
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     ULONG64 id = AddApplication(u"Editor");
     ASSERT_EQ(farm_->CreateWinAppFromID(id, &app_), S_OK);
     ASSERT_EQ(app_->Load(), S_OK);
@@ -44,7 +44,6 @@ class ExportFileTest : public feroq::testing::FarmTest {
     feroq::services::OverrideComposedLinesForTest(std::nullopt);
     CommonObject* object = app_;
     if (object != nullptr) farm_->FreeObject(object);
-    farm_.reset();
     FarmTest::TearDown();
   }
 
@@ -63,7 +62,6 @@ class ExportFileTest : public feroq::testing::FarmTest {
   std::optional<std::string> Written() { return ReadWholeFile(dir_.File("out.txt")); }
 
   ScratchDir dir_;
-  std::unique_ptr<FarmObject> farm_;
   ZQWinAppObject* app_ = nullptr;
   std::u16string path_;
   _LaunchFileOptions launch_{};

@@ -24,12 +24,11 @@ class FarmEnumerationTest : public feroq::testing::FarmTest {
  protected:
   void SetUp() override {
     FarmTest::SetUp();
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     build_ = std::make_unique<FarmBuilder>(*farm_);
   }
   void TearDown() override {
     build_.reset();
-    farm_.reset();
     FarmTest::TearDown();
   }
   std::size_t RegisteredObjects() {
@@ -39,7 +38,6 @@ class FarmEnumerationTest : public feroq::testing::FarmTest {
     for (ULONG i = 0; i < count; ++i) farm_->FreeObject(objects[i]);
     farm_->FreeMemory(objects);
   }
-  std::unique_ptr<FarmObject> farm_;
   std::unique_ptr<FarmBuilder> build_;
 };
 

@@ -50,7 +50,7 @@ class IconFileTest : public FarmTest {
  protected:
   void SetUp() override {
     FarmTest::SetUp();
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     app_ = OpenApp(u"Editor");
     ASSERT_NE(app_, nullptr);
     _ZQWinAppIcon icon = icon_;
@@ -58,7 +58,6 @@ class IconFileTest : public FarmTest {
   }
   void TearDown() override {
     opened_.clear();
-    farm_.reset();
     FarmTest::TearDown();
   }
 
@@ -81,7 +80,6 @@ class IconFileTest : public FarmTest {
     return app->SetIconFile(format, W(dir_.WideFile(name)), index);
   }
 
-  std::unique_ptr<FarmObject> farm_;
   ZQWinAppObject* app_ = nullptr;
   std::vector<Ref<ZQWinAppObject>> opened_;
   ScratchDir dir_;

@@ -22,7 +22,7 @@ class NamingRulesTest : public FarmTest {
  protected:
   void SetUp() override {
     FarmTest::SetUp();
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root_), S_OK);
     office_ = AddFolder(u"Office");
     AddFolder(u"Renamed");
@@ -33,7 +33,6 @@ class NamingRulesTest : public FarmTest {
   }
   void TearDown() override {
     for (CommonObject* object : held_) farm_->FreeObject(object);
-    farm_.reset();
     FarmTest::TearDown();
   }
   template <class T>
@@ -79,7 +78,6 @@ class NamingRulesTest : public FarmTest {
     return cause;
   }
 
-  std::unique_ptr<FarmObject> farm_;
   FolderObject* root_ = nullptr;
   ULONG64 office_ = 0;
   std::vector<CommonObject*> held_;

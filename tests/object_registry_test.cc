@@ -20,12 +20,8 @@ class ObjectRegistryTest : public feroq::testing::FarmTest {
  protected:
   void SetUp() override {
     FarmTest::SetUp();
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     ASSERT_NE(farm_->GetObjectIDMap(), nullptr);
-  }
-  void TearDown() override {
-    farm_.reset();
-    FarmTest::TearDown();
   }
   bool Registered(ULONG64 id) {
     // The registry is reached through the public factory in mode 2, which
@@ -38,7 +34,6 @@ class ObjectRegistryTest : public feroq::testing::FarmTest {
     farm_->FreeObject(release);
     return registered;
   }
-  std::unique_ptr<FarmObject> farm_;
 };
 
 TEST_F(ObjectRegistryTest, SameApplicationIsSharedAndReleasedAtZero) {

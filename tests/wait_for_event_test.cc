@@ -54,12 +54,11 @@ class WaitForEventTest : public feroq::testing::FarmTest {
  public:
   void SetUp() override {
     FarmTest::SetUp();
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     live_blocks_ = feroq::platform::LiveHeapBlocks();
   }
   void TearDown() override {
     for (LONG queue : queues_) farm_->DeleteEventQueue(queue);
-    farm_.reset();
     FarmTest::TearDown();
   }
 
@@ -132,7 +131,6 @@ class WaitForEventTest : public feroq::testing::FarmTest {
     EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live_blocks_);
   }
 
-  std::unique_ptr<FarmObject> farm_;
   std::vector<LONG> queues_;
   std::int64_t live_blocks_ = 0;
 };

@@ -16,14 +16,13 @@ class AppObjectTest : public FarmTest {
   // Makes the farm object and opens the application `app_id_` as `app_`;
   // a derived SetUp seeds the farm and sets app_id_ before calling it.
   void OpenApplication(ULONG64 id) {
-    farm_ = std::make_unique<FarmObject>();
+    OpenFarm();
     app_id_ = id;
     app_ = Open(app_id_);
     ASSERT_NE(app_, nullptr);
   }
   void TearDown() override {
     Release(app_);
-    farm_.reset();
     FarmTest::TearDown();
   }
   // The application object for `id`, loaded; null (and a test failure) if not.
@@ -42,7 +41,6 @@ class AppObjectTest : public FarmTest {
     app = nullptr;
   }
 
-  std::unique_ptr<FarmObject> farm_;
   ULONG64 app_id_ = 0;
   ZQWinAppObject* app_ = nullptr;
 };

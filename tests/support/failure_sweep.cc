@@ -332,9 +332,8 @@ void FailureSweepTest::StartRun(const SweptOperation& op) {
   editor.servers = {srv1_, srv2_};
   editor.users = {kAliceDn, kBobDn};
   editor_ = AddApplication(editor);
-  farm_ = std::make_unique<FarmObject>();
   tool_ = ToolState{};
-  tool_.farm = farm_.get();
+  tool_.farm = &OpenFarm();
   if (op.setup) op.setup(tool_);
 }
 

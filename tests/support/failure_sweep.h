@@ -330,7 +330,6 @@ class FailureSweepTest : public FarmTest, public SweepTarget {
   SweptOperation OnFarm(std::string name, std::function<HRESULT(FarmObject*, Holdings&)> run,
                         ServiceTable services = {}, HRESULT expected = S_OK);
 
-  std::unique_ptr<FarmObject> farm_;
   ToolState tool_;
   ULONG64 srv1_ = 0, srv2_ = 0, office_ = 0, tools_ = 0, viewer_ = 0, editor_ = 0;
 };

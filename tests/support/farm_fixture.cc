@@ -77,6 +77,7 @@ void FarmTest::SetUp() {
 }
 
 void FarmTest::TearDown() {
+  farm_.reset();
   feroq::services::ClearServiceFaults();
   feroq::services::StopServiceCallLog();
   feroq::platform::ClearAllocationFailure();

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "feroq/farm_object.h"
 #include "feroq/services/farm_admin.h"
 #include "feroq/services/service_base.h"
 #include "feroq/services/zqapp.h"
@@ -56,7 +57,16 @@ void ForceName(ULONG64 id, const std::u16string& name);
 class FarmTest : public ::testing::Test {
  protected:
   void SetUp() override;
+  // Destroys farm_ first, then undoes what SetUp set.
   void TearDown() override;
+
+  // Makes the test's farm object (after any seeding its construction should
+  // see, such as the farm name); TearDown destroys it.
+  FarmObject& OpenFarm() {
+    farm_ = std::make_unique<FarmObject>();
+    return *farm_;
+  }
+  std::unique_ptr<FarmObject> farm_;
 
   // The remote-access subsystem held by the fixture (never null after SetUp).
   VORN_PIF_ISubSystem* subsystem() const { return subsystem_; }
