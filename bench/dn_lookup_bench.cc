@@ -71,7 +71,7 @@ ULONG64 FindChild(BenchFarm& farm, ULONG64 folder, const std::u16string& name) {
       record.GetFriendlyName(friendly);
       if (name == friendly.c_str()) match = child;
     } else {
-      WCHAR* folder_name = nullptr;
+      char16_t* folder_name = nullptr;
       if (farm.folders().GetFolderName(child, &folder_name) != 0) break;
       if (name == folder_name) match = child;
       farm.folders().FreeMemory(reinterpret_cast<unsigned char*>(folder_name));

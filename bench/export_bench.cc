@@ -42,20 +42,20 @@ void PublishExportedApp(BenchFarm& bench, ExportFarm& entry) {
   auto data = std::make_unique<_ZQWinAppData>();
   std::memset(data.get(), 0, sizeof(*data));
   data->version = kZQAppCurrentVersion;
-  data->objectName = const_cast<WCHAR*>(u"Spreadsheet");
-  data->browserName = const_cast<WCHAR*>(u"spreadsheet");
-  data->defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Program Files\\Office\\sheet.exe");
-  data->defaultWorkingDirectory = const_cast<WCHAR*>(u"C:\\Users\\Shared");
-  data->description = const_cast<WCHAR*>(u"The office spreadsheet, published for every office user");
+  data->objectName = const_cast<char16_t*>(u"Spreadsheet");
+  data->browserName = const_cast<char16_t*>(u"spreadsheet");
+  data->defaultInitialProgram = const_cast<char16_t*>(u"C:\\Program Files\\Office\\sheet.exe");
+  data->defaultWorkingDirectory = const_cast<char16_t*>(u"C:\\Users\\Shared");
+  data->description = const_cast<char16_t*>(u"The office spreadsheet, published for every office user");
   data->defaultWindowColor = ZQWindowColor256;
   data->defaultWindowType = ZQWindow800x600;
   _ZQServerConfigBlock server_block{};
-  for (int i = 0; i < 3; ++i) server_block.servers[i].serverName = const_cast<WCHAR*>(servers[i]);
+  for (int i = 0; i < 3; ++i) server_block.servers[i].serverName = const_cast<char16_t*>(servers[i]);
   server_block.count = 3;
   _UserAccountInfoBlock user_block{};
   for (int i = 0; i < 3; ++i) {
-    user_block.users[i] = _UserAccountInfo{0, kUserAuthorityWindowsDomain, 0, const_cast<WCHAR*>(u"CORP"),
-                                           const_cast<WCHAR*>(accounts[i])};
+    user_block.users[i] = _UserAccountInfo{0, kUserAuthorityWindowsDomain, 0, const_cast<char16_t*>(u"CORP"),
+                                           const_cast<char16_t*>(accounts[i])};
   }
   user_block.count = 3;
   data->servers = &server_block;

@@ -35,12 +35,12 @@ void BM_GetDistinguishedName(benchmark::State& state) {
   Require(farm.CreateWinAppFromID(id, &app) == S_OK && app->Load() == S_OK, "loading the application");
   const std::u16string expected = entry.chain.last_app_dn;
   for (auto _ : state) {
-    WCHAR* dn = nullptr;
+    char16_t* dn = nullptr;
     if (app->GetDistinguishedName(&dn) != S_OK) state.SkipWithError("GetDistinguishedName failed");
     benchmark::DoNotOptimize(dn);
     farm.FreeMemory(dn);
   }
-  WCHAR* dn = nullptr;
+  char16_t* dn = nullptr;
   if (app->GetDistinguishedName(&dn) != S_OK || expected != dn) state.SkipWithError("wrong name");
   farm.FreeMemory(dn);
   Release(farm, app);
@@ -60,7 +60,7 @@ void BM_FolderServiceWalk(benchmark::State& state) {
     ULONG64 current = parent;
     std::size_t units = 0;
     while (current != root) {
-      WCHAR* name = nullptr;
+      char16_t* name = nullptr;
       if (folders.GetFolderName(current, &name) != 0) {
         state.SkipWithError("GetFolderName failed");
         break;
@@ -69,7 +69,7 @@ void BM_FolderServiceWalk(benchmark::State& state) {
       folders.FreeMemory(reinterpret_cast<unsigned char*>(name));
       folders.GetFolderParent(current, current);
     }
-    WCHAR* root_name = nullptr;
+    char16_t* root_name = nullptr;
     folders.GetFolderName(root, &root_name);
     folders.FreeMemory(reinterpret_cast<unsigned char*>(root_name));
     benchmark::DoNotOptimize(units);

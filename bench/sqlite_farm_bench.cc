@@ -147,8 +147,8 @@ void BM_SqliteCreateZQWinApp(benchmark::State& state) {
   _ZQWinAppData data;
   std::memset(&data, 0, sizeof(data));
   data.version = kZQAppCurrentVersion;
-  data.defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Programs\\Benchmark\\app.exe");
-  data.description = const_cast<WCHAR*>(u"An application published for the benchmarks");
+  data.defaultInitialProgram = const_cast<char16_t*>(u"C:\\Programs\\Benchmark\\app.exe");
+  data.description = const_cast<char16_t*>(u"An application published for the benchmarks");
   for (auto _ : state) {
     std::u16string name = Numbered(u"N-", ++published);
     std::u16string browser = u"b-" + name;
@@ -184,8 +184,8 @@ void BM_SqliteSave(benchmark::State& state) {
   const auto apps = static_cast<std::size_t>(state.range(0));
   FarmObject& farm = OpenFarm(apps).farm();
   std::vector<ZQWinAppObject*> picked = PickedApps(farm, Prepared(apps));
-  WCHAR* descriptions[] = {const_cast<WCHAR*>(u"An application published for the benchmarks"),
-                           const_cast<WCHAR*>(u"An application published for the benchmark run")};
+  char16_t* descriptions[] = {const_cast<char16_t*>(u"An application published for the benchmarks"),
+                           const_cast<char16_t*>(u"An application published for the benchmark run")};
   std::size_t next = 0;
   std::size_t round = 0;
   for (auto _ : state) {

@@ -111,7 +111,7 @@ int OpenFileDescriptors() {
 }
 
 std::u16string DistinguishedNameOf(FarmObject& farm, CommonObject* object, HRESULT* result) {
-  WCHAR* dn = nullptr;
+  char16_t* dn = nullptr;
   *result = object->GetDistinguishedName(&dn);
   std::u16string text;
   if (*result == S_OK && dn != nullptr) text = dn;

@@ -205,8 +205,8 @@ void FreeUserInfo(FarmObject& farm, _UserAccountInfo& user) {
 // Reads every property of an application the library offers.
 void ReadApplication(FarmObject& farm, ZQWinAppObject* app) {
   if (app->Load() != S_OK) return;
-  WCHAR* text = nullptr;
-  for (HRESULT (ZQWinAppObject::*get)(WCHAR**) :
+  char16_t* text = nullptr;
+  for (HRESULT (ZQWinAppObject::*get)(char16_t**) :
        {&ZQWinAppObject::GetObjectName, &ZQWinAppObject::GetDistinguishedName,
         &ZQWinAppObject::GetBrowserName, &ZQWinAppObject::GetDefaultInitialProgram,
         &ZQWinAppObject::GetDescription}) {
@@ -257,7 +257,7 @@ void ReadApplication(FarmObject& farm, ZQWinAppObject* app) {
 
 // Walks the folder tree below `folder`, reading every object once.
 void Walk(FarmObject& farm, FolderObject* folder, int depth, std::set<ULONG64>& seen) {
-  WCHAR* text = nullptr;
+  char16_t* text = nullptr;
   folder->GetObjectName(&text);
   farm.FreeMemory(text);
   text = nullptr;
@@ -288,7 +288,7 @@ void Walk(FarmObject& farm, FolderObject* folder, int depth, std::set<ULONG64>& 
 void ReadThroughObjectModel() {
   FarmObject farm;
   const std::size_t registry_start = feroq::fuzzing::RegistrySize(farm);
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   if (farm.GetFarmName(&name) == S_OK) farm.FreeMemory(name);
   FolderObject* root = nullptr;
   if (farm.GetRootFolder(FarmObjectAppFolder, &root) == S_OK && root != nullptr) {
@@ -305,7 +305,7 @@ void ReadThroughObjectModel() {
     }
     farm.FreeMemory(apps);
   }
-  WCHAR* servers = nullptr;
+  char16_t* servers = nullptr;
   ULONG server_count = 0;
   farm.EnumerateServers(&servers, &server_count);
   farm.FreeMemory(servers);

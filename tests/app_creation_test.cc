@@ -107,7 +107,7 @@ TEST_F(AppCreationTest, PublishesEveryPropertyAndList) {
   ReleaseObject(*farm_, app);
   ASSERT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
   ASSERT_EQ(app->Load(), S_OK);
-  WCHAR* dn = nullptr;
+  char16_t* dn = nullptr;
   ASSERT_EQ(app->GetDistinguishedName(&dn), S_OK);
   EXPECT_EQ(std::u16string(dn), u"\\Applications\\Office\\Editor");
   farm_->FreeMemory(dn);

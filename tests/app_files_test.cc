@@ -33,7 +33,7 @@ constexpr char kHostileNameEscaped[] = "&lt;script&gt;document.title=&#39;pwned&
 
 std::vector<std::string> TakeLines(VORNMultiString& list) {
   std::vector<std::string> lines;
-  for (const WCHAR* line = list.GetHeadString(); line != nullptr; line = list.GetNextString()) {
+  for (const char16_t* line = list.GetHeadString(); line != nullptr; line = list.GetNextString()) {
     lines.push_back(Utf8(line));
   }
   return lines;

@@ -37,7 +37,7 @@ class AppFolderTest : public feroq::testing::FarmTest {
   }
   void Release(CommonObject* object) { farm_->FreeObject(object); }
   std::u16string NameOf(CommonObject* object) {
-    WCHAR* name = nullptr;
+    char16_t* name = nullptr;
     EXPECT_EQ(object->GetObjectName(&name), S_OK);
     std::u16string text = name == nullptr ? u"(null)" : std::u16string(name);
     farm_->FreeMemory(name);
@@ -80,8 +80,8 @@ TEST_F(AppFolderTest, NameCacheKeepsOrGrowsItsBuffer) {
 
 TEST_F(AppFolderTest, DetachedFolders) {
   AppFolderObject unnamed(feroq::MakeObjectId(feroq::kObjectKindFolder, 5),
-                          static_cast<WCHAR*>(nullptr));
-  WCHAR* name = reinterpret_cast<WCHAR*>(0x10);
+                          static_cast<char16_t*>(nullptr));
+  char16_t* name = reinterpret_cast<char16_t*>(0x10);
   EXPECT_EQ(unnamed.GetObjectName(&name), S_OK);
   EXPECT_EQ(name, nullptr);
   AppFolderObject empty(feroq::MakeObjectId(feroq::kObjectKindFolder, 6), W(u""));

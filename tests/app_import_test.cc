@@ -54,7 +54,7 @@ class AppImportTest : public feroq::testing::FarmTest {
 
   // Imports `files`; the events are kept in events_.
   HRESULT Import(const std::vector<std::u16string>& files, ULONG flags = 0, FolderObject* folder = nullptr) {
-    std::vector<const WCHAR*> names;
+    std::vector<const char16_t*> names;
     for (const std::u16string& file : files) names.push_back(file.c_str());
     ImportRequest request;
     request.files = names.data();
@@ -77,7 +77,7 @@ class AppImportTest : public feroq::testing::FarmTest {
     EXPECT_EQ(farm_->EnumerateApps(&apps, &count), S_OK);
     std::vector<std::u16string> names;
     for (ULONG i = 0; i < count; ++i) {
-      WCHAR* dn = nullptr;
+      char16_t* dn = nullptr;
       auto* app = static_cast<ZQWinAppObject*>(apps[i]);
       if (app->Load() == S_OK && app->GetDistinguishedName(&dn) == S_OK) names.push_back(dn);
       farm_->FreeMemory(dn);
@@ -115,7 +115,7 @@ TEST_F(AppImportTest, ExportImportIntoASecondFarmAndExportGivesTheSameFiles) {
   auto export_all = [&](const std::string& prefix) {
     for (const std::u16string& dn : Apps()) {
       ZQWinAppObject* app = nullptr;
-      ASSERT_EQ(farm_->GetAppByDN(const_cast<WCHAR*>(dn.c_str()), &app), S_OK);
+      ASSERT_EQ(farm_->GetAppByDN(const_cast<char16_t*>(dn.c_str()), &app), S_OK);
       const std::string name = prefix + (dn.find(u"Plain") != std::u16string::npos ? "Plain" : "Full");
       std::u16string file = dir_.WideFile(name + ".def");
       std::u16string icon = dir_.WideFile(name + ".ico");

@@ -45,20 +45,20 @@ class AppPropertiesTest : public feroq::testing::AppObjectTest {
 
 struct StringProperty {
   const char* name;
-  HRESULT (ZQWinAppObject::*set)(WCHAR*);
-  std::function<HRESULT(ZQWinAppObject*, WCHAR**)> get;
+  HRESULT (ZQWinAppObject::*set)(char16_t*);
+  std::function<HRESULT(ZQWinAppObject*, char16_t**)> get;
 };
 
 TEST_F(AppPropertiesTest, StringsRoundTripAndEmptyStringsAreSFalse) {
   const StringProperty properties[] = {
-      {"BrowserName", &ZQWinAppObject::SetBrowserName, [](auto* a, WCHAR** v) { return a->GetBrowserName(v); }},
+      {"BrowserName", &ZQWinAppObject::SetBrowserName, [](auto* a, char16_t** v) { return a->GetBrowserName(v); }},
       {"DefaultInitialProgram", &ZQWinAppObject::SetDefaultInitialProgram,
-       [](auto* a, WCHAR** v) { return a->GetDefaultInitialProgram(v); }},
+       [](auto* a, char16_t** v) { return a->GetDefaultInitialProgram(v); }},
       {"DefaultWorkingDirectory", &ZQWinAppObject::SetDefaultWorkingDirectory,
-       [](auto* a, WCHAR** v) { return a->GetDefaultWorkingDirectory(*v); }},
-      {"Description", &ZQWinAppObject::SetDescription, [](auto* a, WCHAR** v) { return a->GetDescription(v); }},
-      {"ObjectName", &ZQWinAppObject::SetObjectName, [](auto* a, WCHAR** v) { return a->GetObjectName(v); }},
-      {"WLFolder", &ZQWinAppObject::SetWLFolder, [](auto* a, WCHAR** v) { return a->GetWLFolder(*v); }},
+       [](auto* a, char16_t** v) { return a->GetDefaultWorkingDirectory(*v); }},
+      {"Description", &ZQWinAppObject::SetDescription, [](auto* a, char16_t** v) { return a->GetDescription(v); }},
+      {"ObjectName", &ZQWinAppObject::SetObjectName, [](auto* a, char16_t** v) { return a->GetObjectName(v); }},
+      {"WLFolder", &ZQWinAppObject::SetWLFolder, [](auto* a, char16_t** v) { return a->GetWLFolder(*v); }},
   };
   for (const StringProperty& property : properties) {
     SCOPED_TRACE(property.name);
@@ -69,13 +69,13 @@ TEST_F(AppPropertiesTest, StringsRoundTripAndEmptyStringsAreSFalse) {
     ASSERT_EQ(property.get(app_, &text.out()), S_OK);
     EXPECT_EQ(text.str(), value);
     // Handed out exactly as long as the text and its NUL.
-    EXPECT_EQ(feroq::platform::HeapBlockSize(text.get()), (value.size() + 1) * sizeof(WCHAR));
+    EXPECT_EQ(feroq::platform::HeapBlockSize(text.get()), (value.size() + 1) * sizeof(char16_t));
 
     // Emptied, it reads back as S_FALSE: the caller's pointer is left as it
     // was and nothing is allocated.
     ASSERT_EQ((app_->*property.set)(nullptr), S_OK);
-    WCHAR sentinel[] = u"untouched";
-    WCHAR* out = sentinel;
+    char16_t sentinel[] = u"untouched";
+    char16_t* out = sentinel;
     const std::int64_t live = feroq::platform::LiveHeapBlocks();
     EXPECT_EQ(property.get(app_, &out), S_FALSE);
     EXPECT_EQ(out, sentinel);
@@ -91,9 +91,9 @@ TEST_F(AppPropertiesTest, ARefusedTextKeepsTheOldOne) {
 }
 
 TEST_F(AppPropertiesTest, InitialProgramTestsItsPointerBeforeTheRecord) {
-  ZQWinAppObject bare(static_cast<WCHAR*>(nullptr), nullptr, farm_.get(), nullptr);
+  ZQWinAppObject bare(static_cast<char16_t*>(nullptr), nullptr, farm_.get(), nullptr);
   EXPECT_EQ(bare.GetDefaultInitialProgram(nullptr), E_INVALIDARG);
-  WCHAR* out = nullptr;
+  char16_t* out = nullptr;
   EXPECT_EQ(bare.GetDefaultInitialProgram(&out), E_UNEXPECTED);
 }
 
@@ -263,8 +263,8 @@ TEST_F(AppPropertiesTest, ReadOnlyRecords) {
 }
 
 TEST_F(AppPropertiesTest, EverythingIsUnexpectedWithoutARecord) {
-  ZQWinAppObject bare(static_cast<WCHAR*>(nullptr), nullptr, farm_.get(), nullptr);
-  WCHAR* text = nullptr;
+  ZQWinAppObject bare(static_cast<char16_t*>(nullptr), nullptr, farm_.get(), nullptr);
+  char16_t* text = nullptr;
   LONG number = 0;
   int flag = 0;
   _ZQEncryptionLevel level;
@@ -320,8 +320,8 @@ TEST_F(AppPropertiesTest, DeleteDropsTheRecordAndGivesBackTheParentCount) {
 // is nulled), a failed set keeps the record's value.
 TEST_F(AppPropertiesTest, RunningOutOfMemoryLeavesTheValue) {
   ASSERT_EQ(app_->SetDescription(W(u"before")), S_OK);
-  WCHAR stale[] = u"stale";
-  WCHAR* out = nullptr;
+  char16_t stale[] = u"stale";
+  char16_t* out = nullptr;
   HRESULT result = S_OK;
   const int failures = feroq::testing::ForEachAllocationFailure(
       [&] {

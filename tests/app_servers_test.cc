@@ -26,7 +26,7 @@ struct ServerView {
   bool operator==(const ServerView&) const = default;
 };
 
-std::u16string TextOrNull(const WCHAR* text) { return text == nullptr ? u"(null)" : std::u16string(text); }
+std::u16string TextOrNull(const char16_t* text) { return text == nullptr ? u"(null)" : std::u16string(text); }
 
 class AppServersTest : public feroq::testing::AppObjectTest {
  protected:
@@ -37,7 +37,7 @@ class AppServersTest : public feroq::testing::AppObjectTest {
     gamma_ = AddServer(u"GAMMA");
     OpenApplication(AddApplication(u"Editor"));
   }
-  HRESULT Add(const std::u16string& name, const WCHAR* program = nullptr, const WCHAR* directory = nullptr) {
+  HRESULT Add(const std::u16string& name, const char16_t* program = nullptr, const char16_t* directory = nullptr) {
     feroq::testing::TextPool texts;
     _ZQServerConfig config{0, texts(name), program != nullptr ? texts(program) : nullptr,
                            directory != nullptr ? texts(directory) : nullptr};
@@ -135,13 +135,13 @@ TEST_F(AppServersTest, RemoveServer) {
   ASSERT_EQ(Add(u"ALPHA"), S_OK);
   ASSERT_EQ(Add(u"BETA"), S_OK);
   EXPECT_EQ(app_->RemoveServer(nullptr), E_INVALIDARG);
-  WCHAR empty[] = u"";
+  char16_t empty[] = u"";
   EXPECT_EQ(app_->RemoveServer(empty), E_INVALIDARG);
-  WCHAR unknown[] = u"NO-SUCH-SERVER";
+  char16_t unknown[] = u"NO-SUCH-SERVER";
   EXPECT_EQ(app_->RemoveServer(unknown), E_FAIL);
-  WCHAR gamma[] = u"GAMMA";
+  char16_t gamma[] = u"GAMMA";
   EXPECT_EQ(app_->RemoveServer(gamma), E_FAIL);  // known to the farm, not in the list
-  WCHAR alpha[] = u"ALPHA";
+  char16_t alpha[] = u"ALPHA";
   EXPECT_EQ(app_->RemoveServer(alpha), S_OK);
   const std::vector<ServerView> left = AllServers();
   ASSERT_EQ(left.size(), 1u);
@@ -154,9 +154,9 @@ TEST_F(AppServersTest, CountAndMissingRecord) {
   EXPECT_EQ(app_->GetServerCount(&count), S_OK);
   EXPECT_EQ(count, 0);
 
-  ZQWinAppObject bare(static_cast<WCHAR*>(nullptr), nullptr, farm_.get(), nullptr);
+  ZQWinAppObject bare(static_cast<char16_t*>(nullptr), nullptr, farm_.get(), nullptr);
   EXPECT_EQ(bare.GetServerCount(nullptr), E_UNEXPECTED);
-  WCHAR alpha[] = u"ALPHA";
+  char16_t alpha[] = u"ALPHA";
   _ZQServerConfig config{0, alpha, nullptr, nullptr};
   EXPECT_EQ(bare.AddServer(&config), E_UNEXPECTED);
   EXPECT_EQ(bare.AddServer(nullptr), E_INVALIDARG);  // arguments come first
@@ -172,7 +172,7 @@ TEST_F(AppServersTest, ConversionFailuresAndTheIteration) {
   ASSERT_EQ(Add(u"ALPHA"), S_OK);
   ASSERT_EQ(Add(u"BETA"), S_OK);
   ASSERT_EQ(Add(u"GAMMA"), S_OK);
-  WCHAR left_over[] = u"left over";
+  char16_t left_over[] = u"left over";
   _ZQServerConfig config{5, left_over, left_over, left_over};
 
   feroq::services::InjectServiceFault("VORN_ZQServerSAL::GetNameByUID", 0x80000002u);
@@ -195,7 +195,7 @@ TEST_F(AppServersTest, ConversionFailuresAndTheIteration) {
 // leaves all three pointers null and the iteration closed.
 TEST_F(AppServersTest, RunningOutOfMemoryWhileHandingOutAServer) {
   ASSERT_EQ(Add(u"ALPHA", u"alpha.exe", u"C:\\Alpha"), S_OK);
-  WCHAR left_over[] = u"left over";
+  char16_t left_over[] = u"left over";
   _ZQServerConfig config{};
   HRESULT result = S_OK;
   int copy_failures = 0;

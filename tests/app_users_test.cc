@@ -64,8 +64,8 @@ class AppUsersTest : public feroq::testing::AppObjectTest {
     EXPECT_EQ(user.reserved, 0u);
     EXPECT_EQ(user.authorityKind, feroq::kUserAuthorityWindowsDomain);
     AccountView view{user.domain, user.accountName, user.accountKind};
-    for (WCHAR* text : {user.domain, user.accountName}) {
-      EXPECT_EQ(feroq::platform::HeapBlockSize(text), (std::u16string(text).size() + 1) * sizeof(WCHAR));
+    for (char16_t* text : {user.domain, user.accountName}) {
+      EXPECT_EQ(feroq::platform::HeapBlockSize(text), (std::u16string(text).size() + 1) * sizeof(char16_t));
       farm_->FreeMemory(text);
     }
     user = _UserAccountInfo{};
@@ -151,7 +151,7 @@ TEST_F(AppUsersTest, EmptyListAndMissingRecord) {
   EXPECT_EQ(app_->GetFirstUser(nullptr), E_INVALIDARG);
   EXPECT_EQ(app_->GetNextUser(nullptr), E_INVALIDARG);
 
-  ZQWinAppObject bare(static_cast<WCHAR*>(nullptr), nullptr, farm_.get(), nullptr);
+  ZQWinAppObject bare(static_cast<char16_t*>(nullptr), nullptr, farm_.get(), nullptr);
   EXPECT_EQ(bare.GetUserCount(nullptr), E_INVALIDARG);  // the pointer comes first here
   LONG count = 0;
   EXPECT_EQ(bare.GetUserCount(&count), E_UNEXPECTED);
@@ -206,7 +206,7 @@ TEST_F(AppUsersTest, AccountsOfOtherAuthoritiesFail) {
 
 TEST_F(AppUsersTest, UnknownDirectoryNameLeavesTheRecordAlone) {
   AddDnToRecord(u"CN=ghost");
-  WCHAR left_over[] = u"left over";
+  char16_t left_over[] = u"left over";
   _UserAccountInfo user{3, 3, 3, left_over, left_over};
   EXPECT_EQ(app_->GetFirstUser(&user), E_FAIL);
   EXPECT_EQ(user.reserved, 3u);
@@ -227,7 +227,7 @@ TEST_F(AppUsersTest, RunningOutOfMemory) {
                                              }
                                            });
   ASSERT_EQ(result, S_OK);
-  WCHAR left_over[] = u"left over";
+  char16_t left_over[] = u"left over";
   _UserAccountInfo user{};
   int copy_failures = 0;
   feroq::testing::ForEachAllocationFailure(

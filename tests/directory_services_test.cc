@@ -32,7 +32,7 @@ TEST_F(ServerServiceTest, NamesAndIdentifiers) {
   EXPECT_EQ(ObjectKindOf(alpha), kObjectKindServer);
   VORN_ZQServerSAL servers(subsystem());
 
-  WCHAR lower[] = u"alpha-01", upper[] = u"beta", missing[] = u"gamma", empty[] = u"";
+  char16_t lower[] = u"alpha-01", upper[] = u"beta", missing[] = u"gamma", empty[] = u"";
   ULONG64 id = 0;
   ASSERT_EQ(servers.GetUIDByName(lower, id), 0u);
   EXPECT_EQ(id, alpha);
@@ -85,7 +85,7 @@ class UserServiceTest : public FarmTest {
     AddAccount(u"TREE", u"alice", 2, u"CN=alice.TREE", u"NDS");
   }
   // Resolves through the service; "" when it fails (with the code in *status).
-  std::u16string ToDn(const WCHAR* type, const WCHAR* domain, const WCHAR* account, ULONG kind,
+  std::u16string ToDn(const char16_t* type, const char16_t* domain, const char16_t* account, ULONG kind,
                       VSTATUS* status) {
     VORN_UserMgmt_SAL users(subsystem());
     UM_AcctAuthInfo authority;
@@ -118,8 +118,8 @@ TEST_F(UserServiceTest, DnToAccountNameFillsTheAuthority) {
   VORNString dn(u"cn=ADMINS,ou=groups,o=corp"), account;
   ULONG kind = 9;
   ASSERT_EQ(users.ResolveDNToAccountName(dn, authority, account, kind), 0u);
-  WCHAR* type = nullptr;
-  WCHAR* instance = nullptr;
+  char16_t* type = nullptr;
+  char16_t* instance = nullptr;
   authority.GetType(type);
   authority.GetInstance(instance);
   EXPECT_EQ(std::u16string(type), u"NT");
@@ -274,7 +274,7 @@ using ServiceFaultTest = FarmTest;
 TEST_F(ServiceFaultTest, OnceAnswersOneCallWithoutActing) {
   VORNCommonApplicationSAL folders(subsystem());
   const ULONG64 root = RootFolder();
-  WCHAR name[] = u"Office";
+  char16_t name[] = u"Office";
   ULONG64 created = 0;
   InjectServiceFault("VORNCommonApplicationSAL::CreateFolder", VORN_E_OUTOFMEMORY);
   EXPECT_EQ(folders.CreateFolder(root, name, created), VORN_E_OUTOFMEMORY);
@@ -288,7 +288,7 @@ TEST_F(ServiceFaultTest, OnceAnswersOneCallWithoutActing) {
 TEST_F(ServiceFaultTest, PersistentAnswersUntilCleared) {
   VORN_ZQServerSAL servers(subsystem());
   AddServer(u"Alpha");
-  WCHAR name[] = u"Alpha";
+  char16_t name[] = u"Alpha";
   ULONG64 id = 0;
   InjectServiceFault("VORN_ZQServerSAL::GetUIDByName", 0x80000016u, /*persistent=*/true);
   EXPECT_EQ(servers.GetUIDByName(name, id), 0x80000016u);

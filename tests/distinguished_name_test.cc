@@ -64,7 +64,7 @@ class DistinguishedNameTest : public feroq::testing::FarmTest {
       EXPECT_EQ(farm_->CreateAppFolderObject(id, &folder, 0), S_OK);
       object = folder;
     }
-    WCHAR* dn = nullptr;
+    char16_t* dn = nullptr;
     EXPECT_EQ(object->GetDistinguishedName(&dn), S_OK);
     std::u16string text = dn == nullptr ? u"" : dn;
     farm_->FreeMemory(dn);

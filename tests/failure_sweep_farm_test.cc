@@ -57,7 +57,7 @@ TEST_F(FailureSweepTest, FolderTreeOperations) {
   SweptOperation get_name = OnTools(
       "GetObjectName",
       [](AppFolderObject* tools, Holdings& out) {
-        WCHAR* name = nullptr;
+        char16_t* name = nullptr;
         const HRESULT result = tools->GetObjectName(&name);
         out.Memory(name);
         return result;
@@ -80,7 +80,7 @@ TEST_F(FailureSweepTest, FolderTreeOperations) {
   ops.push_back(OnTools(
       "GetDistinguishedName",
       [](AppFolderObject* tools, Holdings& out) {
-        WCHAR* dn = nullptr;
+        char16_t* dn = nullptr;
         const HRESULT result = tools->GetDistinguishedName(&dn);
         out.Memory(dn);
         if (result == S_OK && std::u16string(dn) != u"\\Applications\\Office\\Tools") return kWrongOutput;
@@ -217,7 +217,7 @@ TEST_F(FailureSweepTest, LookupsByName) {
   ops.push_back(OnApp(
       "ZQWinAppObject::GetDistinguishedName",
       [](ZQWinAppObject* app, Holdings& out) {
-        WCHAR* dn = nullptr;
+        char16_t* dn = nullptr;
         const HRESULT result = app->GetDistinguishedName(&dn);
         out.Memory(dn);
         return result;
@@ -242,7 +242,7 @@ TEST_F(FailureSweepTest, ImportOfADefinitionFile) {
   }
   auto import = [&dir](const char* name) {
     return [file = dir.WideFile(name)](FarmObject* farm, Holdings&) {
-      const WCHAR* files[] = {file.c_str()};
+      const char16_t* files[] = {file.c_str()};
       ImportRequest request;
       request.files = files;
       request.file_count = 1;
@@ -290,7 +290,7 @@ TEST_F(FailureSweepTest, Enumeration) {
   ops.back().makes_records = true;
   ops.push_back(OnFarm("EnumerateServers",
                        [](FarmObject* farm, Holdings& out) {
-                         WCHAR* names = nullptr;
+                         char16_t* names = nullptr;
                          ULONG count = 0;
                          const HRESULT result = farm->EnumerateServers(&names, &count);
                          out.Memory(names);
@@ -324,7 +324,7 @@ TEST_F(FailureSweepTest, Enumeration) {
     return result;
   }));
   ops.push_back(OnFarm("GetFarmName", [](FarmObject* farm, Holdings& out) {
-    WCHAR* name = nullptr;
+    char16_t* name = nullptr;
     const HRESULT result = farm->GetFarmName(&name);
     out.Memory(name);
     return result;
@@ -349,7 +349,7 @@ TEST_F(FailureSweepTest, Enumeration) {
                          FolderObject* root = nullptr;
                          if (!whole && other.GetRootFolder(FarmObjectAppFolder, &root) != E_UNEXPECTED)
                            return kWrongOutput;
-                         WCHAR* name = nullptr;
+                         char16_t* name = nullptr;
                          const HRESULT named = other.GetFarmName(&name);
                          other.FreeMemory(name);
                          return named == S_OK && !whole ? E_UNEXPECTED : named;
@@ -411,7 +411,7 @@ TEST_F(FailureSweepTest, Events) {
       {"folder deleted", 0x20,
        [this](ToolState& t) {
          AppFolderObject* tools = HoldFolder(t, tools_);
-         WCHAR* name = nullptr;
+         char16_t* name = nullptr;
          EXPECT_EQ(tools->GetObjectName(&name), S_OK);
          t.farm->FreeMemory(name);
          ChangeFarm([this](VORNCommonApplicationSAL&, ZQAppSAL& store) {

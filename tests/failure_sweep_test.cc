@@ -123,19 +123,19 @@ TEST_F(FailureSweepTest, LoadAndSetEveryProperty) {
 
   struct StringGetter {
     const char* name;
-    HRESULT (*get)(ZQWinAppObject*, WCHAR**);
+    HRESULT (*get)(ZQWinAppObject*, char16_t**);
   };
   const StringGetter getters[] = {
-      {"GetBrowserName", [](ZQWinAppObject* a, WCHAR** s) { return a->GetBrowserName(s); }},
-      {"GetDefaultInitialProgram", [](ZQWinAppObject* a, WCHAR** s) { return a->GetDefaultInitialProgram(s); }},
+      {"GetBrowserName", [](ZQWinAppObject* a, char16_t** s) { return a->GetBrowserName(s); }},
+      {"GetDefaultInitialProgram", [](ZQWinAppObject* a, char16_t** s) { return a->GetDefaultInitialProgram(s); }},
       {"GetDefaultWorkingDirectory",
-       [](ZQWinAppObject* a, WCHAR** s) { return a->GetDefaultWorkingDirectory(*s); }},
-      {"GetDescription", [](ZQWinAppObject* a, WCHAR** s) { return a->GetDescription(s); }},
-      {"GetObjectName", [](ZQWinAppObject* a, WCHAR** s) { return a->GetObjectName(s); }},
+       [](ZQWinAppObject* a, char16_t** s) { return a->GetDefaultWorkingDirectory(*s); }},
+      {"GetDescription", [](ZQWinAppObject* a, char16_t** s) { return a->GetDescription(s); }},
+      {"GetObjectName", [](ZQWinAppObject* a, char16_t** s) { return a->GetObjectName(s); }},
   };
   for (const StringGetter& getter : getters) {
     ops.push_back(OnApp(getter.name, [getter](ZQWinAppObject* app, Holdings& out) {
-      WCHAR* text = nullptr;
+      char16_t* text = nullptr;
       const HRESULT result = getter.get(app, &text);
       out.Memory(text);
       return result;
@@ -144,7 +144,7 @@ TEST_F(FailureSweepTest, LoadAndSetEveryProperty) {
   ops.push_back(OnApp(
       "GetWLFolder (empty)",
       [](ZQWinAppObject* app, Holdings& out) {
-        WCHAR* text = nullptr;
+        char16_t* text = nullptr;
         const HRESULT result = app->GetWLFolder(text);
         out.Memory(text);
         return result;
@@ -188,7 +188,7 @@ TEST_F(FailureSweepTest, LoadAndSetEveryProperty) {
 
   struct StringSetter {
     const char* call;
-    HRESULT (ZQWinAppObject::*setter)(WCHAR*);
+    HRESULT (ZQWinAppObject::*setter)(char16_t*);
   };
   const StringSetter setters[] = {
       {"ZQApp::SetBrowserName", &ZQWinAppObject::SetBrowserName},

@@ -42,7 +42,7 @@ class FarmEnumerationTest : public feroq::testing::FarmTest {
 };
 
 TEST_F(FarmEnumerationTest, ServerNamesFormADoubleNulList) {
-  WCHAR* names = nullptr;
+  char16_t* names = nullptr;
   ULONG count = 7;
   ASSERT_EQ(farm_->EnumerateServers(&names, &count), S_OK);
   EXPECT_EQ(count, 0u);
@@ -56,7 +56,7 @@ TEST_F(FarmEnumerationTest, ServerNamesFormADoubleNulList) {
   ASSERT_EQ(farm_->EnumerateServers(&names, &count), S_OK);
   EXPECT_EQ(count, 2u);
   ASSERT_EQ(feroq::platform::HeapBlockSize(names), 12u);
-  const WCHAR expected[] = {u'X', 0, u'Y', u'Z', 0, 0};
+  const char16_t expected[] = {u'X', 0, u'Y', u'Z', 0, 0};
   EXPECT_EQ(std::memcmp(names, expected, 12), 0);
   farm_->FreeMemory(names);
 }
@@ -124,7 +124,7 @@ TEST_F(FarmEnumerationTest, MovesChangeTheStoreOnly) {
   ReleaseObject(*farm_, app);
   ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app), S_OK);
   ASSERT_EQ(app->Load(), S_OK);
-  WCHAR* dn = nullptr;
+  char16_t* dn = nullptr;
   ASSERT_EQ(app->GetDistinguishedName(&dn), S_OK);
   EXPECT_EQ(std::u16string(dn), u"\\Applications\\B\\Editor");
   ZQWinAppObject* found = nullptr;

@@ -29,10 +29,10 @@ TEST_F(FarmObjectTest, FullyBuiltObjectHasServicesNameAndMap) {
   SeedFarmName(u"Pr\u00fcfstand");
   FarmObject farm;
 
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   ASSERT_EQ(farm.GetFarmName(&name), S_OK);
   EXPECT_EQ(std::u16string(name), u"Pr\u00fcfstand");
-  WCHAR* again = nullptr;
+  char16_t* again = nullptr;
   ASSERT_EQ(farm.GetFarmName(&again), S_OK);
   EXPECT_NE(name, again);  // a new block each time
   EXPECT_EQ(std::u16string(name), std::u16string(again));
@@ -49,7 +49,7 @@ TEST_F(FarmObjectTest, FullyBuiltObjectHasServicesNameAndMap) {
 TEST_F(FarmObjectTest, OneCharacterNameYieldsFourByteBlock) {
   SeedFarmName(u"Q");
   FarmObject farm;
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   ASSERT_EQ(farm.GetFarmName(&name), S_OK);
   EXPECT_EQ(feroq::platform::HeapBlockSize(name), 4u);
   EXPECT_EQ(std::u16string(name), u"Q");
@@ -57,11 +57,11 @@ TEST_F(FarmObjectTest, OneCharacterNameYieldsFourByteBlock) {
 }
 
 TEST_F(FarmObjectTest, InertObjectAnswersUnexpectedEverywhere) {
-  WCHAR any[] = u"farm";
-  for (WCHAR* argument : {any, static_cast<WCHAR*>(nullptr)}) {
+  char16_t any[] = u"farm";
+  for (char16_t* argument : {any, static_cast<char16_t*>(nullptr)}) {
     FarmObject farm(argument);
     EXPECT_EQ(farm.InstanceNumber(), 0);
-    WCHAR* name = nullptr;
+    char16_t* name = nullptr;
     EXPECT_EQ(farm.GetFarmName(&name), E_UNEXPECTED);
     EXPECT_EQ(farm.GetFarmName(nullptr), E_INVALIDARG);
     LONG version = 0;
@@ -88,12 +88,12 @@ TEST_F(FarmObjectTest, MissingFolderServiceLeavesObjectHalfBuilt) {
   EXPECT_EQ(farm.GetAppFolderSAL(), nullptr);
   EXPECT_EQ(farm.GetObjectIDMap(), nullptr);
   EXPECT_NE(farm.GetHeap(), nullptr);
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   EXPECT_EQ(farm.GetFarmName(&name), S_OK);  // the name was read before
   farm.FreeMemory(name);
   LONG version = 0;
   EXPECT_EQ(farm.GetAppSubsysVersion(&version), E_UNEXPECTED);
-  WCHAR* servers = nullptr;
+  char16_t* servers = nullptr;
   ULONG count = 0;
   EXPECT_EQ(farm.EnumerateServers(&servers, &count), E_UNEXPECTED);
   CommonObject** apps = reinterpret_cast<CommonObject**>(&count);
@@ -106,7 +106,7 @@ TEST_F(FarmObjectTest, MissingFolderServiceLeavesObjectHalfBuilt) {
 TEST_F(FarmObjectTest, NameFailuresLeaveAFarmWithoutName) {
   feroq::services::InjectServiceFault("VORN_FarmName", feroq::VORN_E_FAILURE);
   FarmObject no_name;
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   EXPECT_EQ(no_name.GetFarmName(&name), E_UNEXPECTED);
   EXPECT_NE(no_name.GetZQWinAppSAL(), nullptr);  // otherwise fully built
 
@@ -132,7 +132,7 @@ TEST_F(FarmObjectTest, AssignmentSharesEverything) {
 
 // The object base, through the folder class (the base is abstract).
 TEST(ObjectBaseTest, ReferenceCountsSaturate) {
-  AppFolderObject folder(7, static_cast<WCHAR*>(nullptr));
+  AppFolderObject folder(7, static_cast<char16_t*>(nullptr));
   EXPECT_EQ(folder.GetRefCount(), 1u);
   folder.DecrementRefCount();
   folder.DecrementRefCount();
@@ -151,8 +151,8 @@ TEST(ObjectBaseTest, ReferenceCountsSaturate) {
 }
 
 TEST(ObjectBaseTest, ChildCountsHaveNoFloor) {
-  AppFolderObject a(1, static_cast<WCHAR*>(nullptr));
-  AppFolderObject b(2, static_cast<WCHAR*>(nullptr));
+  AppFolderObject a(1, static_cast<char16_t*>(nullptr));
+  AppFolderObject b(2, static_cast<char16_t*>(nullptr));
   EXPECT_EQ(a.IncrementChildCount(), 1);
   EXPECT_EQ(b.DecrementChildCount(), -1);
   EXPECT_EQ(b.GetChildCount(), -1);
@@ -165,8 +165,8 @@ TEST(ObjectBaseTest, BaseNameOperationsAreNotImplemented) {
     Bare() : CommonObject(FarmObjectWinApp, 3) {}
     HRESULT GetParentFolder(FolderObject**) override { return E_NOTIMPL; }
   } bare;
-  WCHAR marker[] = u"x";
-  WCHAR* name = marker;
+  char16_t marker[] = u"x";
+  char16_t* name = marker;
   EXPECT_EQ(bare.GetObjectName(&name), E_NOTIMPL);
   EXPECT_EQ(name, nullptr);
   name = marker;

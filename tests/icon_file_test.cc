@@ -119,7 +119,7 @@ TEST_F(IconFileTest, RefusalsCheckTheRecordThenTheFormatThenTheName) {
   EXPECT_EQ(app_->SetIcon(nullptr), E_INVALIDARG);
   EXPECT_EQ(app_->SetIconFile(IconFileFormatICO, nullptr, 0), E_INVALIDARG);
 
-  ZQWinAppObject detached(static_cast<WCHAR*>(nullptr), nullptr, nullptr, nullptr);
+  ZQWinAppObject detached(static_cast<char16_t*>(nullptr), nullptr, nullptr, nullptr);
   _ZQWinAppIcon sentinel{};
   _ZQWinAppIcon* out = &sentinel;
   EXPECT_EQ(detached.GetIcon(out), E_UNEXPECTED);

@@ -99,7 +99,7 @@ TEST_F(ObjectRegistryTest, DetachingFormCarriesTheLastKnownName) {
   // The root folder exists in the farm: its name is read and cached.
   FolderObject* root = nullptr;
   ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   ASSERT_EQ(root->GetObjectName(&name), S_OK);
   farm_->FreeMemory(name);
 

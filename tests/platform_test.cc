@@ -156,29 +156,29 @@ TEST_F(HeapTest, CountersStayExactUnderConcurrentUse) {
   EXPECT_EQ(fp::AllocationAttempts(), attempts + kThreads * kRounds);
 }
 
-TEST(InterlockedTest, ReturnsTheNewValueAndWraps) {
+TEST(CounterTest, ReturnsTheNewValueAndWraps) {
   volatile LONG value = 5;
-  EXPECT_EQ(fp::InterlockedIncrement(&value), 6);
-  EXPECT_EQ(fp::InterlockedDecrement(&value), 5);
+  EXPECT_EQ(fp::IncrementCounter(&value), 6);
+  EXPECT_EQ(fp::DecrementCounter(&value), 5);
   EXPECT_EQ(value, 5);
   value = INT_MAX;
-  EXPECT_EQ(fp::InterlockedIncrement(&value), INT_MIN);
-  EXPECT_EQ(fp::InterlockedDecrement(&value), INT_MAX);
+  EXPECT_EQ(fp::IncrementCounter(&value), INT_MIN);
+  EXPECT_EQ(fp::DecrementCounter(&value), INT_MAX);
   value = 0;
-  EXPECT_EQ(fp::InterlockedDecrement(&value), -1);
+  EXPECT_EQ(fp::DecrementCounter(&value), -1);
 }
 
-TEST(InterlockedTest, ConcurrentChangesAreNotLost) {
+TEST(CounterTest, ConcurrentChangesAreNotLost) {
   volatile LONG value = 0;
   constexpr int kRounds = 100000;
   std::thread up([&] {
-    for (int i = 0; i < kRounds; ++i) fp::InterlockedIncrement(&value);
+    for (int i = 0; i < kRounds; ++i) fp::IncrementCounter(&value);
   });
   std::thread up_too([&] {
-    for (int i = 0; i < kRounds; ++i) fp::InterlockedIncrement(&value);
+    for (int i = 0; i < kRounds; ++i) fp::IncrementCounter(&value);
   });
   std::thread down([&] {
-    for (int i = 0; i < kRounds; ++i) fp::InterlockedDecrement(&value);
+    for (int i = 0; i < kRounds; ++i) fp::DecrementCounter(&value);
   });
   up.join();
   up_too.join();
@@ -189,7 +189,7 @@ TEST(InterlockedTest, ConcurrentChangesAreNotLost) {
 // ---- Multibyte text ----------------------------------------------------------
 
 int Convert(const std::string& bytes, std::u16string* out, int capacity = 64) {
-  std::vector<WCHAR> buffer(static_cast<std::size_t>(capacity) + 1, u'#');
+  std::vector<char16_t> buffer(static_cast<std::size_t>(capacity) + 1, u'#');
   const int units = fp::MultiByteToUtf16(bytes.data(), static_cast<int>(bytes.size()), buffer.data(), capacity);
   if (out != nullptr) out->assign(buffer.data(), static_cast<std::size_t>(units));
   return units;
@@ -218,7 +218,7 @@ TEST(MultiByteTest, CapacityRules) {
   const std::string text = "\xC3\x84\xF0\x9F\x98\x80z";
   EXPECT_EQ(fp::MultiByteToUtf16(text.data(), static_cast<int>(text.size()), nullptr, 0), 4);
   // -1 converts through the NUL and counts it.
-  WCHAR buffer[8] = {};
+  char16_t buffer[8] = {};
   EXPECT_EQ(fp::MultiByteToUtf16("xy", -1, buffer, 8), 3);
   EXPECT_EQ(std::u16string(buffer, 3), std::u16string(u"xy\0", 3));
   EXPECT_EQ(fp::MultiByteToUtf16("xy", 0, buffer, 8), 0);
@@ -267,14 +267,14 @@ TEST(MultiByteTest, ExplicitUtf8LocaleDecodesTheSame) {
 int Sign(int value) { return (value > 0) - (value < 0); }
 
 TEST(CompareNoCaseTest, FoldsTheBmpAndOrders) {
-  const WCHAR emoji[] = {0xD83D, 0xDE00, 0};
-  const WCHAR other_emoji[] = {0xD83D, 0xDE01, 0};
+  const char16_t emoji[] = {0xD83D, 0xDE00, 0};
+  const char16_t other_emoji[] = {0xD83D, 0xDE01, 0};
   // A Deseret capital letter (U+10400) is not folded to its small letter (U+10428).
-  const WCHAR deseret_capital[] = {0xD801, 0xDC00, 0};
-  const WCHAR deseret_small[] = {0xD801, 0xDC28, 0};
+  const char16_t deseret_capital[] = {0xD801, 0xDC00, 0};
+  const char16_t deseret_small[] = {0xD801, 0xDC28, 0};
   struct Case {
-    const WCHAR* a;
-    const WCHAR* b;
+    const char16_t* a;
+    const char16_t* b;
     int sign;
   };
   const Case cases[] = {

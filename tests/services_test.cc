@@ -28,7 +28,7 @@ class FolderServiceTest : public FarmTest {
   }
 
   std::u16string NameOf(ULONG64 folder) {
-    WCHAR* name = nullptr;
+    char16_t* name = nullptr;
     if (folders_->GetFolderName(folder, &name) != 0) return u"<none>";
     std::u16string text(name);
     folders_->FreeMemory(reinterpret_cast<unsigned char*>(name));
@@ -71,7 +71,7 @@ TEST_F(FolderServiceTest, UnknownIdentifiersFailAndLeaveTheOutputsAlone) {
   const ULONG64 app = AddApplication(u"Editor");  // an application is not a folder
   for (ULONG64 id : {unknown, app}) {
     ULONG64 parent = 77;
-    WCHAR* name = nullptr;
+    char16_t* name = nullptr;
     ULONG64* children = nullptr;
     ULONG count = 5;
     EXPECT_EQ(folders_->GetFolderParent(id, parent), VORN_E_FAILURE);
@@ -216,7 +216,7 @@ TEST_F(FolderServiceTest, BlocksComeFromThePlatformHeap) {
   const std::int64_t live = feroq::platform::LiveHeapBlocks();
   ULONG64* children = nullptr;
   ULONG count = 0;
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   ASSERT_EQ(folders_->EnumerateFolder(root_, &children, count), 0u);
   ASSERT_EQ(folders_->GetFolderName(root_, &name), 0u);
   EXPECT_EQ(feroq::platform::HeapBlockSize(name), sizeof(u"Applications"));

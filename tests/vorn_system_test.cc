@@ -37,7 +37,7 @@ using VORNStringTest = VornSystemTest;
 
 TEST_F(VORNStringTest, SizeFieldCountsBytesWithTheNul) {
   VORNString empty;
-  VORNString from_null(static_cast<const WCHAR*>(nullptr));
+  VORNString from_null(static_cast<const char16_t*>(nullptr));
   VORNString word(u"Notepad");
   VORNString wide(u"\u00C4\u03A9\U0001F600");  // a surrogate pair counts as two units
   EXPECT_EQ(empty.m_size, 2u);
@@ -64,7 +64,7 @@ TEST_F(VORNStringTest, CopiesAreIndependentAndAssignmentMayAlias) {
   copy = copy.m_string + 3;
   EXPECT_EQ(Text(copy), u"Program Files");
   EXPECT_EQ(copy.m_size, 28u);
-  copy = static_cast<const WCHAR*>(nullptr);
+  copy = static_cast<const char16_t*>(nullptr);
   EXPECT_EQ(copy.m_size, 2u);
 }
 
@@ -107,7 +107,7 @@ using VORNMultiStringTest = VornSystemTest;
 
 std::vector<std::u16string> Walk(VORNMultiString& list) {
   std::vector<std::u16string> items;
-  for (const WCHAR* item = list.GetHeadString(); item != nullptr; item = list.GetNextString()) {
+  for (const char16_t* item = list.GetHeadString(); item != nullptr; item = list.GetNextString()) {
     items.emplace_back(item);
   }
   return items;

@@ -101,7 +101,7 @@ class WaitForEventTest : public feroq::testing::FarmTest {
     return folder;
   }
   std::u16string NameOf(CommonObject* object) {
-    WCHAR* name = nullptr;
+    char16_t* name = nullptr;
     EXPECT_EQ(object->GetObjectName(&name), S_OK);
     std::u16string text = name == nullptr ? u"" : name;
     farm_->FreeMemory(name);

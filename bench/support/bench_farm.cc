@@ -85,7 +85,7 @@ void BenchFarm::CloseCurrent() {
 BenchFarm::BenchFarm(const std::string& url) : url_(url) {
   Require(setenv("FEROQ_FARM", url.c_str(), 1) == 0, "setting FEROQ_FARM");
   farm_ = std::make_unique<FarmObject>();
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   Require(farm_->GetFarmName(&name) == S_OK, "opening the farm");
   farm_->FreeMemory(name);
 }

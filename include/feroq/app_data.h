@@ -27,13 +27,13 @@ struct _UserAccountInfoBlock {
 
 struct _ZQWinAppData {
   ULONG version;                // record version (ZQApp::Initialize)
-  WCHAR* objectName;            // display name
-  WCHAR* defaultInitialProgram;
-  WCHAR* defaultWorkingDirectory;
-  WCHAR* description;
-  WCHAR* browserName;
-  WCHAR* wlFolder;
-  WCHAR* parentFolder;          // distinguished name; null or empty: the root
+  char16_t* objectName;            // display name
+  char16_t* defaultInitialProgram;
+  char16_t* defaultWorkingDirectory;
+  char16_t* description;
+  char16_t* browserName;
+  char16_t* wlFolder;
+  char16_t* parentFolder;          // distinguished name; null or empty: the root
   _ZQEncryptionLevel defaultEncryptionLevel;  // 0 to 4
   _ZQSoundType defaultSoundType;              // 0 or 1
   LONG defaultVideoType;                      // 0 or 1
@@ -52,7 +52,7 @@ struct _ZQWinAppData {
   BYTE reserved2[916];
   _ZQWinAppIcon icon;           // used when useIcon is 1 and no icon file is given
   LONG useIcon;
-  WCHAR* iconFile;              // when non-empty: the icon comes from this file
+  char16_t* iconFile;              // when non-empty: the icon comes from this file
   LONG iconIndex;
 };
 

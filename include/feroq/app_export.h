@@ -50,7 +50,7 @@ struct _LaunchFileOptions {
   int compression;
   // Name of the server the client tries first (null or empty: the
   // application's servers in their list order). Read during the call only.
-  WCHAR* preferredServer;
+  char16_t* preferredServer;
   // TCP port the client connects to (0: the client's default). Only the
   // first two bytes of the slot are read.
   USHORT port;
@@ -81,7 +81,7 @@ struct _DefinitionFileOptions {
   // the definition file holds no icon (an empty name writes no ICO file and
   // no icon blocks). A null options record counts as a record whose name is
   // null.
-  WCHAR* iconFileName;
+  char16_t* iconFileName;
 };
 
 #endif  // FEROQ_APP_EXPORT_H_

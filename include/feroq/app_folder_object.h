@@ -28,7 +28,7 @@ class FEROQ_API AppFolderObject : public FolderObject {
   // name, not registered (FarmObject::CreateAppFolderObject registers).
   AppFolderObject(ULONG64 id, FarmObject* farm);
   // Detached: the cached name is a copy of `name` (null or empty: none).
-  AppFolderObject(ULONG64 id, WCHAR* name);
+  AppFolderObject(ULONG64 id, char16_t* name);
   // Copies the base part, the farm and the cached name into a buffer of its
   // own; the copy is not registered.
   AppFolderObject(const AppFolderObject& other);
@@ -43,7 +43,7 @@ class FEROQ_API AppFolderObject : public FolderObject {
   // The folder's path (CommonObject::GetDistinguishedName), a new string
   // released with FarmObject::FreeMemory. E_FAIL when the folder's parent or
   // a name on the path cannot be read; E_OUTOFMEMORY.
-  HRESULT GetDistinguishedName(WCHAR** name) override;
+  HRESULT GetDistinguishedName(char16_t** name) override;
   // A new copy of the folder's name, released with FarmObject::FreeMemory.
   // Attached: the name as the folder service has it now, which also
   // refreshes the cached name. When the service cannot read it (the folder
@@ -52,7 +52,7 @@ class FEROQ_API AppFolderObject : public FolderObject {
   // written when no name was ever read). Detached: the cached name, or null
   // with S_OK when there is none. E_INVALIDARG for a null `name`;
   // E_OUTOFMEMORY (nothing written).
-  HRESULT GetObjectName(WCHAR** name) override;
+  HRESULT GetObjectName(char16_t** name) override;
   // The parent folder with a new reference for the caller, released with
   // FarmObject::FreeObject (unlike ZQWinAppObject::GetParentFolder, which
   // lends its cached parent). E_OUTOFMEMORY or E_FAIL when the folder
@@ -66,14 +66,14 @@ class FEROQ_API AppFolderObject : public FolderObject {
   // a null or empty name (before anything else); E_ACCESSDENIED when the
   // folder service refuses the name; E_FAIL for its other failures (the
   // cached name is unchanged on every failure).
-  HRESULT SetObjectName(WCHAR* name) override;
+  HRESULT SetObjectName(char16_t* name) override;
   // Creates a folder named `name` in this one and hands it out with one
   // reference (give it back with FarmObject::FreeObject); raises this
   // folder's child count. The name is checked by the folder service only.
   // E_OUTOFMEMORY or E_FAIL when the service fails; when the new folder's
   // object cannot be made (E_OUTOFMEMORY) the folder is deleted again, so
   // the farm is unchanged. `*folder` is written only with S_OK.
-  HRESULT CreateSubFolder(WCHAR* name, FolderObject** folder) override;
+  HRESULT CreateSubFolder(char16_t* name, FolderObject** folder) override;
   // Deletes the folder in the farm and lowers its parent's child count; the
   // object stays valid for its holders and is released as usual. S_OK and
   // nothing done on a detached object. E_ACCESSDENIED when the child count
@@ -112,12 +112,12 @@ class FEROQ_API AppFolderObject : public FolderObject {
 
   // Keeps the cached name in step with `name` (see the name cache rules in
   // app_folder_object.cc).
-  void UpdateNameCache(const WCHAR* name);
+  void UpdateNameCache(const char16_t* name);
   // Hands the caller a heap copy of the cached name.
-  HRESULT CopyCachedName(WCHAR** name);
+  HRESULT CopyCachedName(char16_t** name);
 
   FarmObject* farm_;
-  WCHAR* cached_name_;
+  char16_t* cached_name_;
   ULONG cached_name_capacity_;
   LONG cached_name_length_;
 };

@@ -157,7 +157,7 @@ FEROQ_API HRESULT ParseDefinition(std::string_view text, std::string_view file_n
 // 0: kDefinitionFileNotFound, kDefinitionFileUnreadable, and
 // kDefinitionFileTooLarge for a file above kMaxDefinitionFileBytes (no more
 // than that is ever read).
-FEROQ_API HRESULT ReadDefinitionFile(const WCHAR* path, ApplicationDefinition* definition,
+FEROQ_API HRESULT ReadDefinitionFile(const char16_t* path, ApplicationDefinition* definition,
                                      DefinitionProblem* problem);
 
 // ---- Publishing -----------------------------------------------------------------
@@ -185,7 +185,7 @@ class FEROQ_API PublishDescription {
   _ZQWinAppData* data() { return &data_; }
 
  private:
-  WCHAR* Keep(const std::u16string& text);
+  char16_t* Keep(const std::u16string& text);
 
   _ZQWinAppData data_;
   std::deque<std::u16string> strings_;
@@ -221,8 +221,8 @@ struct ImportEvent {
   ImportStage stage;
   ULONG index;         // the file's index in the request (count for kNotKept)
   ULONG count;         // the number of files in the request
-  const WCHAR* file;   // the file, as the request names it; null for kNotKept
-  const WCHAR* dn;     // the application's (or created folder's) distinguished name, or null
+  const char16_t* file;   // the file, as the request names it; null for kNotKept
+  const char16_t* dn;     // the application's (or created folder's) distinguished name, or null
   HRESULT code;        // kRefused, kNotKept: why; else S_OK
   ULONG service_code;  // kNotKept: the farm's own code; else 0
   const DefinitionProblem* problem;  // kRefused: where and why; else null
@@ -231,7 +231,7 @@ struct ImportEvent {
 using ImportCallback = void (*)(const ImportEvent& event, void* context);
 
 struct ImportRequest {
-  const WCHAR* const* files = nullptr;  // UTF-16 paths of definition files
+  const char16_t* const* files = nullptr;  // UTF-16 paths of definition files
   ULONG file_count = 0;
   // The folder every application goes into; null: each file's ParentFolder,
   // or the root folder for a file without one. Used, not released.

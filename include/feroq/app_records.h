@@ -15,13 +15,13 @@ struct _ZQServerConfig {
   // Not read; set to 0 when the library fills the record.
   ULONG reserved;
   // The server's name as the server service knows it. Required on input.
-  WCHAR* serverName;
+  char16_t* serverName;
   // The server's own initial program, at most kServerStringMaxLength units.
   // Null or empty: the server uses the application's default.
-  WCHAR* initialProgram;
+  char16_t* initialProgram;
   // The server's own working directory, at most kServerStringMaxLength
   // units. Null or empty: the server uses the application's default.
-  WCHAR* workingDirectory;
+  char16_t* workingDirectory;
 };
 
 // Longest own initial program or working directory a server entry accepts,
@@ -42,9 +42,9 @@ struct _UserAccountInfo {
   // kind the user service reports outside 1 and 2 reads 0.
   LONG accountKind;
   // The authority instance: the Windows domain. Required, non-empty.
-  WCHAR* domain;
+  char16_t* domain;
   // The account's name within the domain. Required, non-empty.
-  WCHAR* accountName;
+  char16_t* accountName;
 };
 
 // The account lives in a Windows domain (account authority type "NT").

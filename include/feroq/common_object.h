@@ -41,12 +41,12 @@ class FEROQ_API CommonObject {
   // object in the folder tree, a backslash before each folder from the root
   // down and before the object's own name (\Applications\Office\Editor);
   // nothing is escaped. Base: sets *name to null, E_NOTIMPL.
-  virtual HRESULT GetDistinguishedName(WCHAR** name);
+  virtual HRESULT GetDistinguishedName(char16_t** name);
   // Writes the identifier; S_OK.
   virtual HRESULT GetObjectID(ULONG64& id);
   // A new string with the object's name, released with FarmObject::FreeMemory.
   // Base: sets *name to null, E_NOTIMPL.
-  virtual HRESULT GetObjectName(WCHAR** name);
+  virtual HRESULT GetObjectName(char16_t** name);
   // Writes the type; S_OK.
   virtual HRESULT GetObjectType(_FarmObjectType* type);
   // The folder the object lies in. Who owns the result differs by class:
@@ -63,7 +63,7 @@ class FEROQ_API CommonObject {
   // call, as DecrementRefCount.
   virtual void IncrementRefCount();
   // Base: E_NOTIMPL.
-  virtual HRESULT SetObjectName(WCHAR* name);
+  virtual HRESULT SetObjectName(char16_t* name);
 
   // Objects live on the platform heap, so that tests can make their creation
   // fail; `new (std::nothrow)` yields null then.
@@ -102,7 +102,7 @@ class FEROQ_API FolderObject : public CommonObject {
   LONG DecrementChildCount();
 
   // The folder operations; AppFolderObject states their contracts.
-  virtual HRESULT CreateSubFolder(WCHAR* name, FolderObject** folder) = 0;
+  virtual HRESULT CreateSubFolder(char16_t* name, FolderObject** folder) = 0;
   virtual HRESULT Delete() = 0;
   virtual HRESULT EnumerateChildren(CommonObject*** children, LONG* count) = 0;
   virtual HRESULT SetParentFolder(FolderObject* parent) = 0;

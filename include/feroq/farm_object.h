@@ -57,7 +57,7 @@ class FEROQ_API FarmObject {
   // Builds an inert object (no name, services, registry or heap): the
   // operations that need them answer E_UNEXPECTED (after their argument
   // checks). The argument is not used.
-  explicit FarmObject(WCHAR* farm_name);
+  explicit FarmObject(char16_t* farm_name);
   FarmObject(const FarmObject&) = delete;
   // Copies every field, pointers included: afterwards both objects share the
   // name, services, registry and root folder, and only one may be destroyed.
@@ -73,7 +73,7 @@ class FEROQ_API FarmObject {
   // a null `name` (in every state); E_UNEXPECTED when the farm has no name
   // (inert object, or the name could not be read); E_OUTOFMEMORY with
   // `*name` null.
-  HRESULT GetFarmName(WCHAR** name);
+  HRESULT GetFarmName(char16_t** name);
   // The application store's highest known record version. E_UNEXPECTED
   // without the store.
   HRESULT GetAppSubsysVersion(LONG* version);
@@ -126,7 +126,7 @@ class FEROQ_API FarmObject {
   // without the server service; E_OUTOFMEMORY or E_FAIL when the service
   // fails (`*names` untouched); E_OUTOFMEMORY with `*names` null when the
   // block cannot be had (`*count` is then already written).
-  HRESULT EnumerateServers(WCHAR** names, ULONG* count);
+  HRESULT EnumerateServers(char16_t** names, ULONG* count);
   // The farm's published applications in the store's order. On entry
   // `*count` is the most objects wanted (0: all); on return it is the number
   // delivered. `*apps` is an array of that many objects, each carrying one
@@ -196,14 +196,14 @@ class FEROQ_API FarmObject {
   // application; E_OUTOFMEMORY; GetRootFolder's failures. The caller's
   // `start` keeps its reference. Listing a folder's children (to find one)
   // raises that folder's child count.
-  HRESULT GetObjectByDN(FolderObject* start, WCHAR* dn, CommonObject** object);
+  HRESULT GetObjectByDN(FolderObject* start, char16_t* dn, CommonObject** object);
   // The application whose distinguished name is exactly `dn`, with one
   // reference for the caller; of two with that name the later in the
   // store's order. Loads and names every application of the farm (linear in
   // the farm). `*app` is set to null first and written only on S_OK.
   // E_INVALIDARG when no application has that name; EnumerateApps' failures;
   // a Load or GetDistinguishedName failure of any application as it came.
-  HRESULT GetAppByDN(WCHAR* dn, ZQWinAppObject** app);
+  HRESULT GetAppByDN(char16_t* dn, ZQWinAppObject** app);
 
   // ---- Change events ----
   // Makes an event queue and writes its handle to `*queue`. The first
@@ -251,7 +251,7 @@ class FEROQ_API FarmObject {
 
  private:
   std::int64_t instance_number_;
-  WCHAR* farm_name_;
+  char16_t* farm_name_;
   ULONG farm_name_size_;
   ZQAppSAL* app_store_;
   VORN_ZQServerSAL* server_service_;

@@ -18,7 +18,7 @@ namespace feroq {
 // std::bad_alloc when the result cannot be had.
 FEROQ_API std::string ToUtf8(std::u16string_view text);
 // As above for a NUL-terminated string; null gives the empty string.
-FEROQ_API std::string ToUtf8(const WCHAR* text);
+FEROQ_API std::string ToUtf8(const char16_t* text);
 
 // The UTF-16 form of the UTF-8 `text`, or nothing when `text` is not
 // well-formed UTF-8 (a byte that cannot start or continue a sequence, a

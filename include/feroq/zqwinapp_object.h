@@ -51,7 +51,7 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   // then freed and the record stays the caller's).
   ZQWinAppObject(ULONG64 id, void* record, FarmObject* farm, AppFolderObject* parent);
   // Identifier 0, not registered; the name is not used.
-  ZQWinAppObject(WCHAR* name, void* record, FarmObject* farm, AppFolderObject* parent);
+  ZQWinAppObject(char16_t* name, void* record, FarmObject* farm, AppFolderObject* parent);
   // A copy owns its own copy of the record, shares the farm and holds its
   // own reference and child count on the cached parent; it is not
   // registered and has no open iteration.
@@ -67,9 +67,9 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   // FarmObject::FreeMemory. E_OUTOFMEMORY also when the application's own
   // name cannot be read or is empty; E_FAIL when a folder's name or parent
   // cannot be read; E_UNEXPECTED without a folder service.
-  HRESULT GetDistinguishedName(WCHAR** dn) override;
+  HRESULT GetDistinguishedName(char16_t** dn) override;
   // The display name (string getter: S_FALSE when empty).
-  HRESULT GetObjectName(WCHAR** name) override;
+  HRESULT GetObjectName(char16_t** name) override;
   // Lends the parent folder: the cached one, or, the first time, the folder
   // the record names, which is then cached with one reference and one child
   // count of the object's own. The caller takes no reference and must not
@@ -82,7 +82,7 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   // The record's version; S_OK.
   HRESULT GetVersion(LONG* version) override;
   // The display name (string setter).
-  HRESULT SetObjectName(WCHAR* name) override;
+  HRESULT SetObjectName(char16_t* name) override;
 
   // Records `folder` as the application's folder and caches it (giving
   // back the previous parent's child count and reference, taking one of
@@ -112,16 +112,16 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   // String properties (see Strings and Setters above). Only
   // GetDefaultInitialProgram tests its out-pointer: E_INVALIDARG for null,
   // before anything else. The setters take null as the empty string.
-  HRESULT GetBrowserName(WCHAR** name);
-  HRESULT SetBrowserName(WCHAR* name);
-  HRESULT GetDefaultInitialProgram(WCHAR** program);
-  HRESULT SetDefaultInitialProgram(WCHAR* program);
-  HRESULT GetDefaultWorkingDirectory(WCHAR*& directory);
-  HRESULT SetDefaultWorkingDirectory(WCHAR* directory);
-  HRESULT GetDescription(WCHAR** description);
-  HRESULT SetDescription(WCHAR* description);
-  HRESULT GetWLFolder(WCHAR*& folder);
-  HRESULT SetWLFolder(WCHAR* folder);
+  HRESULT GetBrowserName(char16_t** name);
+  HRESULT SetBrowserName(char16_t* name);
+  HRESULT GetDefaultInitialProgram(char16_t** program);
+  HRESULT SetDefaultInitialProgram(char16_t* program);
+  HRESULT GetDefaultWorkingDirectory(char16_t*& directory);
+  HRESULT SetDefaultWorkingDirectory(char16_t* directory);
+  HRESULT GetDescription(char16_t** description);
+  HRESULT SetDescription(char16_t* description);
+  HRESULT GetWLFolder(char16_t*& folder);
+  HRESULT SetWLFolder(char16_t* folder);
 
   // Enumerations (feroq/app_enums.h). A getter that meets a stored value
   // without a public one writes the enumeration's not-supported value
@@ -185,7 +185,7 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   // when the record may not be changed; E_FAIL when it refuses otherwise.
   HRESULT AddServer(_ZQServerConfig* config);
   // Removes the named server. Results as AddServer.
-  HRESULT RemoveServer(WCHAR* server_name);
+  HRESULT RemoveServer(char16_t* server_name);
   // The number of servers. E_UNEXPECTED without a record, then E_INVALIDARG
   // for a null `count`.
   HRESULT GetServerCount(LONG* count);
@@ -247,8 +247,8 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   // SetIcon does.
   HRESULT GetIcon(_ZQWinAppIcon*& icon);
   HRESULT SetIcon(_ZQWinAppIcon* icon);
-  HRESULT GetIconFile(_IconFileFormat format, WCHAR* file_name);
-  HRESULT SetIconFile(_IconFileFormat format, WCHAR* file_name, LONG index);
+  HRESULT GetIconFile(_IconFileFormat format, char16_t* file_name);
+  HRESULT SetIconFile(_IconFileFormat format, char16_t* file_name, LONG index);
 
   // ---- Export ----
   // Writes the application to `file_name` (created, or replaced) as the file
@@ -262,7 +262,7 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
   // created; E_FAIL when the file cannot be created. The definition file:
   // see src/export/definition_file.h (null options: the icon goes into the
   // file).
-  HRESULT ExportFile(_ZQWinAppFileType type, WCHAR* language, WCHAR* file_name, void* options);
+  HRESULT ExportFile(_ZQWinAppFileType type, char16_t* language, char16_t* file_name, void* options);
 
  private:
   // The library's own view of the object: its record, farm and cached

@@ -19,7 +19,7 @@
 namespace {
 
 // Gives a string property to the record when the description has it.
-HRESULT SetStringProperty(ZQApp* record, VSTATUS (ZQApp::*setter)(VORNString&), const WCHAR* text,
+HRESULT SetStringProperty(ZQApp* record, VSTATUS (ZQApp::*setter)(VORNString&), const char16_t* text,
                           HRESULT refused) {
   if (text == nullptr) return S_OK;
   VORNString value(text);
@@ -33,7 +33,7 @@ HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& dat
 
   struct StringProperty {
     VSTATUS (ZQApp::*setter)(VORNString&);
-    const WCHAR* text;
+    const char16_t* text;
     HRESULT refused;
   };
   const StringProperty strings[] = {
@@ -141,7 +141,7 @@ HRESULT FillProperties(FarmObject* farm, ZQApp* record, const _ZQWinAppData& dat
 
 // The folder to publish into, with a reference for the caller; null when
 // it cannot be found. A path that names an application finds no folder.
-FolderObject* FindParentFolder(FarmObject* farm, WCHAR* path) {
+FolderObject* FindParentFolder(FarmObject* farm, char16_t* path) {
   if (path != nullptr && path[0] != 0) {
     feroq::ObjectRef<> found(farm);
     if (farm->GetObjectByDN(nullptr, path, &found.out()) != S_OK || !found) return nullptr;

@@ -22,7 +22,7 @@ using StringSetter = VSTATUS (ZQApp::*)(VORNString&);
 // Hands out the record string that `getter` yields as a new heap block in
 // `*out`. S_FALSE for an empty string (`*out` untouched); E_OUTOFMEMORY with
 // `*out` null when no block can be had.
-HRESULT GetRecordString(ZQApp* record, StringGetter getter, WCHAR** out) {
+HRESULT GetRecordString(ZQApp* record, StringGetter getter, char16_t** out) {
   try {
     VORNString value;
     if (record == nullptr) return E_UNEXPECTED;
@@ -35,7 +35,7 @@ HRESULT GetRecordString(ZQApp* record, StringGetter getter, WCHAR** out) {
 }
 
 // Stores `text` (null: empty) through `setter`; see MapStringSetResult.
-HRESULT SetRecordString(ZQApp* record, StringSetter setter, WCHAR* text, bool browser_name = false) {
+HRESULT SetRecordString(ZQApp* record, StringSetter setter, char16_t* text, bool browser_name = false) {
   try {
     VORNString value(text);
     if (record == nullptr) return E_UNEXPECTED;
@@ -130,44 +130,44 @@ constexpr _ZQWindowType WindowTypeFromStore(BYTE stored) {
 
 // ---- Strings ------------------------------------------------------------------
 
-HRESULT ZQWinAppObject::GetBrowserName(WCHAR** name) {
+HRESULT ZQWinAppObject::GetBrowserName(char16_t** name) {
   return GetRecordString(record_, &ZQApp::GetBrowserName, name);
 }
 
-HRESULT ZQWinAppObject::SetBrowserName(WCHAR* name) {
+HRESULT ZQWinAppObject::SetBrowserName(char16_t* name) {
   return SetRecordString(record_, &ZQApp::SetBrowserName, name, /*browser_name=*/true);
 }
 
-HRESULT ZQWinAppObject::GetDefaultInitialProgram(WCHAR** program) {
+HRESULT ZQWinAppObject::GetDefaultInitialProgram(char16_t** program) {
   if (program == nullptr) return E_INVALIDARG;
   return GetRecordString(record_, &ZQApp::GetDefaultInitialProgram, program);
 }
 
-HRESULT ZQWinAppObject::SetDefaultInitialProgram(WCHAR* program) {
+HRESULT ZQWinAppObject::SetDefaultInitialProgram(char16_t* program) {
   return SetRecordString(record_, &ZQApp::SetDefaultInitialProgram, program);
 }
 
-HRESULT ZQWinAppObject::GetDefaultWorkingDirectory(WCHAR*& directory) {
+HRESULT ZQWinAppObject::GetDefaultWorkingDirectory(char16_t*& directory) {
   return GetRecordString(record_, &ZQApp::GetDefaultWorkDirectory, &directory);
 }
 
-HRESULT ZQWinAppObject::SetDefaultWorkingDirectory(WCHAR* directory) {
+HRESULT ZQWinAppObject::SetDefaultWorkingDirectory(char16_t* directory) {
   return SetRecordString(record_, &ZQApp::SetDefaultWorkDirectory, directory);
 }
 
-HRESULT ZQWinAppObject::GetDescription(WCHAR** description) {
+HRESULT ZQWinAppObject::GetDescription(char16_t** description) {
   return GetRecordString(record_, &ZQApp::GetDescription, description);
 }
 
-HRESULT ZQWinAppObject::SetDescription(WCHAR* description) {
+HRESULT ZQWinAppObject::SetDescription(char16_t* description) {
   return SetRecordString(record_, &ZQApp::SetDescription, description);
 }
 
-HRESULT ZQWinAppObject::GetWLFolder(WCHAR*& folder) {
+HRESULT ZQWinAppObject::GetWLFolder(char16_t*& folder) {
   return GetRecordString(record_, &ZQApp::GetFolder, &folder);
 }
 
-HRESULT ZQWinAppObject::SetWLFolder(WCHAR* folder) {
+HRESULT ZQWinAppObject::SetWLFolder(char16_t* folder) {
   return SetRecordString(record_, &ZQApp::SetFolder, folder);
 }
 

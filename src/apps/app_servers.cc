@@ -17,7 +17,7 @@
 namespace {
 
 // An own string counts as given when it is non-null and non-empty.
-bool OwnStringTooLong(const WCHAR* text) {
+bool OwnStringTooLong(const char16_t* text) {
   return feroq::HasText(text) && feroq::TextLength(text) > feroq::kServerStringMaxLength;
 }
 
@@ -60,14 +60,14 @@ HRESULT ConvertServerEntry(FarmObject* farm, ULONG64 id, const _ZQAPP_SERVER_CON
     if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
 
     *config = _ZQServerConfig{};
-    feroq::FarmBlock<WCHAR> server_name(feroq::CopyTextToHeap(name.c_str()));
+    feroq::FarmBlock<char16_t> server_name(feroq::CopyTextToHeap(name.c_str()));
     if (!server_name) return E_OUTOFMEMORY;
-    feroq::FarmBlock<WCHAR> initial_program;
+    feroq::FarmBlock<char16_t> initial_program;
     if ((entry.flags & feroq::kServerConfigHasInitialProgram) != 0) {
       initial_program.reset(feroq::CopyTextToHeap(entry.initialProgram.c_str()));
       if (!initial_program) return E_OUTOFMEMORY;
     }
-    feroq::FarmBlock<WCHAR> working_directory;
+    feroq::FarmBlock<char16_t> working_directory;
     if ((entry.flags & feroq::kServerConfigHasWorkDirectory) != 0) {
       working_directory.reset(feroq::CopyTextToHeap(entry.workDirectory.c_str()));
       if (!working_directory) return E_OUTOFMEMORY;
@@ -121,7 +121,7 @@ HRESULT ZQWinAppObject::AddServer(_ZQServerConfig* config) {
   }
 }
 
-HRESULT ZQWinAppObject::RemoveServer(WCHAR* server_name) {
+HRESULT ZQWinAppObject::RemoveServer(char16_t* server_name) {
   if (!feroq::HasText(server_name)) return E_INVALIDARG;
   VORN_ZQServerSAL* servers = feroq::ServerServiceOf(farm_);
   if (record_ == nullptr || servers == nullptr) return E_UNEXPECTED;

@@ -34,7 +34,7 @@ AuthorityRecord MakeAuthorityRecord() {
   return AuthorityRecord(new (block) UM_AcctAuthInfo());
 }
 
-bool IsWindowsDomainAuthority(const WCHAR* type) {
+bool IsWindowsDomainAuthority(const char16_t* type) {
   return type != nullptr && feroq::platform::CompareUtf16NoCase(type, feroq::NtAuthority().GetValue()) == 0;
 }
 
@@ -65,15 +65,15 @@ HRESULT ConvertDNToAccount(FarmObject* farm, VORNString& dn, _UserAccountInfo* u
     if (status != feroq::VORN_OK) return feroq::MapServiceStatus(status, feroq::kOutOfMemoryStatus);
 
     *user = _UserAccountInfo{};
-    WCHAR* type = nullptr;
+    char16_t* type = nullptr;
     if (authority.GetType(type) != feroq::VORN_OK || !IsWindowsDomainAuthority(type)) return E_FAIL;
     user->authorityKind = feroq::kUserAuthorityWindowsDomain;
     user->accountKind = AccountKindFromService(kind);
-    WCHAR* instance = nullptr;
+    char16_t* instance = nullptr;
     if (authority.GetInstance(instance) != feroq::VORN_OK) return E_FAIL;
-    feroq::FarmBlock<WCHAR> domain(feroq::CopyTextToHeap(instance));
+    feroq::FarmBlock<char16_t> domain(feroq::CopyTextToHeap(instance));
     if (!domain) return E_OUTOFMEMORY;
-    feroq::FarmBlock<WCHAR> account_name(feroq::CopyTextToHeap(account.c_str()));
+    feroq::FarmBlock<char16_t> account_name(feroq::CopyTextToHeap(account.c_str()));
     if (!account_name) return E_OUTOFMEMORY;
     user->domain = domain.release();
     user->accountName = account_name.release();

@@ -62,7 +62,7 @@ void ReleaseZQAppErrMemory(_VORN_ZQAPP_DETAILED_ERR* chain) {
 namespace {
 
 unsigned char HasAnyOf(const VORNString& text, const char16_t* set) {
-  for (const WCHAR* c = text.c_str(); *c != 0; ++c) {
+  for (const char16_t* c = text.c_str(); *c != 0; ++c) {
     for (const char16_t* s = set; *s != 0; ++s) {
       if (*c == *s) return 1;
     }

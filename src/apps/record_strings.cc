@@ -7,9 +7,9 @@
 
 namespace feroq {
 
-HRESULT CopyRecordStringOut(const VORNString& value, WCHAR** out) {
+HRESULT CopyRecordStringOut(const VORNString& value, char16_t** out) {
   if (value.m_size <= 2) return S_FALSE;
-  auto* block = static_cast<WCHAR*>(platform::HeapAllocZero(value.m_size));
+  auto* block = static_cast<char16_t*>(platform::HeapAllocZero(value.m_size));
   if (block == nullptr) {
     *out = nullptr;
     return E_OUTOFMEMORY;

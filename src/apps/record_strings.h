@@ -9,7 +9,7 @@ namespace feroq {
 // Hands out `value` as a new zero-filled heap block of its exact size.
 // S_FALSE for an empty string (nothing allocated, `*out` untouched);
 // E_OUTOFMEMORY with `*out` null when the block cannot be had.
-HRESULT CopyRecordStringOut(const VORNString& value, WCHAR** out);
+HRESULT CopyRecordStringOut(const VORNString& value, char16_t** out);
 
 // Maps a record string setter's code: 0 to S_OK, 0x801D1100 (and, for the
 // browser name, 0x801D1106) to E_INVALIDARG, 0x801D1103 to E_ACCESSDENIED,

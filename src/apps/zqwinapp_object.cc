@@ -28,7 +28,7 @@ ZQWinAppObject::ZQWinAppObject(ULONG64 id, void* record, FarmObject* farm, AppFo
   parent_ = parent;
 }
 
-ZQWinAppObject::ZQWinAppObject(WCHAR*, void* record, FarmObject* farm, AppFolderObject* parent)
+ZQWinAppObject::ZQWinAppObject(char16_t*, void* record, FarmObject* farm, AppFolderObject* parent)
     : CommonObject(FarmObjectWinApp, 0),
       record_(static_cast<ZQApp*>(record)),
       parent_(parent),
@@ -104,7 +104,7 @@ HRESULT ZQWinAppObject::GetVersion(LONG* version) {
   return S_OK;
 }
 
-HRESULT ZQWinAppObject::GetObjectName(WCHAR** name) {
+HRESULT ZQWinAppObject::GetObjectName(char16_t** name) {
   try {
     VORNString value;
     if (record_ == nullptr) return E_UNEXPECTED;
@@ -115,7 +115,7 @@ HRESULT ZQWinAppObject::GetObjectName(WCHAR** name) {
   }
 }
 
-HRESULT ZQWinAppObject::SetObjectName(WCHAR* name) {
+HRESULT ZQWinAppObject::SetObjectName(char16_t* name) {
   try {
     VORNString value(name);
     if (record_ == nullptr) return E_UNEXPECTED;
@@ -161,7 +161,7 @@ HRESULT ZQWinAppObject::SetParentFolder(FolderObject* folder) {
   return result;
 }
 
-HRESULT ZQWinAppObject::GetDistinguishedName(WCHAR** dn) {
+HRESULT ZQWinAppObject::GetDistinguishedName(char16_t** dn) {
   if (record_ == nullptr) return E_UNEXPECTED;
   ULONG64 folder_id = 0;
   record_->GetCommonAppFolder(folder_id);

@@ -26,7 +26,7 @@ namespace {
 
 constexpr ULONG kNotIterating = 0xFFFFFFFFu;
 constexpr ULONG kInitialCapacity = 20;
-constexpr WCHAR kEmptyText[] = u"";
+constexpr char16_t kEmptyText[] = u"";
 
 // The whole state of a VORNString is its two public members, so exchanging
 // them moves texts between strings without allocating.

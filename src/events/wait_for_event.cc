@@ -46,7 +46,7 @@ HRESULT MapFolderEvent(FarmObject& farm, ULONG64 id, int mode, CommonObject** ob
 
 // Mask bit 0x40: the folder's registered object and a detached object
 // carrying the name sent with the event (the name before the rename).
-HRESULT MapRename(FarmObject& farm, ULONG64 id, WCHAR* sent_name, CommonObject** object,
+HRESULT MapRename(FarmObject& farm, ULONG64 id, char16_t* sent_name, CommonObject** object,
                   CommonObject** second) {
   feroq::ObjectRef<AppFolderObject> folder(&farm);
   if (HRESULT result = farm.CreateAppFolderObject(id, &folder.out(), 0); result != S_OK) return result;
@@ -145,7 +145,7 @@ HRESULT FarmObject::WaitForEvent(LONG queue, LONG timeout, LONG* event_type, Com
         result = MapFolderEvent(*this, id, 1, object, second);
         break;
       case feroq::events::kFolderRenamedMask:
-        result = MapRename(*this, id, reinterpret_cast<WCHAR*>(static_cast<BYTE*>(record) + kNameOffset),
+        result = MapRename(*this, id, reinterpret_cast<char16_t*>(static_cast<BYTE*>(record) + kNameOffset),
                            object, second);
         break;
       case feroq::events::kFolderMovedMask:

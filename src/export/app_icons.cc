@@ -48,7 +48,7 @@ HRESULT ZQWinAppObject::SetIcon(_ZQWinAppIcon* icon) {
   return WriteRecordIcon(record_, *icon);
 }
 
-HRESULT ZQWinAppObject::GetIconFile(_IconFileFormat format, WCHAR* file_name) {
+HRESULT ZQWinAppObject::GetIconFile(_IconFileFormat format, char16_t* file_name) {
   if (record_ == nullptr) return E_UNEXPECTED;
   if (format != IconFileFormatICO) return E_NOTIMPL;
   if (file_name == nullptr || file_name[0] == u'\0') return E_INVALIDARG;
@@ -57,7 +57,7 @@ HRESULT ZQWinAppObject::GetIconFile(_IconFileFormat format, WCHAR* file_name) {
   return feroq::WriteIconFile(icon, file_name);
 }
 
-HRESULT ZQWinAppObject::SetIconFile(_IconFileFormat, WCHAR* file_name, LONG index) {
+HRESULT ZQWinAppObject::SetIconFile(_IconFileFormat, char16_t* file_name, LONG index) {
   if (record_ == nullptr) return E_UNEXPECTED;
   _ZQWinAppIcon icon{};
   if (const HRESULT extracted = feroq::ExtractIconFromFile(file_name, index, &icon); extracted != S_OK) {

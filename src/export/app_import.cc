@@ -20,9 +20,9 @@
 namespace feroq {
 namespace {
 
-constexpr WCHAR kRootComponent[] = u"Applications";
+constexpr char16_t kRootComponent[] = u"Applications";
 
-bool IsSeparator(WCHAR c) { return c == u'\\' || c == u'/'; }
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 std::string Utf8(const std::u16string& text) {
   std::string out;
@@ -30,7 +30,7 @@ std::string Utf8(const std::u16string& text) {
   return out;
 }
 
-std::u16string Text(const WCHAR* text) { return text == nullptr ? std::u16string() : std::u16string(text); }
+std::u16string Text(const char16_t* text) { return text == nullptr ? std::u16string() : std::u16string(text); }
 
 // The icon file an export writes beside a definition file: the same name
 // with the extension .ico.
@@ -46,7 +46,7 @@ std::u16string IconFileBeside(const std::u16string& path) {
 // ignored). False for an empty component between separators.
 bool FolderComponents(const std::u16string& dn, std::vector<std::u16string>* components) {
   std::vector<std::u16string> parts(1);
-  for (WCHAR c : dn) {
+  for (char16_t c : dn) {
     if (IsSeparator(c)) {
       parts.emplace_back();
     } else {
@@ -65,7 +65,7 @@ bool FolderComponents(const std::u16string& dn, std::vector<std::u16string>* com
 }
 
 struct FileToImport {
-  const WCHAR* path;
+  const char16_t* path;
   ApplicationDefinition definition;
 };
 
@@ -90,7 +90,7 @@ class Importer {
   HRESULT Run();
 
  private:
-  void Report(ImportStage stage, ULONG index, const WCHAR* dn = nullptr, HRESULT code = S_OK,
+  void Report(ImportStage stage, ULONG index, const char16_t* dn = nullptr, HRESULT code = S_OK,
               const DefinitionProblem* problem = nullptr, ULONG service_code = 0) {
     if (request_.callback == nullptr) return;
     const ImportEvent event{stage, index, request_.file_count,
@@ -207,7 +207,7 @@ HRESULT Importer::FindTarget(ULONG index, TargetFolder** target) {
     ULONG64 root_id = 0, folder_id = 0;
     root->GetObjectID(root_id);
     request_.folder->GetObjectID(folder_id);
-    FarmBlock<WCHAR> dn;
+    FarmBlock<char16_t> dn;
     if (folder_id != root_id) {
       const HRESULT named = request_.folder->GetDistinguishedName(&dn.out());
       if (named != S_OK) return Refuse(index, named, u"", "the name of the folder to import into cannot be read");

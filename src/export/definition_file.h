@@ -38,7 +38,7 @@ namespace feroq {
 // Results: S_OK; E_FAIL when the file cannot be created (nothing is read or
 // written then) or when writing or closing it fails; E_OUTOFMEMORY when the
 // text cannot be built (the file is then left empty).
-HRESULT WriteApplicationDefinitionFile(FarmObject* farm, ZQWinAppObject* app, const WCHAR* path,
+HRESULT WriteApplicationDefinitionFile(FarmObject* farm, ZQWinAppObject* app, const char16_t* path,
                                        const _DefinitionFileOptions* options);
 
 // ---- Line formats (definition_format.cc) -----------------------------------
@@ -48,11 +48,11 @@ void EnumLine(TextBuffer& out, std::string_view key, std::string_view word);
 // "    key = <decimal>\n" (signed, as "%d")
 void NumberLine(TextBuffer& out, std::string_view key, LONG value);
 // "    key = \"text\"\n"
-void QuotedTextLine(TextBuffer& out, std::string_view key, const WCHAR* text);
+void QuotedTextLine(TextBuffer& out, std::string_view key, const char16_t* text);
 // "    key = text\n"
-void BareTextLine(TextBuffer& out, std::string_view key, const WCHAR* text);
+void BareTextLine(TextBuffer& out, std::string_view key, const char16_t* text);
 // The bare line when `text` begins with a double quote, else the quoted one.
-void QuotedOrBareLine(TextBuffer& out, std::string_view key, const WCHAR* text);
+void QuotedOrBareLine(TextBuffer& out, std::string_view key, const char16_t* text);
 // "    key = \"word\"\n"
 void QuotedWordLine(TextBuffer& out, std::string_view key, std::string_view word);
 

@@ -30,20 +30,20 @@ void NumberLine(TextBuffer& out, std::string_view key, LONG value) {
   out.Append("\n");
 }
 
-void QuotedTextLine(TextBuffer& out, std::string_view key, const WCHAR* text) {
+void QuotedTextLine(TextBuffer& out, std::string_view key, const char16_t* text) {
   KeyHead(out, key);
   out.Append("\"");
   out.AppendWide(text);
   out.Append("\"\n");
 }
 
-void BareTextLine(TextBuffer& out, std::string_view key, const WCHAR* text) {
+void BareTextLine(TextBuffer& out, std::string_view key, const char16_t* text) {
   KeyHead(out, key);
   out.AppendWide(text);
   out.Append("\n");
 }
 
-void QuotedOrBareLine(TextBuffer& out, std::string_view key, const WCHAR* text) {
+void QuotedOrBareLine(TextBuffer& out, std::string_view key, const char16_t* text) {
   if (text != nullptr && text[0] == u'"') {
     BareTextLine(out, key, text);
   } else {

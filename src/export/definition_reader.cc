@@ -587,7 +587,7 @@ HRESULT ParseDefinition(std::string_view text, std::string_view file_name, Appli
   }
 }
 
-HRESULT ReadDefinitionFile(const WCHAR* path, ApplicationDefinition* definition, DefinitionProblem* problem) {
+HRESULT ReadDefinitionFile(const char16_t* path, ApplicationDefinition* definition, DefinitionProblem* problem) {
   try {
     std::string name;
     if (path != nullptr) {

@@ -17,10 +17,10 @@ namespace {
 
 // The languages ExportFile accepts (compared without regard to case). The
 // language has no further effect.
-constexpr const WCHAR* kExportLanguages[] = {u"English", u"French", u"German", u"Japanese", u"Spanish"};
+constexpr const char16_t* kExportLanguages[] = {u"English", u"French", u"German", u"Japanese", u"Spanish"};
 
-bool IsExportLanguage(const WCHAR* language) {
-  for (const WCHAR* known : kExportLanguages) {
+bool IsExportLanguage(const char16_t* language) {
+  for (const char16_t* known : kExportLanguages) {
     if (feroq::platform::CompareUtf16NoCase(language, known) == 0) return true;
   }
   return false;
@@ -71,9 +71,9 @@ constexpr feroq::StatusMapping kFileRequestStatuses[] = {
 // Writes the strings of `lines`, from its head, each followed by a line
 // end, up to its end or its first empty string. E_FAIL when the file cannot
 // be created; write errors are not reported.
-HRESULT WriteLines(const WCHAR* file_name, VORNMultiString& lines) {
+HRESULT WriteLines(const char16_t* file_name, VORNMultiString& lines) {
   feroq::TextBuffer out;
-  for (const WCHAR* line = lines.GetHeadString(); line != nullptr && line[0] != u'\0';
+  for (const char16_t* line = lines.GetHeadString(); line != nullptr && line[0] != u'\0';
        line = lines.GetNextString()) {
     out.AppendWide(line);
     out.Append("\n");
@@ -86,7 +86,7 @@ HRESULT WriteLines(const WCHAR* file_name, VORNMultiString& lines) {
 
 // WriteHTMLFile and WriteLaunchFile: nothing is created when the store
 // fails; the request's string and the line list are released on every path.
-HRESULT WriteHTMLFile(FarmObject* farm, ULONG64 id, const WCHAR* file_name, const void* options) {
+HRESULT WriteHTMLFile(FarmObject* farm, ULONG64 id, const char16_t* file_name, const void* options) {
   ZQAppSAL* store = feroq::AppStoreOf(farm);
   if (store == nullptr) return E_UNEXPECTED;
   if (options == nullptr) return E_INVALIDARG;
@@ -102,7 +102,7 @@ HRESULT WriteHTMLFile(FarmObject* farm, ULONG64 id, const WCHAR* file_name, cons
   }
 }
 
-HRESULT WriteLaunchFile(FarmObject* farm, ULONG64 id, const WCHAR* file_name, const void* options) {
+HRESULT WriteLaunchFile(FarmObject* farm, ULONG64 id, const char16_t* file_name, const void* options) {
   ZQAppSAL* store = feroq::AppStoreOf(farm);
   if (store == nullptr) return E_UNEXPECTED;
   if (options == nullptr) return E_INVALIDARG;
@@ -122,7 +122,7 @@ HRESULT WriteLaunchFile(FarmObject* farm, ULONG64 id, const WCHAR* file_name, co
 
 }  // namespace
 
-HRESULT ZQWinAppObject::ExportFile(_ZQWinAppFileType type, WCHAR* language, WCHAR* file_name, void* options) {
+HRESULT ZQWinAppObject::ExportFile(_ZQWinAppFileType type, char16_t* language, char16_t* file_name, void* options) {
   if (type < ZQWinAppLaunchFile || type > ZQWinAppDefinitionFile) return E_INVALIDARG;
   if (file_name == nullptr || file_name[0] == u'\0') return E_INVALIDARG;
   if (language != nullptr && !IsExportLanguage(language)) return E_INVALIDARG;

@@ -33,7 +33,7 @@ void PutU32(BYTE* at, std::uint32_t value) {
 
 }  // namespace
 
-HRESULT WriteIconFile(const _ZQWinAppIcon& icon, const WCHAR* path) {
+HRESULT WriteIconFile(const _ZQWinAppIcon& icon, const char16_t* path) {
   platform::FileHandle* file = platform::CreateFileForWrite(path);
   if (file == nullptr) return E_FAIL;
 
@@ -84,7 +84,7 @@ HRESULT WriteIconFile(const _ZQWinAppIcon& icon, const WCHAR* path) {
   return mask_written ? S_OK : E_FAIL;
 }
 
-HRESULT ExtractIconFromFile(const WCHAR* path, LONG index, _ZQWinAppIcon* out) {
+HRESULT ExtractIconFromFile(const char16_t* path, LONG index, _ZQWinAppIcon* out) {
   _ZQWinAppIcon icon{};
   switch (platform::ExtractIcon32(path, index, icon.mask, icon.colors)) {
     case platform::kIconOk:

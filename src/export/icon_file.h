@@ -20,7 +20,7 @@ constexpr std::size_t kIconFileBytes = 766;
 // mask rows) wrote all of its 128 bytes; otherwise E_FAIL. Failures of the
 // earlier writes are not detected, and a partly written file is left in
 // place. `icon` is not changed.
-HRESULT WriteIconFile(const _ZQWinAppIcon& icon, const WCHAR* path);
+HRESULT WriteIconFile(const _ZQWinAppIcon& icon, const char16_t* path);
 
 // Reads the icon at `index` of the icon file, executable or library at
 // `path` into `*out`: an index >= 0 counts icon groups in resource order, a
@@ -31,7 +31,7 @@ HRESULT WriteIconFile(const _ZQWinAppIcon& icon, const WCHAR* path);
 // a broken resource or image); E_FAIL when what the file yields is no icon
 // (index -1 on a file of several icons, which the shell answers with their
 // number); S_OK otherwise. `*out` is written only on S_OK.
-HRESULT ExtractIconFromFile(const WCHAR* path, LONG index, _ZQWinAppIcon* out);
+HRESULT ExtractIconFromFile(const char16_t* path, LONG index, _ZQWinAppIcon* out);
 
 }  // namespace feroq
 

@@ -29,7 +29,7 @@ PublishDescription::PublishDescription() { std::memset(&data_, 0, sizeof(data_))
 
 PublishDescription::~PublishDescription() = default;
 
-WCHAR* PublishDescription::Keep(const std::u16string& text) {
+char16_t* PublishDescription::Keep(const std::u16string& text) {
   strings_.push_back(text);
   return strings_.back().data();
 }
@@ -42,7 +42,7 @@ HRESULT PublishDescription::Build(const ApplicationDefinition& def, ULONG defaul
   try {
     _ZQWinAppData& d = data_;
     d.version = def.version.value_or(default_version);
-    auto text = [&](const std::optional<std::u16string>& value) -> WCHAR* { return value ? Keep(*value) : nullptr; };
+    auto text = [&](const std::optional<std::u16string>& value) -> char16_t* { return value ? Keep(*value) : nullptr; };
     d.objectName = text(def.object_name);
     d.defaultInitialProgram = text(def.initial_program);
     d.defaultWorkingDirectory = text(def.working_directory);

@@ -12,7 +12,7 @@ void TextBuffer::Append(std::string_view text) {
   for (char c : text) PutByte(c);
 }
 
-void TextBuffer::AppendWide(const WCHAR* text) {
+void TextBuffer::AppendWide(const char16_t* text) {
   if (text == nullptr) return;
   std::string utf8;
   platform::AppendUtf16AsUtf8(text, std::u16string_view(text).size(), &utf8, true);

@@ -22,7 +22,7 @@ class TextBuffer {
   void Append(std::string_view text);
   // Appends a NUL-terminated wide string as UTF-8 (null: nothing), turning
   // "\n" into CR LF.
-  void AppendWide(const WCHAR* text);
+  void AppendWide(const char16_t* text);
   // Appends `value` as printf's "%d" would.
   void AppendDecimal(LONG value);
   // Appends `value` as printf's "%02X" would.

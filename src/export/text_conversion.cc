@@ -13,7 +13,7 @@ std::string ToUtf8(std::u16string_view text) {
   return out;
 }
 
-std::string ToUtf8(const WCHAR* text) { return text == nullptr ? std::string() : ToUtf8(std::u16string_view(text)); }
+std::string ToUtf8(const char16_t* text) { return text == nullptr ? std::string() : ToUtf8(std::u16string_view(text)); }
 
 std::optional<std::u16string> FromUtf8(std::string_view text) {
   std::u16string out;

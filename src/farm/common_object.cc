@@ -21,7 +21,7 @@ void CommonObject::DecrementRefCount() {
   if (ref_count_ != 0) --ref_count_;
 }
 
-HRESULT CommonObject::GetDistinguishedName(WCHAR** name) {
+HRESULT CommonObject::GetDistinguishedName(char16_t** name) {
   *name = nullptr;
   return E_NOTIMPL;
 }
@@ -31,7 +31,7 @@ HRESULT CommonObject::GetObjectID(ULONG64& id) {
   return S_OK;
 }
 
-HRESULT CommonObject::GetObjectName(WCHAR** name) {
+HRESULT CommonObject::GetObjectName(char16_t** name) {
   *name = nullptr;
   return E_NOTIMPL;
 }
@@ -49,7 +49,7 @@ void CommonObject::IncrementRefCount() {
   if (ref_count_ != 0xFFFFFFFFu) ++ref_count_;
 }
 
-HRESULT CommonObject::SetObjectName(WCHAR*) { return E_NOTIMPL; }
+HRESULT CommonObject::SetObjectName(char16_t*) { return E_NOTIMPL; }
 
 void* CommonObject::operator new(std::size_t size) {
   void* block = feroq::platform::HeapAllocZero(size);
@@ -82,6 +82,6 @@ FolderObject::~FolderObject() = default;
 
 LONG FolderObject::GetChildCount() { return child_count_; }
 
-LONG FolderObject::IncrementChildCount() { return feroq::platform::InterlockedIncrement(&child_count_); }
+LONG FolderObject::IncrementChildCount() { return feroq::platform::IncrementCounter(&child_count_); }
 
-LONG FolderObject::DecrementChildCount() { return feroq::platform::InterlockedDecrement(&child_count_); }
+LONG FolderObject::DecrementChildCount() { return feroq::platform::DecrementCounter(&child_count_); }

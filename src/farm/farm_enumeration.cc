@@ -13,7 +13,7 @@
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
 
-HRESULT FarmObject::EnumerateServers(WCHAR** names, ULONG* count) {
+HRESULT FarmObject::EnumerateServers(char16_t** names, ULONG* count) {
   if (server_service_ == nullptr) return E_UNEXPECTED;
   // Only the names are used; the other three arrays go at once.
   feroq::ServiceArray<VORNString> server_names;
@@ -30,7 +30,7 @@ HRESULT FarmObject::EnumerateServers(WCHAR** names, ULONG* count) {
   // The list: each name with its NUL, then one more NUL.
   std::size_t units = 0;
   for (ULONG i = 0; i < *count; ++i) units += server_names.get()[i].Length() + 1;
-  auto* list = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(units * 2 + 2));
+  auto* list = static_cast<char16_t*>(feroq::platform::HeapAllocZero(units * 2 + 2));
   *names = list;
   if (list == nullptr) return E_OUTOFMEMORY;
   for (ULONG i = 0; i < *count; ++i) {

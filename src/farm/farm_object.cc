@@ -31,7 +31,7 @@ FarmObject::FarmObject()
       id_map_(nullptr),
       root_folder_(nullptr),
       heap_(nullptr) {
-  instance_number_ = feroq::platform::InterlockedIncrement(&g_farm_object_count);
+  instance_number_ = feroq::platform::IncrementCounter(&g_farm_object_count);
   heap_ = feroq::platform::ProcessHeap();
 
   // The service reports the name's length in bytes with its NUL; only the
@@ -41,7 +41,7 @@ FarmObject::FarmObject()
   VORN_FarmName(length, multibyte_name.out());
   if (length > 0) {
     farm_name_size_ = length * 2;
-    feroq::FarmBlock<WCHAR> name(static_cast<WCHAR*>(feroq::platform::HeapAllocZero(farm_name_size_)));
+    feroq::FarmBlock<char16_t> name(static_cast<char16_t*>(feroq::platform::HeapAllocZero(farm_name_size_)));
     if (name && feroq::platform::MultiByteToUtf16(multibyte_name.get(), static_cast<int>(length), name.get(),
                                                   static_cast<int>(length)) != 0) {
       farm_name_ = name.release();
@@ -75,7 +75,7 @@ FarmObject::FarmObject()
   folder_service.reset();
 }
 
-FarmObject::FarmObject(WCHAR*)
+FarmObject::FarmObject(char16_t*)
     : instance_number_(0),
       farm_name_(nullptr),
       farm_name_size_(0),
@@ -127,7 +127,7 @@ FarmObject::~FarmObject() {
   // the count, so it does not end or lower them either.
   if (heap_ != nullptr) {
     UninitiateRemoteAccess();
-    feroq::platform::InterlockedDecrement(&g_farm_object_count);
+    feroq::platform::DecrementCounter(&g_farm_object_count);
   }
 }
 
@@ -136,10 +136,10 @@ HRESULT FarmObject::GetVersion(LONG* version) {
   return S_OK;
 }
 
-HRESULT FarmObject::GetFarmName(WCHAR** name) {
+HRESULT FarmObject::GetFarmName(char16_t** name) {
   if (name == nullptr) return E_INVALIDARG;
   if (farm_name_ == nullptr) return E_UNEXPECTED;
-  *name = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(farm_name_size_));
+  *name = static_cast<char16_t*>(feroq::platform::HeapAllocZero(farm_name_size_));
   if (*name == nullptr) return E_OUTOFMEMORY;
   // The name ends in a NUL inside its block (the reported length counts it).
   std::memcpy(*name, farm_name_, farm_name_size_);

@@ -71,7 +71,7 @@ HRESULT FarmObject::CreateAppFolderObject(ULONG64& id, AppFolderObject** folder,
     }
     // The detaching form: the registered object leaves the registry (its
     // holders keep it) and the caller gets a detached object with its name.
-    feroq::FarmBlock<WCHAR> name;
+    feroq::FarmBlock<char16_t> name;
     registered->GetObjectName(&name.out());
     if (name) {
       *folder = new (std::nothrow) AppFolderObject(id, name.get());

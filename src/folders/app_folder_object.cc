@@ -15,7 +15,7 @@
 
 namespace {
 
-std::size_t WideLength(const WCHAR* text) {
+std::size_t WideLength(const char16_t* text) {
   std::size_t length = 0;
   while (text[length] != 0) ++length;
   return length;
@@ -30,7 +30,7 @@ AppFolderObject::AppFolderObject(ULONG64 id, FarmObject* farm)
       cached_name_capacity_(0),
       cached_name_length_(0) {}
 
-AppFolderObject::AppFolderObject(ULONG64 id, WCHAR* name)
+AppFolderObject::AppFolderObject(ULONG64 id, char16_t* name)
     : FolderObject(FarmObjectAppFolder, id),
       farm_(nullptr),
       cached_name_(nullptr),
@@ -46,7 +46,7 @@ AppFolderObject::AppFolderObject(const AppFolderObject& other)
       cached_name_capacity_(0),
       cached_name_length_(0) {
   if (other.cached_name_ != nullptr) {
-    cached_name_ = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(other.cached_name_capacity_));
+    cached_name_ = static_cast<char16_t*>(feroq::platform::HeapAllocZero(other.cached_name_capacity_));
     if (cached_name_ != nullptr) {
       std::memcpy(cached_name_, other.cached_name_, other.cached_name_capacity_);
       cached_name_capacity_ = other.cached_name_capacity_;
@@ -64,7 +64,7 @@ AppFolderObject& AppFolderObject::operator=(const AppFolderObject& other) {
   cached_name_capacity_ = 0;
   cached_name_length_ = 0;
   if (other.cached_name_ != nullptr) {
-    cached_name_ = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(other.cached_name_capacity_));
+    cached_name_ = static_cast<char16_t*>(feroq::platform::HeapAllocZero(other.cached_name_capacity_));
     if (cached_name_ != nullptr) {
       std::memcpy(cached_name_, other.cached_name_, other.cached_name_capacity_);
       cached_name_capacity_ = other.cached_name_capacity_;
@@ -91,13 +91,13 @@ HRESULT AppFolderObject::GetVersion(LONG* version) {
 
 // The cached name keeps its buffer when a name of at most the cached length
 // replaces it, and grows it (zero-filled) to the new name's size otherwise.
-void AppFolderObject::UpdateNameCache(const WCHAR* name) {
+void AppFolderObject::UpdateNameCache(const char16_t* name) {
   if (name == nullptr || name[0] == 0) return;
   const std::size_t length = WideLength(name);
   if (cached_name_ == nullptr) {
     cached_name_length_ = static_cast<LONG>(length);
     cached_name_capacity_ = static_cast<ULONG>(length * 2 + 2);
-    cached_name_ = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(cached_name_capacity_));
+    cached_name_ = static_cast<char16_t*>(feroq::platform::HeapAllocZero(cached_name_capacity_));
     if (cached_name_ == nullptr) {
       cached_name_length_ = 0;
       cached_name_capacity_ = 0;
@@ -126,20 +126,20 @@ void AppFolderObject::UpdateNameCache(const WCHAR* name) {
     cached_name_capacity_ = 0;
     return;
   }
-  cached_name_ = static_cast<WCHAR*>(grown);
+  cached_name_ = static_cast<char16_t*>(grown);
   std::memcpy(cached_name_, name, length * 2 + 2);
 }
 
-HRESULT AppFolderObject::CopyCachedName(WCHAR** name) {
+HRESULT AppFolderObject::CopyCachedName(char16_t** name) {
   const std::size_t bytes = static_cast<std::size_t>(cached_name_length_) * 2 + 2;
-  auto* copy = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(bytes));
+  auto* copy = static_cast<char16_t*>(feroq::platform::HeapAllocZero(bytes));
   if (copy == nullptr) return E_OUTOFMEMORY;
   std::memcpy(copy, cached_name_, bytes - 2);
   *name = copy;
   return S_OK;
 }
 
-HRESULT AppFolderObject::GetObjectName(WCHAR** name) {
+HRESULT AppFolderObject::GetObjectName(char16_t** name) {
   if (name == nullptr) return E_INVALIDARG;
   if (farm_ == nullptr) {
     if (cached_name_ == nullptr) {
@@ -153,7 +153,7 @@ HRESULT AppFolderObject::GetObjectName(WCHAR** name) {
 
   ULONG64 id = 0;
   GetObjectID(id);
-  feroq::FolderServiceBlock<WCHAR> read(folders);
+  feroq::FolderServiceBlock<char16_t> read(folders);
   if (folders->GetFolderName(id, &read.out()) != 0) {
     // The folder may be gone from the farm: the last name read stands in.
     if (cached_name_ != nullptr && *name == nullptr) return CopyCachedName(name);
@@ -161,14 +161,14 @@ HRESULT AppFolderObject::GetObjectName(WCHAR** name) {
   }
   UpdateNameCache(read.get());
   const std::size_t bytes = WideLength(read.get()) * 2 + 2;
-  auto* copy = static_cast<WCHAR*>(feroq::platform::HeapAllocZero(bytes));
+  auto* copy = static_cast<char16_t*>(feroq::platform::HeapAllocZero(bytes));
   if (copy == nullptr) return E_OUTOFMEMORY;
   std::memcpy(copy, read.get(), bytes);
   *name = copy;
   return S_OK;
 }
 
-HRESULT AppFolderObject::SetObjectName(WCHAR* name) {
+HRESULT AppFolderObject::SetObjectName(char16_t* name) {
   if (name == nullptr || name[0] == 0) return E_INVALIDARG;
   if (farm_ == nullptr) return E_ACCESSDENIED;
   VORNCommonApplicationSAL* folders = feroq::FolderServiceOf(farm_);
@@ -183,7 +183,7 @@ HRESULT AppFolderObject::SetObjectName(WCHAR* name) {
   return S_OK;
 }
 
-HRESULT AppFolderObject::GetDistinguishedName(WCHAR** name) {
+HRESULT AppFolderObject::GetDistinguishedName(char16_t** name) {
   if (farm_ == nullptr) return E_ACCESSDENIED;
   VORNCommonApplicationSAL* folders = feroq::FolderServiceOf(farm_);
   if (folders == nullptr) return E_UNEXPECTED;

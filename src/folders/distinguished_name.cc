@@ -11,7 +11,7 @@
 namespace feroq {
 namespace {
 
-std::size_t WideLength(const WCHAR* text) {
+std::size_t WideLength(const char16_t* text) {
   std::size_t length = 0;
   while (text[length] != 0) ++length;
   return length;
@@ -19,7 +19,7 @@ std::size_t WideLength(const WCHAR* text) {
 
 }  // namespace
 
-HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 parent_id, WCHAR** name) {
+HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 parent_id, char16_t** name) {
   if (name == nullptr) return E_INVALIDARG;
   VORNCommonApplicationSAL* folders = FolderServiceOf(farm);
   if (folders == nullptr) return E_UNEXPECTED;
@@ -47,7 +47,7 @@ HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 p
       status = VORN_E_FAILURE;
       break;
     }
-    FolderServiceBlock<WCHAR> folder_name(folders);
+    FolderServiceBlock<char16_t> folder_name(folders);
     status = folders->GetFolderName(current, &folder_name.out());
     if (status != 0) break;
     const std::size_t length = WideLength(folder_name.get());
@@ -68,8 +68,8 @@ HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 p
     status = folders->GetFolderParent(current, current);
   }
 
-  FolderServiceBlock<WCHAR> root_name(folders);
-  FarmBlock<WCHAR> own_name;
+  FolderServiceBlock<char16_t> root_name(folders);
+  FarmBlock<char16_t> own_name;
   if (status == 0) status = folders->GetFolderName(root, &root_name.out());
   if (status == 0) {
     // A name that cannot be read, or is read as nothing, makes no name.
@@ -79,17 +79,17 @@ HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 p
     const std::size_t root_length = WideLength(root_name.get());
     const std::size_t own_length = WideLength(own_name.get());
     const std::size_t bytes = used + 2 * (root_length + own_length) + 6;
-    auto* result = static_cast<WCHAR*>(platform::HeapAllocZero(bytes));
+    auto* result = static_cast<char16_t*>(platform::HeapAllocZero(bytes));
     if (result == nullptr) {
       status = VORN_E_OUTOFMEMORY;
     } else {
-      WCHAR* out = result;
+      char16_t* out = result;
       *out++ = u'\\';
       std::memcpy(out, root_name.get(), 2 * root_length);
       out += root_length;
       // Collected names run from the parent up; write them from the top down
       // by walking the buffer backwards from its end.
-      const auto* names = reinterpret_cast<const WCHAR*>(work.get());
+      const auto* names = reinterpret_cast<const char16_t*>(work.get());
       std::size_t end_unit = used / 2;  // one past the last collected NUL
       for (std::size_t i = 0; i < collected; ++i) {
         std::size_t begin = end_unit - 1;  // at this name's NUL

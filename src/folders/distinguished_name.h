@@ -14,7 +14,7 @@ namespace feroq {
 // without a folder service, E_OUTOFMEMORY when memory runs out or the
 // object's own name cannot be read, E_FAIL for any other service failure.
 // `*name` is written only on success.
-HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 parent_id, WCHAR** name);
+HRESULT BuildDistinguishedName(FarmObject* farm, CommonObject* object, ULONG64 parent_id, char16_t** name);
 
 // Size of the builder's work buffer, and the step it grows by.
 constexpr ULONG kNameWorkBufferStep = 512;

@@ -16,7 +16,7 @@ using feroq::ObjectArray;
 using feroq::ObjectRef;
 using Text = std::u16string_view;
 
-bool IsSeparator(WCHAR c) { return c == u'\\' || c == u'/'; }
+bool IsSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
 _FarmObjectType TypeOf(CommonObject* object) {
   _FarmObjectType type;
@@ -32,27 +32,27 @@ class Components {
  public:
   // Copies `dn` into a work buffer on the heap, cut at every separator;
   // false when the buffer cannot be allocated.
-  bool Split(const WCHAR* dn) {
+  bool Split(const char16_t* dn) {
     const std::size_t length = Text(dn).size();
-    work_.reset(static_cast<WCHAR*>(feroq::platform::HeapAllocZero(length * 2 + 2)));
+    work_.reset(static_cast<char16_t*>(feroq::platform::HeapAllocZero(length * 2 + 2)));
     if (!work_) return false;
-    std::replace_copy_if(dn, dn + length, work_.get(), IsSeparator, WCHAR{0});
+    std::replace_copy_if(dn, dn + length, work_.get(), IsSeparator, char16_t{0});
     next_ = IsSeparator(dn[0]) ? 1 : 0;
     limit_ = (IsSeparator(dn[length - 1]) && length - 1 >= next_) ? length - 1 : length;
     more_ = next_ < limit_;
     return true;
   }
   // The next component, or null after the last.
-  const WCHAR* Next() {
+  const char16_t* Next() {
     if (!more_) return nullptr;
-    const WCHAR* component = work_.get() + next_;
+    const char16_t* component = work_.get() + next_;
     next_ += Text(component).size() + 1;  // a component ends at or before the limit
     more_ = next_ <= limit_;
     return component;
   }
 
  private:
-  FarmBlock<WCHAR> work_;
+  FarmBlock<char16_t> work_;
   std::size_t next_ = 0;
   std::size_t limit_ = 0;
   bool more_ = false;
@@ -62,7 +62,7 @@ class Components {
 // or null. Every child is examined; of two with the same name the later one
 // wins. A child that cannot be loaded or named ends the search with nothing
 // found. The children's enumeration raises the parent's child count.
-CommonObject* FindChildByName(FarmObject* farm, FolderObject* parent, const WCHAR* component) {
+CommonObject* FindChildByName(FarmObject* farm, FolderObject* parent, const char16_t* component) {
   if (component == nullptr || component[0] == 0) return nullptr;
   ObjectArray children(farm);
   LONG count = 0;
@@ -75,7 +75,7 @@ CommonObject* FindChildByName(FarmObject* farm, FolderObject* parent, const WCHA
     if (TypeOf(child) == FarmObjectWinApp && static_cast<ZQWinAppObject*>(child)->Load() != S_OK) {
       return nullptr;
     }
-    FarmBlock<WCHAR> name;
+    FarmBlock<char16_t> name;
     if (child->GetObjectName(&name.out()) != S_OK) return nullptr;
     if (name && name.get()[0] != 0 && Text(name.get()) == component) {
       match.reset(children.Take(i));
@@ -88,7 +88,7 @@ CommonObject* FindChildByName(FarmObject* farm, FolderObject* parent, const WCHA
 
 }  // namespace
 
-HRESULT FarmObject::GetObjectByDN(FolderObject* start, WCHAR* dn, CommonObject** object) {
+HRESULT FarmObject::GetObjectByDN(FolderObject* start, char16_t* dn, CommonObject** object) {
   if (dn == nullptr || dn[0] == 0) return E_INVALIDARG;
 
   // `current` is the folder the walk stands in; `walk` holds the walk's own
@@ -106,7 +106,7 @@ HRESULT FarmObject::GetObjectByDN(FolderObject* start, WCHAR* dn, CommonObject**
   // What was found last: the folder `walk` holds, or an application in `leaf`.
   bool found_folder = false;
   ObjectRef<> leaf(this);
-  const WCHAR* component = components.Next();
+  const char16_t* component = components.Next();
   // The fixed text, not the root folder's name as the service has it.
   if (component != nullptr && Text(component) == u"Applications") {
     ObjectRef<FolderObject> root(this);
@@ -134,7 +134,7 @@ HRESULT FarmObject::GetObjectByDN(FolderObject* start, WCHAR* dn, CommonObject**
   return S_OK;
 }
 
-HRESULT FarmObject::GetAppByDN(WCHAR* dn, ZQWinAppObject** app) {
+HRESULT FarmObject::GetAppByDN(char16_t* dn, ZQWinAppObject** app) {
   *app = nullptr;
   ObjectArray apps(this);
   ULONG count = 0;
@@ -144,7 +144,7 @@ HRESULT FarmObject::GetAppByDN(WCHAR* dn, ZQWinAppObject** app) {
   ObjectRef<ZQWinAppObject> match(this);
   for (std::size_t i = 0; i < apps.count(); ++i) {
     auto* candidate = static_cast<ZQWinAppObject*>(apps[i]);
-    FarmBlock<WCHAR> name;
+    FarmBlock<char16_t> name;
     HRESULT step = candidate->Load();
     if (step == S_OK) step = candidate->GetDistinguishedName(&name.out());
     if (step != S_OK) return step;

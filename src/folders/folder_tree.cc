@@ -63,7 +63,7 @@ HRESULT AppFolderObject::SetParentFolder(FolderObject* parent) {
   return S_OK;
 }
 
-HRESULT AppFolderObject::CreateSubFolder(WCHAR* name, FolderObject** folder) {
+HRESULT AppFolderObject::CreateSubFolder(char16_t* name, FolderObject** folder) {
   if (farm_ == nullptr) return E_ACCESSDENIED;
   VORNCommonApplicationSAL* folders = feroq::FolderServiceOf(farm_);
   if (folders == nullptr) return E_UNEXPECTED;

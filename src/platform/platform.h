@@ -67,10 +67,11 @@ FEROQ_PLATFORM_API std::int64_t LiveHeapBlocks() noexcept;
 #endif  // FEROQ_TESTING
 
 // ---- Interlocked counters ---------------------------------------------------
-// Atomically add or subtract one and return the new value (Windows
-// InterlockedIncrement/InterlockedDecrement semantics, wrapping on overflow).
-FEROQ_PLATFORM_API LONG InterlockedIncrement(volatile LONG* value) noexcept;
-FEROQ_PLATFORM_API LONG InterlockedDecrement(volatile LONG* value) noexcept;
+// Atomically add or subtract one and return the new value, wrapping on
+// overflow, as the system's interlocked increment and decrement do. (Named
+// apart from the system's calls, which <windows.h> may define as macros.)
+FEROQ_PLATFORM_API LONG IncrementCounter(volatile LONG* value) noexcept;
+FEROQ_PLATFORM_API LONG DecrementCounter(volatile LONG* value) noexcept;
 
 // ---- Text ------------------------------------------------------------------
 // Converts `source_bytes` bytes of the system's multibyte text to UTF-16
@@ -84,13 +85,13 @@ FEROQ_PLATFORM_API LONG InterlockedDecrement(volatile LONG* value) noexcept;
 // source's NUL, and a `capacity` of 0 writes nothing and returns the number
 // of units the conversion needs (0 if the text is invalid). A `source_bytes`
 // of 0 gives 0.
-FEROQ_PLATFORM_API int MultiByteToUtf16(const char* source, int source_bytes, WCHAR* dest,
+FEROQ_PLATFORM_API int MultiByteToUtf16(const char* source, int source_bytes, char16_t* dest,
                                         int capacity) noexcept;
 
 // Appends the UTF-8 form of the `length` UTF-16 units at `text` to `out`.
 // An unpaired surrogate becomes U+FFFD when `replace_invalid`; otherwise the
 // conversion stops there and returns false (`out` keeps what was appended).
-FEROQ_PLATFORM_API bool AppendUtf16AsUtf8(const WCHAR* text, std::size_t length, std::string* out,
+FEROQ_PLATFORM_API bool AppendUtf16AsUtf8(const char16_t* text, std::size_t length, std::string* out,
                                           bool replace_invalid) noexcept(false);
 
 // Appends the UTF-16 form of the `length` bytes of UTF-8 at `text` to `out`.
@@ -102,7 +103,7 @@ FEROQ_PLATFORM_API bool AppendUtf8AsUtf16(const char* text, std::size_t length, 
 
 // Compares two NUL-terminated UTF-16 strings without regard to case (simple
 // one-to-one case folding of the Basic Multilingual Plane). Returns <0, 0, >0.
-FEROQ_PLATFORM_API int CompareUtf16NoCase(const WCHAR* a, const WCHAR* b) noexcept;
+FEROQ_PLATFORM_API int CompareUtf16NoCase(const char16_t* a, const char16_t* b) noexcept;
 
 // ---- Files -----------------------------------------------------------------
 struct FileHandle;
@@ -110,7 +111,7 @@ struct FileHandle;
 // Creates (or truncates) the file at the UTF-16 `path` for writing; null on
 // failure. The file is made readable and writable by its owner, and as the
 // process umask allows for others.
-FEROQ_PLATFORM_API FileHandle* CreateFileForWrite(const WCHAR* path) noexcept;
+FEROQ_PLATFORM_API FileHandle* CreateFileForWrite(const char16_t* path) noexcept;
 // Writes all `bytes`; false on any failure.
 FEROQ_PLATFORM_API bool WriteFileBytes(FileHandle* file, const void* data, std::size_t bytes) noexcept;
 // Closes the file; false if buffered data could not be written. Null is accepted.
@@ -129,7 +130,7 @@ enum class ReadFileResult : int {
 // `max_bytes` + 1 bytes, whatever the file is (a device without end gives
 // kTooLarge), and never waits for data (a pipe without data gives what was
 // there). `*contents` is unspecified unless the result is kRead.
-FEROQ_PLATFORM_API ReadFileResult ReadFileUpTo(const WCHAR* path, std::size_t max_bytes,
+FEROQ_PLATFORM_API ReadFileResult ReadFileUpTo(const char16_t* path, std::size_t max_bytes,
                                                std::string* contents) noexcept;
 
 // ---- Environment and the user's files ---------------------------------------
@@ -249,7 +250,7 @@ constexpr std::size_t kIconColorBytes = 512;
 // readers document their choice of image, scaling and colour matching in
 // portable/icon_image.h). Never reads outside the file; refuses files larger
 // than kMaxIconSourceBytes with kIconUnreadable.
-FEROQ_PLATFORM_API IconExtractResult ExtractIcon32(const WCHAR* path, LONG index,
+FEROQ_PLATFORM_API IconExtractResult ExtractIcon32(const char16_t* path, LONG index,
                                                    BYTE mask[kIconMaskBytes],
                                                    BYTE colors[kIconColorBytes]) noexcept;
 

@@ -64,7 +64,7 @@ VSTATUS ReadUsers(ZQApp& record, std::vector<std::u16string>* users) {
   USERTABLE copy(RecordAccess::Users(record));
   VORNMultiString list;
   if (VSTATUS status = copy.GetAllUsers(list)) return status;
-  for (const WCHAR* name = list.GetHeadString(); name != nullptr; name = list.GetNextString()) {
+  for (const char16_t* name = list.GetHeadString(); name != nullptr; name = list.GetNextString()) {
     users->push_back(ToText(name));
   }
   return VORN_OK;

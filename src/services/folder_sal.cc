@@ -107,7 +107,7 @@ VSTATUS VORNCommonApplicationSAL::GetFolderParent(ULONG64 folder, ULONG64& paren
   });
 }
 
-VSTATUS VORNCommonApplicationSAL::GetFolderName(ULONG64 folder, WCHAR** name) {
+VSTATUS VORNCommonApplicationSAL::GetFolderName(ULONG64 folder, char16_t** name) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::GetFolderName")) return s;
   if (name == nullptr) return feroq::VORN_E_INVALIDVALUE;
   std::u16string text;
@@ -118,14 +118,14 @@ VSTATUS VORNCommonApplicationSAL::GetFolderName(ULONG64 folder, WCHAR** name) {
     return feroq::VORN_OK;
   });
   if (status != feroq::VORN_OK) return status;
-  auto* block = static_cast<WCHAR*>(feroq::platform::HeapAllocZero((text.size() + 1) * sizeof(WCHAR)));
+  auto* block = static_cast<char16_t*>(feroq::platform::HeapAllocZero((text.size() + 1) * sizeof(char16_t)));
   if (block == nullptr) return feroq::VORN_E_OUTOFMEMORY;
-  std::memcpy(block, text.data(), text.size() * sizeof(WCHAR));
+  std::memcpy(block, text.data(), text.size() * sizeof(char16_t));
   *name = block;
   return feroq::VORN_OK;
 }
 
-VSTATUS VORNCommonApplicationSAL::RenameFolder(ULONG64 folder, WCHAR* name) {
+VSTATUS VORNCommonApplicationSAL::RenameFolder(ULONG64 folder, char16_t* name) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::RenameFolder")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
     std::optional<FolderRecord> record = farm.GetFolder(folder);
@@ -145,7 +145,7 @@ VSTATUS VORNCommonApplicationSAL::RenameFolder(ULONG64 folder, WCHAR* name) {
   });
 }
 
-VSTATUS VORNCommonApplicationSAL::CreateFolder(ULONG64 parent, WCHAR* name, ULONG64& created) {
+VSTATUS VORNCommonApplicationSAL::CreateFolder(ULONG64 parent, char16_t* name, ULONG64& created) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::CreateFolder")) return s;
   ULONG64 new_id = 0;
   VSTATUS status = WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {

@@ -22,7 +22,7 @@ VORN_ZQServerSAL::VORN_ZQServerSAL(VORN_PIF_ISubSystem* subsystem) : VORN_PIF_SA
 
 VORN_ZQServerSAL::~VORN_ZQServerSAL() = default;
 
-VSTATUS VORN_ZQServerSAL::GetUIDByName(WCHAR* name, ULONG64& server) {
+VSTATUS VORN_ZQServerSAL::GetUIDByName(char16_t* name, ULONG64& server) {
   if (VSTATUS s = EnterServiceCall("VORN_ZQServerSAL::GetUIDByName")) return s;
   if (name == nullptr || name[0] == u'\0') return feroq::VORN_E_INVALIDVALUE;
   return ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {

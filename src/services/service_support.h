@@ -56,7 +56,7 @@ VSTATUS WriteFarm(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
 }
 
 // The text of a wide string; empty for null.
-inline std::u16string ToText(const WCHAR* text) {
+inline std::u16string ToText(const char16_t* text) {
   return text == nullptr ? std::u16string() : std::u16string(text);
 }
 inline std::u16string ToText(const VORNString& text) {

@@ -14,7 +14,7 @@ namespace {
 
 // Copies `text` (null empties) into `target`; 0, or 0x80000002 with `target`
 // unchanged.
-VSTATUS CopyText(VORNString& target, const WCHAR* text) {
+VSTATUS CopyText(VORNString& target, const char16_t* text) {
   try {
     target = text;
   } catch (const std::bad_alloc&) {
@@ -25,7 +25,7 @@ VSTATUS CopyText(VORNString& target, const WCHAR* text) {
 
 }  // namespace
 
-VSTATUS UM_GenericDescriptor::SetValue(const WCHAR* value) {
+VSTATUS UM_GenericDescriptor::SetValue(const char16_t* value) {
   if (VSTATUS s = feroq::services::EnterServiceCall("UM_GenericDescriptor::SetValue")) return s;
   return CopyText(value_, value);
 }
@@ -34,23 +34,23 @@ UM_AcctAuthInfo::UM_AcctAuthInfo() = default;
 
 UM_AcctAuthInfo::~UM_AcctAuthInfo() = default;
 
-VSTATUS UM_AcctAuthInfo::SetType(const WCHAR* type) {
+VSTATUS UM_AcctAuthInfo::SetType(const char16_t* type) {
   if (VSTATUS s = feroq::services::EnterServiceCall("UM_AcctAuthInfo::SetType")) return s;
   return CopyText(type_, type);
 }
 
-VSTATUS UM_AcctAuthInfo::SetInstance(const WCHAR* instance) {
+VSTATUS UM_AcctAuthInfo::SetInstance(const char16_t* instance) {
   if (VSTATUS s = feroq::services::EnterServiceCall("UM_AcctAuthInfo::SetInstance")) return s;
   return CopyText(instance_, instance);
 }
 
-VSTATUS UM_AcctAuthInfo::GetType(WCHAR*& type) {
+VSTATUS UM_AcctAuthInfo::GetType(char16_t*& type) {
   if (VSTATUS s = feroq::services::EnterServiceCall("UM_AcctAuthInfo::GetType")) return s;
   type = type_.m_string;
   return feroq::VORN_OK;
 }
 
-VSTATUS UM_AcctAuthInfo::GetInstance(WCHAR*& instance) {
+VSTATUS UM_AcctAuthInfo::GetInstance(char16_t*& instance) {
   if (VSTATUS s = feroq::services::EnterServiceCall("UM_AcctAuthInfo::GetInstance")) return s;
   instance = instance_.m_string;
   return feroq::VORN_OK;

@@ -36,8 +36,8 @@ VSTATUS VORN_UserMgmt_SAL::ResolveAccountNameToDN(UM_AcctAuthInfo& authority, VO
   if (kind > feroq::kAccountKindOther) return feroq::VORN_E_INVALIDVALUE;
   if (account.IsEmpty()) return feroq::VORN_E_INVALIDVALUE;
   try {
-    WCHAR* type = nullptr;
-    WCHAR* instance = nullptr;
+    char16_t* type = nullptr;
+    char16_t* instance = nullptr;
     if (authority.GetType(type) != feroq::VORN_OK ||
         authority.GetInstance(instance) != feroq::VORN_OK) {
       return feroq::VORN_E_INVALIDVALUE;
@@ -84,7 +84,7 @@ VSTATUS VORN_UserMgmt_SAL::ResolveDNToAccountName(VORNString& dn, UM_AcctAuthInf
 
 // Not a service call with a result code: it is not recorded or faulted (an
 // injected code would read as a yes or no).
-ULONG UMCompareAcctDNs(const WCHAR* a, const WCHAR* b) {
+ULONG UMCompareAcctDNs(const char16_t* a, const char16_t* b) {
   if (a == nullptr || b == nullptr) return (a == nullptr && b == nullptr) ? 1 : 0;
   return feroq::platform::CompareUtf16NoCase(a, b) == 0 ? 1 : 0;
 }

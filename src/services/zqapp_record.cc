@@ -32,7 +32,7 @@ using feroq::ZQAPP_E_READ_ONLY;
 using feroq::ZQAPP_E_VALUE_REFUSED;
 
 constexpr ULONG kMaxTextUnits = 259;
-constexpr WCHAR kEmptyText[] = u"";
+constexpr char16_t kEmptyText[] = u"";
 
 bool IsReadOnlyByte(BYTE value) { return value == 1; }
 

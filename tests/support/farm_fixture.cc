@@ -38,7 +38,7 @@ ULONG64 FindChildFolder(VORNCommonApplicationSAL& folders, ULONG64 parent,
   ULONG64 found = 0;
   for (ULONG i = 0; i < count && found == 0; ++i) {
     if (ObjectKindOf(children[i]) != kObjectKindFolder) continue;
-    WCHAR* child_name = nullptr;
+    char16_t* child_name = nullptr;
     if (folders.GetFolderName(children[i], &child_name) != 0) continue;
     if (name == child_name) found = children[i];
     folders.FreeMemory(reinterpret_cast<unsigned char*>(child_name));

@@ -1,6 +1,6 @@
 // Handles that give back what the library hands a test, on every path out of
 // the test: object references, farm-heap blocks, environment settings; a
-// mutable wide string for the calls that take WCHAR*; and the one loop that
+// mutable wide string for the calls that take char16_t*; and the one loop that
 // makes each allocation of an operation fail in turn.
 //
 // They are written apart from the library's own holders on purpose, so a
@@ -83,7 +83,7 @@ class HeapBlock {
 };
 
 // Farm-heap text; str() reads it (null reads as empty, see is_null()).
-class HeapText : public HeapBlock<WCHAR> {
+class HeapText : public HeapBlock<char16_t> {
  public:
   using HeapBlock::HeapBlock;
   std::u16string str() const { return get() == nullptr ? std::u16string() : std::u16string(get()); }
@@ -104,24 +104,24 @@ class EnvOverride {
   std::optional<std::string> old_;
 };
 
-// A mutable copy of a wide literal for the calls that take WCHAR*:
+// A mutable copy of a wide literal for the calls that take char16_t*:
 // `app->SetObjectName(W(u"Editor"))`. The copy lives to the end of the full
 // expression; name it when a pointer must outlive that.
 class W {
  public:
   explicit W(std::u16string_view text) : text_(text) {}
-  operator WCHAR*() noexcept { return text_.data(); }  // NOLINT: converts on purpose
-  WCHAR* get() noexcept { return text_.data(); }
+  operator char16_t*() noexcept { return text_.data(); }  // NOLINT: converts on purpose
+  char16_t* get() noexcept { return text_.data(); }
 
  private:
   std::u16string text_;
 };
 
 // Mutable wide texts that live as long as the pool, for records whose
-// WCHAR* fields a test fills: `data.objectName = texts(u"Editor")`.
+// char16_t* fields a test fills: `data.objectName = texts(u"Editor")`.
 class TextPool {
  public:
-  WCHAR* operator()(std::u16string_view text) { return texts_.emplace_back(text).data(); }
+  char16_t* operator()(std::u16string_view text) { return texts_.emplace_back(text).data(); }
 
  private:
   std::list<std::u16string> texts_;

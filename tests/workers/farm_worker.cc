@@ -36,11 +36,11 @@ int Publish(const char* prefix, long count) {
     _ZQWinAppData data;
     std::memset(&data, 0, sizeof(data));
     data.version = 3;
-    data.objectName = const_cast<WCHAR*>(wide.c_str());
-    data.browserName = const_cast<WCHAR*>(wide.c_str());
-    data.defaultInitialProgram = const_cast<WCHAR*>(u"C:\\Apps\\tool.exe");
-    data.defaultWorkingDirectory = const_cast<WCHAR*>(u"C:\\Work");
-    data.parentFolder = const_cast<WCHAR*>(u"");
+    data.objectName = const_cast<char16_t*>(wide.c_str());
+    data.browserName = const_cast<char16_t*>(wide.c_str());
+    data.defaultInitialProgram = const_cast<char16_t*>(u"C:\\Apps\\tool.exe");
+    data.defaultWorkingDirectory = const_cast<char16_t*>(u"C:\\Work");
+    data.parentFolder = const_cast<char16_t*>(u"");
     ZQWinAppObject* app = nullptr;
     const HRESULT hr = farm.CreateZQWinApp(&data, &app);
     if (hr != S_OK) {

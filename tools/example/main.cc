@@ -37,8 +37,8 @@ bool SetUpDemonstrationFarm(FarmObject& farm) {
   if (farm.GetRootFolder(FarmObjectAppFolder, &root) != S_OK) return false;
   FolderObject* office = nullptr;
   FolderObject* tools = nullptr;
-  if (root->CreateSubFolder(const_cast<WCHAR*>(u"Office"), &office) == S_OK) {
-    if (office->CreateSubFolder(const_cast<WCHAR*>(u"Tools"), &tools) == S_OK) Release(farm, tools);
+  if (root->CreateSubFolder(const_cast<char16_t*>(u"Office"), &office) == S_OK) {
+    if (office->CreateSubFolder(const_cast<char16_t*>(u"Tools"), &tools) == S_OK) Release(farm, tools);
     Release(farm, office);
   }
   Release(farm, root);
@@ -48,11 +48,11 @@ bool SetUpDemonstrationFarm(FarmObject& farm) {
     auto data = std::make_unique<_ZQWinAppData>();
     std::memset(data.get(), 0, sizeof(*data));
     data->version = 3;
-    data->objectName = const_cast<WCHAR*>(name);
-    data->browserName = const_cast<WCHAR*>(browser);
-    data->defaultInitialProgram = const_cast<WCHAR*>(program);
-    data->defaultWorkingDirectory = const_cast<WCHAR*>(u"C:\\Work");
-    data->parentFolder = const_cast<WCHAR*>(parent);
+    data->objectName = const_cast<char16_t*>(name);
+    data->browserName = const_cast<char16_t*>(browser);
+    data->defaultInitialProgram = const_cast<char16_t*>(program);
+    data->defaultWorkingDirectory = const_cast<char16_t*>(u"C:\\Work");
+    data->parentFolder = const_cast<char16_t*>(parent);
     data->defaultEncryptionLevel = ZQEncryptionRC5_128Bit;
     data->defaultSoundType = ZQSoundBasic;
     data->defaultWindowColor = ZQWindowColorTrue;
@@ -61,16 +61,16 @@ bool SetUpDemonstrationFarm(FarmObject& farm) {
     _ZQServerConfigBlock servers{};
     _UserAccountInfoBlock users{};
     if (with_lists) {
-      servers.servers[0].serverName = const_cast<WCHAR*>(u"APPSRV01");
-      servers.servers[1].serverName = const_cast<WCHAR*>(u"APPSRV02");
-      servers.servers[1].initialProgram = const_cast<WCHAR*>(u"D:\\Apps\\editor.exe");
+      servers.servers[0].serverName = const_cast<char16_t*>(u"APPSRV01");
+      servers.servers[1].serverName = const_cast<char16_t*>(u"APPSRV02");
+      servers.servers[1].initialProgram = const_cast<char16_t*>(u"D:\\Apps\\editor.exe");
       servers.count = 2;
       users.users[0] = {0, feroq::kUserAuthorityWindowsDomain,
-                        static_cast<LONG>(feroq::kAccountKindUser), const_cast<WCHAR*>(u"CORP"),
-                        const_cast<WCHAR*>(u"alice")};
+                        static_cast<LONG>(feroq::kAccountKindUser), const_cast<char16_t*>(u"CORP"),
+                        const_cast<char16_t*>(u"alice")};
       users.users[1] = {0, feroq::kUserAuthorityWindowsDomain,
-                        static_cast<LONG>(feroq::kAccountKindGroup), const_cast<WCHAR*>(u"CORP"),
-                        const_cast<WCHAR*>(u"Accounting")};
+                        static_cast<LONG>(feroq::kAccountKindGroup), const_cast<char16_t*>(u"CORP"),
+                        const_cast<char16_t*>(u"Accounting")};
       users.count = 2;
       data->servers = &servers;
       data->users = &users;
@@ -91,7 +91,7 @@ bool SetUpDemonstrationFarm(FarmObject& farm) {
 void PrintApplication(FarmObject& farm, ZQWinAppObject* app, int depth) {
   const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
   app->Load();
-  WCHAR* dn = nullptr;
+  char16_t* dn = nullptr;
   if (app->GetDistinguishedName(&dn) == S_OK) {
     std::printf("%s%s\n", indent.c_str(), ToUtf8(dn).c_str());
     farm.FreeMemory(dn);
@@ -115,7 +115,7 @@ void PrintApplication(FarmObject& farm, ZQWinAppObject* app, int depth) {
 
 void PrintFolder(FarmObject& farm, FolderObject* folder, int depth) {
   // The root folder has no parent, so no distinguished name: show its name.
-  WCHAR* dn = nullptr;
+  char16_t* dn = nullptr;
   if (folder->GetDistinguishedName(&dn) == S_OK || folder->GetObjectName(&dn) == S_OK) {
     std::printf("%s%s\n", std::string(static_cast<std::size_t>(depth) * 2, ' ').c_str(), ToUtf8(dn).c_str());
     farm.FreeMemory(dn);
@@ -170,8 +170,8 @@ void PrintEventObject(FarmObject& farm, const char* role, CommonObject* object) 
   if (type == FarmObjectWinApp) static_cast<ZQWinAppObject*>(object)->Load();
   ULONG64 id = 0;
   object->GetObjectID(id);
-  WCHAR* name = nullptr;
-  WCHAR* dn = nullptr;
+  char16_t* name = nullptr;
+  char16_t* dn = nullptr;
   object->GetObjectName(&name);
   object->GetDistinguishedName(&dn);
   std::printf("  %s: %s %016llX \"%s\" %s\n", role, type == FarmObjectWinApp ? "application" : "folder",
@@ -220,7 +220,7 @@ int main(int argc, char** argv) {
     return Watch(argc > 2 ? std::strtol(argv[2], nullptr, 10) : 0);
   }
   FarmObject farm;
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   HRESULT hr = farm.GetFarmName(&name);
   if (hr != S_OK) {
     std::printf("the farm cannot be reached (0x%08X)\n", static_cast<unsigned>(hr));
@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
   std::printf("library version: %d\n", version);
   if (farm.GetAppSubsysVersion(&version) == S_OK) std::printf("application store version: %d\n", version);
 
-  WCHAR* servers = nullptr;
+  char16_t* servers = nullptr;
   ULONG count = 0;
   if (farm.EnumerateServers(&servers, &count) == S_OK && count == 0) {
     farm.FreeMemory(servers);
@@ -244,7 +244,7 @@ int main(int argc, char** argv) {
     if (farm.EnumerateServers(&servers, &count) != S_OK) return 1;
   }
   std::printf("servers: %u\n", count);
-  for (const WCHAR* p = servers; p != nullptr && *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
+  for (const char16_t* p = servers; p != nullptr && *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
     std::printf("  %s\n", ToUtf8(p).c_str());
   }
   farm.FreeMemory(servers);

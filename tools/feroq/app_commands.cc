@@ -17,7 +17,7 @@ namespace {
 // A string property: null when the getter gives nothing.
 template <class Getter>
 nlohmann::json TextProperty(FarmObject& farm, Getter getter) {
-  WCHAR* text = nullptr;
+  char16_t* text = nullptr;
   HRESULT hr = getter(&text);
   if (hr == S_OK) return TakeText(farm, text);
   return hr == S_FALSE ? nlohmann::json("") : nlohmann::json(nullptr);
@@ -64,12 +64,12 @@ nlohmann::json DescribeApp(FarmObject& farm, ZQWinAppObject* app) {
   app->GetObjectID(id);
   out["dn"] = DnOf(farm, app);
   out["id"] = HexId(id);
-  out["name"] = TextProperty(farm, [&](WCHAR** t) { return app->GetObjectName(t); });
-  out["browser_name"] = TextProperty(farm, [&](WCHAR** t) { return app->GetBrowserName(t); });
-  out["description"] = TextProperty(farm, [&](WCHAR** t) { return app->GetDescription(t); });
-  out["initial_program"] = TextProperty(farm, [&](WCHAR** t) { return app->GetDefaultInitialProgram(t); });
-  out["working_directory"] = TextProperty(farm, [&](WCHAR** t) { return app->GetDefaultWorkingDirectory(*t); });
-  out["wl_folder"] = TextProperty(farm, [&](WCHAR** t) { return app->GetWLFolder(*t); });
+  out["name"] = TextProperty(farm, [&](char16_t** t) { return app->GetObjectName(t); });
+  out["browser_name"] = TextProperty(farm, [&](char16_t** t) { return app->GetBrowserName(t); });
+  out["description"] = TextProperty(farm, [&](char16_t** t) { return app->GetDescription(t); });
+  out["initial_program"] = TextProperty(farm, [&](char16_t** t) { return app->GetDefaultInitialProgram(t); });
+  out["working_directory"] = TextProperty(farm, [&](char16_t** t) { return app->GetDefaultWorkingDirectory(*t); });
+  out["wl_folder"] = TextProperty(farm, [&](char16_t** t) { return app->GetWLFolder(*t); });
   FolderObject* parent = nullptr;  // the application's cache keeps the reference
   out["parent_folder"] = app->GetParentFolder(&parent) == S_OK ? nlohmann::json(DnOf(farm, parent)) : nullptr;
   LONG number = 0;
@@ -128,7 +128,7 @@ void List(Session& session, const std::string& folder_dn) {
     Check(app->Load(), "loading an application");
     const std::string dn = DnOf(farm, app.get());
     if (!prefix.empty() && dn.rfind(prefix, 0) != 0) continue;
-    WCHAR* browser = nullptr;
+    char16_t* browser = nullptr;
     const std::string browser_name = app->GetBrowserName(&browser) == S_OK ? TakeText(farm, browser) : "";
     LONG servers = 0, users = 0;
     app->GetServerCount(&servers);

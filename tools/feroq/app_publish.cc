@@ -282,7 +282,7 @@ void Set(Session& session, const SetOptions& o) {
   if (def.icon_file) RequireIconFile(*def.icon_file);
   ZQWinAppObject* a = app.get();
   RefusedChanges refused;
-  auto text = [&](const std::optional<std::u16string>& value, HRESULT (ZQWinAppObject::*setter)(WCHAR*), const char* what) {
+  auto text = [&](const std::optional<std::u16string>& value, HRESULT (ZQWinAppObject::*setter)(char16_t*), const char* what) {
     if (!value) return;
     std::u16string copy = *value;
     refused.Try(fmt::format("setting the {} of {}", what, o.dn), [&] { return (a->*setter)(copy.data()); });

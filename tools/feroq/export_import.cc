@@ -126,7 +126,7 @@ void ExportOne(ZQWinAppObject* app, const std::string& dn, const std::string& ki
                const ExportOptions& o) {
   std::u16string file = WidePath(path);
   std::u16string language = WideText(o.language, "--language");
-  WCHAR* language_arg = o.language.empty() ? nullptr : language.data();
+  char16_t* language_arg = o.language.empty() ? nullptr : language.data();
   HRESULT hr = S_OK;
   if (kind == "ico") {
     hr = app->GetIconFile(IconFileFormatICO, file.data());
@@ -169,7 +169,7 @@ void Export(Session& session, ExportOptions o) {
   }
   Held<ZQWinAppObject> app = FindApp(session, o.dn);
   const std::string name = NameOf(farm, app.get());
-  WCHAR* browser = nullptr;
+  char16_t* browser = nullptr;
   Check(app->GetBrowserName(&browser), "reading the browser name of " + o.dn);
   const std::string browser_name = TakeText(farm, browser);
   std::error_code error;
@@ -375,7 +375,7 @@ void Import(Session& session, const ImportOptions& o) {
   if (files.empty()) throw UsageError("no definition files to import (a directory is searched for *.def files)");
   std::vector<std::u16string> wide;
   for (const fs::path& file : files) wide.push_back(WidePath(file));
-  std::vector<const WCHAR*> names;
+  std::vector<const char16_t*> names;
   for (const std::u16string& file : wide) names.push_back(file.c_str());
 
   ImportReport report;

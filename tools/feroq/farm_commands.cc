@@ -13,7 +13,7 @@ namespace feroq::cli {
 namespace {
 
 std::string FarmName(Session& session) {
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   FarmObject& farm = session.farm();
   Check(farm.GetFarmName(&name), "reading the farm name");
   return TakeText(farm, name);

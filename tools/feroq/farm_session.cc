@@ -32,7 +32,7 @@ FarmObject& Session::farm() {
     // E_UNEXPECTED.
     admin();
     farm_ = std::make_unique<FarmObject>();
-    WCHAR* name = nullptr;
+    char16_t* name = nullptr;
     HRESULT hr = farm_->GetFarmName(&name);
     farm_->FreeMemory(name);
     Check(hr, "opening the farm " + url());
@@ -74,9 +74,9 @@ void Session::OpenAdmin(bool create) {
   throw OperationFailed("opening the farm " + farm_url, status, hint);
 }
 
-std::string TakeText(FarmObject& farm, WCHAR* text) { return ToUtf8(TakeWide(farm, text)); }
+std::string TakeText(FarmObject& farm, char16_t* text) { return ToUtf8(TakeWide(farm, text)); }
 
-std::u16string TakeWide(FarmObject& farm, WCHAR* text) {
+std::u16string TakeWide(FarmObject& farm, char16_t* text) {
   std::u16string out = text == nullptr ? std::u16string() : std::u16string(text);
   farm.FreeMemory(text);
   return out;
@@ -112,7 +112,7 @@ Held<CommonObject> FindById(FarmObject& farm, const std::string& text) {
   Held<CommonObject> held(&farm, object);
   // The registry makes objects for any identifier; the farm must know it.
   if (ObjectKindOf(id) == kObjectKindFolder) {
-    WCHAR* name = nullptr;
+    char16_t* name = nullptr;
     if (object->GetObjectName(&name) != S_OK || name == nullptr) {
       farm.FreeMemory(name);
       throw ToolFailure(text + " names no folder of the farm");
@@ -164,13 +164,13 @@ Held<ZQWinAppObject> FindApp(Session& session, const std::string& dn) {
 }
 
 std::string NameOf(FarmObject& farm, CommonObject* object) {
-  WCHAR* name = nullptr;
+  char16_t* name = nullptr;
   if (object->GetObjectName(&name) != S_OK) return std::string();
   return TakeText(farm, name);
 }
 
 std::string DnOf(FarmObject& farm, CommonObject* object) {
-  WCHAR* dn = nullptr;
+  char16_t* dn = nullptr;
   if (object->GetDistinguishedName(&dn) == S_OK && dn != nullptr) return TakeText(farm, dn);
   farm.FreeMemory(dn);
   return "\\" + NameOf(farm, object);
@@ -207,11 +207,11 @@ std::pair<std::string, std::string> SplitDn(const std::string& dn) {
 }
 
 std::vector<std::string> ServerNames(FarmObject& farm) {
-  WCHAR* names = nullptr;
+  char16_t* names = nullptr;
   ULONG count = 0;
   Check(farm.EnumerateServers(&names, &count), "listing the servers");
   std::vector<std::string> out;
-  for (const WCHAR* p = names; p != nullptr && *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
+  for (const char16_t* p = names; p != nullptr && *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
     out.push_back(ToUtf8(p));
   }
   farm.FreeMemory(names);

@@ -92,8 +92,8 @@ class Held {
 
 // The text of a string the library handed out, which is then released with
 // FreeMemory. Null gives "".
-std::string TakeText(FarmObject& farm, WCHAR* text);
-std::u16string TakeWide(FarmObject& farm, WCHAR* text);
+std::string TakeText(FarmObject& farm, char16_t* text);
+std::u16string TakeWide(FarmObject& farm, char16_t* text);
 
 // Distinguished-name lookups through FarmObject::GetObjectByDN. Each throws
 // ToolFailure when the name names nothing (or an object of the other kind)

@@ -82,7 +82,7 @@ nlohmann::json DescribeNow(FarmObject& farm, CommonObject* object) {
   object->GetObjectType(&type);
   if (type == FarmObjectWinApp) static_cast<ZQWinAppObject*>(object)->Load();
   nlohmann::json out = {{"id", HexId(id)}, {"type", type == FarmObjectWinApp ? "application" : "folder"}};
-  WCHAR* dn = nullptr;
+  char16_t* dn = nullptr;
   if (object->GetDistinguishedName(&dn) == S_OK && dn != nullptr) out["dn"] = TakeText(farm, dn);
   const std::string name = NameOf(farm, object);
   if (!name.empty()) out["name"] = name;

@@ -21,9 +21,9 @@ class FEROQ_SERVICES_API VORNCommonApplicationSAL : public VORN_PIF_SAL {
   VSTATUS GetFolderParent(ULONG64 folder, ULONG64& parent);
   // `*name` receives the folder's name, owned by the service and released
   // with FreeMemory. Fails for an identifier that names no folder.
-  VSTATUS GetFolderName(ULONG64 folder, WCHAR** name);
-  VSTATUS RenameFolder(ULONG64 folder, WCHAR* name);
-  VSTATUS CreateFolder(ULONG64 parent, WCHAR* name, ULONG64& created);
+  VSTATUS GetFolderName(ULONG64 folder, char16_t** name);
+  VSTATUS RenameFolder(ULONG64 folder, char16_t* name);
+  VSTATUS CreateFolder(ULONG64 parent, char16_t* name, ULONG64& created);
   VSTATUS DeleteFolder(ULONG64 folder);
   // `*children` receives the identifiers of the folders and applications in
   // `folder` (folders first, each group in creation order), released with
@@ -44,7 +44,7 @@ class FEROQ_SERVICES_API VORN_ZQServerSAL : public VORN_PIF_SAL {
   ~VORN_ZQServerSAL() override;
 
   // Server names compare without regard to case.
-  VSTATUS GetUIDByName(WCHAR* name, ULONG64& server);
+  VSTATUS GetUIDByName(char16_t* name, ULONG64& server);
   VSTATUS GetNameByUID(ULONG64 server, VORNString& name);
   // `count` and four arrays allocated with new[]: the names, the addresses
   // (one list per server), the zones (one list per server) and the versions.

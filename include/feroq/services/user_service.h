@@ -18,8 +18,8 @@ class FEROQ_SERVICES_API UM_GenericDescriptor : public UM_BaseDataType {
  public:
   UM_GenericDescriptor() = default;
   // Copies `value` (null empties it). Returns 0, or 0x80000002.
-  VSTATUS SetValue(const WCHAR* value);
-  const WCHAR* GetValue() const { return value_.c_str(); }
+  VSTATUS SetValue(const char16_t* value);
+  const char16_t* GetValue() const { return value_.c_str(); }
 
  private:
   VORNString value_;
@@ -40,12 +40,12 @@ class FEROQ_SERVICES_API UM_AcctAuthInfo {
   UM_AcctAuthInfo(const UM_AcctAuthInfo&) = delete;
   UM_AcctAuthInfo& operator=(const UM_AcctAuthInfo&) = delete;
   // Copy the text (null empties it). Return 0, or 0x80000002.
-  VSTATUS SetType(const WCHAR* type);
-  VSTATUS SetInstance(const WCHAR* instance);
+  VSTATUS SetType(const char16_t* type);
+  VSTATUS SetInstance(const char16_t* instance);
   // Point `type` / `instance` at the record's own text (valid while the
   // record lives and is not changed). Return 0.
-  VSTATUS GetType(WCHAR*& type);
-  VSTATUS GetInstance(WCHAR*& instance);
+  VSTATUS GetType(char16_t*& type);
+  VSTATUS GetInstance(char16_t*& instance);
 
  private:
   VORNString type_;
@@ -92,6 +92,6 @@ class FEROQ_SERVICES_API VORN_UserMgmt_SAL : public VORN_PIF_SAL {
 
 // Whether `a` and `b` name the same account: the low byte of the result is 1
 // when they do, 0 otherwise. Directory names compare without regard to case.
-FEROQ_SERVICES_API ULONG UMCompareAcctDNs(const WCHAR* a, const WCHAR* b);
+FEROQ_SERVICES_API ULONG UMCompareAcctDNs(const char16_t* a, const char16_t* b);
 
 #endif  // FEROQ_USER_SERVICE_H_

@@ -23,20 +23,20 @@ class FEROQ_SERVICES_API VORNString {
   VORNString();
   VORNString(const VORNString& other);
   // A null `text` makes an empty string.
-  VORNString(const WCHAR* text);  // NOLINT: implicit, as the system type is
+  VORNString(const char16_t* text);  // NOLINT: implicit, as the system type is
   // The decimal text form of `value`; converts back with ToUInt64.
   explicit VORNString(ULONG64 value);
   ~VORNString();
 
   VORNString& operator=(const VORNString& other);
   // A null `text` empties the string.
-  VORNString& operator=(const WCHAR* text);
+  VORNString& operator=(const char16_t* text);
 
   // The value of a decimal text form; 0 when the text is not one.
   ULONG64 ToUInt64() const;
   explicit operator ULONG64() const { return ToUInt64(); }
 
-  const WCHAR* c_str() const { return m_string; }
+  const char16_t* c_str() const { return m_string; }
   // Length in UTF-16 units, without the NUL.
   ULONG Length() const { return m_size / 2 - 1; }
   bool IsEmpty() const { return m_size <= 2; }
@@ -47,7 +47,7 @@ class FEROQ_SERVICES_API VORNString {
   static void* operator new[](std::size_t size);
   static void operator delete[](void* block) noexcept;
 
-  WCHAR* m_string;
+  char16_t* m_string;
   ULONG m_size;
 };
 
@@ -60,14 +60,14 @@ class FEROQ_SERVICES_API VORNMultiString {
   ~VORNMultiString();
 
   // An empty or null `text` empties the list; any other makes it that one string.
-  VORNMultiString& operator=(const WCHAR* text);
+  VORNMultiString& operator=(const char16_t* text);
   // flag 0 appends `text` to the list; any other flag replaces the list with it.
   // Returns 0, or 0x80000002 when memory runs out (the list is then unchanged).
   VSTATUS CopyOrConcatString(const VORNString& text, ULONG flag);
   // The first string (and restarts the walk), or null for an empty list.
-  const WCHAR* GetHeadString();
+  const char16_t* GetHeadString();
   // The string after the one last returned, or null after the last.
-  const WCHAR* GetNextString();
+  const char16_t* GetNextString();
   ULONG GetCount() const;
 
   // As VORNString's arrays.
@@ -82,7 +82,7 @@ class FEROQ_SERVICES_API VORNMultiString {
 // One node of an enumeration list from VORN_TABLE_HashTable::BeginEnum: the
 // key first, the value second, the next node as its fifth word.
 struct _ENUMNODE {
-  const WCHAR* key;
+  const char16_t* key;
   void* value;
   ULONG hash;
   ULONG reserved;
@@ -101,15 +101,15 @@ class FEROQ_SERVICES_API VORN_TABLE_HashTable {
   VORN_TABLE_HashTable(const VORN_TABLE_HashTable&) = delete;
   virtual ~VORN_TABLE_HashTable();
   // Adds `key`; a key already present takes `value` as its new value.
-  virtual VSTATUS AddItem(const WCHAR* key, void* value);
+  virtual VSTATUS AddItem(const char16_t* key, void* value);
   // Changes the value of a present key; fails for an absent one.
-  virtual VSTATUS UpdateItem(const WCHAR* key, void* value);
+  virtual VSTATUS UpdateItem(const char16_t* key, void* value);
   // The stored key whose value is `value`, or null.
-  virtual const WCHAR* FindItem(void* value);
+  virtual const char16_t* FindItem(void* value);
   // 0 and `*value` when `key` is present; non-zero otherwise.
-  virtual VSTATUS FindItem(const WCHAR* key, void** value);
+  virtual VSTATUS FindItem(const char16_t* key, void** value);
   // 0 when `key` was removed; non-zero when absent.
-  virtual VSTATUS DeleteItem(const WCHAR* key);
+  virtual VSTATUS DeleteItem(const char16_t* key);
   virtual USHORT GetCount();
   // 0 and a chain of nodes (null for an empty table); release with EndEnum.
   virtual VSTATUS BeginEnum(_ENUMNODE** list);

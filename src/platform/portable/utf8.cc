@@ -5,7 +5,7 @@
 
 namespace feroq::platform {
 
-bool AppendUtf16AsUtf8(const WCHAR* text, std::size_t length, std::string* out, bool replace_invalid) {
+bool AppendUtf16AsUtf8(const char16_t* text, std::size_t length, std::string* out, bool replace_invalid) {
   for (std::size_t i = 0; i < length; ++i) {
     char32_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < length && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {

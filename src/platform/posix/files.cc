@@ -15,7 +15,7 @@ struct FileHandle {
   int descriptor;
 };
 
-FileHandle* CreateFileForWrite(const WCHAR* path) noexcept {
+FileHandle* CreateFileForWrite(const char16_t* path) noexcept {
   std::string utf8;
   try {
     if (!PathToUtf8(path, &utf8)) return nullptr;
@@ -57,7 +57,7 @@ bool CloseFile(FileHandle* file) noexcept {
   return closed;
 }
 
-ReadFileResult ReadFileUpTo(const WCHAR* path, std::size_t max_bytes, std::string* contents) noexcept {
+ReadFileResult ReadFileUpTo(const char16_t* path, std::size_t max_bytes, std::string* contents) noexcept {
   try {
     std::string utf8;
     if (!PathToUtf8(path, &utf8)) return ReadFileResult::kFailed;

@@ -59,7 +59,7 @@ long long ReadAt(int fd, BYTE* dest, std::size_t bytes, off_t offset) {
 // an icon file or an executable. kIconNotAnIconFile when it cannot be opened,
 // is not a regular file or starts like neither; kIconUnreadable for a read error
 // or a file beyond kMaxIconSourceBytes.
-IconExtractResult ReadIconSource(const WCHAR* path, std::vector<BYTE>* content) {
+IconExtractResult ReadIconSource(const char16_t* path, std::vector<BYTE>* content) {
   std::string utf8;
   if (!PathToUtf8(path, &utf8)) return kIconNotAnIconFile;
   int fd = -1;
@@ -92,7 +92,7 @@ IconExtractResult ReadIconSource(const WCHAR* path, std::vector<BYTE>* content) 
 
 }  // namespace
 
-IconExtractResult ExtractIcon32(const WCHAR* path, LONG index, BYTE mask[kIconMaskBytes],
+IconExtractResult ExtractIcon32(const char16_t* path, LONG index, BYTE mask[kIconMaskBytes],
                                 BYTE colors[kIconColorBytes]) noexcept {
   try {
     std::vector<BYTE> content;

@@ -17,8 +17,8 @@ LONG AddAndFetch(volatile LONG* value, std::uint32_t delta) noexcept {
 
 }  // namespace
 
-LONG InterlockedIncrement(volatile LONG* value) noexcept { return AddAndFetch(value, 1u); }
+LONG IncrementCounter(volatile LONG* value) noexcept { return AddAndFetch(value, 1u); }
 
-LONG InterlockedDecrement(volatile LONG* value) noexcept { return AddAndFetch(value, 0xFFFFFFFFu); }
+LONG DecrementCounter(volatile LONG* value) noexcept { return AddAndFetch(value, 0xFFFFFFFFu); }
 
 }  // namespace feroq::platform

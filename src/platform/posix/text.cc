@@ -49,7 +49,7 @@ bool LocaleUsesUtf8(const char** codeset) {
 // Receives converted units: into `dest` while there is room, or only counts
 // them when `dest` is null (the size query). Fails once `capacity` is passed.
 struct Utf16Sink {
-  WCHAR* dest;
+  char16_t* dest;
   int capacity;
   int written = 0;
   bool overflow = false;
@@ -63,7 +63,7 @@ struct Utf16Sink {
       overflow = true;
       return;
     }
-    dest[written++] = static_cast<WCHAR>(unit);
+    dest[written++] = static_cast<char16_t>(unit);
   }
   void PutCodePoint(char32_t code_point) {
     char16_t units[2];
@@ -97,11 +97,11 @@ bool DecodeWithIconv(const char* codeset, const char* source, int bytes, Utf16Si
   std::size_t in_left = static_cast<std::size_t>(bytes);
   bool ok = true;
   while (in_left > 0) {
-    WCHAR chunk[256];
+    char16_t chunk[256];
     char* out = reinterpret_cast<char*>(chunk);
     std::size_t out_left = sizeof(chunk);
     const std::size_t result = iconv(converter, &in, &in_left, &out, &out_left);
-    const int produced = static_cast<int>((sizeof(chunk) - out_left) / sizeof(WCHAR));
+    const int produced = static_cast<int>((sizeof(chunk) - out_left) / sizeof(char16_t));
     for (int k = 0; k < produced; ++k) sink.Put(chunk[k]);
     if (sink.overflow) {
       ok = false;
@@ -113,11 +113,11 @@ bool DecodeWithIconv(const char* codeset, const char* source, int bytes, Utf16Si
     }
   }
   if (ok) {  // a stateful charset may still owe its final units
-    WCHAR chunk[8];
+    char16_t chunk[8];
     char* out = reinterpret_cast<char*>(chunk);
     std::size_t out_left = sizeof(chunk);
     ok = iconv(converter, nullptr, nullptr, &out, &out_left) != static_cast<std::size_t>(-1);
-    const int produced = static_cast<int>((sizeof(chunk) - out_left) / sizeof(WCHAR));
+    const int produced = static_cast<int>((sizeof(chunk) - out_left) / sizeof(char16_t));
     for (int k = 0; k < produced; ++k) sink.Put(chunk[k]);
     ok = ok && !sink.overflow;
   }
@@ -130,7 +130,7 @@ locale_t CaseFoldingLocale() {
   return locale;
 }
 
-char32_t FoldUnit(WCHAR unit, locale_t locale) {
+char32_t FoldUnit(char16_t unit, locale_t locale) {
   if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
   if (locale == static_cast<locale_t>(nullptr)) {
     return unit >= u'A' && unit <= u'Z' ? static_cast<char32_t>(unit + (u'a' - u'A')) : unit;
@@ -142,7 +142,7 @@ char32_t FoldUnit(WCHAR unit, locale_t locale) {
 
 }  // namespace
 
-int MultiByteToUtf16(const char* source, int source_bytes, WCHAR* dest, int capacity) noexcept {
+int MultiByteToUtf16(const char* source, int source_bytes, char16_t* dest, int capacity) noexcept {
   if (source == nullptr || capacity < 0 || (capacity > 0 && dest == nullptr)) return 0;
   if (source_bytes < 0) source_bytes = static_cast<int>(std::strlen(source)) + 1;
   if (source_bytes == 0) return 0;
@@ -154,7 +154,7 @@ int MultiByteToUtf16(const char* source, int source_bytes, WCHAR* dest, int capa
   return ok ? sink.written : 0;
 }
 
-int CompareUtf16NoCase(const WCHAR* a, const WCHAR* b) noexcept {
+int CompareUtf16NoCase(const char16_t* a, const char16_t* b) noexcept {
   const locale_t locale = CaseFoldingLocale();
   for (;; ++a, ++b) {
     const char32_t left = FoldUnit(*a, locale);

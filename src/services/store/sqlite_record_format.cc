@@ -112,8 +112,8 @@ struct FoldingTable {
     std::vector<std::uint16_t> units(0x10000);
     std::iota(units.begin(), units.end(), std::uint16_t{0});
     auto compare = [](std::uint16_t a, std::uint16_t b) {
-      const WCHAR left[2] = {a, 0};
-      const WCHAR right[2] = {b, 0};
+      const char16_t left[2] = {a, 0};
+      const char16_t right[2] = {b, 0};
       return feroq::platform::CompareUtf16NoCase(left, right);
     };
     std::stable_sort(units.begin(), units.end(),

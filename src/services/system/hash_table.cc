@@ -25,20 +25,20 @@ struct Entry {
   void* value;
   ULONG hash;
   ULONG key_units;  // without the NUL
-  WCHAR* Key() { return reinterpret_cast<WCHAR*>(this + 1); }
+  char16_t* Key() { return reinterpret_cast<char16_t*>(this + 1); }
 };
-static_assert(alignof(Entry) >= alignof(WCHAR));
+static_assert(alignof(Entry) >= alignof(char16_t));
 
 constexpr ULONG kFirstBucketCount = 16;
 
-std::size_t UnitLength(const WCHAR* text) {
+std::size_t UnitLength(const char16_t* text) {
   std::size_t length = 0;
   while (text[length] != u'\0') ++length;
   return length;
 }
 
 // FNV-1a over the UTF-16 units.
-ULONG HashKey(const WCHAR* key, std::size_t units) {
+ULONG HashKey(const char16_t* key, std::size_t units) {
   std::uint32_t hash = 2166136261u;
   for (std::size_t i = 0; i < units; ++i) {
     hash ^= static_cast<std::uint32_t>(key[i]);
@@ -56,12 +56,12 @@ struct TableState {
 
 // The slot that holds the link to the entry for `key`: the link is null when
 // the key is absent (and the slot is then where a new entry may be linked).
-Entry** FindLink(TableState* impl, const WCHAR* key, std::size_t units, ULONG hash) {
+Entry** FindLink(TableState* impl, const char16_t* key, std::size_t units, ULONG hash) {
   Entry** link = &impl->buckets[hash & (impl->bucket_count - 1)];
   while (*link != nullptr) {
     Entry* entry = *link;
     if (entry->hash == hash && entry->key_units == units &&
-        std::memcmp(entry->Key(), key, units * sizeof(WCHAR)) == 0) {
+        std::memcmp(entry->Key(), key, units * sizeof(char16_t)) == 0) {
       break;
     }
     link = &entry->next;
@@ -69,7 +69,7 @@ Entry** FindLink(TableState* impl, const WCHAR* key, std::size_t units, ULONG ha
   return link;
 }
 
-Entry* FindEntry(TableState* impl, const WCHAR* key) {
+Entry* FindEntry(TableState* impl, const char16_t* key) {
   if (impl == nullptr || key == nullptr) return nullptr;
   const std::size_t units = UnitLength(key);
   return *FindLink(impl, key, units, HashKey(key, units));
@@ -132,13 +132,13 @@ void DeleteState(TableState* state) {
 }
 
 // Links a new entry for an absent key; false when the heap refuses.
-bool InsertNew(TableState* impl, const WCHAR* key, std::size_t units, ULONG hash, void* value) {
-  auto* entry = static_cast<Entry*>(feroq::platform::HeapAllocZero(sizeof(Entry) + (units + 1) * sizeof(WCHAR)));
+bool InsertNew(TableState* impl, const char16_t* key, std::size_t units, ULONG hash, void* value) {
+  auto* entry = static_cast<Entry*>(feroq::platform::HeapAllocZero(sizeof(Entry) + (units + 1) * sizeof(char16_t)));
   if (entry == nullptr) return false;
   entry->value = value;
   entry->hash = hash;
   entry->key_units = static_cast<ULONG>(units);
-  std::memcpy(entry->Key(), key, units * sizeof(WCHAR));
+  std::memcpy(entry->Key(), key, units * sizeof(char16_t));
   Entry** slot = &impl->buckets[hash & (impl->bucket_count - 1)];
   entry->next = *slot;
   *slot = entry;
@@ -177,7 +177,7 @@ VORN_TABLE_HashTable& VORN_TABLE_HashTable::operator=(const VORN_TABLE_HashTable
   return *this;
 }
 
-VSTATUS VORN_TABLE_HashTable::AddItem(const WCHAR* key, void* value) {
+VSTATUS VORN_TABLE_HashTable::AddItem(const char16_t* key, void* value) {
   if (key == nullptr) return feroq::VORN_E_FAILURE;
   const std::size_t units = UnitLength(key);
   if (units > 0x7FFFFFFFu) return feroq::VORN_E_FAILURE;
@@ -195,14 +195,14 @@ VSTATUS VORN_TABLE_HashTable::AddItem(const WCHAR* key, void* value) {
   return InsertNew(impl_, key, units, hash, value) ? feroq::VORN_OK : feroq::VORN_E_OUTOFMEMORY;
 }
 
-VSTATUS VORN_TABLE_HashTable::UpdateItem(const WCHAR* key, void* value) {
+VSTATUS VORN_TABLE_HashTable::UpdateItem(const char16_t* key, void* value) {
   Entry* entry = FindEntry(impl_, key);
   if (entry == nullptr) return feroq::VORN_E_FAILURE;
   entry->value = value;
   return feroq::VORN_OK;
 }
 
-const WCHAR* VORN_TABLE_HashTable::FindItem(void* value) {
+const char16_t* VORN_TABLE_HashTable::FindItem(void* value) {
   if (impl_ == nullptr) return nullptr;
   for (ULONG i = 0; i < impl_->bucket_count; ++i) {
     for (Entry* entry = impl_->buckets[i]; entry != nullptr; entry = entry->next) {
@@ -212,14 +212,14 @@ const WCHAR* VORN_TABLE_HashTable::FindItem(void* value) {
   return nullptr;
 }
 
-VSTATUS VORN_TABLE_HashTable::FindItem(const WCHAR* key, void** value) {
+VSTATUS VORN_TABLE_HashTable::FindItem(const char16_t* key, void** value) {
   Entry* entry = FindEntry(impl_, key);
   if (entry == nullptr) return feroq::VORN_E_FAILURE;
   if (value != nullptr) *value = entry->value;
   return feroq::VORN_OK;
 }
 
-VSTATUS VORN_TABLE_HashTable::DeleteItem(const WCHAR* key) {
+VSTATUS VORN_TABLE_HashTable::DeleteItem(const char16_t* key) {
   if (impl_ == nullptr || key == nullptr) return feroq::VORN_E_FAILURE;
   const std::size_t units = UnitLength(key);
   Entry** link = FindLink(impl_, key, units, HashKey(key, units));

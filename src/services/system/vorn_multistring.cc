@@ -15,17 +15,17 @@ namespace {
 
 constexpr ULONG kFirstCapacity = 8;
 
-std::size_t UnitLength(const WCHAR* text) {
+std::size_t UnitLength(const char16_t* text) {
   std::size_t length = 0;
   while (text[length] != u'\0') ++length;
   return length;
 }
 
 // A heap copy of `text` with its NUL; null when the heap refuses.
-WCHAR* CopyText(const WCHAR* text) {
+char16_t* CopyText(const char16_t* text) {
   const std::size_t length = UnitLength(text);
-  auto* copy = static_cast<WCHAR*>(feroq::platform::HeapAllocZero((length + 1) * sizeof(WCHAR)));
-  if (copy != nullptr) std::memcpy(copy, text, length * sizeof(WCHAR));
+  auto* copy = static_cast<char16_t*>(feroq::platform::HeapAllocZero((length + 1) * sizeof(char16_t)));
+  if (copy != nullptr) std::memcpy(copy, text, length * sizeof(char16_t));
   return copy;
 }
 
@@ -35,7 +35,7 @@ WCHAR* CopyText(const WCHAR* text) {
 // list restarts it. Appending during a walk is allowed; the walk then goes
 // on into the new items.
 struct ListState {
-  WCHAR** items;
+  char16_t** items;
   ULONG count;
   ULONG capacity;
   ULONG cursor;
@@ -52,9 +52,9 @@ bool ReserveOneMore(ListState* impl) {
   if (impl->count < impl->capacity) return true;
   const ULONG grown = impl->capacity == 0 ? kFirstCapacity : impl->capacity * 2;
   if (grown <= impl->capacity) return false;  // the count cannot grow further
-  void* items = feroq::platform::HeapReAllocZero(impl->items, grown * sizeof(WCHAR*));
+  void* items = feroq::platform::HeapReAllocZero(impl->items, grown * sizeof(char16_t*));
   if (items == nullptr) return false;
-  impl->items = static_cast<WCHAR**>(items);
+  impl->items = static_cast<char16_t**>(items);
   impl->capacity = grown;
   return true;
 }
@@ -72,7 +72,7 @@ VORNMultiString::~VORNMultiString() {
   feroq::platform::HeapFree(impl_);
 }
 
-VORNMultiString& VORNMultiString::operator=(const WCHAR* text) {
+VORNMultiString& VORNMultiString::operator=(const char16_t* text) {
   if (text == nullptr || text[0] == u'\0') {
     if (impl_ != nullptr) FreeItems(impl_);
     return *this;
@@ -89,20 +89,20 @@ VSTATUS VORNMultiString::CopyOrConcatString(const VORNString& text, ULONG flag) 
   // Take every resource first so that a failure changes nothing.
   const bool replacing_into_room = flag != 0 && impl_->capacity > 0;
   if (!replacing_into_room && !ReserveOneMore(impl_)) return feroq::VORN_E_OUTOFMEMORY;
-  WCHAR* copy = CopyText(text.m_string);
+  char16_t* copy = CopyText(text.m_string);
   if (copy == nullptr) return feroq::VORN_E_OUTOFMEMORY;
   if (flag != 0) FreeItems(impl_);
   impl_->items[impl_->count++] = copy;
   return feroq::VORN_OK;
 }
 
-const WCHAR* VORNMultiString::GetHeadString() {
+const char16_t* VORNMultiString::GetHeadString() {
   if (impl_ == nullptr) return nullptr;
   impl_->cursor = 0;
   return GetNextString();
 }
 
-const WCHAR* VORNMultiString::GetNextString() {
+const char16_t* VORNMultiString::GetNextString() {
   if (impl_ == nullptr || impl_->cursor >= impl_->count) return nullptr;
   return impl_->items[impl_->cursor++];
 }
