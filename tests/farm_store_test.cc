@@ -204,6 +204,58 @@ TEST_P(FarmStoreContract, ReplacingAnApplicationMovesItInEveryIndex) {
   });
 }
 
+// A browser name is held once in the farm, a display name once among the
+// children of a folder (folders included); a refused write leaves nothing.
+TEST_P(FarmStoreContract, PutHoldingNamesRefusesATakenNameAndWritesNothing) {
+  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1), tools = MakeObjectId(kObjectKindFolder, 2);
+  const ULONG64 calc = MakeObjectId(kObjectKindApplication, 1);
+  auto named = [&](ULONG64 id, ULONG64 folder, const std::u16string& browser, const std::u16string& display) {
+    ApplicationRecord app = App(id, folder, browser);
+    app.data.friendly_name = display;
+    return app;
+  };
+  MustWrite([&](FarmTxn& txn) {
+    txn.PutFolder({root, 0, u"Applications", 1});
+    txn.PutFolder({tools, root, u"Tools", 2});
+    EXPECT_TRUE(txn.PutApplicationHoldingNames(named(calc, root, u"calc", u"Calculator")));
+  });
+  const ULONG64 other = MakeObjectId(kObjectKindApplication, 2);
+  const struct {
+    const char* what;
+    ApplicationRecord app;
+    bool put;
+  } cases[] = {
+      {"browser name of another", named(other, tools, u"CALC", u"Other"), false},
+      {"display name of another in its folder", named(other, root, u"other", u"CALCULATOR"), false},
+      {"display name of a folder beside it", named(other, root, u"other", u"tools"), false},
+      {"display name of another, in another folder", named(other, tools, u"other", u"Calculator"), true},
+      {"its own names again, in another case", named(calc, root, u"Calc", u"calculator"), true},
+      {"moved beside a namesake", named(calc, tools, u"calc", u"Calculator"), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    bool put = !c.put;
+    EXPECT_EQ(store_->Write([&](FarmTxn& txn) -> VSTATUS {
+      put = txn.PutApplicationHoldingNames(c.app);
+      return 0;
+    }),
+              0u);
+    EXPECT_EQ(put, c.put);
+    EXPECT_EQ(ReadValue<std::optional<ApplicationRecord>>([&](const FarmView& v) { return v.GetApplication(c.app.id); }) ==
+                  c.app,
+              c.put);
+  }
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.FindChildByName(root, u"CALCULATOR", 0), calc);
+    EXPECT_EQ(v.FindChildByName(root, u"TOOLS", 0), tools);
+    EXPECT_EQ(v.FindChildByName(tools, u"calculator", 0), other);
+    EXPECT_EQ(v.FindChildByName(tools, u"calculator", other), std::nullopt);
+    EXPECT_EQ(v.GetApplicationName(calc), (ApplicationName{calc, root, u"calculator"}));
+    EXPECT_EQ(v.ApplicationNames(tools), (std::vector<ApplicationName>{{other, tools, u"Calculator"}}));
+    return 0;
+  });
+}
+
 TEST_P(FarmStoreContract, ChildFoldersFollowCreationSerialAcrossMovesAndRenames) {
   const ULONG64 root = MakeObjectId(kObjectKindFolder, 1);
   const ULONG64 late = MakeObjectId(kObjectKindFolder, 2), early = MakeObjectId(kObjectKindFolder, 9);

@@ -237,7 +237,7 @@ TEST_F(SqliteFarmStoreTest, NewFileIsAFarmFileInWalModeReadableOnlyByItsOwner) {
   EXPECT_EQ(ModeOf(path + "-shm"), 0600u);
   EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
   EXPECT_EQ(RawText(path, "PRAGMA application_id"), std::to_string(0x46455251));
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "2");
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "3");
   EXPECT_EQ(RawText(path, "PRAGMA encoding"), "UTF-16le");
   std::string report;
   EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u);
@@ -299,7 +299,7 @@ TEST_F(SqliteFarmStoreTest, FilesThatAreNotFarmsAreRefusedAndLeftUntouched) {
        "", admin::kFarmFileNotAFarm},
       {"our-id-no-version.db", "PRAGMA application_id = 1178948177; CREATE TABLE farm(id INTEGER);", "",
        admin::kFarmFileNotAFarm},
-      {"newer.db", "PRAGMA application_id = 1178948177; PRAGMA user_version = 3; CREATE TABLE farm(x);", "",
+      {"newer.db", "PRAGMA application_id = 1178948177; PRAGMA user_version = 4; CREATE TABLE farm(x);", "",
        admin::kFarmFileTooNew},
   };
   for (const Case& c : cases) {
@@ -427,7 +427,7 @@ TEST_F(SqliteFarmStoreTest, FoldersWhoseParentsFormACycleAreRefusedAsDamage) {
           "INSERT INTO folders(id, parent, name, creation_serial) VALUES"
           " (1, 0, 'Applications', 1), (2, 1, 'Office', 2), (3, 2, 'Tools', 3), (5, 99, 'Orphan', 5)");
   EXPECT_TRUE(Open(path)) << "a tree, and a folder whose parent is missing, are no damage";
-  RawExec(path, "INSERT INTO folders VALUES (4, 4, 'Self', 4)");
+  RawExec(path, "INSERT INTO folders(id, parent, name, creation_serial) VALUES (4, 4, 'Self', 4)");
   std::shared_ptr<FarmStore> store;
   EXPECT_EQ(OpenSqliteFarmStore(path, &store), admin::kFarmFileCorrupt);
   RawExec(path, "DELETE FROM folders WHERE id = 4; UPDATE folders SET parent = 3 WHERE id = 2");
@@ -448,7 +448,7 @@ TEST_F(SqliteFarmStoreTest, EmptyDatabaseBecomesAFarmFile) {
     return v.FarmName().empty() && v.RootFolderId() == 0 ? 0 : 1;
   }),
             0u);
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "2");
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "3");
   EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
 }
 
@@ -544,6 +544,71 @@ TEST_F(SqliteFarmStoreTest, HandBuiltVersion1FileReadsAndItsStaleKeysAreRemade) 
   EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u) << report;
 }
 
+// A version 2 file keeps display names only in its records and does not
+// enforce unique names, so it may hold two applications of one name in one
+// folder. Upgraded, both stay and can be saved; the lower identifier holds
+// the name, which no new application can then take.
+TEST_F(SqliteFarmStoreTest, Version2FileWithSharedNamesUpgradesKeepingBoth) {
+  const std::string path = PathOf("v2.db");
+  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1);
+  const ULONG64 first = MakeObjectId(kObjectKindApplication, 5), second = first + 1;
+  {
+    std::shared_ptr<FarmStore> store = Open(path);
+    ASSERT_TRUE(store);
+    ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+      InitializeNewFarm(txn);
+      txn.PutFolder({MakeObjectId(kObjectKindFolder, 2), root, u"Tools", 2});
+      txn.PutApplication(FullApplication(first, root));
+      return 0;
+    }), 0u);
+  }
+  // The file as version 2 left it, with a copy of the application under
+  // the next identifier.
+  RawExec(path, R"sql(
+    DROP INDEX applications_by_name;
+    DROP INDEX applications_by_display;
+    DROP INDEX folders_by_name;
+    ALTER TABLE applications DROP COLUMN name;
+    ALTER TABLE applications DROP COLUMN display_key;
+    ALTER TABLE applications DROP COLUMN browser_holder;
+    ALTER TABLE applications DROP COLUMN display_holder;
+    ALTER TABLE folders DROP COLUMN name_key;
+    CREATE INDEX applications_by_folder ON applications(folder, id);
+    CREATE INDEX applications_by_name ON applications(name_key, id);
+    INSERT INTO applications SELECT id + 1, folder, name_key, record FROM applications;
+    PRAGMA user_version = 2;
+  )sql");
+  std::shared_ptr<FarmStore> store = Open(path);
+  ASSERT_TRUE(store);
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "3");
+  const ApplicationRecord stored = FullApplication(first, root);
+  const std::u16string& name = stored.data.friendly_name;
+  store->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.GetApplication(second), FullApplication(second, root));
+    EXPECT_EQ(v.ApplicationNames(root),
+              (std::vector<ApplicationName>{{first, root, name}, {second, root, name}}));
+    EXPECT_EQ(v.FindChildByName(root, name, 0), first);
+    EXPECT_EQ(v.FindChildByName(root, name, first), second);
+    EXPECT_EQ(v.FindChildByName(root, u"TOOLS", 0), MakeObjectId(kObjectKindFolder, 2));
+    EXPECT_EQ(v.FindApplicationsByBrowserName(stored.data.browser_name), (std::vector<ULONG64>{first, second}));
+    return 0;
+  });
+  EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+    ApplicationRecord saved = FullApplication(second, root);
+    saved.data.description = u"saved again";
+    EXPECT_TRUE(txn.PutApplicationHoldingNames(saved));
+    ApplicationRecord newcomer = FullApplication(second + 1, root);
+    newcomer.data.browser_name = u"another";
+    EXPECT_FALSE(txn.PutApplicationHoldingNames(newcomer));  // the display name is held
+    newcomer.data.friendly_name = u"Another";
+    newcomer.data.browser_name = stored.data.browser_name;
+    EXPECT_FALSE(txn.PutApplicationHoldingNames(newcomer));  // so is the browser name
+    return 0;
+  }), 0u);
+  std::string report;
+  EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u) << report;
+}
+
 // A version 1 farm file that may not be written (so not upgraded) is read as
 // the upgrade would make it: its events without names, its queues without
 // owners. The file belongs to another user (root's access is not checked, so
@@ -558,6 +623,7 @@ TEST_F(SqliteFarmStoreTest, Version1FileReadsWithoutWriteAccess) {
     ASSERT_TRUE(store);
     ASSERT_EQ(store->Write([](FarmTxn& txn) -> VSTATUS {
       InitializeNewFarm(txn);
+      txn.PutApplication(FullApplication(MakeObjectId(kObjectKindApplication, 1), txn.RootFolderId()));
       txn.AppendEvent(0x1000, {7});
       txn.PutEventQueue({1, {0x1000}, 0});
       return 0;
@@ -565,6 +631,16 @@ TEST_F(SqliteFarmStoreTest, Version1FileReadsWithoutWriteAccess) {
   }
   // The file as version 1 left it.
   RawExec(path, R"sql(
+    DROP INDEX applications_by_name;
+    DROP INDEX applications_by_display;
+    DROP INDEX folders_by_name;
+    ALTER TABLE applications DROP COLUMN name;
+    ALTER TABLE applications DROP COLUMN display_key;
+    ALTER TABLE applications DROP COLUMN browser_holder;
+    ALTER TABLE applications DROP COLUMN display_holder;
+    ALTER TABLE folders DROP COLUMN name_key;
+    CREATE INDEX applications_by_folder ON applications(folder, id);
+    CREATE INDEX applications_by_name ON applications(name_key, id);
     ALTER TABLE events DROP COLUMN object_dn;
     ALTER TABLE event_queues DROP COLUMN delivered;
     ALTER TABLE event_queues DROP COLUMN owner_host;
@@ -587,6 +663,11 @@ TEST_F(SqliteFarmStoreTest, Version1FileReadsWithoutWriteAccess) {
     if (store->Write([](FarmTxn&) -> VSTATUS { return 0; }) != admin::kFarmReadOnly) _exit(3);
     const VSTATUS read = store->Read([](const FarmView& v) -> VSTATUS {
       if (v.EventsAfter(0, 5) != std::vector<EventRecord>{{1, 0x1000, {7}}}) return 4;
+      // Display names and folder keys come from the records and names.
+      const ULONG64 root = v.RootFolderId(), app = MakeObjectId(kObjectKindApplication, 1);
+      if (v.FindChildByName(root, u"friendly \U0001F600", 0) != app) return 6;
+      if (v.FindChildByName(0, u"APPLICATIONS", 0) != root) return 7;
+      if (v.GetApplicationName(app) != ApplicationName{app, root, u"Friendly \U0001F600"}) return 8;
       return v.GetEventQueue(1) == EventQueueRecord{1, {0x1000}, 0} ? 0 : 5;
     });
     _exit(static_cast<int>(read));

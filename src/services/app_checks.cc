@@ -20,7 +20,8 @@ constexpr ULONG kLargestWindowSide = 4096;
 }  // namespace
 
 std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const store::ApplicationRecord& app,
-                                         const store::ApplicationRecord* before) {
+                                         const store::ApplicationName* before, NameLookups lookups) {
+  const bool look_up = lookups == NameLookups::kMade;
   const store::AppRecordData& d = app.data;
   std::vector<BrokenRule> failed;
   auto fail = [&](ULONG index, VSTATUS cause, const char* field) {
@@ -31,7 +32,9 @@ std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const stor
   if (d.browser_name.empty()) fail(0, 0, "BrowserName");
   if (!d.browser_name.empty()) {
     bool taken = false;
-    for (ULONG64 other : farm.FindApplicationsByBrowserName(d.browser_name)) taken |= other != app.id;
+    if (look_up) {
+      for (ULONG64 other : farm.FindApplicationsByBrowserName(d.browser_name)) taken |= other != app.id;
+    }
     if (HasAnyOf(d.browser_name, u"\\/;:.*?=<>|[]()'\"#\r\n") || d.browser_name[0] == u' ') {
       fail(1, 0, "BrowserName");
     } else if (taken) {
@@ -41,13 +44,13 @@ std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const stor
   if (d.initial_program.empty() && !desktop) fail(2, 0, "DefaultInitialProgram");
   if (HasAnyOf(d.work_directory, u"/*?\"<>|\r\n")) fail(3, 0, "DefaultWorkDirectory");
   const bool name_checked = before == nullptr || before->folder_id != app.folder_id ||
-                            before->data.friendly_name != d.friendly_name;
+                            before->name != d.friendly_name;
   if (d.friendly_name.empty()) {
     fail(4, FARM_E_NAME_EMPTY, "FriendlyName");
   } else if (name_checked) {
     if (VSTATUS broken = NameRuleBroken(d.friendly_name)) {
       fail(4, broken, "FriendlyName");
-    } else if (farm.FindChildByName(app.folder_id, d.friendly_name, app.id)) {
+    } else if (look_up && farm.FindChildByName(app.folder_id, d.friendly_name, app.id)) {
       fail(4, FARM_E_NAME_TAKEN, "FriendlyName");
     }
   }

@@ -52,13 +52,21 @@ struct BrokenRule {
   const char* field = "";
 };
 
+// Whether CheckApplication looks up who else holds the application's names.
+enum class NameLookups {
+  kMade,     // it does: every broken rule is reported
+  kSkipped,  // it does not: the write that follows lets the store refuse
+             // a taken name (FarmTxn::PutApplicationHoldingNames)
+};
+
 // Every rule `app` breaks in the farm `farm`, ascending detail code, at most
 // one entry per detail code. `app.id` is 0 for an application not yet
-// stored. `before` is the stored application that `app` replaces (its
-// naming rules are then checked only when the name or folder changes), or
-// null (they are checked).
+// stored. `before` is the place and name of the stored application that
+// `app` replaces (its naming rules are then checked only when the name or
+// folder changes), or null (they are checked).
 std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const store::ApplicationRecord& app,
-                                         const store::ApplicationRecord* before);
+                                         const store::ApplicationName* before,
+                                         NameLookups lookups = NameLookups::kMade);
 
 // The detail codes of `rules`, in order.
 std::vector<ULONG> DetailCodes(const std::vector<BrokenRule>& rules);

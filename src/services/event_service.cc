@@ -226,9 +226,9 @@ std::optional<std::u16string> StoredDistinguishedName(const FarmView& farm, ULON
   std::u16string own;
   ULONG64 parent = 0;
   if (application) {
-    std::optional<store::ApplicationRecord> app = farm.GetApplication(object);
+    std::optional<store::ApplicationName> app = farm.GetApplicationName(object);
     if (!app) return std::nullopt;
-    own = std::move(app->data.friendly_name);
+    own = std::move(app->name);
     parent = app->folder_id;
   } else {
     std::optional<store::FolderRecord> folder = farm.GetFolder(object);

@@ -27,6 +27,8 @@ using feroq::services::EnterServiceCall;
 using feroq::services::ReadFarm;
 using feroq::services::RecordAccess;
 using feroq::services::WriteFarm;
+using feroq::services::NameLookups;
+using feroq::store::ApplicationName;
 using feroq::store::ApplicationRecord;
 using feroq::store::AppRecordData;
 using feroq::store::FarmTxn;
@@ -75,28 +77,39 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
     if (data.version > feroq::kZQAppCurrentVersion) return feroq::ZQAPP_E_NOT_SUPPORTED;
     ULONG64 folder = 0;
     record.GetCommonAppFolder(folder);
+    using feroq::services::CheckApplication;
     ULONG64 written_id = 0;
     VSTATUS status = WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
       ApplicationRecord row;
+      std::optional<ApplicationName> existing;
       if (id == 0) {
         row.folder_id = folder != 0 ? folder : farm.RootFolderId();
-        row.data = data;
-        failed = feroq::services::CheckApplication(farm, row, nullptr);
-        if (!failed.empty()) return ZQAPP_E_CHECKS_FAILED;
-        row.id = farm.AllocateId(kObjectKindApplication);
       } else {
-        std::optional<ApplicationRecord> existing = farm.GetApplication(id);
+        existing = farm.GetApplicationName(id);
         if (!existing) return feroq::VORN_E_FAILURE;
         row.id = id;
         row.folder_id = folder != 0 ? folder : existing->folder_id;
-        row.data = data;
-        failed = feroq::services::CheckApplication(farm, row, &*existing);
-        if (!failed.empty()) return ZQAPP_E_CHECKS_FAILED;
       }
       row.data = std::move(data);
-      const std::optional<ULONG64> old_folder = farm.ApplicationFolder(row.id);
-      farm.PutApplication(row);
-      feroq::services::AppendApplicationWritten(farm, row.id, old_folder, row.folder_id);
+      const ApplicationName* before = existing ? &*existing : nullptr;
+      // Who holds the names is left to the store's write, which refuses a
+      // taken name; only a refusal looks the names up, to report every
+      // broken rule.
+      failed = CheckApplication(farm, row, before, NameLookups::kSkipped);
+      if (!failed.empty()) {
+        failed = CheckApplication(farm, row, before, NameLookups::kMade);
+        return ZQAPP_E_CHECKS_FAILED;
+      }
+      if (id == 0) row.id = farm.AllocateId(kObjectKindApplication);
+      if (!farm.PutApplicationHoldingNames(row)) {
+        failed = CheckApplication(farm, row, before, NameLookups::kMade);
+        if (failed.empty()) {
+          failed.push_back({feroq::kDetailedErrorBase + 4, feroq::FARM_E_NAME_TAKEN, "FriendlyName"});
+        }
+        return ZQAPP_E_CHECKS_FAILED;
+      }
+      feroq::services::AppendApplicationWritten(
+          farm, row.id, existing ? std::optional<ULONG64>(existing->folder_id) : std::nullopt, row.folder_id);
       written_id = row.id;
       return feroq::VORN_OK;
     });

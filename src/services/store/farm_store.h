@@ -203,6 +203,14 @@ class FEROQ_SERVICES_API FarmView {
   // Id, folder and name of the applications lying directly in `folder`
   // (folder 0: of every application), ascending id, without their records.
   virtual std::vector<ApplicationName> ApplicationNames(ULONG64 folder) const = 0;
+  // Id, folder and display name of application `id`, without copying its
+  // record. The default reads the record; backends that keep the name
+  // beside the record override it.
+  virtual std::optional<ApplicationName> GetApplicationName(ULONG64 id) const {
+    std::optional<ApplicationRecord> app = GetApplication(id);
+    if (!app) return std::nullopt;
+    return ApplicationName{app->id, app->folder_id, std::move(app->data.friendly_name)};
+  }
   // A folder or application lying directly in `folder`, other than
   // `except`, whose name (a folder's name, an application's display name)
   // equals `name` without regard to case; of several (a farm file from
@@ -257,6 +265,17 @@ class FEROQ_SERVICES_API FarmTxn : public FarmView {
   virtual void DeleteFolder(ULONG64 id) = 0;
   virtual void PutApplication(const ApplicationRecord& application) = 0;
   virtual void DeleteApplication(ULONG64 id) = 0;
+  // Puts `application` as PutApplication does, provided that it takes no
+  // name another object holds: no other application has its browser name,
+  // and no other child of its folder (folder or application) has its
+  // display name, both without regard to case. Returns true when it was
+  // put; false, with nothing written, when a name is taken. A display name
+  // the application already had in the same folder (a change of case aside)
+  // is not checked again, so that an application of a farm file from before
+  // the naming rules, which may share its name, can still be saved. The
+  // default looks the names up first; backends that keep the names in unique
+  // indexes let the index refuse the write instead.
+  virtual bool PutApplicationHoldingNames(const ApplicationRecord& application);
   virtual void PutServer(const ServerRecord& server) = 0;
   virtual void DeleteServer(ULONG64 id) = 0;
   // Keyed by DN (without regard to case).

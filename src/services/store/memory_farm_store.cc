@@ -437,6 +437,20 @@ class MemoryFarmStore final : public FarmStore {
 
 std::shared_ptr<FarmStore> CreateMemoryFarmStore() { return std::make_shared<MemoryFarmStore>(); }
 
+bool FarmTxn::PutApplicationHoldingNames(const ApplicationRecord& application) {
+  for (ULONG64 other : FindApplicationsByBrowserName(application.data.browser_name)) {
+    if (other != application.id) return false;
+  }
+  const std::optional<ApplicationName> before = GetApplicationName(application.id);
+  const bool name_kept = before && before->folder_id == application.folder_id &&
+                         CompareNoCase(before->name, application.data.friendly_name) == 0;
+  if (!name_kept && FindChildByName(application.folder_id, application.data.friendly_name, application.id)) {
+    return false;
+  }
+  PutApplication(application);
+  return true;
+}
+
 void InitializeNewFarm(FarmTxn& txn) {
   txn.Clear();
   txn.SetFarmName(kNewFarmName);

@@ -144,6 +144,13 @@ bool Statement::Step() {
   RaiseSqlite(db_, result, sqlite3_sql(stmt_));
 }
 
+bool Statement::RunUnlessNotUnique() {
+  const int result = sqlite3_step(stmt_);
+  if (result == SQLITE_DONE || result == SQLITE_ROW) return true;
+  if (result == SQLITE_CONSTRAINT_UNIQUE) return false;
+  RaiseSqlite(db_, result, sqlite3_sql(stmt_));
+}
+
 std::u16string Statement::Text(int column) const {
   const void* text = sqlite3_column_text16(stmt_, column);
   const int bytes = sqlite3_column_bytes16(stmt_, column);

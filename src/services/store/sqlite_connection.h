@@ -61,13 +61,22 @@ enum class Sql : int {
   kListFolders,
   kPutFolder,
   kDeleteFolder,
+  kChildFolderByName,
   kGetApplication,
   kApplicationFolder,
+  kApplicationName,
   kAllApplicationIds,
   kFolderApplicationIds,
+  kAllApplicationNames,
+  kFolderApplicationNames,
   kApplicationCount,
   kApplicationsByName,
+  kChildApplicationByName,
+  kFolderNameTaken,
+  kUpdateApplicationRecord,
   kPutApplication,
+  kHoldBrowserName,
+  kHoldDisplayName,
   kDeleteApplication,
   kGetServer,
   kServersByName,
@@ -143,6 +152,12 @@ class Statement {
   bool Step();
   // Steps a statement that yields no row.
   void Run() { Step(); }
+  // Steps a statement that yields no row; false when it broke a UNIQUE
+  // index (the statement then changed nothing; the transaction goes on).
+  // Raises on any other failure.
+  bool RunUnlessNotUnique();
+  // The rows the last statement of the connection changed.
+  int Changes() const { return sqlite3_changes(db_); }
 
   std::int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
   ULONG64 Id(int column) const { return static_cast<ULONG64>(Int(column)); }

@@ -1,6 +1,6 @@
 // The farm file's schema and its migrations (see sqlite_schema.h).
 //
-// Schema version 2. Text columns hold UTF-16 exactly as the store was given
+// Schema version 3. Text columns hold UTF-16 exactly as the store was given
 // it (the database encoding is UTF-16le). Identifiers are stored as SQLite's
 // signed 64-bit integers, bit for bit. *_key columns are folded keys
 // (FoldedKey) and carry the lookups made without regard to case.
@@ -11,11 +11,13 @@
 //                 out), fold_fingerprint (the case classes the *_key columns
 //                 were made with)
 //   serials       kind -> the last identifier serial handed out
-//   folders       id, parent (0 for the root), name, creation_serial;
-//                 indexed by (parent, creation_serial, id)
+//   folders       id, parent (0 for the root), name, creation_serial,
+//                 name_key; indexed by (parent, creation_serial, id) and
+//                 (parent, name_key)
 //   applications  id, folder, name_key (of the browser name), record (the
-//                 application record blob, sqlite_record_format.h); indexed
-//                 by (folder, id) and (name_key, id)
+//                 application record blob, sqlite_record_format.h), name
+//                 (the display name, also in the record) and display_key
+//                 (its key), browser_holder and display_holder (below)
 //   servers       id, name, name_key; indexed by (name_key, id)
 //   accounts      keyed by dn_key, unique on (authority_key, instance_key,
 //                 account_key); the five fields of the account
@@ -27,7 +29,26 @@
 //                 the owner: owner_host (bytes), owner_process, owner_start
 //                 (empty and 0 when unknown), last_wait (seconds since 1970)
 //
-// Version 2 adds the columns after record and after read_position above.
+// Names the services keep unique are held by UNIQUE indexes: a browser name
+// in the farm, applications_by_name (name_key, browser_holder), and a display
+// name in its folder, applications_by_display (folder, display_key,
+// display_holder). The application that holds a name has 0 in the holder
+// column; another application of the same name has its own identifier
+// there, which no other row has. Such rows come from files of version 2 and
+// older, which did not hold names apart (the lowest identifier keeps the
+// name, see MakeNameColumns), and from FarmTxn::PutApplication, which keeps
+// rows as it is given them and takes up a name only where it is free. So
+// each name has at most one holder, and a write that would make a second
+// one fails on the index, which SqliteTxn::PutApplicationHoldingNames
+// reports as a taken name instead of looking the name up first. The
+// display index also answers "the applications of a folder" and "the child
+// named ..."; folders_by_name (parent, name_key) answers the latter for
+// folders.
+//
+// Version 2 added the event and queue columns after record and after
+// read_position above; version 3 the name columns, their indexes, and
+// folders.name_key (applications_by_folder went: the display index serves
+// "the applications of a folder").
 //
 // There are no foreign keys: the store keeps rows as it is given them and
 // the services enforce the farm's rules (a row may name a folder that a
@@ -156,9 +177,98 @@ ALTER TABLE event_queues ADD COLUMN last_wait INTEGER NOT NULL DEFAULT 0;
   connection.Exec(("UPDATE event_queues SET last_wait = " + now).c_str());
 }
 
+// Statement helpers for the migrations and key remaking, which run their
+// own SQL outside the store's prepared statements.
+using StatementHandle = std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)>;
+
+StatementHandle PrepareOwn(SqliteConnection& connection, const char* sql) {
+  sqlite3_stmt* stmt = nullptr;
+  const int result = sqlite3_prepare_v2(connection.db(), sql, -1, &stmt, nullptr);
+  if (result != SQLITE_OK) RaiseSqlite(connection.db(), result, sql);
+  return StatementHandle(stmt, &sqlite3_finalize);
+}
+
+bool StepOwn(SqliteConnection& connection, sqlite3_stmt* stmt) {
+  const int result = sqlite3_step(stmt);
+  if (result != SQLITE_ROW && result != SQLITE_DONE) RaiseSqlite(connection.db(), result, sqlite3_sql(stmt));
+  return result == SQLITE_ROW;
+}
+
+std::u16string ColumnText(sqlite3_stmt* stmt, int column) {
+  return std::u16string(static_cast<const char16_t*>(sqlite3_column_text16(stmt, column)),
+                        sqlite3_column_bytes16(stmt, column) / sizeof(char16_t));
+}
+
+void BindKey(sqlite3_stmt* stmt, int parameter, const std::u16string& text) {
+  const std::string key = FoldedKey(text);
+  sqlite3_bind_blob64(stmt, parameter, key.data(), key.size(), SQLITE_TRANSIENT);
+}
+
+// Makes the name columns of every application (its browser name's key, its
+// display name and that name's key, from its record) and every folder's
+// name key, with the current case classes, then gives each name to one
+// holder: the lowest identifier of the applications that share it (a file
+// from before the naming rules may hold several). Needs the indexes of
+// version 3.
+void MakeNameColumns(SqliteConnection& connection) {
+  {
+    auto rows = PrepareOwn(connection, "SELECT id, record FROM applications");
+    auto update = PrepareOwn(connection,
+                             "UPDATE applications SET name_key = ?2, name = ?3, display_key = ?4,"
+                             " browser_holder = id, display_holder = id WHERE id = ?1");
+    while (StepOwn(connection, rows.get())) {
+      const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(rows.get(), 1));
+      const std::vector<BYTE> blob(data, data + sqlite3_column_bytes(rows.get(), 1));
+      const AppRecordData record = DecodeAppRecord(blob);
+      sqlite3_bind_int64(update.get(), 1, sqlite3_column_int64(rows.get(), 0));
+      BindKey(update.get(), 2, record.browser_name);
+      sqlite3_bind_text16(update.get(), 3, record.friendly_name.c_str(),
+                          static_cast<int>(record.friendly_name.size() * sizeof(char16_t)), SQLITE_TRANSIENT);
+      BindKey(update.get(), 4, record.friendly_name);
+      StepOwn(connection, update.get());
+      sqlite3_reset(update.get());
+    }
+  }
+  {
+    auto rows = PrepareOwn(connection, "SELECT id, name FROM folders");
+    auto update = PrepareOwn(connection, "UPDATE folders SET name_key = ?2 WHERE id = ?1");
+    while (StepOwn(connection, rows.get())) {
+      sqlite3_bind_int64(update.get(), 1, sqlite3_column_int64(rows.get(), 0));
+      BindKey(update.get(), 2, ColumnText(rows.get(), 1));
+      StepOwn(connection, update.get());
+      sqlite3_reset(update.get());
+    }
+  }
+  // In identifier order; a row whose name is held already stays without.
+  connection.Exec(
+      "UPDATE OR IGNORE applications SET browser_holder = 0;"
+      "UPDATE OR IGNORE applications SET display_holder = 0;");
+}
+
+// Version 3: display names and name keys as columns, held by unique
+// indexes (see the top of this file). A file that already holds two
+// applications of one name keeps them both; the lower identifier holds it.
+void AddNameColumns(SqliteConnection& connection) {
+  connection.Exec(R"sql(
+ALTER TABLE applications ADD COLUMN name TEXT NOT NULL DEFAULT '';
+ALTER TABLE applications ADD COLUMN display_key BLOB NOT NULL DEFAULT x'';
+ALTER TABLE applications ADD COLUMN browser_holder INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE applications ADD COLUMN display_holder INTEGER NOT NULL DEFAULT 0;
+ALTER TABLE folders ADD COLUMN name_key BLOB NOT NULL DEFAULT x'';
+DROP INDEX applications_by_folder;
+DROP INDEX applications_by_name;
+UPDATE applications SET browser_holder = id, display_holder = id;
+CREATE UNIQUE INDEX applications_by_name ON applications(name_key, browser_holder);
+CREATE UNIQUE INDEX applications_by_display ON applications(folder, display_key, display_holder);
+CREATE INDEX folders_by_name ON folders(parent, name_key);
+)sql");
+  MakeNameColumns(connection);
+}
+
 constexpr Migration kMigrations[] = {
     {0, &CreateVersion1},
     {1, &AddEventNamesAndQueueOwners},
+    {2, &AddNameColumns},
 };
 static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kFarmSchemaVersion,
               "one migration step per schema version");
@@ -257,18 +367,7 @@ void RemakeFoldedKeys(SqliteConnection& connection) {
         sqlite3_reset(update.get());
       }
     }
-    {
-      auto rows = prepare("SELECT id, record FROM applications");
-      auto update = prepare("UPDATE applications SET name_key = ?2 WHERE id = ?1");
-      while (step(rows.get())) {
-        const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(rows.get(), 1));
-        const std::vector<BYTE> blob(data, data + sqlite3_column_bytes(rows.get(), 1));
-        sqlite3_bind_int64(update.get(), 1, sqlite3_column_int64(rows.get(), 0));
-        bind_key(update.get(), 2, DecodeAppRecord(blob).browser_name);
-        step(update.get());
-        sqlite3_reset(update.get());
-      }
-    }
+    MakeNameColumns(connection);
     // Accounts are keyed by a folded key: take them out and put them back.
     // Accounts that the new classes make equal keep only the last one read.
     struct Account {
@@ -311,16 +410,69 @@ void RemakeFoldedKeys(SqliteConnection& connection) {
 
 }  // namespace
 
+namespace {
+
+// feroq_display_name(record): the display name in an application record.
+void DisplayNameFunction(sqlite3_context* context, int, sqlite3_value** values) {
+  try {
+    const auto* data = static_cast<const BYTE*>(sqlite3_value_blob(values[0]));
+    const std::vector<BYTE> blob(data, data + sqlite3_value_bytes(values[0]));
+    const std::u16string name = DecodeAppRecord(blob).friendly_name;
+    sqlite3_result_text16(context, name.c_str(), static_cast<int>(name.size() * sizeof(char16_t)),
+                          SQLITE_TRANSIENT);
+  } catch (const SqliteStoreError&) {
+    sqlite3_result_error_code(context, SQLITE_CORRUPT);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(context);
+  }
+}
+
+// feroq_folded_key(text): FoldedKey of the text.
+void FoldedKeyFunction(sqlite3_context* context, int, sqlite3_value** values) {
+  try {
+    const auto* text = static_cast<const char16_t*>(sqlite3_value_text16(values[0]));
+    const std::string key =
+        FoldedKey(std::u16string(text, static_cast<std::size_t>(sqlite3_value_bytes16(values[0])) / 2));
+    sqlite3_result_blob64(context, key.data(), key.size(), SQLITE_TRANSIENT);
+  } catch (const std::bad_alloc&) {
+    sqlite3_result_error_nomem(context);
+  }
+}
+
+}  // namespace
+
 void ReadOlderFarmThroughViews(SqliteConnection& connection) {
-  if (connection.QueryInt("PRAGMA user_version") >= 2) return;
-  // Version 1 lacks the columns version 2 added: its events have no name
-  // and its queues no owner. Unqualified names find the temp schema first.
-  connection.Exec(R"sql(
+  const std::int64_t version = connection.QueryInt("PRAGMA user_version");
+  if (version >= kFarmSchemaVersion) return;
+  // Unqualified names find the temp schema first.
+  if (version < 2) {
+    // Version 1 lacks the columns version 2 added: its events have no name
+    // and its queues no owner.
+    connection.Exec(R"sql(
 CREATE TEMP VIEW events AS SELECT sequence, event_id, record, NULL AS object_dn FROM main.events;
 CREATE TEMP VIEW event_queues AS
   SELECT handle, event_ids, read_position, 0 AS delivered, x'' AS owner_host, 0 AS owner_process,
          0 AS owner_start, 0 AS last_wait
   FROM main.event_queues;
+)sql");
+  }
+  // Versions 1 and 2 keep the display name only in the record, and no
+  // folder name keys: both are made as the rows are read.
+  constexpr int kFlags = SQLITE_UTF16 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;
+  for (auto [name, function] : {std::pair{"feroq_display_name", &DisplayNameFunction},
+                                std::pair{"feroq_folded_key", &FoldedKeyFunction}}) {
+    const int result = sqlite3_create_function_v2(connection.db(), name, 1, kFlags, nullptr, function,
+                                                  nullptr, nullptr, nullptr);
+    if (result != SQLITE_OK) RaiseSqlite(connection.db(), result, name);
+  }
+  connection.Exec(R"sql(
+CREATE TEMP VIEW applications AS
+  SELECT id, folder, name_key, record, feroq_display_name(record) AS name,
+         feroq_folded_key(feroq_display_name(record)) AS display_key, 0 AS browser_holder,
+         0 AS display_holder
+  FROM main.applications;
+CREATE TEMP VIEW folders AS
+  SELECT id, parent, name, creation_serial, feroq_folded_key(name) AS name_key FROM main.folders;
 )sql");
 }
 

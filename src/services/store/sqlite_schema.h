@@ -12,7 +12,7 @@ namespace feroq::store::sqlite {
 // PRAGMA application_id of every farm file ("FERQ").
 inline constexpr std::int64_t kFarmApplicationId = 0x46455251;
 // PRAGMA user_version of the schema this build reads and writes.
-inline constexpr std::int64_t kFarmSchemaVersion = 2;
+inline constexpr std::int64_t kFarmSchemaVersion = 3;
 // The oldest schema version a connection that may not write can read, through
 // ReadOlderFarmThroughViews.
 inline constexpr std::int64_t kOldestVersionReadThroughViews = 1;

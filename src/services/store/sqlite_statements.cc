@@ -1,4 +1,4 @@
-// The SQL of the SQLite farm store's statements (schema version 1; the
+// The SQL of the SQLite farm store's statements (schema version 3; the
 // tables are described in sqlite_schema.cc).
 #include "services/store/sqlite_connection.h"
 
@@ -28,17 +28,51 @@ constexpr Entry kStatements[] = {
      "SELECT id FROM folders WHERE parent = ?1 ORDER BY creation_serial, id"},
     {Sql::kListFolders, "SELECT id, parent, name, creation_serial FROM folders ORDER BY id"},
     {Sql::kPutFolder,
-     "INSERT OR REPLACE INTO folders(id, parent, name, creation_serial) VALUES (?1, ?2, ?3, ?4)"},
+     "INSERT OR REPLACE INTO folders(id, parent, name, creation_serial, name_key)"
+     " VALUES (?1, ?2, ?3, ?4, ?5)"},
     {Sql::kDeleteFolder, "DELETE FROM folders WHERE id = ?1"},
+    {Sql::kChildFolderByName,
+     "SELECT id FROM folders WHERE parent = ?1 AND name_key = ?2 AND id <> ?3 ORDER BY id LIMIT 1"},
 
     {Sql::kGetApplication, "SELECT folder, record FROM applications WHERE id = ?1"},
     {Sql::kApplicationFolder, "SELECT folder FROM applications WHERE id = ?1"},
-    {Sql::kAllApplicationIds, "SELECT id FROM applications ORDER BY id"},
-    {Sql::kFolderApplicationIds, "SELECT id FROM applications WHERE folder = ?1 ORDER BY id"},
+    {Sql::kApplicationName, "SELECT folder, name FROM applications WHERE id = ?1"},
+    // "+id": read from the smallest index and sorted, not from the table,
+    // whose pages hold the records.
+    {Sql::kAllApplicationIds, "SELECT id FROM applications ORDER BY +id"},
+    {Sql::kFolderApplicationIds, "SELECT id FROM applications WHERE folder = ?1 ORDER BY +id"},
+    {Sql::kAllApplicationNames, "SELECT id, folder, name FROM applications ORDER BY id"},
+    {Sql::kFolderApplicationNames,
+     "SELECT id, folder, name FROM applications WHERE folder = ?1 ORDER BY +id"},
     {Sql::kApplicationCount, "SELECT count(*) FROM applications"},
-    {Sql::kApplicationsByName, "SELECT id FROM applications WHERE name_key = ?1 ORDER BY id"},
+    {Sql::kApplicationsByName, "SELECT id FROM applications WHERE name_key = ?1 ORDER BY +id"},
+    {Sql::kChildApplicationByName,
+     "SELECT id FROM applications WHERE folder = ?1 AND display_key = ?2 AND id <> ?3"
+     " ORDER BY id LIMIT 1"},
+    // A folder of `?1` named `?2`, unless application `?3` already lies in
+    // `?1` under that name (a name it keeps is not checked again).
+    {Sql::kFolderNameTaken,
+     "SELECT 1 FROM folders WHERE parent = ?1 AND name_key = ?2 AND NOT EXISTS"
+     " (SELECT 1 FROM applications WHERE id = ?3 AND folder = ?1 AND display_key = ?2)"},
+    // A save that keeps the application's folder and names: only the record
+    // (and the display name's spelling) change, so no index is written.
+    {Sql::kUpdateApplicationRecord,
+     "UPDATE applications SET record = ?2, name = ?3"
+     " WHERE id = ?1 AND folder = ?4 AND name_key = ?5 AND display_key = ?6"},
+    // A holder column takes `?7` / `?8` (0: holds the name; the row's id:
+    // does not) when its name is new to the row, and keeps its value when
+    // the row keeps that name.
     {Sql::kPutApplication,
-     "INSERT OR REPLACE INTO applications(id, folder, name_key, record) VALUES (?1, ?2, ?3, ?4)"},
+     "INSERT INTO applications(id, folder, name_key, record, name, display_key, browser_holder,"
+     " display_holder) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"
+     " ON CONFLICT(id) DO UPDATE SET folder = excluded.folder, name_key = excluded.name_key,"
+     " record = excluded.record, name = excluded.name, display_key = excluded.display_key,"
+     " browser_holder = CASE WHEN name_key = excluded.name_key THEN browser_holder"
+     " ELSE excluded.browser_holder END,"
+     " display_holder = CASE WHEN folder = excluded.folder AND display_key = excluded.display_key"
+     " THEN display_holder ELSE excluded.display_holder END"},
+    {Sql::kHoldBrowserName, "UPDATE OR IGNORE applications SET browser_holder = 0 WHERE id = ?1"},
+    {Sql::kHoldDisplayName, "UPDATE OR IGNORE applications SET display_holder = 0 WHERE id = ?1"},
     {Sql::kDeleteApplication, "DELETE FROM applications WHERE id = ?1"},
 
     {Sql::kGetServer, "SELECT id, name FROM servers WHERE id = ?1"},

@@ -118,28 +118,41 @@ std::size_t SqliteTxn::ApplicationCount() const {
 }
 
 std::vector<ApplicationName> SqliteTxn::ApplicationNames(ULONG64 folder) const {
-  std::vector<ApplicationName> names;
-  for (ULONG64 id : ApplicationIds(folder)) {
-    std::optional<ApplicationRecord> app = GetApplication(id);
-    if (app) names.push_back(ApplicationName{id, app->folder_id, std::move(app->data.friendly_name)});
-  }
-  return names;
+  return Guarded([&] {
+    std::vector<ApplicationName> names;
+    Statement s(c_, folder == 0 ? Sql::kAllApplicationNames : Sql::kFolderApplicationNames);
+    if (folder != 0) s.BindId(folder);
+    while (s.Step()) names.push_back(ApplicationName{s.Id(0), s.Id(1), s.Text(2)});
+    return names;
+  });
+}
+
+std::optional<ApplicationName> SqliteTxn::GetApplicationName(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<ApplicationName> {
+    Statement s(c_, Sql::kApplicationName);
+    s.BindId(id);
+    if (!s.Step()) return std::nullopt;
+    return ApplicationName{id, s.Id(0), s.Text(1)};
+  });
 }
 
 std::optional<ULONG64> SqliteTxn::FindChildByName(ULONG64 folder, const std::u16string& name,
                                                   ULONG64 except) const {
-  const std::string key = FoldedKey(name);
-  std::optional<ULONG64> lowest;
-  auto consider = [&](ULONG64 id, const std::u16string& child_name) {
-    if (id != except && FoldedKey(child_name) == key && (!lowest || id < *lowest)) lowest = id;
-  };
-  for (ULONG64 id : ChildFolderIds(folder)) {
-    if (std::optional<FolderRecord> child = GetFolder(id)) consider(id, child->name);
-  }
-  if (folder != 0) {
-    for (const ApplicationName& app : ApplicationNames(folder)) consider(app.id, app.name);
-  }
-  return lowest;
+  return Guarded([&]() -> std::optional<ULONG64> {
+    const std::string key = FoldedKey(name);
+    std::optional<ULONG64> lowest;
+    {
+      Statement s(c_, Sql::kChildFolderByName);
+      s.BindId(folder).BindBlob(key).BindId(except);
+      if (s.Step()) lowest = s.Id(0);
+    }
+    if (folder != 0) {
+      Statement s(c_, Sql::kChildApplicationByName);
+      s.BindId(folder).BindBlob(key).BindId(except);
+      if (s.Step() && (!lowest || s.Id(0) < *lowest)) lowest = s.Id(0);
+    }
+    return lowest;
+  });
 }
 
 std::vector<ULONG64> SqliteTxn::FindApplicationsByBrowserName(const std::u16string& name) const {
@@ -269,7 +282,7 @@ ULONG64 SqliteTxn::AllocateId(ULONG kind) {
 void SqliteTxn::PutFolder(const FolderRecord& f) {
   Guarded([&] {
     Statement(c_, Sql::kPutFolder).BindId(f.id).BindId(f.parent_id).Bind(f.name)
-        .BindId(f.creation_serial).Run();
+        .BindId(f.creation_serial).BindBlob(FoldedKey(f.name)).Run();
   });
 }
 
@@ -277,10 +290,46 @@ void SqliteTxn::DeleteFolder(ULONG64 id) {
   Guarded([&] { Statement(c_, Sql::kDeleteFolder).BindId(id).Run(); });
 }
 
+bool SqliteTxn::WriteApplication(const ApplicationRecord& a, ULONG64 holder) {
+  const std::string browser_key = FoldedKey(a.data.browser_name);
+  const std::string display_key = FoldedKey(a.data.friendly_name);
+  const std::string record = EncodeAppRecord(a.data);
+  // Most saves keep the folder and both names: the record alone changes,
+  // in place, and no index is touched.
+  {
+    Statement s(c_, Sql::kUpdateApplicationRecord);
+    s.BindId(a.id).BindBlob(record).Bind(a.data.friendly_name).BindId(a.folder_id).BindBlob(browser_key)
+        .BindBlob(display_key).Run();
+    if (s.Changes() == 1) return true;
+  }
+  return Statement(c_, Sql::kPutApplication).BindId(a.id).BindId(a.folder_id).BindBlob(browser_key)
+      .BindBlob(record).Bind(a.data.friendly_name).BindBlob(display_key).BindId(holder).BindId(holder)
+      .RunUnlessNotUnique();
+}
+
 void SqliteTxn::PutApplication(const ApplicationRecord& a) {
   Guarded([&] {
-    Statement(c_, Sql::kPutApplication).BindId(a.id).BindId(a.folder_id)
-        .BindBlob(FoldedKey(a.data.browser_name)).BindBlob(EncodeAppRecord(a.data)).Run();
+    if (WriteApplication(a, 0)) return;
+    // A name another application holds: kept without holding it, then each
+    // name taken up where it is free.
+    if (!WriteApplication(a, a.id)) {
+      throw SqliteStoreError(SqliteStatusCode(SQLITE_CORRUPT), "farm file: application name index");
+    }
+    Statement(c_, Sql::kHoldBrowserName).BindId(a.id).Run();
+    Statement(c_, Sql::kHoldDisplayName).BindId(a.id).Run();
+  });
+}
+
+bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
+  return Guarded([&] {
+    // Folders and applications share their folder's names, but only the
+    // applications' are in a unique index.
+    {
+      Statement s(c_, Sql::kFolderNameTaken);
+      s.BindId(a.folder_id).BindBlob(FoldedKey(a.data.friendly_name)).BindId(a.id);
+      if (s.Step()) return false;
+    }
+    return WriteApplication(a, 0);
   });
 }
 

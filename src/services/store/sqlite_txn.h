@@ -31,6 +31,7 @@ class SqliteTxn final : public FarmTxn {
   std::vector<ULONG64> ApplicationIds(ULONG64 folder) const override;
   std::size_t ApplicationCount() const override;
   std::vector<ApplicationName> ApplicationNames(ULONG64 folder) const override;
+  std::optional<ApplicationName> GetApplicationName(ULONG64 id) const override;
   std::optional<ULONG64> FindChildByName(ULONG64 folder, const std::u16string& name,
                                          ULONG64 except) const override;
   std::vector<ULONG64> FindApplicationsByBrowserName(const std::u16string& name) const override;
@@ -53,6 +54,7 @@ class SqliteTxn final : public FarmTxn {
   void DeleteFolder(ULONG64 id) override;
   void PutApplication(const ApplicationRecord& application) override;
   void DeleteApplication(ULONG64 id) override;
+  bool PutApplicationHoldingNames(const ApplicationRecord& application) override;
   void PutServer(const ServerRecord& server) override;
   void DeleteServer(ULONG64 id) override;
   void PutAccount(const AccountRecord& account) override;
@@ -69,6 +71,10 @@ class SqliteTxn final : public FarmTxn {
   // Runs `fn`, remembering the code of a SqliteStoreError that leaves it.
   template <class Fn>
   auto Guarded(Fn&& fn) const -> decltype(fn());
+  // Writes `a` in one statement, its holder columns taking `holder` where
+  // its names are new to the row (see sqlite_schema.cc); false when that
+  // would give a name a second holder (nothing is written then).
+  bool WriteApplication(const ApplicationRecord& a, ULONG64 holder);
 
   SqliteConnection& c_;
   mutable VSTATUS failure_ = 0;
