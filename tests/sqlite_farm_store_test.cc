@@ -79,6 +79,24 @@ std::string RawText(const std::string& path, const std::string& sql) {
   return value;
 }
 
+// Takes a farm file of this version back to the schema of version 2: the
+// event counter in the farm row, no name columns, the older indexes.
+constexpr char kBackToVersion2[] = R"sql(
+    ALTER TABLE farm ADD COLUMN last_event INTEGER NOT NULL DEFAULT 0;
+    UPDATE farm SET last_event = (SELECT last FROM serials WHERE kind = 0);
+    DELETE FROM serials WHERE kind = 0;
+    DROP INDEX applications_by_name;
+    DROP INDEX applications_by_display;
+    DROP INDEX folders_by_name;
+    ALTER TABLE applications DROP COLUMN name;
+    ALTER TABLE applications DROP COLUMN display_key;
+    ALTER TABLE applications DROP COLUMN browser_holder;
+    ALTER TABLE applications DROP COLUMN display_holder;
+    ALTER TABLE folders DROP COLUMN name_key;
+    CREATE INDEX applications_by_folder ON applications(folder, id);
+    CREATE INDEX applications_by_name ON applications(name_key, id);
+)sql";
+
 class SqliteFarmStoreTest : public ::testing::Test {
  protected:
   std::string PathOf(const std::string& name) const { return scratch_.File(name); }
@@ -237,7 +255,7 @@ TEST_F(SqliteFarmStoreTest, NewFileIsAFarmFileInWalModeReadableOnlyByItsOwner) {
   EXPECT_EQ(ModeOf(path + "-shm"), 0600u);
   EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
   EXPECT_EQ(RawText(path, "PRAGMA application_id"), std::to_string(0x46455251));
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "3");
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "4");
   EXPECT_EQ(RawText(path, "PRAGMA encoding"), "UTF-16le");
   std::string report;
   EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u);
@@ -299,7 +317,7 @@ TEST_F(SqliteFarmStoreTest, FilesThatAreNotFarmsAreRefusedAndLeftUntouched) {
        "", admin::kFarmFileNotAFarm},
       {"our-id-no-version.db", "PRAGMA application_id = 1178948177; CREATE TABLE farm(id INTEGER);", "",
        admin::kFarmFileNotAFarm},
-      {"newer.db", "PRAGMA application_id = 1178948177; PRAGMA user_version = 4; CREATE TABLE farm(x);", "",
+      {"newer.db", "PRAGMA application_id = 1178948177; PRAGMA user_version = 5; CREATE TABLE farm(x);", "",
        admin::kFarmFileTooNew},
   };
   for (const Case& c : cases) {
@@ -448,7 +466,7 @@ TEST_F(SqliteFarmStoreTest, EmptyDatabaseBecomesAFarmFile) {
     return v.FarmName().empty() && v.RootFolderId() == 0 ? 0 : 1;
   }),
             0u);
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "3");
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "4");
   EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
 }
 
@@ -559,28 +577,21 @@ TEST_F(SqliteFarmStoreTest, Version2FileWithSharedNamesUpgradesKeepingBoth) {
       InitializeNewFarm(txn);
       txn.PutFolder({MakeObjectId(kObjectKindFolder, 2), root, u"Tools", 2});
       txn.PutApplication(FullApplication(first, root));
+      txn.AppendEvent(0x1000, {1});
+      txn.AppendEvent(0x1000, {2});
+      txn.DeleteEventsThrough(2);
       return 0;
     }), 0u);
   }
   // The file as version 2 left it, with a copy of the application under
   // the next identifier.
-  RawExec(path, R"sql(
-    DROP INDEX applications_by_name;
-    DROP INDEX applications_by_display;
-    DROP INDEX folders_by_name;
-    ALTER TABLE applications DROP COLUMN name;
-    ALTER TABLE applications DROP COLUMN display_key;
-    ALTER TABLE applications DROP COLUMN browser_holder;
-    ALTER TABLE applications DROP COLUMN display_holder;
-    ALTER TABLE folders DROP COLUMN name_key;
-    CREATE INDEX applications_by_folder ON applications(folder, id);
-    CREATE INDEX applications_by_name ON applications(name_key, id);
+  RawExec(path, std::string(kBackToVersion2) + R"sql(
     INSERT INTO applications SELECT id + 1, folder, name_key, record FROM applications;
     PRAGMA user_version = 2;
   )sql");
   std::shared_ptr<FarmStore> store = Open(path);
   ASSERT_TRUE(store);
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "3");
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "4");
   const ApplicationRecord stored = FullApplication(first, root);
   const std::u16string& name = stored.data.friendly_name;
   store->Read([&](const FarmView& v) -> VSTATUS {
@@ -591,6 +602,7 @@ TEST_F(SqliteFarmStoreTest, Version2FileWithSharedNamesUpgradesKeepingBoth) {
     EXPECT_EQ(v.FindChildByName(root, name, first), second);
     EXPECT_EQ(v.FindChildByName(root, u"TOOLS", 0), MakeObjectId(kObjectKindFolder, 2));
     EXPECT_EQ(v.FindApplicationsByBrowserName(stored.data.browser_name), (std::vector<ULONG64>{first, second}));
+    EXPECT_EQ(v.LastEventSequence(), 2u);
     return 0;
   });
   EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
@@ -603,6 +615,7 @@ TEST_F(SqliteFarmStoreTest, Version2FileWithSharedNamesUpgradesKeepingBoth) {
     newcomer.data.friendly_name = u"Another";
     newcomer.data.browser_name = stored.data.browser_name;
     EXPECT_FALSE(txn.PutApplicationHoldingNames(newcomer));  // so is the browser name
+    EXPECT_EQ(txn.AppendEvent(0x1000, {3}), 3u);  // trimmed sequences do not come back
     return 0;
   }), 0u);
   std::string report;
@@ -630,17 +643,7 @@ TEST_F(SqliteFarmStoreTest, Version1FileReadsWithoutWriteAccess) {
     }), 0u);
   }
   // The file as version 1 left it.
-  RawExec(path, R"sql(
-    DROP INDEX applications_by_name;
-    DROP INDEX applications_by_display;
-    DROP INDEX folders_by_name;
-    ALTER TABLE applications DROP COLUMN name;
-    ALTER TABLE applications DROP COLUMN display_key;
-    ALTER TABLE applications DROP COLUMN browser_holder;
-    ALTER TABLE applications DROP COLUMN display_holder;
-    ALTER TABLE folders DROP COLUMN name_key;
-    CREATE INDEX applications_by_folder ON applications(folder, id);
-    CREATE INDEX applications_by_name ON applications(name_key, id);
+  RawExec(path, std::string(kBackToVersion2) + R"sql(
     ALTER TABLE events DROP COLUMN object_dn;
     ALTER TABLE event_queues DROP COLUMN delivered;
     ALTER TABLE event_queues DROP COLUMN owner_host;
@@ -668,6 +671,7 @@ TEST_F(SqliteFarmStoreTest, Version1FileReadsWithoutWriteAccess) {
       if (v.FindChildByName(root, u"friendly \U0001F600", 0) != app) return 6;
       if (v.FindChildByName(0, u"APPLICATIONS", 0) != root) return 7;
       if (v.GetApplicationName(app) != ApplicationName{app, root, u"Friendly \U0001F600"}) return 8;
+      if (v.LastEventSequence() != 1) return 9;
       return v.GetEventQueue(1) == EventQueueRecord{1, {0x1000}, 0} ? 0 : 5;
     });
     _exit(static_cast<int>(read));

@@ -105,6 +105,9 @@ ULONG64 ReadULong64(const BYTE* bytes) {
 // tree (the store does not enforce it); such a name is not made.
 constexpr int kMaxFolderDepth = 100000;
 
+// Appends between two looks for entries that no queue needs any more.
+constexpr ULONG64 kTrimInterval = 64;
+
 // Drops the entries beyond the bound and those older than every queue's
 // read position, keeping the entry each queue's last wait delivered.
 void TrimLog(FarmTxn& txn) {
@@ -288,8 +291,16 @@ std::size_t ReclaimAbandonedEventQueues(store::FarmStore& farm) {
 void AppendFarmEvent(FarmTxn& txn, USHORT event_id, const std::vector<BYTE>& record) {
   std::optional<std::u16string> dn;
   if (record.size() >= 10) dn = StoredDistinguishedName(txn, ReadULong64(record.data() + 2), IsApplicationEventId(event_id));
-  txn.AppendEvent(event_id, record, dn);
-  TrimLog(txn);
+  const ULONG64 sequence = txn.AppendEvent(event_id, record, dn);
+  // The bound holds after every append (at most one entry falls out of it
+  // per append, a one-row delete); entries that no queue needs any more are
+  // looked for only every kTrimInterval appends, and whenever a queue reads
+  // or goes.
+  if (sequence % kTrimInterval == 0) {
+    TrimLog(txn);
+  } else if (sequence > kMaxPendingEvents) {
+    txn.DeleteEventsThrough(sequence - kMaxPendingEvents);
+  }
 }
 
 std::vector<BYTE> ObjectEventRecord(ULONG64 object) {

@@ -50,7 +50,8 @@
 // entries; its next wait delivers the oldest selected entry still kept and
 // reports, in the wait's first output (`a`), how many log entries the queue
 // lost just before that entry. Entries older than every queue's read
-// position are dropped as well (with no queue, the log keeps nothing).
+// position are dropped as well (with no queue, the log keeps nothing): when
+// a queue reads or goes, and every 64 appends in between.
 #ifndef FEROQ_SERVICES_EVENT_SERVICE_H_
 #define FEROQ_SERVICES_EVENT_SERVICE_H_
 

@@ -168,6 +168,14 @@ std::optional<std::u16string> Statement::OptionalText(int column) const {
   return Text(column);
 }
 
+std::pair<const BYTE*, std::size_t> Statement::BlobView(int column) const {
+  const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(stmt_, column));
+  const int bytes = sqlite3_column_bytes(stmt_, column);
+  if (data == nullptr && bytes > 0) throw std::bad_alloc();
+  static const BYTE kNone = 0;
+  return {data != nullptr ? data : &kNone, static_cast<std::size_t>(bytes)};
+}
+
 std::vector<BYTE> Statement::Blob(int column) const {
   const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(stmt_, column));
   const int bytes = sqlite3_column_bytes(stmt_, column);

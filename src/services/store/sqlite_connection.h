@@ -17,6 +17,7 @@
 #include <stdexcept>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "feroq/services/service_codes.h"
@@ -55,7 +56,8 @@ enum class Sql : int {
   kLastQueueHandle,
   kSetLastQueueHandle,
   kSerial,
-  kSetSerial,
+  kBumpSerial,
+  kFirstSerial,
   kGetFolder,
   kChildFolders,
   kListFolders,
@@ -91,7 +93,6 @@ enum class Sql : int {
   kDeleteAccountByKey,
   kEventsAfter,
   kLastEvent,
-  kSetLastEvent,
   kAppendEvent,
   kDeleteEventsThrough,
   kGetQueue,
@@ -165,6 +166,9 @@ class Statement {
   // The text, or none for a NULL column.
   std::optional<std::u16string> OptionalText(int column) const;
   std::vector<BYTE> Blob(int column) const;
+  // The bytes of a BLOB column where SQLite holds them, valid until the
+  // statement steps or resets.
+  std::pair<const BYTE*, std::size_t> BlobView(int column) const;
 
  private:
   sqlite3* db_;

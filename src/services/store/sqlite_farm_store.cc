@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "feroq/services/farm_admin.h"
@@ -33,15 +34,99 @@ constexpr std::size_t kIdleReaders = 4;
 
 // Ends the open transaction of `connection`, keeping nothing. Never raises.
 void RollBack(SqliteConnection& connection) noexcept {
-  if (!sqlite3_get_autocommit(connection.db())) {
+  if (sqlite3_get_autocommit(connection.db())) return;
+  try {
+    Statement(connection, Sql::kRollback).Run();
+  } catch (...) {
+    // The kept statement could not be made or run: once more, unprepared.
     sqlite3_exec(connection.db(), "ROLLBACK", nullptr, nullptr, nullptr);
   }
 }
 
+// Pages in the write-ahead log past which a commit asks for a checkpoint
+// (SQLite's own default), and past which the committing writer runs one
+// itself rather than let the log grow further.
+constexpr int kCheckpointPages = 1000;
+constexpr int kWalPagesBound = 8 * kCheckpointPages;
+
+// Keeps the write-ahead log short without making a committing caller wait
+// for a checkpoint. SQLite's automatic checkpoint, which runs inside the
+// COMMIT that crosses its threshold, is replaced (Watch) by a hook that
+// hands the checkpoint to a thread of the store, started on first need,
+// which runs a passive checkpoint (it never waits for readers or writers)
+// through a connection of its own. Should the log still reach
+// kWalPagesBound (the thread cannot keep up), the committing writer runs
+// the checkpoint itself. The destructor waits for a checkpoint under way.
+class Checkpointer {
+ public:
+  explicit Checkpointer(std::string path) : path_(std::move(path)) {}
+  ~Checkpointer() {
+    {
+      std::lock_guard lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();
+  }
+  Checkpointer(const Checkpointer&) = delete;
+  Checkpointer& operator=(const Checkpointer&) = delete;
+
+  // Installs the hook on the writer connection `connection`.
+  void Watch(SqliteConnection& connection) { sqlite3_wal_hook(connection.db(), &Committed, this); }
+
+ private:
+  static int Committed(void* self, sqlite3* db, const char* schema, int pages) {
+    if (pages >= kWalPagesBound || (pages >= kCheckpointPages && !static_cast<Checkpointer*>(self)->Request())) {
+      sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    }
+    return SQLITE_OK;
+  }
+
+  // Asks the thread for a checkpoint; false when no thread can run it.
+  bool Request() noexcept {
+    try {
+      std::lock_guard lock(mutex_);
+      requested_ = true;
+      if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
+    } catch (...) {
+      return false;
+    }
+    wake_.notify_one();
+    return true;
+  }
+
+  void Run() {
+    std::unique_ptr<SqliteConnection> own;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return requested_ || stopping_; });
+      if (stopping_) return;
+      requested_ = false;
+      lock.unlock();
+      try {
+        if (!own) own = std::make_unique<SqliteConnection>(path_);
+        sqlite3_wal_checkpoint_v2(own->db(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+      } catch (...) {
+        // The next commit past the threshold asks again.
+      }
+      lock.lock();
+    }
+  }
+
+  const std::string path_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool requested_ = false;
+  bool stopping_ = false;
+  std::thread thread_;
+};
+
 class SqliteFarmStore final : public FarmStore {
  public:
   SqliteFarmStore(std::string path, std::unique_ptr<SqliteConnection> writer, bool read_only)
-      : path_(std::move(path)), read_only_(read_only), writer_(std::move(writer)) {}
+      : path_(std::move(path)), read_only_(read_only), writer_(std::move(writer)), checkpointer_(path_) {
+    if (!read_only_) checkpointer_.Watch(*writer_);
+  }
 
   VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) override {
     std::unique_ptr<SqliteConnection> reader;
@@ -176,6 +261,9 @@ class SqliteFarmStore final : public FarmStore {
   const bool read_only_;
   std::mutex writer_mutex_;
   std::unique_ptr<SqliteConnection> writer_;
+  // Destroyed before the writer, which then closes last and, as SQLite
+  // does for a file's last connection, checkpoints what is left.
+  Checkpointer checkpointer_;
   std::mutex pool_mutex_;
   std::vector<std::unique_ptr<SqliteConnection>> idle_readers_;
   std::mutex wake_mutex_;

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <numeric>
 
@@ -46,7 +47,7 @@ class Writer {
 
 class Reader {
  public:
-  explicit Reader(const std::vector<BYTE>& in) : p_(in.data()), end_(in.data() + in.size()) {}
+  Reader(const BYTE* data, std::size_t size) : p_(data), end_(data + size) {}
 
   std::uint8_t U8() {
     Need(1);
@@ -72,17 +73,21 @@ class Reader {
     p_ += 8;
     return v;
   }
-  std::u16string Text() {
+  // Reads a string into `out`, reusing its storage.
+  void Text(std::u16string& out) {
     const std::uint32_t units = Count(2);
-    std::u16string s(units, u'\0');
-    for (char16_t& c : s) c = U16();
-    return s;
+    out.resize(units);
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(out.data(), p_, std::size_t{units} * 2);
+      p_ += std::size_t{units} * 2;
+    } else {
+      for (char16_t& c : out) c = U16();
+    }
   }
-  std::vector<BYTE> Bytes() {
+  void Bytes(std::vector<BYTE>& out) {
     const std::uint32_t n = Count(1);
-    std::vector<BYTE> b(p_, p_ + n);
+    out.assign(p_, p_ + n);
     p_ += n;
-    return b;
   }
   // A count of elements of at least `min_bytes` each that the rest can hold
   // (so a damaged count never asks for a huge allocation).
@@ -171,18 +176,23 @@ std::string EncodeAppRecord(const AppRecordData& d) {
 }
 
 AppRecordData DecodeAppRecord(const std::vector<BYTE>& blob) {
-  Reader r(blob);
-  if (r.U8() != kAppRecordFormat) Corrupt("application record of an unknown format");
   AppRecordData d;
+  DecodeAppRecord(blob.data(), blob.size(), d);
+  return d;
+}
+
+void DecodeAppRecord(const BYTE* data, std::size_t size, AppRecordData& d) {
+  Reader r(data, size);
+  if (r.U8() != kAppRecordFormat) Corrupt("application record of an unknown format");
   d.version = r.U32();
   d.read_only = r.U8();
   d.video_type = r.U8();
   d.publishing_flags = r.U32();
   for (std::u16string* s : {&d.browser_name, &d.friendly_name, &d.initial_program,
                             &d.work_directory, &d.description, &d.folder_text}) {
-    *s = r.Text();
+    r.Text(*s);
   }
-  d.icon = r.Bytes();
+  r.Bytes(d.icon);
   for (ULONG* v : {&d.window_height, &d.window_width, &d.zq_attributes, &d.wl_attributes}) {
     *v = r.U32();
   }
@@ -191,16 +201,15 @@ AppRecordData DecodeAppRecord(const std::vector<BYTE>& blob) {
     *v = r.U8();
   }
   d.users.resize(r.Count(4));
-  for (std::u16string& user : d.users) user = r.Text();
+  for (std::u16string& user : d.users) r.Text(user);
   d.servers.resize(r.Count(17));
   for (AppServerData& server : d.servers) {
     server.server_id = r.U64();
     server.flags = r.U8();
-    server.initial_program = r.Text();
-    server.work_directory = r.Text();
+    r.Text(server.initial_program);
+    r.Text(server.work_directory);
   }
   r.ExpectEnd();
-  return d;
 }
 
 std::string EncodeEventIds(const std::vector<USHORT>& ids) {
@@ -211,7 +220,7 @@ std::string EncodeEventIds(const std::vector<USHORT>& ids) {
 
 std::vector<USHORT> DecodeEventIds(const std::vector<BYTE>& blob) {
   if (blob.size() % 2 != 0) Corrupt("event queue with an odd-length identifier list");
-  Reader r(blob);
+  Reader r(blob.data(), blob.size());
   std::vector<USHORT> ids(blob.size() / 2);
   for (USHORT& id : ids) id = r.U16();
   return ids;

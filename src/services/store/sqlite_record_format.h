@@ -35,6 +35,9 @@ std::string EncodeAppRecord(const AppRecordData& data);
 // (kFarmFileCorrupt) for a blob of another format, a truncated blob or one
 // with bytes left over.
 AppRecordData DecodeAppRecord(const std::vector<BYTE>& blob);
+// The same from `size` bytes at `data`, into `record` (whose strings and
+// lists are reused). On failure `record` is left partly decoded.
+void DecodeAppRecord(const BYTE* data, std::size_t size, AppRecordData& record);
 
 // Event identifiers of a queue: each a u16, little-endian, in order.
 std::string EncodeEventIds(const std::vector<USHORT>& ids);

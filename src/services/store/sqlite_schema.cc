@@ -1,16 +1,16 @@
 // The farm file's schema and its migrations (see sqlite_schema.h).
 //
-// Schema version 3. Text columns hold UTF-16 exactly as the store was given
+// Schema version 4. Text columns hold UTF-16 exactly as the store was given
 // it (the database encoding is UTF-16le). Identifiers are stored as SQLite's
 // signed 64-bit integers, bit for bit. *_key columns are folded keys
 // (FoldedKey) and carry the lookups made without regard to case.
 //
-//   farm          the one row (id 1): name, last_event (the sequence of the
-//                 newest event appended, kept when old events are trimmed),
-//                 last_queue_handle (the last event queue handle handed
-//                 out), fold_fingerprint (the case classes the *_key columns
-//                 were made with)
-//   serials       kind -> the last identifier serial handed out
+//   farm          the one row (id 1): name, last_queue_handle (the last
+//                 event queue handle handed out), fold_fingerprint (the case
+//                 classes the *_key columns were made with)
+//   serials       kind -> the last identifier serial handed out; kind 0
+//                 (kEventSerialKind) holds the sequence of the newest event
+//                 appended, kept when old events are trimmed
 //   folders       id, parent (0 for the root), name, creation_serial,
 //                 name_key; indexed by (parent, creation_serial, id) and
 //                 (parent, name_key)
@@ -48,7 +48,9 @@
 // Version 2 added the event and queue columns after record and after
 // read_position above; version 3 the name columns, their indexes, and
 // folders.name_key (applications_by_folder went: the display index serves
-// "the applications of a folder").
+// "the applications of a folder"); version 4 moved the newest event's
+// sequence from farm.last_event into serials, beside the identifier
+// serials, so that a publish changes one page of counters, not two.
 //
 // There are no foreign keys: the store keeps rows as it is given them and
 // the services enforce the farm's rules (a row may name a folder that a
@@ -265,10 +267,18 @@ CREATE INDEX folders_by_name ON folders(parent, name_key);
   MakeNameColumns(connection);
 }
 
+// Version 4: the event sequence counts in the serials table.
+void MoveEventCounter(SqliteConnection& connection) {
+  connection.Exec(
+      "INSERT OR REPLACE INTO serials(kind, last) SELECT 0, last_event FROM farm WHERE id = 1;"
+      "ALTER TABLE farm DROP COLUMN last_event;");
+}
+
 constexpr Migration kMigrations[] = {
     {0, &CreateVersion1},
     {1, &AddEventNamesAndQueueOwners},
     {2, &AddNameColumns},
+    {3, &MoveEventCounter},
 };
 static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kFarmSchemaVersion,
               "one migration step per schema version");
@@ -456,6 +466,14 @@ CREATE TEMP VIEW event_queues AS
   FROM main.event_queues;
 )sql");
   }
+  if (version < 4) {
+    // Before version 4 the farm row counts the events.
+    connection.Exec(R"sql(
+CREATE TEMP VIEW serials AS
+  SELECT kind, last FROM main.serials WHERE kind <> 0 UNION ALL SELECT 0, last_event FROM main.farm;
+)sql");
+  }
+  if (version >= 3) return;
   // Versions 1 and 2 keep the display name only in the record, and no
   // folder name keys: both are made as the rows are read.
   constexpr int kFlags = SQLITE_UTF16 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS;

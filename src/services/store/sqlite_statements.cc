@@ -21,7 +21,9 @@ constexpr Entry kStatements[] = {
     {Sql::kLastQueueHandle, "SELECT last_queue_handle FROM farm WHERE id = 1"},
     {Sql::kSetLastQueueHandle, "UPDATE farm SET last_queue_handle = ?1 WHERE id = 1"},
     {Sql::kSerial, "SELECT last FROM serials WHERE kind = ?1"},
-    {Sql::kSetSerial, "INSERT OR REPLACE INTO serials(kind, last) VALUES (?1, ?2)"},
+    // Counts kind ?1 on while its next serial stays below ?2.
+    {Sql::kBumpSerial, "UPDATE serials SET last = last + 1 WHERE kind = ?1 AND last + 1 < ?2"},
+    {Sql::kFirstSerial, "INSERT INTO serials(kind, last) VALUES (?1, 1)"},
 
     {Sql::kGetFolder, "SELECT id, parent, name, creation_serial FROM folders WHERE id = ?1"},
     {Sql::kChildFolders,
@@ -99,8 +101,7 @@ constexpr Entry kStatements[] = {
     {Sql::kEventsAfter,
      "SELECT sequence, event_id, record, object_dn FROM events WHERE sequence > ?1 ORDER BY sequence "
      "LIMIT ?2"},
-    {Sql::kLastEvent, "SELECT last_event FROM farm WHERE id = 1"},
-    {Sql::kSetLastEvent, "UPDATE farm SET last_event = ?1 WHERE id = 1"},
+    {Sql::kLastEvent, "SELECT last FROM serials WHERE kind = 0"},
     {Sql::kAppendEvent,
      "INSERT INTO events(sequence, event_id, record, object_dn) VALUES (?1, ?2, ?3, ?4)"},
     {Sql::kDeleteEventsThrough, "DELETE FROM events WHERE sequence <= ?1"},

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "services/store/sqlite_record_format.h"
+#include "services/store/sqlite_schema.h"
 
 namespace feroq::store::sqlite {
 namespace {
@@ -85,7 +86,10 @@ std::optional<ApplicationRecord> SqliteTxn::GetApplication(ULONG64 id) const {
     Statement s(c_, Sql::kGetApplication);
     s.BindId(id);
     if (!s.Step()) return std::nullopt;
-    return ApplicationRecord{id, s.Id(0), DecodeAppRecord(s.Blob(1))};
+    std::optional<ApplicationRecord> app(std::in_place, ApplicationRecord{id, s.Id(0), {}});
+    const auto [data, size] = s.BlobView(1);
+    DecodeAppRecord(data, size, app->data);
+    return app;
   });
 }
 
@@ -263,19 +267,33 @@ void SqliteTxn::SetFarmName(const std::u16string& name) {
   Guarded([&] { Statement(c_, Sql::kSetFarmName).Bind(name).Run(); });
 }
 
+std::int64_t SqliteTxn::NextSerial(std::int64_t kind, std::int64_t limit) {
+  bool bumped = false;
+  {
+    Statement bump(c_, Sql::kBumpSerial);
+    bump.Bind(kind).Bind(limit).Run();
+    bumped = bump.Changes() == 1;
+  }
+  std::optional<std::int64_t> serial;
+  {
+    Statement s(c_, Sql::kSerial);
+    s.Bind(kind);
+    if (s.Step()) serial = s.Int(0);
+  }
+  if (!bumped) {
+    if (serial) throw std::bad_alloc();  // the counter has run out
+    Statement(c_, Sql::kFirstSerial).Bind(kind).Run();
+    serial = 1;
+  }
+  return *serial;
+}
+
 ULONG64 SqliteTxn::AllocateId(ULONG kind) {
   return Guarded([&] {
-    ULONG64 last = 0;
-    {
-      Statement s(c_, Sql::kSerial);
-      s.Bind(kind);
-      if (s.Step()) last = static_cast<ULONG64>(s.Int(0));
-    }
     // As in every backend: the last serial is never handed out, so that a
     // counter never wraps.
-    if (last >= std::numeric_limits<ULONG>::max() - 1) throw std::bad_alloc();
-    Statement(c_, Sql::kSetSerial).Bind(kind).BindId(last + 1).Run();
-    return MakeObjectId(kind, static_cast<ULONG>(last + 1));
+    const std::int64_t serial = NextSerial(kind, std::numeric_limits<ULONG>::max());
+    return MakeObjectId(kind, static_cast<ULONG>(serial));
   });
 }
 
@@ -290,29 +308,31 @@ void SqliteTxn::DeleteFolder(ULONG64 id) {
   Guarded([&] { Statement(c_, Sql::kDeleteFolder).BindId(id).Run(); });
 }
 
-bool SqliteTxn::WriteApplication(const ApplicationRecord& a, ULONG64 holder) {
-  const std::string browser_key = FoldedKey(a.data.browser_name);
-  const std::string display_key = FoldedKey(a.data.friendly_name);
-  const std::string record = EncodeAppRecord(a.data);
-  // Most saves keep the folder and both names: the record alone changes,
-  // in place, and no index is touched.
-  {
-    Statement s(c_, Sql::kUpdateApplicationRecord);
-    s.BindId(a.id).BindBlob(record).Bind(a.data.friendly_name).BindId(a.folder_id).BindBlob(browser_key)
-        .BindBlob(display_key).Run();
-    if (s.Changes() == 1) return true;
-  }
-  return Statement(c_, Sql::kPutApplication).BindId(a.id).BindId(a.folder_id).BindBlob(browser_key)
-      .BindBlob(record).Bind(a.data.friendly_name).BindBlob(display_key).BindId(holder).BindId(holder)
-      .RunUnlessNotUnique();
+SqliteTxn::EncodedApplication::EncodedApplication(const ApplicationRecord& a)
+    : browser_key(FoldedKey(a.data.browser_name)),
+      display_key(FoldedKey(a.data.friendly_name)),
+      record(EncodeAppRecord(a.data)) {}
+
+bool SqliteTxn::UpdateRecordInPlace(const ApplicationRecord& a, const EncodedApplication& encoded) {
+  Statement s(c_, Sql::kUpdateApplicationRecord);
+  s.BindId(a.id).BindBlob(encoded.record).Bind(a.data.friendly_name).BindId(a.folder_id)
+      .BindBlob(encoded.browser_key).BindBlob(encoded.display_key).Run();
+  return s.Changes() == 1;
+}
+
+bool SqliteTxn::WriteApplication(const ApplicationRecord& a, const EncodedApplication& encoded, ULONG64 holder) {
+  return Statement(c_, Sql::kPutApplication).BindId(a.id).BindId(a.folder_id).BindBlob(encoded.browser_key)
+      .BindBlob(encoded.record).Bind(a.data.friendly_name).BindBlob(encoded.display_key).BindId(holder)
+      .BindId(holder).RunUnlessNotUnique();
 }
 
 void SqliteTxn::PutApplication(const ApplicationRecord& a) {
   Guarded([&] {
-    if (WriteApplication(a, 0)) return;
+    const EncodedApplication encoded(a);
+    if (UpdateRecordInPlace(a, encoded) || WriteApplication(a, encoded, 0)) return;
     // A name another application holds: kept without holding it, then each
     // name taken up where it is free.
-    if (!WriteApplication(a, a.id)) {
+    if (!WriteApplication(a, encoded, a.id)) {
       throw SqliteStoreError(SqliteStatusCode(SQLITE_CORRUPT), "farm file: application name index");
     }
     Statement(c_, Sql::kHoldBrowserName).BindId(a.id).Run();
@@ -322,14 +342,16 @@ void SqliteTxn::PutApplication(const ApplicationRecord& a) {
 
 bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
   return Guarded([&] {
+    const EncodedApplication encoded(a);
+    if (UpdateRecordInPlace(a, encoded)) return true;
     // Folders and applications share their folder's names, but only the
     // applications' are in a unique index.
     {
       Statement s(c_, Sql::kFolderNameTaken);
-      s.BindId(a.folder_id).BindBlob(FoldedKey(a.data.friendly_name)).BindId(a.id);
+      s.BindId(a.folder_id).BindBlob(encoded.display_key).BindId(a.id);
       if (s.Step()) return false;
     }
-    return WriteApplication(a, 0);
+    return WriteApplication(a, encoded, 0);
   });
 }
 
@@ -372,9 +394,9 @@ void SqliteTxn::DeleteAccount(const std::u16string& dn) {
 ULONG64 SqliteTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
                                const std::optional<std::u16string>& object_dn) {
   return Guarded([&] {
-    const ULONG64 sequence = LastEventSequence() + 1;
+    const auto sequence =
+        static_cast<ULONG64>(NextSerial(kEventSerialKind, std::numeric_limits<std::int64_t>::max()));
     Statement(c_, Sql::kAppendEvent).BindId(sequence).Bind(event_id).BindBlob(record).Bind(object_dn).Run();
-    Statement(c_, Sql::kSetLastEvent).BindId(sequence).Run();
     appended_events_ = true;
     return sequence;
   });
@@ -414,7 +436,7 @@ void SqliteTxn::Clear() {
     c_.Exec(
         "DELETE FROM serials; DELETE FROM folders; DELETE FROM applications;"
         "DELETE FROM servers; DELETE FROM accounts; DELETE FROM events;"
-        "DELETE FROM event_queues; UPDATE farm SET name = '', last_event = 0, last_queue_handle = 0;");
+        "DELETE FROM event_queues; UPDATE farm SET name = '', last_queue_handle = 0;");
   });
 }
 

@@ -71,10 +71,25 @@ class SqliteTxn final : public FarmTxn {
   // Runs `fn`, remembering the code of a SqliteStoreError that leaves it.
   template <class Fn>
   auto Guarded(Fn&& fn) const -> decltype(fn());
-  // Writes `a` in one statement, its holder columns taking `holder` where
-  // its names are new to the row (see sqlite_schema.cc); false when that
-  // would give a name a second holder (nothing is written then).
-  bool WriteApplication(const ApplicationRecord& a, ULONG64 holder);
+  // The next value of counter `kind` of the serials table (from 1), which
+  // must stay below `limit`: std::bad_alloc once it would reach it.
+  std::int64_t NextSerial(std::int64_t kind, std::int64_t limit);
+  // The columns an application's row is written with.
+  struct EncodedApplication {
+    explicit EncodedApplication(const ApplicationRecord& a);
+    std::string browser_key;
+    std::string display_key;
+    std::string record;
+  };
+  // Writes only the record (and the display name's spelling) of `a`, in
+  // place, when its row exists and keeps its folder and both name keys: no
+  // index changes. False when that is not so (nothing is written then).
+  bool UpdateRecordInPlace(const ApplicationRecord& a, const EncodedApplication& encoded);
+  // Inserts or replaces the row of `a` in one statement, its holder columns
+  // taking `holder` where its names are new to the row (see
+  // sqlite_schema.cc); false when that would give a name a second holder
+  // (nothing is written then).
+  bool WriteApplication(const ApplicationRecord& a, const EncodedApplication& encoded, ULONG64 holder);
 
   SqliteConnection& c_;
   mutable VSTATUS failure_ = 0;
