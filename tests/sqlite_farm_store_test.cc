@@ -622,6 +622,39 @@ TEST_F(SqliteFarmStoreTest, Version2FileWithSharedNamesUpgradesKeepingBoth) {
   EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u) << report;
 }
 
+// Records a store keeps from its reads are never handed out once another
+// connection (here another store object on the file; another process is
+// seen the same way) or the store's own writer has changed the file.
+TEST_F(SqliteFarmStoreTest, KeptRecordsGiveWayToCommitsOfAnyConnection) {
+  const std::string path = PathOf("farm.db");
+  std::shared_ptr<FarmStore> store = Open(path), other = Open(path);
+  ASSERT_TRUE(store && other);
+  const ULONG64 id = MakeObjectId(kObjectKindApplication, 1);
+  auto write = [&](FarmStore& through, const std::u16string& description) {
+    ASSERT_EQ(through.Write([&](FarmTxn& txn) -> VSTATUS {
+      ApplicationRecord app = FullApplication(id, MakeObjectId(kObjectKindFolder, 1));
+      app.data.description = description;
+      txn.PutApplication(app);
+      return 0;
+    }), 0u);
+  };
+  auto read = [&] {
+    std::u16string description;
+    EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS {
+      description = v.GetApplication(id).value_or(ApplicationRecord{}).data.description;
+      return 0;
+    }), 0u);
+    return description;
+  };
+  write(*store, u"first");
+  EXPECT_EQ(read(), u"first");
+  EXPECT_EQ(read(), u"first");
+  write(*other, u"by another connection");
+  EXPECT_EQ(read(), u"by another connection");
+  write(*store, u"by its own writer");
+  EXPECT_EQ(read(), u"by its own writer");
+}
+
 // A version 1 farm file that may not be written (so not upgraded) is read as
 // the upgrade would make it: its events without names, its queues without
 // owners. The file belongs to another user (root's access is not checked, so

@@ -124,16 +124,17 @@ VSTATUS RecordToData(ZQApp& record, AppRecordData* data) {
 VSTATUS DataToRecord(const AppRecordData& data, ULONG64 id, ULONG64 folder, ZQApp& record) {
   ScopedServiceCallSuppression quiet;
   // Start from a blank record (writable, no users or servers, no iteration
-  // open); the assignment also carries version 0, which Initialize refuses.
-  ZQApp blank;
-  record = blank;
+  // open): Initialize makes one of the stored version in place; version 0,
+  // which Initialize refuses, takes the assignment of a blank record.
   if (data.version != 0) {
     if (VSTATUS status = record.Initialize(data.version)) return status;
+  } else {
+    ZQApp blank;
+    record = blank;
   }
+  // A blank or newly initialised record has every text empty.
   for (const StringField& field : kStringFields) {
-    VORNString current;
-    (record.*field.get)(current);
-    if (ToText(current) == data.*field.member) continue;
+    if ((data.*field.member).empty()) continue;
     VORNString value((data.*field.member).c_str());
     if (VSTATUS status = (record.*field.set)(value)) return status;
   }

@@ -107,6 +107,17 @@ std::int64_t SqliteConnection::QueryInt(const char* sql) {
   return value;
 }
 
+bool SqliteConnection::FileChangedSinceLastLook() {
+  std::int64_t version = 0;
+  {
+    Statement s(*this, Sql::kDataVersion);
+    if (s.Step()) version = s.Int(0);
+  }
+  const bool changed = data_version_ != version;
+  data_version_ = version;
+  return changed;
+}
+
 Statement& Statement::Bind(std::int64_t value) {
   const int result = sqlite3_bind_int64(stmt_, next_parameter_++, value);
   if (result != SQLITE_OK) RaiseSqlite(db_, result, "bind");

@@ -48,6 +48,7 @@ VSTATUS SqliteStatusCode(int sqlite_result);
 // The statements of the store; their text is in sqlite_statements.cc.
 enum class Sql : int {
   kBegin,
+  kDataVersion,
   kBeginImmediate,
   kCommit,
   kRollback,
@@ -121,9 +122,15 @@ class SqliteConnection {
   // The single integer result of `sql` (0 when it yields no row). Raises.
   std::int64_t QueryInt(const char* sql);
 
+  // Whether another connection has committed to the file since the previous
+  // call (true on the first), by PRAGMA data_version. In a transaction that
+  // has read nothing yet, this begins its snapshot. Raises.
+  bool FileChangedSinceLastLook();
+
  private:
   sqlite3* db_ = nullptr;
   std::array<sqlite3_stmt*, static_cast<int>(Sql::kCount)> statements_{};
+  std::optional<std::int64_t> data_version_;
 };
 
 // Runs one prepared statement: binds parameters in order, steps, reads

@@ -130,16 +130,21 @@ class SqliteFarmStore final : public FarmStore {
 
   VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) override {
     std::unique_ptr<SqliteConnection> reader;
+    std::uint64_t generation = 0;
     try {
       reader = TakeReader();
       Statement(*reader, Sql::kBegin).Run();
+      generation = cache_.Begin(reader->FileChangedSinceLastLook());
     } catch (const SqliteStoreError& e) {
-      if (reader) GiveBack(std::move(reader));
+      if (reader) {
+        RollBack(*reader);
+        GiveBack(std::move(reader));
+      }
       return e.code();
     }
     VSTATUS result;
     try {
-      SqliteTxn view(*reader);
+      SqliteTxn view(*reader, &cache_, generation);
       result = fn(view);
       // A failure that `fn` swallowed still makes its result worthless.
       if (view.failure() != 0) result = view.failure();
@@ -266,6 +271,7 @@ class SqliteFarmStore final : public FarmStore {
   Checkpointer checkpointer_;
   std::mutex pool_mutex_;
   std::vector<std::unique_ptr<SqliteConnection>> idle_readers_;
+  sqlite::RecordCache cache_;
   std::mutex wake_mutex_;
   std::condition_variable wake_;
   std::uint64_t commits_with_events_ = 0;

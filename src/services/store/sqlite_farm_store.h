@@ -12,7 +12,9 @@
 //   process being killed at any point (synchronous=NORMAL; a power loss may
 //   take back the newest commits but never leaves a damaged file).
 // - Each Read() is one deferred read transaction: a snapshot of the last
-//   commit when its first statement ran.
+//   commit when it began. Application records it reads are kept decoded in
+//   the store for later reads, and dropped as soon as a read transaction
+//   sees that the file has changed (sqlite_record_cache.h).
 // - WaitForEventAfter: a commit in this process through the same store
 //   object wakes waiters at once; commits by other processes (or other store
 //   objects on the same file) are seen by polling the newest event sequence

@@ -12,6 +12,7 @@ struct Entry {
 
 constexpr Entry kStatements[] = {
     {Sql::kBegin, "BEGIN DEFERRED"},
+    {Sql::kDataVersion, "PRAGMA data_version"},
     {Sql::kBeginImmediate, "BEGIN IMMEDIATE"},
     {Sql::kCommit, "COMMIT"},
     {Sql::kRollback, "ROLLBACK"},

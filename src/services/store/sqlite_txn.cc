@@ -83,12 +83,16 @@ std::vector<FolderRecord> SqliteTxn::ListFolders() const {
 
 std::optional<ApplicationRecord> SqliteTxn::GetApplication(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ApplicationRecord> {
+    if (cache_ != nullptr) {
+      if (std::optional<ApplicationRecord> kept = cache_->Find(generation_, id)) return kept;
+    }
     Statement s(c_, Sql::kGetApplication);
     s.BindId(id);
     if (!s.Step()) return std::nullopt;
     std::optional<ApplicationRecord> app(std::in_place, ApplicationRecord{id, s.Id(0), {}});
     const auto [data, size] = s.BlobView(1);
     DecodeAppRecord(data, size, app->data);
+    if (cache_ != nullptr) cache_->Keep(generation_, *app);
     return app;
   });
 }

@@ -5,6 +5,7 @@
 
 #include "services/store/farm_store.h"
 #include "services/store/sqlite_connection.h"
+#include "services/store/sqlite_record_cache.h"
 
 namespace feroq::store::sqlite {
 
@@ -16,6 +17,10 @@ namespace feroq::store::sqlite {
 class SqliteTxn final : public FarmTxn {
  public:
   explicit SqliteTxn(SqliteConnection& connection) : c_(connection) {}
+  // A read view that takes application records from `cache`, and keeps
+  // those it reads there, under `generation` (see sqlite_record_cache.h).
+  SqliteTxn(SqliteConnection& connection, RecordCache* cache, std::uint64_t generation)
+      : c_(connection), cache_(cache), generation_(generation) {}
 
   // The code of the first SQLite failure inside this transaction; 0 if none.
   VSTATUS failure() const { return failure_; }
@@ -92,6 +97,8 @@ class SqliteTxn final : public FarmTxn {
   bool WriteApplication(const ApplicationRecord& a, const EncodedApplication& encoded, ULONG64 holder);
 
   SqliteConnection& c_;
+  RecordCache* const cache_ = nullptr;
+  const std::uint64_t generation_ = 0;
   mutable VSTATUS failure_ = 0;
   bool appended_events_ = false;
 };
