@@ -17,7 +17,9 @@
 #include "platform/platform.h"
 #include "services/event_service.h"
 #include "services/farm_transaction.h"
+#if defined(FEROQ_HAVE_SQLITE)
 #include "services/store/sqlite_farm_store.h"
+#endif
 
 VORN_PIF_ISubSystem* VornRemoteAccess = nullptr;
 
@@ -55,6 +57,7 @@ RemoteAccessState& TheRemoteAccess() {
   return *state;
 }
 
+#if defined(FEROQ_HAVE_SQLITE)
 // The farm files open in this process, by path, so that every user of one
 // file shares one store (and its wake-ups); a file is closed when its last
 // user lets it go.
@@ -113,6 +116,8 @@ VSTATUS OpenFarmFile(const std::string& path, FarmOpening opening, std::shared_p
   return VORN_OK;
 }
 
+#endif  // FEROQ_HAVE_SQLITE
+
 }  // namespace
 
 std::shared_ptr<store::FarmStore> MemoryFarm(const std::string& name) {
@@ -137,7 +142,13 @@ VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>*
       return VORN_OK;
     }
     if (StartsWith(url, kSqliteScheme)) {
+#if defined(FEROQ_HAVE_SQLITE)
       return OpenFarmFile(url.substr(sizeof(kSqliteScheme) - 1), opening, opened);
+#else
+      // A build without SQLite (possible on Windows only) has memory farms.
+      static_cast<void>(opening);
+      return admin::kFarmBackendUnavailable;
+#endif
     }
     return VORN_E_INVALIDVALUE;
   } catch (const std::bad_alloc&) {
@@ -169,7 +180,13 @@ namespace feroq::admin {
 std::string CurrentFarmUrl() {
   std::string setting;
   if (!platform::GetEnvironmentValue("FEROQ_FARM", &setting)) {
+#if defined(FEROQ_HAVE_SQLITE)
     return feroq::services::kSqliteScheme + store::DefaultFarmFilePath();
+#else
+    // No default farm file without SQLite: opening this answers
+    // admin::kFarmBackendUnavailable.
+    return feroq::services::kSqliteScheme;
+#endif
   }
   return setting;
 }

@@ -6,6 +6,7 @@
 #include "platform/platform.h"
 #include "services/event_service.h"
 #include "services/service_faults.h"
+#include "support/handles.h"
 
 namespace feroq::testing {
 namespace {
@@ -64,7 +65,7 @@ AppSeed SeedWithServers(const std::u16string& browser_name, std::vector<ULONG64>
 }
 
 void FarmTest::SetUp() {
-  setenv("FEROQ_FARM", "memory:", 1);
+  SetEnvironment("FEROQ_FARM", "memory:");
   feroq::services::ClearServiceFaults();
   feroq::services::StopServiceCallLog();
   feroq::platform::ClearAllocationFailure();

@@ -9,12 +9,22 @@
 
 namespace feroq::testing {
 
-EnvOverride::EnvOverride(const char* name, std::optional<std::string> value) : name_(name) {
-  if (const char* old = getenv(name); old != nullptr) old_ = old;
+void SetEnvironment(const char* name, const std::optional<std::string>& value) {
+#if defined(_WIN32)
+  // An empty value removes the variable; the runtime passes it on to the
+  // system's environment block.
+  _putenv_s(name, value ? value->c_str() : "");
+#else
   value ? setenv(name, value->c_str(), 1) : unsetenv(name);
+#endif
 }
 
-EnvOverride::~EnvOverride() { old_ ? setenv(name_.c_str(), old_->c_str(), 1) : unsetenv(name_.c_str()); }
+EnvOverride::EnvOverride(const char* name, std::optional<std::string> value) : name_(name) {
+  if (const char* old = getenv(name); old != nullptr) old_ = old;
+  SetEnvironment(name, value);
+}
+
+EnvOverride::~EnvOverride() { SetEnvironment(name_.c_str(), old_); }
 
 bool ServiceWasCalled(const std::string& operation) {
   for (const std::string& call : services::ServiceCallLog()) {

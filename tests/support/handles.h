@@ -90,6 +90,10 @@ class HeapText : public HeapBlock<char16_t> {
   bool is_null() const noexcept { return get() == nullptr; }
 };
 
+// Sets (or, with nullopt, unsets) the environment variable `name` of this
+// process, as the C runtime and the system both see it.
+void SetEnvironment(const char* name, const std::optional<std::string>& value);
+
 // Sets (or, with nullopt, unsets) an environment variable until the
 // override goes, then restores what was there.
 class EnvOverride {

@@ -1,9 +1,8 @@
 #include "support/icon_samples.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <stdexcept>
-
-#include <png.h>
 
 #include "support/temp_files.h"
 
@@ -108,28 +107,73 @@ Bytes MakeDib(int width, int height, int bits, const Picture& picture, MaskKind 
   return dib;
 }
 
+namespace {
+
+std::uint32_t Crc32(const BYTE* data, std::size_t size, std::uint32_t crc = 0) {
+  crc = ~crc;
+  for (std::size_t i = 0; i < size; ++i) {
+    crc ^= data[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+void PutU32BigEndian(Bytes* out, std::uint32_t value) {
+  out->insert(out->end(), {static_cast<BYTE>(value >> 24), static_cast<BYTE>(value >> 16),
+                           static_cast<BYTE>(value >> 8), static_cast<BYTE>(value)});
+}
+
+void PutPngChunk(Bytes* png, const char type[4], const Bytes& data) {
+  PutU32BigEndian(png, static_cast<std::uint32_t>(data.size()));
+  const std::size_t typed_at = png->size();
+  png->insert(png->end(), type, type + 4);
+  png->insert(png->end(), data.begin(), data.end());
+  PutU32BigEndian(png, Crc32(png->data() + typed_at, 4 + data.size()));
+}
+
+// A zlib stream of stored (uncompressed) deflate blocks: every decoder
+// reads it, and the sample needs no compression library.
+Bytes StoredZlibStream(const Bytes& raw) {
+  Bytes stream = {0x78, 0x01};
+  std::size_t at = 0;
+  do {
+    const std::size_t size = std::min<std::size_t>(raw.size() - at, 65535);
+    const bool last = at + size == raw.size();
+    stream.insert(stream.end(), {static_cast<BYTE>(last ? 1 : 0), static_cast<BYTE>(size), static_cast<BYTE>(size >> 8),
+                                 static_cast<BYTE>(~size), static_cast<BYTE>(~size >> 8)});
+    stream.insert(stream.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
+                  raw.begin() + static_cast<std::ptrdiff_t>(at + size));
+    at += size;
+  } while (at < raw.size());
+  std::uint32_t a = 1, b = 0;
+  for (BYTE byte : raw) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  PutU32BigEndian(&stream, b << 16 | a);
+  return stream;
+}
+
+}  // namespace
+
 Bytes MakePng(int width, int height, const Picture& picture) {
-  Bytes rgba;
+  // 8-bit RGBA rows, each behind filter type 0 (none).
+  Bytes raw;
   for (int y = 0; y < height; ++y) {
+    raw.push_back(0);
     for (int x = 0; x < width; ++x) {
       const Color c = picture(x, y);
-      rgba.insert(rgba.end(), {c.red, c.green, c.blue, c.alpha});
+      raw.insert(raw.end(), {c.red, c.green, c.blue, c.alpha});
     }
   }
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  image.width = static_cast<png_uint_32>(width);
-  image.height = static_cast<png_uint_32>(height);
-  image.format = PNG_FORMAT_RGBA;
-  png_alloc_size_t size = 0;
-  if (png_image_write_get_memory_size(image, size, 0, rgba.data(), 0, nullptr) == 0) {
-    throw std::runtime_error("cannot size the PNG stream");
-  }
-  Bytes png(size);
-  if (png_image_write_to_memory(&image, png.data(), &size, 0, rgba.data(), 0, nullptr) == 0) {
-    throw std::runtime_error("cannot write the PNG stream");
-  }
-  png.resize(size);
+  Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+  Bytes header;
+  PutU32BigEndian(&header, static_cast<std::uint32_t>(width));
+  PutU32BigEndian(&header, static_cast<std::uint32_t>(height));
+  header.insert(header.end(), {8, 6, 0, 0, 0});  // depth 8, RGBA, deflate, adaptive filters, no interlace
+  PutPngChunk(&png, "IHDR", header);
+  PutPngChunk(&png, "IDAT", StoredZlibStream(raw));
+  PutPngChunk(&png, "IEND", Bytes());
   return png;
 }
 

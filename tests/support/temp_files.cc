@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -14,8 +15,19 @@
 namespace feroq::testing {
 
 ScratchDir::ScratchDir() {
+#if defined(_WIN32)
+  // A new directory of a name not taken yet (the system has no mkdtemp).
+  std::random_device seed;
+  for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+    const std::filesystem::path candidate =
+        std::filesystem::temp_directory_path() / ("feroq-test-" + std::to_string(seed()));
+    std::error_code error;
+    if (std::filesystem::create_directory(candidate, error)) path_ = candidate.string();
+  }
+#else
   std::string pattern = (std::filesystem::temp_directory_path() / "feroq-test-XXXXXX").string();
   if (mkdtemp(pattern.data()) != nullptr) path_ = pattern;
+#endif
 }
 
 ScratchDir::~ScratchDir() {

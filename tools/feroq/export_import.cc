@@ -2,11 +2,14 @@
 // out to files through ZQWinAppObject::ExportFile, and definition files back
 // into the farm through feroq::ImportDefinitionFiles.
 #include <fcntl.h>
+#if !defined(_WIN32)
 #include <sys/statvfs.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <set>
@@ -63,6 +66,17 @@ std::uint32_t OutputCodeOf(int error) {
   int error = 0;
   std::error_code status_error;
   const bool existed = fs::exists(path, status_error);
+#if defined(_WIN32)
+  std::FILE* file = ::_wfopen(path.c_str(), L"ab");
+  if (file == nullptr) {
+    error = errno;
+  } else {
+    const fs::space_info space = fs::space(path, status_error);
+    if (!status_error && space.available == 0) error = ENOSPC;
+    std::fclose(file);
+    if (!existed) fs::remove(path, status_error);
+  }
+#else
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) {
     error = errno;
@@ -72,6 +86,7 @@ std::uint32_t OutputCodeOf(int error) {
     ::close(fd);
     if (!existed) ::unlink(path.c_str());
   }
+#endif
   if (const std::uint32_t code = OutputCodeOf(error)) throw OperationFailed(action, code);
   throw OperationFailed::Explained(action, static_cast<std::uint32_t>(hr), "the file could not be written");
 }

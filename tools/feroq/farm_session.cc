@@ -16,7 +16,12 @@ Session::~Session() = default;
 void Session::ApplyFarmUrl() {
   if (url_applied_) return;
   url_applied_ = true;
-  if (!options_.farm_url.empty()) ::setenv("FEROQ_FARM", options_.farm_url.c_str(), 1);
+  if (options_.farm_url.empty()) return;
+#if defined(_WIN32)
+  ::_putenv_s("FEROQ_FARM", options_.farm_url.c_str());
+#else
+  ::setenv("FEROQ_FARM", options_.farm_url.c_str(), 1);
+#endif
 }
 
 std::string Session::url() const {

@@ -1,7 +1,15 @@
 // PNG-compressed icon images, decoded with libpng's simplified reader into
 // 8-bit RGBA (straight alpha, sRGB). libpng checks the stream's structure and
 // CRCs and reports damage as a failure, never by a jump out of this code.
+//
+// libpng is required except on Windows: a Windows build without libpng for
+// the target probes PNG images (their size and depth choose the image) but
+// decodes none, so that an icon whose chosen image is a PNG stream is
+// unreadable from bytes. ExtractIcon32 on Windows is the system's and
+// decodes them.
+#if defined(FEROQ_HAVE_LIBPNG)
 #include <png.h>
+#endif
 
 #include "platform/portable/icon_image.h"
 
@@ -9,6 +17,7 @@ namespace feroq::platform::icons {
 
 namespace {
 
+#if defined(FEROQ_HAVE_LIBPNG)
 // Ends a simplified read on every path.
 class PngReadGuard {
  public:
@@ -20,6 +29,7 @@ class PngReadGuard {
  private:
   png_image* image_;
 };
+#endif  // FEROQ_HAVE_LIBPNG
 
 // Bits per pixel of a PNG colour type at `bit_depth`; 0 for an unknown type.
 std::uint32_t PngBitsPerPixel(std::uint32_t color_type, std::uint32_t bit_depth) {
@@ -59,6 +69,7 @@ bool ProbePngImage(ByteView image, IconImageInfo* info) {
   return true;
 }
 
+#if defined(FEROQ_HAVE_LIBPNG)
 bool DecodePngImage(ByteView image, RgbaImage* out) {
   IconImageInfo info;
   if (!ProbePngImage(image, &info)) return false;
@@ -79,5 +90,8 @@ bool DecodePngImage(ByteView image, RgbaImage* out) {
   if (png_image_finish_read(&png, nullptr, out->pixels.data(), 0, nullptr) == 0) return false;
   return true;
 }
+#else
+bool DecodePngImage(ByteView, RgbaImage*) { return false; }
+#endif  // FEROQ_HAVE_LIBPNG
 
 }  // namespace feroq::platform::icons

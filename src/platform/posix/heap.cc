@@ -1,14 +1,13 @@
 // The process heap on POSIX: zero-filled blocks from the C allocator, each
 // behind a small header that records the requested size. A build with
-// FEROQ_TESTING adds the counters and the failure hook that tests use to
-// make the n-th allocation fail.
-#include <atomic>
+// FEROQ_TESTING counts and fails allocations through heap_hooks.h.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/portable/heap_hooks.h"
 
 namespace feroq::platform {
 namespace {
@@ -27,31 +26,8 @@ struct ProcessHeapTag {
   int unused;
 } g_process_heap;
 
-#if defined(FEROQ_TESTING)
-std::atomic<std::uint64_t> g_attempts{0};
-// Attempt number (counted from process start) that fails first; 0 = none.
-std::atomic<std::uint64_t> g_fail_at{0};
-std::atomic<bool> g_fail_persistent{false};
-std::atomic<bool> g_failure_triggered{false};
-std::atomic<std::int64_t> g_live_blocks{0};
-
-// Counts one attempt; true when the failure hook says it must fail.
-bool CountAttemptAndCheckFailure() noexcept {
-  const std::uint64_t attempt = g_attempts.fetch_add(1) + 1;
-  const std::uint64_t fail_at = g_fail_at.load();
-  if (fail_at == 0 || attempt < fail_at) return false;
-  if (attempt == fail_at || g_fail_persistent.load()) {
-    g_failure_triggered.store(true);
-    return true;
-  }
-  return false;
-}
-
-void CountLiveBlock(int change) noexcept { g_live_blocks.fetch_add(change); }
-#else
-constexpr bool CountAttemptAndCheckFailure() noexcept { return false; }
-void CountLiveBlock(int) noexcept {}
-#endif
+using heap_hooks::CountAttemptAndCheckFailure;
+using heap_hooks::CountLiveBlock;
 
 BlockHeader* HeaderOf(const void* block) noexcept {
   auto* header = const_cast<BlockHeader*>(static_cast<const BlockHeader*>(block) - 1);
@@ -112,25 +88,5 @@ std::size_t HeapBlockSize(const void* block) noexcept {
   if (block == nullptr) return 0;
   return HeaderOf(block)->size;
 }
-
-#if defined(FEROQ_TESTING)
-void FailAllocationAt(std::uint64_t nth, bool persistent) noexcept {
-  if (nth == 0) nth = 1;
-  g_failure_triggered.store(false);
-  g_fail_persistent.store(persistent);
-  g_fail_at.store(g_attempts.load() + nth);
-}
-
-void ClearAllocationFailure() noexcept {
-  g_fail_at.store(0);
-  g_fail_persistent.store(false);
-}
-
-bool AllocationFailureTriggered() noexcept { return g_failure_triggered.load(); }
-
-std::uint64_t AllocationAttempts() noexcept { return g_attempts.load(); }
-
-std::int64_t LiveHeapBlocks() noexcept { return g_live_blocks.load(); }
-#endif  // FEROQ_TESTING
 
 }  // namespace feroq::platform

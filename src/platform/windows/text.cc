@@ -1,0 +1,38 @@
+// Text conversion and comparison on Windows, as the system does them: the
+// multibyte text is in the ANSI code page (MultiByteToWideChar with CP_ACP,
+// refusing invalid sequences), and case-insensitive comparison is the
+// system's ordinal comparison with case ignored (CompareStringOrdinal),
+// which folds through the system's upper-case table whatever the locale.
+#include <string>
+
+#include "platform/platform.h"
+#include "platform/windows/system.h"
+
+namespace feroq::platform {
+
+bool Utf8ToSystemWide(const std::string& utf8, std::wstring* wide) {
+  std::u16string units;
+  if (!AppendUtf8AsUtf16(utf8.data(), utf8.size(), &units)) return false;
+  wide->assign(units.begin(), units.end());
+  return true;
+}
+
+std::string SystemWideToUtf8(const wchar_t* wide, std::size_t length) {
+  std::string utf8;
+  AppendUtf16AsUtf8(reinterpret_cast<const char16_t*>(wide), length, &utf8, true);
+  return utf8;
+}
+
+int MultiByteToUtf16(const char* source, int source_bytes, char16_t* dest, int capacity) noexcept {
+  if (source == nullptr || capacity < 0 || (capacity > 0 && dest == nullptr)) return 0;
+  if (source_bytes == 0) return 0;
+  return ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, source, source_bytes,
+                               capacity == 0 ? nullptr : reinterpret_cast<wchar_t*>(dest), capacity);
+}
+
+int CompareUtf16NoCase(const char16_t* a, const char16_t* b) noexcept {
+  // CSTR_LESS_THAN, CSTR_EQUAL and CSTR_GREATER are 1, 2 and 3.
+  return ::CompareStringOrdinal(SystemWide(a), -1, SystemWide(b), -1, TRUE) - CSTR_EQUAL;
+}
+
+}  // namespace feroq::platform
