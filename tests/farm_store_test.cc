@@ -256,6 +256,50 @@ TEST_P(FarmStoreContract, PutHoldingNamesRefusesATakenNameAndWritesNothing) {
   });
 }
 
+// The counts agree with the lists after inserts, replacements and deletes,
+// and the windows of application identifiers walk the whole farm in
+// ascending order, each starting just above the identifier given.
+TEST_P(FarmStoreContract, CountsAndIdentifierWindowsFollowTheRows) {
+  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1), sub = MakeObjectId(kObjectKindFolder, 2);
+  auto app = [](ULONG serial) { return MakeObjectId(kObjectKindApplication, serial); };
+  MustWrite([&](FarmTxn& txn) {
+    txn.PutFolder({root, 0, u"Applications", 1});
+    txn.PutFolder({sub, root, u"Office", 2});
+    for (ULONG serial : {7u, 3u, 12u, 5u}) txn.PutApplication(App(app(serial), serial % 2 ? sub : root, u"b"));
+    txn.PutApplication(App(app(3), root, u"replaced, not added"));
+    txn.PutServer({MakeObjectId(kObjectKindServer, 1), u"ALPHA"});
+    txn.PutServer({MakeObjectId(kObjectKindServer, 2), u"BETA"});
+    txn.PutServer({MakeObjectId(kObjectKindServer, 2), u"GAMMA"});
+    txn.PutAccount({u"NT", u"CORP", u"alice", 0, u"CN=alice"});
+  });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.ApplicationCount(), 4u);
+    EXPECT_EQ(v.FolderCount(), 2u);
+    EXPECT_EQ(v.ServerCount(), 2u);
+    EXPECT_EQ(v.AccountCount(), 1u);
+    EXPECT_EQ(v.ApplicationIdsAfter(0, 3), (std::vector<ULONG64>{app(3), app(5), app(7)}));
+    EXPECT_EQ(v.ApplicationIdsAfter(app(5), 3), (std::vector<ULONG64>{app(7), app(12)}));
+    EXPECT_EQ(v.ApplicationIdsAfter(app(6), 1), std::vector<ULONG64>{app(7)});
+    EXPECT_TRUE(v.ApplicationIdsAfter(app(12), 3).empty());
+    EXPECT_TRUE(v.ApplicationIdsAfter(0, 0).empty());
+    return 0;
+  });
+  MustWrite([&](FarmTxn& txn) {
+    txn.DeleteApplication(app(5));
+    txn.DeleteFolder(sub);
+    txn.DeleteServer(MakeObjectId(kObjectKindServer, 1));
+    txn.DeleteAccount(u"cn=ALICE");
+  });
+  store_->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.ApplicationCount(), 3u);
+    EXPECT_EQ(v.FolderCount(), 1u);
+    EXPECT_EQ(v.ServerCount(), 1u);
+    EXPECT_EQ(v.AccountCount(), 0u);
+    EXPECT_EQ(v.ApplicationIdsAfter(app(3), 10), (std::vector<ULONG64>{app(7), app(12)}));
+    return 0;
+  });
+}
+
 TEST_P(FarmStoreContract, ChildFoldersFollowCreationSerialAcrossMovesAndRenames) {
   const ULONG64 root = MakeObjectId(kObjectKindFolder, 1);
   const ULONG64 late = MakeObjectId(kObjectKindFolder, 2), early = MakeObjectId(kObjectKindFolder, 9);

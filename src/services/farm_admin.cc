@@ -171,6 +171,33 @@ VSTATUS FarmAdmin::ListFolders(std::vector<FolderInfo>* folders) {
   });
 }
 
+VSTATUS FarmAdmin::GetCounts(FarmCounts* counts) {
+  return Guarded("FarmAdmin::GetCounts", [&]() -> VSTATUS {
+    FarmCounts out;
+    VSTATUS status = impl_->store->Read([&](const FarmView& farm) -> VSTATUS {
+      out.applications = farm.ApplicationCount();
+      out.folders = farm.FolderCount();
+      out.servers = farm.ServerCount();
+      out.accounts = farm.AccountCount();
+      return VORN_OK;
+    });
+    if (status == VORN_OK) *counts = out;
+    return status;
+  });
+}
+
+VSTATUS FarmAdmin::ListApplicationIds(ULONG64 after, std::size_t max_count, std::vector<ULONG64>* ids) {
+  return Guarded("FarmAdmin::ListApplicationIds", [&]() -> VSTATUS {
+    std::vector<ULONG64> out;
+    VSTATUS status = impl_->store->Read([&](const FarmView& farm) -> VSTATUS {
+      out = farm.ApplicationIdsAfter(after, max_count);
+      return VORN_OK;
+    });
+    if (status == VORN_OK) *ids = std::move(out);
+    return status;
+  });
+}
+
 VSTATUS FarmAdmin::ListNameProblems(std::vector<NameProblem>* problems) {
   return Guarded("FarmAdmin::ListNameProblems", [&]() -> VSTATUS {
     std::vector<NameProblem> out;

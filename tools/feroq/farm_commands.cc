@@ -19,15 +19,6 @@ std::string FarmName(Session& session) {
   return TakeText(farm, name);
 }
 
-template <class T>
-std::size_t CountOf(VSTATUS (admin::FarmAdmin::*list)(std::vector<T>*), admin::FarmAdmin& admin,
-                    const std::string& what) {
-  std::vector<T> items;
-  VSTATUS status = (admin.*list)(&items);
-  if (status != VORN_OK) throw OperationFailed("counting the " + what, status);
-  return items.size();
-}
-
 void PrintInfo(Session& session) {
   FarmObject& farm = session.farm();
   admin::FarmAdmin& admin = session.admin();
@@ -35,10 +26,15 @@ void PrintInfo(Session& session) {
   farm.GetVersion(&version);
   LONG store_version = 0;
   Check(farm.GetAppSubsysVersion(&store_version), "reading the application store version");
-  const std::size_t server_count = CountOf(&admin::FarmAdmin::ListServers, admin, "servers");
-  const std::size_t account_count = CountOf(&admin::FarmAdmin::ListAccounts, admin, "accounts");
-  const std::size_t folder_count = CountOf(&admin::FarmAdmin::ListFolders, admin, "folders");
-  const std::size_t app_count = AllApps(farm).size();
+  // The store counts; nothing of the farm is listed or loaded.
+  admin::FarmCounts counts;
+  if (VSTATUS status = admin.GetCounts(&counts); status != VORN_OK) {
+    throw OperationFailed("counting the farm's contents", status);
+  }
+  const std::size_t server_count = counts.servers;
+  const std::size_t account_count = counts.accounts;
+  const std::size_t folder_count = counts.folders;
+  const std::size_t app_count = counts.applications;
   const std::string name = FarmName(session);
   if (session.json()) {
     PrintJson({{"name", name},

@@ -10,6 +10,7 @@
 #ifndef FEROQ_FARM_ADMIN_H_
 #define FEROQ_FARM_ADMIN_H_
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -141,6 +142,14 @@ struct DeliveredEvent {
   std::u16string dn;
 };
 
+// How much a farm holds.
+struct FarmCounts {
+  std::size_t applications = 0;
+  std::size_t folders = 0;  // the root folder included
+  std::size_t servers = 0;
+  std::size_t accounts = 0;
+};
+
 class FEROQ_SERVICES_API FarmAdmin {
  public:
   // Opens the farm at `url` ("memory:NAME" or "sqlite:PATH"; see
@@ -188,6 +197,18 @@ class FEROQ_SERVICES_API FarmAdmin {
 
   // Every folder, ascending id.
   VSTATUS ListFolders(std::vector<FolderInfo>* folders);
+
+  // The number of applications, folders, servers and accounts, as one
+  // consistent reading, counted by the store without reading any of them.
+  VSTATUS GetCounts(FarmCounts* counts);
+
+  // A window of the farm's applications in the order FarmObject::EnumerateApps
+  // lists them (ascending identifier): at most `max_count` identifiers above
+  // `after` (0: from the first). A tool walks a farm of any size in bounded
+  // memory by asking again after the last identifier it got, until the
+  // window comes back empty; an application published or deleted meanwhile
+  // is listed or not depending on where the walk stands.
+  VSTATUS ListApplicationIds(ULONG64 after, std::size_t max_count, std::vector<ULONG64>* ids);
 
   // Every folder and application whose name breaks a naming rule: folders
   // first, then applications, each ascending id. A name that a sibling also

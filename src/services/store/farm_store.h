@@ -192,6 +192,9 @@ class FEROQ_SERVICES_API FarmView {
   virtual std::vector<ULONG64> ChildFolderIds(ULONG64 parent) const = 0;
   // Every folder, ascending id.
   virtual std::vector<FolderRecord> ListFolders() const = 0;
+  // The number of folders, the root folder included (ListFolders().size(),
+  // without reading them).
+  virtual std::size_t FolderCount() const = 0;
 
   virtual std::optional<ApplicationRecord> GetApplication(ULONG64 id) const = 0;
   // The folder of application `id`, without copying the record.
@@ -200,6 +203,11 @@ class FEROQ_SERVICES_API FarmView {
   // every application of the farm.
   virtual std::vector<ULONG64> ApplicationIds(ULONG64 folder) const = 0;
   virtual std::size_t ApplicationCount() const = 0;
+  // A window of the farm's applications: at most `max_count` identifiers
+  // above `after`, ascending, so that a caller can walk the whole farm in
+  // bounded steps (after 0 starts at the first one; an empty result ends
+  // the walk).
+  virtual std::vector<ULONG64> ApplicationIdsAfter(ULONG64 after, std::size_t max_count) const = 0;
   // Id, folder and name of the applications lying directly in `folder`
   // (folder 0: of every application), ascending id, without their records.
   virtual std::vector<ApplicationName> ApplicationNames(ULONG64 folder) const = 0;
@@ -226,6 +234,7 @@ class FEROQ_SERVICES_API FarmView {
   virtual std::optional<ServerRecord> FindServerByName(const std::u16string& name) const = 0;
   // Ascending id.
   virtual std::vector<ServerRecord> ListServers() const = 0;
+  virtual std::size_t ServerCount() const = 0;
 
   virtual std::optional<AccountRecord> FindAccountByDn(const std::u16string& dn) const = 0;
   virtual std::optional<AccountRecord> FindAccount(const std::u16string& authority_type,
@@ -233,6 +242,7 @@ class FEROQ_SERVICES_API FarmView {
                                                    const std::u16string& account_name) const = 0;
   // Ascending DN (without regard to case).
   virtual std::vector<AccountRecord> ListAccounts() const = 0;
+  virtual std::size_t AccountCount() const = 0;
 
   // Up to `max_count` events with a sequence above `after`, ascending.
   virtual std::vector<EventRecord> EventsAfter(ULONG64 after, std::size_t max_count) const = 0;

@@ -124,6 +124,8 @@ class MemoryTxn final : public FarmTxn {
     return all;
   }
 
+  std::size_t FolderCount() const override { return s_.folders.size(); }
+
   std::optional<ApplicationRecord> GetApplication(ULONG64 id) const override {
     return Find(s_.applications, id);
   }
@@ -149,6 +151,14 @@ class MemoryTxn final : public FarmTxn {
   }
 
   std::size_t ApplicationCount() const override { return s_.applications.size(); }
+
+  std::vector<ULONG64> ApplicationIdsAfter(ULONG64 after, std::size_t max_count) const override {
+    std::vector<ULONG64> ids;
+    for (auto it = s_.applications.upper_bound(after); it != s_.applications.end() && ids.size() < max_count; ++it) {
+      ids.push_back(it->first);
+    }
+    return ids;
+  }
 
   std::vector<ApplicationName> ApplicationNames(ULONG64 folder) const override {
     std::vector<ApplicationName> names;
@@ -190,6 +200,8 @@ class MemoryTxn final : public FarmTxn {
     return all;
   }
 
+  std::size_t ServerCount() const override { return s_.servers.size(); }
+
   std::optional<AccountRecord> FindAccountByDn(const std::u16string& dn) const override {
     return Find(s_.accounts, dn);
   }
@@ -208,6 +220,8 @@ class MemoryTxn final : public FarmTxn {
     for (const auto& entry : s_.accounts) all.push_back(entry.second);
     return all;
   }
+
+  std::size_t AccountCount() const override { return s_.accounts.size(); }
 
   std::vector<EventRecord> EventsAfter(ULONG64 after, std::size_t max_count) const override {
     std::vector<EventRecord> out;

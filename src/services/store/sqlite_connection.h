@@ -100,6 +100,10 @@ enum class Sql : int {
   kListQueues,
   kPutQueue,
   kDeleteQueue,
+  kFolderCount,
+  kServerCount,
+  kAccountCount,
+  kApplicationIdsAfter,
   kCount  // not a statement
 };
 const char* SqlText(Sql id);

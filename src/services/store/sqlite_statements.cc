@@ -116,6 +116,13 @@ constexpr Entry kStatements[] = {
      "INSERT OR REPLACE INTO event_queues(handle, event_ids, read_position, delivered, owner_host,"
      " owner_process, owner_start, last_wait) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)"},
     {Sql::kDeleteQueue, "DELETE FROM event_queues WHERE handle = ?1"},
+
+    // Counts and windows for listings of big farms: each one scan of the
+    // smallest index of its table, or a seek into the primary key.
+    {Sql::kFolderCount, "SELECT count(*) FROM folders"},
+    {Sql::kServerCount, "SELECT count(*) FROM servers"},
+    {Sql::kAccountCount, "SELECT count(*) FROM accounts"},
+    {Sql::kApplicationIdsAfter, "SELECT id FROM applications WHERE id > ?1 ORDER BY id LIMIT ?2"},
 };
 
 static_assert(sizeof(kStatements) / sizeof(kStatements[0]) == static_cast<int>(Sql::kCount),

@@ -118,10 +118,27 @@ std::vector<ULONG64> SqliteTxn::ApplicationIds(ULONG64 folder) const {
   });
 }
 
-std::size_t SqliteTxn::ApplicationCount() const {
+std::size_t SqliteTxn::ApplicationCount() const { return Count(Sql::kApplicationCount); }
+
+std::size_t SqliteTxn::FolderCount() const { return Count(Sql::kFolderCount); }
+
+std::size_t SqliteTxn::ServerCount() const { return Count(Sql::kServerCount); }
+
+std::size_t SqliteTxn::AccountCount() const { return Count(Sql::kAccountCount); }
+
+std::size_t SqliteTxn::Count(Sql statement) const {
   return Guarded([&] {
-    Statement s(c_, Sql::kApplicationCount);
+    Statement s(c_, statement);
     return s.Step() ? static_cast<std::size_t>(s.Int(0)) : std::size_t{0};
+  });
+}
+
+std::vector<ULONG64> SqliteTxn::ApplicationIdsAfter(ULONG64 after, std::size_t max_count) const {
+  return Guarded([&] {
+    Statement s(c_, Sql::kApplicationIdsAfter);
+    constexpr std::size_t kMax = static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max());
+    s.BindId(after).Bind(static_cast<std::int64_t>(max_count < kMax ? max_count : kMax));
+    return Ids(s);
   });
 }
 

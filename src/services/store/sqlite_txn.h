@@ -31,10 +31,12 @@ class SqliteTxn final : public FarmTxn {
   std::optional<FolderRecord> GetFolder(ULONG64 id) const override;
   std::vector<ULONG64> ChildFolderIds(ULONG64 parent) const override;
   std::vector<FolderRecord> ListFolders() const override;
+  std::size_t FolderCount() const override;
   std::optional<ApplicationRecord> GetApplication(ULONG64 id) const override;
   std::optional<ULONG64> ApplicationFolder(ULONG64 id) const override;
   std::vector<ULONG64> ApplicationIds(ULONG64 folder) const override;
   std::size_t ApplicationCount() const override;
+  std::vector<ULONG64> ApplicationIdsAfter(ULONG64 after, std::size_t max_count) const override;
   std::vector<ApplicationName> ApplicationNames(ULONG64 folder) const override;
   std::optional<ApplicationName> GetApplicationName(ULONG64 id) const override;
   std::optional<ULONG64> FindChildByName(ULONG64 folder, const std::u16string& name,
@@ -43,11 +45,13 @@ class SqliteTxn final : public FarmTxn {
   std::optional<ServerRecord> GetServer(ULONG64 id) const override;
   std::optional<ServerRecord> FindServerByName(const std::u16string& name) const override;
   std::vector<ServerRecord> ListServers() const override;
+  std::size_t ServerCount() const override;
   std::optional<AccountRecord> FindAccountByDn(const std::u16string& dn) const override;
   std::optional<AccountRecord> FindAccount(const std::u16string& authority_type,
                                            const std::u16string& instance,
                                            const std::u16string& account_name) const override;
   std::vector<AccountRecord> ListAccounts() const override;
+  std::size_t AccountCount() const override;
   std::vector<EventRecord> EventsAfter(ULONG64 after, std::size_t max_count) const override;
   ULONG64 LastEventSequence() const override;
   std::optional<EventQueueRecord> GetEventQueue(LONG handle) const override;
@@ -95,6 +99,8 @@ class SqliteTxn final : public FarmTxn {
   // sqlite_schema.cc); false when that would give a name a second holder
   // (nothing is written then).
   bool WriteApplication(const ApplicationRecord& a, const EncodedApplication& encoded, ULONG64 holder);
+  // The single number a count statement yields.
+  std::size_t Count(Sql statement) const;
 
   SqliteConnection& c_;
   RecordCache* const cache_ = nullptr;
