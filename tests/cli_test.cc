@@ -24,8 +24,10 @@
 #include <nlohmann/json.hpp>
 
 #include "feroq/app_data.h"
+#include "farm_session.h"
 #include "output.h"
 #include "text_conversion.h"
+#include "feroq/services/zqapp.h"
 #include "services/store/sqlite_farm_store.h"
 #include "support/temp_files.h"
 
@@ -516,6 +518,50 @@ TEST_F(CliTest, ImportReportsRefusalsDryRunsAndSecondRuns) {
   EXPECT_TRUE(Json({"app", "list"}, farm2).empty());
   Ok({"import", "--create-folders", dir_.File("good")}, farm2);
   EXPECT_NE(Ok({"import", dir_.File("good")}, farm2).find("1 already in the farm"), std::string::npos);
+}
+
+// The listings walk the farm a window of applications at a time and print
+// as they go: past several windows every application is listed once, in
+// ascending identifier order, the counts agree, and the streamed JSON is
+// exactly the dump of the whole listing.
+TEST_F(CliTest, ListingsWalkTheFarmInWindowsAndPrintTheWholeListing) {
+  SetUpFarm();
+  PublishEditor();
+  const std::size_t bulk = 2 * feroq::cli::kAppWindow + 1;
+  {
+    std::shared_ptr<feroq::store::FarmStore> store;
+    ASSERT_EQ(feroq::store::OpenSqliteFarmStore(dir_.File("farm.db"), feroq::store::SqliteOpenOptions{}, &store), 0u);
+    ASSERT_EQ(store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
+      for (std::size_t i = 0; i < bulk; ++i) {
+        feroq::store::ApplicationRecord app;
+        app.id = txn.AllocateId(feroq::kObjectKindApplication);
+        app.folder_id = txn.RootFolderId();
+        app.data.version = feroq::kZQAppCurrentVersion;
+        app.data.friendly_name = u"Bulk-" + feroq::testing::Utf16(std::to_string(i));
+        app.data.browser_name = u"b" + app.data.friendly_name;
+        txn.PutApplication(app);
+      }
+      return 0;
+    }), 0u);
+  }
+  const json info = Json({"farm", "info"});
+  EXPECT_EQ(info["applications"], bulk + 1);
+  EXPECT_EQ(info["folders"], 3);
+
+  const std::string listed = Ok({"--json", "app", "list"});
+  const json list = json::parse(listed);
+  ASSERT_EQ(list.size(), bulk + 1);
+  for (std::size_t i = 1; i < list.size(); ++i) EXPECT_LT(list[i - 1]["id"], list[i]["id"]) << i;
+  std::vector<std::string> outputs = {listed, Ok({"--json", "folder", "tree"}),
+                                      Ok({"--json", "export-all", dir_.File("out")})};
+  for (const std::string& out : outputs) {
+    EXPECT_EQ(out, json::parse(out).dump(2, ' ', false, json::error_handler_t::replace) + "\n");
+  }
+  EXPECT_EQ(json::parse(outputs[1])["applications"].size(), bulk);
+  EXPECT_EQ(json::parse(outputs[2])["written"].size(), bulk + 1);
+  // The table has a line for each application under the headers.
+  const std::string table = Ok({"app", "list"});
+  EXPECT_EQ(static_cast<std::size_t>(std::count(table.begin(), table.end(), '\n')), bulk + 2);
 }
 
 // export-all writes what it can and names what it could not.

@@ -8,6 +8,7 @@
 #include "app_words.h"
 #include "commands.h"
 #include "output.h"
+#include "streaming_output.h"
 #include "text_conversion.h"
 
 namespace feroq::cli {
@@ -119,15 +120,18 @@ std::string Text(const nlohmann::json& value) {
   return value.dump();
 }
 
+// Prints each application as it is visited (JSON), or keeps its row in a
+// spool until the columns' widths are known (table): memory stays flat
+// however many applications the farm holds.
 void List(Session& session, const std::string& folder_dn) {
   FarmObject& farm = session.farm();
-  nlohmann::json json = nlohmann::json::array();
-  std::vector<std::vector<std::string>> rows;
   std::string prefix = folder_dn.empty() ? "" : DnOf(farm, FindFolder(session, folder_dn).get()) + "\\";
-  for (Held<ZQWinAppObject>& app : AllApps(farm)) {
+  JsonArrayPrinter json(0);
+  TableWriter table({"APPLICATION", "BROWSER NAME", "SERVERS", "USERS", "ENABLED"});
+  ForEachApp(session, [&](ZQWinAppObject* app) {
     Check(app->Load(), "loading an application");
-    const std::string dn = DnOf(farm, app.get());
-    if (!prefix.empty() && dn.rfind(prefix, 0) != 0) continue;
+    const std::string dn = DnOf(farm, app);
+    if (!prefix.empty() && dn.rfind(prefix, 0) != 0) return;
     char16_t* browser = nullptr;
     const std::string browser_name = app->GetBrowserName(&browser) == S_OK ? TakeText(farm, browser) : "";
     LONG servers = 0, users = 0;
@@ -137,14 +141,18 @@ void List(Session& session, const std::string& folder_dn) {
     app->GetEnabled(&enabled);
     ULONG64 id = 0;
     app->GetObjectID(id);
-    json.push_back({{"dn", dn}, {"id", HexId(id)}, {"browser_name", browser_name}, {"servers", servers},
+    if (session.json()) {
+      json.Element({{"dn", dn}, {"id", HexId(id)}, {"browser_name", browser_name}, {"servers", servers},
                     {"users", users}, {"enabled", enabled == 1}});
-    rows.push_back({dn, browser_name, std::to_string(servers), std::to_string(users), enabled == 1 ? "yes" : "no"});
-  }
+    } else {
+      table.AddRow({dn, browser_name, std::to_string(servers), std::to_string(users), enabled == 1 ? "yes" : "no"});
+    }
+  });
   if (session.json()) {
-    PrintJson(json);
+    json.Close();
+    std::fputs("\n", stdout);
   } else {
-    PrintTable({"APPLICATION", "BROWSER NAME", "SERVERS", "USERS", "ENABLED"}, rows);
+    table.Print();
   }
 }
 

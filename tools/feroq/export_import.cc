@@ -20,6 +20,7 @@
 #include "feroq/app_export.h"
 #include "feroq/app_import.h"
 #include "output.h"
+#include "streaming_output.h"
 #include "text_conversion.h"
 
 namespace feroq::cli {
@@ -238,21 +239,29 @@ fs::path DefinitionPath(const fs::path& dir, const std::string& dn, std::set<fs:
 
 // Writes every application it can; one that cannot be written (a file name
 // the file system refuses, a full disk) is reported and the others are
-// still written. Fails at the end when any was left out.
+// still written. Fails at the end when any was left out. The applications
+// are visited a window at a time (ForEachApp); what is reported about the
+// written files waits in a spool until the end, where it is printed after
+// the refusals (JSON) or before them (text), as the whole report would be.
 void ExportAll(Session& session, const std::string& dir, bool icon_files) {
   FarmObject& farm = session.farm();
-  std::vector<Held<ZQWinAppObject>> apps = AllApps(farm);
+  admin::FarmCounts counts;
+  if (VSTATUS status = session.admin().GetCounts(&counts); status != VORN_OK) {
+    throw OperationFailed("counting the applications", status);
+  }
   std::set<fs::path> used;
-  nlohmann::json written = nlohmann::json::array();
+  RowSpool written;  // file, dn
   nlohmann::json refused = nlohmann::json::array();
+  std::size_t visited = 0;
   {
-    Progress progress("exporting", apps.size());
-    for (Held<ZQWinAppObject>& app : apps) {
+    Progress progress("exporting", counts.applications);
+    ForEachApp(session, [&](ZQWinAppObject* app) {
+      ++visited;
       std::string dn;
       fs::path path;
       try {
         Check(app->Load(), "loading an application");
-        dn = DnOf(farm, app.get());
+        dn = DnOf(farm, app);
         progress.Step(dn);
         path = DefinitionPath(dir, dn, &used);
         MakeDirectory(path.parent_path());
@@ -263,27 +272,35 @@ void ExportAll(Session& session, const std::string& dir, bool icon_files) {
         const std::string action = fmt::format("exporting {} to {}", Shortened(dn), Shortened(path.string()));
         if (hr == E_FAIL) ThrowWriteFailure(action, hr, path);
         Check(hr, action);
-        written.push_back({{"dn", dn}, {"file", path.string()}});
+        written.Add({path.string(), dn});
       } catch (const OperationFailed& e) {
         refused.push_back({{"dn", dn}, {"file", path.string()}, {"error", e.what()}});
       } catch (const ToolFailure& e) {
         refused.push_back({{"dn", dn}, {"file", path.string()}, {"error", e.what()}});
       }
-    }
+    });
   }
+  const std::size_t written_count = written.size();
   if (session.json()) {
-    PrintJson({{"written", written}, {"refused", refused}});
+    JsonObjectPrinter report(0);
+    report.Member("refused", refused);
+    report.Key("written");
+    JsonArrayPrinter files(1);
+    written.Drain([&](const std::vector<std::string>& entry) { files.Element({{"dn", entry[1]}, {"file", entry[0]}}); });
+    files.Close();
+    report.Close();
+    std::fputs("\n", stdout);
   } else {
-    for (const auto& entry : written) {
-      PrintLine(fmt::format("{}  {}", entry["file"].get<std::string>(), Shortened(entry["dn"].get<std::string>())));
-    }
-    PrintLine(fmt::format("exported {} applications to {}", written.size(), dir));
+    written.Drain([](const std::vector<std::string>& entry) {
+      PrintLine(fmt::format("{}  {}", entry[0], Shortened(entry[1])));
+    });
+    PrintLine(fmt::format("exported {} applications to {}", written_count, dir));
     for (const auto& entry : refused) {
       std::fprintf(stderr, "feroq: not exported: %s\n", Shortened(entry["error"].get<std::string>(), 2000).c_str());
     }
   }
   if (!refused.empty()) {
-    throw ToolFailure(fmt::format("{} of {} applications could not be exported (see above)", refused.size(), apps.size()));
+    throw ToolFailure(fmt::format("{} of {} applications could not be exported (see above)", refused.size(), visited));
   }
 }
 

@@ -192,15 +192,25 @@ std::vector<Held<CommonObject>> ChildrenOf(FarmObject& farm, FolderObject* folde
   return out;
 }
 
-std::vector<Held<ZQWinAppObject>> AllApps(FarmObject& farm) {
-  CommonObject** apps = nullptr;
-  ULONG count = 0;
-  HRESULT hr = farm.EnumerateApps(&apps, &count);
-  std::vector<Held<ZQWinAppObject>> out;
-  for (ULONG i = 0; i < count; ++i) out.emplace_back(&farm, static_cast<ZQWinAppObject*>(apps[i]));
-  farm.FreeMemory(apps);
-  if (FAILED(hr)) throw OperationFailed("listing the applications", static_cast<std::uint32_t>(hr));
-  return out;
+void ForEachApp(Session& session, const std::function<void(ZQWinAppObject*)>& visit) {
+  FarmObject& farm = session.farm();
+  admin::FarmAdmin& admin = session.admin();
+  std::vector<ULONG64> ids;
+  std::vector<Held<ZQWinAppObject>> window;
+  window.reserve(kAppWindow);
+  for (ULONG64 after = 0;; after = ids.back()) {
+    if (VSTATUS status = admin.ListApplicationIds(after, kAppWindow, &ids); status != VORN_OK) {
+      throw OperationFailed("listing the applications", status);
+    }
+    if (ids.empty()) return;
+    for (ULONG64 id : ids) {
+      ZQWinAppObject* app = nullptr;
+      Check(farm.CreateWinAppFromID(id, &app), "listing the applications");
+      window.emplace_back(&farm, app);
+    }
+    for (Held<ZQWinAppObject>& app : window) visit(app.get());
+    window.clear();
+  }
 }
 
 std::pair<std::string, std::string> SplitDn(const std::string& dn) {

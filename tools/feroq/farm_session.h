@@ -4,6 +4,8 @@
 #ifndef FEROQ_TOOLS_FEROQ_FARM_SESSION_H_
 #define FEROQ_TOOLS_FEROQ_FARM_SESSION_H_
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -114,8 +116,16 @@ std::string DnOf(FarmObject& farm, CommonObject* object);
 
 // The children of `folder` (EnumerateChildren, all of them).
 std::vector<Held<CommonObject>> ChildrenOf(FarmObject& farm, FolderObject* folder);
-// Every application of the farm (EnumerateApps), not loaded.
-std::vector<Held<ZQWinAppObject>> AllApps(FarmObject& farm);
+// Calls `visit` with every application of the farm, not loaded, in the
+// order EnumerateApps lists them, holding at most a window of kAppWindow
+// application objects at a time: each window's objects are made, visited
+// and given back before the next window's identifiers are read, so that a
+// walk over a farm of any size holds a bounded number of objects (the
+// folders above the window's applications stay alive for the window, so
+// their names are read once a window, not once an application). Throws
+// OperationFailed when the farm cannot list or make its applications.
+constexpr std::size_t kAppWindow = 256;
+void ForEachApp(Session& session, const std::function<void(ZQWinAppObject*)>& visit);
 
 // Splits "\A\B\C" into the parent's name "\A\B" and the last component "C"
 // (separators: backslash and slash; a trailing separator is ignored).

@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "output.h"
+#include "streaming_output.h"
 #include "text_conversion.h"
 
 namespace feroq::cli {
@@ -18,30 +19,64 @@ _FarmObjectType TypeOf(CommonObject* object) {
   return type;
 }
 
-// The folder and everything below it, as JSON (and as indented lines).
-nlohmann::json Tree(FarmObject& farm, FolderObject* folder, bool with_apps, int depth,
-                    std::vector<std::string>* lines) {
-  nlohmann::json node = {{"name", NameOf(farm, folder)}, {"dn", DnOf(farm, folder)}};
-  ULONG64 id = 0;
-  folder->GetObjectID(id);
-  node["id"] = HexId(id);
-  lines->push_back(std::string(static_cast<std::size_t>(depth) * 2, ' ') + node["dn"].get<std::string>());
-  nlohmann::json folders = nlohmann::json::array();
-  nlohmann::json apps = nlohmann::json::array();
+// The tree is printed while it is walked: one folder's children are held
+// at a time (and, on the way down, the folders still to visit above), each
+// application is loaded, printed and given back before the next, so memory
+// follows the largest folder, not the farm.
+
+// The folder and everything below it as indented lines, in the order of
+// the folders' children.
+void TreeLines(FarmObject& farm, FolderObject* folder, bool with_apps, int depth) {
+  PrintLine(std::string(static_cast<std::size_t>(depth) * 2, ' ') + DnOf(farm, folder));
   for (Held<CommonObject>& child : ChildrenOf(farm, folder)) {
     if (TypeOf(child.get()) == FarmObjectAppFolder) {
-      folders.push_back(Tree(farm, static_cast<FolderObject*>(child.get()), with_apps, depth + 1, lines));
+      TreeLines(farm, static_cast<FolderObject*>(child.get()), with_apps, depth + 1);
     } else if (with_apps) {
       auto* app = static_cast<ZQWinAppObject*>(child.get());
       app->Load();
-      const std::string dn = DnOf(farm, app);
-      apps.push_back({{"name", NameOf(farm, app)}, {"dn", dn}});
-      lines->push_back(std::string(static_cast<std::size_t>(depth + 1) * 2, ' ') + dn);
+      PrintLine(std::string(static_cast<std::size_t>(depth + 1) * 2, ' ') + DnOf(farm, app));
     }
+    child.reset();
   }
-  node["folders"] = std::move(folders);
-  if (with_apps) node["applications"] = std::move(apps);
-  return node;
+}
+
+// The folder and everything below it as a JSON object nested `depth`
+// levels deep: its applications, dn, sub-folders, id and name (the order
+// PrintJson gives the keys).
+void TreeJson(FarmObject& farm, FolderObject* folder, bool with_apps, int depth) {
+  const std::string name = NameOf(farm, folder);
+  const std::string dn = DnOf(farm, folder);
+  ULONG64 id = 0;
+  folder->GetObjectID(id);
+  std::vector<Held<CommonObject>> subfolders;
+  JsonObjectPrinter node(depth);
+  std::vector<Held<CommonObject>> children = ChildrenOf(farm, folder);
+  if (with_apps) node.Key("applications");
+  JsonArrayPrinter apps(depth + 1);
+  for (Held<CommonObject>& child : children) {
+    if (TypeOf(child.get()) == FarmObjectAppFolder) {
+      subfolders.push_back(std::move(child));
+    } else if (with_apps) {
+      auto* app = static_cast<ZQWinAppObject*>(child.get());
+      app->Load();
+      apps.Element({{"name", NameOf(farm, app)}, {"dn", DnOf(farm, app)}});
+    }
+    child.reset();
+  }
+  children.clear();
+  if (with_apps) apps.Close();
+  node.Member("dn", dn);
+  node.Key("folders");
+  JsonArrayPrinter folders(depth + 1);
+  for (Held<CommonObject>& subfolder : subfolders) {
+    folders.Next();
+    TreeJson(farm, static_cast<FolderObject*>(subfolder.get()), with_apps, depth + 2);
+    subfolder.reset();
+  }
+  folders.Close();
+  node.Member("id", HexId(id));
+  node.Member("name", name);
+  node.Close();
 }
 
 void PrintTree(Session& session, const std::string& dn, bool with_apps) {
@@ -54,12 +89,11 @@ void PrintTree(Session& session, const std::string& dn, bool with_apps) {
   } else {
     folder = FindFolder(session, dn);
   }
-  std::vector<std::string> lines;
-  nlohmann::json tree = Tree(farm, folder.get(), with_apps, 0, &lines);
   if (session.json()) {
-    PrintJson(tree);
+    TreeJson(farm, folder.get(), with_apps, 0);
+    std::fputs("\n", stdout);
   } else {
-    for (const std::string& line : lines) PrintLine(fmt::format("{}", line));
+    TreeLines(farm, folder.get(), with_apps, 0);
   }
 }
 

@@ -11,6 +11,7 @@
 #include "feroq/app_import.h"
 #include "feroq/services/farm_admin.h"
 #include "feroq/services/service_codes.h"
+#include "streaming_output.h"
 #include "text_conversion.h"
 
 namespace feroq::cli {
@@ -85,12 +86,6 @@ std::vector<ResultCodeInfo> BuildTable() {
   return table;
 }
 
-// Code points in UTF-8 text (continuation bytes are not counted).
-std::size_t DisplayWidth(const std::string& text) {
-  return static_cast<std::size_t>(
-      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
 }  // namespace
 
 const std::vector<ResultCodeInfo>& AllResultCodes() {
@@ -158,25 +153,9 @@ void Check(HRESULT hr, const std::string& action, const std::string& hint) {
 }
 
 void PrintTable(const std::vector<std::string>& headers, const std::vector<std::vector<std::string>>& rows) {
-  std::vector<std::size_t> widths(headers.size(), 0);
-  for (std::size_t c = 0; c < headers.size(); ++c) widths[c] = DisplayWidth(headers[c]);
-  for (const auto& row : rows) {
-    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
-      widths[c] = std::max(widths[c], DisplayWidth(Visible(row[c])));
-    }
-  }
-  auto print_row = [&](const std::vector<std::string>& row) {
-    std::vector<std::string> cells;
-    for (const std::string& cell : row) cells.push_back(Visible(cell));
-    std::string line;
-    for (std::size_t c = 0; c < row.size() && c < widths.size(); ++c) {
-      line += cells[c];
-      if (c + 1 < row.size()) line += std::string(widths[c] - DisplayWidth(cells[c]) + 2, ' ');
-    }
-    std::fputs((line + "\n").c_str(), stdout);
-  };
-  print_row(headers);
-  for (const auto& row : rows) print_row(row);
+  TableWriter table(headers);
+  for (const auto& row : rows) table.AddRow(row);
+  table.Print();
 }
 
 void PrintJson(const nlohmann::json& value) {
