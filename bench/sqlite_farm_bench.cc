@@ -7,6 +7,9 @@
 //   CreateZQWinApp  vs  INSERT of one row (autocommit)
 //   Load            vs  SELECT of one row by id, blob copied out
 //   Save            vs  UPDATE of one row's blob by id
+// and, without a raw reference, GetObjectByDN examining every application
+// of a folder (per_sibling: seconds per application examined) and
+// EnumerateApps (per_app).
 // Reads and updates go round 256 identifiers picked at random, the same for
 // the farm and the raw table.
 #include <benchmark/benchmark.h>
@@ -303,6 +306,45 @@ void BM_RawReplace(benchmark::State& state) {
   state.counters["apps"] = static_cast<double>(apps);
 }
 
+// GetObjectByDN of the last application of the root folder, which holds
+// every application: the lookup examines each of them (siblings = apps).
+void BM_SqliteGetObjectByDN(benchmark::State& state) {
+  const auto apps = static_cast<std::size_t>(state.range(0));
+  FarmObject& farm = OpenFarm(apps).farm();
+  std::u16string dn = u"\\Applications\\" + Numbered(u"S-", apps - 1);
+  for (auto _ : state) {
+    CommonObject* found = nullptr;
+    if (farm.GetObjectByDN(nullptr, dn.data(), &found) != S_OK || found == nullptr) {
+      state.SkipWithError("GetObjectByDN did not find the application");
+      break;
+    }
+    Release(farm, found);
+  }
+  state.counters["siblings"] = static_cast<double>(apps);
+  state.counters["per_sibling"] =
+      benchmark::Counter(static_cast<double>(apps), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+}
+
+// FarmObject::EnumerateApps of every application of the farm file.
+void BM_SqliteEnumerateApps(benchmark::State& state) {
+  const auto apps = static_cast<std::size_t>(state.range(0));
+  FarmObject& farm = OpenFarm(apps).farm();
+  for (auto _ : state) {
+    CommonObject** objects = nullptr;
+    ULONG count = 0;
+    const HRESULT result = farm.EnumerateApps(&objects, &count);
+    state.PauseTiming();
+    if (result != S_OK || count != apps) state.SkipWithError("EnumerateApps did not list every application");
+    for (ULONG i = 0; i < count; ++i) Release(farm, objects[i]);
+    farm.FreeMemory(objects);
+    state.ResumeTiming();
+  }
+  state.counters["per_app"] =
+      benchmark::Counter(static_cast<double>(apps), benchmark::Counter::kIsIterationInvariantRate |
+                                                        benchmark::Counter::kInvert);
+}
+
 void Sizes(benchmark::internal::Benchmark* b) {
   b->Arg(1000)->Arg(10000)->Arg(100000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 }
@@ -314,6 +356,8 @@ BENCHMARK(BM_RawPointRead)->Apply(Sizes);
 BENCHMARK(BM_SqliteSave)->Apply(Sizes);
 BENCHMARK(BM_RawUpdate)->Apply(Sizes);
 BENCHMARK(BM_RawReplace)->Apply(Sizes);
+BENCHMARK(BM_SqliteGetObjectByDN)->Arg(1000)->Arg(10000)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SqliteEnumerateApps)->Apply(Sizes);
 
 }  // namespace
 }  // namespace feroq::bench

@@ -7,6 +7,7 @@
 #include "farm/holders.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
+#include "feroq/services/service_base.h"
 #include "feroq/zqwinapp_object.h"
 
 namespace {
@@ -86,18 +87,15 @@ CommonObject* FindChildByName(FarmObject* farm, FolderObject* parent, const char
   return match.release();
 }
 
-}  // namespace
-
-HRESULT FarmObject::GetObjectByDN(FolderObject* start, char16_t* dn, CommonObject** object) {
-  if (dn == nullptr || dn[0] == 0) return E_INVALIDARG;
-
+// The walk of GetObjectByDN (which see), for a name that is not empty.
+HRESULT LookUp(FarmObject* farm, FolderObject* start, char16_t* dn, CommonObject** object) {
   // `current` is the folder the walk stands in; `walk` holds the walk's own
   // reference on it when it has one (the caller's start folder is never
   // released here).
   FolderObject* current = start;
-  ObjectRef<FolderObject> walk(this);
+  ObjectRef<FolderObject> walk(farm);
   if (IsSeparator(dn[0]) || start == nullptr) {
-    if (HRESULT result = GetRootFolder(FarmObjectAppFolder, &walk.out()); result != S_OK) return result;
+    if (HRESULT result = farm->GetRootFolder(FarmObjectAppFolder, &walk.out()); result != S_OK) return result;
     current = walk.get();
   }
   Components components;
@@ -105,19 +103,19 @@ HRESULT FarmObject::GetObjectByDN(FolderObject* start, char16_t* dn, CommonObjec
 
   // What was found last: the folder `walk` holds, or an application in `leaf`.
   bool found_folder = false;
-  ObjectRef<> leaf(this);
+  ObjectRef<> leaf(farm);
   const char16_t* component = components.Next();
   // The fixed text, not the root folder's name as the service has it.
   if (component != nullptr && Text(component) == u"Applications") {
-    ObjectRef<FolderObject> root(this);
-    if (HRESULT result = GetRootFolder(FarmObjectAppFolder, &root.out()); result != S_OK) return result;
+    ObjectRef<FolderObject> root(farm);
+    if (HRESULT result = farm->GetRootFolder(FarmObjectAppFolder, &root.out()); result != S_OK) return result;
     walk = std::move(root);
     current = walk.get();
     found_folder = true;
     component = components.Next();
   }
   while (component != nullptr) {
-    ObjectRef<> child(this, FindChildByName(this, current, component));
+    ObjectRef<> child(farm, FindChildByName(farm, current, component));
     if (!child) return S_FALSE;
     component = components.Next();
     if (TypeOf(child.get()) != FarmObjectAppFolder) {
@@ -132,6 +130,26 @@ HRESULT FarmObject::GetObjectByDN(FolderObject* start, char16_t* dn, CommonObjec
   // The found object's reference becomes the caller's.
   *object = leaf ? leaf.release() : found_folder ? walk.release() : nullptr;
   return S_OK;
+}
+
+}  // namespace
+
+// Every service call of the walk reads one snapshot of the farm, in one read
+// transaction: the folder service's child lists and each child's record.
+// Where that transaction cannot run to its end, the walk runs again with
+// each call reading on its own, meeting its own failures.
+HRESULT FarmObject::GetObjectByDN(FolderObject* start, char16_t* dn, CommonObject** object) {
+  if (dn == nullptr || dn[0] == 0) return E_INVALIDARG;
+  HRESULT result = E_FAIL;
+  bool finished = false;
+  // The services of a farm object read the farm of the remote access (a
+  // transaction on another farm would simply not be joined).
+  feroq::RunInOneReadTransaction(VornRemoteAccess, [&]() -> VSTATUS {
+    result = LookUp(this, start, dn, object);
+    finished = true;
+    return feroq::VORN_OK;
+  });
+  return finished ? result : LookUp(this, start, dn, object);
 }
 
 HRESULT FarmObject::GetAppByDN(char16_t* dn, ZQWinAppObject** app) {

@@ -18,10 +18,12 @@ namespace {
 
 class JoinedStore;
 
-// The transaction the current thread holds open.
+// The transaction the current thread holds open: a write transaction
+// (`txn`), or a read transaction (`view` only).
 struct OpenTransaction {
   store::FarmStore* farm = nullptr;
   store::FarmTxn* txn = nullptr;
+  const store::FarmView* view = nullptr;
   // The code of the first service write that failed inside; 0 while none.
   VSTATUS doomed = 0;
   std::shared_ptr<JoinedStore> joined;
@@ -45,11 +47,12 @@ class JoinedStore final : public store::FarmStore {
 
   VSTATUS Read(const std::function<VSTATUS(const store::FarmView&)>& fn) override {
     if (open_ == nullptr) return farm_->Read(fn);
-    return fn(*open_->txn);
+    return fn(*open_->view);
   }
 
   VSTATUS Write(const std::function<VSTATUS(store::FarmTxn&)>& fn) override {
     if (open_ == nullptr) return farm_->Write(fn);
+    if (open_->txn == nullptr) return VORN_E_REFUSED;  // a read transaction writes nothing
     VSTATUS result;
     try {
       result = fn(*open_->txn);
@@ -114,6 +117,7 @@ VSTATUS feroq::RunInOneTransaction(VORN_PIF_ISubSystem* subsystem, TransactionEn
     bool rolled_back_as_asked = false;
     const VSTATUS result = farm->Write([&](store::FarmTxn& txn) -> VSTATUS {
       open.txn = &txn;
+      open.view = &txn;
       open.joined = std::make_shared<JoinedStore>(&open, farm);
       services::OpenTransactionScope scope(&open);
       if (const VSTATUS status = body(context); status != VORN_OK) return status;
@@ -128,4 +132,37 @@ VSTATUS feroq::RunInOneTransaction(VORN_PIF_ISubSystem* subsystem, TransactionEn
   } catch (const std::bad_alloc&) {
     return VORN_E_OUTOFMEMORY;
   }
+}
+
+VSTATUS feroq::RunInOneReadTransaction(VORN_PIF_ISubSystem* subsystem, TransactionBody body, void* context) {
+  using feroq::services::JoinedStore;
+  using feroq::services::OpenTransaction;
+  if (body == nullptr) return VORN_E_INVALIDVALUE;
+  if (feroq::services::t_open != nullptr) return body(context);
+  bool ran = false, finished = false;
+  VSTATUS body_result = VORN_OK;
+  VSTATUS result = VORN_OK;
+  try {
+    std::shared_ptr<store::FarmStore> farm = services::StoreOf(subsystem);
+    if (!farm) return VORN_E_FAILURE;
+    OpenTransaction open;
+    open.farm = farm.get();
+    auto joined = std::make_shared<JoinedStore>(&open, farm);
+    result = farm->Read([&](const store::FarmView& view) -> VSTATUS {
+      open.view = &view;
+      open.joined = joined;
+      services::OpenTransactionScope scope(&open);
+      ran = true;
+      body_result = body(context);
+      finished = true;
+      return body_result;
+    });
+  } catch (const std::bad_alloc&) {
+    if (ran) throw;  // from the body: passes on
+    return VORN_E_OUTOFMEMORY;
+  }
+  // The body's own result stands; a store failure that ended it early comes
+  // back as the farm's code.
+  if (finished) return body_result;
+  return result != VORN_OK ? result : VORN_E_FAILURE;
 }

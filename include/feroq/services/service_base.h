@@ -100,6 +100,30 @@ VSTATUS RunInOneTransaction(VORN_PIF_ISubSystem* subsystem, TransactionEnd end, 
       const_cast<void*>(static_cast<const void*>(&fn)));
 }
 
+// RunInOneReadTransaction runs `body` on the calling thread inside one read
+// transaction of the farm behind `subsystem`: while `body` runs, every
+// service call this thread makes on that farm reads one snapshot (the last
+// commit when the transaction began), and the calls share the cost of one
+// transaction instead of each beginning its own. A service call that would
+// write the farm is refused with VORN_E_REFUSED (nothing is written). When
+// this thread already runs a transaction (of either kind), `body` simply
+// runs in it. Writers are not held up on a farm file; on a memory farm they
+// wait for the end.
+// Results: `body`'s result; the farm's code when the transaction cannot
+// begin (`body` then does not run); VORN_E_FAILURE without a farm and
+// VORN_E_INVALIDVALUE for a null `body`, both without running it;
+// VORN_E_OUTOFMEMORY when memory runs out before `body` runs. An exception
+// leaving `body` ends the transaction and passes on.
+FEROQ_SERVICES_API VSTATUS RunInOneReadTransaction(VORN_PIF_ISubSystem* subsystem, TransactionBody body,
+                                                   void* context);
+
+template <class Fn>
+VSTATUS RunInOneReadTransaction(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
+  return RunInOneReadTransaction(
+      subsystem, [](void* context) -> VSTATUS { return (*static_cast<std::remove_reference_t<Fn>*>(context))(); },
+      const_cast<void*>(static_cast<const void*>(&fn)));
+}
+
 }  // namespace feroq
 
 // Base of the four services. Its virtual operations stand in the table but
