@@ -264,6 +264,33 @@ TEST_F(FolderServiceTest, OneTransactionKeepsAllOrNothing) {
   }
 }
 
+// Reads inside one read transaction join it; writes are refused; inside a
+// write transaction the body runs in it and sees its changes.
+TEST_F(FolderServiceTest, OneReadTransactionReadsAndRefusesWrites) {
+  ULONG64 made = 0;
+  std::vector<ULONG64> seen;
+  EXPECT_EQ(feroq::RunInOneReadTransaction(subsystem(), [&]() -> VSTATUS {
+    seen = ChildrenOf(root_);
+    EXPECT_EQ(folders_->CreateFolder(root_, W(u"A"), made), VORN_E_REFUSED);
+    EXPECT_EQ(feroq::RunInOneReadTransaction(subsystem(), [] { return VORN_E_INVALIDVALUE; }),
+              VORN_E_INVALIDVALUE);
+    return VORN_E_WAIT_TIMEOUT;
+  }),
+            VORN_E_WAIT_TIMEOUT);
+  EXPECT_TRUE(seen.empty());
+  EXPECT_EQ(FolderCount(), 1u);
+
+  EXPECT_EQ(RunInOneTransaction(subsystem(), TransactionEnd::kCommit, [&]() -> VSTATUS {
+    EXPECT_EQ(folders_->CreateFolder(root_, W(u"A"), made), 0u);
+    return feroq::RunInOneReadTransaction(subsystem(), [&]() -> VSTATUS {
+      seen = ChildrenOf(root_);
+      return VORN_OK;
+    });
+  }),
+            VORN_OK);
+  EXPECT_EQ(seen, std::vector<ULONG64>{made});
+}
+
 // ---- Application store ------------------------------------------------------
 
 class AppStoreTest : public FarmTest {
