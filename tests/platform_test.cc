@@ -1,10 +1,13 @@
 // The POSIX platform layer: heap and its failure hook, interlocked counters,
 // multibyte conversion, case-insensitive comparison and file output.
 #include <locale.h>
+#include <wctype.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
+#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -292,6 +295,56 @@ TEST(CompareNoCaseTest, FoldsTheBmpAndOrders) {
   for (const Case& c : cases) {
     EXPECT_EQ(Sign(fp::CompareUtf16NoCase(c.a, c.b)), c.sign) << feroq::testing::Utf8(c.a);
   }
+}
+
+// The constant case-class table against the folding it was taken from: the
+// C library's towlower in "C.UTF-8" (surrogates and forms outside the plane
+// left alone), with classes found by sorting all units and ranked in order.
+// Every unit's rank, the fingerprint that farm files keep, and the order of
+// neighbouring classes must come out as that computation gives them.
+TEST(CompareNoCaseTest, ConstantTableMatchesTheLocaleFoldingForEveryUnit) {
+  const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  if (locale == static_cast<locale_t>(nullptr)) GTEST_SKIP() << "the C.UTF-8 locale is not installed";
+  const auto fold = [&](std::uint16_t unit) -> char32_t {
+    if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+    const wint_t lower = towlower_l(unit, locale);
+    return lower <= 0xFFFF ? static_cast<char32_t>(lower) : unit;
+  };
+  std::vector<std::uint16_t> units(0x10000);
+  std::iota(units.begin(), units.end(), std::uint16_t{0});
+  std::stable_sort(units.begin(), units.end(), [&](std::uint16_t a, std::uint16_t b) { return fold(a) < fold(b); });
+  std::vector<std::uint16_t> expected(0x10000);
+  std::uint16_t rank = 0;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    if (i > 0 && fold(units[i - 1]) != fold(units[i])) ++rank;
+    expected[units[i]] = rank;
+  }
+
+  const std::uint16_t* ranks = fp::CaseClassRanks();
+  std::uint64_t hash = 14695981039346656037ull;
+  int mismatches = 0;
+  for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
+    if (ranks[unit] != expected[unit] && ++mismatches <= 5) {
+      ADD_FAILURE() << "unit U+" << std::hex << unit << ": rank " << std::dec << ranks[unit] << ", expected "
+                    << expected[unit];
+    }
+    for (std::uint32_t v : {unit, static_cast<std::uint32_t>(expected[unit])}) {
+      hash = (hash ^ (v & 0xFF)) * 1099511628211ull;
+      hash = (hash ^ (v >> 8)) * 1099511628211ull;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_EQ(fp::CaseClassesFingerprint(), hash);
+  for (std::size_t i = 1; i < units.size(); ++i) {  // each unit beside the next in folded order
+    const char16_t left[2] = {units[i - 1], 0};
+    const char16_t right[2] = {units[i], 0};
+    const int want = fold(units[i - 1]) == fold(units[i]) ? 0 : -1;
+    if (Sign(fp::CompareUtf16NoCase(left, right)) != want || Sign(fp::CompareUtf16NoCase(right, left)) != -want) {
+      ADD_FAILURE() << "U+" << std::hex << units[i - 1] << " against U+" << units[i];
+      break;
+    }
+  }
+  freelocale(locale);
 }
 
 // ---- Files -----------------------------------------------------------------

@@ -3,8 +3,8 @@
 // This is the only code of feroq that calls the operating system. The build
 // picks one implementation: src/platform/posix now, src/platform/windows
 // beside it later; both share src/platform/portable, which calls no system
-// function (UTF-16 to UTF-8, and the icon readers: ICO files, PE resources,
-// bitmap and PNG images), so a platform only supplies file reading for
+// function (UTF-16 to UTF-8, case folding, and the icon readers: ICO files,
+// PE resources, bitmap and PNG images), so a platform only supplies file reading for
 // ExtractIcon32, or its own system call. Every function here is safe to call from several threads
 // at once unless its comment says otherwise.
 #ifndef FEROQ_PLATFORM_PLATFORM_H_
@@ -103,7 +103,20 @@ FEROQ_PLATFORM_API bool AppendUtf8AsUtf16(const char* text, std::size_t length, 
 
 // Compares two NUL-terminated UTF-16 strings without regard to case (simple
 // one-to-one case folding of the Basic Multilingual Plane). Returns <0, 0, >0.
+// The folding is a constant of feroq (portable code, the same on every
+// machine and in every locale); texts are ordered unit by unit by the rank
+// of each unit's case class.
 FEROQ_PLATFORM_API int CompareUtf16NoCase(const char16_t* a, const char16_t* b) noexcept;
+
+// The rank of each UTF-16 unit's case class: CaseClassRanks()[unit] for
+// every unit from 0 to 0xFFFF (a table of static storage, never released).
+// Two units are equal without regard to case exactly when their ranks are
+// equal, and CompareUtf16NoCase orders units by rank; NUL alone has rank 0.
+FEROQ_PLATFORM_API const std::uint16_t* CaseClassRanks() noexcept;
+// A fingerprint of those ranks; it changes whenever any rank changes, so a
+// file that keeps keys made from the ranks can tell that they must be
+// remade.
+FEROQ_PLATFORM_API std::uint64_t CaseClassesFingerprint() noexcept;
 
 // ---- Files -----------------------------------------------------------------
 struct FileHandle;

@@ -1,4 +1,4 @@
-// Text conversion and comparison on POSIX.
+// Text conversion on POSIX.
 //
 // How the system's multibyte charset is chosen: Windows converts the farm
 // name from the system code page; here the process locale's LC_CTYPE stands
@@ -10,15 +10,9 @@
 // decoded here, strictly (no overlong forms, no encoded surrogates, nothing
 // above U+10FFFF); every other charset goes through iconv to UTF-16 in the
 // host's byte order.
-//
-// Case-insensitive comparison folds each UTF-16 unit with towlower_l in a
-// "C.UTF-8" locale object made once per process (simple one-to-one mapping
-// across the Basic Multilingual Plane); surrogate units are compared as they
-// are. Without that locale only ASCII letters are folded.
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
-#include <wctype.h>
 
 #include <cerrno>
 #include <cstring>
@@ -125,21 +119,6 @@ bool DecodeWithIconv(const char* codeset, const char* source, int bytes, Utf16Si
   return ok;
 }
 
-locale_t CaseFoldingLocale() {
-  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-  return locale;
-}
-
-char32_t FoldUnit(char16_t unit, locale_t locale) {
-  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
-  if (locale == static_cast<locale_t>(nullptr)) {
-    return unit >= u'A' && unit <= u'Z' ? static_cast<char32_t>(unit + (u'a' - u'A')) : unit;
-  }
-  const wint_t folded = towlower_l(static_cast<wint_t>(unit), locale);
-  // Simple folding stays in the BMP; a mapping that would leave it is ignored.
-  return folded <= 0xFFFF ? static_cast<char32_t>(folded) : unit;
-}
-
 }  // namespace
 
 int MultiByteToUtf16(const char* source, int source_bytes, char16_t* dest, int capacity) noexcept {
@@ -152,16 +131,6 @@ int MultiByteToUtf16(const char* source, int source_bytes, char16_t* dest, int c
                       ? DecodeUtf8(reinterpret_cast<const unsigned char*>(source), source_bytes, sink)
                       : DecodeWithIconv(codeset, source, source_bytes, sink);
   return ok ? sink.written : 0;
-}
-
-int CompareUtf16NoCase(const char16_t* a, const char16_t* b) noexcept {
-  const locale_t locale = CaseFoldingLocale();
-  for (;; ++a, ++b) {
-    const char32_t left = FoldUnit(*a, locale);
-    const char32_t right = FoldUnit(*b, locale);
-    if (left != right) return left < right ? -1 : 1;
-    if (left == 0) return 0;
-  }
 }
 
 }  // namespace feroq::platform

@@ -1,11 +1,8 @@
 // Byte forms of the SQLite farm store (see sqlite_record_format.h).
 #include "services/store/sqlite_record_format.h"
 
-#include <algorithm>
-#include <array>
 #include <bit>
 #include <cstring>
-#include <numeric>
 
 #include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
@@ -108,42 +105,6 @@ class Reader {
   const BYTE* end_;
 };
 
-// The rank of every UTF-16 unit's case class (see FoldedKey), made once.
-struct FoldingTable {
-  std::array<std::uint16_t, 0x10000> rank{};
-  std::int64_t fingerprint = 0;
-
-  FoldingTable() {
-    std::vector<std::uint16_t> units(0x10000);
-    std::iota(units.begin(), units.end(), std::uint16_t{0});
-    auto compare = [](std::uint16_t a, std::uint16_t b) {
-      const char16_t left[2] = {a, 0};
-      const char16_t right[2] = {b, 0};
-      return feroq::platform::CompareUtf16NoCase(left, right);
-    };
-    std::stable_sort(units.begin(), units.end(),
-                     [&](std::uint16_t a, std::uint16_t b) { return compare(a, b) < 0; });
-    std::uint16_t current = 0;
-    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a over (unit, rank)
-    for (std::size_t i = 0; i < units.size(); ++i) {
-      if (i > 0 && compare(units[i - 1], units[i]) != 0) ++current;
-      rank[units[i]] = current;
-    }
-    for (std::size_t unit = 0; unit < rank.size(); ++unit) {
-      for (std::uint16_t v : {static_cast<std::uint16_t>(unit), rank[unit]}) {
-        hash = (hash ^ (v & 0xFF)) * 1099511628211ull;
-        hash = (hash ^ (v >> 8)) * 1099511628211ull;
-      }
-    }
-    fingerprint = static_cast<std::int64_t>(hash);
-  }
-};
-
-const FoldingTable& Folding() {
-  static const FoldingTable* table = new FoldingTable;
-  return *table;
-}
-
 }  // namespace
 
 std::string EncodeAppRecord(const AppRecordData& d) {
@@ -227,16 +188,16 @@ std::vector<USHORT> DecodeEventIds(const std::vector<BYTE>& blob) {
 }
 
 std::string FoldedKey(const std::u16string& text) {
-  const FoldingTable& table = Folding();
+  const std::uint16_t* ranks = feroq::platform::CaseClassRanks();
   std::string key(text.size() * 2, '\0');
   for (std::size_t i = 0; i < text.size(); ++i) {
-    const std::uint16_t rank = table.rank[text[i]];
+    const std::uint16_t rank = ranks[text[i]];
     key[2 * i] = static_cast<char>(rank >> 8);
     key[2 * i + 1] = static_cast<char>(rank & 0xFF);
   }
   return key;
 }
 
-std::int64_t FoldingFingerprint() { return Folding().fingerprint; }
+std::int64_t FoldingFingerprint() { return static_cast<std::int64_t>(feroq::platform::CaseClassesFingerprint()); }
 
 }  // namespace feroq::store::sqlite
