@@ -14,7 +14,7 @@ packages=(
   libsqlite3-dev                         # the embedded farm store
   libpng-dev                             # PNG-compressed icon images
   libcli11-dev nlohmann-json3-dev libfmt-dev  # the feroq command-line tool
-  locales                                # C.UTF-8 case folding for text comparison
+  locales                                # tests: C.UTF-8, which the case-folding table is checked against
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix  # Windows cross builds (scripts/windows.sh)
   wine wine64                            # the Windows test programs, run headless
 )
