@@ -1,5 +1,6 @@
 // The POSIX platform layer: heap and its failure hook, interlocked counters,
-// multibyte conversion, case-insensitive comparison and file output.
+// multibyte conversion, case-insensitive comparison, file output and change
+// signals.
 #include <locale.h>
 #include <wctype.h>
 #include <sys/stat.h>
@@ -393,6 +394,39 @@ TEST_F(FileTest, RefusedPathsGiveNull) {
   EXPECT_EQ(fp::CreateFileForWrite(unpaired.c_str()), nullptr);
   EXPECT_FALSE(fp::WriteFileBytes(nullptr, "x", 1));
   EXPECT_TRUE(fp::CloseFile(nullptr));
+}
+
+// Two openings of one file's signal stand for two processes: a raise on one
+// wakes a waiter blocked on the other. The companion is made with the
+// file's permissions, so that whoever may write the file may raise it.
+TEST_F(FileTest, ChangeSignalWakesAWaiterOfAnotherOpening) {
+  EXPECT_EQ(fp::OpenChangeSignal(dir_.File("missing.db")), nullptr);
+  const std::string shared = dir_.File("farm.db");
+  ASSERT_TRUE(feroq::testing::WriteWholeFile(shared, "x"));
+  ASSERT_EQ(chmod(shared.c_str(), 0640), 0);
+  const mode_t old_mask = umask(077);
+  fp::ChangeSignal* raiser = fp::OpenChangeSignal(shared);
+  umask(old_mask);
+  ASSERT_NE(raiser, nullptr);
+  struct stat info {};
+  ASSERT_EQ(stat((shared + "-wake").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  fp::ChangeSignal* waiter = fp::OpenChangeSignal(shared);
+  ASSERT_NE(waiter, nullptr);
+
+  const std::uint32_t seen = fp::ChangeSignalValue(waiter);
+  EXPECT_FALSE(fp::WaitForChangeSignal(waiter, seen, 0));
+  bool woke = false;
+  std::thread waiting([&] { woke = fp::WaitForChangeSignal(waiter, seen, 60000); });
+  while (fp::ChangeSignalWaiters(raiser) == 0) std::this_thread::yield();
+  fp::RaiseChangeSignal(raiser);
+  waiting.join();
+  EXPECT_TRUE(woke);  // false only after the minute, had the raise not woken it
+  EXPECT_EQ(fp::ChangeSignalValue(waiter), seen + 1);
+  EXPECT_EQ(fp::ChangeSignalWaiters(raiser), 0u);
+  EXPECT_TRUE(fp::WaitForChangeSignal(waiter, seen, 0));  // a raise already made is not waited for
+  fp::CloseChangeSignal(waiter);
+  fp::CloseChangeSignal(raiser);
 }
 
 // Reading is bounded by the size asked for, whatever the file is.

@@ -1,7 +1,8 @@
 // What the SQLite farm store adds to the farm-store contract (which
 // farm_store_test.cc checks on every backend): the file itself, its
 // settings and permissions, its schema and upgrades, refusing files that are
-// not farms, damaged files, the default farm file, and waking waiters.
+// not farms, damaged files, the default farm file, and waking waiters (by
+// the farm's change signal, or by polling where it has none).
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -10,6 +11,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
 #include <optional>
 #include <string>
 #include <thread>
@@ -756,10 +759,32 @@ TEST_F(SqliteFarmStoreTest, TrimmedEventsKeepTheirSequencesFromComingBack) {
   });
 }
 
+// Waits on `waiter` for an event after `after` in a thread of its own (for
+// two minutes at most) and runs `commit` once the waiter is blocked on the
+// farm's change signal (at once when `signal` is null). True when the waiter
+// came back with the event within one minute: by the signal, or by a poll
+// shorter than that.
+bool WakesForCommit(FarmStore& waiter, ULONG64 after, platform::ChangeSignal* signal,
+                    const std::function<void()>& commit) {
+  std::promise<bool> woke;
+  std::future<bool> result = woke.get_future();
+  std::thread waiting([&] { woke.set_value(waiter.WaitForEventAfter(after, 120000)); });
+  while (signal != nullptr && platform::ChangeSignalWaiters(signal) == 0) std::this_thread::yield();
+  commit();
+  const bool in_time = result.wait_for(std::chrono::minutes(1)) == std::future_status::ready;
+  waiting.join();
+  return in_time && result.get();
+}
+
 TEST_F(SqliteFarmStoreTest, WaitersWakeForCommitsOfThisAndOtherStoreObjects) {
   const std::string path = PathOf("farm.db");
   std::shared_ptr<FarmStore> writer = Open(path);
-  std::shared_ptr<FarmStore> other = Open(path);  // polls, as another process would
+  // Polls once an hour, as a process would that sees other processes'
+  // commits only through the farm's signal.
+  SqliteOpenOptions signal_only;
+  signal_only.poll_interval_ms = 3600 * 1000;
+  std::shared_ptr<FarmStore> other;
+  ASSERT_EQ(OpenSqliteFarmStore(path, signal_only, &other), 0u);
   ASSERT_TRUE(writer && other);
   auto append = [&](USHORT id) {
     return writer->Write([&](FarmTxn& txn) -> VSTATUS {
@@ -777,18 +802,35 @@ TEST_F(SqliteFarmStoreTest, WaitersWakeForCommitsOfThisAndOtherStoreObjects) {
             0u);
   EXPECT_FALSE(writer->WaitForEventAfter(0, 30));
 
+  platform::ChangeSignal* signal = platform::OpenChangeSignal(path);
+  ASSERT_NE(signal, nullptr);
   for (FarmStore* waiter : {writer.get(), other.get()}) {
-    std::optional<bool> woke;
     const ULONG64 after = writer->Read([](const FarmView& v) -> VSTATUS {
       return static_cast<VSTATUS>(v.LastEventSequence());
     });
-    std::thread waiting([&] { woke = waiter->WaitForEventAfter(after, -1); });
-    ASSERT_EQ(append(0x1000), 0u);
-    waiting.join();
-    EXPECT_EQ(woke, std::optional<bool>(true));
+    EXPECT_TRUE(WakesForCommit(*waiter, after, signal, [&] { ASSERT_EQ(append(0x1000), 0u); }));
     EXPECT_TRUE(waiter->WaitForEventAfter(after, 0));
     EXPECT_FALSE(waiter->WaitForEventAfter(after + 1, 0));
   }
+  platform::CloseChangeSignal(signal);
+}
+
+// Where the signal's companion cannot be made, commits still succeed and
+// waiters in other processes see them by polling.
+TEST_F(SqliteFarmStoreTest, WaitersPollWhenTheFarmHasNoSignal) {
+  const std::string path = PathOf("farm.db");
+  std::shared_ptr<FarmStore> writer = Open(path);
+  std::shared_ptr<FarmStore> other = Open(path);
+  ASSERT_TRUE(writer && other);
+  ASSERT_TRUE(fs::create_directory(path + "-wake"));
+  ASSERT_EQ(platform::OpenChangeSignal(path), nullptr);
+  EXPECT_TRUE(WakesForCommit(*other, 0, nullptr, [&] {
+    ASSERT_EQ(writer->Write([](FarmTxn& txn) -> VSTATUS {
+      txn.AppendEvent(0x1000, {});
+      return 0;
+    }),
+              0u);
+  }));
 }
 
 }  // namespace

@@ -199,6 +199,44 @@ FEROQ_PLATFORM_API FileAccess ProbeFileAccess(const std::string& path) noexcept;
 FEROQ_PLATFORM_API CreateFileResult CreateOwnerOnlyFileHolding(const std::string& path, const void* data,
                                                               std::size_t size) noexcept;
 
+// ---- Change signals between processes ------------------------------------------
+// A counter that every process of this machine sharing a file can raise and
+// wait on, so that a process waiting for another's commit to the file wakes
+// at once instead of reading the file again and again. The signal belongs to
+// the file's path: every opening of the signal of one path, in any process,
+// is the same signal. On POSIX it lives in a small companion file, `path`
+// with "-wake" appended, made (when missing) with the permission bits and
+// owner of the file at `path`, and mapped into memory; waiting blocks on a
+// futex there. The counter holds no data of the file: a damaged or removed
+// companion costs only early or missed wake-ups, which is why a waiter
+// still reads the file now and then (see the users of this interface).
+struct ChangeSignal;
+
+// Opens the signal of the file at `path` for raising and waiting, making its
+// companion if needed. Null when it cannot be opened that way (the file or
+// its folder is missing or may not be written by this process, the
+// companion is no regular file, no memory); the caller then falls back to
+// reading the file at intervals. Release with CloseChangeSignal.
+FEROQ_PLATFORM_API ChangeSignal* OpenChangeSignal(const std::string& path) noexcept;
+// Releases an opening of a signal (the signal itself stays); null is accepted.
+FEROQ_PLATFORM_API void CloseChangeSignal(ChangeSignal* signal) noexcept;
+// The counter's value now; it only ever changes by RaiseChangeSignal (and
+// wraps after 2^32 raises).
+FEROQ_PLATFORM_API std::uint32_t ChangeSignalValue(const ChangeSignal* signal) noexcept;
+// Adds one to the counter and wakes every waiter of the signal, in every
+// process.
+FEROQ_PLATFORM_API void RaiseChangeSignal(ChangeSignal* signal) noexcept;
+// Blocks until the counter differs from `seen` (typically a value read
+// before looking at the file), or `timeout_ms` milliseconds have passed (0:
+// only looks; a negative value waits without bound). Returns true when the
+// counter differs from `seen`. Never misses a raise made after `seen` was
+// read.
+FEROQ_PLATFORM_API bool WaitForChangeSignal(ChangeSignal* signal, std::uint32_t seen, int timeout_ms) noexcept;
+// How many waiters are blocked in WaitForChangeSignal on this signal now, in
+// every process (a process killed while it waited stays counted, which
+// costs raisers a system call and nothing else).
+FEROQ_PLATFORM_API std::uint32_t ChangeSignalWaiters(const ChangeSignal* signal) noexcept;
+
 // ---- Processes ---------------------------------------------------------------
 
 // Who runs a piece of work, in a form another process can check later: the

@@ -2,6 +2,7 @@
 // (see sqlite_farm_store.h).
 #include "services/store/sqlite_farm_store.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "feroq/services/farm_admin.h"
+#include "platform/platform.h"
 #include "services/store/sqlite_connection.h"
 #include "services/store/sqlite_schema.h"
 #include "services/store/sqlite_txn.h"
@@ -123,10 +125,17 @@ class Checkpointer {
 
 class SqliteFarmStore final : public FarmStore {
  public:
-  SqliteFarmStore(std::string path, std::unique_ptr<SqliteConnection> writer, bool read_only)
-      : path_(std::move(path)), read_only_(read_only), writer_(std::move(writer)), checkpointer_(path_) {
+  SqliteFarmStore(std::string path, std::unique_ptr<SqliteConnection> writer, bool read_only,
+                  LONG poll_interval_ms)
+      : path_(std::move(path)),
+        read_only_(read_only),
+        poll_interval_ms_(std::max<LONG>(poll_interval_ms, 1)),
+        writer_(std::move(writer)),
+        checkpointer_(path_) {
     if (!read_only_) checkpointer_.Watch(*writer_);
   }
+
+  ~SqliteFarmStore() override { platform::CloseChangeSignal(signal_); }
 
   VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) override {
     std::unique_ptr<SqliteConnection> reader;
@@ -190,6 +199,7 @@ class SqliteFarmStore final : public FarmStore {
       if (result != 0) RollBack(c);
     }
     if (appended_events) {
+      if (platform::ChangeSignal* signal = Signal()) platform::RaiseChangeSignal(signal);
       {
         std::lock_guard wake_lock(wake_mutex_);
         ++commits_with_events_;
@@ -202,7 +212,12 @@ class SqliteFarmStore final : public FarmStore {
   bool WaitForEventAfter(ULONG64 after, LONG timeout_ms) override {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
+    platform::ChangeSignal* const signal = timeout_ms != 0 ? Signal() : nullptr;
     for (;;) {
+      // Read before looking at the file, so that a commit after the look
+      // ends the wait below at once.
+      std::uint32_t signal_seen = 0;
+      if (signal != nullptr) signal_seen = platform::ChangeSignalValue(signal);
       std::uint64_t seen;
       {
         std::lock_guard wake_lock(wake_mutex_);
@@ -212,10 +227,16 @@ class SqliteFarmStore final : public FarmStore {
       if (timeout_ms == 0) return false;
       const Clock::time_point now = Clock::now();
       if (timeout_ms > 0 && now >= deadline) return false;
-      Clock::duration wait = std::chrono::milliseconds(kSqliteFarmPollIntervalMs);
+      Clock::duration wait = std::chrono::milliseconds(poll_interval_ms_);
       if (timeout_ms > 0 && deadline - now < wait) wait = deadline - now;
-      std::unique_lock wake_lock(wake_mutex_);
-      wake_.wait_for(wake_lock, wait, [&] { return commits_with_events_ != seen; });
+      if (signal != nullptr) {
+        // Every commit with events raises the signal, this store's own too.
+        const auto wait_ms = std::chrono::ceil<std::chrono::milliseconds>(wait).count();
+        platform::WaitForChangeSignal(signal, signal_seen, static_cast<int>(wait_ms));
+      } else {
+        std::unique_lock wake_lock(wake_mutex_);
+        wake_.wait_for(wake_lock, wait, [&] { return commits_with_events_ != seen; });
+      }
     }
   }
 
@@ -234,6 +255,14 @@ class SqliteFarmStore final : public FarmStore {
     }
     if (reader) GiveBack(std::move(reader));
     return newest;
+  }
+
+  // The farm's change signal, opened at its first use; null when it cannot
+  // be opened (then waiters only poll, and are woken at once only by
+  // commits through this store object).
+  platform::ChangeSignal* Signal() {
+    std::call_once(signal_once_, [this] { signal_ = platform::OpenChangeSignal(path_); });
+    return signal_;
   }
 
   std::unique_ptr<SqliteConnection> TakeReader() {
@@ -264,6 +293,9 @@ class SqliteFarmStore final : public FarmStore {
 
   const std::string path_;
   const bool read_only_;
+  const LONG poll_interval_ms_;
+  std::once_flag signal_once_;
+  platform::ChangeSignal* signal_ = nullptr;
   std::mutex writer_mutex_;
   std::unique_ptr<SqliteConnection> writer_;
   // Destroyed before the writer, which then closes last and, as SQLite
@@ -291,7 +323,7 @@ VSTATUS OpenSqliteFarmStore(const std::string& path, const SqliteOpenOptions& op
     if (VSTATUS status = sqlite::ChooseFarmFileAccess(path, options.create_if_missing, &read_only)) return status;
     auto writer = std::make_unique<SqliteConnection>(path, read_only);
     sqlite::PrepareFarmSchema(*writer, read_only);
-    *store = std::make_shared<SqliteFarmStore>(path, std::move(writer), read_only);
+    *store = std::make_shared<SqliteFarmStore>(path, std::move(writer), read_only, options.poll_interval_ms);
     return VORN_OK;
   } catch (const SqliteStoreError& e) {
     return e.code();

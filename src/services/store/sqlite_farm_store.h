@@ -15,10 +15,14 @@
 //   commit when it began. Application records it reads are kept decoded in
 //   the store for later reads, and dropped as soon as a read transaction
 //   sees that the file has changed (sqlite_record_cache.h).
-// - WaitForEventAfter: a commit in this process through the same store
-//   object wakes waiters at once; commits by other processes (or other store
-//   objects on the same file) are seen by polling the newest event sequence
-//   every kSqliteFarmPollIntervalMs.
+// - WaitForEventAfter: a commit that appended events raises the farm's
+//   change signal (platform::OpenChangeSignal: on POSIX the companion file
+//   `path`-wake, made beside the farm file with its permissions), which wakes
+//   waiters in every process of this machine at once. A waiter also reads the
+//   newest event sequence every SqliteOpenOptions::poll_interval_ms, for the
+//   commits of processes that cannot raise the signal (or when this process
+//   cannot open it: then commits through the same store object still wake
+//   its waiters at once).
 // - Thread safety: one writer connection behind a mutex, and a pool of
 //   reader connections, so reads run beside a write and beside each other.
 //   A store must not be used across fork(): a child process opens the file
@@ -37,8 +41,9 @@
 
 namespace feroq::store {
 
-// Upper bound on how long a commit by another process takes to wake a
-// WaitForEventAfter in this one (plus the time to read the newest sequence).
+// How often a waiter reads the newest event sequence by default: the upper
+// bound on how long a commit that raised no change signal takes to wake a
+// WaitForEventAfter (plus the time to read the sequence).
 inline constexpr LONG kSqliteFarmPollIntervalMs = 20;
 
 struct SqliteOpenOptions {
@@ -47,6 +52,10 @@ struct SqliteOpenOptions {
   // farm. The directory must exist. Without it a missing file is refused
   // with kFarmFileMissing.
   bool create_if_missing = true;
+  // How often WaitForEventAfter reads the newest event sequence while it
+  // waits, in milliseconds (at least 1): how late it may see a commit that
+  // raised no change signal.
+  LONG poll_interval_ms = kSqliteFarmPollIntervalMs;
 };
 
 // Opens the farm file at `path`. Opening takes no write lock unless the
