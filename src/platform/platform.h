@@ -204,10 +204,11 @@ FEROQ_PLATFORM_API CreateFileResult CreateOwnerOnlyFileHolding(const std::string
 // wait on, so that a process waiting for another's commit to the file wakes
 // at once instead of reading the file again and again. The signal belongs to
 // the file's path: every opening of the signal of one path, in any process,
-// is the same signal. On POSIX it lives in a small companion file, `path`
+// is the same signal. On Linux it lives in a small companion file, `path`
 // with "-wake" appended, made (when missing) with the permission bits and
 // owner of the file at `path`, and mapped into memory; waiting blocks on a
-// futex there. The counter holds no data of the file: a damaged or removed
+// futex there. Other systems have no signal yet (OpenChangeSignal answers
+// null). The counter holds no data of the file: a damaged or removed
 // companion costs only early or missed wake-ups, which is why a waiter
 // still reads the file now and then (see the users of this interface).
 struct ChangeSignal;

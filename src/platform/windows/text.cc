@@ -1,8 +1,8 @@
-// Text conversion and comparison on Windows, as the system does them: the
-// multibyte text is in the ANSI code page (MultiByteToWideChar with CP_ACP,
-// refusing invalid sequences), and case-insensitive comparison is the
-// system's ordinal comparison with case ignored (CompareStringOrdinal),
-// which folds through the system's upper-case table whatever the locale.
+// Text conversion on Windows, as the system does it: the multibyte text is
+// in the ANSI code page (MultiByteToWideChar with CP_ACP, refusing invalid
+// sequences). Case-insensitive comparison is portable code
+// (portable/case_folding.cc), so that a farm file's folded name keys mean
+// the same on every system.
 #include <string>
 
 #include "platform/platform.h"
@@ -28,11 +28,6 @@ int MultiByteToUtf16(const char* source, int source_bytes, char16_t* dest, int c
   if (source_bytes == 0) return 0;
   return ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, source, source_bytes,
                                capacity == 0 ? nullptr : reinterpret_cast<wchar_t*>(dest), capacity);
-}
-
-int CompareUtf16NoCase(const char16_t* a, const char16_t* b) noexcept {
-  // CSTR_LESS_THAN, CSTR_EQUAL and CSTR_GREATER are 1, 2 and 3.
-  return ::CompareStringOrdinal(SystemWide(a), -1, SystemWide(b), -1, TRUE) - CSTR_EQUAL;
 }
 
 }  // namespace feroq::platform
