@@ -16,6 +16,7 @@
 #ifndef FEROQ_SERVICES_STORE_SQLITE_RECORD_CACHE_H_
 #define FEROQ_SERVICES_STORE_SQLITE_RECORD_CACHE_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -27,8 +28,11 @@ namespace feroq::store::sqlite {
 
 class RecordCache {
  public:
-  // The most records kept; past it the cache is emptied and fills again.
-  static constexpr std::size_t kMaxRecords = 16384;
+  // The most memory the kept records take (as ApproximateBytes counts it);
+  // a record that would pass it empties the cache, which fills again. A
+  // walk over every record of a big farm (a listing, an export) thus holds
+  // at most this much of it.
+  static constexpr std::size_t kMaxBytes = std::size_t{8} << 20;
 
   // Begins a read transaction's use: `file_changed` says whether its
   // connection saw a commit by another connection since its previous
@@ -38,6 +42,7 @@ class RecordCache {
     std::lock_guard lock(mutex_);
     if (file_changed) {
       records_.clear();
+      bytes_ = 0;
       ++generation_;
     }
     return generation_;
@@ -59,13 +64,37 @@ class RecordCache {
   void Keep(std::uint64_t generation, const ApplicationRecord& record) {
     std::lock_guard lock(mutex_);
     if (generation != generation_) return;
-    if (records_.size() >= kMaxRecords) records_.clear();
-    records_.insert_or_assign(record.id, record);
+    const std::size_t bytes = ApproximateBytes(record);
+    if (bytes > kMaxBytes) return;
+    if (bytes_ + bytes > kMaxBytes) {
+      records_.clear();
+      bytes_ = 0;
+    }
+    auto [kept, added] = records_.insert_or_assign(record.id, record);
+    (void)kept;
+    if (added) bytes_ += bytes;
   }
 
  private:
+  // The memory a kept record takes: its texts, lists and the map's entry.
+  static std::size_t ApproximateBytes(const ApplicationRecord& record) {
+    const AppRecordData& d = record.data;
+    constexpr std::size_t kEntry = sizeof(ApplicationRecord) + 4 * sizeof(void*);
+    std::size_t bytes = kEntry + d.icon.size();
+    for (const std::u16string* text : {&d.browser_name, &d.friendly_name, &d.initial_program,
+                                       &d.work_directory, &d.description, &d.folder_text}) {
+      bytes += text->size() * sizeof(char16_t);
+    }
+    for (const std::u16string& user : d.users) bytes += sizeof(user) + user.size() * sizeof(char16_t);
+    for (const AppServerData& server : d.servers) {
+      bytes += sizeof(server) + (server.initial_program.size() + server.work_directory.size()) * sizeof(char16_t);
+    }
+    return bytes;
+  }
+
   std::mutex mutex_;
   std::uint64_t generation_ = 0;
+  std::size_t bytes_ = 0;
   std::unordered_map<ULONG64, ApplicationRecord> records_;
 };
 
