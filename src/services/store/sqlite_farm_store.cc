@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -45,20 +46,28 @@ void RollBack(SqliteConnection& connection) noexcept {
   }
 }
 
-// Pages in the write-ahead log past which a commit asks for a checkpoint
-// (SQLite's own default), and past which the committing writer runs one
-// itself rather than let the log grow further.
+// Pages in the write-ahead log past which a commit has it checkpointed
+// (SQLite's own default), and past which the committing writer checkpoints
+// whatever the thread is doing.
 constexpr int kCheckpointPages = 1000;
 constexpr int kWalPagesBound = 8 * kCheckpointPages;
+// The size the log file is cut back to when it starts over.
+constexpr int kWalFileBytesKept = 4 * kCheckpointPages * 4096;
 
-// Keeps the write-ahead log short without making a committing caller wait
-// for a checkpoint. SQLite's automatic checkpoint, which runs inside the
-// COMMIT that crosses its threshold, is replaced (Watch) by a hook that
-// hands the checkpoint to a thread of the store, started on first need,
-// which runs a passive checkpoint (it never waits for readers or writers)
-// through a connection of its own. Should the log still reach
-// kWalPagesBound (the thread cannot keep up), the committing writer runs
-// the checkpoint itself. The destructor waits for a checkpoint under way.
+// Keeps the write-ahead log short without making a committing caller copy
+// it into the database. SQLite's automatic checkpoint, which copies the
+// whole log inside the COMMIT that crosses its threshold, is replaced
+// (Watch) by a hook in two steps:
+// - past kCheckpointPages, a thread of the store (started on first need)
+//   copies the log into the database with a passive checkpoint (it never
+//   waits for readers or writers) through a connection of its own;
+// - at the next commit after the thread is done, the writer runs a passive
+//   checkpoint itself, which copies only what was committed meanwhile: then
+//   every page is in the database and the next transaction starts the log
+//   over from its beginning (the thread alone never catches up with a busy
+//   writer, so the log would only grow).
+// Past kWalPagesBound the writer checkpoints itself unless the thread is at
+// it. The destructor waits for a checkpoint under way.
 class Checkpointer {
  public:
   explicit Checkpointer(std::string path) : path_(std::move(path)) {}
@@ -73,27 +82,43 @@ class Checkpointer {
   Checkpointer(const Checkpointer&) = delete;
   Checkpointer& operator=(const Checkpointer&) = delete;
 
-  // Installs the hook on the writer connection `connection`.
-  void Watch(SqliteConnection& connection) { sqlite3_wal_hook(connection.db(), &Committed, this); }
+  // Installs the hook on the writer connection `connection`. Raises.
+  void Watch(SqliteConnection& connection) {
+    connection.Exec(("PRAGMA journal_size_limit = " + std::to_string(kWalFileBytesKept)).c_str());
+    sqlite3_wal_hook(connection.db(), &Committed, this);
+  }
 
  private:
   static int Committed(void* self, sqlite3* db, const char* schema, int pages) {
-    if (pages >= kWalPagesBound || (pages >= kCheckpointPages && !static_cast<Checkpointer*>(self)->Request())) {
-      sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    if (pages < kCheckpointPages) return SQLITE_OK;
+    auto* checkpointer = static_cast<Checkpointer*>(self);
+    bool finish = false;
+    {
+      std::lock_guard lock(checkpointer->mutex_);
+      if (checkpointer->busy_) {
+        // The thread is copying; the next commit looks again.
+      } else if (checkpointer->copied_) {
+        checkpointer->copied_ = false;
+        finish = true;
+      } else {
+        finish = !checkpointer->RequestLocked() || pages >= kWalPagesBound;
+      }
     }
+    checkpointer->wake_.notify_one();
+    if (finish) sqlite3_wal_checkpoint_v2(db, schema, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
     return SQLITE_OK;
   }
 
-  // Asks the thread for a checkpoint; false when no thread can run it.
-  bool Request() noexcept {
+  // Asks the thread for a checkpoint (the caller holds mutex_ and notifies);
+  // false when no thread can run it.
+  bool RequestLocked() noexcept {
     try {
-      std::lock_guard lock(mutex_);
-      requested_ = true;
       if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
     } catch (...) {
       return false;
     }
-    wake_.notify_one();
+    requested_ = true;
+    busy_ = true;
     return true;
   }
 
@@ -105,13 +130,17 @@ class Checkpointer {
       if (stopping_) return;
       requested_ = false;
       lock.unlock();
+      bool copied = false;
       try {
         if (!own) own = std::make_unique<SqliteConnection>(path_);
-        sqlite3_wal_checkpoint_v2(own->db(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+        copied = sqlite3_wal_checkpoint_v2(own->db(), "main", SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr) ==
+                 SQLITE_OK;
       } catch (...) {
         // The next commit past the threshold asks again.
       }
       lock.lock();
+      busy_ = false;
+      copied_ = copied;
     }
   }
 
@@ -119,6 +148,8 @@ class Checkpointer {
   std::mutex mutex_;
   std::condition_variable wake_;
   bool requested_ = false;
+  bool busy_ = false;    // the thread is asked for or running a checkpoint
+  bool copied_ = false;  // the thread's last checkpoint copied the log
   bool stopping_ = false;
   std::thread thread_;
 };
