@@ -658,6 +658,29 @@ TEST_F(SqliteFarmStoreTest, KeptRecordsGiveWayToCommitsOfAnyConnection) {
   EXPECT_EQ(read(), u"by its own writer");
 }
 
+// A writer that commits without pause still gets its log checkpointed and
+// started over: 20,000 pages go through it, the file never holds more than
+// a part of them.
+TEST_F(SqliteFarmStoreTest, WriteAheadLogStaysBoundedUnderABusyWriter) {
+  const std::string path = PathOf("farm.db");
+  std::shared_ptr<FarmStore> store = Open(path);
+  ASSERT_TRUE(store);
+  std::uintmax_t largest = 0;
+  for (ULONG serial = 1; serial <= 4000; ++serial) {
+    ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+      ApplicationRecord app = FullApplication(MakeObjectId(kObjectKindApplication, serial), 1);
+      app.data.browser_name += std::u16string(1, char16_t(serial));
+      app.data.friendly_name += std::u16string(1, char16_t(serial));
+      txn.PutApplication(app);
+      txn.AppendEvent(0x1000, {1});
+      return 0;
+    }), 0u);
+    std::error_code ignored;
+    largest = std::max(largest, fs::file_size(path + "-wal", ignored));
+  }
+  EXPECT_LT(largest, std::uintmax_t{48} << 20);  // never started over: about 80 MB
+}
+
 // A version 1 farm file that may not be written (so not upgraded) is read as
 // the upgrade would make it: its events without names, its queues without
 // owners. The file belongs to another user (root's access is not checked, so
