@@ -7,9 +7,10 @@
 // - In-process, memory farm and SQLite farm: the waiter is a thread with a
 //   farm object of its own; the commit is made through another farm object.
 // - Across processes, SQLite farm: a forked child opens the farm file,
-//   waits, and sends back the time it woke through a pipe. A commit by
-//   another process is seen by the store's polling, so commits are spaced by
-//   random pauses to sample every phase of the polling interval.
+//   waits, and sends back the time it woke through a pipe. The commit wakes
+//   it through the farm's change signal; commits are spaced by random pauses
+//   so that, were the signal lost, the fallback poll's every phase would
+//   show in the figures.
 // The commit's own duration (until Save returns) is reported as save_p50_us.
 #include <benchmark/benchmark.h>
 #include <poll.h>

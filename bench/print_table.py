@@ -112,8 +112,55 @@ def rows():
 LATENCIES = (
     ("event latency in-process, memory farm", "BM_EventLatencyInProcessMemory/iterations:1/manual_time", 1e6),
     ("event latency in-process, sqlite farm", "BM_EventLatencyInProcessSqlite/iterations:1/manual_time", 1e6),
-    ("event latency across processes, sqlite", "BM_EventLatencyCrossProcessSqlite/iterations:1/manual_time", 50e6),
+    ("event latency across processes, sqlite", "BM_EventLatencyCrossProcessSqlite/iterations:1/manual_time", 5e6),
 )
+
+
+# farm_vs_raw_bench: (label, benchmark name, raw label, kind, target) where
+# kind "ratio" compares of_raw (raw time / feroq time) with the target, and
+# "us" compares feroq_us with the target in microseconds.
+VERSUS_RAW = []
+for _n in SIZES:
+    VERSUS_RAW += [
+        ("publish, %d apps" % _n, "BM_Publish/%d" % _n, "autocommit INSERT", "ratio", 0.7),
+        ("Load, %d apps" % _n, "BM_Load/%d" % _n, "SELECT by id", "ratio", 0.7),
+        ("Save, %d apps" % _n, "BM_Save/%d" % _n, "UPDATE + event row txn", "ratio", 0.8),
+        ("EnumerateApps per app, %d" % _n, "BM_EnumerateApps/%d" % _n, "covering index scan", "us",
+         0.5 if _n == 100000 else None),
+        ("GetObjectByDN per sibling, %d" % _n, "BM_GetObjectByDN/%d" % _n, None, "us", 2.0),
+    ]
+VERSUS_RAW += [
+    ("GetObjectByDN 3 levels, 100000", "BM_GetObjectByDN3Levels/100000", None, "us", 50.0),
+    ("tool: farm info, per process", "BM_ToolFarmInfo", "/bin/true", "us", 4000.0),
+    ("tool: app publish, per process", "BM_ToolAppPublish", "sqlite3 shell INSERT", "us", 5000.0),
+    ("tool: import 1,000 files", "BM_ToolImport", "read + INSERT, 1 txn", "ratio", 0.7),
+]
+
+
+def print_versus_raw(runs):
+    print()
+    header = "%-34s %11s  %-24s %11s  %8s  %s" % ("feroq beside raw SQLite", "feroq", "raw statement", "raw",
+                                                 "of raw", "target")
+    print(header)
+    print("-" * len(header))
+    for label, name, raw_label, kind, target in VERSUS_RAW:
+        entry = runs.get(("farm_vs_raw_bench", name + "/iterations:1/manual_time"))
+        if entry is None or entry.get("error_occurred"):
+            reason = "(not run)" if entry is None else "ERROR: " + entry.get("error_message", "")
+            print("%-34s %s" % (label, reason))
+            continue
+        feroq_us = entry["feroq_us"]
+        raw_us = entry.get("raw_us")
+        of_raw = entry.get("of_raw")
+        text = ""
+        if kind == "ratio" and of_raw is not None:
+            text = ">= %.1f of raw: %s" % (target, "met" if of_raw >= target else "MISSED by %.2f" % (target - of_raw))
+        elif kind == "us" and target is not None:
+            text = "<= %s: %s" % (show_ns(target * 1e3), "met" if feroq_us <= target else
+                                  "MISSED, %.1fx" % (feroq_us / target))
+        print("%-34s %11s  %-24s %11s  %8s  %s" % (
+            label, show_ns(feroq_us * 1e3), raw_label or "-", show_ns(raw_us * 1e3) if raw_us else "-",
+            "%.2f" % of_raw if of_raw is not None else "-", text))
 
 
 def apps_of(label):
@@ -173,6 +220,7 @@ def main():
         print("%-42s %11s %11s %11s %11s  < %s: %s (%d events)" % (
             label, show_ns(entry["p50_us"] * 1e3), show_ns(p99), show_ns(entry["max_us"] * 1e3),
             show_ns(entry["save_p50_us"] * 1e3), show_ns(limit_ns), verdict, entry["events"]))
+    print_versus_raw(runs)
 
 
 if __name__ == "__main__":

@@ -28,7 +28,8 @@ run() {
 }
 
 for program in registry_bench enumeration_bench dn_lookup_bench name_builder_bench \
-               export_bench sqlite_farm_bench large_farm_bench event_latency_bench; do
+               export_bench sqlite_farm_bench large_farm_bench event_latency_bench \
+               farm_vs_raw_bench; do
   run "$program" "$program" env
 done
 # The same enumeration with glibc keeping freed memory (no trimming back to

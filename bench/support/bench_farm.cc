@@ -182,9 +182,9 @@ FolderTree BuildFolderTree(BenchFarm& farm, std::size_t folder_count, int depth,
   return tree;
 }
 
-void SeedSqliteFarmFile(const std::string& path, std::size_t apps) {
+void SeedSqliteFarmFile(const std::string& path, std::size_t apps, const store::AppRecordData* pattern) {
   if (Current() != nullptr && Current()->url() == "sqlite:" + path) BenchFarm::CloseCurrent();
-  for (const char* suffix : {"", "-wal", "-shm"}) std::remove((path + suffix).c_str());
+  for (const char* suffix : {"", "-wal", "-shm", "-wake"}) std::remove((path + suffix).c_str());
   std::shared_ptr<store::FarmStore> file;
   Require(store::OpenSqliteFarmStore(path, &file) == 0, "creating a farm file");
   const VSTATUS status = file->Write([&](store::FarmTxn& txn) -> VSTATUS {
@@ -194,11 +194,14 @@ void SeedSqliteFarmFile(const std::string& path, std::size_t apps) {
       store::ApplicationRecord row;
       row.id = txn.AllocateId(static_cast<ULONG>(kApplicationKind));
       row.folder_id = root;
+      if (pattern != nullptr) row.data = *pattern;
       row.data.version = kZQAppCurrentVersion;
       row.data.friendly_name = Numbered(u"S-", i);
       row.data.browser_name = u"b-" + row.data.friendly_name;
-      row.data.initial_program = kProgram;
-      row.data.description = kDescription;
+      if (pattern == nullptr) {
+        row.data.initial_program = kProgram;
+        row.data.description = kDescription;
+      }
       txn.PutApplication(row);
     }
     return 0;

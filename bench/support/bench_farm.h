@@ -22,6 +22,7 @@
 #include "feroq/services/directory_services.h"
 #include "feroq/feroq.h"
 #include "feroq/services/zqapp.h"
+#include "services/store/farm_store.h"
 
 namespace feroq::bench {
 
@@ -98,9 +99,11 @@ struct FolderTree {
 FolderTree BuildFolderTree(BenchFarm& farm, std::size_t folder_count, int depth, std::size_t apps);
 
 // Creates (or replaces) the farm file at `path` holding a new farm with
-// `apps` applications in its root folder, written in one store transaction
-// (each record as PublishApp would make it). Aborts on failure.
-void SeedSqliteFarmFile(const std::string& path, std::size_t apps);
+// `apps` applications S-0, S-1, ... in its root folder, written in one store
+// transaction, each record as PublishApp would make it, or a copy of
+// `pattern` (under its own names) when one is given. Aborts on failure.
+void SeedSqliteFarmFile(const std::string& path, std::size_t apps,
+                        const store::AppRecordData* pattern = nullptr);
 
 // The number of objects the farm object's registry holds.
 std::size_t RegistrySize(FarmObject& farm);
