@@ -130,7 +130,9 @@ void InProcess(benchmark::State& state, const std::string& url) {
 
 void BM_EventLatencyInProcessMemory(benchmark::State& state) { InProcess(state, "memory:events"); }
 void BM_EventLatencyInProcessSqlite(benchmark::State& state) {
-  InProcess(state, "sqlite:" + BenchTempDir() + "/events-in-process.db");
+  const std::string path = BenchTempDir() + "/events-in-process.db";
+  SeedSqliteFarmFile(path, 0);  // the services open only a farm file that exists
+  InProcess(state, "sqlite:" + path);
 }
 
 // The forked waiter: opens the farm file, makes its queue, says it is ready,
