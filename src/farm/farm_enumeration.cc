@@ -83,9 +83,13 @@ HRESULT FarmObject::GetRootFolder(_FarmObjectType type, FolderObject** folder) {
     root_folder_->IncrementRefCount();
     return S_OK;
   }
-  ULONG64 root = 0;
-  // Without the root's identifier there is no root folder to hand out.
-  if (folder_service_->GetRootFolderID(root) != 0) return E_FAIL;
+  if (id_map_ == nullptr) return E_UNEXPECTED;
+  ULONG64 root = id_map_->root_folder_id;
+  if (root == 0) {
+    // Without the root's identifier there is no root folder to hand out.
+    if (folder_service_->GetRootFolderID(root) != 0) return E_FAIL;
+    id_map_->root_folder_id = root;
+  }
   AppFolderObject* made = nullptr;
   HRESULT result = CreateAppFolderObject(root, &made, 0);
   if (result != S_OK) return result;

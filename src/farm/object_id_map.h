@@ -36,6 +36,10 @@ struct ObjectIdMap {
   std::map<ULONG64, CommonObject*, std::less<ULONG64>,
            PlatformAllocator<std::pair<const ULONG64, CommonObject*>>>
       entries;
+  // The farm's root folder identifier once it has been read (0 before): the
+  // root folder of a farm never changes, so a publish into the root folder
+  // does not read it again each time the root folder object is made anew.
+  ULONG64 root_folder_id = 0;
 
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return platform::HeapAllocZero(size);
