@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "services/record_access.h"
 #include "services/service_faults.h"
@@ -18,17 +19,25 @@ struct StringField {
   void (ZQApp::*get)(VORNString&);
   VSTATUS (ZQApp::*set)(VORNString&);
   std::u16string AppRecordData::*member;
+  VORNString& (*text)(ZQApp&);  // the record's own string
 };
 constexpr StringField kStringFields[] = {
-    {&ZQApp::GetBrowserName, &ZQApp::SetBrowserName, &AppRecordData::browser_name},
-    {&ZQApp::GetFriendlyName, &ZQApp::SetFriendlyName, &AppRecordData::friendly_name},
-    {&ZQApp::GetDefaultInitialProgram, &ZQApp::SetDefaultInitialProgram,
-     &AppRecordData::initial_program},
-    {&ZQApp::GetDefaultWorkDirectory, &ZQApp::SetDefaultWorkDirectory,
-     &AppRecordData::work_directory},
-    {&ZQApp::GetDescription, &ZQApp::SetDescription, &AppRecordData::description},
-    {&ZQApp::GetFolder, &ZQApp::SetFolder, &AppRecordData::folder_text},
+    {&ZQApp::GetBrowserName, &ZQApp::SetBrowserName, &AppRecordData::browser_name, &RecordAccess::BrowserName},
+    {&ZQApp::GetFriendlyName, &ZQApp::SetFriendlyName, &AppRecordData::friendly_name,
+     &RecordAccess::FriendlyName},
+    {&ZQApp::GetDefaultInitialProgram, &ZQApp::SetDefaultInitialProgram, &AppRecordData::initial_program,
+     &RecordAccess::InitialProgram},
+    {&ZQApp::GetDefaultWorkDirectory, &ZQApp::SetDefaultWorkDirectory, &AppRecordData::work_directory,
+     &RecordAccess::WorkDirectory},
+    {&ZQApp::GetDescription, &ZQApp::SetDescription, &AppRecordData::description, &RecordAccess::Description},
+    {&ZQApp::GetFolder, &ZQApp::SetFolder, &AppRecordData::folder_text, &RecordAccess::FolderText},
 };
+
+// Whether every setter takes `text` as it is: within the length limit and
+// without a line break.
+bool PassesTextRules(const std::u16string& text) {
+  return text.size() <= kMaxRecordTextUnits && !HasLineBreak(text);
+}
 
 struct ByteField {
   void (ZQApp::*get)(BYTE&);
@@ -132,10 +141,21 @@ VSTATUS DataToRecord(const AppRecordData& data, ULONG64 id, ULONG64 folder, ZQAp
     ZQApp blank;
     record = blank;
   }
-  // A blank or newly initialised record has every text empty.
+  // A blank or newly initialised record has every text empty. A text that
+  // passes the setters' rules is copied once, straight into the record's
+  // string; any other goes through its setter, which answers its refusal.
   for (const StringField& field : kStringFields) {
-    if ((data.*field.member).empty()) continue;
-    VORNString value((data.*field.member).c_str());
+    const std::u16string& text = data.*field.member;
+    if (text.empty()) continue;
+    if (PassesTextRules(text)) {
+      try {
+        field.text(record) = text.c_str();
+      } catch (const std::bad_alloc&) {
+        return VORN_E_OUTOFMEMORY;  // as the setter answers; the string stays empty
+      }
+      continue;
+    }
+    VORNString value(text.c_str());
     if (VSTATUS status = (record.*field.set)(value)) return status;
   }
   for (const ByteField& field : kByteFields) {

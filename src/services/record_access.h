@@ -19,6 +19,14 @@ class RecordAccess {
   // The read-only byte exactly as stored (only the value 1 makes the record
   // refuse changes).
   static void SetStoredReadOnly(ZQApp& record, BYTE value) { record.read_only_ = value; }
+  // The record's string properties, for decoding a stored text straight
+  // into the record once it is known to pass the setters' rules.
+  static VORNString& BrowserName(ZQApp& record) { return record.browser_name_; }
+  static VORNString& FriendlyName(ZQApp& record) { return record.friendly_name_; }
+  static VORNString& InitialProgram(ZQApp& record) { return record.initial_program_; }
+  static VORNString& WorkDirectory(ZQApp& record) { return record.work_directory_; }
+  static VORNString& Description(ZQApp& record) { return record.description_; }
+  static VORNString& FolderText(ZQApp& record) { return record.folder_; }
   static USERTABLE& Users(ZQApp& record) { return record.users_; }
   static SERVERTABLE& Servers(ZQApp& record) { return record.servers_; }
   // How many names the user table has room for without growing.

@@ -72,6 +72,10 @@ inline bool HasLineBreak(std::u16string_view text) {
   return text.find_first_of(u"\r\n") != std::u16string_view::npos;
 }
 
+// The most UTF-16 units a record's string property holds (a 260-unit buffer
+// with its NUL).
+inline constexpr ULONG kMaxRecordTextUnits = 259;
+
 // The creation serial of a new folder: the serial part of its identifier,
 // so that a folder's children list in creation order.
 inline ULONG64 CreationSerialOf(ULONG64 id) { return id & 0xFFFFFFFFu; }

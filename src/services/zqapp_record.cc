@@ -32,7 +32,7 @@ using feroq::FARM_E_TEXT_LINE_BREAK;
 using feroq::ZQAPP_E_READ_ONLY;
 using feroq::ZQAPP_E_VALUE_REFUSED;
 
-constexpr ULONG kMaxTextUnits = 259;
+constexpr ULONG kMaxTextUnits = feroq::services::kMaxRecordTextUnits;
 constexpr char16_t kEmptyText[] = u"";
 
 bool IsReadOnlyByte(BYTE value) { return value == 1; }
