@@ -406,6 +406,23 @@ TEST_F(AppStoreTest, PublishedRecordReadsBackWithEveryProperty) {
   EXPECT_EQ(loaded.GetServerCount(), 2);
 }
 
+// An icon is kept whenever any of its 640 bytes is set, the last colour
+// byte included; only a blank one is stored as none.
+TEST_F(AppStoreTest, AnIconWithOnlyItsLastByteSetIsStored) {
+  ZQApp record;
+  FillValid(record, u"Painter");
+  _WLICON_V1 icon{};
+  icon.colors[511] = 0x0F;
+  ASSERT_EQ(record.SetIcon(icon), 0u);
+  ULONG64 id = 0;
+  ASSERT_EQ(store_->Write(id, record, nullptr), 0u);
+  ZQApp loaded;
+  ASSERT_EQ(store_->Read(id, loaded), 0u);
+  _WLICON_V1 loaded_icon;
+  loaded.GetIcon(loaded_icon);
+  EXPECT_EQ(std::memcmp(&icon, &loaded_icon, sizeof(icon)), 0);
+}
+
 TEST_F(AppStoreTest, WriteRulesForNewAndExistingIdentifiers) {
   const ULONG64 office = AddFolder(u"Office");
   const ULONG64 root = RootFolder();

@@ -120,10 +120,17 @@ VSTATUS RecordToData(ZQApp& record, AppRecordData* data) {
   }
   for (const ByteField& field : kByteFields) (record.*field.get)(data->*field.member);
   for (const WordField& field : kWordFields) (record.*field.get)(data->*field.member);
+  // A blank icon is kept as none (an empty list, which reads back as the
+  // blank icon): most applications have no icon, and their stored rows and
+  // the store's kept records are then 640 bytes smaller.
   _WLICON_V1 icon;
   record.GetIcon(icon);
-  data->icon.assign(reinterpret_cast<const BYTE*>(&icon),
-                    reinterpret_cast<const BYTE*>(&icon) + sizeof(icon));
+  const auto* icon_bytes = reinterpret_cast<const BYTE*>(&icon);
+  if (std::all_of(icon_bytes, icon_bytes + sizeof(icon), [](BYTE b) { return b == 0; })) {
+    data->icon.clear();
+  } else {
+    data->icon.assign(icon_bytes, icon_bytes + sizeof(icon));
+  }
   data->users.clear();
   data->servers.clear();
   if (VSTATUS status = ReadUsers(record, &data->users)) return status;
