@@ -171,7 +171,11 @@ void CheckAppLookup(SeededFarm& seeded, const std::u16string& dn) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+#if defined(_WIN32)
+  _putenv_s("FEROQ_FARM", kFarmUrl);
+#else
   setenv("FEROQ_FARM", kFarmUrl, 1);
+#endif
   if (feroq::admin::ResetMemoryFarm("dn-fuzz") != 0) Fail("the memory farm cannot be made", u"");
   the_farm = new SeededFarm;
   the_farm->farm = std::make_unique<FarmObject>();

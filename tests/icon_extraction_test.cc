@@ -205,7 +205,8 @@ TEST_P(PeIconTest, IndexCountsGroupsNamedFirstAndNegativeIndexSelectsByNumber) {
   ExpectPicture(Extract(pe, 1), PatternPicture(2));
   ExpectPicture(Extract(pe, 2), PatternPicture(3));
   ExpectPicture(Extract(pe, -9), PatternPicture(3));
-  for (LONG missing : {3, -6, -2, static_cast<LONG>(0x80000000u)}) {
+  const LONG missing_indexes[] = {3, -6, -2, static_cast<LONG>(0x80000000u)};
+  for (LONG missing : missing_indexes) {
     SCOPED_TRACE(missing);
     EXPECT_EQ(Extract(pe, missing).result, kIconNotAnIconFile);
   }
@@ -235,33 +236,57 @@ INSTANTIATE_TEST_SUITE_P(Pe32AndPe32Plus, PeIconTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "Pe32Plus" : "Pe32"; });
 
 // ---- Files on disk --------------------------------------------------------------
+// On Windows ExtractIcon32 is the shell's ExtractIconW with the icon's
+// bitmaps read back through GetIconInfo and GetDIBits; the same files give
+// the same icons and the same answers as the portable readers on POSIX.
 
-TEST(IconFileOnDiskTest, ReadsRegularFilesUpToTheSizeLimitOnly) {
+Extracted ExtractFile(const ScratchDir& dir, const std::string& name, LONG index = 0) {
+  Extracted icon;
+  std::memset(icon.mask, 0xA5, sizeof(icon.mask));
+  icon.result = feroq::platform::ExtractIcon32(dir.WideFile(name).c_str(), index, icon.mask, icon.colors);
+  return icon;
+}
+
+TEST(IconFileOnDiskTest, IconFilesExecutablesAndFilesWithoutIcons) {
   ScratchDir dir;
-  auto extract = [&dir](const std::string& name) {
-    Extracted icon;
-    icon.result = feroq::platform::ExtractIcon32(dir.WideFile(name).c_str(), 0, icon.mask, icon.colors);
-    return icon;
-  };
   ASSERT_TRUE(WriteBytes(dir.File("icon.ico"), MakeIco({DibImage(32, 32, 4, PatternPicture(1))})));
-  ExpectPicture(extract("icon.ico"), PatternPicture(1));
+  ExpectPicture(ExtractFile(dir, "icon.ico"), PatternPicture(1));
+  // Groups 5 and 9 of a PE32+ file: by position, by resource number, and
+  // the count request.
+  ASSERT_TRUE(WriteBytes(dir.File("tool.exe"),
+                         MakePe(true, {IconGroup{u"", 5, {DibImage(32, 32, 4, PatternPicture(2))}},
+                                       IconGroup{u"", 9, {DibImage(32, 32, 4, PatternPicture(3))}}})));
+  ExpectPicture(ExtractFile(dir, "tool.exe", 1), PatternPicture(3));
+  ExpectPicture(ExtractFile(dir, "tool.exe", -5), PatternPicture(2));
+  EXPECT_EQ(ExtractFile(dir, "tool.exe", 2).result, kIconNotAnIconFile);
+  EXPECT_EQ(ExtractFile(dir, "tool.exe", -1).result, kIconFailed);
+  EXPECT_EQ(ExtractFile(dir, "icon.ico", -1).result, kIconNotAnIconFile);
+
   ASSERT_TRUE(WriteBytes(dir.File("text.txt"), Bytes{'h', 'e', 'l', 'l', 'o', '\n'}));
-  EXPECT_EQ(extract("text.txt").result, kIconNotAnIconFile);
-  EXPECT_EQ(extract("missing.ico").result, kIconNotAnIconFile);
-  EXPECT_EQ(extract("").result, kIconNotAnIconFile) << "a directory";
-  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
-  EXPECT_EQ(extract("pipe").result, kIconNotAnIconFile) << "refused without waiting for a writer";
+  EXPECT_EQ(ExtractFile(dir, "text.txt").result, kIconNotAnIconFile);
+  EXPECT_EQ(ExtractFile(dir, "missing.ico").result, kIconNotAnIconFile);
+  EXPECT_EQ(ExtractFile(dir, "").result, kIconNotAnIconFile) << "a directory";
   BYTE mask[128];
   BYTE colors[512];
   EXPECT_EQ(feroq::platform::ExtractIcon32(u"", 0, mask, colors), kIconNotAnIconFile);
   EXPECT_EQ(feroq::platform::ExtractIcon32(nullptr, 0, mask, colors), kIconNotAnIconFile);
+}
+
+#if !defined(_WIN32)
+// The portable readers' own bounds on what they read (the shell sets its own).
+TEST(IconFileOnDiskTest, ReadsRegularFilesUpToTheSizeLimitOnly) {
+  ScratchDir dir;
+  ASSERT_TRUE(WriteBytes(dir.File("icon.ico"), MakeIco({DibImage(32, 32, 4, PatternPicture(1))})));
+  ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+  EXPECT_EQ(ExtractFile(dir, "pipe").result, kIconNotAnIconFile) << "refused without waiting for a writer";
 
   // A sparse file that starts as an icon file.
   const auto limit = static_cast<off_t>(feroq::platform::kMaxIconSourceBytes);
   ASSERT_EQ(truncate(dir.File("icon.ico").c_str(), limit + 1), 0);
-  EXPECT_EQ(extract("icon.ico").result, kIconUnreadable);
+  EXPECT_EQ(ExtractFile(dir, "icon.ico").result, kIconUnreadable);
   ASSERT_EQ(truncate(dir.File("icon.ico").c_str(), limit), 0);
-  EXPECT_EQ(extract("icon.ico").result, kIconOk);
+  EXPECT_EQ(ExtractFile(dir, "icon.ico").result, kIconOk);
 }
+#endif
 
 }  // namespace

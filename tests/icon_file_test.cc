@@ -168,7 +168,13 @@ TEST_F(IconFileTest, SetIconFileFailuresLeaveTheIconAlone) {
   past_the_end[20] = 0x10;  // the directory entry's image offset, 1 MiB beyond the file
   Bytes pe = MakePe(false, {IconGroup{u"", 1, {DibImage(32, 32, 4, PatternPicture(1))}}});
   pe.resize(pe.size() - 200);  // the icon's resource data cut off
-  for (const Bytes& damaged : {zero_width, past_the_end, pe}) {
+  std::vector<Bytes> damaged_files = {past_the_end, pe};
+#if !defined(_WIN32)
+  // The shell on Windows judges damage itself, and takes the image's size
+  // from the icon directory when its bitmap header says width 0.
+  damaged_files.push_back(zero_width);
+#endif
+  for (const Bytes& damaged : damaged_files) {
     ASSERT_TRUE(WriteBytes(dir_.File("b.ico"), damaged));
     EXPECT_EQ(ReadIcon(app_, "b.ico", 0), E_INVALIDARG);
   }

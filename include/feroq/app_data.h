@@ -6,6 +6,8 @@
 #ifndef FEROQ_APP_DATA_H_
 #define FEROQ_APP_DATA_H_
 
+#include <cstddef>
+
 #include "feroq/app_enums.h"
 #include "feroq/app_icon.h"
 #include "feroq/app_records.h"
@@ -55,6 +57,16 @@ struct _ZQWinAppData {
   char16_t* iconFile;              // when non-empty: the icon comes from this file
   LONG iconIndex;
 };
+#if defined(FEROQ_FARM_RECORD_LAYOUTS)
+static_assert(sizeof(_ZQServerConfigBlock) == 264 && offsetof(_ZQServerConfigBlock, count) == 256);
+static_assert(sizeof(_UserAccountInfoBlock) == 648 && offsetof(_UserAccountInfoBlock, count) == 640);
+static_assert(offsetof(_ZQWinAppData, defaultEncryptionLevel) == 32);
+static_assert(offsetof(_ZQWinAppData, servers) == 80);
+static_assert(offsetof(_ZQWinAppData, users) == 88);
+static_assert(offsetof(_ZQWinAppData, reserved2) == 92);
+static_assert(offsetof(_ZQWinAppData, icon) == 1008);
+static_assert(offsetof(_ZQWinAppData, iconIndex) == 1656 && sizeof(_ZQWinAppData) == 1660);
+#endif
 
 namespace feroq {
 

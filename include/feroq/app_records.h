@@ -8,6 +8,8 @@
 #ifndef FEROQ_APP_RECORDS_H_
 #define FEROQ_APP_RECORDS_H_
 
+#include <cstddef>
+
 #include "feroq/types.h"
 
 // One server that publishes an application.
@@ -46,6 +48,10 @@ struct _UserAccountInfo {
   // The account's name within the domain. Required, non-empty.
   char16_t* accountName;
 };
+#if defined(FEROQ_FARM_RECORD_LAYOUTS)
+static_assert(sizeof(_ZQServerConfig) == 16 && offsetof(_ZQServerConfig, workingDirectory) == 12);
+static_assert(sizeof(_UserAccountInfo) == 20 && offsetof(_UserAccountInfo, accountName) == 16);
+#endif
 
 // The account lives in a Windows domain (account authority type "NT").
 namespace feroq {

@@ -82,6 +82,17 @@ static_assert(sizeof(HRESULT) == 4 && sizeof(USHORT) == 2 && sizeof(BYTE) == 1);
 static_assert(static_cast<LONG>(-1) < 0 && static_cast<ULONG>(-1) > 0);
 static_assert(E_FAIL < 0 && E_INVALIDARG < 0, "failure codes must test negative");
 
+// The records exchanged with the farm's service libraries (the store's
+// request records and server entry, the system library's string, the
+// public description records) have the farm's own layouts on a 32-bit
+// target, where the system library's string is 72 bytes; their headers
+// assert sizes and field offsets there. A 64-bit build keeps the fields'
+// order but not the sizes (a pointer is 8 bytes, the string a pointer and
+// a size).
+#if UINTPTR_MAX == 0xFFFFFFFFu
+#define FEROQ_FARM_RECORD_LAYOUTS 1
+#endif
+
 // Symbol visibility: everything is hidden unless marked with one of these.
 #if defined(_WIN32)
 #define FEROQ_DLL_EXPORT __declspec(dllexport)

@@ -1,11 +1,12 @@
 // The operating system behind one small interface.
 //
 // This is the only code of feroq that calls the operating system. The build
-// picks one implementation: src/platform/posix now, src/platform/windows
-// beside it later; both share src/platform/portable, which calls no system
-// function (UTF-16 to UTF-8, case folding, and the icon readers: ICO files,
-// PE resources, bitmap and PNG images), so a platform only supplies file reading for
-// ExtractIcon32, or its own system call. Every function here is safe to call from several threads
+// picks one implementation: src/platform/posix or src/platform/windows;
+// both share src/platform/portable, which calls no system function (UTF-16
+// to UTF-8, case folding, the heap's failure hooks, and the icon readers: ICO files, PE
+// resources, bitmap and PNG images). ExtractIcon32 reads the file and hands
+// it to the portable readers on POSIX, and is the system's own icon call on
+// Windows. Every function here is safe to call from several threads
 // at once unless its comment says otherwise.
 #ifndef FEROQ_PLATFORM_PLATFORM_H_
 #define FEROQ_PLATFORM_PLATFORM_H_
@@ -75,10 +76,10 @@ FEROQ_PLATFORM_API LONG DecrementCounter(volatile LONG* value) noexcept;
 
 // ---- Text ------------------------------------------------------------------
 // Converts `source_bytes` bytes of the system's multibyte text to UTF-16
-// (MultiByteToWideChar with the system code page). On POSIX the system code
-// page is the charset of the process locale (LC_CTYPE); a process that never
-// called setlocale runs in the "C" locale, which is taken as UTF-8, so UTF-8
-// is the default. NULs in the source are converted like any character.
+// (MultiByteToWideChar with the system code page). On Windows that is the
+// ANSI code page. On POSIX the system code page is the charset of the
+// process locale (LC_CTYPE); a process that never called setlocale runs in
+// the "C" locale, which is taken as UTF-8, so UTF-8 is the default. NULs in the source are converted like any character.
 // Writes at most `capacity` units to `dest`; returns the number of units
 // written, or 0 when the text is invalid or does not fit (as Windows does).
 // As on Windows, a `source_bytes` of -1 converts up to and including the
@@ -157,14 +158,14 @@ FEROQ_PLATFORM_API bool GetEnvironmentValue(const char* name, std::string* value
 
 // The directory in which this user's programs keep their data, as an
 // absolute path without a trailing separator; empty when none is known. On
-// POSIX: $XDG_DATA_HOME when it is an absolute path, else
+// Windows: %LOCALAPPDATA%, else %USERPROFILE%\AppData\Local. On POSIX: $XDG_DATA_HOME when it is an absolute path, else
 // $HOME/.local/share, with HOME taken from the environment when it is
 // absolute and from the user database otherwise. Throws std::bad_alloc.
 FEROQ_PLATFORM_API std::string UserDataDirectory();
 
 // Makes the directory `path` and every missing directory above it, each new
 // one accessible to its owner only whatever the process umask (POSIX mode
-// 0700); directories that exist are left as they are. True when `path` is a
+// 0700; on Windows an access list of the user alone, not inherited); directories that exist are left as they are. True when `path` is a
 // directory afterwards; false when a directory could not be made or a part
 // of the path is not a directory.
 FEROQ_PLATFORM_API bool CreateOwnerOnlyDirectories(const std::string& path) noexcept;
@@ -301,7 +302,9 @@ constexpr std::size_t kIconColorBytes = 512;
 // image nearest to 32 by 32 is reduced to the form above (the portable
 // readers document their choice of image, scaling and colour matching in
 // portable/icon_image.h). Never reads outside the file; refuses files larger
-// than kMaxIconSourceBytes with kIconUnreadable.
+// than kMaxIconSourceBytes with kIconUnreadable. On Windows the shell reads
+// the file (ExtractIconW) and the system maps the colours; a file the shell
+// yields no icon from is kIconNotAnIconFile, whatever the reason.
 FEROQ_PLATFORM_API IconExtractResult ExtractIcon32(const char16_t* path, LONG index,
                                                    BYTE mask[kIconMaskBytes],
                                                    BYTE colors[kIconColorBytes]) noexcept;

@@ -7,23 +7,12 @@
 #include <string>
 
 #include "feroq/services/directory_services.h"
+#include "platform/multibyte_output.h"
 #include "platform/platform.h"
 #include "services/service_support.h"
 
-namespace {
-
-// UTF-8 form of `text`; an unpaired surrogate becomes U+FFFD.
-std::string ToUtf8(const std::u16string& text) {
-  std::string out;
-  out.reserve(text.size());
-  feroq::platform::AppendUtf16AsUtf8(text.data(), text.size(), &out, true);
-  return out;
-}
-
-}  // namespace
-
-// The farm's name in the system's multibyte text (UTF-8 on POSIX, the
-// platform's default). Reads the connected farm, or, before any
+// The farm's name in the system's multibyte text (the ANSI code page on
+// Windows, UTF-8 on POSIX: platform/multibyte_output.h). Reads the connected farm, or, before any
 // InitiateRemoteAccess, the farm the services would open. On failure
 // `length` is 0 and `name` null.
 VSTATUS VORN_FarmName(ULONG& length, char*& name) {
@@ -40,7 +29,8 @@ VSTATUS VORN_FarmName(ULONG& length, char*& name) {
       return feroq::VORN_OK;
     });
     if (status != feroq::VORN_OK) return status;
-    const std::string bytes = ToUtf8(text);
+    std::string bytes;
+    feroq::platform::AppendUtf16AsMultiByte(text.data(), text.size(), &bytes);
     auto* block = static_cast<char*>(feroq::platform::HeapAllocZero(bytes.size() + 1));
     if (block == nullptr) return feroq::VORN_E_OUTOFMEMORY;
     std::memcpy(block, bytes.data(), bytes.size());

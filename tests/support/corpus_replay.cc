@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
       if (!entry.is_regular_file()) continue;
       std::ifstream in(entry.path(), std::ios::binary);
       const std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-      std::printf("%s\n", entry.path().c_str());
+      std::printf("%s\n", entry.path().string().c_str());
       std::fflush(stdout);
       // A copy of exactly the input's size, as libFuzzer hands it over.
       const std::vector<std::uint8_t> input(bytes.begin(), bytes.end());

@@ -231,8 +231,10 @@ int main(int argc, char** argv) {
 
   LONG version = 0;
   farm.GetVersion(&version);
-  std::printf("library version: %d\n", version);
-  if (farm.GetAppSubsysVersion(&version) == S_OK) std::printf("application store version: %d\n", version);
+  std::printf("library version: %ld\n", static_cast<long>(version));
+  if (farm.GetAppSubsysVersion(&version) == S_OK) {
+    std::printf("application store version: %ld\n", static_cast<long>(version));
+  }
 
   char16_t* servers = nullptr;
   ULONG count = 0;
@@ -243,7 +245,7 @@ int main(int argc, char** argv) {
     servers = nullptr;
     if (farm.EnumerateServers(&servers, &count) != S_OK) return 1;
   }
-  std::printf("servers: %u\n", count);
+  std::printf("servers: %lu\n", static_cast<unsigned long>(count));
   for (const char16_t* p = servers; p != nullptr && *p != 0; p += std::char_traits<char16_t>::length(p) + 1) {
     std::printf("  %s\n", ToUtf8(p).c_str());
   }

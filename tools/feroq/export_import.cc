@@ -44,7 +44,9 @@ std::uint32_t OutputCodeOf(int error) {
     case ENAMETOOLONG:
       return kOutputNameTooLong;
     case ENOSPC:
+#if defined(EDQUOT)
     case EDQUOT:
+#endif
       return kOutputDiskFull;
     case ENOENT:
     case ENOTDIR:

@@ -7,6 +7,8 @@
 #ifndef FEROQ_CONTAINERS_H_
 #define FEROQ_CONTAINERS_H_
 
+#include <cstddef>
+
 #include "feroq/services/service_codes.h"
 #include "feroq/services/user_service.h"
 #include "feroq/services/vorn_system.h"
@@ -120,6 +122,11 @@ struct FEROQ_SERVICES_API _ZQAPP_SERVER_CONFIG {
   VORNString initialProgram;
   VORNString workDirectory;
 };
+#if defined(FEROQ_FARM_RECORD_LAYOUTS)
+static_assert(sizeof(_ZQAPP_SERVER_CONFIG) == 148);
+static_assert(offsetof(_ZQAPP_SERVER_CONFIG, initialProgram) == 4);
+static_assert(offsetof(_ZQAPP_SERVER_CONFIG, workDirectory) == 76);
+#endif
 
 namespace feroq {
 constexpr BYTE kServerConfigHasWorkDirectory = 1;

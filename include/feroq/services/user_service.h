@@ -3,6 +3,8 @@
 #ifndef FEROQ_USER_SERVICE_H_
 #define FEROQ_USER_SERVICE_H_
 
+#include <cstddef>
+
 #include "feroq/services/service_base.h"
 #include "feroq/services/vorn_system.h"
 
@@ -63,6 +65,9 @@ class FEROQ_SERVICES_API UM_AccountInfo {
   VORNString name;
   ULONG kind;
 };
+#if defined(FEROQ_FARM_RECORD_LAYOUTS)
+static_assert(sizeof(UM_AccountInfo) == 76 && offsetof(UM_AccountInfo, kind) == 72);
+#endif
 
 // Account kinds that resolution takes and yields.
 namespace feroq {

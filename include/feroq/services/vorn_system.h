@@ -49,7 +49,16 @@ class FEROQ_SERVICES_API VORNString {
 
   char16_t* m_string;
   ULONG m_size;
+#if defined(FEROQ_FARM_RECORD_LAYOUTS)
+  // The rest of the system library's 72 bytes, which records that hold a
+  // string keep; never read.
+  BYTE m_reserved[64] = {};
+#endif
 };
+#if defined(FEROQ_FARM_RECORD_LAYOUTS)
+static_assert(sizeof(VORNString) == 72);
+static_assert(offsetof(VORNString, m_string) == 0 && offsetof(VORNString, m_size) == 4);
+#endif
 
 // An ordered list of strings, read with GetHeadString/GetNextString.
 class FEROQ_SERVICES_API VORNMultiString {

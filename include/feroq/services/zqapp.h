@@ -29,15 +29,22 @@ static_assert(sizeof(_WLICON_V1) == 640);
 // library into the caller's, so its entries and arrays come from the one
 // heap both share (AllocateServiceObject) and go back to it whichever
 // library releases them.
+// Its layout is the farm's on every target: the code at 0, the tag at 4,
+// the values at 8 and 16, the next entry at 24 (each value in a slot of 8
+// bytes, also where a pointer is 4).
 struct _VORN_ZQAPP_DETAILED_ERR {
   ULONG code;
   USHORT tag;
-  void* value1;
-  void* value2;
-  _VORN_ZQAPP_DETAILED_ERR* next;
+  alignas(8) void* value1;
+  alignas(8) void* value2;
+  alignas(8) _VORN_ZQAPP_DETAILED_ERR* next;
 
   VORN_SERVICE_ALLOCATION(_VORN_ZQAPP_DETAILED_ERR)
 };
+static_assert(offsetof(_VORN_ZQAPP_DETAILED_ERR, tag) == 4);
+static_assert(offsetof(_VORN_ZQAPP_DETAILED_ERR, value1) == 8);
+static_assert(offsetof(_VORN_ZQAPP_DETAILED_ERR, value2) == 16);
+static_assert(offsetof(_VORN_ZQAPP_DETAILED_ERR, next) == 24);
 
 namespace feroq {
 constexpr ULONG kDetailedErrorBase = 0xDEAD1000u;
@@ -68,12 +75,11 @@ static_assert(offsetof(ZQAPP_HTMLFILE, refreshSeconds) == 8);
 static_assert(offsetof(ZQAPP_HTMLFILE, maxServers) == 12);
 static_assert(offsetof(ZQAPP_HTMLFILE, showDisplaySettings) == 16);
 
-// The client launch file request. The farm's own layout is 96 bytes with a
-// 72-byte VORNString at offset 20 and the port at offset 92. Our VORNString
-// is a pointer and a size, so that layout cannot be kept: the fields keep
-// their order and the 20 bytes before the string keep their offsets; the
-// string then sits at its own alignment (offset 24 on a 64-bit build) and
-// the port follows it.
+// The client launch file request: 96 bytes with the 72-byte VORNString at
+// offset 20 and the port at offset 92 on a 32-bit build. On a 64-bit build
+// the string is a pointer and a size: the fields keep their order and the
+// 20 bytes before the string keep their offsets; the string then sits at
+// its own alignment (offset 24) and the port follows it.
 struct ZQAPP_OBRFILE {
   BYTE windowed;              // 0: 1 when options field 3 (fullScreen) is 0, else 0
   BYTE reserved1[3];          // 1
@@ -96,8 +102,14 @@ static_assert(offsetof(ZQAPP_OBRFILE, colorDepth) == 13);
 static_assert(offsetof(ZQAPP_OBRFILE, encryptionLevel) == 14);
 static_assert(offsetof(ZQAPP_OBRFILE, sound) == 16);
 static_assert(offsetof(ZQAPP_OBRFILE, compression) == 17);
+#if defined(FEROQ_FARM_RECORD_LAYOUTS)
+static_assert(sizeof(ZQAPP_OBRFILE) == 96);
+static_assert(offsetof(ZQAPP_OBRFILE, preferredServer) == 20);
+static_assert(offsetof(ZQAPP_OBRFILE, port) == 92);
+#else
 static_assert(offsetof(ZQAPP_OBRFILE, preferredServer) >= 20);
 static_assert(offsetof(ZQAPP_OBRFILE, port) > offsetof(ZQAPP_OBRFILE, preferredServer));
+#endif
 
 // The record version that new records are initialised with, and the highest
 // one this store knows.

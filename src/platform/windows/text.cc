@@ -5,6 +5,7 @@
 // the same on every system.
 #include <string>
 
+#include "platform/multibyte_output.h"
 #include "platform/platform.h"
 #include "platform/windows/system.h"
 
@@ -28,6 +29,16 @@ int MultiByteToUtf16(const char* source, int source_bytes, char16_t* dest, int c
   if (source_bytes == 0) return 0;
   return ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, source, source_bytes,
                                capacity == 0 ? nullptr : reinterpret_cast<wchar_t*>(dest), capacity);
+}
+
+void AppendUtf16AsMultiByte(const char16_t* text, std::size_t length, std::string* out) {
+  if (length == 0) return;
+  const int units = static_cast<int>(length);
+  const int bytes = ::WideCharToMultiByte(CP_ACP, 0, SystemWide(text), units, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return;
+  const std::size_t before = out->size();
+  out->resize(before + static_cast<std::size_t>(bytes));
+  ::WideCharToMultiByte(CP_ACP, 0, SystemWide(text), units, out->data() + before, bytes, nullptr, nullptr);
 }
 
 }  // namespace feroq::platform
