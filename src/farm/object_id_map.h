@@ -4,7 +4,7 @@
 #define FEROQ_FARM_OBJECT_ID_MAP_H_
 
 #include <functional>
-#include <map>
+#include <unordered_map>
 #include <new>
 
 #include "feroq/common_object.h"
@@ -32,14 +32,27 @@ struct PlatformAllocator {
   }
 };
 
+// Hashed rather than ordered: nothing walks the registry in order, and a
+// listing of a big farm registers one object per application, where an
+// ordered map's walk from the root for each lookup and insertion costs more
+// than making the object.
 struct ObjectIdMap {
-  std::map<ULONG64, CommonObject*, std::less<ULONG64>,
-           PlatformAllocator<std::pair<const ULONG64, CommonObject*>>>
+  std::unordered_map<ULONG64, CommonObject*, std::hash<ULONG64>, std::equal_to<ULONG64>,
+                     PlatformAllocator<std::pair<const ULONG64, CommonObject*>>>
       entries;
   // The farm's root folder identifier once it has been read (0 before): the
   // root folder of a farm never changes, so a publish into the root folder
   // does not read it again each time the root folder object is made anew.
   ULONG64 root_folder_id = 0;
+
+  // Removes `id`'s entry. The registry keeps no bucket storage once its last
+  // entry has gone, so a farm object that holds no objects holds no
+  // registry memory either.
+  template <typename KeyOrPosition>
+  void Erase(const KeyOrPosition& at) {
+    entries.erase(at);
+    if (entries.empty()) decltype(entries)().swap(entries);
+  }
 
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
     return platform::HeapAllocZero(size);

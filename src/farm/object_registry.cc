@@ -76,7 +76,7 @@ HRESULT FarmObject::CreateAppFolderObject(ULONG64& id, AppFolderObject** folder,
     if (name) {
       *folder = new (std::nothrow) AppFolderObject(id, name.get());
       if (*folder == nullptr) return E_OUTOFMEMORY;
-      id_map_->entries.erase(id);
+      id_map_->Erase(id);
       return S_OK;
     }
     *folder = new (std::nothrow) AppFolderObject(id, this);
@@ -114,16 +114,16 @@ HRESULT FarmObject::FreeObject(CommonObject*& object) {
 }
 
 void FarmObject::RemoveObjectFromIDMap(ULONG64 id) {
-  if (id_map_ != nullptr) id_map_->entries.erase(id);
+  if (id_map_ != nullptr) id_map_->Erase(id);
 }
 
 namespace feroq {
 
 void UnregisterIfCurrent(void* id_map, ULONG64 id, const CommonObject* object) {
   if (id_map == nullptr) return;
-  auto& entries = static_cast<ObjectIdMap*>(id_map)->entries;
-  auto found = entries.find(id);
-  if (found != entries.end() && found->second == object) entries.erase(found);
+  auto* map = static_cast<ObjectIdMap*>(id_map);
+  auto found = map->entries.find(id);
+  if (found != map->entries.end() && found->second == object) map->Erase(found);
 }
 
 }  // namespace feroq
