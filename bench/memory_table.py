@@ -3,8 +3,10 @@
 of several sizes (scripts/memory-bench.sh builds the programs and calls this).
 
 Each command runs as its own process, REPEAT times; the table gives the median
-wall time and the largest peak resident size (getrusage of the child,
-ru_maxrss) of the runs, and the targets beside them. Every run has a time
+wall time, the median CPU time (user and system, all threads) and the largest
+peak resident size (getrusage of the child, ru_maxrss) of the runs, and the
+targets beside them (judged on CPU time, which the machine's other load moves
+much less than wall time). Every run has a time
 bound; a run that passes it, or fails, is reported as such.
 
 usage: memory_table.py FEROQ FARM_SEED WORK_DIR SIZE...
@@ -33,15 +35,22 @@ COMMANDS = [
 
 
 def run(argv, out_dir):
-    """Wall seconds and peak resident KiB of one run, or None on failure."""
+    """Wall seconds, CPU seconds and peak resident KiB of one run, or None on failure.
+
+    The command runs under /usr/bin/time, whose own small process is what
+    the command's peak starts from (a child forked from this interpreter
+    would count the interpreter's pages as its own until it execs)."""
     shutil.rmtree(out_dir, ignore_errors=True)
     argv = [a.replace("{out}", out_dir) for a in argv]
+    usage_file = tempfile.NamedTemporaryFile(delete=False)
+    usage_file.close()
+    argv = ["/usr/bin/time", "-f", "%U %S %M", "-o", usage_file.name] + argv
     start = time.perf_counter()
     with open(os.devnull, "wb") as sink, tempfile.TemporaryFile() as errors:
         child = subprocess.Popen(argv, stdout=sink, stderr=errors)
         deadline = start + RUN_LIMIT_S
         while True:
-            pid, status, usage = os.wait4(child.pid, os.WNOHANG)
+            pid, status, _ = os.wait4(child.pid, os.WNOHANG)
             if pid != 0:
                 break
             if time.perf_counter() > deadline:
@@ -55,7 +64,10 @@ def run(argv, out_dir):
             sys.stderr.write(f"failed: {' '.join(argv)}: {errors.read(2000).decode(errors='replace')}\n")
             return None
     shutil.rmtree(out_dir, ignore_errors=True)
-    return wall, usage.ru_maxrss
+    with open(usage_file.name) as measured:
+        user, system, peak = measured.read().split()[-3:]
+    os.remove(usage_file.name)
+    return wall, float(user) + float(system), int(peak)
 
 
 def main():
@@ -74,14 +86,18 @@ def main():
             os.rename(farm + ".new", farm)
         for label, args, _ in COMMANDS:
             sys.stderr.write(f"{size}: {label}\n")
+            # Exporting writes a file per application: once is enough at 100,000.
+            repeat = 1 if label == "export-all" and size >= 100000 else REPEAT
             runs = [run([feroq, "--farm", "sqlite:" + farm] + args, os.path.join(work, "export-out"))
-                    for _ in range(REPEAT)]
+                    for _ in range(repeat)]
             ok = [r for r in runs if r is not None]
-            results[(size, label)] = (statistics.median(r[0] for r in ok), max(r[1] for r in ok)) if ok else None
+            results[(size, label)] = ((statistics.median(r[0] for r in ok), statistics.median(r[1] for r in ok),
+                                       max(r[2] for r in ok)) if ok else None)
 
     load = open("/proc/loadavg").read().split()[:3]
     print(f"feroq tool, {time.strftime('%Y-%m-%d %H:%M UTC', time.gmtime())}, {os.cpu_count()} cores, "
-          f"load average {' '.join(load)}; median of {REPEAT} runs, peak = largest ru_maxrss")
+          f"load average {' '.join(load)}; median wall / CPU time of {REPEAT} runs (export-all at 100,000: one), "
+          "peak = largest maximum resident size")
     print()
     print("| Command | " + " | ".join(f"{s:,} apps" for s in sizes) + " | Target at the largest |")
     print("|---|" + "---|" * len(sizes) + "---|")
@@ -89,14 +105,14 @@ def main():
         cells = []
         for size in sizes:
             r = results[(size, label)]
-            cells.append("failed" if r is None else f"{r[0] * 1000:,.0f} ms, {r[1] / 1024:.1f} MiB")
+            cells.append("failed" if r is None else f"{r[0] * 1000:,.0f} / {r[1] * 1000:,.0f} ms, {r[2] / 1024:.1f} MiB")
         goal = ""
         if target is not None and results[(sizes[-1], label)] is not None:
-            wall, peak = results[(sizes[-1], label)]
-            met = wall <= target[0] and peak / 1024 <= target[1]
+            _, cpu, peak = results[(sizes[-1], label)]
+            met = cpu <= target[0] and peak / 1024 <= target[1]
             goal = f"< {target[0] * 1000:,.0f} ms, < {target[1]} MiB: {'met' if met else 'missed'}"
         if label == "export-all" and results[(sizes[0], label)] and results[(sizes[-1], label)]:
-            grown = (results[(sizes[-1], label)][1] - results[(sizes[0], label)][1]) / 1024
+            grown = (results[(sizes[-1], label)][2] - results[(sizes[0], label)][2]) / 1024
             goal = f"peak within 64 MiB of the smallest: +{grown:.1f} MiB, {'met' if grown <= 64 else 'missed'}"
         print(f"| `{label}` | " + " | ".join(cells) + f" | {goal} |")
 

@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <set>
+#include <unordered_set>
 
 #include <fmt/core.h>
 
@@ -217,8 +217,10 @@ std::string SafeComponent(std::string name) {
 }
 
 // DIR/Folder/Sub/Name.def for \Applications\Folder\Sub\Name; "~2", "~3"...
-// for names already used in this run.
-fs::path DefinitionPath(const fs::path& dir, const std::string& dn, std::set<fs::path>* used) {
+// for names already used in this run. `used` keeps the paths as plain text:
+// a path object keeps each of its components besides, several times the
+// memory, and an export of the whole farm holds one for every application.
+fs::path DefinitionPath(const fs::path& dir, const std::string& dn, std::unordered_set<std::string>* used) {
   std::vector<std::string> parts;
   std::string part;
   for (char c : dn) {
@@ -234,8 +236,8 @@ fs::path DefinitionPath(const fs::path& dir, const std::string& dn, std::set<fs:
   for (std::size_t i = 1; i + 1 < parts.size(); ++i) path /= SafeComponent(parts[i]);
   const std::string stem = SafeComponent(parts.back());
   fs::path candidate = path / (stem + ".def");
-  for (int n = 2; used->count(candidate) > 0; ++n) candidate = path / fmt::format("{}~{}.def", stem, n);
-  used->insert(candidate);
+  for (int n = 2; used->count(candidate.native()) > 0; ++n) candidate = path / fmt::format("{}~{}.def", stem, n);
+  used->insert(candidate.native());
   return candidate;
 }
 
@@ -251,7 +253,7 @@ void ExportAll(Session& session, const std::string& dir, bool icon_files) {
   if (VSTATUS status = session.admin().GetCounts(&counts); status != VORN_OK) {
     throw OperationFailed("counting the applications", status);
   }
-  std::set<fs::path> used;
+  std::unordered_set<std::string> used;
   RowSpool written;  // file, dn
   nlohmann::json refused = nlohmann::json::array();
   std::size_t visited = 0;
