@@ -182,8 +182,8 @@ VSTATUS DataToRecord(const AppRecordData& data, ULONG64 id, ULONG64 folder, ZQAp
   if (current_folder != folder) {
     if (VSTATUS status = record.SetCommonAppFolder(folder)) return status;
   }
-  _WLICON_V1 icon{};
-  std::memcpy(&icon, data.icon.data(), std::min(data.icon.size(), sizeof(icon)));
+  _WLICON_V1 icon{};  // a stored icon of none reads as the blank icon
+  if (!data.icon.empty()) std::memcpy(&icon, data.icon.data(), std::min(data.icon.size(), sizeof(icon)));
   _WLICON_V1 current_icon;
   record.GetIcon(current_icon);
   if (std::memcmp(&icon, &current_icon, sizeof(icon)) != 0) {
