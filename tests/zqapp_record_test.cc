@@ -307,30 +307,6 @@ TEST_F(ZQAppRecordTest, AssignmentReplacesEveryMember) {
   EXPECT_NE(View(source).description, u"only the target");
 }
 
-// The icon lives on the heap only once it is not blank: setting a blank icon
-// takes no memory, a refused allocation leaves the icon as it was, and an
-// assignment carries the icon or its absence.
-TEST_F(ZQAppRecordTest, IconTakesMemoryOnlyWhenItIsNotBlank) {
-  ZQApp app;
-  _WLICON_V1 icon{};
-  FailAllocationAt(1);
-  EXPECT_EQ(app.SetIcon(icon), feroq::VORN_OK);
-  icon.colors[0] = 0x12;
-  EXPECT_EQ(app.SetIcon(icon), feroq::VORN_E_OUTOFMEMORY);
-  EXPECT_EQ(View(app), BlankView(0));
-  ClearAllocationFailure();
-  ASSERT_EQ(app.SetIcon(icon), feroq::VORN_OK);
-  EXPECT_EQ(View(app).icon[128], 0x12);
-
-  ZQApp blank;
-  app = blank;
-  EXPECT_EQ(View(app), BlankView(0));
-  ZQApp iconed;
-  ASSERT_EQ(iconed.SetIcon(icon), feroq::VORN_OK);
-  app = iconed;
-  EXPECT_EQ(View(app).icon, View(iconed).icon);
-}
-
 void FillExtras(ZQApp2& app, ULONG base) {
   app.extra1 = base + 1;
   app.extra2 = base + 2;

@@ -22,7 +22,6 @@
 #include "services/service_failure.h"
 #include "services/service_faults.h"
 #include "services/service_support.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -62,23 +61,6 @@ VSTATUS StoreText(VORNString& member, const VORNString& value, VSTATUS refused, 
   return feroq::VORN_OK;
 }
 
-// A heap copy of `icon` for a record's icon member; raises std::bad_alloc
-// when the heap refuses, as the string copies do.
-_WLICON_V1* NewIcon(const _WLICON_V1& icon) {
-  auto* block = static_cast<_WLICON_V1*>(feroq::platform::HeapAllocZero(sizeof(_WLICON_V1)));
-  if (block == nullptr) throw std::bad_alloc();
-  *block = icon;
-  return block;
-}
-
-bool IsBlankIcon(const _WLICON_V1& icon) {
-  const auto* bytes = reinterpret_cast<const BYTE*>(&icon);
-  for (std::size_t i = 0; i < sizeof(icon); ++i) {
-    if (bytes[i] != 0) return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 // A blank record: empty strings, zero scalars and icon, version 0, writable.
@@ -89,7 +71,7 @@ ZQApp::ZQApp()
       folder_id_(0),
       version_(0),
       publishing_flags_(0),
-      icon_(nullptr),
+      icon_(),
       window_height_(0),
       window_width_(0),
       zq_attributes_(0),
@@ -123,7 +105,7 @@ ZQApp::ZQApp(const ZQApp& other)
       work_directory_(other.work_directory_),
       description_(other.description_),
       folder_(other.folder_),
-      icon_(other.icon_ != nullptr ? NewIcon(*other.icon_) : nullptr),
+      icon_(other.icon_),
       window_height_(other.window_height_),
       window_width_(other.window_width_),
       zq_attributes_(other.zq_attributes_),
@@ -137,7 +119,7 @@ ZQApp::ZQApp(const ZQApp& other)
       reserved_byte_(other.reserved_byte_),
       reserved_word_(other.reserved_word_) {}
 
-ZQApp::~ZQApp() { feroq::platform::HeapFree(icon_); }
+ZQApp::~ZQApp() = default;
 
 // Assigns member by member; the record keeps its own class. Allocation
 // failures of the string and table assignments pass as std::bad_alloc.
@@ -156,14 +138,7 @@ ZQApp& ZQApp::operator=(ZQApp& other) {
   work_directory_ = other.work_directory_;
   description_ = other.description_;
   folder_ = other.folder_;
-  if (other.icon_ == nullptr) {
-    feroq::platform::HeapFree(icon_);
-    icon_ = nullptr;
-  } else if (icon_ != nullptr) {
-    *icon_ = *other.icon_;
-  } else {
-    icon_ = NewIcon(*other.icon_);
-  }
+  icon_ = other.icon_;
   window_height_ = other.window_height_;
   window_width_ = other.window_width_;
   zq_attributes_ = other.zq_attributes_;
@@ -343,18 +318,12 @@ VSTATUS ZQApp::SetCommonAppFolder(ULONG64 value) {
   return feroq::VORN_OK;
 }
 
-void ZQApp::GetIcon(_WLICON_V1& icon) { icon = icon_ != nullptr ? *icon_ : _WLICON_V1{}; }
+void ZQApp::GetIcon(_WLICON_V1& icon) { icon = icon_; }
 
 VSTATUS ZQApp::SetIcon(_WLICON_V1& icon) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetIcon")) return s;
   if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
-  if (icon_ != nullptr) {
-    *icon_ = icon;
-  } else if (!IsBlankIcon(icon)) {
-    icon_ = static_cast<_WLICON_V1*>(feroq::platform::HeapAllocZero(sizeof(_WLICON_V1)));
-    if (icon_ == nullptr) return feroq::VORN_E_OUTOFMEMORY;
-    *icon_ = icon;
-  }
+  icon_ = icon;
   return feroq::VORN_OK;
 }
 
@@ -396,8 +365,7 @@ VSTATUS ZQApp::Initialize(ULONG version) {
   work_directory_ = kEmptyText;
   description_ = kEmptyText;
   folder_ = kEmptyText;
-  feroq::platform::HeapFree(icon_);
-  icon_ = nullptr;
+  icon_ = _WLICON_V1{};
   window_height_ = 0;
   window_width_ = 0;
   zq_attributes_ = 0;

@@ -220,9 +220,7 @@ class FEROQ_SERVICES_API ZQApp {
   VORNString work_directory_;  // 12
   VORNString description_;     // 13
   VORNString folder_;          // 14
-  // 15: the icon, on the platform heap once it is not all zero (a record
-  // that is never loaded, or whose application has no icon, holds none).
-  _WLICON_V1* icon_;
+  _WLICON_V1 icon_;            // 15
   ULONG window_height_;        // 16
   ULONG window_width_;         // 17
   ULONG zq_attributes_;        // 18
