@@ -41,10 +41,10 @@ bool SameAccount(const VORNString& a, const VORNString& b) {
 
 }  // namespace
 
-// The storage for names is made by the first AddUser (capacity 20), not
-// here: most records are made empty and many never get a user (every
-// application object of a listing starts with an empty record).
-USERTABLE::USERTABLE() : count_(0), cursor_(kNotIterating), size_total_(0) {}
+USERTABLE::USERTABLE() : count_(0), cursor_(kNotIterating), size_total_(0) {
+  // A failure leaves capacity 0; AddUser tries again.
+  names_.ChangeSize(kInitialCapacity);
+}
 
 // The source's lock is not taken: the caller keeps `other` unchanged while
 // it is copied. Raises std::bad_alloc when the names cannot be copied.
