@@ -236,8 +236,13 @@ fs::path DefinitionPath(const fs::path& dir, const std::string& dn, std::unorder
   for (std::size_t i = 1; i + 1 < parts.size(); ++i) path /= SafeComponent(parts[i]);
   const std::string stem = SafeComponent(parts.back());
   fs::path candidate = path / (stem + ".def");
-  for (int n = 2; used->count(candidate.native()) > 0; ++n) candidate = path / fmt::format("{}~{}.def", stem, n);
-  used->insert(candidate.native());
+  // Paths as UTF-8 text on every system (a Windows path's native form is wide).
+  auto text_of = [](const fs::path& p) {
+    const std::u8string utf8 = p.u8string();
+    return std::string(utf8.begin(), utf8.end());
+  };
+  for (int n = 2; used->count(text_of(candidate)) > 0; ++n) candidate = path / fmt::format("{}~{}.def", stem, n);
+  used->insert(text_of(candidate));
   return candidate;
 }
 
