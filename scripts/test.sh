@@ -3,7 +3,9 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer (clang); then the tests that
 # use threads (CTest label "threads") once more under ThreadSanitizer (clang);
 # then the installed library as another project sees it
-# (scripts/package-check.sh). Warnings are errors. Fails on any report.
+# (scripts/package-check.sh); last the Windows builds under Wine
+# (scripts/windows.sh; FEROQ_TEST_WINDOWS=0 leaves them out). Warnings are
+# errors. Fails on any report.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -35,3 +37,10 @@ ctest --test-dir build-tsan --output-on-failure -j2 --no-tests=error -L threads
 # The library as it is installed: without test hooks, from a prefix and from
 # its Debian package.
 bash scripts/package-check.sh
+
+# The Windows builds (mingw-w64): the x86_64 test programs under Wine, the
+# i686 libraries with their fixed record layouts (scripts/windows.sh).
+# FEROQ_TEST_WINDOWS=0 leaves them out, for a quicker run on Linux alone.
+if [[ "${FEROQ_TEST_WINDOWS:-1}" != 0 ]]; then
+  bash scripts/windows.sh
+fi
