@@ -57,8 +57,10 @@ configure_and_build x86_64
 echo "windows.sh: x86_64 build: $((SECONDS - stage_start)) s"
 
 stage_start=$SECONDS
+# One persistent server for every test program of the run, started before
+# the prefix is made (a second start finds it running and fails).
+wineserver -p
 wineboot -i >/dev/null 2>&1
-wineserver -p  # one server for every test program of the run
 WINEPATH="$(runtime_path x86_64-w64-mingw32-g++-posix)" \
   ctest --test-dir build-win-x86_64 --output-on-failure -j2 --no-tests=error
 echo "windows.sh: x86_64 tests under wine64: $((SECONDS - stage_start)) s"
