@@ -7,19 +7,17 @@
 #include <cstring>
 
 #include "platform/platform.h"
+#include "platform/portable/heap_block.h"
 #include "platform/portable/heap_hooks.h"
 
 namespace feroq::platform {
 namespace {
 
-// Sits in front of every block. Its size keeps the caller's bytes aligned
-// as malloc's are (16 bytes on the supported targets).
-struct alignas(16) BlockHeader {
-  std::size_t size;
-  std::uint64_t magic;
-};
-constexpr std::uint64_t kLiveMagic = 0x66657271'48656170ull;  // "ferqHeap"
-constexpr std::uint64_t kFreedMagic = 0x66726565'64426c6bull;
+using heap_block::BlockHeader;
+using heap_block::HeaderOf;
+using heap_block::kFreedMagic;
+using heap_block::kLiveMagic;
+using heap_block::TotalSize;
 
 // Identity of the heap handed out by ProcessHeap.
 struct ProcessHeapTag {
@@ -28,23 +26,6 @@ struct ProcessHeapTag {
 
 using heap_hooks::CountAttemptAndCheckFailure;
 using heap_hooks::CountLiveBlock;
-
-BlockHeader* HeaderOf(const void* block) noexcept {
-  auto* header = const_cast<BlockHeader*>(static_cast<const BlockHeader*>(block) - 1);
-  if (header->magic != kLiveMagic) {
-    // A pointer that this heap did not hand out, or one already released:
-    // continuing would corrupt memory silently.
-    std::fprintf(stderr, "feroq heap: invalid or released block %p\n", block);
-    std::abort();
-  }
-  return header;
-}
-
-bool TotalSize(std::size_t bytes, std::size_t* total) noexcept {
-  if (bytes > SIZE_MAX - sizeof(BlockHeader)) return false;
-  *total = bytes + sizeof(BlockHeader);
-  return true;
-}
 
 }  // namespace
 

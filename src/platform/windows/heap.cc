@@ -9,42 +9,21 @@
 #include <cstdlib>
 
 #include "platform/platform.h"
+#include "platform/portable/heap_block.h"
 #include "platform/portable/heap_hooks.h"
 #include "platform/windows/system.h"
 
 namespace feroq::platform {
 namespace {
 
-// Sits in front of every block; 16 bytes on both targets, so the caller's
-// bytes keep the alignment the system heap gives (8 bytes on 32-bit
-// Windows, 16 on 64-bit).
-struct BlockHeader {
-  std::size_t size;
-  std::uint64_t magic;
-};
-static_assert(sizeof(BlockHeader) == 16);
-constexpr std::uint64_t kLiveMagic = 0x66657271'48656170ull;  // "ferqHeap"
-constexpr std::uint64_t kFreedMagic = 0x66726565'64426c6bull;
+using heap_block::BlockHeader;
+using heap_block::HeaderOf;
+using heap_block::kFreedMagic;
+using heap_block::kLiveMagic;
+using heap_block::TotalSize;
 
 using heap_hooks::CountAttemptAndCheckFailure;
 using heap_hooks::CountLiveBlock;
-
-BlockHeader* HeaderOf(const void* block) noexcept {
-  auto* header = const_cast<BlockHeader*>(static_cast<const BlockHeader*>(block) - 1);
-  if (header->magic != kLiveMagic) {
-    // A pointer that this heap did not hand out, or one already released:
-    // continuing would corrupt memory silently.
-    std::fprintf(stderr, "feroq heap: invalid or released block %p\n", block);
-    std::abort();
-  }
-  return header;
-}
-
-bool TotalSize(std::size_t bytes, std::size_t* total) noexcept {
-  if (bytes > SIZE_MAX - sizeof(BlockHeader)) return false;
-  *total = bytes + sizeof(BlockHeader);
-  return true;
-}
 
 }  // namespace
 
