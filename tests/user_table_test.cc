@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <latch>
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,11 +185,16 @@ TEST_F(UserTableTest, ConcurrentAddsAreSerialised) {
   USERTABLE table;
   constexpr int kThreads = 4;
   constexpr int kPerThread = 20000;
-  std::latch start(kThreads);
+  // All threads add at once, through every growth of the storage. The start
+  // gate spins rather than using std::latch: the Windows runtime's latch (GCC
+  // 12's condition-variable fallback for atomic waits) can miss the last
+  // arrival's wake-up and leave a thread waiting forever.
+  std::atomic<int> arrived{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&table, &start, t] {
-      start.arrive_and_wait();  // all add at once, through every growth of the storage
+    threads.emplace_back([&table, &arrived, t] {
+      arrived.fetch_add(1);
+      while (arrived.load() < kThreads) std::this_thread::yield();
       for (int i = 0; i < kPerThread; ++i) table.AddUser(VORNString(Dn(t * kPerThread + i).c_str()));
     });
   }
