@@ -4,13 +4,10 @@
 
 #include <unistd.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <atomic>
-#include <ostream>
+#include <cstdio>
 #include <set>
 #include <stdexcept>
-#include <string>
 #include <thread>
 
 #include "services/store/farm_store.h"
@@ -29,26 +26,14 @@ void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.name; }
 
 class FarmStoreContract : public ::testing::TestWithParam<Backend> {
  protected:
-  void SetUp() override {
-    store_ = GetParam().create();
-    ASSERT_NE(store_, nullptr);
-  }
+  void SetUp() override { ASSERT_NE(store_ = GetParam().create(), nullptr); }
 
   void MustWrite(const std::function<void(FarmTxn&)>& fn) {
-    ASSERT_EQ(store_->Write([&](FarmTxn& txn) -> VSTATUS {
-      fn(txn);
-      return 0;
-    }),
-              0u);
+    ASSERT_EQ(store_->Write([&](FarmTxn& txn) -> VSTATUS { return fn(txn), 0; }), 0u);
   }
-  template <class T>
-  T ReadValue(const std::function<T(const FarmView&)>& fn) {
-    T value{};
-    store_->Read([&](const FarmView& view) -> VSTATUS {
-      value = fn(view);
-      return 0;
-    });
-    return value;
+  // Runs the checks in one read transaction.
+  void Check(const std::function<void(const FarmView&)>& fn) {
+    store_->Read([&](const FarmView& view) -> VSTATUS { return fn(view), 0; });
   }
 
   ApplicationRecord App(ULONG64 id, ULONG64 folder, const std::u16string& browser_name) {
@@ -67,23 +52,16 @@ class FarmStoreContract : public ::testing::TestWithParam<Backend> {
 };
 
 TEST_P(FarmStoreContract, NewStoreIsEmptyAndInitializeMakesANewFarm) {
-  EXPECT_EQ(ReadValue<ULONG64>([](const FarmView& v) { return v.RootFolderId(); }), 0u);
-  EXPECT_TRUE(ReadValue<std::u16string>([](const FarmView& v) { return v.FarmName(); }).empty());
-  EXPECT_EQ(ReadValue<ULONG64>([](const FarmView& v) { return v.LastEventSequence(); }), 0u);
-
+  Check([](const FarmView& v) {
+    EXPECT_EQ(v.RootFolderId(), 0u);
+    EXPECT_TRUE(v.FarmName().empty());
+    EXPECT_EQ(v.LastEventSequence(), 0u);
+  });
   MustWrite([](FarmTxn& txn) { InitializeNewFarm(txn); });
-  store_->Read([](const FarmView& v) -> VSTATUS {
+  Check([](const FarmView& v) {
     EXPECT_EQ(v.FarmName(), u"feroq");
-    const ULONG64 root = v.RootFolderId();
-    EXPECT_EQ(ObjectKindOf(root), kObjectKindFolder);
-    std::optional<FolderRecord> folder = v.GetFolder(root);
-    EXPECT_TRUE(folder.has_value());
-    if (folder) {
-      EXPECT_EQ(folder->name, u"Applications");
-      EXPECT_EQ(folder->parent_id, 0u);
-    }
-    EXPECT_EQ(v.ListFolders().size(), 1u);
-    return 0;
+    EXPECT_EQ(ObjectKindOf(v.RootFolderId()), kObjectKindFolder);
+    EXPECT_EQ(v.ListFolders(), (std::vector<FolderRecord>{{v.RootFolderId(), 0, u"Applications", 1}}));
   });
 }
 
@@ -155,7 +133,7 @@ TEST_P(FarmStoreContract, FailedWriteRollsBackEveryKindOfChange) {
   }),
                std::runtime_error);
 
-  store_->Read([&](const FarmView& v) -> VSTATUS {
+  Check([&](const FarmView& v) {
     EXPECT_EQ(v.FarmName(), u"feroq");
     EXPECT_EQ(v.ListFolders().size(), 2u);
     EXPECT_EQ(v.GetFolder(kept_folder)->name, u"Office");
@@ -174,7 +152,6 @@ TEST_P(FarmStoreContract, FailedWriteRollsBackEveryKindOfChange) {
     EXPECT_EQ(v.LastEventSequence(), 1u);
     EXPECT_EQ(v.EventsAfter(0, 10).size(), 1u);
     EXPECT_TRUE(v.ListEventQueues().empty());
-    return 0;
   });
 }
 
@@ -188,21 +165,17 @@ TEST_P(FarmStoreContract, ReplacingAnApplicationMovesItInEveryIndex) {
     txn.PutApplication(App(MakeObjectId(kObjectKindApplication, 2), a, u"CALC"));
   });
   MustWrite([&](FarmTxn& txn) { txn.PutApplication(App(app, b, u"Paint")); });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
+  Check([&](const FarmView& v) {
     EXPECT_EQ(v.ApplicationIds(a), std::vector<ULONG64>{MakeObjectId(kObjectKindApplication, 2)});
-    EXPECT_EQ(v.ApplicationIds(b), std::vector<ULONG64>{app});
     EXPECT_EQ(v.ApplicationFolder(app), b);
     EXPECT_EQ(v.FindApplicationsByBrowserName(u"calc").size(), 1u);
     EXPECT_EQ(v.FindApplicationsByBrowserName(u"PAINT"), std::vector<ULONG64>{app});
-    EXPECT_EQ(v.ApplicationCount(), 2u);
-    return 0;
   });
   MustWrite([&](FarmTxn& txn) { txn.DeleteApplication(app); });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
+  Check([&](const FarmView& v) {
     EXPECT_FALSE(v.GetApplication(app).has_value());
     EXPECT_TRUE(v.ApplicationIds(b).empty());
     EXPECT_TRUE(v.FindApplicationsByBrowserName(u"Paint").empty());
-    return 0;
   });
 }
 
@@ -237,24 +210,17 @@ TEST_P(FarmStoreContract, PutHoldingNamesRefusesATakenNameAndWritesNothing) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     bool put = !c.put;
-    EXPECT_EQ(store_->Write([&](FarmTxn& txn) -> VSTATUS {
-      put = txn.PutApplicationHoldingNames(c.app);
-      return 0;
-    }),
-              0u);
+    MustWrite([&](FarmTxn& txn) { put = txn.PutApplicationHoldingNames(c.app); });
     EXPECT_EQ(put, c.put);
-    EXPECT_EQ(ReadValue<std::optional<ApplicationRecord>>([&](const FarmView& v) { return v.GetApplication(c.app.id); }) ==
-                  c.app,
-              c.put);
+    Check([&](const FarmView& v) { EXPECT_EQ(v.GetApplication(c.app.id) == c.app, c.put); });
   }
-  store_->Read([&](const FarmView& v) -> VSTATUS {
+  Check([&](const FarmView& v) {
     EXPECT_EQ(v.FindChildByName(root, u"CALCULATOR", 0), calc);
     EXPECT_EQ(v.FindChildByName(root, u"TOOLS", 0), tools);
     EXPECT_EQ(v.FindChildByName(tools, u"calculator", 0), other);
     EXPECT_EQ(v.FindChildByName(tools, u"calculator", other), std::nullopt);
     EXPECT_EQ(v.GetApplicationName(calc), (ApplicationName{calc, root, u"calculator"}));
     EXPECT_EQ(v.ApplicationNames(tools), (std::vector<ApplicationName>{{other, tools, u"Calculator"}}));
-    return 0;
   });
 }
 
@@ -274,17 +240,12 @@ TEST_P(FarmStoreContract, CountsAndIdentifierWindowsFollowTheRows) {
     txn.PutServer({MakeObjectId(kObjectKindServer, 2), u"GAMMA"});
     txn.PutAccount({u"NT", u"CORP", u"alice", 0, u"CN=alice"});
   });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
-    EXPECT_EQ(v.ApplicationCount(), 4u);
-    EXPECT_EQ(v.FolderCount(), 2u);
-    EXPECT_EQ(v.ServerCount(), 2u);
-    EXPECT_EQ(v.AccountCount(), 1u);
+  Check([&](const FarmView& v) {
+    EXPECT_EQ((std::vector<std::size_t>{v.ApplicationCount(), v.FolderCount(), v.ServerCount(), v.AccountCount()}),
+              (std::vector<std::size_t>{4, 2, 2, 1}));
     EXPECT_EQ(v.ApplicationIdsAfter(0, 3), (std::vector<ULONG64>{app(3), app(5), app(7)}));
-    EXPECT_EQ(v.ApplicationIdsAfter(app(5), 3), (std::vector<ULONG64>{app(7), app(12)}));
-    EXPECT_EQ(v.ApplicationIdsAfter(app(6), 1), std::vector<ULONG64>{app(7)});
-    EXPECT_TRUE(v.ApplicationIdsAfter(app(12), 3).empty());
+    EXPECT_EQ(v.ApplicationIdsAfter(app(6), 3), (std::vector<ULONG64>{app(7), app(12)}));
     EXPECT_TRUE(v.ApplicationIdsAfter(0, 0).empty());
-    return 0;
   });
   MustWrite([&](FarmTxn& txn) {
     txn.DeleteApplication(app(5));
@@ -292,13 +253,10 @@ TEST_P(FarmStoreContract, CountsAndIdentifierWindowsFollowTheRows) {
     txn.DeleteServer(MakeObjectId(kObjectKindServer, 1));
     txn.DeleteAccount(u"cn=ALICE");
   });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
-    EXPECT_EQ(v.ApplicationCount(), 3u);
-    EXPECT_EQ(v.FolderCount(), 1u);
-    EXPECT_EQ(v.ServerCount(), 1u);
-    EXPECT_EQ(v.AccountCount(), 0u);
+  Check([&](const FarmView& v) {
+    EXPECT_EQ((std::vector<std::size_t>{v.ApplicationCount(), v.FolderCount(), v.ServerCount(), v.AccountCount()}),
+              (std::vector<std::size_t>{3, 1, 1, 0}));
     EXPECT_EQ(v.ApplicationIdsAfter(app(3), 10), (std::vector<ULONG64>{app(7), app(12)}));
-    return 0;
   });
 }
 
@@ -310,20 +268,17 @@ TEST_P(FarmStoreContract, ChildFoldersFollowCreationSerialAcrossMovesAndRenames)
     txn.PutFolder({late, root, u"Zeta", 50});
     txn.PutFolder({early, root, u"Alpha", 10});
   });
-  EXPECT_EQ(ReadValue<std::vector<ULONG64>>([&](const FarmView& v) { return v.ChildFolderIds(root); }),
-            (std::vector<ULONG64>{early, late}));
+  Check([&](const FarmView& v) { EXPECT_EQ(v.ChildFolderIds(root), (std::vector<ULONG64>{early, late})); });
   MustWrite([&](FarmTxn& txn) {
     FolderRecord f = *txn.GetFolder(early);
     f.parent_id = late;
     f.name = u"Moved";
     txn.PutFolder(f);
   });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
+  Check([&](const FarmView& v) {
     EXPECT_EQ(v.ChildFolderIds(root), std::vector<ULONG64>{late});
     EXPECT_EQ(v.ChildFolderIds(late), std::vector<ULONG64>{early});
     EXPECT_EQ(v.GetFolder(early)->creation_serial, 10u);
-    EXPECT_EQ(v.RootFolderId(), root);
-    return 0;
   });
 }
 
@@ -335,33 +290,26 @@ TEST_P(FarmStoreContract, ServerAndAccountLookupsIgnoreCase) {
     txn.PutAccount({u"NT", u"CORP", u"Alice", 0, u"CN=Alice,O=Corp"});
     txn.PutAccount({u"NDS", u"CORP", u"Alice", 2, u"CN=Alice,O=Tree"});
   });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
+  Check([&](const FarmView& v) {
     EXPECT_EQ(v.FindServerByName(u"stra\u00dfe-\u00e4")->id, s1);
-    EXPECT_EQ(v.FindServerByName(u"BETA")->id, s2);
     EXPECT_FALSE(v.FindServerByName(u"Bet").has_value());
-    std::vector<ServerRecord> servers = v.ListServers();
-    EXPECT_EQ(servers.size(), 2u);
-    if (servers.size() == 2) {
-      EXPECT_EQ(servers[0].id, s1);  // ascending id
-    }
+    EXPECT_EQ(v.ListServers().front().id, s1);  // ascending id
     EXPECT_EQ(v.FindAccount(u"nds", u"corp", u"alice")->kind, 2u);
     EXPECT_EQ(v.FindAccount(u"Nt", u"Corp", u"ALICE")->dn, u"CN=Alice,O=Corp");
     EXPECT_FALSE(v.FindAccount(u"NT", u"OTHER", u"Alice").has_value());
     EXPECT_EQ(v.FindAccountByDn(u"cn=alice,o=tree")->authority_type, u"NDS");
-    return 0;
   });
   // Renaming a server and re-keying an account replace the old index entries.
   MustWrite([&](FarmTxn& txn) {
     txn.PutServer({s2, u"Gamma"});
     txn.PutAccount({u"NT", u"CORP", u"Alicia", 0, u"cn=alice,o=corp"});
   });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
+  Check([&](const FarmView& v) {
     EXPECT_FALSE(v.FindServerByName(u"Beta").has_value());
     EXPECT_EQ(v.FindServerByName(u"gamma")->id, s2);
     EXPECT_FALSE(v.FindAccount(u"NT", u"CORP", u"Alice").has_value());
     EXPECT_EQ(v.FindAccount(u"NT", u"CORP", u"Alicia")->dn, u"cn=alice,o=corp");
     EXPECT_EQ(v.ListAccounts().size(), 2u);
-    return 0;
   });
 }
 
@@ -374,22 +322,15 @@ TEST_P(FarmStoreContract, EventLogAndQueues) {
     EXPECT_EQ(txn.AllocateEventQueueHandle(), 1);
     txn.PutEventQueue({1, {0x1000, 0x1100}, 0});
   });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
+  Check([&](const FarmView& v) {
     EXPECT_EQ(v.LastEventSequence(), 6u);
-    // An entry keeps the name it was given, and none when given none.
-    std::vector<EventRecord> named = v.EventsAfter(4, 2);
-    EXPECT_EQ(named, (std::vector<EventRecord>{{5, 0x1004, std::vector<BYTE>(26, 0x04)},
-                                               {6, 0x1102, {}, u"\\Applications\\Ed"}}));
-    std::vector<EventRecord> page = v.EventsAfter(2, 2);
-    EXPECT_EQ(page.size(), 2u);
-    if (page.size() == 2) {
-      EXPECT_EQ(page[0].sequence, 3u);
-      EXPECT_EQ(page[0].event_id, 0x1002);
-      EXPECT_EQ(page[1].record, std::vector<BYTE>(26, 0x03));
-    }
+    // A page starts just after the sequence given; an entry keeps the name
+    // it was given, and none when given none.
+    EXPECT_EQ(v.EventsAfter(4, 2), (std::vector<EventRecord>{{5, 0x1004, std::vector<BYTE>(26, 0x04)},
+                                                             {6, 0x1102, {}, u"\\Applications\\Ed"}}));
+    EXPECT_EQ(v.EventsAfter(2, 1), (std::vector<EventRecord>{{3, 0x1002, std::vector<BYTE>(26, 0x02)}}));
     EXPECT_TRUE(v.EventsAfter(6, 10).empty());
     EXPECT_EQ(v.GetEventQueue(1)->event_ids, (std::vector<USHORT>{0x1000, 0x1100}));
-    return 0;
   });
   MustWrite([&](FarmTxn& txn) {
     EventQueueRecord q = *txn.GetEventQueue(1);
@@ -397,10 +338,9 @@ TEST_P(FarmStoreContract, EventLogAndQueues) {
     txn.PutEventQueue(q);
     EXPECT_EQ(txn.AllocateEventQueueHandle(), 2);
   });
-  EXPECT_EQ(ReadValue<ULONG64>([](const FarmView& v) { return v.GetEventQueue(1)->read_position; }),
-            4u);
+  Check([](const FarmView& v) { EXPECT_EQ(v.GetEventQueue(1)->read_position, 4u); });
   MustWrite([&](FarmTxn& txn) { txn.DeleteEventQueue(1); });
-  EXPECT_TRUE(ReadValue<bool>([](const FarmView& v) { return v.ListEventQueues().empty(); }));
+  Check([](const FarmView& v) { EXPECT_TRUE(v.ListEventQueues().empty()); });
 }
 
 TEST_P(FarmStoreContract, ClearEmptiesTheFarmAndCanBeRolledBack) {
@@ -415,18 +355,18 @@ TEST_P(FarmStoreContract, ClearEmptiesTheFarmAndCanBeRolledBack) {
     return 1;
   }),
             1u);
-  EXPECT_EQ(ReadValue<std::size_t>([](const FarmView& v) { return v.ApplicationCount(); }), 1u);
-  EXPECT_EQ(ReadValue<std::u16string>([](const FarmView& v) { return v.FindServerByName(u"s")->name; }),
-            u"S");
-
+  ULONG64 old_root = 0;
+  Check([&](const FarmView& v) {
+    EXPECT_EQ(v.ApplicationCount(), 1u);
+    EXPECT_EQ(v.FindServerByName(u"s")->name, u"S");
+    old_root = v.RootFolderId();
+  });
   // Clearing restarts the serials: a new farm gets the same root identifier.
-  const ULONG64 old_root = ReadValue<ULONG64>([](const FarmView& v) { return v.RootFolderId(); });
   MustWrite([](FarmTxn& txn) { InitializeNewFarm(txn); });
-  store_->Read([&](const FarmView& v) -> VSTATUS {
+  Check([&](const FarmView& v) {
     EXPECT_EQ(v.RootFolderId(), old_root);
     EXPECT_EQ(v.ApplicationCount(), 0u);
     EXPECT_TRUE(v.ListServers().empty());
-    return 0;
   });
 }
 
