@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "feroq/services/service_base.h"
 #include "output.h"
 #include "text_conversion.h"
 
@@ -203,13 +204,25 @@ void ForEachApp(Session& session, const std::function<void(ZQWinAppObject*)>& vi
       throw OperationFailed("listing the applications", status);
     }
     if (ids.empty()) return;
-    for (ULONG64 id : ids) {
-      ZQWinAppObject* app = nullptr;
-      Check(farm.CreateWinAppFromID(id, &app), "listing the applications");
-      window.emplace_back(&farm, app);
-    }
-    for (Held<ZQWinAppObject>& app : window) visit(app.get());
-    window.clear();
+    // The window's objects are made, loaded and visited in one read
+    // transaction: one snapshot and one set of file locks for the window
+    // instead of a transaction for each service call of each application.
+    // Where that transaction cannot begin, the window runs with each call
+    // reading on its own.
+    bool ran = false;
+    auto visit_window = [&]() -> VSTATUS {
+      ran = true;
+      for (ULONG64 id : ids) {
+        ZQWinAppObject* app = nullptr;
+        Check(farm.CreateWinAppFromID(id, &app), "listing the applications");
+        window.emplace_back(&farm, app);
+      }
+      for (Held<ZQWinAppObject>& app : window) visit(app.get());
+      window.clear();
+      return VORN_OK;
+    };
+    RunInOneReadTransaction(VornRemoteAccess, visit_window);
+    if (!ran) visit_window();
   }
 }
 

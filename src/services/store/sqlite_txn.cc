@@ -57,18 +57,26 @@ std::u16string SqliteTxn::FarmName() const {
 
 std::optional<FolderRecord> SqliteTxn::GetFolder(ULONG64 id) const {
   return Guarded([&]() -> std::optional<FolderRecord> {
+    if (cache_ != nullptr) {
+      if (auto kept = folders_.find(id); kept != folders_.end()) return kept->second;
+    }
     Statement s(c_, Sql::kGetFolder);
     s.BindId(id);
     if (!s.Step()) return std::nullopt;
-    return FolderRow(s);
+    FolderRecord folder = FolderRow(s);
+    if (cache_ != nullptr && folders_.size() < kMaxFolders) folders_.emplace(id, folder);
+    return folder;
   });
 }
 
 std::vector<ULONG64> SqliteTxn::ChildFolderIds(ULONG64 parent) const {
   return Guarded([&] {
+    if (parent == 0 && cache_ != nullptr && root_ids_) return *root_ids_;
     Statement s(c_, Sql::kChildFolders);
     s.BindId(parent);
-    return Ids(s);
+    std::vector<ULONG64> ids = Ids(s);
+    if (parent == 0 && cache_ != nullptr) root_ids_ = ids;
+    return ids;
   });
 }
 

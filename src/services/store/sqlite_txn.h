@@ -3,6 +3,8 @@
 #ifndef FEROQ_SERVICES_STORE_SQLITE_TXN_H_
 #define FEROQ_SERVICES_STORE_SQLITE_TXN_H_
 
+#include <unordered_map>
+
 #include "services/store/farm_store.h"
 #include "services/store/sqlite_connection.h"
 #include "services/store/sqlite_record_cache.h"
@@ -104,6 +106,14 @@ class SqliteTxn final : public FarmTxn {
 
   SqliteConnection& c_;
   RecordCache* const cache_ = nullptr;
+  // Folders a read view has read, and the ids of the folders below no
+  // parent: one snapshot cannot see them change, and a walk that names
+  // application after application asks for the same few folders again and
+  // again. Kept by read views only (a write transaction changes folders),
+  // at most kMaxFolders of them.
+  static constexpr std::size_t kMaxFolders = 4096;
+  mutable std::unordered_map<ULONG64, FolderRecord> folders_;
+  mutable std::optional<std::vector<ULONG64>> root_ids_;
   const std::uint64_t generation_ = 0;
   mutable VSTATUS failure_ = 0;
   bool appended_events_ = false;
