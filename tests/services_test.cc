@@ -211,23 +211,6 @@ TEST_F(FolderServiceTest, EnumerateListsFoldersInCreationOrderThenApplications) 
   EXPECT_EQ(none, nullptr);
 }
 
-TEST_F(FolderServiceTest, BlocksComeFromThePlatformHeap) {
-  AddFolder(u"Office");
-  const std::int64_t live = feroq::platform::LiveHeapBlocks();
-  ULONG64* children = nullptr;
-  ULONG count = 0;
-  char16_t* name = nullptr;
-  ASSERT_EQ(folders_->EnumerateFolder(root_, &children, count), 0u);
-  ASSERT_EQ(folders_->GetFolderName(root_, &name), 0u);
-  EXPECT_EQ(feroq::platform::HeapBlockSize(name), sizeof(u"Applications"));
-  EXPECT_EQ(feroq::platform::HeapBlockSize(children), sizeof(ULONG64));
-  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live + 2);
-  EXPECT_EQ(folders_->FreeMemory(reinterpret_cast<unsigned char*>(children)), 0u);
-  EXPECT_EQ(folders_->FreeMemory(reinterpret_cast<unsigned char*>(name)), 0u);
-  EXPECT_EQ(folders_->FreeMemory(nullptr), 0u);
-  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
-}
-
 // One transaction around several service calls: the calls inside see their
 // own changes, and the farm keeps all of them or none.
 TEST_F(FolderServiceTest, OneTransactionKeepsAllOrNothing) {
@@ -323,89 +306,6 @@ class AppStoreTest : public FarmTest {
   std::unique_ptr<ZQAppSAL> store_;
 };
 
-// Each property travels through the store to a field of its own.
-TEST_F(AppStoreTest, PublishedRecordReadsBackWithEveryProperty) {
-  const ULONG64 server1 = AddServer(u"ALPHA"), server2 = AddServer(u"BETA");
-  const ULONG64 office = AddFolder(u"Office");
-  ZQApp record;
-  ASSERT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
-  const struct {
-    VSTATUS (ZQApp::*set)(VORNString&);
-    void (ZQApp::*get)(VORNString&);
-    const char16_t* value;
-  } texts[] = {
-      {&ZQApp::SetBrowserName, &ZQApp::GetBrowserName, u"Editor"},
-      {&ZQApp::SetFriendlyName, &ZQApp::GetFriendlyName, u"The Editor"},
-      {&ZQApp::SetDefaultInitialProgram, &ZQApp::GetDefaultInitialProgram, u"C:\\ed.exe"},
-      {&ZQApp::SetDefaultWorkDirectory, &ZQApp::GetDefaultWorkDirectory, u"C:\\"},
-      {&ZQApp::SetDescription, &ZQApp::GetDescription, u"Edits"},
-      {&ZQApp::SetFolder, &ZQApp::GetFolder, u"\\Applications\\Office"},
-  };
-  for (const auto& t : texts) {
-    VORNString value(t.value);
-    ASSERT_EQ((record.*t.set)(value), 0u);
-  }
-  ASSERT_EQ(record.SetDefaultEncryptionLevel(2), 0u);
-  ASSERT_EQ(record.SetDefaultWindowScale(50), 0u);
-  ASSERT_EQ(record.SetDesktopIntegrate(1), 0u);
-  ASSERT_EQ(record.SetDefaultWindowHeight(600), 0u);
-  ASSERT_EQ(record.SetDefaultWindowWidth(800), 0u);
-  ASSERT_EQ(record.SetWLAttributes(0x22), 0u);
-  ASSERT_EQ(record.SetPublishingFlags(0x33), 0u);
-  ASSERT_EQ(record.SetCommonAppFolder(office), 0u);
-  _WLICON_V1 icon;
-  for (std::size_t i = 0; i < sizeof(icon); ++i) reinterpret_cast<BYTE*>(&icon)[i] = BYTE(i * 7);
-  ASSERT_EQ(record.SetIcon(icon), 0u);
-  _ZQAPP_SERVER_CONFIG own;
-  own.flags = kServerConfigHasInitialProgram;
-  own.initialProgram = u"D:\\ed.exe";
-  ASSERT_EQ(record.AddServer(server2, own), 0u);
-  _ZQAPP_SERVER_CONFIG plain;
-  plain.flags = 0;
-  ASSERT_EQ(record.AddServer(server1, plain), 0u);
-  VORNString alice(u"CN=alice"), bob(u"CN=bob");
-  ASSERT_EQ(record.AddUser(alice), 0u);
-  ASSERT_EQ(record.AddUser(bob), 0u);
-
-  ULONG64 id = 0;
-  ASSERT_EQ(store_->Write(id, record, nullptr), 0u);
-  EXPECT_EQ(ObjectKindOf(id), kObjectKindApplication);
-  EXPECT_EQ(feroq::services::RecordAccess::StoredId(record), id);
-
-  ZQApp loaded;
-  ASSERT_EQ(store_->Read(id, loaded), 0u);
-  EXPECT_EQ(feroq::services::RecordAccess::StoredId(loaded), id);
-  for (const auto& t : texts) EXPECT_EQ(Text(t.get, loaded), t.value);
-  BYTE b = 0;
-  loaded.GetDefaultEncryptionLevel(b);
-  EXPECT_EQ(b, 2);
-  loaded.GetDefaultWindowScale(b);
-  EXPECT_EQ(b, 50);
-  loaded.GetDesktopIntegrate(b);
-  EXPECT_EQ(b, 1);
-  ULONG w = 0;
-  loaded.GetDefaultWindowHeight(w);
-  EXPECT_EQ(w, 600u);
-  loaded.GetDefaultWindowWidth(w);
-  EXPECT_EQ(w, 800u);
-  loaded.GetPublishingFlags(w);
-  EXPECT_EQ(w, 0x33u);
-  loaded.GetWLAttributes(w);
-  EXPECT_EQ(w, 0x22u);
-  ULONG64 folder = 0;
-  loaded.GetCommonAppFolder(folder);
-  EXPECT_EQ(folder, office);
-  _WLICON_V1 loaded_icon;
-  loaded.GetIcon(loaded_icon);
-  EXPECT_EQ(std::memcmp(&icon, &loaded_icon, sizeof(icon)), 0);
-  EXPECT_EQ(loaded.GetUserCount(), 2);
-  _ZQAPP_SERVER_CONFIG found;
-  ASSERT_EQ(feroq::services::RecordAccess::Servers(loaded).FindServer(server2, found), 0u);
-  EXPECT_EQ(found.flags, kServerConfigHasInitialProgram);
-  EXPECT_EQ(std::u16string(found.initialProgram.c_str()), u"D:\\ed.exe");
-  EXPECT_EQ(loaded.GetServerCount(), 2);
-}
-
 // An icon is kept whenever any of its 640 bytes is set, the last colour
 // byte included; only a blank one is stored as none.
 TEST_F(AppStoreTest, AnIconWithOnlyItsLastByteSetIsStored) {
@@ -500,20 +400,6 @@ TEST_F(AppStoreTest, DeleteAndEnumerate) {
   ASSERT_EQ(store_->EnumApps(&ids, count, office), 0u);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(ids, nullptr);
-}
-
-TEST_F(AppStoreTest, ServicesWithoutAFarmFail) {
-  ZQAppSAL store(nullptr);
-  VORNCommonApplicationSAL folders(nullptr);
-  ZQApp record;
-  ULONG64 id = 0, root = 0;
-  ULONG64* ids = nullptr;
-  ULONG count = 0;
-  EXPECT_EQ(store.Write(id, record, nullptr), VORN_E_FAILURE);
-  EXPECT_EQ(store.Read(1, record), VORN_E_FAILURE);
-  EXPECT_EQ(store.EnumApps(&ids, count, 0), VORN_E_FAILURE);
-  EXPECT_EQ(folders.GetRootFolderID(root), VORN_E_FAILURE);
-  EXPECT_EQ(root, 0u);
 }
 
 }  // namespace
