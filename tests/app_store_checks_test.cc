@@ -200,16 +200,6 @@ TEST_F(AppStoreChecksTest, ValidationOfStoredApplications) {
   ASSERT_NE(details, nullptr);
   EXPECT_EQ(details->code, feroq::kDetailedErrorBase + 4);
   ReleaseZQAppErrMemory(details);
-
-  // Through the library: an inconsistent application is an invalid argument.
-  FarmObject farm;
-  feroq::testing::Ref<ZQWinAppObject> app(farm);
-  ASSERT_EQ(farm.CreateWinAppFromID(id, &app.out()), S_OK);
-  ASSERT_EQ(app->Load(), S_OK);
-  EXPECT_EQ(app->Validate(), S_OK);
-  feroq::services::InjectDetailedErrors("ZQAppSAL::ValidateOldApp",
-                                        {feroq::kDetailedErrorBase + 1});
-  EXPECT_EQ(app->Validate(), E_INVALIDARG);
 }
 
 TEST_F(AppStoreChecksTest, PublishingMapsTheFirstDetail) {

@@ -244,29 +244,6 @@ TEST_F(FarmConnectionTest, AdminServerAndAccountRules) {
   EXPECT_EQ(accounts.size(), 1u);
 }
 
-TEST_F(FarmConnectionTest, ResetGivesANewFarmWithTheSameRoot) {
-  const ULONG64 root = RootFolder();
-  SeedFarmName(u"Seeded");
-  AddFolder(u"A/B");
-  AddServer(u"S");
-  AddApplication(u"App");
-  ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
-
-  std::vector<feroq::admin::FolderInfo> folders;
-  ASSERT_EQ(admin().ListFolders(&folders), 0u);
-  ASSERT_EQ(folders.size(), 1u);
-  EXPECT_EQ(folders[0].id, root);
-  EXPECT_EQ(folders[0].name, u"Applications");
-  std::u16string name;
-  ASSERT_EQ(admin().GetFarmName(&name), 0u);
-  EXPECT_EQ(name, u"feroq");
-  ZQAppSAL store(subsystem());
-  ULONG64* ids = nullptr;
-  ULONG count = 1;
-  ASSERT_EQ(store.EnumApps(&ids, count, 0), 0u);  // the open connection sees the reset
-  EXPECT_EQ(count, 0u);
-}
-
 // ---- Fault injection --------------------------------------------------------
 
 using ServiceFaultTest = FarmTest;
