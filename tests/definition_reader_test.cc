@@ -1,7 +1,8 @@
 // The library's reader of application definition files: hand-written
 // files, every way a file can be malformed or mis-encoded, and the publish
-// description built from a definition. (Publishing what is read, and the
-// round trip through a second farm, are app_import_test.cc's.)
+// description built from a definition. (That every key of a full file is
+// read as written is app_import_test.cc's round trip, which exports the
+// imported sample byte for byte.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -49,39 +50,6 @@ DefinitionProblem Refused(const std::string& text, HRESULT expected = kDefinitio
   EXPECT_EQ(ParseDefinition(text, "bad.def", &def, &problem), expected);
   EXPECT_EQ(problem.file, "bad.def");
   return problem;
-}
-
-TEST(DefinitionReaderTest, ReadsEveryKeyOfAFullFile) {
-  const ApplicationDefinition def = Parsed(FullDefinitionFile());
-  EXPECT_EQ(def.version, 2u);
-  EXPECT_EQ(def.browser_name, u"editor");
-  EXPECT_EQ(def.object_name, u"Editor \u00E9");
-  EXPECT_EQ(def.description, u"Edits \"plain\" text");  // inner quotes stay
-  // Begins with a quote and holds more: the value as it stands.
-  EXPECT_EQ(def.initial_program, u"\"C:\\Program Files\\Editor\\editor.exe\" /safe");
-  EXPECT_EQ(def.working_directory, u"C:\\Work");
-  EXPECT_EQ(def.parent_folder, u"\\Applications\\Office");
-  EXPECT_EQ(def.encryption_level, ZQEncryptionRC5_56Bit);
-  EXPECT_EQ(def.sound_type, ZQSoundBasic);
-  EXPECT_EQ(def.window_color, ZQWindowColor256);
-  EXPECT_EQ(def.window_width, -1);
-  EXPECT_EQ(def.window_type, ZQWindowPercent);
-  EXPECT_EQ(def.desktop_integrate, kDesktopIntegrateStartMenu | kDesktopIntegrateDesktop);
-  EXPECT_EQ(def.zq_attributes, 0);
-  EXPECT_EQ(def.wl_attributes, kWLAttributeMinimumSound | kWLAttributeApplicationIsAnonymous);
-  EXPECT_EQ(def.publishing_flags, kPublishingNoBrowserEnum | kPublishingNoFolderEnum | kPublishingNoWLEnum);
-  const std::vector<DefinitionServer> servers = {
-      {u"S1", u"", u""},
-      {u"S2", u"D:\\e.exe", u""},
-      {u"S3", u"", u"D:\\work"},
-      {u"S4", u"\"D:\\Program Files\\e.exe\" -x", u"D:\\w"},
-  };
-  EXPECT_EQ(def.servers, servers);
-  ASSERT_EQ(def.users.size(), 2u);
-  EXPECT_EQ(def.users[1].account, u"Sales Team");
-  ASSERT_TRUE(def.icon.has_value());
-  for (int i = 0; i < 128; ++i) ASSERT_EQ(def.icon->mask[i], i) << i;
-  for (int i = 0; i < 512; ++i) ASSERT_EQ(def.icon->colors[i], (7 + i) & 0xFF) << i;
 }
 
 // CR LF line ends, a UTF-8 byte-order mark (as Notepad writes one), and

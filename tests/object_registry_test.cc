@@ -2,7 +2,6 @@
 // release at zero, the root-folder cache and the detaching form.
 #include <gtest/gtest.h>
 
-
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
@@ -12,6 +11,8 @@
 
 namespace {
 
+using feroq::testing::HeapText;
+using feroq::testing::Ref;
 using feroq::testing::W;
 constexpr ULONG64 kApp = feroq::MakeObjectId(feroq::kObjectKindApplication, 40);
 constexpr ULONG64 kFolder = feroq::MakeObjectId(feroq::kObjectKindFolder, 41);
@@ -21,18 +22,17 @@ class ObjectRegistryTest : public feroq::testing::FarmTest {
   void SetUp() override {
     FarmTest::SetUp();
     OpenFarm();
-    ASSERT_NE(farm_->GetObjectIDMap(), nullptr);
   }
   bool Registered(ULONG64 id) {
-    // The registry is reached through the public factory in mode 2, which
-    // never registers: a registered object comes back with a raised count.
-    AppFolderObject* probe = nullptr;
-    ULONG64 key = id;
-    farm_->CreateAppFolderObject(key, &probe, 2);
-    const bool registered = probe->GetRefCount() > 1;
-    CommonObject* release = probe;
-    farm_->FreeObject(release);
-    return registered;
+    // Mode 2 never registers: a registered object comes back with a raised count.
+    Ref<AppFolderObject> probe(*farm_);
+    farm_->CreateAppFolderObject(id, &probe.out(), 2);
+    return probe->GetRefCount() > 1;
+  }
+  // Gives back one reference; true when that was the last one.
+  bool Free(CommonObject* object) {
+    farm_->FreeObject(object);
+    return object == nullptr;
   }
 };
 
@@ -47,80 +47,53 @@ TEST_F(ObjectRegistryTest, SameApplicationIsSharedAndReleasedAtZero) {
   EXPECT_TRUE(feroq::services::ServiceCallLog().empty());  // the store is not asked
   EXPECT_EQ(first, second);
   EXPECT_EQ(first->GetRefCount(), 2u);
-
-  CommonObject* handle = first;
-  EXPECT_EQ(farm_->FreeObject(handle), S_OK);
-  EXPECT_EQ(handle, first);  // still alive for the other holder
+  EXPECT_FALSE(Free(first));  // still alive for the other holder
   EXPECT_EQ(first->GetRefCount(), 1u);
-  handle = second;
-  EXPECT_EQ(farm_->FreeObject(handle), S_OK);
-  EXPECT_EQ(handle, nullptr);
+  EXPECT_TRUE(Free(second));
 
-  ZQWinAppObject* third = nullptr;
-  ASSERT_EQ(farm_->CreateWinAppFromID(id, &third), S_OK);
+  Ref<ZQWinAppObject> third(*farm_);
+  ASSERT_EQ(farm_->CreateWinAppFromID(id, &third.out()), S_OK);
   EXPECT_EQ(third->GetRefCount(), 1u);
-  handle = third;
-  farm_->FreeObject(handle);
 }
 
 TEST_F(ObjectRegistryTest, FolderModes) {
-  ULONG64 id = kFolder;
-  AppFolderObject* a = nullptr;
-  AppFolderObject* b = nullptr;
-  ASSERT_EQ(farm_->CreateAppFolderObject(id, &a, 0), S_OK);
-  ASSERT_EQ(farm_->CreateAppFolderObject(id, &b, 0), S_OK);
-  EXPECT_EQ(a, b);
-  CommonObject* handle = b;
-  farm_->FreeObject(handle);
-  EXPECT_EQ(a->GetRefCount(), 1u);
-
-  // Mode 2 on an unregistered identifier: new, count 1, not registered.
   ULONG64 other = feroq::MakeObjectId(feroq::kObjectKindFolder, 99);
-  AppFolderObject* loose = nullptr;
-  ASSERT_EQ(farm_->CreateAppFolderObject(other, &loose, 2), S_OK);
+  // Mode 2 on an unregistered identifier: new, count 1, not registered.
+  Ref<AppFolderObject> loose(*farm_), registered(*farm_), again(*farm_);
+  ASSERT_EQ(farm_->CreateAppFolderObject(other, &loose.out(), 2), S_OK);
   EXPECT_EQ(loose->GetRefCount(), 1u);
-  AppFolderObject* registered = nullptr;
-  ASSERT_EQ(farm_->CreateAppFolderObject(other, &registered, 0), S_OK);
-  EXPECT_NE(registered, loose);
+  ASSERT_EQ(farm_->CreateAppFolderObject(other, &registered.out(), 0), S_OK);
+  EXPECT_NE(registered.get(), loose.get());
+  ASSERT_EQ(farm_->CreateAppFolderObject(other, &again.out(), 0), S_OK);
+  EXPECT_EQ(again.get(), registered.get());
+  again.reset();
   EXPECT_EQ(registered->GetRefCount(), 1u);
 
   // Releasing the loose object leaves the registered one registered.
-  handle = loose;
-  farm_->FreeObject(handle);
+  loose.reset();
   EXPECT_TRUE(Registered(other));
-  handle = registered;
-  farm_->FreeObject(handle);
+  registered.reset();
   EXPECT_FALSE(Registered(other));
-  handle = a;
-  farm_->FreeObject(handle);
 }
 
 TEST_F(ObjectRegistryTest, DetachingFormCarriesTheLastKnownName) {
   // The root folder exists in the farm: its name is read and cached.
-  FolderObject* root = nullptr;
-  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
-  char16_t* name = nullptr;
-  ASSERT_EQ(root->GetObjectName(&name), S_OK);
-  farm_->FreeMemory(name);
+  Ref<FolderObject> root(*farm_);
+  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root.out()), S_OK);
+  HeapText name(*farm_);
+  ASSERT_EQ(root->GetObjectName(&name.out()), S_OK);
 
   ULONG64 id = 0;
   root->GetObjectID(id);
-  AppFolderObject* detached = nullptr;
-  ASSERT_EQ(farm_->CreateAppFolderObject(id, &detached, 1), S_OK);
-  EXPECT_NE(detached, root);
+  Ref<AppFolderObject> detached(*farm_);
+  ASSERT_EQ(farm_->CreateAppFolderObject(id, &detached.out(), 1), S_OK);
+  EXPECT_NE(detached.get(), root.get());
   EXPECT_EQ(detached->farm(), nullptr);
-  name = nullptr;
-  ASSERT_EQ(detached->GetObjectName(&name), S_OK);
-  EXPECT_EQ(std::u16string(name), u"Applications");
-  farm_->FreeMemory(name);
+  ASSERT_EQ(detached->GetObjectName(&name.out()), S_OK);
+  EXPECT_EQ(name.str(), u"Applications");
   EXPECT_EQ(detached->Delete(), S_OK);  // detached: does nothing
   EXPECT_EQ(detached->SetObjectName(W(u"x")), E_ACCESSDENIED);
   EXPECT_FALSE(Registered(id));
-
-  CommonObject* handle = detached;
-  farm_->FreeObject(handle);
-  handle = root;
-  farm_->FreeObject(handle);  // the old root lives until its holder lets go
 }
 
 TEST_F(ObjectRegistryTest, RootFolderIsCachedUntilItsLastRelease) {
@@ -130,11 +103,8 @@ TEST_F(ObjectRegistryTest, RootFolderIsCachedUntilItsLastRelease) {
   ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &second), S_OK);
   EXPECT_EQ(first, second);
   EXPECT_EQ(first->GetRefCount(), 2u);
-  CommonObject* handle = first;
-  farm_->FreeObject(handle);
-  handle = second;
-  farm_->FreeObject(handle);
-  EXPECT_EQ(handle, nullptr);
+  EXPECT_FALSE(Free(first));
+  EXPECT_TRUE(Free(second));
 
   FolderObject* fresh = nullptr;
   ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &fresh), S_OK);
@@ -145,11 +115,10 @@ TEST_F(ObjectRegistryTest, RootFolderIsCachedUntilItsLastRelease) {
 TEST_F(ObjectRegistryTest, AnIdentifierIsHandedOutOnlyAsTheKindRegisteredForIt) {
   ULONG64 app_id = kApp;
   ULONG64 folder_id = kFolder;
-  ZQWinAppObject* app = nullptr;
-  AppFolderObject* folder = nullptr;
-  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app), S_OK);
-  ASSERT_EQ(farm_->CreateAppFolderObject(folder_id, &folder, 0), S_OK);
-
+  Ref<ZQWinAppObject> app(*farm_), again(*farm_);
+  Ref<AppFolderObject> folder(*farm_);
+  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app.out()), S_OK);
+  ASSERT_EQ(farm_->CreateAppFolderObject(folder_id, &folder.out(), 0), S_OK);
   for (int mode : {0, 1, 2}) {
     AppFolderObject* as_folder = reinterpret_cast<AppFolderObject*>(0x8);
     EXPECT_EQ(farm_->CreateAppFolderObject(app_id, &as_folder, mode), E_INVALIDARG) << mode;
@@ -161,13 +130,8 @@ TEST_F(ObjectRegistryTest, AnIdentifierIsHandedOutOnlyAsTheKindRegisteredForIt) 
   // Neither object was counted or taken out of the registry.
   EXPECT_EQ(app->GetRefCount(), 1u);
   EXPECT_EQ(folder->GetRefCount(), 1u);
-  ZQWinAppObject* again = nullptr;
-  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &again), S_OK);
-  EXPECT_EQ(again, app);
-  for (CommonObject* handle : {static_cast<CommonObject*>(app), static_cast<CommonObject*>(again),
-                               static_cast<CommonObject*>(folder)}) {
-    farm_->FreeObject(handle);
-  }
+  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &again.out()), S_OK);
+  EXPECT_EQ(again.get(), app.get());
 }
 
 TEST_F(ObjectRegistryTest, UnknownTypeIsRefused) {

@@ -46,14 +46,19 @@ class HeapTest : public ::testing::Test {
   std::int64_t live_at_start_ = 0;
 };
 
-TEST_F(HeapTest, BlocksAreZeroFilledAndRecordTheirSize) {
+TEST_F(HeapTest, BlocksAreZeroFilledRecordTheirSizeAndAreCounted) {
+  const std::uint64_t attempts = fp::AllocationAttempts();
   void* first = fp::HeapAllocZero(4096);
   ASSERT_NE(first, nullptr);
   EXPECT_EQ(fp::HeapBlockSize(first), 4096u);
+  EXPECT_EQ(fp::LiveHeapBlocks(), live_at_start_ + 1);
   std::memset(first, 0xAB, 4096);
   fp::HeapFree(first);
+  EXPECT_EQ(fp::LiveHeapBlocks(), live_at_start_);
   void* second = fp::HeapAllocZero(4096);  // a reused block is zero again
   EXPECT_TRUE(AllZero(second, 4096));
+  second = fp::HeapReAllocZero(second, 80);  // an attempt, not a new block
+  EXPECT_EQ(fp::LiveHeapBlocks(), live_at_start_ + 1);
   fp::HeapFree(second);
   void* a = fp::HeapAllocZero(0);
   void* b = fp::HeapAllocZero(0);
@@ -62,6 +67,7 @@ TEST_F(HeapTest, BlocksAreZeroFilledAndRecordTheirSize) {
   fp::HeapFree(a);
   fp::HeapFree(b);
   fp::HeapFree(nullptr);  // accepted
+  EXPECT_EQ(fp::AllocationAttempts(), attempts + 5);
 }
 
 TEST_F(HeapTest, ReAllocKeepsContentAndZeroFillsGrowth) {
@@ -91,65 +97,38 @@ TEST_F(HeapTest, ReAllocKeepsContentAndZeroFillsGrowth) {
   fp::HeapFree(fresh);
 }
 
-TEST_F(HeapTest, CountersFollowAttemptsAndLiveBlocks) {
-  const std::uint64_t attempts = fp::AllocationAttempts();
-  const std::int64_t live = fp::LiveHeapBlocks();
-  void* a = fp::HeapAllocZero(8);
-  void* b = fp::HeapAllocZero(8);
-  EXPECT_EQ(fp::LiveHeapBlocks(), live + 2);
-  b = fp::HeapReAllocZero(b, 80);  // an attempt, not a new block
-  EXPECT_EQ(fp::LiveHeapBlocks(), live + 2);
-  EXPECT_EQ(fp::AllocationAttempts(), attempts + 3);
-  fp::HeapFree(a);
-  fp::HeapFree(b);
-  EXPECT_EQ(fp::LiveHeapBlocks(), live);
-}
-
-TEST_F(HeapTest, SingleInjectedFailureHitsOnlyTheNthAttempt) {
+// The failure hook every failure sweep relies on.
+TEST_F(HeapTest, InjectedFailuresHitTheNthAttemptOnceOrFromThenOn) {
   fp::FailAllocationAt(3);
-  EXPECT_FALSE(fp::AllocationFailureTriggered());
   const std::uint64_t attempts = fp::AllocationAttempts();
-  void* first = fp::HeapAllocZero(16);
-  void* second = fp::HeapAllocZero(16);
-  EXPECT_FALSE(fp::AllocationFailureTriggered());
-  void* third = fp::HeapAllocZero(16);
-  void* fourth = fp::HeapAllocZero(16);
-  EXPECT_NE(first, nullptr);
-  EXPECT_NE(second, nullptr);
-  EXPECT_EQ(third, nullptr);
-  EXPECT_NE(fourth, nullptr);
+  void* blocks[4];
+  for (void*& block : blocks) {
+    EXPECT_FALSE(fp::AllocationFailureTriggered());
+    block = fp::HeapAllocZero(16);
+    if (block == nullptr) break;
+  }
+  EXPECT_EQ(blocks[2], nullptr);
   EXPECT_TRUE(fp::AllocationFailureTriggered());
+  blocks[3] = fp::HeapAllocZero(16);  // only the third
+  EXPECT_NE(blocks[3], nullptr);
   EXPECT_EQ(fp::AllocationAttempts(), attempts + 4);  // failed attempts count too
-  fp::HeapFree(first);
-  fp::HeapFree(second);
-  fp::HeapFree(fourth);
-}
+  for (void* block : blocks) fp::HeapFree(block);
 
-TEST_F(HeapTest, PersistentFailureLastsUntilCleared) {
-  fp::FailAllocationAt(2, true);
-  void* first = fp::HeapAllocZero(16);
-  EXPECT_NE(first, nullptr);
-  for (int i = 0; i < 5; ++i) EXPECT_EQ(fp::HeapAllocZero(16), nullptr);
-  EXPECT_EQ(fp::HeapReAllocZero(first, 32), nullptr);
+  auto* kept = static_cast<char*>(fp::HeapAllocZero(8));
+  std::memcpy(kept, "feroq12", 8);
+  fp::FailAllocationAt(1, true);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(fp::HeapAllocZero(16), nullptr);
+  EXPECT_EQ(fp::HeapReAllocZero(kept, 4096), nullptr);
+  EXPECT_STREQ(kept, "feroq12");  // a failed reallocation leaves the block as it was
+  EXPECT_EQ(fp::HeapBlockSize(kept), 8u);
   fp::ClearAllocationFailure();
   EXPECT_TRUE(fp::AllocationFailureTriggered());  // stays set until the next FailAllocationAt
   void* after = fp::HeapAllocZero(16);
   EXPECT_NE(after, nullptr);
   fp::FailAllocationAt(100);
   EXPECT_FALSE(fp::AllocationFailureTriggered());
-  fp::HeapFree(first);
+  fp::HeapFree(kept);
   fp::HeapFree(after);
-}
-
-TEST_F(HeapTest, FailedReAllocLeavesTheBlockIntact) {
-  auto* block = static_cast<char*>(fp::HeapAllocZero(8));
-  ASSERT_NE(block, nullptr);
-  std::memcpy(block, "feroq12", 8);
-  fp::FailAllocationAt(1);
-  EXPECT_EQ(fp::HeapReAllocZero(block, 4096), nullptr);
-  EXPECT_STREQ(block, "feroq12");
-  EXPECT_EQ(fp::HeapBlockSize(block), 8u);
-  fp::HeapFree(block);
 }
 
 TEST_F(HeapTest, CountersStayExactUnderConcurrentUse) {
@@ -181,18 +160,13 @@ TEST(CounterTest, ReturnsTheNewValueAndWraps) {
 TEST(CounterTest, ConcurrentChangesAreNotLost) {
   volatile LONG value = 0;
   constexpr int kRounds = 100000;
-  std::thread up([&] {
-    for (int i = 0; i < kRounds; ++i) fp::IncrementCounter(&value);
-  });
-  std::thread up_too([&] {
-    for (int i = 0; i < kRounds; ++i) fp::IncrementCounter(&value);
-  });
-  std::thread down([&] {
-    for (int i = 0; i < kRounds; ++i) fp::DecrementCounter(&value);
-  });
-  up.join();
-  up_too.join();
-  down.join();
+  std::vector<std::thread> threads;
+  for (auto change : {fp::IncrementCounter, fp::IncrementCounter, fp::DecrementCounter}) {
+    threads.emplace_back([&value, change] {
+      for (int i = 0; i < kRounds; ++i) change(&value);
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(value, kRounds);
 }
 
@@ -397,32 +371,31 @@ TEST_F(FileTest, WritesBytesThatReadBackAndRecreatingTruncates) {
   EXPECT_EQ(ReadAll(dir_.File("def.txt")), "short");
 }
 
-TEST_F(FileTest, NonAsciiPathsAreTheSameFile) {
-  const std::u16string path = feroq::testing::Utf16(dir_.File("\xC3\x84pfel-\xCE\xA9.ico"));
+// A path is the same file whatever its characters (UTF-8 on POSIX); new
+// files honour the umask.
+TEST_F(FileTest, NonAsciiPathsAreTheSameFileAndNewFilesHonourTheUmask) {
+  const std::string name = "\xC3\x84pfel-\xCE\xA9.ico";
+  const std::u16string path = feroq::testing::Utf16(dir_.File(name));
+#if !defined(_WIN32)
+  const mode_t old_mask = umask(027);
+#endif
   fp::FileHandle* file = fp::CreateFileForWrite(path.c_str());
+#if !defined(_WIN32)
+  umask(old_mask);
+#endif
   ASSERT_NE(file, nullptr);
   EXPECT_TRUE(fp::WriteFileBytes(file, "x", 1));
   EXPECT_TRUE(fp::CloseFile(file));
   std::string contents;
   EXPECT_EQ(fp::ReadFileUpTo(path.c_str(), 10, &contents), fp::ReadFileResult::kRead);
   EXPECT_EQ(contents, "x");
-  EXPECT_EQ(fp::ReadFileUpTo(feroq::testing::Utf16(dir_.File("Apfel-\xCE\xA9.ico")).c_str(), 10, &contents),
-            fp::ReadFileResult::kNotFound);
-}
-
+  EXPECT_EQ(fp::ReadFileUpTo(WidePath("Apfel-\xCE\xA9.ico").c_str(), 10, &contents), fp::ReadFileResult::kNotFound);
 #if !defined(_WIN32)
-TEST_F(FileTest, NewFilesHonourTheUmaskAndNonAsciiPathsAreUtf8) {
-  const mode_t old_mask = umask(027);
-  fp::FileHandle* file = fp::CreateFileForWrite(feroq::testing::Utf16(dir_.File("\xC3\x84pfel-\xCE\xA9.ico")).c_str());
-  umask(old_mask);
-  ASSERT_NE(file, nullptr);
-  EXPECT_TRUE(fp::WriteFileBytes(file, "x", 1));
-  EXPECT_TRUE(fp::CloseFile(file));
   struct stat info {};
-  ASSERT_EQ(stat(dir_.File("\xC3\x84pfel-\xCE\xA9.ico").c_str(), &info), 0);
+  ASSERT_EQ(stat(dir_.File(name).c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
-}
 #endif
+}
 
 TEST_F(FileTest, RefusedPathsGiveNull) {
   EXPECT_EQ(fp::CreateFileForWrite(WidePath("missing/dir/icon.ico").c_str()), nullptr);

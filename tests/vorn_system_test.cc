@@ -80,17 +80,14 @@ TEST_F(VORNStringTest, DecimalForm) {
   }
 }
 
-TEST_F(VORNStringTest, EmptyStringsNeverTouchTheHeap) {
+TEST_F(VORNStringTest, HeapFailureRaisesBadAllocAndChangesNothing) {
   fp::FailAllocationAt(1, true);
-  VORNString empty;
+  VORNString empty;  // empty strings never touch the heap
   VORNString copy(empty);
   copy = u"";
   EXPECT_FALSE(fp::AllocationFailureTriggered());
-}
-
-TEST_F(VORNStringTest, HeapFailureRaisesBadAllocAndChangesNothing) {
-  fp::FailAllocationAt(1);
   EXPECT_THROW(VORNString(ULONG64{7}), std::bad_alloc);
+  fp::ClearAllocationFailure();
   VORNString kept(u"kept");
   VORNString source(u"source");
   fp::FailAllocationAt(1);
@@ -113,7 +110,7 @@ std::vector<std::u16string> Walk(VORNMultiString& list) {
   return items;
 }
 
-TEST_F(VORNMultiStringTest, AppendsCopiesAndWalksInOrder) {
+TEST_F(VORNMultiStringTest, AppendsCopiesWalksInOrderAndReplaces) {
   VORNMultiString list;
   EXPECT_EQ(list.GetHeadString(), nullptr);
   VORNString line(u"<html>");
@@ -124,11 +121,8 @@ TEST_F(VORNMultiStringTest, AppendsCopiesAndWalksInOrder) {
   EXPECT_EQ(Walk(list), (std::vector<std::u16string>{u"<html>", u"", u"</html>"}));
   EXPECT_EQ(list.GetNextString(), nullptr);  // stays at the end
   EXPECT_EQ(std::u16string(list.GetHeadString()), u"<html>");  // restarts
-}
 
-TEST_F(VORNMultiStringTest, AssignmentAndNonZeroFlagReplaceTheList) {
-  VORNMultiString list;
-  for (int i = 0; i < 20; ++i) ASSERT_EQ(list.CopyOrConcatString(VORNString(ULONG64(i)), 0), 0u);
+  // A non-zero flag, and assignment, replace the whole list.
   EXPECT_EQ(list.CopyOrConcatString(VORNString(u"only"), 1), 0u);
   EXPECT_EQ(Walk(list), std::vector<std::u16string>{u"only"});
   list = u"assigned";
@@ -254,33 +248,24 @@ TEST_F(HashTableTest, AllocationFailuresLeaveTheTableUnchanged) {
   EXPECT_EQ(list, nullptr);
 }
 
+// A failed growth of the buckets still adds the key: the table keeps its
+// buckets and grows at a later insertion.
 TEST_F(HashTableTest, FailedBucketGrowthStillAddsTheKey) {
-  // Find the insertion that grows the buckets: it takes more than its entry.
-  ULONG64 grow_at = 0;
-  {
-    VORN_TABLE_HashTable probe;
-    ASSERT_EQ(probe.AddItem(u"0", nullptr), 0u);  // also creates the table state
-    for (ULONG64 k = 1; grow_at == 0; ++k) {
-      const VORNString key(k);
-      const std::uint64_t before = fp::AllocationAttempts();
-      ASSERT_EQ(probe.AddItem(key.m_string, nullptr), 0u);
-      if (fp::AllocationAttempts() - before > 1) grow_at = k;
-      ASSERT_LT(k, 100000u) << "the buckets never grew";
-    }
-  }
   VORN_TABLE_HashTable table;
-  for (ULONG64 k = 0; k < grow_at; ++k) ASSERT_EQ(table.AddItem(VORNString(k).m_string, nullptr), 0u);
-  const VORNString last(grow_at);
-  fp::FailAllocationAt(2);  // 1: the entry, 2: the larger bucket array
-  EXPECT_EQ(table.AddItem(last.m_string, nullptr), 0u);
-  EXPECT_TRUE(fp::AllocationFailureTriggered());
-  fp::ClearAllocationFailure();
-  for (ULONG64 k = 0; k <= grow_at + 100; ++k) ASSERT_EQ(table.AddItem(VORNString(k).m_string, nullptr), 0u);
-  for (ULONG64 k = 0; k <= grow_at + 100; ++k) {
-    void* found = nullptr;
-    ASSERT_EQ(table.FindItem(VORNString(k).m_string, &found), 0u) << k;
+  ASSERT_EQ(table.AddItem(u"0", nullptr), 0u);  // also creates the table state
+  ULONG64 k = 1;
+  for (bool grew = false; !grew; ++k) {  // until an insertion wants more than its entry
+    ASSERT_LT(k, 100000u) << "the buckets never grew";
+    const VORNString key(k);
+    fp::FailAllocationAt(2, true);  // 1: the entry, 2: a larger bucket array
+    ASSERT_EQ(table.AddItem(key.m_string, nullptr), 0u);
+    grew = fp::AllocationFailureTriggered();
+    fp::ClearAllocationFailure();
   }
-  EXPECT_EQ(table.GetCount(), grow_at + 101);
+  for (ULONG64 i = 0; i <= k + 100; ++i) ASSERT_EQ(table.AddItem(VORNString(i).m_string, nullptr), 0u);
+  void* found = nullptr;
+  for (ULONG64 i = 0; i <= k + 100; ++i) ASSERT_EQ(table.FindItem(VORNString(i).m_string, &found), 0u) << i;
+  EXPECT_EQ(table.GetCount(), k + 101);
 }
 
 // ---- CCriticalSection ------------------------------------------------------

@@ -11,7 +11,8 @@ namespace feroq::testing {
 // `first` is the value of byte 0, the others count up from it.
 std::string HexLines(int count, int first);
 
-// A file that gives every key, in the writer's layout, with LF line ends:
+// A file that gives every key, exactly as the writer lays it out but with
+// LF line ends (the servers in the order the record's table hands them out):
 // the application "Editor \u00E9" (browser name "editor") in
 // \Applications\Office, servers S1 to S4 (each form of own program and
 // directory), users CORP\alice and CORP\Sales Team, an icon.
