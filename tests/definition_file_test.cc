@@ -5,7 +5,6 @@
 // ends and running out of memory.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -260,28 +259,25 @@ TEST_F(DefinitionFileTest, NumbersAreSignedAndEnumsAreWords) {
                          "    DefaultDesktopIntegrate = \"StartMenu\",\r\n"),
             std::string::npos);
 
-  struct Case {
-    std::function<HRESULT()> set;
-    std::string line;
-  };
-  const Case cases[] = {
-      {[&] { return app->SetDefaultWindowColor(ZQWindowColor16); }, "DefaultWindowColor = 16"},
-      {[&] { return app->SetDefaultWindowColor(ZQWindowColorHigh15Bit); }, "DefaultWindowColor = 32768"},
-      {[&] { return app->SetDefaultWindowColor(ZQWindowColorHigh); }, "DefaultWindowColor = 32768"},
-      {[&] { return app->SetDefaultWindowColor(ZQWindowColorTrue); }, "DefaultWindowColor = 0x1000000"},
-      {[&] { return app->SetDefaultWindowType(ZQWindow640x480); }, "DefaultWindowType = \"640X480\""},
-      {[&] { return app->SetDefaultWindowType(ZQWindow1024x768); }, "DefaultWindowType = \"1024X768\""},
-      {[&] { return app->SetDefaultWindowType(ZQWindow1280x1024); }, "DefaultWindowType = \"1280X1024\""},
-      {[&] { return app->SetDefaultWindowType(ZQWindow1600x1200); }, "DefaultWindowType = \"1600X1200\""},
-      {[&] { return app->SetDefaultWindowType(ZQWindowCustom); }, "DefaultWindowType = \"Custom\""},
-      {[&] { return app->SetDefaultWindowType(ZQWindowPercent); }, "DefaultWindowType = \"Percent\""},
-      {[&] { return app->SetDefaultEncryptionLevel(ZQEncryptionBasic); }, "DefaultEncryptionLevel = Basic"},
-      {[&] { return app->SetDefaultEncryptionLevel(ZQEncryptionRC5_56Bit); },
-       "DefaultEncryptionLevel = RC5_56Bit"},
-  };
-  for (const Case& c : cases) {
-    ASSERT_EQ(c.set(), S_OK);
-    EXPECT_NE(Export(app, nullptr).find("    " + c.line + "\r\n"), std::string::npos) << c.line;
+  const std::pair<_ZQWindowColor, const char*> colors[] = {
+      {ZQWindowColor16, "16"}, {ZQWindowColorHigh15Bit, "32768"}, {ZQWindowColorHigh, "32768"},
+      {ZQWindowColorTrue, "0x1000000"}};
+  for (const auto& [color, word] : colors) {
+    ASSERT_EQ(app->SetDefaultWindowColor(color), S_OK);
+    EXPECT_NE(Export(app, nullptr).find(std::string("    DefaultWindowColor = ") + word + "\r\n"), std::string::npos) << word;
+  }
+  const std::pair<_ZQWindowType, const char*> types[] = {
+      {ZQWindow640x480, "640X480"},     {ZQWindow1024x768, "1024X768"}, {ZQWindow1280x1024, "1280X1024"},
+      {ZQWindow1600x1200, "1600X1200"}, {ZQWindowCustom, "Custom"},     {ZQWindowPercent, "Percent"}};
+  for (const auto& [type, word] : types) {
+    ASSERT_EQ(app->SetDefaultWindowType(type), S_OK);
+    EXPECT_NE(Export(app, nullptr).find(std::string("    DefaultWindowType = \"") + word + "\"\r\n"), std::string::npos)
+        << word;
+  }
+  for (const auto& [level, word] : {std::pair{ZQEncryptionBasic, "Basic"}, std::pair{ZQEncryptionRC5_56Bit, "RC5_56Bit"}}) {
+    ASSERT_EQ(app->SetDefaultEncryptionLevel(level), S_OK);
+    EXPECT_NE(Export(app, nullptr).find(std::string("    DefaultEncryptionLevel = ") + word + "\r\n"), std::string::npos)
+        << word;
   }
 }
 

@@ -14,10 +14,13 @@
 #include "platform/platform.h"
 #include "support/farm_builder.h"
 #include "support/farm_fixture.h"
+#include "support/handles.h"
 
 namespace {
 
 using feroq::testing::FarmBuilder;
+using feroq::testing::HeapText;
+using feroq::testing::Ref;
 using feroq::testing::ReleaseObject;
 
 class FarmEnumerationTest : public feroq::testing::FarmTest {
@@ -101,49 +104,42 @@ TEST_F(FarmEnumerationTest, ApplicationCountsAndShortfalls) {
   }
 }
 
+// A move changes the store; an application object's cached parent keeps
+// naming the old folder, a fresh object reads the new one.
 TEST_F(FarmEnumerationTest, MovesChangeTheStoreOnly) {
   ULONG64 a_id = build_->Folder(u"A");
   ULONG64 b_id = build_->Folder(u"B");
+  ULONG64 inner_id = build_->Folder(u"Inner", a_id);
   ULONG64 app_id = build_->App(u"Editor", a_id);
-  ZQWinAppObject* app = nullptr;
-  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app), S_OK);
+  Ref<ZQWinAppObject> app(*farm_), found(*farm_);
+  Ref<AppFolderObject> a(*farm_), b(*farm_), inner(*farm_);
+  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app.out()), S_OK);
   ASSERT_EQ(app->Load(), S_OK);
-  FolderObject* parent = nullptr;
+  ASSERT_EQ(farm_->CreateAppFolderObject(a_id, &a.out(), 0), S_OK);
+  ASSERT_EQ(farm_->CreateAppFolderObject(b_id, &b.out(), 0), S_OK);
+  ASSERT_EQ(farm_->CreateAppFolderObject(inner_id, &inner.out(), 0), S_OK);
+  FolderObject* parent = nullptr;  // the application's cache holds that reference
+  ASSERT_EQ(farm_->MoveObject(app.get(), b.get()), S_OK);
   ASSERT_EQ(app->GetParentFolder(&parent), S_OK);
-  AppFolderObject* b = nullptr;
-  ASSERT_EQ(farm_->CreateAppFolderObject(b_id, &b, 0), S_OK);
+  EXPECT_EQ(parent, static_cast<FolderObject*>(a.get()));
 
-  ASSERT_EQ(farm_->MoveObject(app, b), S_OK);
-  FolderObject* still = nullptr;
-  ASSERT_EQ(app->GetParentFolder(&still), S_OK);
-  ULONG64 cached = 0;
-  still->GetObjectID(cached);
-  EXPECT_EQ(cached, a_id);  // the cached parent keeps naming the old folder
-
-  // The store moved it: a fresh object reads the new folder.
-  ReleaseObject(*farm_, app);
-  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app), S_OK);
+  app.reset();
+  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app.out()), S_OK);
   ASSERT_EQ(app->Load(), S_OK);
-  char16_t* dn = nullptr;
-  ASSERT_EQ(app->GetDistinguishedName(&dn), S_OK);
-  EXPECT_EQ(std::u16string(dn), u"\\Applications\\B\\Editor");
-  ZQWinAppObject* found = nullptr;
-  ASSERT_EQ(farm_->GetAppByDN(dn, &found), S_OK);
-  EXPECT_EQ(found, app);
-  ReleaseObject(*farm_, found);
-  farm_->FreeMemory(dn);
+  HeapText dn(*farm_);
+  ASSERT_EQ(app->GetDistinguishedName(&dn.out()), S_OK);
+  EXPECT_EQ(dn.str(), u"\\Applications\\B\\Editor");
+  ASSERT_EQ(farm_->GetAppByDN(dn.get(), &found.out()), S_OK);
+  EXPECT_EQ(found.get(), app.get());
 
   // A folder below itself: the folder service refuses, seen as E_FAIL here.
-  AppFolderObject* a = nullptr;
-  ASSERT_EQ(farm_->CreateAppFolderObject(a_id, &a, 0), S_OK);
-  ULONG64 inner_id = build_->Folder(u"Inner", a_id);
-  AppFolderObject* inner = nullptr;
-  ASSERT_EQ(farm_->CreateAppFolderObject(inner_id, &inner, 0), S_OK);
-  EXPECT_EQ(farm_->MoveObject(a, inner), E_FAIL);
-  EXPECT_EQ(farm_->MoveObject(inner, b), S_OK);
-
-  (void)parent;  // the application's cache holds that reference
-  for (CommonObject* o : std::initializer_list<CommonObject*>{app, a, b, inner}) farm_->FreeObject(o);
+  EXPECT_EQ(farm_->MoveObject(a.get(), inner.get()), E_FAIL);
+  EXPECT_EQ(farm_->MoveObject(inner.get(), b.get()), S_OK);
+  found.reset();
+  app.reset();
+  a.reset();
+  b.reset();
+  inner.reset();
   EXPECT_EQ(RegisteredObjects(), 0u);
 }
 

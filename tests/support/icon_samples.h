@@ -51,7 +51,7 @@ enum class MaskKind {
 // positions differ from the standard indices); at most 2^bits of them.
 Bytes MakeDib(int width, int height, int bits, const Picture& picture, MaskKind mask = MaskKind::kAndMask);
 
-// An 8-bit RGBA PNG stream, written by libpng.
+// An 8-bit RGBA PNG stream (stored deflate blocks, so any decoder reads it).
 Bytes MakePng(int width, int height, const Picture& picture);
 
 // One image of an icon with the values its directory entry states.
