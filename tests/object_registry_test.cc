@@ -134,16 +134,6 @@ TEST_F(ObjectRegistryTest, AnIdentifierIsHandedOutOnlyAsTheKindRegisteredForIt) 
   EXPECT_EQ(again.get(), app.get());
 }
 
-TEST_F(ObjectRegistryTest, UnknownTypeIsRefused) {
-  struct Stranger : CommonObject {
-    Stranger() : CommonObject(static_cast<_FarmObjectType>(5), 1) {}
-    HRESULT GetParentFolder(FolderObject**) override { return E_NOTIMPL; }
-  } stranger;
-  CommonObject* handle = &stranger;
-  EXPECT_EQ(farm_->FreeObject(handle), E_UNEXPECTED);
-  EXPECT_EQ(stranger.GetRefCount(), 1u);
-}
-
 // What the sweeps cannot see: a factory that runs out of memory hands out
 // a null pointer.
 TEST_F(ObjectRegistryTest, AllocationFailuresHandOutNull) {
