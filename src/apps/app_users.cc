@@ -35,7 +35,7 @@ AuthorityRecord MakeAuthorityRecord() {
 }
 
 bool IsWindowsDomainAuthority(const char16_t* type) {
-  return type != nullptr && feroq::platform::CompareUtf16NoCase(type, feroq::NtAuthority().GetValue()) == 0;
+  return type != nullptr && feroq::platform::CompareWideNoCase(type, feroq::NtAuthority().GetValue()) == 0;
 }
 
 // The public account kind for the user service's kind word: its low two

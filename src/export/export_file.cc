@@ -21,7 +21,7 @@ constexpr const char16_t* kExportLanguages[] = {u"English", u"French", u"German"
 
 bool IsExportLanguage(const char16_t* language) {
   for (const char16_t* known : kExportLanguages) {
-    if (feroq::platform::CompareUtf16NoCase(language, known) == 0) return true;
+    if (feroq::platform::CompareWideNoCase(language, known) == 0) return true;
   }
   return false;
 }

@@ -109,6 +109,13 @@ FEROQ_PLATFORM_API bool AppendUtf8AsUtf16(const char* text, std::size_t length, 
 // of each unit's case class.
 FEROQ_PLATFORM_API int CompareUtf16NoCase(const char16_t* a, const char16_t* b) noexcept;
 
+// The runtime's wide-string comparison without regard to case, which the
+// library's own checks use (the authority type "NT", export language names).
+// On Windows it is the C runtime's _wcsicmp, as a Windows program compares;
+// elsewhere it is CompareUtf16NoCase. Farm name keys never use it: they must
+// fold alike on every system. Returns <0, 0, >0.
+FEROQ_PLATFORM_API int CompareWideNoCase(const char16_t* a, const char16_t* b) noexcept;
+
 // The rank of each UTF-16 unit's case class: CaseClassRanks()[unit] for
 // every unit from 0 to 0xFFFF (a table of static storage, never released).
 // Two units are equal without regard to case exactly when their ranks are

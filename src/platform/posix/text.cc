@@ -133,4 +133,6 @@ int MultiByteToUtf16(const char* source, int source_bytes, char16_t* dest, int c
   return ok ? sink.written : 0;
 }
 
+int CompareWideNoCase(const char16_t* a, const char16_t* b) noexcept { return CompareUtf16NoCase(a, b); }
+
 }  // namespace feroq::platform

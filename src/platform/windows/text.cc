@@ -1,8 +1,10 @@
 // Text conversion on Windows, as the system does it: the multibyte text is
 // in the ANSI code page (MultiByteToWideChar with CP_ACP, refusing invalid
-// sequences). Case-insensitive comparison is portable code
-// (portable/case_folding.cc), so that a farm file's folded name keys mean
-// the same on every system.
+// sequences). The library's case-blind comparison is the C runtime's
+// _wcsicmp; the farm's name keys fold with the portable table
+// (portable/case_folding.cc), so that a farm file means the same on every
+// system.
+#include <cwchar>
 #include <string>
 
 #include "platform/multibyte_output.h"
@@ -39,6 +41,10 @@ void AppendUtf16AsMultiByte(const char16_t* text, std::size_t length, std::strin
   const std::size_t before = out->size();
   out->resize(before + static_cast<std::size_t>(bytes));
   ::WideCharToMultiByte(CP_ACP, 0, SystemWide(text), units, out->data() + before, bytes, nullptr, nullptr);
+}
+
+int CompareWideNoCase(const char16_t* a, const char16_t* b) noexcept {
+  return ::_wcsicmp(SystemWide(a), SystemWide(b));
 }
 
 }  // namespace feroq::platform
