@@ -66,8 +66,8 @@ constexpr int kWalFileBytesKept = 4 * kCheckpointPages * 4096;
 //   every page is in the database and the next transaction starts the log
 //   over from its beginning (the thread alone never catches up with a busy
 //   writer, so the log would only grow).
-// Past kWalPagesBound the writer checkpoints itself unless the thread is at
-// it. The destructor waits for a checkpoint under way.
+// Past kWalPagesBound the writer checkpoints itself unless the thread is
+// already copying. The destructor waits for a checkpoint under way.
 class Checkpointer {
  public:
   explicit Checkpointer(std::string path) : path_(std::move(path)) {}
@@ -96,7 +96,14 @@ class Checkpointer {
     {
       std::lock_guard lock(checkpointer->mutex_);
       if (checkpointer->busy_) {
-        // The thread is copying; the next commit looks again.
+        // The thread is copying; the next commit looks again. A thread not
+        // yet woken (a loaded machine) is not waited for past the bound:
+        // the writer takes the request back and copies itself.
+        if (checkpointer->requested_ && pages >= kWalPagesBound) {
+          checkpointer->requested_ = false;
+          checkpointer->busy_ = false;
+          finish = true;
+        }
       } else if (checkpointer->copied_) {
         checkpointer->copied_ = false;
         finish = true;
