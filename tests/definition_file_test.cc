@@ -61,20 +61,16 @@ class DefinitionFileTest : public feroq::testing::FarmTest {
     OpenFarm();
   }
   void TearDown() override {
-    for (ZQWinAppObject*& app : opened_) {
-      CommonObject* object = app;
-      farm_->FreeObject(object);
-    }
+    opened_.clear();
     FarmTest::TearDown();
   }
 
   ZQWinAppObject* Open(ULONG64 id) {
-    ZQWinAppObject* app = nullptr;
-    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
-    if (app == nullptr) return nullptr;
+    feroq::testing::Ref<ZQWinAppObject> app(*farm_);
+    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app.out()), S_OK);
+    if (!app) return nullptr;
     EXPECT_EQ(app->Load(), S_OK);
-    opened_.push_back(app);
-    return app;
+    return opened_.emplace_back(std::move(app)).get();
   }
 
   // An application with every property set: all flag lists, three servers
@@ -155,7 +151,7 @@ class DefinitionFileTest : public feroq::testing::FarmTest {
   }
 
   ScratchDir dir_;
-  std::vector<ZQWinAppObject*> opened_;
+  std::vector<feroq::testing::Ref<ZQWinAppObject>> opened_;
   ULONG64 alpha_ = 0;
   ULONG64 beta_ = 0;
   ULONG64 gamma_ = 0;
