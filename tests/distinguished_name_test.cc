@@ -82,6 +82,11 @@ TEST_F(DistinguishedNameTest, BuilderWritesThePathFromTheRootAndGrowsItsBuffer) 
     expected += u"\\" + name;
   }
   EXPECT_EQ(NameOf(build().App(u"Deep", parent)), expected + u"\\Deep");
+  // A 255-unit name fills the first 512 bytes; the longest name (259 units)
+  // after it needs the buffer grown twice.
+  const std::u16string longest(259, u'L'), filling(255, u'F');
+  const ULONG64 filled = build().Folder(filling, build().Folder(longest));
+  EXPECT_EQ(NameOf(build().App(u"Long", filled)), u"\\Applications\\" + longest + u"\\" + filling + u"\\Long");
 }
 
 TEST_F(DistinguishedNameTest, LookupAcceptsTheWiderFormAndRefuses) {

@@ -112,6 +112,9 @@ TEST(ServerTableTest, EnumerationCodesAndRemovingEverything) {
 }
 
 TEST(ServerTableTest, CopiesAreWholeAndIndependent) {
+  SERVERTABLE none;
+  SERVERTABLE copy_of_none(none);  // an empty table copies as one, without a refusal
+  EXPECT_EQ(copy_of_none.GetServerCount(), 0);
   SERVERTABLE source;
   AddTwoServers(source);
   SERVERTABLE copy(source);
