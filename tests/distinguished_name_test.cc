@@ -108,6 +108,7 @@ TEST_F(DistinguishedNameTest, LookupAcceptsTheWiderFormAndRefuses) {
       {u"\\Applications\\Office\\Nothing", S_FALSE, 0},
       {u"\\Applications\\\\Office", S_FALSE, 0},  // empty component
       {u"\\applications\\Office", S_FALSE, 0},    // case counts
+      {u"\\Applications\\office", S_FALSE, 0},    // also below the root
   };
   for (const Case& c : cases) {
     ULONG64 id = 0;
@@ -128,6 +129,7 @@ TEST_F(DistinguishedNameTest, LookupFromAStartFolderAndTheLaterOfTwoNames) {
   EXPECT_EQ(id, nested_office);
   EXPECT_EQ(Lookup(u"Applications\\Office", &id, tools), S_OK);  // the root's child
   EXPECT_EQ(id, office_);
+  EXPECT_EQ(tools->GetChildCount(), 2);  // the first walk counted both children of Tools, held here
   CommonObject* handle = tools;
   farm_->FreeObject(handle);
   EXPECT_EQ(handle, nullptr);  // the lookups took no reference of ours

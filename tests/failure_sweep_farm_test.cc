@@ -168,7 +168,7 @@ TEST_F(FailureSweepTest, FolderTreeOperations) {
 
 TEST_F(FailureSweepTest, LookupsByName) {
   // Every failure on the way down means the component is not found.
-  const ServiceTable walk = {{"VORNCommonApplicationSAL::EnumerateFolder", Always(S_FALSE)},
+  const ServiceTable walk = {{"feroq::FindChildrenByName", Always(S_FALSE)},
                              {"VORNCommonApplicationSAL::GetFolderName", Always(S_FALSE)},
                              {"ZQApp::new", Always(S_FALSE)},
                              {"ZQAppSAL::Read", Always(S_FALSE)}};
@@ -257,16 +257,16 @@ TEST_F(FailureSweepTest, ImportOfADefinitionFile) {
   // applications maps out-of-memory and fails otherwise.
   const ServiceTable common = With(RecordFilling(), {{"ZQAppSAL::MaxKnownApplicationVersion", Always(S_OK)},
                                                      {"VORNCommonApplicationSAL::GetRootFolderID", Always(E_FAIL)},
-                                                     {"VORNCommonApplicationSAL::EnumerateFolder#0", Always(E_FAIL)},
+                                                     {"feroq::FindChildrenByName#0", Always(E_FAIL)},
                                                      {"VORNCommonApplicationSAL::GetFolderName#0", Always(E_FAIL)}});
   std::vector<SweptOperation> ops = {
       OnFarm("ImportDefinitionFiles (into a folder)", import("office.def"),
-             With(common, {{"VORNCommonApplicationSAL::EnumerateFolder#1", kOomElseFail}})),
+             With(common, {{"VORNCommonApplicationSAL::EnumerateFolder", kOomElseFail}})),
       OnFarm("ImportDefinitionFiles (creating its folder)", import("new.def"),
-             With(common, {{"VORNCommonApplicationSAL::EnumerateFolder", Always(S_OK)},
+             With(common, {{"feroq::FindChildrenByName", Always(S_OK)},
                            {"VORNCommonApplicationSAL::GetFolderName", Always(S_OK)},
                            {"VORNCommonApplicationSAL::CreateFolder", kOomElseFail},
-                           {"VORNCommonApplicationSAL::EnumerateFolder#3", kOomElseFail}}))};
+                           {"VORNCommonApplicationSAL::EnumerateFolder", kOomElseFail}}))};
   for (SweptOperation& op : ops) {
     op.makes_records = true;
     // Memory running out in a lookup finds no folder (DN lookup rules); the

@@ -102,7 +102,7 @@ TEST_F(FailureSweepTest, PublishWithServersUsersAndIcon) {
   };
   // The parent folder's lookup: any failure means not found.
   publish.services = With(RecordFilling(), {{"VORNCommonApplicationSAL::GetRootFolderID", Always(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
-                                            {"VORNCommonApplicationSAL::EnumerateFolder", Always(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
+                                            {"feroq::FindChildrenByName", Always(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)},
                                             {"VORNCommonApplicationSAL::GetFolderName", Always(feroq::ZQ_CREATE_E_PARENT_NOT_FOUND)}});
   Sweep("publish", {publish});
 }

@@ -222,6 +222,16 @@ TEST_P(FarmStoreContract, PutHoldingNamesRefusesATakenNameAndWritesNothing) {
     EXPECT_EQ(v.GetApplicationName(calc), (ApplicationName{calc, root, u"calculator"}));
     EXPECT_EQ(v.ApplicationNames(tools), (std::vector<ApplicationName>{{other, tools, u"Calculator"}}));
   });
+  // A plain put lets in a second holder of a name, as a farm file from
+  // before the naming rules may hold one: both are named, folders first.
+  const ULONG64 third = MakeObjectId(kObjectKindApplication, 3);
+  MustWrite([&](FarmTxn& txn) { txn.PutApplication(named(third, root, u"third", u"TOOLS")); });
+  Check([&](const FarmView& v) {
+    EXPECT_EQ(v.ChildrenNamed(root, u"tools"), (std::vector<ULONG64>{tools, third}));
+    EXPECT_EQ(v.ChildrenNamed(root, u"Calculator"), (std::vector<ULONG64>{calc}));
+    EXPECT_EQ(v.ChildrenNamed(tools, u"Tools"), std::vector<ULONG64>{});
+    EXPECT_EQ((std::vector<std::size_t>{v.ChildCount(root), v.ChildCount(tools)}), (std::vector<std::size_t>{3, 1}));
+  });
 }
 
 // The counts agree with the lists after inserts, replacements and deletes,

@@ -3,6 +3,7 @@
 // (GetAppByDN).
 #include <algorithm>
 #include <string_view>
+#include <vector>
 
 #include "farm/holders.h"
 #include "feroq/app_folder_object.h"
@@ -60,29 +61,48 @@ class Components {
 };
 
 // The child of `parent` named `component`, with a reference for the caller,
-// or null. Every child is examined; of two with the same name the later one
-// wins. A child that cannot be loaded or named ends the search with nothing
-// found. The children's enumeration raises the parent's child count.
-CommonObject* FindChildByName(FarmObject* farm, FolderObject* parent, const char16_t* component) {
+// or null. The children are examined as an enumeration of the parent lists
+// them, and of two with the same name the later one wins; the children
+// whose names could match (equal without regard to case) are found through
+// the farm's name index, and only they are made, loaded and named. Making,
+// loading or naming one of them that fails ends the search with nothing
+// found. The parent's child count rises by its number of children, as an
+// enumeration of them raises it, where that count outlives the walk: when
+// `walk_holds_only` is false or something besides the walk holds the parent
+// (a count on an object the walk alone holds goes with it, so it is not
+// counted there: counting reads every child's index entry).
+CommonObject* FindChildByName(FarmObject* farm, FolderObject* parent, const char16_t* component,
+                              bool walk_holds_only) {
   if (component == nullptr || component[0] == 0) return nullptr;
-  ObjectArray children(farm);
-  LONG count = 0;
-  if (FAILED(parent->EnumerateChildren(&children.out(), &count))) return nullptr;
-  children.set_count(static_cast<std::size_t>(count));
+  ULONG64 parent_id = 0;
+  parent->GetObjectID(parent_id);
+  const bool counted = !walk_holds_only || parent->GetRefCount() > 1;
+  std::vector<ULONG64> named;
+  std::size_t children = 0;
+  if (feroq::FindChildrenByName(VornRemoteAccess, parent_id, component, &named, counted ? &children : nullptr) !=
+      feroq::VORN_OK) {
+    return nullptr;
+  }
+  for (std::size_t i = 0; i < children; ++i) parent->IncrementChildCount();
 
   ObjectRef<> match(farm);
-  for (std::size_t i = 0; i < children.count(); ++i) {
-    CommonObject* child = children[i];
-    if (TypeOf(child) == FarmObjectWinApp && static_cast<ZQWinAppObject*>(child)->Load() != S_OK) {
-      return nullptr;
+  for (ULONG64 id : named) {
+    ObjectRef<> child(farm);
+    if (feroq::ObjectKindOf(id) == feroq::kObjectKindFolder) {
+      AppFolderObject* folder = nullptr;
+      if (farm->CreateAppFolderObject(id, &folder, 0) != S_OK) return nullptr;
+      child.reset(folder);
+    } else if (feroq::ObjectKindOf(id) == feroq::kObjectKindApplication) {
+      ZQWinAppObject* app = nullptr;
+      if (farm->CreateWinAppFromID(id, &app) != S_OK) return nullptr;
+      child.reset(app);
+      if (app->Load() != S_OK) return nullptr;
+    } else {
+      continue;
     }
     FarmBlock<char16_t> name;
     if (child->GetObjectName(&name.out()) != S_OK) return nullptr;
-    if (name && name.get()[0] != 0 && Text(name.get()) == component) {
-      match.reset(children.Take(i));
-    } else {
-      children.ReleaseAt(i);
-    }
+    if (name && name.get()[0] != 0 && Text(name.get()) == component) match = std::move(child);
   }
   return match.release();
 }
@@ -115,7 +135,7 @@ HRESULT LookUp(FarmObject* farm, FolderObject* start, char16_t* dn, CommonObject
     component = components.Next();
   }
   while (component != nullptr) {
-    ObjectRef<> child(farm, FindChildByName(farm, current, component));
+    ObjectRef<> child(farm, FindChildByName(farm, current, component, walk && current == walk.get()));
     if (!child) return S_FALSE;
     component = components.Next();
     if (TypeOf(child.get()) != FarmObjectAppFolder) {

@@ -204,6 +204,29 @@ VSTATUS VORNCommonApplicationSAL::EnumerateFolder(ULONG64 folder, ULONG64** chil
   return feroq::VORN_OK;
 }
 
+VSTATUS feroq::FindChildrenByName(VORN_PIF_ISubSystem* subsystem, ULONG64 folder, const char16_t* name,
+                                  std::vector<ULONG64>* ids, std::size_t* count) {
+  if (VSTATUS s = EnterServiceCall("feroq::FindChildrenByName")) return s;
+  if (name == nullptr || ids == nullptr) return feroq::VORN_E_INVALIDVALUE;
+  try {
+    const std::u16string text(name);
+    std::vector<ULONG64> named;
+    std::size_t children = 0;
+    VSTATUS status = ReadFarm(subsystem, [&](const FarmView& farm) -> VSTATUS {
+      if (!farm.GetFolder(folder)) return VORN_E_FAILURE;
+      named = farm.ChildrenNamed(folder, text);
+      if (count != nullptr) children = farm.ChildCount(folder);
+      return VORN_OK;
+    });
+    if (status != VORN_OK) return status;
+    *ids = std::move(named);
+    if (count != nullptr) *count = children;
+    return VORN_OK;
+  } catch (const std::bad_alloc&) {
+    return feroq::VORN_E_OUTOFMEMORY;
+  }
+}
+
 VSTATUS VORNCommonApplicationSAL::MoveFolder(ULONG64 folder, ULONG64 from, ULONG64 to) {
   if (VSTATUS s = EnterServiceCall("VORNCommonApplicationSAL::MoveFolder")) return s;
   return WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <new>
 #include <type_traits>
+#include <vector>
 
 #include "feroq/services/service_codes.h"
 #include "feroq/types.h"
@@ -123,6 +124,22 @@ VSTATUS RunInOneReadTransaction(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
       subsystem, [](void* context) -> VSTATUS { return (*static_cast<std::remove_reference_t<Fn>*>(context))(); },
       const_cast<void*>(static_cast<const void*>(&fn)));
 }
+
+// ---- Children by name (feroq's own addition) -------------------------------
+//
+// FindChildrenByName answers, for a lookup of one child of a folder by its
+// name, what enumerating the folder and reading every child's name would:
+// in `*ids` the identifiers of the children of folder `folder` whose name (a
+// folder's name, an application's display name) equals `name` without
+// regard to case, in the order EnumerateFolder lists the children (folders,
+// then applications); the other children are not read. The caller compares
+// each one's name exactly where case matters. With `count` not null,
+// `*count` receives the number of children EnumerateFolder lists.
+// Results: VORN_OK; VORN_E_FAILURE when `folder` names no folder or no farm
+// is open; VORN_E_INVALIDVALUE for a null `name` or `ids`;
+// VORN_E_OUTOFMEMORY. Outputs are written only on success.
+FEROQ_SERVICES_API VSTATUS FindChildrenByName(VORN_PIF_ISubSystem* subsystem, ULONG64 folder, const char16_t* name,
+                                              std::vector<ULONG64>* ids, std::size_t* count);
 
 }  // namespace feroq
 

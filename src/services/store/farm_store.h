@@ -225,6 +225,17 @@ class FEROQ_SERVICES_API FarmView {
   // before the naming rules may hold such names), the lowest identifier.
   virtual std::optional<ULONG64> FindChildByName(ULONG64 folder, const std::u16string& name,
                                                  ULONG64 except) const = 0;
+  // The folders and applications lying directly in `folder` whose name (a
+  // folder's name, an application's display name) equals `name` without
+  // regard to case, in the order the folder service lists children: the
+  // folders by (creation serial, id), then the applications by id. The
+  // default reads every child's name; backends that index the names
+  // override it.
+  virtual std::vector<ULONG64> ChildrenNamed(ULONG64 folder, const std::u16string& name) const;
+  // The number of folders and applications lying directly in `folder`.
+  virtual std::size_t ChildCount(ULONG64 folder) const {
+    return ChildFolderIds(folder).size() + ApplicationIds(folder).size();
+  }
   // Applications whose browser name equals `name` without regard to case,
   // ascending id.
   virtual std::vector<ULONG64> FindApplicationsByBrowserName(const std::u16string& name) const = 0;

@@ -451,6 +451,18 @@ class MemoryFarmStore final : public FarmStore {
 
 std::shared_ptr<FarmStore> CreateMemoryFarmStore() { return std::make_shared<MemoryFarmStore>(); }
 
+std::vector<ULONG64> FarmView::ChildrenNamed(ULONG64 folder, const std::u16string& name) const {
+  std::vector<ULONG64> named;
+  for (ULONG64 id : ChildFolderIds(folder)) {
+    std::optional<FolderRecord> child = GetFolder(id);
+    if (child && platform::CompareUtf16NoCase(child->name.c_str(), name.c_str()) == 0) named.push_back(id);
+  }
+  for (const ApplicationName& app : ApplicationNames(folder)) {
+    if (platform::CompareUtf16NoCase(app.name.c_str(), name.c_str()) == 0) named.push_back(app.id);
+  }
+  return named;
+}
+
 bool FarmTxn::PutApplicationHoldingNames(const ApplicationRecord& application) {
   for (ULONG64 other : FindApplicationsByBrowserName(application.data.browser_name)) {
     if (other != application.id) return false;

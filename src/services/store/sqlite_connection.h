@@ -104,6 +104,10 @@ enum class Sql : int {
   kServerCount,
   kAccountCount,
   kApplicationIdsAfter,
+  kChildFoldersNamed,
+  kChildApplicationsNamed,
+  kChildFolderCount,
+  kFolderApplicationCount,
   kCount  // not a statement
 };
 const char* SqlText(Sql id);

@@ -123,6 +123,16 @@ constexpr Entry kStatements[] = {
     {Sql::kServerCount, "SELECT count(*) FROM servers"},
     {Sql::kAccountCount, "SELECT count(*) FROM accounts"},
     {Sql::kApplicationIdsAfter, "SELECT id FROM applications WHERE id > ?1 ORDER BY id LIMIT ?2"},
+
+    // A folder's children of one name, from the name indexes (a name is
+    // held by one child; a farm file from before the naming rules may have
+    // a few), and its number of children, from the indexes' entries.
+    {Sql::kChildFoldersNamed,
+     "SELECT id FROM folders WHERE parent = ?1 AND name_key = ?2 ORDER BY creation_serial, id"},
+    {Sql::kChildApplicationsNamed,
+     "SELECT id FROM applications WHERE folder = ?1 AND display_key = ?2 ORDER BY id"},
+    {Sql::kChildFolderCount, "SELECT count(*) FROM folders WHERE parent = ?1"},
+    {Sql::kFolderApplicationCount, "SELECT count(*) FROM applications WHERE folder = ?1"},
 };
 
 static_assert(sizeof(kStatements) / sizeof(kStatements[0]) == static_cast<int>(Sql::kCount),

@@ -134,9 +134,14 @@ std::size_t SqliteTxn::ServerCount() const { return Count(Sql::kServerCount); }
 
 std::size_t SqliteTxn::AccountCount() const { return Count(Sql::kAccountCount); }
 
-std::size_t SqliteTxn::Count(Sql statement) const {
+std::size_t SqliteTxn::ChildCount(ULONG64 folder) const {
+  return Count(Sql::kChildFolderCount, folder) + Count(Sql::kFolderApplicationCount, folder);
+}
+
+std::size_t SqliteTxn::Count(Sql statement, std::optional<ULONG64> id) const {
   return Guarded([&] {
     Statement s(c_, statement);
+    if (id) s.BindId(*id);
     return s.Step() ? static_cast<std::size_t>(s.Int(0)) : std::size_t{0};
   });
 }
@@ -185,6 +190,19 @@ std::optional<ULONG64> SqliteTxn::FindChildByName(ULONG64 folder, const std::u16
       if (s.Step() && (!lowest || s.Id(0) < *lowest)) lowest = s.Id(0);
     }
     return lowest;
+  });
+}
+
+std::vector<ULONG64> SqliteTxn::ChildrenNamed(ULONG64 folder, const std::u16string& name) const {
+  return Guarded([&] {
+    const std::string key = FoldedKey(name);
+    Statement folders(c_, Sql::kChildFoldersNamed);
+    folders.BindId(folder).BindBlob(key);
+    std::vector<ULONG64> named = Ids(folders);
+    Statement apps(c_, Sql::kChildApplicationsNamed);
+    apps.BindId(folder).BindBlob(key);
+    while (apps.Step()) named.push_back(apps.Id(0));
+    return named;
   });
 }
 

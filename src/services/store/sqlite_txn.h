@@ -43,6 +43,8 @@ class SqliteTxn final : public FarmTxn {
   std::optional<ApplicationName> GetApplicationName(ULONG64 id) const override;
   std::optional<ULONG64> FindChildByName(ULONG64 folder, const std::u16string& name,
                                          ULONG64 except) const override;
+  std::vector<ULONG64> ChildrenNamed(ULONG64 folder, const std::u16string& name) const override;
+  std::size_t ChildCount(ULONG64 folder) const override;
   std::vector<ULONG64> FindApplicationsByBrowserName(const std::u16string& name) const override;
   std::optional<ServerRecord> GetServer(ULONG64 id) const override;
   std::optional<ServerRecord> FindServerByName(const std::u16string& name) const override;
@@ -102,7 +104,7 @@ class SqliteTxn final : public FarmTxn {
   // (nothing is written then).
   bool WriteApplication(const ApplicationRecord& a, const EncodedApplication& encoded, ULONG64 holder);
   // The single number a count statement yields.
-  std::size_t Count(Sql statement) const;
+  std::size_t Count(Sql statement, std::optional<ULONG64> id = std::nullopt) const;
 
   SqliteConnection& c_;
   RecordCache* const cache_ = nullptr;
