@@ -19,6 +19,7 @@
 #include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
 #include "services/store/sqlite_farm_store.h"
+#include "services/store/sqlite_record_cache.h"
 #include "support/handles.h"
 #include "support/temp_files.h"
 
@@ -553,6 +554,45 @@ TEST_F(SqliteFarmStoreTest, KeptRecordsGiveWayToCommitsOfAnyConnection) {
   EXPECT_EQ(read(), u"by another connection");
   write(*store, u"by its own writer");
   EXPECT_EQ(read(), u"by its own writer");
+}
+
+// A walk over three times as many records as the cache holds keeps the
+// cache bounded and never hands out another record than the one kept, and
+// a record found while the walk goes on stays kept (the cache gives way
+// half at a time); a change seen by the file empties it.
+TEST(SqliteRecordCacheTest, GivesWayHalfAtATimeAndKeepsWhatIsInUse) {
+  sqlite::RecordCache cache;
+  auto record = [](ULONG serial) {
+    ApplicationRecord app{MakeObjectId(kObjectKindApplication, serial), MakeObjectId(kObjectKindFolder, 1), {}};
+    app.data.description = std::u16string(1000, u'a');
+    for (char digit : std::to_string(serial)) app.data.description += static_cast<char16_t>(digit);
+    return app;
+  };
+  std::uint64_t generation = cache.Begin(false);
+  const ApplicationRecord hot = record(1);
+  cache.Keep(generation, hot);
+  constexpr ULONG kWalked = 3 * sqlite::RecordCache::kMaxBytes / 2000;
+  for (ULONG serial = 2; serial <= kWalked; ++serial) {
+    cache.Keep(generation, record(serial));
+    if (serial % 100 == 0) {
+      ASSERT_EQ(cache.Find(generation, hot.id), hot) << serial;
+    }
+  }
+  ULONG kept = 0;
+  for (ULONG serial = kWalked; serial >= 2; --serial) {
+    std::optional<ApplicationRecord> found = cache.Find(generation, record(serial).id);
+    if (found) {
+      EXPECT_EQ(*found, record(serial));
+    }
+    kept += found ? 1 : 0;
+  }
+  // A record counts at least its 2,000 bytes of text and at most 3,000.
+  EXPECT_GE(kept, sqlite::RecordCache::kMaxBytes / 2 / 3000);  // at least a full half
+  EXPECT_LE(kept, sqlite::RecordCache::kMaxBytes / 2000);      // at most the whole cache
+  EXPECT_TRUE(cache.Find(generation, record(kWalked).id));
+  EXPECT_FALSE(cache.Find(generation, record(2).id));
+  generation = cache.Begin(true);
+  EXPECT_FALSE(cache.Find(generation, hot.id));
 }
 
 // A writer that commits without pause still gets its log checkpointed and

@@ -21,6 +21,7 @@
 #include <mutex>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 
 #include "services/store/farm_store.h"
 
@@ -28,10 +29,12 @@ namespace feroq::store::sqlite {
 
 class RecordCache {
  public:
-  // The most memory the kept records take (as ApproximateBytes counts it);
-  // a record that would pass it empties the cache, which fills again. A
-  // walk over every record of a big farm (a listing, an export) thus holds
-  // at most this much of it.
+  // The most memory the kept records take (as ApproximateBytes counts it).
+  // The records are kept in two halves: new records go to the young half,
+  // and when it is full the old half is dropped and the young one becomes
+  // the old one. A record found in the old half moves back to the young
+  // one, so the records in use survive a walk over many others (a listing,
+  // an export), which gives way half the cache at a time, never all of it.
   static constexpr std::size_t kMaxBytes = std::size_t{8} << 20;
 
   // Begins a read transaction's use: `file_changed` says whether its
@@ -41,38 +44,54 @@ class RecordCache {
   std::uint64_t Begin(bool file_changed) {
     std::lock_guard lock(mutex_);
     if (file_changed) {
-      records_.clear();
-      bytes_ = 0;
+      young_ = Half{};
+      old_ = Half{};
       ++generation_;
     }
     return generation_;
   }
 
   // A copy of the record of application `id` kept in `generation`, if it is
-  // still the current one.
+  // still the current one. Raises std::bad_alloc (the record may then have
+  // left the cache).
   std::optional<ApplicationRecord> Find(std::uint64_t generation, ULONG64 id) {
     std::lock_guard lock(mutex_);
     if (generation != generation_) return std::nullopt;
-    auto found = records_.find(id);
-    if (found == records_.end()) return std::nullopt;
-    return found->second;
+    if (auto found = young_.records.find(id); found != young_.records.end()) return found->second;
+    auto found = old_.records.find(id);
+    if (found == old_.records.end()) return std::nullopt;
+    std::optional<ApplicationRecord> copy(found->second);
+    // In use again: into the young half, unless that would drop the half
+    // it comes from.
+    const std::size_t bytes = ApproximateBytes(found->second);
+    if (young_.bytes + bytes <= kMaxBytes / 2) {
+      auto node = old_.records.extract(found);
+      old_.bytes -= bytes;
+      young_.records.insert(std::move(node));
+      young_.bytes += bytes;
+    }
+    return copy;
   }
 
   // Keeps a copy of `record`, read in `generation`, if that is still the
-  // current one. Raises std::bad_alloc (the cache is then left as it was
-  // or empty).
+  // current one. Raises std::bad_alloc (the cache is then left without the
+  // record).
   void Keep(std::uint64_t generation, const ApplicationRecord& record) {
     std::lock_guard lock(mutex_);
     if (generation != generation_) return;
     const std::size_t bytes = ApproximateBytes(record);
-    if (bytes > kMaxBytes) return;
-    if (bytes_ + bytes > kMaxBytes) {
-      records_.clear();
-      bytes_ = 0;
+    if (bytes > kMaxBytes / 2) return;
+    if (young_.records.count(record.id) != 0) return;  // found by another transaction meanwhile
+    if (auto stale = old_.records.find(record.id); stale != old_.records.end()) {
+      old_.bytes -= ApproximateBytes(stale->second);
+      old_.records.erase(stale);
     }
-    auto [kept, added] = records_.insert_or_assign(record.id, record);
-    (void)kept;
-    if (added) bytes_ += bytes;
+    if (young_.bytes + bytes > kMaxBytes / 2) {
+      old_ = std::move(young_);
+      young_ = Half{};
+    }
+    young_.records.emplace(record.id, record);
+    young_.bytes += bytes;
   }
 
  private:
@@ -92,10 +111,15 @@ class RecordCache {
     return bytes;
   }
 
+  struct Half {
+    std::unordered_map<ULONG64, ApplicationRecord> records;
+    std::size_t bytes = 0;
+  };
+
   std::mutex mutex_;
   std::uint64_t generation_ = 0;
-  std::size_t bytes_ = 0;
-  std::unordered_map<ULONG64, ApplicationRecord> records_;
+  Half young_;
+  Half old_;
 };
 
 }  // namespace feroq::store::sqlite
