@@ -358,21 +358,6 @@ TEST_F(SqliteFarmStoreTest, DamagedRecordFailsItsTransactionEvenWhenTheFailureIs
             admin::kFarmFileCorrupt);
 }
 
-TEST_F(SqliteFarmStoreTest, EmptyDatabaseBecomesAFarmFile) {
-  // Schema version 0: a SQLite database without any object, as another
-  // program might leave it (here with its own page size).
-  const std::string path = PathOf("empty.db");
-  RawExec(path, "PRAGMA page_size = 8192; VACUUM;");
-  std::shared_ptr<FarmStore> store = Open(path);
-  ASSERT_TRUE(store);
-  EXPECT_EQ(store->Read([](const FarmView& v) -> VSTATUS {
-    return v.FarmName().empty() && v.RootFolderId() == 0 ? 0 : 1;
-  }),
-            0u);
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "4");
-  EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
-}
-
 TEST_F(SqliteFarmStoreTest, HandBuiltVersion1FileReadsAndItsStaleKeysAreRemade) {
   // A version 1 farm file written without the store: UTF-8 text, folded
   // keys left empty and made with unknown case classes (fingerprint 0).
