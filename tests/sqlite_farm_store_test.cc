@@ -43,6 +43,17 @@ void RawExec(const std::string& path, const std::string& sql) {
   sqlite3_close(db);
 }
 
+// Writes `byte` over the first byte of the stored record of application `id`.
+void RawSetFirstRecordByte(const std::string& path, ULONG64 id, BYTE byte) {
+  sqlite3* db = nullptr;
+  sqlite3_blob* blob = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_EQ(sqlite3_blob_open(db, "main", "applications", "record", sqlite3_int64(id), 1, &blob), SQLITE_OK);
+  EXPECT_EQ(sqlite3_blob_write(blob, &byte, 1, 0), SQLITE_OK);
+  sqlite3_blob_close(blob);
+  sqlite3_close(db);
+}
+
 std::string RawText(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
@@ -324,8 +335,11 @@ TEST_F(SqliteFarmStoreTest, DamagedRecordFailsItsTransactionEvenWhenTheFailureIs
     MustWrite(*store, [&](FarmTxn& txn) {
       txn.PutApplication(FullApplication(app, 1));
     });
-    RawExec(path, cut ? "UPDATE applications SET record = X'0103000000'"
-                      : "UPDATE applications SET record = X'07' || substr(record, 2)");
+    if (cut) {
+      RawExec(path, "UPDATE applications SET record = X'0103000000'");
+    } else {
+      RawSetFirstRecordByte(path, app, 7);
+    }
     EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS {
       v.GetApplication(app);
       return 0;
