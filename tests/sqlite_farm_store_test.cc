@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <optional>
@@ -370,6 +371,48 @@ TEST_F(SqliteFarmStoreTest, DamagedRecordFailsItsTransactionEvenWhenTheFailureIs
     return 0;
   }),
             admin::kFarmFileCorrupt);
+}
+
+// Damaged pages are the farm file's corruption, in the open, a read and the
+// file's check (the corpus replay accepts any farm file code); folders whose
+// parents form a cycle are refused the same way, since a name built for any
+// of them would walk towards the root for ever.
+TEST_F(SqliteFarmStoreTest, DamagedPagesAndFolderCyclesAreCorruption) {
+  const std::string path = PathOf("farm.db"), cycles = PathOf("cycles.db");
+  {
+    std::shared_ptr<FarmStore> store = Open(path);
+    MustWrite(*store, [&](FarmTxn& txn) {
+      for (ULONG i = 1; i <= 300; ++i) txn.PutApplication(FullApplication(MakeObjectId(kObjectKindApplication, i), 1));
+    });
+  }  // closing checkpoints the log into the file
+  const std::uintmax_t size = fs::file_size(path);
+  ASSERT_GT(size, 40u * 4096);
+  {
+    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+    file.seekp(3 * 4096);
+    file << std::string(size - 4 * 4096, '\xA5');
+  }
+  std::shared_ptr<FarmStore> store;
+  VSTATUS status = OpenSqliteFarmStore(path, &store);
+  if (status == 0) {
+    status = store->Read([](const FarmView& v) -> VSTATUS {
+      for (ULONG64 id : v.ApplicationIds(0)) v.GetApplication(id);
+      return 0;
+    });
+  }
+  EXPECT_EQ(status, admin::kFarmFileCorrupt);
+  std::string report;
+  EXPECT_EQ(CheckSqliteFarmFile(path, &report), admin::kFarmFileCorrupt);
+
+  ASSERT_TRUE(Open(cycles));
+  RawExec(cycles, "INSERT INTO folders(id, parent, name, creation_serial) VALUES"
+                  " (1, 0, 'Applications', 1), (2, 1, 'Office', 2), (3, 2, 'Tools', 3), (5, 99, 'Orphan', 5)");
+  EXPECT_TRUE(Open(cycles)) << "a tree, and a folder whose parent is missing, are no damage";
+  for (const char* cycle : {"INSERT INTO folders(id, parent, name, creation_serial) VALUES (4, 4, 'Self', 4)",
+                            "DELETE FROM folders WHERE id = 4; UPDATE folders SET parent = 3 WHERE id = 2"}) {
+    RawExec(cycles, cycle);
+    EXPECT_EQ(OpenSqliteFarmStore(cycles, &store), admin::kFarmFileCorrupt) << cycle;
+  }
 }
 
 TEST_F(SqliteFarmStoreTest, HandBuiltVersion1FileReadsAndItsStaleKeysAreRemade) {
