@@ -12,6 +12,8 @@ packages=(
   chromium                               # tests: headless check of an exported HTML page
   libbenchmark-dev                       # benchmarks
   libsqlite3-dev                         # the embedded farm store
+  libpq-dev                              # the farm on a PostgreSQL server
+  postgresql-15                          # tests: a throwaway PostgreSQL cluster (initdb, pg_ctl)
   libpng-dev                             # PNG-compressed icon images
   libcli11-dev nlohmann-json3-dev libfmt-dev  # the feroq command-line tool
   locales                                # tests: C.UTF-8, which the case-folding table is checked against

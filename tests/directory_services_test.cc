@@ -198,7 +198,7 @@ TEST_F(FarmConnectionTest, FarmUrls) {
   EXPECT_EQ(feroq::admin::FarmAdmin::Create("sqlite:/nonexistent-feroq-directory/farm.db", &other),
             feroq::admin::kFarmFileUnavailable);
   EXPECT_EQ(feroq::admin::FarmAdmin::Open("sqlite:", &other), feroq::admin::kFarmFileUnavailable);
-  EXPECT_EQ(feroq::admin::FarmAdmin::Open("postgres://farm", &other), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(feroq::admin::FarmAdmin::Open("mysql://farm", &other), VORN_E_INVALIDVALUE);
   EXPECT_EQ(other, nullptr);
 
   // Memory farms are kept by name for the life of the process.

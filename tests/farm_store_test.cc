@@ -14,6 +14,10 @@
 #if defined(FEROQ_HAVE_SQLITE)
 #include "services/store/sqlite_farm_store.h"
 #endif
+#if defined(FEROQ_HAVE_POSTGRES)
+#include "services/store/postgres_farm_store.h"
+#include "support/postgres_cluster.h"
+#endif
 
 namespace feroq::store {
 namespace {
@@ -21,12 +25,24 @@ namespace {
 struct Backend {
   const char* name;
   std::shared_ptr<FarmStore> (*create)();
+  bool needs_cluster = false;
 };
+
+bool NeedsClusterMet() {
+#if defined(FEROQ_HAVE_POSTGRES)
+  return testing::PostgresClusterAvailable();
+#else
+  return false;
+#endif
+}
 void PrintTo(const Backend& backend, std::ostream* os) { *os << backend.name; }
 
 class FarmStoreContract : public ::testing::TestWithParam<Backend> {
  protected:
-  void SetUp() override { ASSERT_NE(store_ = GetParam().create(), nullptr); }
+  void SetUp() override {
+    if (GetParam().needs_cluster && !NeedsClusterMet()) GTEST_SKIP() << "no PostgreSQL test cluster (run through CTest)";
+    ASSERT_NE(store_ = GetParam().create(), nullptr);
+  }
 
   void MustWrite(const std::function<void(FarmTxn&)>& fn) {
     ASSERT_EQ(store_->Write([&](FarmTxn& txn) -> VSTATUS { return fn(txn), 0; }), 0u);
@@ -431,12 +447,30 @@ std::shared_ptr<FarmStore> CreateTemporarySqliteFarmStore() {
 
 #endif  // FEROQ_HAVE_SQLITE
 
+#if defined(FEROQ_HAVE_POSTGRES)
+// A PostgreSQL store in a new database of its own, dropped when the store
+// is released.
+std::shared_ptr<FarmStore> CreateTemporaryPostgresFarmStore() {
+  auto database = std::make_shared<testing::ScratchDatabase>();
+  std::shared_ptr<FarmStore> store;
+  if (OpenPostgresFarmStore(database->url(), /*create=*/true, &store) != 0) return nullptr;
+  return std::shared_ptr<FarmStore>(store.get(), [store, database](FarmStore*) mutable {
+    store.reset();
+    database.reset();
+  });
+}
+#endif  // FEROQ_HAVE_POSTGRES
+
 // The SQLite store where the build has it (always, except on Windows).
 INSTANTIATE_TEST_SUITE_P(Backends, FarmStoreContract,
                          ::testing::Values(Backend{"Memory", &CreateMemoryFarmStore}
 #if defined(FEROQ_HAVE_SQLITE)
                                            ,
                                            Backend{"Sqlite", &CreateTemporarySqliteFarmStore}
+#endif
+#if defined(FEROQ_HAVE_POSTGRES)
+                                           ,
+                                           Backend{"Postgres", &CreateTemporaryPostgresFarmStore, true}
 #endif
                                            ),
                          [](const ::testing::TestParamInfo<Backend>& info) {

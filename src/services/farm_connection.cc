@@ -10,6 +10,7 @@
 // than touching freed memory.
 #include "services/farm_connection.h"
 
+#include <algorithm>
 #include <map>
 #include <new>
 
@@ -19,6 +20,9 @@
 #include "services/farm_transaction.h"
 #if defined(FEROQ_HAVE_SQLITE)
 #include "services/store/sqlite_farm_store.h"
+#endif
+#if defined(FEROQ_HAVE_POSTGRES)
+#include "services/store/postgres_farm_store.h"
 #endif
 
 VORN_PIF_ISubSystem* VornRemoteAccess = nullptr;
@@ -118,6 +122,61 @@ VSTATUS OpenFarmFile(const std::string& path, FarmOpening opening, std::shared_p
 
 #endif  // FEROQ_HAVE_SQLITE
 
+bool IsPostgresUrl(const std::string& url) {
+  return StartsWith(url, "postgresql://") || StartsWith(url, "postgres://");
+}
+
+#if defined(FEROQ_HAVE_POSTGRES)
+// The PostgreSQL farms open in this process, by URL, so that every user of
+// one farm shares its connections; a farm is closed when its last user lets
+// it go.
+struct ServerFarms {
+  std::mutex mutex;
+  std::map<std::string, std::weak_ptr<store::FarmStore>> farms;
+};
+
+ServerFarms& TheServerFarms() {
+  static auto* farms = new ServerFarms;
+  return *farms;
+}
+
+// Opens the farm in the database at `url`. With kCreate an empty database
+// gets the schema and becomes a new farm; otherwise a database without a
+// farm answers kFarmFileMissing.
+VSTATUS OpenServerFarm(const std::string& url, FarmOpening opening, std::shared_ptr<store::FarmStore>* opened) {
+  ServerFarms& registry = TheServerFarms();
+  std::lock_guard lock(registry.mutex);
+  std::weak_ptr<store::FarmStore>& slot = registry.farms[url];
+  if (std::shared_ptr<store::FarmStore> open = slot.lock()) {
+    *opened = std::move(open);
+    return VORN_OK;
+  }
+  std::shared_ptr<store::FarmStore> farm;
+  const bool create = opening == FarmOpening::kCreate;
+  if (VSTATUS status = store::OpenPostgresFarmStore(url, create, &farm)) return status;
+  bool initialized = false;
+  VSTATUS status = farm->Read([&](const store::FarmView& view) -> VSTATUS {
+    initialized = store::IsInitializedFarm(view);
+    return VORN_OK;
+  });
+  if (status != VORN_OK) return status;
+  if (!initialized) {
+    if (!create) return admin::kFarmFileMissing;
+    // One transaction, so that of two hosts making the farm at once only
+    // the first makes it.
+    status = farm->Write([](store::FarmTxn& txn) -> VSTATUS {
+      if (!store::IsInitializedFarm(txn)) store::InitializeNewFarm(txn);
+      return VORN_OK;
+    });
+    if (status != VORN_OK) return status;
+  }
+  ReclaimAbandonedEventQueues(*farm);
+  slot = farm;
+  *opened = std::move(farm);
+  return VORN_OK;
+}
+#endif  // FEROQ_HAVE_POSTGRES
+
 }  // namespace
 
 std::shared_ptr<store::FarmStore> MemoryFarm(const std::string& name) {
@@ -147,6 +206,13 @@ VSTATUS OpenFarmStore(const std::string& url, std::shared_ptr<store::FarmStore>*
 #else
       // A build without SQLite (possible on Windows only) has memory farms.
       static_cast<void>(opening);
+      return admin::kFarmBackendUnavailable;
+#endif
+    }
+    if (IsPostgresUrl(url)) {
+#if defined(FEROQ_HAVE_POSTGRES)
+      return OpenServerFarm(url, opening, opened);
+#else
       return admin::kFarmBackendUnavailable;
 #endif
     }
@@ -189,6 +255,27 @@ std::string CurrentFarmUrl() {
 #endif
   }
   return setting;
+}
+
+std::string FarmUrlWithoutPassword(const std::string& url) {
+  std::string out = url;
+  // user:password@host in the authority of a URI.
+  const std::size_t scheme = out.find("://");
+  if (scheme != std::string::npos) {
+    const std::size_t start = scheme + 3;
+    const std::size_t end = std::min(out.find_first_of("/?", start), out.size());
+    const std::size_t at = out.rfind('@', end);
+    const std::size_t colon = out.find(':', start);
+    if (at != std::string::npos && at >= start && colon < at) out.replace(colon + 1, at - colon - 1, "***");
+  }
+  // password=... among the parameters (a URI's query, key=value words).
+  for (std::size_t pos = out.find("password="); pos != std::string::npos; pos = out.find("password=", pos + 1)) {
+    if (pos != 0 && out[pos - 1] != '?' && out[pos - 1] != '&' && out[pos - 1] != ' ') continue;
+    const std::size_t value = pos + 9;
+    const std::size_t end = std::min(out.find_first_of("& ", value), out.size());
+    out.replace(value, end - value, "***");
+  }
+  return out;
 }
 
 }  // namespace feroq::admin

@@ -116,6 +116,10 @@ VSTATUS feroq::RunInOneTransaction(VORN_PIF_ISubSystem* subsystem, TransactionEn
     constexpr VSTATUS kRollBackAsAsked = VORN_E_REFUSED;
     bool rolled_back_as_asked = false;
     const VSTATUS result = farm->Write([&](store::FarmTxn& txn) -> VSTATUS {
+      // A farm on a database server runs the function again after a
+      // collision with another writer: each run starts undoomed.
+      open.doomed = VORN_OK;
+      rolled_back_as_asked = false;
       open.txn = &txn;
       open.view = &txn;
       open.joined = std::make_shared<JoinedStore>(&open, farm);

@@ -69,7 +69,7 @@ void Rename(Session& session, const std::string& name) {
 void CopySetup(Session& session, const std::string& source_url) {
   std::unique_ptr<admin::FarmAdmin> source;
   VSTATUS status = admin::FarmAdmin::Open(source_url, &source);
-  if (status != VORN_OK) throw OperationFailed("opening the farm " + source_url, status);
+  if (status != VORN_OK) throw OperationFailed("opening the farm " + admin::FarmUrlWithoutPassword(source_url), status);
   admin::FarmAdmin& target = session.admin();
   std::vector<admin::ServerInfo> servers, present_servers;
   std::vector<admin::AccountInfo> accounts, present_accounts;
@@ -97,7 +97,7 @@ void CopySetup(Session& session, const std::string& source_url) {
     }
     ++added;
   }
-  PrintLine(fmt::format("copied {} servers and accounts from {}", added, source_url));
+  PrintLine(fmt::format("copied {} servers and accounts from {}", added, admin::FarmUrlWithoutPassword(source_url)));
 }
 
 // Lists the folders and applications whose names break the naming rules
@@ -173,7 +173,11 @@ void AddFarmCommands(CLI::App& app, CommandLine& line) {
   auto* init = farm->add_subcommand("init", "Open the farm, creating it when it does not exist");
   auto* init_name = init->add_option("--name", "Name to give the farm");
   auto* init_copy = init->add_option("--copy-setup-from", "Farm URL whose servers and accounts to add where missing");
-  OnRun(init, line, [init_name, init_copy](Session& session) {
+  auto* init_roles = init->add_option("--roles", "PostgreSQL farms: create the roles PREFIX_admin (may change the farm) "
+                                                 "and PREFIX_reader (may list, show, export and watch)")
+                         ->expected(0, 1)
+                         ->default_str("feroq");
+  OnRun(init, line, [init_name, init_copy, init_roles](Session& session) {
     const bool created = session.CreateFarm();
     if (init_name->count() > 0) {
       const std::string wanted = init_name->as<std::string>();
@@ -187,6 +191,32 @@ void AddFarmCommands(CLI::App& app, CommandLine& line) {
     }
     if (init_copy->count() > 0) CopySetup(session, init_copy->as<std::string>());
     PrintLine(fmt::format("farm {} is {} at {}", FarmName(session), created ? "created" : "ready", session.url()));
+    if (init_roles->count() > 0) {
+      std::string prefix = init_roles->as<std::string>();
+      if (prefix.empty()) prefix = "feroq";
+      if (VSTATUS status = admin::CreateFarmRoles(session.raw_url(), prefix); status != VORN_OK) {
+        throw OperationFailed("creating the farm's roles", status);
+      }
+      PrintLine(fmt::format("roles {0}_admin (may change the farm) and {0}_reader (may read and watch it) are ready; "
+                            "grant them to login roles",
+                            prefix));
+    }
+  });
+
+  auto* copy = farm->add_subcommand("copy", "Copy a whole farm into a new farm, between any two kinds of farm");
+  auto* copy_from = copy->add_option("FROM", "The farm URL to copy")->required();
+  auto* copy_to = copy->add_option("TO", "The farm URL to copy it to (created; it must be new)")->required();
+  OnRun(copy, line, [copy_from, copy_to](Session&) {
+    const std::string from = copy_from->as<std::string>(), to = copy_to->as<std::string>();
+    admin::FarmCounts counts;
+    if (VSTATUS status = admin::CopyFarm(from, to, &counts); status != VORN_OK) {
+      throw OperationFailed("copying the farm " + admin::FarmUrlWithoutPassword(from) + " to " +
+                                admin::FarmUrlWithoutPassword(to),
+                            status, status == VORN_E_REFUSED ? "the target must be a new farm, not the source" : "");
+    }
+    PrintLine(fmt::format("copied {} applications, {} folders, {} servers and {} accounts from {} to {}",
+                          counts.applications, counts.folders, counts.servers, counts.accounts,
+                          admin::FarmUrlWithoutPassword(from), admin::FarmUrlWithoutPassword(to)));
   });
 
   OnRun(farm->add_subcommand("check", "List the folders and applications whose names break the farm's rules"), line,

@@ -25,10 +25,12 @@ void Session::ApplyFarmUrl() {
 #endif
 }
 
-std::string Session::url() const {
+std::string Session::raw_url() const {
   if (!options_.farm_url.empty()) return options_.farm_url;
   return admin::CurrentFarmUrl();
 }
+
+std::string Session::url() const { return admin::FarmUrlWithoutPassword(raw_url()); }
 
 FarmObject& Session::farm() {
   if (!farm_) {
@@ -55,7 +57,7 @@ bool Session::CreateFarm() {
   if (admin_) return false;
   ApplyFarmUrl();
   std::unique_ptr<admin::FarmAdmin> existing;
-  const bool existed = admin::FarmAdmin::Open(url(), &existing) != admin::kFarmFileMissing;
+  const bool existed = admin::FarmAdmin::Open(raw_url(), &existing) != admin::kFarmFileMissing;
   existing.reset();
   OpenAdmin(true);
   return !existed;
@@ -64,11 +66,11 @@ bool Session::CreateFarm() {
 void Session::OpenAdmin(bool create) {
   ApplyFarmUrl();
   const std::string farm_url = url();
-  VSTATUS status = create ? admin::FarmAdmin::Create(farm_url, &admin_) : admin::FarmAdmin::OpenCurrent(&admin_);
+  VSTATUS status = create ? admin::FarmAdmin::Create(raw_url(), &admin_) : admin::FarmAdmin::OpenCurrent(&admin_);
   if (status == VORN_OK) return;
   admin_.reset();
   if (status == VORN_E_INVALIDVALUE) {
-    throw UsageError("not a farm URL: " + farm_url + " (farm URLs are sqlite:PATH or memory:NAME)");
+    throw UsageError("not a farm URL: " + farm_url + " (farm URLs are sqlite:PATH, memory:NAME or postgresql://...)");
   }
   if (status == admin::kFarmFileMissing) {
     throw OperationFailed::Explained("opening the farm " + farm_url, status,

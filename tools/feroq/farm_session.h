@@ -42,8 +42,11 @@ class Session {
   // True when the farm was made now, false when it was there already.
   bool CreateFarm();
   bool json() const { return options_.json; }
-  // The URL of the farm the services open.
+  // The URL of the farm the services open, as it may be shown (without a
+  // password it may hold).
   std::string url() const;
+  // The same with its password, for opening the farm only.
+  std::string raw_url() const;
 
  private:
   void ApplyFarmUrl();

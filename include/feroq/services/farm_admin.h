@@ -26,7 +26,10 @@ constexpr VSTATUS kFarmBackendUnavailable = ZQAPP_E_NOT_SUPPORTED;
 // Codes of the farm file ("sqlite:PATH"), from opening it and from any call
 // that reads or writes it:
 // The farm file cannot be opened, created, read or written (a missing
-// directory, no permission, an I/O error, a full disk, an empty path).
+// directory, no permission, an I/O error, a full disk, an empty path); for a
+// farm on a database server: the server cannot be reached (it is down, the
+// connection was lost, or it refused the login). Nothing was changed; the
+// next call connects again.
 constexpr VSTATUS kFarmFileUnavailable = 0x80170001u;
 // The file is not a farm: not a SQLite database, or a SQLite database
 // without the farm's schema. The file is left untouched.
@@ -43,8 +46,8 @@ constexpr VSTATUS kFarmBusy = 0x80170005u;
 // with CreateFarm, `feroq farm init`).
 constexpr VSTATUS kFarmFileMissing = 0x80170006u;
 // The farm file is open for reading only (the file, or for a new -wal or
-// -shm companion its folder, is not writable by this user); nothing was
-// changed.
+// -shm companion its folder, is not writable by this user), or the database
+// role of a farm on a database server may only read; nothing was changed.
 constexpr VSTATUS kFarmReadOnly = 0x80170007u;
 // The disk (or the user's quota) is full; nothing was changed.
 constexpr VSTATUS kFarmDiskFull = 0x80170008u;
@@ -52,6 +55,10 @@ constexpr VSTATUS kFarmDiskFull = 0x80170008u;
 // -shm companion is missing, so it cannot be opened even for reading (the
 // farm's owner opening it once makes them).
 constexpr VSTATUS kFarmCompanionsMissing = 0x80170009u;
+// A farm on a database server: the write collided with other writers
+// (serialization failure or deadlock) on every one of its attempts
+// (kFarmWriteAttempts); nothing was changed.
+constexpr VSTATUS kFarmWriteConflict = 0x8017000Au;
 
 // Why the most recent failed service call of a thread failed.
 //
@@ -237,6 +244,36 @@ class FEROQ_SERVICES_API FarmAdmin {
 // unset or not absolute: "$HOME/.local/share/feroq/farm.db"; "sqlite:" with
 // an empty path when neither can be found).
 FEROQ_SERVICES_API std::string CurrentFarmUrl();
+
+// Copies the whole farm at `from_url` into the farm at `to_url`, any two
+// backends (a farm file into a PostgreSQL database and back, say): farm
+// name, folders, applications, servers and accounts with their identifiers,
+// in one transaction of the target, read from one consistent view of the
+// source. The target is created as `FarmAdmin::Create` does; it must be
+// new (only its root folder, no application, server or account), else the
+// copy is refused with VORN_E_REFUSED and nothing is written. Identifiers
+// handed out later by the target never repeat a copied one. The event log
+// and event queues are not copied (the target's log starts empty).
+// `*copied` gets the counts copied. Codes as FarmAdmin::Open and Create
+// give them, VORN_E_REFUSED also when both URLs name the same farm.
+FEROQ_SERVICES_API VSTATUS CopyFarm(const std::string& from_url, const std::string& to_url, FarmCounts* copied);
+
+// Creates the database roles of the PostgreSQL farm at `url`:
+// `prefix`_admin may change the farm; `prefix`_reader may read it (list,
+// show, export) and watch it (keep its own event queues), and every change
+// it tries is refused by the database (kFarmReadOnly). Both are made
+// without login: grant them to login roles (GRANT feroq_reader TO alice).
+// Roles that exist are granted again. The farm must exist; the caller's
+// role must be allowed to create roles. kFarmBackendUnavailable for a farm
+// that is not on PostgreSQL; VORN_E_INVALIDVALUE for a prefix that is not
+// letters, digits and _.
+FEROQ_SERVICES_API VSTATUS CreateFarmRoles(const std::string& url, const std::string& prefix);
+
+// `url` as it may be shown: a password in it (the user:password@ part of a
+// postgresql:// URI, a password=... parameter) replaced by "***". Every
+// message, log line and listing of feroq shows farm URLs this way; a
+// password belongs in ~/.pgpass, PGPASSFILE or PGPASSWORD anyway.
+FEROQ_SERVICES_API std::string FarmUrlWithoutPassword(const std::string& url);
 
 // Empties the memory farm `name` ("" for the farm of "memory:") back to a new
 // farm: name "feroq", only the root folder "Applications", no servers,

@@ -1,8 +1,9 @@
 // The farm store: every piece of farm data the stand-in services keep, behind
 // one narrow, transactional interface.
 //
-// Backends: MemoryFarmStore (memory_farm_store.cc) and SqliteFarmStore
-// (sqlite_farm_store.cc, one file per farm). Nothing in this header
+// Backends: MemoryFarmStore (memory_farm_store.cc), SqliteFarmStore
+// (sqlite_farm_store.cc, one file per farm) and the PostgreSQL store
+// (postgres_farm_store.cc, one database per farm). Nothing in this header
 // is specific to a backend.
 //
 // Contract shared by every backend:
@@ -11,7 +12,11 @@
 //   commits its changes when it returns 0. A non-zero result, or an exception
 //   leaving the function, rolls back every change the function made (farm
 //   name, rows, identifier serials) and Write() returns that result (or lets
-//   the exception pass after the rollback).
+//   the exception pass after the rollback). A backend shared over a
+//   network (PostgreSQL) may roll back and run the function again when it
+//   collided with another writer, so what a write function does outside
+//   the transaction must bear being repeated (assign outputs, do not append
+//   to them).
 // - The store is safe for concurrent use from several threads without
 //   external locking. A transaction function must not start another
 //   transaction on the same store (that would deadlock).
@@ -281,6 +286,14 @@ class FEROQ_SERVICES_API FarmTxn : public FarmView {
   // kind (bits 0-31, from 1). Serials are never handed out twice by
   // committed transactions; a rolled-back allocation may be handed out again.
   virtual ULONG64 AllocateId(ULONG kind) = 0;
+  // Makes the counter of `kind` hand out serials above `serial` from now on
+  // (a counter already past it may move on by one), as after copying a farm's
+  // rows with their identifiers. The default allocates until the counter
+  // is there; backends that can set it at once override it.
+  virtual void AdvanceSerial(ULONG kind, ULONG serial) {
+    while ((AllocateId(kind) & 0xFFFFFFFFu) < serial) {
+    }
+  }
 
   virtual void PutFolder(const FolderRecord& folder) = 0;
   virtual void DeleteFolder(ULONG64 id) = 0;

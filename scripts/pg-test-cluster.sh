@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The throwaway PostgreSQL cluster of the test suite.
+#
+#   pg-test-cluster.sh start INFO     makes a cluster in a new temporary
+#                                     directory and starts it; INFO gets its
+#                                     settings (KEY=VALUE lines, below)
+#   pg-test-cluster.sh stop INFO      stops it and removes the directory
+#   pg-test-cluster.sh stop-server|start-server|restart-server INFO
+#                                     stops, starts or restarts the server
+#                                     only (the restart tests)
+#
+# The cluster: initdb without fsync, SCRAM authentication for every
+# connection, one role feroq_test (a superuser, with a random password kept
+# in a password file of mode 0600 for libpq's PGPASSFILE), the server on
+# 127.0.0.1 at a free port and on a Unix socket in the directory. PostgreSQL
+# refuses to run as root, so as root the server runs as the user postgres
+# (Debian's package makes it), which owns the directory. Every step has a
+# timeout, so a stuck server never holds the suite up.
+set -euo pipefail
+
+action=${1:?usage: pg-test-cluster.sh start|stop|stop-server|start-server|restart-server INFO}
+info=${2:?the settings file}
+
+bindir=${FEROQ_PG_BINDIR:-}
+if [[ -z "$bindir" ]]; then
+  bindir=$(pg_config --bindir 2>/dev/null || true)
+  if [[ ! -x "$bindir/initdb" ]]; then
+    bindir=$(ls -d /usr/lib/postgresql/*/bin 2>/dev/null | sort -V | tail -n 1)
+  fi
+fi
+[[ -x "$bindir/initdb" && -x "$bindir/pg_ctl" ]] || { echo "no PostgreSQL server programs found" >&2; exit 1; }
+
+as_owner() {
+  if [[ "$(id -u)" == 0 ]]; then runuser -u postgres -- "$@"; else "$@"; fi
+}
+
+setting() { sed -n "s/^$1=//p" "$info"; }
+
+server_ctl() {  # start|stop|restart
+  local dir data
+  dir=$(setting FEROQ_PG_DIR)
+  data="$dir/data"
+  case $1 in
+    stop) as_owner timeout 60 "$bindir/pg_ctl" -D "$data" -m fast -t 30 -w stop >/dev/null ;;
+    start) as_owner timeout 60 "$bindir/pg_ctl" -D "$data" -l "$dir/server.log" -t 30 -w start >/dev/null ;;
+    restart) as_owner timeout 90 "$bindir/pg_ctl" -D "$data" -l "$dir/server.log" -m fast -t 30 -w restart >/dev/null ;;
+  esac
+}
+
+case $action in
+  start)
+    if [[ -f "$info" ]]; then "$0" stop "$info" || true; fi
+    dir=$(mktemp -d /tmp/feroq-pg.XXXXXX)
+    chmod 0755 "$dir"
+    if [[ "$(id -u)" == 0 ]]; then chown postgres: "$dir"; fi
+    password=$(head -c 18 /dev/urandom | od -An -tx1 | tr -d ' \n')
+    as_owner sh -c "umask 077 && printf '%s\n' '$password' > '$dir/password'"
+    as_owner timeout 120 "$bindir/initdb" -D "$dir/data" -U feroq_test --pwfile="$dir/password" \
+      --auth=scram-sha-256 -N -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 ||
+      { cat "$dir/initdb.log" >&2; exit 1; }
+    rm -f "$dir/password"
+    # The password file belongs to whoever runs the tests.
+    (umask 077 && printf '*:*:*:feroq_test:%s\n' "$password" > "$dir/pgpass")
+    started=0
+    for attempt in 1 2 3 4 5 6 7 8; do
+      port=$(( 20000 + (RANDOM * 32768 + RANDOM) % 40000 ))
+      as_owner sh -c "cat >> '$dir/data/postgresql.conf'" <<EOF
+listen_addresses = '127.0.0.1'
+port = $port
+unix_socket_directories = '$dir'
+fsync = off
+synchronous_commit = off
+full_page_writes = off
+max_connections = 200
+EOF
+      if as_owner timeout 60 "$bindir/pg_ctl" -D "$dir/data" -l "$dir/server.log" -t 30 -w start >/dev/null; then
+        started=1
+        break
+      fi
+      # Most likely the port was taken: the last setting wins, try another.
+    done
+    if [[ $started != 1 ]]; then cat "$dir/server.log" >&2; rm -rf "$dir"; exit 1; fi
+    cat > "$info" <<EOF
+FEROQ_PG_DIR=$dir
+FEROQ_PG_HOST=127.0.0.1
+FEROQ_PG_PORT=$port
+FEROQ_PG_USER=feroq_test
+FEROQ_PG_PASSFILE=$dir/pgpass
+EOF
+    ;;
+  stop)
+    [[ -f "$info" ]] || exit 0
+    dir=$(setting FEROQ_PG_DIR)
+    server_ctl stop || as_owner timeout 30 "$bindir/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null || true
+    [[ "$dir" == /tmp/feroq-pg.* ]] && rm -rf "$dir"
+    rm -f "$info"
+    ;;
+  stop-server) server_ctl stop ;;
+  start-server) server_ctl start ;;
+  restart-server) server_ctl restart ;;
+  *) echo "unknown action $action" >&2; exit 2 ;;
+esac

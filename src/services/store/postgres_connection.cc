@@ -1,0 +1,158 @@
+// PgConnection, Params and Result (see postgres_connection.h).
+#include "services/store/postgres_connection.h"
+
+#include <cstring>
+#include <new>
+
+#include "feroq/services/farm_admin.h"
+
+namespace feroq::store::postgres {
+namespace {
+
+std::string BigEndian(std::int64_t value) {
+  std::string bytes(8, '\0');
+  auto u = static_cast<std::uint64_t>(value);
+  for (int i = 7; i >= 0; --i) {
+    bytes[static_cast<std::size_t>(i)] = static_cast<char>(u & 0xFF);
+    u >>= 8;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+VSTATUS CodeOfSqlState(const std::string& s) {
+  if (s == "40001" || s == "40P01") return admin::kFarmWriteConflict;
+  if (s == "42501" || s == "25006") return admin::kFarmReadOnly;
+  if (s.rfind("08", 0) == 0 || s == "57P01" || s == "57P02" || s == "57P03" || s.empty()) {
+    return admin::kFarmFileUnavailable;
+  }
+  if (s == "53100") return admin::kFarmDiskFull;
+  if (s == "53200") return VORN_E_OUTOFMEMORY;
+  if (s == "42P01") return admin::kFarmFileNotAFarm;
+  return VORN_E_FAILURE;
+}
+
+Params& Params::Int(std::int64_t value) {
+  values_.emplace_back(BigEndian(value));
+  return *this;
+}
+
+Params& Params::Bytes(const std::string& bytes) {
+  values_.emplace_back(bytes);
+  return *this;
+}
+
+Params& Params::Text(const std::u16string& text) {
+  std::string bytes(text.size() * 2, '\0');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    bytes[2 * i] = static_cast<char>(text[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<char>(text[i] >> 8);
+  }
+  values_.emplace_back(std::move(bytes));
+  return *this;
+}
+
+Params& Params::OptionalText(const std::optional<std::u16string>& text) {
+  if (!text) {
+    values_.emplace_back(std::nullopt);
+    return *this;
+  }
+  return Text(*text);
+}
+
+std::int64_t Result::Int(int row, int column) const {
+  const auto* data = reinterpret_cast<const unsigned char*>(PQgetvalue(result_.get(), row, column));
+  const int length = PQgetlength(result_.get(), row, column);
+  std::uint64_t u = (length > 0 && (data[0] & 0x80)) ? ~std::uint64_t{0} : 0;  // the sign, for int2 and int4
+  for (int i = 0; i < length; ++i) u = (u << 8) | data[i];
+  return static_cast<std::int64_t>(u);
+}
+
+std::string Result::Bytes(int row, int column) const {
+  return std::string(PQgetvalue(result_.get(), row, column),
+                     static_cast<std::size_t>(PQgetlength(result_.get(), row, column)));
+}
+
+std::vector<BYTE> Result::ByteVector(int row, int column) const {
+  const char* data = PQgetvalue(result_.get(), row, column);
+  return std::vector<BYTE>(data, data + PQgetlength(result_.get(), row, column));
+}
+
+std::u16string Result::Text(int row, int column) const {
+  const auto* data = reinterpret_cast<const unsigned char*>(PQgetvalue(result_.get(), row, column));
+  const auto length = static_cast<std::size_t>(PQgetlength(result_.get(), row, column)) / 2;
+  std::u16string text(length, u'\0');
+  for (std::size_t i = 0; i < length; ++i) {
+    text[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  }
+  return text;
+}
+
+std::optional<std::u16string> Result::OptionalText(int row, int column) const {
+  if (IsNull(row, column)) return std::nullopt;
+  return Text(row, column);
+}
+
+std::int64_t Result::Changed() const {
+  const char* text = PQcmdTuples(result_.get());
+  return text[0] == '\0' ? 0 : std::stoll(text);
+}
+
+PgConnection::PgConnection(const std::string& url) : conn_(nullptr, &PQfinish) {
+  // The URI's own connect_timeout, listed after this default, wins over it.
+  const char* const keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
+  const char* const values[] = {"10", "feroq", url.c_str(), nullptr};
+  conn_.reset(PQconnectdbParams(keywords, values, 1));
+  if (!conn_) throw std::bad_alloc();
+  if (PQstatus(conn_.get()) != CONNECTION_OK) {
+    std::string message = PQerrorMessage(conn_.get());
+    while (!message.empty() && message.back() == '\n') message.pop_back();
+    throw PostgresStoreError(admin::kFarmFileUnavailable, "",
+                             "farm " + admin::FarmUrlWithoutPassword(url) + ": cannot connect: " + message);
+  }
+}
+
+void PgConnection::Raise(const PGresult* result, const char* what) const {
+  const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+  std::string sqlstate = state != nullptr ? state : "";
+  std::string message = result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(conn_.get());
+  while (!message.empty() && message.back() == '\n') message.pop_back();
+  // A connection that broke has no SQLSTATE, or one of class 08.
+  if (PQstatus(conn_.get()) != CONNECTION_OK && sqlstate.empty()) sqlstate = "08006";
+  throw PostgresStoreError(CodeOfSqlState(sqlstate), sqlstate, std::string(what) + ": " + message);
+}
+
+void PgConnection::Exec(const char* sql) {
+  PGresult* raw = PQexec(conn_.get(), sql);
+  Result result(raw);
+  const ExecStatusType status = PQresultStatus(raw);
+  if (raw == nullptr || (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)) Raise(raw, sql);
+}
+
+Result PgConnection::Run(const char* sql, const Params& params) {
+  auto found = prepared_.find(sql);
+  if (found == prepared_.end()) {
+    const std::string name = "feroq_" + std::to_string(prepared_.size());
+    PGresult* raw = PQprepare(conn_.get(), name.c_str(), sql, 0, nullptr);
+    Result prepared(raw);
+    if (raw == nullptr || PQresultStatus(raw) != PGRES_COMMAND_OK) Raise(raw, sql);
+    found = prepared_.emplace(sql, name).first;
+  }
+  const std::size_t n = params.values_.size();
+  std::vector<const char*> values(n);
+  std::vector<int> lengths(n), formats(n, 1);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!params.values_[i]) continue;
+    values[i] = params.values_[i]->data();
+    lengths[i] = static_cast<int>(params.values_[i]->size());
+  }
+  PGresult* raw = PQexecPrepared(conn_.get(), found->second.c_str(), static_cast<int>(n), values.data(),
+                                 lengths.data(), formats.data(), 1);
+  Result result(raw);
+  const ExecStatusType status = PQresultStatus(raw);
+  if (raw == nullptr || (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)) Raise(raw, sql);
+  return result;
+}
+
+}  // namespace feroq::store::postgres

@@ -1,0 +1,243 @@
+// PostgresFarmStore: transactions with their retries, connections and
+// waiting for events (see postgres_farm_store.h).
+#include "services/store/postgres_farm_store.h"
+
+#include <poll.h>
+
+#include <chrono>
+#include <mutex>
+#include <new>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "feroq/services/farm_admin.h"
+#include "services/store/postgres_connection.h"
+#include "services/store/postgres_schema.h"
+#include "services/store/postgres_txn.h"
+
+namespace feroq::store {
+namespace {
+
+using postgres::PgConnection;
+using postgres::PostgresStoreError;
+using postgres::PostgresTxn;
+
+// Ends the open transaction of `connection`, keeping nothing. Never raises.
+void RollBack(PgConnection& connection) noexcept {
+  if (PQtransactionStatus(connection.raw()) == PQTRANS_IDLE) return;
+  PQclear(PQexec(connection.raw(), "ROLLBACK"));
+}
+
+// A pause of up to 2^attempt ms (at most 64 ms), random so that two
+// colliding writers do not collide again in step.
+void PauseBeforeAttempt(int attempt) {
+  thread_local std::minstd_rand random(static_cast<unsigned>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^
+      std::hash<std::thread::id>()(std::this_thread::get_id())));
+  const int bound = 1 << (attempt < 6 ? attempt : 6);
+  std::this_thread::sleep_for(std::chrono::microseconds(random() % (bound * 1000)));
+}
+
+class PostgresFarmStore final : public FarmStore {
+ public:
+  PostgresFarmStore(std::string url, std::unique_ptr<PgConnection> connection)
+      : url_(std::move(url)), connection_(std::move(connection)) {}
+
+  VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) override {
+    std::lock_guard lock(mutex_);
+    PgConnection* c = nullptr;
+    if (VSTATUS status = Begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", &c)) return status;
+    VSTATUS result;
+    try {
+      PostgresTxn view(*c);
+      result = fn(view);
+      // A failure that `fn` swallowed still makes its result worthless.
+      if (view.failure() != nullptr) result = view.failure()->code();
+    } catch (const PostgresStoreError& e) {
+      result = e.code();
+    } catch (...) {
+      End(c);
+      throw;
+    }
+    End(c);
+    return result;
+  }
+
+  VSTATUS Write(const std::function<VSTATUS(FarmTxn&)>& fn) override {
+    std::lock_guard lock(mutex_);
+    VSTATUS result = admin::kFarmWriteConflict;
+    for (int attempt = 0; attempt < kFarmWriteAttempts; ++attempt) {
+      if (attempt > 0) PauseBeforeAttempt(attempt);
+      PgConnection* c = nullptr;
+      if (VSTATUS status = Begin("BEGIN ISOLATION LEVEL SERIALIZABLE", &c)) return status;
+      bool conflict = false;
+      try {
+        PostgresTxn txn(*c);
+        result = fn(txn);
+        if (txn.failure() != nullptr) {
+          conflict = txn.failure()->conflict();
+          result = txn.failure()->code();
+        } else if (result == VORN_OK) {
+          c->Exec("COMMIT");
+          return VORN_OK;
+        }
+      } catch (const PostgresStoreError& e) {
+        conflict = e.conflict();
+        result = e.code();
+      } catch (...) {
+        End(c);
+        throw;
+      }
+      End(c);
+      if (!conflict) return result;
+    }
+    return result;
+  }
+
+  bool WaitForEventAfter(ULONG64 after, LONG timeout_ms) override {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms > 0 ? timeout_ms : 0);
+    auto remaining_ms = [&]() -> int {
+      if (timeout_ms < 0) return -1;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      return left > 0 ? static_cast<int>(left) : 0;
+    };
+    std::unique_ptr<PgConnection> listener = TakeListener();
+    for (;;) {
+      if (listener) {
+        try {
+          // Listening before looking: a commit after the look is notified.
+          if (NewestEvent(*listener) > after) {
+            GiveBack(std::move(listener));
+            return true;
+          }
+        } catch (const std::exception&) {
+          listener.reset();
+        }
+      }
+      const int wait_ms = remaining_ms();
+      if (wait_ms == 0) {
+        GiveBack(std::move(listener));
+        return false;
+      }
+      if (!listener) {
+        // No server: try again after a pause, until the timeout.
+        const int pause = wait_ms < 0 || wait_ms > kReconnectPauseMs ? kReconnectPauseMs : wait_ms;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        listener = TakeListener();
+        continue;
+      }
+      // A notification that came in with the look's reply may be of a
+      // commit after the look's snapshot: look again before sleeping.
+      bool notified = false;
+      while (PGnotify* note = PQnotifies(listener->raw())) {
+        PQfreemem(note);
+        notified = true;
+      }
+      if (notified) continue;
+      pollfd socket{PQsocket(listener->raw()), POLLIN, 0};
+      if (poll(&socket, 1, wait_ms) > 0 && PQconsumeInput(listener->raw()) == 0) listener.reset();
+    }
+  }
+
+ private:
+  // Begins a transaction on the connection, connecting again when there is
+  // none or when the idle one turns out broken (nothing has run yet, so
+  // nothing is lost). Returns 0 and the connection, or the failure's code.
+  VSTATUS Begin(const char* begin, PgConnection** out) {
+    for (int tries = 0; tries < 2; ++tries) {
+      try {
+        if (!connection_) connection_ = std::make_unique<PgConnection>(url_);
+        connection_->Exec(begin);
+        *out = connection_.get();
+        return VORN_OK;
+      } catch (const PostgresStoreError& e) {
+        const bool lost = !connection_ || !connection_->alive();
+        connection_.reset();
+        if (!lost || tries == 1) return e.code();
+      } catch (const std::bad_alloc&) {
+        return VORN_E_OUTOFMEMORY;
+      }
+    }
+    return admin::kFarmFileUnavailable;
+  }
+
+  // Ends the transaction on `c` (the connection), keeping nothing; a
+  // connection found lost is dropped, so that the next call connects again.
+  void End(PgConnection* c) noexcept {
+    RollBack(*c);
+    if (!c->alive()) connection_.reset();
+  }
+
+  // The newest event sequence, read on the listener connection.
+  static ULONG64 NewestEvent(PgConnection& c) {
+    postgres::Result r = c.Run("SELECT last FROM serials WHERE kind = 0");
+    return r.Rows() > 0 ? r.Id(0, 0) : ULONG64{0};
+  }
+
+  // An idle listener, or a new one that LISTENs; null when the server
+  // cannot be reached.
+  std::unique_ptr<PgConnection> TakeListener() {
+    {
+      std::lock_guard lock(listeners_mutex_);
+      while (!idle_listeners_.empty()) {
+        std::unique_ptr<PgConnection> listener = std::move(idle_listeners_.back());
+        idle_listeners_.pop_back();
+        if (listener->alive()) return listener;
+      }
+    }
+    try {
+      auto listener = std::make_unique<PgConnection>(url_);
+      listener->Exec("LISTEN feroq_farm_events");
+      return listener;
+    } catch (const std::exception&) {
+      return nullptr;
+    }
+  }
+
+  void GiveBack(std::unique_ptr<PgConnection> listener) noexcept {
+    if (!listener || !listener->alive()) return;
+    std::lock_guard lock(listeners_mutex_);
+    try {
+      idle_listeners_.push_back(std::move(listener));
+    } catch (const std::bad_alloc&) {
+      // The connection is closed instead.
+    }
+  }
+
+  const std::string url_;
+  std::mutex mutex_;  // guards connection_ and every transaction on it
+  std::unique_ptr<PgConnection> connection_;
+  std::mutex listeners_mutex_;
+  std::vector<std::unique_ptr<PgConnection>> idle_listeners_;
+};
+
+}  // namespace
+
+VSTATUS OpenPostgresFarmStore(const std::string& url, bool create, std::shared_ptr<FarmStore>* store) {
+  try {
+    auto connection = std::make_unique<PgConnection>(url);
+    postgres::PrepareFarmSchema(*connection, create);
+    *store = std::make_shared<PostgresFarmStore>(url, std::move(connection));
+    return VORN_OK;
+  } catch (const PostgresStoreError& e) {
+    return e.code();
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+VSTATUS CreatePostgresFarmRoles(const std::string& url, const std::string& prefix) {
+  try {
+    PgConnection connection(url);
+    postgres::CreateFarmRoles(connection, prefix);
+    return VORN_OK;
+  } catch (const PostgresStoreError& e) {
+    return e.code();
+  } catch (const std::bad_alloc&) {
+    return VORN_E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace feroq::store

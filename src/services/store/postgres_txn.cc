@@ -1,0 +1,475 @@
+// PostgresTxn: the farm-store operations as statements over the schema of
+// postgres_schema.cc.
+#include "services/store/postgres_txn.h"
+
+#include <limits>
+#include <new>
+
+#include "feroq/services/farm_admin.h"
+#include "services/store/postgres_schema.h"
+#include "services/store/sqlite_connection.h"
+#include "services/store/sqlite_record_format.h"
+
+namespace feroq::store::postgres {
+namespace {
+
+using sqlite::FoldedKey;
+
+// Kind 0 of the serials counts event sequences (no object kind is 0).
+constexpr std::int64_t kEventSerialKind = 0;
+
+FolderRecord FolderRow(const Result& r, int i) {
+  return FolderRecord{r.Id(i, 0), r.Id(i, 1), r.Text(i, 2), r.Id(i, 3)};
+}
+
+AccountRecord AccountRow(const Result& r, int i) {
+  return AccountRecord{r.Text(i, 0), r.Text(i, 1), r.Text(i, 2), static_cast<ULONG>(r.Int(i, 3)), r.Text(i, 4)};
+}
+
+EventQueueRecord QueueRow(const Result& r, int i) {
+  EventQueueRecord queue{static_cast<LONG>(r.Int(i, 0)), sqlite::DecodeEventIds(r.ByteVector(i, 1)), r.Id(i, 2)};
+  queue.delivered = r.Id(i, 3);
+  queue.owner_host = r.Bytes(i, 4);
+  queue.owner_process = static_cast<ULONG>(r.Int(i, 5));
+  queue.owner_start = r.Id(i, 6);
+  queue.last_wait = r.Id(i, 7);
+  return queue;
+}
+
+std::vector<ULONG64> Ids(const Result& r) {
+  std::vector<ULONG64> ids;
+  ids.reserve(static_cast<std::size_t>(r.Rows()));
+  for (int i = 0; i < r.Rows(); ++i) ids.push_back(r.Id(i, 0));
+  return ids;
+}
+
+std::int64_t Limit(std::size_t max_count) {
+  constexpr auto kMax = static_cast<std::size_t>(std::numeric_limits<std::int64_t>::max());
+  return static_cast<std::int64_t>(max_count < kMax ? max_count : kMax);
+}
+
+constexpr char kQueueColumns[] =
+    "SELECT handle, event_ids, read_position, delivered, owner_host, owner_process, owner_start, last_wait"
+    " FROM event_queues";
+
+}  // namespace
+
+template <class Fn>
+auto PostgresTxn::Guarded(Fn&& fn) const -> decltype(fn()) {
+  try {
+    return fn();
+  } catch (const PostgresStoreError& e) {
+    if (!failure_) failure_ = e;
+    throw;
+  } catch (const sqlite::SqliteStoreError& e) {
+    // A stored record that does not decode.
+    PostgresStoreError corrupt(admin::kFarmFileCorrupt, "", e.what());
+    if (!failure_) failure_ = corrupt;
+    throw corrupt;
+  }
+}
+
+std::u16string PostgresTxn::FarmName() const {
+  return Guarded([&] {
+    Result r = c_.Run("SELECT name FROM farm WHERE id = 1");
+    return r.Rows() > 0 ? r.Text(0, 0) : std::u16string();
+  });
+}
+
+std::optional<FolderRecord> PostgresTxn::GetFolder(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<FolderRecord> {
+    Result r = c_.Run("SELECT id, parent, name, creation_serial FROM folders WHERE id = $1::int8", Params().Id(id));
+    if (r.Rows() == 0) return std::nullopt;
+    return FolderRow(r, 0);
+  });
+}
+
+std::vector<ULONG64> PostgresTxn::ChildFolderIds(ULONG64 parent) const {
+  return Guarded([&] {
+    return Ids(c_.Run("SELECT id FROM folders WHERE parent = $1::int8 ORDER BY creation_serial, id",
+                      Params().Id(parent)));
+  });
+}
+
+std::vector<FolderRecord> PostgresTxn::ListFolders() const {
+  return Guarded([&] {
+    Result r = c_.Run("SELECT id, parent, name, creation_serial FROM folders ORDER BY id");
+    std::vector<FolderRecord> all;
+    for (int i = 0; i < r.Rows(); ++i) all.push_back(FolderRow(r, i));
+    return all;
+  });
+}
+
+std::size_t PostgresTxn::Count(const char* sql) const {
+  return Guarded([&] { return static_cast<std::size_t>(c_.Run(sql).Int(0, 0)); });
+}
+
+std::size_t PostgresTxn::FolderCount() const { return Count("SELECT count(*) FROM folders"); }
+std::size_t PostgresTxn::ApplicationCount() const { return Count("SELECT count(*) FROM applications"); }
+std::size_t PostgresTxn::ServerCount() const { return Count("SELECT count(*) FROM servers"); }
+std::size_t PostgresTxn::AccountCount() const { return Count("SELECT count(*) FROM accounts"); }
+
+std::optional<ApplicationRecord> PostgresTxn::GetApplication(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<ApplicationRecord> {
+    Result r = c_.Run("SELECT folder, record FROM applications WHERE id = $1::int8", Params().Id(id));
+    if (r.Rows() == 0) return std::nullopt;
+    return ApplicationRecord{id, r.Id(0, 0), sqlite::DecodeAppRecord(r.ByteVector(0, 1))};
+  });
+}
+
+std::optional<ULONG64> PostgresTxn::ApplicationFolder(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<ULONG64> {
+    Result r = c_.Run("SELECT folder FROM applications WHERE id = $1::int8", Params().Id(id));
+    if (r.Rows() == 0) return std::nullopt;
+    return r.Id(0, 0);
+  });
+}
+
+std::vector<ULONG64> PostgresTxn::ApplicationIds(ULONG64 folder) const {
+  return Guarded([&] {
+    if (folder == 0) return Ids(c_.Run("SELECT id FROM applications ORDER BY id"));
+    return Ids(c_.Run("SELECT id FROM applications WHERE folder = $1::int8 ORDER BY id", Params().Id(folder)));
+  });
+}
+
+std::vector<ULONG64> PostgresTxn::ApplicationIdsAfter(ULONG64 after, std::size_t max_count) const {
+  return Guarded([&] {
+    return Ids(c_.Run("SELECT id FROM applications WHERE id > $1::int8 ORDER BY id LIMIT $2::int8",
+                      Params().Id(after).Int(Limit(max_count))));
+  });
+}
+
+std::vector<ApplicationName> PostgresTxn::ApplicationNames(ULONG64 folder) const {
+  return Guarded([&] {
+    Result r = folder == 0 ? c_.Run("SELECT id, folder, name FROM applications ORDER BY id")
+                           : c_.Run("SELECT id, folder, name FROM applications WHERE folder = $1::int8 ORDER BY id",
+                                    Params().Id(folder));
+    std::vector<ApplicationName> names;
+    for (int i = 0; i < r.Rows(); ++i) names.push_back(ApplicationName{r.Id(i, 0), r.Id(i, 1), r.Text(i, 2)});
+    return names;
+  });
+}
+
+std::optional<ApplicationName> PostgresTxn::GetApplicationName(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<ApplicationName> {
+    Result r = c_.Run("SELECT folder, name FROM applications WHERE id = $1::int8", Params().Id(id));
+    if (r.Rows() == 0) return std::nullopt;
+    return ApplicationName{id, r.Id(0, 0), r.Text(0, 1)};
+  });
+}
+
+std::optional<ULONG64> PostgresTxn::FindChildByName(ULONG64 folder, const std::u16string& name,
+                                                    ULONG64 except) const {
+  return Guarded([&]() -> std::optional<ULONG64> {
+    const Params p = Params().Id(folder).Bytes(FoldedKey(name)).Id(except);
+    Result r = c_.Run(
+        "SELECT min(id) FROM (SELECT id FROM folders WHERE parent = $1::int8 AND name_key = $2::bytea AND id <> $3::int8"
+        " UNION ALL SELECT id FROM applications WHERE $1::int8 <> 0 AND folder = $1::int8 AND display_key = $2::bytea"
+        " AND id <> $3::int8) AS named",
+        p);
+    if (r.IsNull(0, 0)) return std::nullopt;
+    return r.Id(0, 0);
+  });
+}
+
+std::vector<ULONG64> PostgresTxn::FindApplicationsByBrowserName(const std::u16string& name) const {
+  return Guarded([&] {
+    return Ids(c_.Run("SELECT id FROM applications WHERE name_key = $1::bytea ORDER BY id",
+                      Params().Bytes(FoldedKey(name))));
+  });
+}
+
+std::optional<ServerRecord> PostgresTxn::GetServer(ULONG64 id) const {
+  return Guarded([&]() -> std::optional<ServerRecord> {
+    Result r = c_.Run("SELECT id, name FROM servers WHERE id = $1::int8", Params().Id(id));
+    if (r.Rows() == 0) return std::nullopt;
+    return ServerRecord{r.Id(0, 0), r.Text(0, 1)};
+  });
+}
+
+std::optional<ServerRecord> PostgresTxn::FindServerByName(const std::u16string& name) const {
+  return Guarded([&]() -> std::optional<ServerRecord> {
+    Result r = c_.Run("SELECT id, name FROM servers WHERE name_key = $1::bytea ORDER BY id LIMIT 1",
+                      Params().Bytes(FoldedKey(name)));
+    if (r.Rows() == 0) return std::nullopt;
+    return ServerRecord{r.Id(0, 0), r.Text(0, 1)};
+  });
+}
+
+std::vector<ServerRecord> PostgresTxn::ListServers() const {
+  return Guarded([&] {
+    Result r = c_.Run("SELECT id, name FROM servers ORDER BY id");
+    std::vector<ServerRecord> all;
+    for (int i = 0; i < r.Rows(); ++i) all.push_back(ServerRecord{r.Id(i, 0), r.Text(i, 1)});
+    return all;
+  });
+}
+
+std::optional<AccountRecord> PostgresTxn::FindAccountByDn(const std::u16string& dn) const {
+  return Guarded([&]() -> std::optional<AccountRecord> {
+    Result r = c_.Run("SELECT authority_type, instance, account_name, kind, dn FROM accounts WHERE dn_key = $1::bytea",
+                      Params().Bytes(FoldedKey(dn)));
+    if (r.Rows() == 0) return std::nullopt;
+    return AccountRow(r, 0);
+  });
+}
+
+std::optional<AccountRecord> PostgresTxn::FindAccount(const std::u16string& authority_type,
+                                                      const std::u16string& instance,
+                                                      const std::u16string& account_name) const {
+  return Guarded([&]() -> std::optional<AccountRecord> {
+    Result r = c_.Run(
+        "SELECT authority_type, instance, account_name, kind, dn FROM accounts"
+        " WHERE authority_key = $1::bytea AND instance_key = $2::bytea AND account_key = $3::bytea",
+        Params().Bytes(FoldedKey(authority_type)).Bytes(FoldedKey(instance)).Bytes(FoldedKey(account_name)));
+    if (r.Rows() == 0) return std::nullopt;
+    return AccountRow(r, 0);
+  });
+}
+
+std::vector<AccountRecord> PostgresTxn::ListAccounts() const {
+  return Guarded([&] {
+    Result r = c_.Run("SELECT authority_type, instance, account_name, kind, dn FROM accounts ORDER BY dn_key");
+    std::vector<AccountRecord> all;
+    for (int i = 0; i < r.Rows(); ++i) all.push_back(AccountRow(r, i));
+    return all;
+  });
+}
+
+std::vector<EventRecord> PostgresTxn::EventsAfter(ULONG64 after, std::size_t max_count) const {
+  return Guarded([&] {
+    Result r = c_.Run(
+        "SELECT sequence, event_id, record, object_dn FROM events WHERE sequence > $1::int8 ORDER BY sequence"
+        " LIMIT $2::int8",
+        Params().Id(after).Int(Limit(max_count)));
+    std::vector<EventRecord> out;
+    for (int i = 0; i < r.Rows(); ++i) {
+      out.emplace_back(r.Id(i, 0), static_cast<USHORT>(r.Int(i, 1)), r.ByteVector(i, 2), r.OptionalText(i, 3));
+    }
+    return out;
+  });
+}
+
+ULONG64 PostgresTxn::LastEventSequence() const {
+  return Guarded([&] {
+    Result r = c_.Run("SELECT last FROM serials WHERE kind = 0");
+    return r.Rows() > 0 ? r.Id(0, 0) : ULONG64{0};
+  });
+}
+
+std::optional<EventQueueRecord> PostgresTxn::GetEventQueue(LONG handle) const {
+  return Guarded([&]() -> std::optional<EventQueueRecord> {
+    static const std::string sql = std::string(kQueueColumns) + " WHERE handle = $1::int8";
+    Result r = c_.Run(sql.c_str(), Params().Int(handle));
+    if (r.Rows() == 0) return std::nullopt;
+    return QueueRow(r, 0);
+  });
+}
+
+std::vector<EventQueueRecord> PostgresTxn::ListEventQueues() const {
+  return Guarded([&] {
+    static const std::string sql = std::string(kQueueColumns) + " ORDER BY handle";
+    Result r = c_.Run(sql.c_str());
+    std::vector<EventQueueRecord> all;
+    for (int i = 0; i < r.Rows(); ++i) all.push_back(QueueRow(r, i));
+    return all;
+  });
+}
+
+// ---- Writes ----
+
+void PostgresTxn::SetFarmName(const std::u16string& name) {
+  Guarded([&] { c_.Run("UPDATE farm SET name = $1::bytea WHERE id = 1", Params().Text(name)); });
+}
+
+ULONG64 PostgresTxn::AllocateId(ULONG kind) {
+  return Guarded([&] {
+    // The row's lock, held to commit, makes concurrent writers take turns;
+    // the last serial is never handed out, so that a counter never wraps.
+    Result r = c_.Run(
+        "INSERT INTO serials(kind, last) VALUES ($1::int8, 1) ON CONFLICT (kind) DO UPDATE SET last = serials.last + 1"
+        " WHERE serials.last + 1 < $2::int8 RETURNING last",
+        Params().Int(kind).Int(std::numeric_limits<ULONG>::max()));
+    if (r.Rows() == 0) throw std::bad_alloc();  // the counter has run out
+    return MakeObjectId(kind, static_cast<ULONG>(r.Int(0, 0)));
+  });
+}
+
+void PostgresTxn::AdvanceSerial(ULONG kind, ULONG serial) {
+  Guarded([&] {
+    c_.Run("INSERT INTO serials(kind, last) VALUES ($1::int8, $2::int8)"
+           " ON CONFLICT (kind) DO UPDATE SET last = greatest(serials.last, excluded.last)",
+           Params().Int(kind).Int(serial));
+  });
+}
+
+void PostgresTxn::PutFolder(const FolderRecord& f) {
+  Guarded([&] {
+    c_.Run(
+        "INSERT INTO folders(id, parent, name, creation_serial, name_key) VALUES ($1::int8, $2::int8, $3::bytea,"
+        " $4::int8, $5::bytea) ON CONFLICT (id) DO UPDATE SET parent = excluded.parent, name = excluded.name,"
+        " creation_serial = excluded.creation_serial, name_key = excluded.name_key",
+        Params().Id(f.id).Id(f.parent_id).Text(f.name).Id(f.creation_serial).Bytes(FoldedKey(f.name)));
+  });
+}
+
+void PostgresTxn::DeleteFolder(ULONG64 id) {
+  Guarded([&] { c_.Run("DELETE FROM folders WHERE id = $1::int8", Params().Id(id)); });
+}
+
+bool PostgresTxn::WriteApplication(const ApplicationRecord& a, ULONG64 holder) {
+  const Params p = Params().Id(a.id).Id(a.folder_id).Bytes(FoldedKey(a.data.browser_name))
+                       .Bytes(sqlite::EncodeAppRecord(a.data)).Text(a.data.friendly_name)
+                       .Bytes(FoldedKey(a.data.friendly_name)).Id(holder);
+  c_.Exec("SAVEPOINT feroq_put_application");
+  try {
+    // A holder column takes `holder` (0: holds the name; the row's id: does
+    // not) when its name is new to the row, and keeps its value otherwise.
+    c_.Run(
+        "INSERT INTO applications AS a(id, folder, name_key, record, name, display_key, browser_holder,"
+        " display_holder) VALUES ($1::int8, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8, $7::int8)"
+        " ON CONFLICT (id) DO UPDATE SET folder = excluded.folder, name_key = excluded.name_key,"
+        " record = excluded.record, name = excluded.name, display_key = excluded.display_key,"
+        " browser_holder = CASE WHEN a.name_key = excluded.name_key THEN a.browser_holder"
+        " ELSE excluded.browser_holder END,"
+        " display_holder = CASE WHEN a.folder = excluded.folder AND a.display_key = excluded.display_key"
+        " THEN a.display_holder ELSE excluded.display_holder END",
+        p);
+  } catch (const PostgresStoreError& e) {
+    if (!e.unique_violation()) throw;
+    c_.Exec("ROLLBACK TO SAVEPOINT feroq_put_application");
+    return false;
+  }
+  c_.Exec("RELEASE SAVEPOINT feroq_put_application");
+  return true;
+}
+
+void PostgresTxn::PutApplication(const ApplicationRecord& a) {
+  Guarded([&] {
+    if (WriteApplication(a, 0)) return;
+    // A name another application holds: kept without holding it, then each
+    // name taken up where it is free.
+    if (!WriteApplication(a, a.id)) {
+      throw PostgresStoreError(admin::kFarmFileCorrupt, "", "farm: application name index");
+    }
+    c_.Run("UPDATE applications a SET browser_holder = 0 WHERE id = $1::int8 AND NOT EXISTS (SELECT 1 FROM"
+           " applications b WHERE b.name_key = a.name_key AND b.browser_holder = 0)",
+           Params().Id(a.id));
+    c_.Run("UPDATE applications a SET display_holder = 0 WHERE id = $1::int8 AND NOT EXISTS (SELECT 1 FROM"
+           " applications b WHERE b.folder = a.folder AND b.display_key = a.display_key AND b.display_holder = 0)",
+           Params().Id(a.id));
+  });
+}
+
+bool PostgresTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
+  return Guarded([&] {
+    // Folders and applications share their folder's names, but only the
+    // applications' are in a unique index.
+    Result taken = c_.Run(
+        "SELECT 1 FROM folders WHERE parent = $1::int8 AND name_key = $2::bytea AND NOT EXISTS"
+        " (SELECT 1 FROM applications WHERE id = $3::int8 AND folder = $1::int8 AND display_key = $2::bytea)",
+        Params().Id(a.folder_id).Bytes(FoldedKey(a.data.friendly_name)).Id(a.id));
+    if (taken.Rows() > 0) return false;
+    return WriteApplication(a, 0);
+  });
+}
+
+void PostgresTxn::DeleteApplication(ULONG64 id) {
+  Guarded([&] { c_.Run("DELETE FROM applications WHERE id = $1::int8", Params().Id(id)); });
+}
+
+void PostgresTxn::PutServer(const ServerRecord& server) {
+  Guarded([&] {
+    c_.Run(
+        "INSERT INTO servers(id, name, name_key) VALUES ($1::int8, $2::bytea, $3::bytea)"
+        " ON CONFLICT (id) DO UPDATE SET name = excluded.name, name_key = excluded.name_key",
+        Params().Id(server.id).Text(server.name).Bytes(FoldedKey(server.name)));
+  });
+}
+
+void PostgresTxn::DeleteServer(ULONG64 id) {
+  Guarded([&] { c_.Run("DELETE FROM servers WHERE id = $1::int8", Params().Id(id)); });
+}
+
+void PostgresTxn::PutAccount(const AccountRecord& a) {
+  Guarded([&] {
+    const std::string dn_key = FoldedKey(a.dn), type_key = FoldedKey(a.authority_type),
+                      instance_key = FoldedKey(a.instance), account_key = FoldedKey(a.account_name);
+    // The row with the same DN is replaced; another account with the same
+    // (authority, instance, account) loses its place to this one.
+    c_.Run("DELETE FROM accounts WHERE dn_key = $1::bytea OR (authority_key = $2::bytea AND instance_key = $3::bytea"
+           " AND account_key = $4::bytea)",
+           Params().Bytes(dn_key).Bytes(type_key).Bytes(instance_key).Bytes(account_key));
+    c_.Run("INSERT INTO accounts(dn_key, authority_key, instance_key, account_key, authority_type, instance,"
+           " account_name, kind, dn) VALUES ($1::bytea, $2::bytea, $3::bytea, $4::bytea, $5::bytea, $6::bytea,"
+           " $7::bytea, $8::int8, $9::bytea)",
+           Params().Bytes(dn_key).Bytes(type_key).Bytes(instance_key).Bytes(account_key).Text(a.authority_type)
+               .Text(a.instance).Text(a.account_name).Int(a.kind).Text(a.dn));
+  });
+}
+
+void PostgresTxn::DeleteAccount(const std::u16string& dn) {
+  Guarded([&] { c_.Run("DELETE FROM accounts WHERE dn_key = $1::bytea", Params().Bytes(FoldedKey(dn))); });
+}
+
+ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
+                                 const std::optional<std::u16string>& object_dn) {
+  return Guarded([&] {
+    Result r = c_.Run(
+        "INSERT INTO serials(kind, last) VALUES ($1::int8, 1) ON CONFLICT (kind) DO UPDATE SET last = serials.last + 1"
+        " RETURNING last",
+        Params().Int(kEventSerialKind));
+    const ULONG64 sequence = r.Id(0, 0);
+    c_.Run("INSERT INTO events(sequence, event_id, record, object_dn) VALUES ($1::int8, $2::int8, $3::bytea, $4::bytea)",
+           Params().Id(sequence).Int(event_id).Bytes(record).OptionalText(object_dn));
+    if (!appended_events_) {
+      // Delivered to every listener when the transaction commits, and not
+      // at all when it rolls back.
+      c_.Exec("NOTIFY feroq_farm_events");
+      appended_events_ = true;
+    }
+    return sequence;
+  });
+}
+
+LONG PostgresTxn::AllocateEventQueueHandle() {
+  return Guarded([&] {
+    Result r = c_.Run("UPDATE farm SET last_queue_handle = last_queue_handle + 1 WHERE id = 1 AND last_queue_handle <"
+                      " $1::int8 RETURNING last_queue_handle",
+                      Params().Int(std::numeric_limits<LONG>::max()));
+    if (r.Rows() == 0) throw std::bad_alloc();
+    return static_cast<LONG>(r.Int(0, 0));
+  });
+}
+
+void PostgresTxn::PutEventQueue(const EventQueueRecord& q) {
+  Guarded([&] {
+    c_.Run(
+        "INSERT INTO event_queues(handle, event_ids, read_position, delivered, owner_host, owner_process,"
+        " owner_start, last_wait) VALUES ($1::int8, $2::bytea, $3::int8, $4::int8, $5::bytea, $6::int8, $7::int8,"
+        " $8::int8) ON CONFLICT (handle) DO UPDATE SET event_ids = excluded.event_ids,"
+        " read_position = excluded.read_position, delivered = excluded.delivered, owner_host = excluded.owner_host,"
+        " owner_process = excluded.owner_process, owner_start = excluded.owner_start, last_wait = excluded.last_wait",
+        Params().Int(q.handle).Bytes(sqlite::EncodeEventIds(q.event_ids)).Id(q.read_position).Id(q.delivered)
+            .Bytes(q.owner_host).Int(q.owner_process).Id(q.owner_start).Id(q.last_wait));
+  });
+}
+
+void PostgresTxn::DeleteEventQueue(LONG handle) {
+  Guarded([&] { c_.Run("DELETE FROM event_queues WHERE handle = $1::int8", Params().Int(handle)); });
+}
+
+void PostgresTxn::DeleteEventsThrough(ULONG64 sequence) {
+  Guarded([&] { c_.Run("DELETE FROM events WHERE sequence <= $1::int8", Params().Id(sequence)); });
+}
+
+void PostgresTxn::Clear() {
+  Guarded([&] {
+    c_.Exec(
+        "DELETE FROM serials; DELETE FROM folders; DELETE FROM applications; DELETE FROM servers;"
+        " DELETE FROM accounts; DELETE FROM events; DELETE FROM event_queues;"
+        " UPDATE farm SET name = '', last_queue_handle = 0;");
+  });
+}
+
+}  // namespace feroq::store::postgres

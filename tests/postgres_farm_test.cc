@@ -1,0 +1,279 @@
+// What the farm on a PostgreSQL server adds to the store contract (which
+// farm_store_test runs on it): writers on separate connections, the retry
+// of a write that collided, notifications across connections, a server
+// that restarts, the read-only role, a database that holds something else,
+// passwords kept out of what the tool prints, and copying a farm between
+// backends. Runs against the suite's throwaway cluster.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <future>
+#include <set>
+#include <string>
+#include <thread>
+
+#include "feroq/services/farm_admin.h"
+#include "services/store/postgres_farm_store.h"
+#include "support/postgres_cluster.h"
+#include "support/temp_files.h"
+
+namespace feroq::store {
+namespace {
+
+using feroq::testing::ScratchDatabase;
+
+class PostgresFarmTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!feroq::testing::PostgresClusterAvailable()) GTEST_SKIP() << "no PostgreSQL test cluster (run through CTest)";
+    database_ = std::make_unique<ScratchDatabase>();
+  }
+
+  std::shared_ptr<FarmStore> Open() {
+    std::shared_ptr<FarmStore> store;
+    EXPECT_EQ(OpenPostgresFarmStore(database_->url(), /*create=*/true, &store), 0u);
+    return store;
+  }
+
+  static std::u16string Name(const std::shared_ptr<FarmStore>& store) {
+    std::u16string name;
+    store->Read([&](const FarmView& v) -> VSTATUS {
+      name = v.FarmName();
+      return 0;
+    });
+    return name;
+  }
+
+  std::unique_ptr<ScratchDatabase> database_;
+};
+
+// Two connections (as two hosts) each count the farm name up and add a
+// server: every increment survives and no identifier is handed out twice.
+TEST_F(PostgresFarmTest, WritersOnTwoConnectionsLoseNoUpdateAndRepeatNoIdentifier) {
+  std::shared_ptr<FarmStore> first = Open(), second = Open();
+  ASSERT_EQ(first->Write([](FarmTxn& txn) -> VSTATUS {
+    txn.SetFarmName(u"0");
+    return 0;
+  }), 0u);
+  constexpr int kEach = 60;
+  auto writer = [](std::shared_ptr<FarmStore> store, std::vector<ULONG64>* ids) {
+    for (int i = 0; i < kEach; ++i) {
+      ULONG64 id = 0;
+      const VSTATUS status = store->Write([&](FarmTxn& txn) -> VSTATUS {
+        const int count = std::stoi(std::string(txn.FarmName().begin(), txn.FarmName().end()));
+        const std::string next = std::to_string(count + 1);
+        txn.SetFarmName(std::u16string(next.begin(), next.end()));
+        id = txn.AllocateId(kObjectKindServer);
+        txn.PutServer({id, u"S" + std::u16string(next.begin(), next.end())});
+        return 0;
+      });
+      EXPECT_EQ(status, 0u);
+      if (status == 0) ids->push_back(id);
+    }
+  };
+  std::vector<ULONG64> a, b;
+  std::thread other(writer, second, &b);
+  writer(first, &a);
+  other.join();
+  EXPECT_EQ(Name(first), std::u16string(u"120"));
+  std::set<ULONG64> all(a.begin(), a.end());
+  all.insert(b.begin(), b.end());
+  EXPECT_EQ(all.size(), std::size_t{2 * kEach});
+  first->Read([&](const FarmView& v) -> VSTATUS {
+    EXPECT_EQ(v.ServerCount(), std::size_t{2 * kEach});
+    return 0;
+  });
+}
+
+// A write whose snapshot another connection changed under it fails to
+// serialize; it is rolled back and run again, and after the last attempt
+// the collision is reported with its own code, nothing written.
+TEST_F(PostgresFarmTest, ACollidingWriteRunsAgainAndIsGivenUpAfterTheLastAttempt) {
+  std::shared_ptr<FarmStore> store = Open(), other = Open();
+  auto interfere = [&](const std::u16string& name) {
+    // From another thread: this one's connection is inside its write.
+    std::thread([&] {
+      EXPECT_EQ(other->Write([&](FarmTxn& txn) -> VSTATUS {
+        txn.SetFarmName(name);
+        return 0;
+      }), 0u);
+    }).join();
+  };
+  int runs = 0;
+  EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+    const std::u16string seen = txn.FarmName();  // takes the snapshot
+    if (++runs == 1) interfere(u"other");
+    txn.SetFarmName(seen + u"+mine");
+    return 0;
+  }), 0u);
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(Name(store), u"other+mine");
+
+  runs = 0;
+  EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+    const std::u16string seen = txn.FarmName();
+    interfere(u"other " + std::u16string(1, char16_t(u'0' + ++runs)));
+    txn.SetFarmName(seen + u"+lost");
+    return 0;
+  }), admin::kFarmWriteConflict);
+  EXPECT_EQ(runs, kFarmWriteAttempts);
+  EXPECT_EQ(Name(store), u"other " + std::u16string(1, char16_t(u'0' + kFarmWriteAttempts)));
+}
+
+// A waiter on one connection wakes when another connection commits an
+// event, with no timeout to run out; a rolled-back event wakes nobody.
+TEST_F(PostgresFarmTest, ACommitOnAnotherConnectionWakesAWaiter) {
+  std::shared_ptr<FarmStore> waiter = Open(), writer = Open();
+  auto woken = std::async(std::launch::async, [&] { return waiter->WaitForEventAfter(0, -1); });
+  EXPECT_EQ(writer->Write([](FarmTxn& txn) -> VSTATUS {
+    txn.AppendEvent(0x1100, {1});
+    return 1;  // rolled back
+  }), 1u);
+  EXPECT_FALSE(waiter->WaitForEventAfter(0, 0));
+  ASSERT_EQ(writer->Write([](FarmTxn& txn) -> VSTATUS {
+    txn.AppendEvent(0x1100, {1});
+    return 0;
+  }), 0u);
+  // A guard against a hang, not a measure of speed.
+  ASSERT_EQ(woken.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+  EXPECT_TRUE(woken.get());
+  EXPECT_FALSE(waiter->WaitForEventAfter(1, 0));
+}
+
+// A call that finds the server stopped answers "cannot reach the farm" and
+// writes nothing; once the server is back the next call connects again,
+// also after a restart between two calls.
+TEST_F(PostgresFarmTest, ServerRestartCannotReachThenReconnects) {
+  std::shared_ptr<FarmStore> store = Open();
+  auto rename = [&](const std::u16string& name) {
+    return store->Write([&](FarmTxn& txn) -> VSTATUS {
+      txn.SetFarmName(name);
+      return 0;
+    });
+  };
+  ASSERT_EQ(rename(u"before"), 0u);
+  ASSERT_TRUE(feroq::testing::ControlPostgresServer("stop-server"));
+  EXPECT_EQ(rename(u"while stopped"), admin::kFarmFileUnavailable);
+  EXPECT_EQ(store->Read([](const FarmView&) -> VSTATUS { return 0; }), admin::kFarmFileUnavailable);
+  ASSERT_TRUE(feroq::testing::ControlPostgresServer("start-server"));
+  EXPECT_EQ(Name(store), u"before");
+  ASSERT_TRUE(feroq::testing::ControlPostgresServer("restart-server"));
+  EXPECT_EQ(rename(u"after"), 0u);
+  EXPECT_EQ(Name(store), u"after");
+}
+
+// The reader role lists and watches (keeps its own event queue) but every
+// change of the farm is refused by the database's grants.
+TEST_F(PostgresFarmTest, TheReadOnlyRoleIsRefusedEveryWrite) {
+  const std::string prefix = "r" + database_->name();
+  {
+    std::unique_ptr<admin::FarmAdmin> farm;
+    ASSERT_EQ(admin::FarmAdmin::Create(database_->url(), &farm), 0u);
+    ULONG64 id = 0;
+    ASSERT_EQ(farm->AddServer(u"ALPHA", &id), 0u);
+  }
+  ASSERT_EQ(admin::CreateFarmRoles(database_->url(), prefix), 0u);
+  const std::string login = prefix + "_login";
+  ASSERT_TRUE(database_->Exec("CREATE ROLE " + login + " LOGIN PASSWORD 'secret' IN ROLE " + prefix + "_reader"));
+  std::shared_ptr<FarmStore> reader;
+  ASSERT_EQ(OpenPostgresFarmStore(database_->tcp_url(login, "secret"), false, &reader), 0u);
+  EXPECT_EQ(reader->Read([](const FarmView& v) -> VSTATUS { return v.ListServers().size() == 1 ? 0 : 1; }), 0u);
+  const std::function<void(FarmTxn&)> writes[] = {
+      [](FarmTxn& t) { t.SetFarmName(u"mine"); },
+      [](FarmTxn& t) { t.PutServer({t.AllocateId(kObjectKindServer), u"BETA"}); },
+      [](FarmTxn& t) { t.PutFolder({MakeObjectId(kObjectKindFolder, 9), t.RootFolderId(), u"F", 9}); },
+      [](FarmTxn& t) { t.PutAccount({u"NT", u"CORP", u"eve", 0, u"CN=eve"}); },
+      [](FarmTxn& t) { t.AppendEvent(0x1100, {}); },
+  };
+  for (const auto& write : writes) {
+    EXPECT_EQ(reader->Write([&](FarmTxn& txn) -> VSTATUS {
+      write(txn);
+      return 0;
+    }), admin::kFarmReadOnly);
+  }
+  EXPECT_EQ(reader->Write([](FarmTxn& txn) -> VSTATUS {
+    txn.PutEventQueue({txn.AllocateEventQueueHandle(), {0x1100}, txn.LastEventSequence()});
+    return 0;
+  }), 0u);
+  database_->Exec("DROP OWNED BY " + login + "; DROP ROLE " + login);
+}
+
+// A database that holds another program's tables is refused, untouched;
+// an empty one becomes a farm only when asked to be made.
+TEST_F(PostgresFarmTest, InitRefusesADatabaseThatHoldsSomethingElse) {
+  std::shared_ptr<FarmStore> store;
+  EXPECT_EQ(OpenPostgresFarmStore(database_->url(), /*create=*/false, &store), admin::kFarmFileMissing);
+  ASSERT_TRUE(database_->Exec("CREATE TABLE inventory(item text)"));
+  EXPECT_EQ(OpenPostgresFarmStore(database_->url(), /*create=*/true, &store), admin::kFarmFileNotAFarm);
+  EXPECT_EQ(store, nullptr);
+  EXPECT_TRUE(database_->Exec("SELECT item FROM inventory"));
+  ScratchDatabase empty;
+  EXPECT_EQ(OpenPostgresFarmStore(empty.url(), /*create=*/true, &store), 0u);
+}
+
+// Runs the tool with `args` and returns what it printed (both streams)
+// and its exit code.
+std::pair<std::string, int> RunTool(const std::string& args) {
+  std::string output;
+  FILE* pipe = popen((std::string(FEROQ_CLI) + " " + args + " 2>&1").c_str(), "r");
+  char buffer[4096];
+  for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
+  const int status = pclose(pipe);
+  return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+// A password written into the farm URL is used but never shown: not by
+// farm info, not in an error.
+TEST_F(PostgresFarmTest, TheToolNeverPrintsAPasswordOfTheUrl) {
+  const std::string login = "p" + database_->name();
+  ASSERT_TRUE(database_->Exec("CREATE ROLE " + login + " LOGIN SUPERUSER PASSWORD 'hunter2secret'"));
+  const std::string url = database_->tcp_url(login, "hunter2secret");
+  auto [init, init_code] = RunTool("--farm='" + url + "' farm init");
+  EXPECT_EQ(init_code, 0) << init;
+  auto [info, info_code] = RunTool("--farm='" + url + "' farm info");
+  EXPECT_EQ(info_code, 0) << info;
+  EXPECT_NE(info.find("applications:"), std::string::npos) << info;
+  auto [failed, failed_code] = RunTool("--farm='" + database_->tcp_url(login, "hunter2wrong") + "' farm info");
+  EXPECT_NE(failed_code, 0);
+  for (const std::string& printed : {init, info, failed}) {
+    EXPECT_EQ(printed.find("hunter2"), std::string::npos) << printed;
+  }
+  database_->Exec("DROP OWNED BY " + login + "; DROP ROLE " + login);
+}
+
+// SQLite -> PostgreSQL -> SQLite: the last farm exports exactly as the first.
+TEST_F(PostgresFarmTest, CopyRoundTripSqlitePostgresSqlite) {
+  feroq::testing::ScratchDir dir;
+  const std::string first = "sqlite:" + dir.File("first.db"), last = "sqlite:" + dir.File("last.db");
+  const std::string farm = "--farm=" + first + " ";
+  for (const char* setup : {"farm init --name Copied", "server add APPSRV01", "account add CORP\\\\alice",
+                            "folder create -p \\\\Applications\\\\Office",
+                            "app publish --name Editor --browser-name editor --program C:\\\\e.exe "
+                            "--folder \\\\Applications\\\\Office --server APPSRV01 --user CORP\\\\alice"}) {
+    auto [out, code] = RunTool(farm + setup);
+    ASSERT_EQ(code, 0) << setup << ": " << out;
+  }
+  auto [to_pg, to_pg_code] = RunTool("farm copy " + first + " '" + database_->url() + "'");
+  ASSERT_EQ(to_pg_code, 0) << to_pg;
+  auto [again, again_code] = RunTool("farm copy " + first + " '" + database_->url() + "'");
+  EXPECT_NE(again_code, 0) << "a farm is copied into a new farm only";
+  auto [back, back_code] = RunTool("farm copy '" + database_->url() + "' " + last);
+  ASSERT_EQ(back_code, 0) << back;
+  for (const char* listing : {"server list", "account list", "folder tree",
+                                     "app show \\\\Applications\\\\Office\\\\Editor"}) {
+    auto [expected, code1] = RunTool("--json --farm=" + first + " " + listing);
+    auto [copied, code2] = RunTool("--json --farm=" + last + " " + listing);
+    EXPECT_EQ(code1, 0) << expected;
+    EXPECT_EQ(copied, expected) << listing;
+  }
+  // Identifiers handed out after the copy do not repeat the copied ones:
+  // a repeated one would replace the copied application.
+  auto [published, code] = RunTool("--farm=" + last + " app publish --name Viewer --browser-name viewer"
+                                   " --program C:\\\\v.exe");
+  EXPECT_EQ(code, 0) << published;
+  auto [shown, shown_code] = RunTool("--farm=" + last + " app show \\\\Applications\\\\Office\\\\Editor");
+  EXPECT_EQ(shown_code, 0) << shown;
+}
+
+}  // namespace
+}  // namespace feroq::store
