@@ -172,6 +172,31 @@ std::optional<ULONG64> PostgresTxn::FindChildByName(ULONG64 folder, const std::u
   });
 }
 
+std::vector<ULONG64> PostgresTxn::ChildrenNamed(ULONG64 folder, const std::u16string& name) const {
+  return Guarded([&] {
+    const Params p = Params().Id(folder).Bytes(FoldedKey(name));
+    std::vector<ULONG64> named =
+        Ids(c_.Run("SELECT id FROM folders WHERE parent = $1::int8 AND name_key = $2::bytea ORDER BY creation_serial, id",
+                   p));
+    for (ULONG64 id : Ids(c_.Run("SELECT id FROM applications WHERE folder = $1::int8 AND display_key = $2::bytea"
+                                 " ORDER BY id",
+                                 p))) {
+      named.push_back(id);
+    }
+    return named;
+  });
+}
+
+std::size_t PostgresTxn::ChildCount(ULONG64 folder) const {
+  return Guarded([&] {
+    return static_cast<std::size_t>(
+        c_.Run("SELECT (SELECT count(*) FROM folders WHERE parent = $1::int8) +"
+               " (SELECT count(*) FROM applications WHERE folder = $1::int8)",
+               Params().Id(folder))
+            .Int(0, 0));
+  });
+}
+
 std::vector<ULONG64> PostgresTxn::FindApplicationsByBrowserName(const std::u16string& name) const {
   return Guarded([&] {
     return Ids(c_.Run("SELECT id FROM applications WHERE name_key = $1::bytea ORDER BY id",

@@ -35,6 +35,8 @@ class PostgresTxn final : public FarmTxn {
   std::optional<ApplicationName> GetApplicationName(ULONG64 id) const override;
   std::optional<ULONG64> FindChildByName(ULONG64 folder, const std::u16string& name,
                                          ULONG64 except) const override;
+  std::vector<ULONG64> ChildrenNamed(ULONG64 folder, const std::u16string& name) const override;
+  std::size_t ChildCount(ULONG64 folder) const override;
   std::vector<ULONG64> FindApplicationsByBrowserName(const std::u16string& name) const override;
   std::optional<ServerRecord> GetServer(ULONG64 id) const override;
   std::optional<ServerRecord> FindServerByName(const std::u16string& name) const override;
