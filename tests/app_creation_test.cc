@@ -169,23 +169,6 @@ TEST_F(AppCreationTest, OutOfRangeValuesAreRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(feroq::platform::LiveHeapBlocks(), live);
 }
 
-TEST_F(AppCreationTest, ListFailuresGiveTheirCodes) {
-  _ZQServerConfigBlock servers{};
-  servers.servers[0].serverName = texts_(u"NOSUCHSERVER");
-  servers.count = 1;
-  data_->servers = &servers;
-  ZQWinAppObject* app = nullptr;
-  EXPECT_EQ(Publish(&app), feroq::ZQ_CREATE_E_SERVER);
-
-  data_->servers = nullptr;
-  _UserAccountInfoBlock users{};
-  users.users[0] = _UserAccountInfo{0, 0, 0, texts_(u"CORP"), texts_(u"mallory")};
-  users.count = 1;
-  data_->users = &users;
-  EXPECT_EQ(Publish(&app), feroq::ZQ_CREATE_E_USER);
-  EXPECT_EQ(StoredApplications(), 0u);
-}
-
 TEST(CharacterChecksTest, WorkingDirectoriesAndBrowserNames) {
   const std::pair<const char16_t*, int> directories[] = {
       {u"C:\\Program Files\\App", 0}, {u"C:\\a|b", 1}, {u"C:/a", 1}, {u"", 0}};

@@ -2,7 +2,8 @@
 // files, every way a file can be malformed or mis-encoded, and the publish
 // description built from a definition. (That every key of a full file is
 // read as written is app_import_test.cc's round trip, which exports the
-// imported sample byte for byte.)
+// imported sample byte for byte; truncated and randomly damaged files are
+// the reader fuzzer's corpus, replayed by every build.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -127,20 +128,6 @@ TEST(DefinitionReaderTest, MessagesCutLongTextAndShowControlCharacters) {
   EXPECT_NE(problem.message.find("... (4941 more bytes)"), std::string::npos) << problem.message;
   problem = Refused("BeginApplication\n    Display\x1B[2JName = \"x\"\nEndApplication\n");
   EXPECT_NE(problem.message.find("'Display\\x1B[2JName'"), std::string::npos) << problem.message;
-}
-
-TEST(DefinitionReaderTest, TruncatedFilesAreRefusedAtTheirEnd) {
-  const std::string full = FullDefinitionFile();
-  for (const std::string& cut_before : {std::string("0x46, 0x47, "), std::string("                              \"Desktop\""),
-                                        std::string("\nEndApplication")}) {
-    SCOPED_TRACE(cut_before);
-    std::string file = full.substr(0, full.find(cut_before));
-    if (file.back() != '\n') file += '\n';
-    const DefinitionProblem problem = Refused(file);
-    // The line after the last one: the end of the file.
-    EXPECT_EQ(problem.line, 1 + static_cast<int>(std::count(file.begin(), file.end(), '\n')));
-    EXPECT_NE(problem.message.find("found the end of the file"), std::string::npos) << problem.message;
-  }
 }
 
 // Files as a whole: the encoding, the size, whether they can be read.

@@ -123,23 +123,4 @@ TEST(ObjectBaseTest, ReferenceCountsSaturateAndCopiesKeepTheirKind) {
   EXPECT_EQ(type, FarmObjectAppFolder);
 }
 
-TEST(ObjectBaseTest, BaseNameOperationsAreNotImplemented) {
-  // A class that does not override them reaches the base's answers.
-  struct Bare : CommonObject {
-    Bare() : CommonObject(FarmObjectWinApp, 3) {}
-    HRESULT GetParentFolder(FolderObject**) override { return E_NOTIMPL; }
-  } bare;
-  char16_t marker[] = u"x";
-  char16_t* name = marker;
-  EXPECT_EQ(bare.GetObjectName(&name), E_NOTIMPL);
-  EXPECT_EQ(name, nullptr);
-  name = marker;
-  EXPECT_EQ(bare.GetDistinguishedName(&name), E_NOTIMPL);
-  EXPECT_EQ(name, nullptr);
-  LONG version = 42;
-  EXPECT_EQ(bare.GetVersion(&version), E_NOTIMPL);
-  EXPECT_EQ(version, 42);
-  EXPECT_EQ(bare.SetObjectName(marker), E_NOTIMPL);
-}
-
 }  // namespace
