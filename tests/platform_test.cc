@@ -220,32 +220,6 @@ TEST(Utf8Test, StrictDecodingRefusesEveryMalformedForm) {
   }
 }
 
-#if !defined(_WIN32)
-// Runs `body` with LC_CTYPE set to `locale`, restoring the old one after.
-template <typename Body>
-bool WithCtypeLocale(const char* locale, Body body) {
-  std::string previous = setlocale(LC_CTYPE, nullptr);
-  if (setlocale(LC_CTYPE, locale) == nullptr) return false;
-  body();
-  setlocale(LC_CTYPE, previous.c_str());
-  return true;
-}
-
-TEST(MultiByteTest, ExplicitUtf8LocaleDecodesTheSame) {
-  bool ran = false;
-  for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
-    ran = WithCtypeLocale(name, [] {
-      std::u16string out;
-      EXPECT_EQ(Convert("\xCE\xA9!", &out), 2);
-      EXPECT_EQ(out, u"\u03A9!");
-      EXPECT_EQ(Convert("\xCE", nullptr), 0);
-    });
-    if (ran) break;
-  }
-  if (!ran) GTEST_SKIP() << "no UTF-8 locale installed";
-}
-#endif  // !_WIN32
-
 // ---- Case-insensitive comparison ------------------------------------------
 
 int Sign(int value) { return (value > 0) - (value < 0); }
