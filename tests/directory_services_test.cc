@@ -112,28 +112,6 @@ TEST_F(UserServiceTest, AccountNameToDnIgnoresCaseAndKeepsAuthoritiesApart) {
   EXPECT_EQ(status, VORN_E_INVALIDVALUE);
 }
 
-TEST_F(UserServiceTest, DnToAccountNameFillsTheAuthority) {
-  VORN_UserMgmt_SAL users(subsystem());
-  UM_AcctAuthInfo authority;
-  VORNString dn(u"cn=ADMINS,ou=groups,o=corp"), account;
-  ULONG kind = 9;
-  ASSERT_EQ(users.ResolveDNToAccountName(dn, authority, account, kind), 0u);
-  char16_t* type = nullptr;
-  char16_t* instance = nullptr;
-  authority.GetType(type);
-  authority.GetInstance(instance);
-  EXPECT_EQ(std::u16string(type), u"NT");
-  EXPECT_EQ(std::u16string(instance), u"CORP");
-  EXPECT_EQ(Text(account), u"Admins");
-  EXPECT_EQ(kind, 1u);
-
-  VORNString unknown(u"CN=nobody"), untouched(u"same");
-  kind = 9;
-  EXPECT_EQ(users.ResolveDNToAccountName(unknown, authority, untouched, kind), VORN_E_FAILURE);
-  EXPECT_EQ(Text(untouched), u"same");
-  EXPECT_EQ(kind, 9u);
-}
-
 TEST(UserDnComparison, SameAccountWithoutRegardToCase) {
   EXPECT_EQ(UMCompareAcctDNs(u"CN=Alice,O=Corp", u"cn=alice,o=CORP") & 0xFF, 1u);
   EXPECT_EQ(UMCompareAcctDNs(u"CN=\u00c4rger", u"cn=\u00e4rger") & 0xFF, 1u);

@@ -160,57 +160,6 @@ TEST_F(FolderServiceTest, EachTreeRuleIsRefusedWithItsCause) {
   EXPECT_EQ(ChildrenOf(root_), (std::vector<ULONG64>{a, other, games, editor, chess_id}));
 }
 
-TEST_F(FolderServiceTest, TreeChangesThatFollowTheRules) {
-  const ULONG64 a = AddFolder(u"A"), b = AddFolder(u"A/B"), c = AddFolder(u"A/B/C");
-  const ULONG64 other = AddFolder(u"Other");
-  ULONG64 nested = 0;
-  // The same name is fine below another parent, and its own name in another
-  // case is no clash.
-  ASSERT_EQ(folders_->CreateFolder(b, W(u"A"), nested), 0u);
-  EXPECT_EQ(ObjectKindOf(nested), kObjectKindFolder);
-  EXPECT_EQ(ParentOf(nested), b);
-  EXPECT_EQ(folders_->RenameFolder(a, W(u"a")), 0u);
-  EXPECT_EQ(NameOf(a), u"a");
-
-  EXPECT_EQ(folders_->MoveFolder(c, b, b), 0u);  // to its own parent: nothing changes
-  EXPECT_EQ(ParentOf(c), b);
-  EXPECT_EQ(folders_->MoveFolder(c, b, other), 0u);
-  EXPECT_EQ(ParentOf(c), other);
-  EXPECT_EQ(ChildrenOf(b), std::vector<ULONG64>{nested});
-  EXPECT_EQ(folders_->MoveFolder(b, a, root_), 0u);  // up, out of its subtree
-  EXPECT_EQ(ParentOf(b), root_);
-
-  const ULONG64 app = AddApplication(u"Editor");
-  ZQAppSAL store(subsystem());
-  ASSERT_EQ(folders_->MoveApplication(app, root_, other), 0u);
-  EXPECT_EQ(ChildrenOf(other), (std::vector<ULONG64>{c, app}));
-  ZQApp record;
-  ASSERT_EQ(store.Read(app, record), 0u);
-  ULONG64 folder = 0;
-  record.GetCommonAppFolder(folder);
-  EXPECT_EQ(folder, other);
-
-  EXPECT_EQ(folders_->DeleteFolder(nested), 0u);
-  EXPECT_EQ(NameOf(nested), u"<none>");
-  EXPECT_EQ(FolderCount(), 5u);
-}
-
-TEST_F(FolderServiceTest, EnumerateListsFoldersInCreationOrderThenApplications) {
-  const ULONG64 zeta = AddFolder(u"Zeta");
-  const ULONG64 app1 = AddApplication(u"One");
-  const ULONG64 alpha = AddFolder(u"Alpha");
-  const ULONG64 app2 = AddApplication(u"Two");
-  ASSERT_EQ(folders_->RenameFolder(zeta, W(u"Aardvark")), 0u);
-  EXPECT_EQ(ChildrenOf(root_), (std::vector<ULONG64>{zeta, alpha, app1, app2}));
-
-  // An empty folder gives no block.
-  ULONG64* none = reinterpret_cast<ULONG64*>(1);
-  ULONG count = 9;
-  EXPECT_EQ(folders_->EnumerateFolder(alpha, &none, count), 0u);
-  EXPECT_EQ(count, 0u);
-  EXPECT_EQ(none, nullptr);
-}
-
 // One transaction around several service calls: the calls inside see their
 // own changes, and the farm keeps all of them or none.
 TEST_F(FolderServiceTest, OneTransactionKeepsAllOrNothing) {
