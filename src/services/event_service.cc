@@ -426,6 +426,10 @@ VSTATUS VORN_WaitGenericVORNEventQueue(LONG queue, LONG timeout, ULONG& a, ULONG
       if (pending) {
         taken = feroq::services::Taken{};
         status = farm->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
+          // A farm on a database server runs this again after a collision
+          // with another writer: the block of the run it rolled back goes.
+          feroq::platform::HeapFree(taken.block);
+          taken = feroq::services::Taken{};
           return feroq::services::TakeNextEvent(txn, queue, &taken);
         });
         if (status != feroq::VORN_OK) {

@@ -90,7 +90,9 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
         row.id = id;
         row.folder_id = folder != 0 ? folder : existing->folder_id;
       }
-      row.data = std::move(data);
+      // Copied, not moved: a farm on a database server runs this again
+      // after a collision with another writer.
+      row.data = data;
       const ApplicationName* before = existing ? &*existing : nullptr;
       // Who holds the names is left to the store's write, which refuses a
       // taken name; only a refusal looks the names up, to report every
