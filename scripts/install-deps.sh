@@ -19,6 +19,7 @@ packages=(
   locales                                # tests: C.UTF-8, which the case-folding table is checked against
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix  # Windows cross builds (scripts/windows.sh)
   wine wine64                            # the Windows test programs, run headless
+  wine32:i386                            # the 32-bit Windows test programs (Wine's 32-bit half)
 )
 
 missing=()
@@ -31,5 +32,9 @@ fi
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
+# wine32 is a package of the i386 architecture: the machine must take it.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"

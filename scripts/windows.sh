@@ -69,17 +69,18 @@ WINEPATH="$(runtime_path x86_64-w64-mingw32-g++-posix)" \
   --repeat until-pass:2
 echo "windows.sh: x86_64 tests under wine64: $((SECONDS - stage_start)) s"
 
-# A 32-bit program runs only with Wine's 32-bit half (wine32), which a
-# 64-bit-only Debian machine does not have. Without it the i686 build makes
-# the libraries and the tool (every fixed record layout is asserted as they
-# compile) and not the test programs it could not run.
+# A 32-bit program runs only with Wine's 32-bit half (wine32, an i386
+# package that scripts/install-deps.sh installs). Without it the i686 build
+# makes the libraries and the tool (every fixed record layout is asserted as
+# they compile) and not the test programs it could not run.
 if [[ -x /usr/lib/wine/wine ]]; then
   stage_start=$SECONDS
   configure_and_build i686
   echo "windows.sh: i686 build: $((SECONDS - stage_start)) s"
   stage_start=$SECONDS
   WINEPATH="$(runtime_path i686-w64-mingw32-g++-posix)" \
-    ctest --test-dir build-win-i686 --output-on-failure -j2 --no-tests=error
+    ctest --test-dir build-win-i686 --output-on-failure -j2 --no-tests=error --timeout 300 \
+    --repeat until-pass:2
   echo "windows.sh: i686 tests under wine: $((SECONDS - stage_start)) s"
 else
   stage_start=$SECONDS
