@@ -60,7 +60,8 @@ TEST_F(PostgresFarmTest, WritersOnTwoConnectionsLoseNoUpdateAndRepeatNoIdentifie
     for (int i = 0; i < kEach; ++i) {
       ULONG64 id = 0;
       const VSTATUS status = store->Write([&](FarmTxn& txn) -> VSTATUS {
-        const int count = std::stoi(std::string(txn.FarmName().begin(), txn.FarmName().end()));
+        const std::u16string name = txn.FarmName();
+        const int count = std::stoi(std::string(name.begin(), name.end()));
         const std::string next = std::to_string(count + 1);
         txn.SetFarmName(std::u16string(next.begin(), next.end()));
         id = txn.AllocateId(kObjectKindServer);
