@@ -144,7 +144,7 @@ void Move(Session& session, const std::string& dn, const std::string& target_dn)
   Held<AppFolderObject> folder = FindFolder(session, dn);
   Held<AppFolderObject> target = FindFolder(session, target_dn);
   Check(folder->SetParentFolder(target.get()), "moving the folder " + dn);
-  PrintLine(fmt::format("moved {} to {}", dn, DnOf(session.farm(), folder.get())));
+  PrintLine(fmt::format("moved {} into {}", dn, DnOf(session.farm(), target.get())));
 }
 
 void Delete(Session& session, const std::string& dn) {
