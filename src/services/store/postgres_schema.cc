@@ -240,8 +240,9 @@ void CreateFarmRoles(PgConnection& connection, const std::string& prefix) {
                                      Params().Bytes(name));
       if (exists.Int(0, 0) == 0) connection.Exec(("CREATE ROLE " + *role + " NOLOGIN").c_str());
     }
+    const std::string schema = connection.Run("SELECT convert_to(current_schema(), 'UTF8')").Bytes(0, 0);
     const std::string grants =
-        "GRANT USAGE ON SCHEMA " + std::string("public") + " TO " + admin + ", " + reader + ";" +
+        "GRANT USAGE ON SCHEMA " + QuoteIdentifier(schema) + " TO " + admin + ", " + reader + ";" +
         "GRANT SELECT, INSERT, UPDATE, DELETE ON farm, serials, folders, applications, servers, accounts, events,"
         " event_queues TO " + admin + ";" +
         "GRANT SELECT ON feroq_schema TO " + admin + ";" +
