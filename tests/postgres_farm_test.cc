@@ -242,6 +242,29 @@ TEST_F(PostgresFarmTest, TheToolNeverPrintsAPasswordOfTheUrl) {
   database_->Exec("DROP OWNED BY " + login + "; DROP ROLE " + login);
 }
 
+// A publish that the database fails once as a serialization failure (a
+// trigger stands in for the other writer) is run again whole: it succeeds
+// and stores every property given.
+TEST_F(PostgresFarmTest, APublishRunAgainAfterACollisionStoresTheWholeRecord) {
+  const std::string farm = "--farm='" + database_->url() + "' ";
+  ASSERT_EQ(RunTool(farm + "farm init").second, 0);
+  ASSERT_TRUE(database_->Exec(
+      "CREATE SEQUENCE collisions;"
+      "CREATE FUNCTION collide_once() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+      " IF nextval('collisions') = 1 THEN RAISE EXCEPTION 'collision' USING ERRCODE = '40001'; END IF;"
+      " RETURN NEW; END $$;"
+      "CREATE TRIGGER collide BEFORE INSERT ON applications FOR EACH ROW EXECUTE FUNCTION collide_once()"));
+  auto [published, code] =
+      RunTool(farm + "app publish --name Editor --browser-name editor --program C:\\\\e.exe --description Edits");
+  ASSERT_EQ(code, 0) << published;
+  EXPECT_TRUE(database_->Exec(
+      "DO $$ BEGIN IF (SELECT last_value FROM collisions) < 2 THEN RAISE EXCEPTION 'not run again'; END IF; END $$"));
+  auto [shown, shown_code] = RunTool("--json " + farm + "app show \\\\Applications\\\\Editor");
+  EXPECT_EQ(shown_code, 0) << shown;
+  EXPECT_NE(shown.find("\"Edits\""), std::string::npos) << shown;
+  EXPECT_NE(shown.find("e.exe"), std::string::npos) << shown;
+}
+
 // SQLite -> PostgreSQL -> SQLite: the last farm exports exactly as the first.
 TEST_F(PostgresFarmTest, CopyRoundTripSqlitePostgresSqlite) {
   feroq::testing::ScratchDir dir;
