@@ -152,7 +152,7 @@ VSTATUS feroq::RunInOneReadTransaction(VORN_PIF_ISubSystem* subsystem, Transacti
     OpenTransaction open;
     open.farm = farm.get();
     auto joined = std::make_shared<JoinedStore>(&open, farm);
-    result = farm->Read([&](const store::FarmView& view) -> VSTATUS {
+    result = farm->ReadMany([&](const store::FarmView& view) -> VSTATUS {
       open.view = &view;
       open.joined = joined;
       services::OpenTransactionScope scope(&open);

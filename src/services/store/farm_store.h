@@ -341,6 +341,11 @@ class FEROQ_SERVICES_API FarmStore {
 
   // Runs `fn` against a consistent view and returns its result.
   virtual VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) = 0;
+  // Read for a function that answers many questions in a row, such as a
+  // walk over many records that reads each once: a backend that keeps
+  // records read for later transactions need not keep those it reads here.
+  // What `fn` sees is the same as with Read.
+  virtual VSTATUS ReadMany(const std::function<VSTATUS(const FarmView&)>& fn) { return Read(fn); }
   // Runs `fn` in a transaction: committed when it returns 0, rolled back
   // otherwise (see the contract above). Returns fn's result.
   virtual VSTATUS Write(const std::function<VSTATUS(FarmTxn&)>& fn) = 0;

@@ -175,7 +175,12 @@ class SqliteFarmStore final : public FarmStore {
 
   ~SqliteFarmStore() override { platform::CloseChangeSignal(signal_); }
 
-  VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) override {
+  VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) override { return ReadKeeping(fn, true); }
+  VSTATUS ReadMany(const std::function<VSTATUS(const FarmView&)>& fn) override { return ReadKeeping(fn, false); }
+
+  // A read transaction whose view takes records from the kept ones and,
+  // with `keep_records`, keeps those it reads from the file.
+  VSTATUS ReadKeeping(const std::function<VSTATUS(const FarmView&)>& fn, bool keep_records) {
     std::unique_ptr<SqliteConnection> reader;
     std::uint64_t generation = 0;
     try {
@@ -191,7 +196,7 @@ class SqliteFarmStore final : public FarmStore {
     }
     VSTATUS result;
     try {
-      SqliteTxn view(*reader, &cache_, generation);
+      SqliteTxn view(*reader, &cache_, generation, keep_records);
       result = fn(view);
       // A failure that `fn` swallowed still makes its result worthless.
       if (view.failure() != 0) result = view.failure();

@@ -14,7 +14,9 @@
 // - Each Read() is one deferred read transaction: a snapshot of the last
 //   commit when it began. Application records it reads are kept decoded in
 //   the store for later reads, and dropped as soon as a read transaction
-//   sees that the file has changed (sqlite_record_cache.h).
+//   sees that the file has changed (sqlite_record_cache.h). ReadMany()
+//   takes kept records too but keeps none of those it reads: a walk that
+//   reads each record once would only push the records in use out.
 // - WaitForEventAfter: a commit that appended events raises the farm's
 //   change signal (platform::OpenChangeSignal: on POSIX the companion file
 //   `path`-wake, made beside the farm file with its permissions), which wakes

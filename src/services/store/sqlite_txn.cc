@@ -100,7 +100,7 @@ std::optional<ApplicationRecord> SqliteTxn::GetApplication(ULONG64 id) const {
     std::optional<ApplicationRecord> app(std::in_place, ApplicationRecord{id, s.Id(0), {}});
     const auto [data, size] = s.BlobView(1);
     DecodeAppRecord(data, size, app->data);
-    if (cache_ != nullptr) cache_->Keep(generation_, *app);
+    if (cache_ != nullptr && keep_records_) cache_->Keep(generation_, *app);
     return app;
   });
 }

@@ -19,10 +19,11 @@ namespace feroq::store::sqlite {
 class SqliteTxn final : public FarmTxn {
  public:
   explicit SqliteTxn(SqliteConnection& connection) : c_(connection) {}
-  // A read view that takes application records from `cache`, and keeps
-  // those it reads there, under `generation` (see sqlite_record_cache.h).
-  SqliteTxn(SqliteConnection& connection, RecordCache* cache, std::uint64_t generation)
-      : c_(connection), cache_(cache), generation_(generation) {}
+  // A read view that takes application records from `cache`, and with
+  // `keep_records` keeps those it reads there, under `generation` (see
+  // sqlite_record_cache.h).
+  SqliteTxn(SqliteConnection& connection, RecordCache* cache, std::uint64_t generation, bool keep_records)
+      : c_(connection), cache_(cache), generation_(generation), keep_records_(keep_records) {}
 
   // The code of the first SQLite failure inside this transaction; 0 if none.
   VSTATUS failure() const { return failure_; }
@@ -117,6 +118,7 @@ class SqliteTxn final : public FarmTxn {
   mutable std::unordered_map<ULONG64, FolderRecord> folders_;
   mutable std::optional<std::vector<ULONG64>> root_ids_;
   const std::uint64_t generation_ = 0;
+  const bool keep_records_ = false;
   mutable VSTATUS failure_ = 0;
   bool appended_events_ = false;
 };
