@@ -38,8 +38,8 @@ ctest --test-dir build-tsan --output-on-failure -j2 --no-tests=error -L threads
 # its Debian package.
 bash scripts/package-check.sh
 
-# The Windows builds (mingw-w64): the x86_64 test programs under Wine, the
-# i686 libraries with their fixed record layouts (scripts/windows.sh).
+# The Windows builds (mingw-w64): the x86_64 and i686 test programs under
+# Wine, the i686 build asserting the fixed record layouts (scripts/windows.sh).
 # FEROQ_TEST_WINDOWS=0 leaves them out, for a quicker run on Linux alone.
 if [[ "${FEROQ_TEST_WINDOWS:-1}" != 0 ]]; then
   bash scripts/windows.sh
