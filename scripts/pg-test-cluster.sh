@@ -8,6 +8,10 @@
 #   pg-test-cluster.sh stop-server|start-server|restart-server INFO
 #                                     stops, starts or restarts the server
 #                                     only (the restart tests)
+#   pg-test-cluster.sh kill-server INFO
+#                                     kills the server and every process of
+#                                     it with SIGKILL, as a crash would; a
+#                                     start-server then recovers the cluster
 #
 # The cluster: initdb without fsync, SCRAM authentication for every
 # connection, one role feroq_test (a superuser, with a random password kept
@@ -18,7 +22,7 @@
 # timeout, so a stuck server never holds the suite up.
 set -euo pipefail
 
-action=${1:?usage: pg-test-cluster.sh start|stop|stop-server|start-server|restart-server INFO}
+action=${1:?usage: pg-test-cluster.sh start|stop|stop-server|start-server|restart-server|kill-server INFO}
 info=${2:?the settings file}
 
 bindir=${FEROQ_PG_BINDIR:-}
@@ -98,5 +102,31 @@ EOF
   stop-server) server_ctl stop ;;
   start-server) server_ctl start ;;
   restart-server) server_ctl restart ;;
+  kill-server)
+    data="$(setting FEROQ_PG_DIR)/data"
+    postmaster=$(head -n 1 "$data/postmaster.pid")
+    # Stopped first, the server forks no new process between the listing of
+    # its children and the kill.
+    kill -STOP "$postmaster"
+    pids="$postmaster $(ps -o pid= --ppid "$postmaster" | tr '\n' ' ')"
+    kill -KILL $pids
+    # Gone (or a zombie nobody reaps yet) before the cluster is started again.
+    for _ in $(seq 600); do
+      alive=0
+      for pid in $pids; do
+        state=$(ps -o stat= -p "$pid" 2>/dev/null || true)
+        [[ -n "$state" && "$state" != Z* ]] && alive=1
+      done
+      if [[ $alive == 0 ]]; then
+        # A zombie still answers to its process id, and the server would
+        # take its lock files for those of a running server.
+        rm -f "$data/postmaster.pid" "$(setting FEROQ_PG_DIR)"/.s.PGSQL.*.lock
+        exit 0
+      fi
+      sleep 0.1
+    done
+    echo "the server's processes outlived SIGKILL" >&2
+    exit 1
+    ;;
   *) echo "unknown action $action" >&2; exit 2 ;;
 esac
