@@ -5,14 +5,17 @@
 // passwords kept out of what the tool prints, and copying a farm between
 // backends. Runs against the suite's throwaway cluster.
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <future>
+#include <map>
+#include <nlohmann/json.hpp>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
-
-#include <libpq-fe.h>
 
 #include "feroq/services/farm_admin.h"
 #include "services/store/postgres_farm_store.h"
@@ -214,16 +217,19 @@ TEST_F(PostgresFarmTest, InitRefusesADatabaseThatHoldsSomethingElse) {
   EXPECT_EQ(OpenPostgresFarmStore(empty.url(), /*create=*/true, &store), 0u);
 }
 
-// Runs the tool with `args` and returns what it printed (both streams)
-// and its exit code.
-std::pair<std::string, int> RunTool(const std::string& args) {
+// Runs a shell command and returns what it printed (both streams) and its
+// exit code.
+std::pair<std::string, int> RunShell(const std::string& command) {
   std::string output;
-  FILE* pipe = popen((std::string(FEROQ_CLI) + " " + args + " 2>&1").c_str(), "r");
+  FILE* pipe = popen((command + " 2>&1").c_str(), "r");
   char buffer[4096];
   for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
   const int status = pclose(pipe);
   return {output, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
+
+// Runs the tool with `args`.
+std::pair<std::string, int> RunTool(const std::string& args) { return RunShell(std::string(FEROQ_CLI) + " " + args); }
 
 // A password written into the farm URL is used but never shown: not by
 // farm info, not in an error.
@@ -329,6 +335,102 @@ TEST_F(PostgresFarmTest, ServerRestartAfterSigkillDuringAnImportKeepsAllOrNone) 
   const auto [again, again_code] = RunTool(import);
   EXPECT_EQ(again_code, 0) << again;
   EXPECT_EQ(counts(), std::make_pair(kFiles, 2));
+}
+
+// Two hosts: two network namespaces, each joined to the server's side by a
+// veth pair, the server listening also on one of those veths. Both run the
+// tool and publish 300 applications at once while a watch on the first
+// follows the farm: afterwards every application is there under an
+// identifier of its own, and the watch saw each host's publishes in the
+// order they were made.
+TEST_F(PostgresFarmTest, ServerRestartTwoHostsPublishAtOnceAndWatchEachOther) {
+  if (geteuid() != 0) GTEST_SKIP() << "network namespaces need root";
+  if (std::system("ip netns list >/dev/null 2>&1") != 0) GTEST_SKIP() << "no `ip` with network namespaces (iproute2)";
+  constexpr int kEach = 300;
+  const int pid = getpid();
+  const std::string tag = std::to_string(pid), net = "10." + std::to_string(64 + pid % 32768 / 256) + "." +
+                                                     std::to_string(pid % 256) + ".";
+  // Namespaces left by an earlier run that died (or one with this run's
+  // process id) go first; deleting a namespace deletes its veth pair.
+  const std::string remove_stale =
+      "for ns in $(ip netns list | awk '{print $1}' | grep '^feroqt'); do p=${ns#feroqt}; p=${p%?};"
+      " if [ ! -d /proc/$p ] || [ $p = " + tag + " ]; then ip netns del $ns; fi; done";
+  struct Cleanup {
+    std::string command;
+    ~Cleanup() {
+      std::system(command.c_str());
+      EXPECT_TRUE(feroq::testing::ListenPostgresAlsoOn(""));
+    }
+  } cleanup{remove_stale};
+  ASSERT_EQ(std::system(remove_stale.c_str()), 0);
+  std::string setup = "set -e;";
+  for (const auto& [host, first] : {std::pair{"a", 1}, std::pair{"b", 9}}) {
+    const std::string ns = "feroqt" + tag + host, veth = "fqt" + tag + host, root = net + std::to_string(first);
+    setup += " ip netns add " + ns + "; ip link add " + veth + " type veth peer name eth0 netns " + ns +
+             "; ip addr add " + root + "/29 dev " + veth + "; ip link set " + veth + " up; ip -n " + ns +
+             " addr add " + net + std::to_string(first + 1) + "/29 dev eth0; ip -n " + ns + " link set eth0 up; ip -n " +
+             ns + " link set lo up; ip -n " + ns + " route add default via " + root + ";";
+  }
+  const auto [set_up, set_up_code] = RunShell("sh -c '" + setup + "'");
+  ASSERT_EQ(set_up_code, 0) << set_up;
+  ASSERT_TRUE(feroq::testing::ListenPostgresAlsoOn(net + "1", net + "0/24"));
+  ASSERT_EQ(RunTool("--farm='" + database_->url() + "' farm init").second, 0);
+
+  const std::string url = database_->tcp_url("", "", net + "1");
+  auto on = [&](const char* host) { return "ip netns exec feroqt" + tag + host + " env FEROQ_FARM=" + url + " "; };
+  feroq::testing::ScratchDir dir;
+  auto watch = std::async(std::launch::async, [&] {
+    return RunShell("{ " + on("a") + FEROQ_CLI + " --json watch --mask apps --timeout 120 --count " +
+                    std::to_string(2 * kEach) + " >" + dir.File("watch") + " 2>" + dir.File("note") + "; }");
+  });
+  bool watching = false;  // the queue sees only changes made after it exists
+  for (int i = 0; i < 1200 && !watching; ++i) {
+    watching = feroq::testing::ReadWholeFile(dir.File("note")).value_or("").find("watching") != std::string::npos;
+    if (!watching) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  ASSERT_TRUE(watching) << feroq::testing::ReadWholeFile(dir.File("note")).value_or("");
+  auto publish = [&](const char* host) {
+    return std::async(std::launch::async, [&, host] {
+      return RunShell(on(host) + "sh -c 'for i in $(seq " + std::to_string(kEach) + "); do \"$0\" app publish --name " +
+                      host + "$i --browser-name " + host + "$i --program C:/p.exe >/dev/null || exit 1; done' " +
+                      FEROQ_CLI);
+    });
+  };
+  auto first = publish("a"), second = publish("b");
+  for (auto* run : {&first, &second}) {
+    const auto [output, code] = run->get();
+    EXPECT_EQ(code, 0) << output;
+  }
+  const auto [watch_error, watch_code] = watch.get();
+  EXPECT_EQ(watch_code, 0) << watch_error << feroq::testing::ReadWholeFile(dir.File("note")).value_or("");
+
+  // Each host's applications in the order the watch saw them, and the
+  // identifiers of all of them.
+  std::map<char, std::vector<std::string>> seen;
+  std::set<std::string> watched_ids;
+  std::istringstream lines(feroq::testing::ReadWholeFile(dir.File("watch")).value_or(""));
+  for (std::string line; std::getline(lines, line);) {
+    const nlohmann::json event = nlohmann::json::parse(line);
+    const std::string dn = event["object"]["dn"];
+    seen[dn.at(dn.rfind('\\') + 1)].push_back(dn);
+    watched_ids.insert(event["object"]["id"].get<std::string>());
+  }
+  std::set<std::string> listed_ids;
+  const auto [listing, listing_code] = RunTool("--json --farm='" + database_->url() + "' app list");
+  ASSERT_EQ(listing_code, 0) << listing;
+  std::set<std::string> listed_dns;
+  for (const auto& app : nlohmann::json::parse(listing)) {
+    listed_dns.insert(app["dn"].get<std::string>());
+    listed_ids.insert(app["id"].get<std::string>());
+  }
+  for (const char host : {'a', 'b'}) {
+    std::vector<std::string> expected;
+    for (int i = 1; i <= kEach; ++i) expected.push_back("\\Applications\\" + std::string(1, host) + std::to_string(i));
+    EXPECT_EQ(seen[host], expected) << host;
+    for (const auto& dn : expected) EXPECT_EQ(listed_dns.count(dn), 1u) << dn;
+  }
+  EXPECT_EQ(listed_ids.size(), std::size_t{2 * kEach});
+  EXPECT_EQ(watched_ids, listed_ids);
 }
 
 // SQLite -> PostgreSQL -> SQLite: the last farm exports exactly as the first.

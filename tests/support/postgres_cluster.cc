@@ -65,10 +65,12 @@ ScratchDatabase::~ScratchDatabase() { ExecOn(SocketUrl("postgres"), "DROP DATABA
 
 std::string ScratchDatabase::url() const { return SocketUrl(name_); }
 
-std::string ScratchDatabase::tcp_url(const std::string& user, const std::string& password) const {
+std::string ScratchDatabase::tcp_url(const std::string& user, const std::string& password,
+                                     const std::string& host) const {
   std::string who = user.empty() ? Setting("FEROQ_PG_USER") : user;
   if (!password.empty()) who += ":" + password;
-  return "postgresql://" + who + "@" + Setting("FEROQ_PG_HOST") + ":" + Setting("FEROQ_PG_PORT") + "/" + name_;
+  return "postgresql://" + who + "@" + (host.empty() ? Setting("FEROQ_PG_HOST") : host) + ":" +
+         Setting("FEROQ_PG_PORT") + "/" + name_;
 }
 
 bool ScratchDatabase::Exec(const std::string& sql) const { return ExecOn(url(), sql); }
@@ -77,6 +79,17 @@ bool ControlPostgresServer(const std::string& action) {
   const std::string command =
       std::string("bash '") + FEROQ_TEST_POSTGRES_SCRIPT + "' " + action + " '" + FEROQ_TEST_POSTGRES_INFO + "'";
   return std::system(command.c_str()) == 0;
+}
+
+bool ListenPostgresAlsoOn(const std::string& address, const std::string& subnet) {
+  if (!subnet.empty()) {
+    std::ofstream hba(Setting("FEROQ_PG_DIR") + "/data/pg_hba.conf", std::ios::app);
+    hba << "host all all " << subnet << " scram-sha-256\n";
+    if (!hba.flush()) return false;
+  }
+  const std::string sql = address.empty() ? "ALTER SYSTEM RESET listen_addresses"
+                                          : "ALTER SYSTEM SET listen_addresses = '127.0.0.1," + address + "'";
+  return ExecOn(SocketUrl("postgres"), sql) && ControlPostgresServer("restart-server");
 }
 
 }  // namespace feroq::testing

@@ -25,9 +25,10 @@ class ScratchDatabase {
   const std::string& name() const { return name_; }
   // Over the Unix socket, as the cluster's superuser.
   std::string url() const;
-  // Over TCP to 127.0.0.1, as `user` (the superuser when empty), with
-  // `password` written into the URI when it is not empty.
-  std::string tcp_url(const std::string& user = "", const std::string& password = "") const;
+  // Over TCP to `host` (127.0.0.1 when empty), as `user` (the superuser
+  // when empty), with `password` written into the URI when it is not empty.
+  std::string tcp_url(const std::string& user = "", const std::string& password = "",
+                      const std::string& host = "") const;
   // Runs SQL on the database as the superuser; false (and a test failure
   // message) when it fails.
   bool Exec(const std::string& sql) const;
@@ -39,6 +40,11 @@ class ScratchDatabase {
 // Stops, starts or restarts the cluster's server ("stop-server",
 // "start-server", "restart-server"); false when the script failed.
 bool ControlPostgresServer(const std::string& action);
+
+// Restarts the server listening also on `address` and taking SCRAM logins
+// from `subnet` (CIDR); an empty `address` restarts it on 127.0.0.1 alone.
+// False when a step failed.
+bool ListenPostgresAlsoOn(const std::string& address, const std::string& subnet = "");
 
 }  // namespace feroq::testing
 
