@@ -299,8 +299,9 @@ TEST_F(PostgresFarmTest, ServerRestartAfterSigkillDuringAnImportKeepsAllOrNone) 
       " IF nextval('imported') = 100 THEN PERFORM pg_advisory_xact_lock(7214); END IF; RETURN NEW; END $$;"
       "CREATE TRIGGER hold BEFORE INSERT ON applications FOR EACH ROW EXECUTE FUNCTION hold_import()"));
   auto counts = [&] {
-    const auto [info, code] = RunTool(farm + "farm info");
-    EXPECT_EQ(code, 0) << info;
+    const std::pair<std::string, int> run = RunTool(farm + "farm info");
+    const std::string& info = run.first;
+    EXPECT_EQ(run.second, 0) << info;
     const auto number = [&](const std::string& key) {
       const std::size_t at = info.find("\"" + key + "\":");
       return at == std::string::npos ? -1 : std::atoi(info.c_str() + at + key.size() + 3);
@@ -380,7 +381,7 @@ TEST_F(PostgresFarmTest, ServerRestartTwoHostsPublishAtOnceAndWatchEachOther) {
   auto on = [&](const char* host) { return "ip netns exec feroqt" + tag + host + " env FEROQ_FARM=" + url + " "; };
   feroq::testing::ScratchDir dir;
   auto watch = std::async(std::launch::async, [&] {
-    return RunShell("{ " + on("a") + FEROQ_CLI + " --json watch --mask apps --timeout 120 --count " +
+    return RunShell("{ " + on("a") + FEROQ_CLI + " --json watch --mask apps --timeout 240 --count " +
                     std::to_string(2 * kEach) + " >" + dir.File("watch") + " 2>" + dir.File("note") + "; }");
   });
   bool watching = false;  // the queue sees only changes made after it exists
