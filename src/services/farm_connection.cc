@@ -61,32 +61,59 @@ RemoteAccessState& TheRemoteAccess() {
   return *state;
 }
 
-#if defined(FEROQ_HAVE_SQLITE)
-// The farm files open in this process, by path, so that every user of one
-// file shares one store (and its wake-ups); a file is closed when its last
-// user lets it go.
-struct FarmFiles {
+#if defined(FEROQ_HAVE_SQLITE) || defined(FEROQ_HAVE_POSTGRES)
+// The farm stores open in this process (farm files by path, server farms by
+// URL), so that every user of one farm shares one store, its connections and
+// its wake-ups; a store is closed when its last user lets it go.
+struct OpenStores {
   std::mutex mutex;
-  std::map<std::string, std::weak_ptr<store::FarmStore>> files;
+  std::map<std::string, std::weak_ptr<store::FarmStore>> stores;
 };
 
-FarmFiles& TheFarmFiles() {
-  static auto* files = new FarmFiles;
-  return *files;
+OpenStores& TheOpenStores() {
+  static auto* stores = new OpenStores;
+  return *stores;
 }
 
+// Finishes opening `farm`: a store without a farm becomes a new farm when
+// `may_initialize` (in one transaction, so that of two processes or hosts
+// making it at once only the first does), else answers kFarmFileMissing.
+// Opening an initialised farm writes nothing, except to remove abandoned
+// event queues (event_service.h) when it finds any: queues of watchers
+// that were killed would hold the log back for good. Registers the store
+// under `key`; the caller holds the registry's mutex.
+VSTATUS FinishOpeningLocked(OpenStores& registry, const std::string& key, std::shared_ptr<store::FarmStore> farm,
+                            bool may_initialize, std::shared_ptr<store::FarmStore>* opened) {
+  bool initialized = false;
+  VSTATUS status = farm->Read([&](const store::FarmView& view) -> VSTATUS {
+    initialized = store::IsInitializedFarm(view);
+    return VORN_OK;
+  });
+  if (status != VORN_OK) return status;
+  if (!initialized) {
+    if (!may_initialize) return admin::kFarmFileMissing;
+    status = farm->Write([](store::FarmTxn& txn) -> VSTATUS {
+      if (!store::IsInitializedFarm(txn)) store::InitializeNewFarm(txn);
+      return VORN_OK;
+    });
+    if (status != VORN_OK) return status;
+  }
+  ReclaimAbandonedEventQueues(*farm);
+  registry.stores[key] = farm;
+  *opened = std::move(farm);
+  return VORN_OK;
+}
+#endif
+
+#if defined(FEROQ_HAVE_SQLITE)
 // Opens the farm file at `path` and makes it a new farm when it has none
 // yet. A missing file is created only for `FarmOpening::kCreate` and for the
 // default farm file, whose directories are created (0700) on first use.
-// Opening an initialised farm writes nothing (so it never waits for a
-// writer of another process), except to remove abandoned event queues
-// (event_service.h) when it finds any.
 VSTATUS OpenFarmFile(const std::string& path, FarmOpening opening, std::shared_ptr<store::FarmStore>* opened) {
   if (path.empty()) return admin::kFarmFileUnavailable;
-  FarmFiles& registry = TheFarmFiles();
+  OpenStores& registry = TheOpenStores();
   std::lock_guard lock(registry.mutex);
-  std::weak_ptr<store::FarmStore>& slot = registry.files[path];
-  if (std::shared_ptr<store::FarmStore> open = slot.lock()) {
+  if (std::shared_ptr<store::FarmStore> open = registry.stores[path].lock()) {
     *opened = std::move(open);
     return VORN_OK;
   }
@@ -98,26 +125,7 @@ VSTATUS OpenFarmFile(const std::string& path, FarmOpening opening, std::shared_p
   }
   std::shared_ptr<store::FarmStore> farm;
   if (VSTATUS status = store::OpenSqliteFarmStore(path, options, &farm)) return status;
-  bool initialized = false;
-  VSTATUS status = farm->Read([&](const store::FarmView& view) -> VSTATUS {
-    initialized = store::IsInitializedFarm(view);
-    return VORN_OK;
-  });
-  if (status != VORN_OK) return status;
-  if (!initialized) {
-    // One transaction, so that of two processes opening a new file at once
-    // only the first makes the farm.
-    status = farm->Write([](store::FarmTxn& txn) -> VSTATUS {
-      if (!store::IsInitializedFarm(txn)) store::InitializeNewFarm(txn);
-      return VORN_OK;
-    });
-    if (status != VORN_OK) return status;
-  }
-  // Queues of watchers that were killed would hold the log back for good.
-  ReclaimAbandonedEventQueues(*farm);
-  slot = farm;
-  *opened = std::move(farm);
-  return VORN_OK;
+  return FinishOpeningLocked(registry, path, std::move(farm), true, opened);
 }
 
 #endif  // FEROQ_HAVE_SQLITE
@@ -127,53 +135,20 @@ bool IsPostgresUrl(const std::string& url) {
 }
 
 #if defined(FEROQ_HAVE_POSTGRES)
-// The PostgreSQL farms open in this process, by URL, so that every user of
-// one farm shares its connections; a farm is closed when its last user lets
-// it go.
-struct ServerFarms {
-  std::mutex mutex;
-  std::map<std::string, std::weak_ptr<store::FarmStore>> farms;
-};
-
-ServerFarms& TheServerFarms() {
-  static auto* farms = new ServerFarms;
-  return *farms;
-}
-
 // Opens the farm in the database at `url`. With kCreate an empty database
 // gets the schema and becomes a new farm; otherwise a database without a
 // farm answers kFarmFileMissing.
 VSTATUS OpenServerFarm(const std::string& url, FarmOpening opening, std::shared_ptr<store::FarmStore>* opened) {
-  ServerFarms& registry = TheServerFarms();
+  OpenStores& registry = TheOpenStores();
   std::lock_guard lock(registry.mutex);
-  std::weak_ptr<store::FarmStore>& slot = registry.farms[url];
-  if (std::shared_ptr<store::FarmStore> open = slot.lock()) {
+  if (std::shared_ptr<store::FarmStore> open = registry.stores[url].lock()) {
     *opened = std::move(open);
     return VORN_OK;
   }
-  std::shared_ptr<store::FarmStore> farm;
   const bool create = opening == FarmOpening::kCreate;
+  std::shared_ptr<store::FarmStore> farm;
   if (VSTATUS status = store::OpenPostgresFarmStore(url, create, &farm)) return status;
-  bool initialized = false;
-  VSTATUS status = farm->Read([&](const store::FarmView& view) -> VSTATUS {
-    initialized = store::IsInitializedFarm(view);
-    return VORN_OK;
-  });
-  if (status != VORN_OK) return status;
-  if (!initialized) {
-    if (!create) return admin::kFarmFileMissing;
-    // One transaction, so that of two hosts making the farm at once only
-    // the first makes it.
-    status = farm->Write([](store::FarmTxn& txn) -> VSTATUS {
-      if (!store::IsInitializedFarm(txn)) store::InitializeNewFarm(txn);
-      return VORN_OK;
-    });
-    if (status != VORN_OK) return status;
-  }
-  ReclaimAbandonedEventQueues(*farm);
-  slot = farm;
-  *opened = std::move(farm);
-  return VORN_OK;
+  return FinishOpeningLocked(registry, url, std::move(farm), create, opened);
 }
 #endif  // FEROQ_HAVE_POSTGRES
 
