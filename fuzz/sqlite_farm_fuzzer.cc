@@ -71,11 +71,14 @@ std::string Hex(std::uint32_t code) {
   return text;
 }
 
-// What a call on a damaged farm file may answer besides success.
+// What a call on a damaged farm file may answer besides success. "Full"
+// too: SQLite answers it for the first write into some damaged files (the
+// sizes it goes by are the file's own), and opening a farm writes when it
+// must make the farm or reclaim abandoned queues.
 bool IsFarmFileCode(VSTATUS code) {
   return code == feroq::admin::kFarmFileUnavailable || code == feroq::admin::kFarmFileNotAFarm ||
          code == feroq::admin::kFarmFileTooNew || code == feroq::admin::kFarmFileCorrupt ||
-         code == feroq::VORN_E_OUTOFMEMORY;
+         code == feroq::admin::kFarmDiskFull || code == feroq::VORN_E_OUTOFMEMORY;
 }
 
 void RequireCleanStatus(VSTATUS code, const char* call) {
