@@ -1,5 +1,6 @@
 // Copying a whole farm between backends, and the roles of a farm on a
 // database server (see feroq/services/farm_admin.h).
+#include <algorithm>
 #include <map>
 #include <new>
 
@@ -27,7 +28,7 @@ std::map<ULONG, ULONG> HighestSerials(const FarmContents& contents) {
   std::map<ULONG, ULONG> highest;
   auto note = [&](ULONG64 id) {
     ULONG& serial = highest[ObjectKindOf(id)];
-    if ((id & 0xFFFFFFFFu) > serial) serial = static_cast<ULONG>(id & 0xFFFFFFFFu);
+    serial = std::max(serial, static_cast<ULONG>(services::CreationSerialOf(id)));
   };
   for (const auto& f : contents.folders) note(f.id);
   for (const auto& a : contents.applications) note(a.id);
