@@ -308,6 +308,40 @@ TEST_P(FarmStoreContract, ChildFoldersFollowCreationSerialAcrossMovesAndRenames)
   });
 }
 
+// A transaction reads its own writes, also of rows it had read before them.
+TEST_P(FarmStoreContract, WriteSeesItsOwnChangesToRowsItReadBefore) {
+  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1), sub = MakeObjectId(kObjectKindFolder, 2);
+  const ULONG64 app = MakeObjectId(kObjectKindApplication, 1);
+  MustWrite([&](FarmTxn& txn) {
+    txn.PutFolder({root, 0, u"Applications", 1});
+    txn.PutFolder({sub, root, u"Sub", 2});
+    ApplicationRecord a = App(app, root, u"calc");
+    a.data.friendly_name = u"Calc";
+    txn.PutApplication(a);
+  });
+  MustWrite([&](FarmTxn& txn) {
+    ASSERT_EQ(txn.GetFolder(sub)->name, u"Sub");
+    ASSERT_EQ(txn.RootFolderId(), root);
+    ASSERT_EQ(txn.GetApplicationName(app)->name, u"Calc");
+    txn.PutFolder({sub, root, u"Renamed", 2});
+    EXPECT_EQ(txn.GetFolder(sub)->name, u"Renamed");
+    txn.DeleteFolder(root);
+    EXPECT_FALSE(txn.GetFolder(root).has_value());
+    EXPECT_EQ(txn.RootFolderId(), 0u);
+    txn.PutFolder({sub, 0, u"Renamed", 2});
+    EXPECT_EQ(txn.RootFolderId(), sub);
+    ApplicationRecord moved = App(app, sub, u"calc");
+    moved.data.friendly_name = u"Paint";
+    txn.PutApplication(moved);
+    const std::optional<ApplicationName> name = txn.GetApplicationName(app);
+    ASSERT_TRUE(name.has_value());
+    EXPECT_EQ(name->name, u"Paint");
+    EXPECT_EQ(name->folder_id, sub);
+    txn.DeleteApplication(app);
+    EXPECT_FALSE(txn.GetApplicationName(app).has_value());
+  });
+}
+
 TEST_P(FarmStoreContract, ServerAndAccountLookupsIgnoreCase) {
   const ULONG64 s1 = MakeObjectId(kObjectKindServer, 1), s2 = MakeObjectId(kObjectKindServer, 2);
   MustWrite([&](FarmTxn& txn) {

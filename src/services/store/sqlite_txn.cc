@@ -57,25 +57,23 @@ std::u16string SqliteTxn::FarmName() const {
 
 std::optional<FolderRecord> SqliteTxn::GetFolder(ULONG64 id) const {
   return Guarded([&]() -> std::optional<FolderRecord> {
-    if (cache_ != nullptr) {
-      if (auto kept = folders_.find(id); kept != folders_.end()) return kept->second;
-    }
+    if (auto kept = folders_.find(id); kept != folders_.end()) return kept->second;
     Statement s(c_, Sql::kGetFolder);
     s.BindId(id);
     if (!s.Step()) return std::nullopt;
     FolderRecord folder = FolderRow(s);
-    if (cache_ != nullptr && folders_.size() < kMaxFolders) folders_.emplace(id, folder);
+    if (folders_.size() < kMaxFolders) folders_.emplace(id, folder);
     return folder;
   });
 }
 
 std::vector<ULONG64> SqliteTxn::ChildFolderIds(ULONG64 parent) const {
   return Guarded([&] {
-    if (parent == 0 && cache_ != nullptr && root_ids_) return *root_ids_;
+    if (parent == 0 && root_ids_) return *root_ids_;
     Statement s(c_, Sql::kChildFolders);
     s.BindId(parent);
     std::vector<ULONG64> ids = Ids(s);
-    if (parent == 0 && cache_ != nullptr) root_ids_ = ids;
+    if (parent == 0) root_ids_ = ids;
     return ids;
   });
 }
@@ -167,10 +165,12 @@ std::vector<ApplicationName> SqliteTxn::ApplicationNames(ULONG64 folder) const {
 
 std::optional<ApplicationName> SqliteTxn::GetApplicationName(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ApplicationName> {
+    if (known_name_ && known_name_->id == id) return known_name_;
     Statement s(c_, Sql::kApplicationName);
     s.BindId(id);
     if (!s.Step()) return std::nullopt;
-    return ApplicationName{id, s.Id(0), s.Text(1)};
+    known_name_.emplace(ApplicationName{id, s.Id(0), s.Text(1)});
+    return known_name_;
   });
 }
 
@@ -340,19 +340,35 @@ ULONG64 SqliteTxn::AllocateId(ULONG kind) {
     // As in every backend: the last serial is never handed out, so that a
     // counter never wraps.
     const std::int64_t serial = NextSerial(kind, std::numeric_limits<ULONG>::max());
-    return MakeObjectId(kind, static_cast<ULONG>(serial));
+    unwritten_id_ = MakeObjectId(kind, static_cast<ULONG>(serial));
+    return unwritten_id_;
   });
 }
 
 void SqliteTxn::PutFolder(const FolderRecord& f) {
   Guarded([&] {
+    ForgetFolder(f.id);
     Statement(c_, Sql::kPutFolder).BindId(f.id).BindId(f.parent_id).Bind(f.name)
         .BindId(f.creation_serial).BindBlob(FoldedKey(f.name)).Run();
   });
 }
 
 void SqliteTxn::DeleteFolder(ULONG64 id) {
-  Guarded([&] { Statement(c_, Sql::kDeleteFolder).BindId(id).Run(); });
+  Guarded([&] {
+    ForgetFolder(id);
+    Statement(c_, Sql::kDeleteFolder).BindId(id).Run();
+  });
+}
+
+void SqliteTxn::ForgetFolder(ULONG64 id) {
+  folders_.erase(id);
+  root_ids_.reset();
+}
+
+void SqliteTxn::Written(const ApplicationRecord& a) {
+  if (unwritten_id_ == a.id) unwritten_id_ = 0;
+  known_name_.reset();
+  known_name_.emplace(ApplicationName{a.id, a.folder_id, a.data.friendly_name});
 }
 
 SqliteTxn::EncodedApplication::EncodedApplication(const ApplicationRecord& a)
@@ -361,6 +377,8 @@ SqliteTxn::EncodedApplication::EncodedApplication(const ApplicationRecord& a)
       record(EncodeAppRecord(a.data)) {}
 
 bool SqliteTxn::UpdateRecordInPlace(const ApplicationRecord& a, const EncodedApplication& encoded) {
+  // An identifier this transaction has just handed out has no row yet.
+  if (a.id == unwritten_id_) return false;
   Statement s(c_, Sql::kUpdateApplicationRecord);
   s.BindId(a.id).BindBlob(encoded.record).Bind(a.data.friendly_name).BindId(a.folder_id)
       .BindBlob(encoded.browser_key).BindBlob(encoded.display_key).Run();
@@ -376,7 +394,8 @@ bool SqliteTxn::WriteApplication(const ApplicationRecord& a, const EncodedApplic
 void SqliteTxn::PutApplication(const ApplicationRecord& a) {
   Guarded([&] {
     const EncodedApplication encoded(a);
-    if (UpdateRecordInPlace(a, encoded) || WriteApplication(a, encoded, 0)) return;
+    known_name_.reset();
+    if (UpdateRecordInPlace(a, encoded) || WriteApplication(a, encoded, 0)) return Written(a);
     // A name another application holds: kept without holding it, then each
     // name taken up where it is free.
     if (!WriteApplication(a, encoded, a.id)) {
@@ -384,13 +403,18 @@ void SqliteTxn::PutApplication(const ApplicationRecord& a) {
     }
     Statement(c_, Sql::kHoldBrowserName).BindId(a.id).Run();
     Statement(c_, Sql::kHoldDisplayName).BindId(a.id).Run();
+    Written(a);
   });
 }
 
 bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
   return Guarded([&] {
     const EncodedApplication encoded(a);
-    if (UpdateRecordInPlace(a, encoded)) return true;
+    known_name_.reset();
+    if (UpdateRecordInPlace(a, encoded)) {
+      Written(a);
+      return true;
+    }
     // Folders and applications share their folder's names, but only the
     // applications' are in a unique index.
     {
@@ -398,12 +422,17 @@ bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
       s.BindId(a.folder_id).BindBlob(encoded.display_key).BindId(a.id);
       if (s.Step()) return false;
     }
-    return WriteApplication(a, encoded, 0);
+    if (!WriteApplication(a, encoded, 0)) return false;
+    Written(a);
+    return true;
   });
 }
 
 void SqliteTxn::DeleteApplication(ULONG64 id) {
-  Guarded([&] { Statement(c_, Sql::kDeleteApplication).BindId(id).Run(); });
+  Guarded([&] {
+    known_name_.reset();
+    Statement(c_, Sql::kDeleteApplication).BindId(id).Run();
+  });
 }
 
 void SqliteTxn::PutServer(const ServerRecord& server) {
@@ -480,6 +509,10 @@ void SqliteTxn::DeleteEventsThrough(ULONG64 sequence) {
 
 void SqliteTxn::Clear() {
   Guarded([&] {
+    folders_.clear();
+    root_ids_.reset();
+    known_name_.reset();
+    unwritten_id_ = 0;
     c_.Exec(
         "DELETE FROM serials; DELETE FROM folders; DELETE FROM applications;"
         "DELETE FROM servers; DELETE FROM accounts; DELETE FROM events;"

@@ -109,14 +109,28 @@ class SqliteTxn final : public FarmTxn {
 
   SqliteConnection& c_;
   RecordCache* const cache_ = nullptr;
-  // Folders a read view has read, and the ids of the folders below no
-  // parent: one snapshot cannot see them change, and a walk that names
-  // application after application asks for the same few folders again and
-  // again. Kept by read views only (a write transaction changes folders),
-  // at most kMaxFolders of them.
+  // Drops what this transaction knows of folder `id` and of the root
+  // folders, before a write that may change them.
+  void ForgetFolder(ULONG64 id);
+  // Notes that the row of `a` has been written.
+  void Written(const ApplicationRecord& a);
+
+  // Folders this transaction has read, and the ids of the folders below no
+  // parent: nothing but this transaction's own writes (which drop them)
+  // can change them while it lasts, and a walk that names application after
+  // application asks for the same few folders again and again, as a write
+  // asks for the folder it checks and then names in its event. At most
+  // kMaxFolders of them.
   static constexpr std::size_t kMaxFolders = 4096;
   mutable std::unordered_map<ULONG64, FolderRecord> folders_;
   mutable std::optional<std::vector<ULONG64>> root_ids_;
+  // The folder and name of the application row last read or written by
+  // name (a write names its application again in its event).
+  mutable std::optional<ApplicationName> known_name_;
+  // The identifier AllocateId last handed out, until an application row is
+  // written under it: no row can have it yet, so a write of it need not
+  // try to update one in place.
+  ULONG64 unwritten_id_ = 0;
   const std::uint64_t generation_ = 0;
   const bool keep_records_ = false;
   mutable VSTATUS failure_ = 0;
