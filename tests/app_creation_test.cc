@@ -7,7 +7,6 @@
 #include <memory>
 
 #include "feroq/app_data.h"
-#include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
@@ -48,8 +47,6 @@ class AppCreationTest : public feroq::testing::FarmTest {
     ::operator delete(ids);
     return count;
   }
-  // Publishes data_; on success checks the object and returns its record.
-  HRESULT Publish(ZQWinAppObject** app) { return farm_->CreateZQWinApp(data_.get(), app); }
 
   ULONG64 office_ = 0;
   std::unique_ptr<_ZQWinAppData> data_;
@@ -78,22 +75,20 @@ TEST_F(AppCreationTest, PublishesEveryPropertyAndList) {
 
   feroq::services::StartServiceCallLog();
   ZQWinAppObject* app = nullptr;
-  ASSERT_EQ(Publish(&app), S_OK);
+  ASSERT_EQ(farm_->CreateZQWinApp(data_.get(), &app), S_OK);
   feroq::services::StopServiceCallLog();
   EXPECT_TRUE(feroq::testing::ServiceWasCalled("ZQApp::SetDefaultWindowScale"));
   EXPECT_EQ(app->GetRefCount(), 1u);
 
-  LONG value = 0;
-  EXPECT_EQ(app->GetDesktopIntegrate(&value), S_OK);
-  EXPECT_EQ(value, 3);
-  EXPECT_EQ(app->GetWLAttributes(&value), S_OK);
-  EXPECT_EQ(value, 0x3F);
-  EXPECT_EQ(app->GetDefaultWindowScale(&value), S_OK);
-  EXPECT_EQ(value, 0);
-  EXPECT_EQ(app->GetServerCount(&value), S_OK);
-  EXPECT_EQ(value, 1);
-  EXPECT_EQ(app->GetUserCount(&value), S_OK);
-  EXPECT_EQ(value, 1);
+  const std::pair<HRESULT (ZQWinAppObject::*)(LONG*), LONG> stored[] = {
+      {&ZQWinAppObject::GetDesktopIntegrate, 3}, {&ZQWinAppObject::GetWLAttributes, 0x3F},
+      {&ZQWinAppObject::GetDefaultWindowScale, 0}, {&ZQWinAppObject::GetServerCount, 1},
+      {&ZQWinAppObject::GetUserCount, 1}};
+  for (const auto& [get, expected] : stored) {
+    LONG value = -1;
+    EXPECT_EQ((app->*get)(&value), S_OK);
+    EXPECT_EQ(value, expected);
+  }
   FolderObject* parent = nullptr;
   ASSERT_EQ(app->GetParentFolder(&parent), S_OK);
   ULONG64 parent_id = 0;
@@ -124,30 +119,22 @@ TEST_F(AppCreationTest, OutOfRangeValuesAreRefusedBeforeAnythingIsWritten) {
     HRESULT code;
   };
   const Case cases[] = {
-      {[&](_ZQWinAppData& d) { d.defaultWindowColor = ZQWindowColorHigh15Bit; },
-       feroq::ZQ_CREATE_E_WINDOW_COLOR},
-      {[&](_ZQWinAppData& d) { d.defaultWindowType = ZQWindowFullScreen; },
-       feroq::ZQ_CREATE_E_WINDOW_TYPE},
-      {[&](_ZQWinAppData& d) { d.defaultWindowType = static_cast<_ZQWindowType>(9); },
-       feroq::ZQ_CREATE_E_WINDOW_TYPE},
+      {[&](_ZQWinAppData& d) { d.defaultWindowColor = ZQWindowColorHigh15Bit; }, feroq::ZQ_CREATE_E_WINDOW_COLOR},
+      {[&](_ZQWinAppData& d) { d.defaultWindowType = ZQWindowFullScreen; }, feroq::ZQ_CREATE_E_WINDOW_TYPE},
+      {[&](_ZQWinAppData& d) { d.defaultWindowType = static_cast<_ZQWindowType>(9); }, feroq::ZQ_CREATE_E_WINDOW_TYPE},
       {[&](_ZQWinAppData& d) { d.defaultEncryptionLevel = ZQEncryptionNotSupported; },
        feroq::ZQ_CREATE_E_ENCRYPTION_LEVEL},
       {[&](_ZQWinAppData& d) { d.defaultEncryptionLevel = static_cast<_ZQEncryptionLevel>(-1); },
        feroq::ZQ_CREATE_E_ENCRYPTION_LEVEL},
-      {[&](_ZQWinAppData& d) { d.defaultSoundType = ZQSoundNotSupported; },
-       feroq::ZQ_CREATE_E_SOUND_TYPE},
+      {[&](_ZQWinAppData& d) { d.defaultSoundType = ZQSoundNotSupported; }, feroq::ZQ_CREATE_E_SOUND_TYPE},
       {[&](_ZQWinAppData& d) { d.defaultVideoType = 2; }, feroq::ZQ_CREATE_E_VIDEO_TYPE},
       {[&](_ZQWinAppData& d) { d.version = 0; }, feroq::ZQ_CREATE_E_VERSION},
-      {[&](_ZQWinAppData& d) { d.parentFolder = texts_(u"\\Applications\\Nowhere"); },
-       feroq::ZQ_CREATE_E_PARENT_NOT_FOUND},
+      {[&](_ZQWinAppData& d) { d.parentFolder = texts_(u"\\Applications\\Nowhere"); }, feroq::ZQ_CREATE_E_PARENT_NOT_FOUND},
       // A line break in any text would start a new line of the definition
       // file: the name below would export a working directory of its own.
-      {[&](_ZQWinAppData& d) {
-         d.objectName = texts_(u"Harmless\"\n    DefaultWorkingDirectory = \"D:evil");
-       },
+      {[&](_ZQWinAppData& d) { d.objectName = texts_(u"Harmless\"\n    DefaultWorkingDirectory = \"D:evil"); },
        feroq::ZQ_CREATE_E_OBJECT_NAME},
-      {[&](_ZQWinAppData& d) { d.defaultInitialProgram = texts_(u"C:\\a.exe\r"); },
-       feroq::ZQ_CREATE_E_INITIAL_PROGRAM},
+      {[&](_ZQWinAppData& d) { d.defaultInitialProgram = texts_(u"C:\\a.exe\r"); }, feroq::ZQ_CREATE_E_INITIAL_PROGRAM},
       {[&](_ZQWinAppData& d) { d.wlFolder = texts_(u"Office\r\nTools"); }, feroq::ZQ_CREATE_E_WL_FOLDER},
       {[&](_ZQWinAppData& d) {
          static _ZQServerConfigBlock servers{};
@@ -176,8 +163,7 @@ TEST(CharacterChecksTest, WorkingDirectoriesAndBrowserNames) {
     VORNString directory(text);
     EXPECT_EQ(FHasInvalidWorkDirectoryChars(directory), invalid) << feroq::testing::Utf8(text);
   }
-  const std::pair<const char16_t*, int> names[] = {{u" name", 1}, {u"my name", 0}, {u"", 0}};
-  for (const auto& [text, invalid] : names) {
+  for (const auto& [text, invalid] : {std::pair{u" name", 1}, std::pair{u"my name", 0}, std::pair{u"", 0}}) {
     VORNString name(text);
     EXPECT_EQ(FHasInvalidBrNameChars(name), invalid) << feroq::testing::Utf8(text);
   }

@@ -7,23 +7,20 @@
 #include <vector>
 
 #include "feroq/app_export.h"
-#include "feroq/app_folder_object.h"
 #include "feroq/app_import.h"
 #include "feroq/feroq.h"
-#include "support/farm_builder.h"
 #include "support/definition_samples.h"
+#include "support/farm_builder.h"
 #include "support/farm_fixture.h"
-#include "support/temp_files.h"
-
 #include "support/handles.h"
+#include "support/temp_files.h"
 
 namespace feroq {
 namespace {
 
-using feroq::testing::W;
-
 using feroq::testing::ReadWholeFile;
 using feroq::testing::ReleaseObject;
+using feroq::testing::W;
 using feroq::testing::WriteWholeFile;
 
 class AppImportTest : public feroq::testing::FarmTest {
@@ -56,18 +53,11 @@ class AppImportTest : public feroq::testing::FarmTest {
   HRESULT Import(const std::vector<std::u16string>& files, ULONG flags = 0, FolderObject* folder = nullptr) {
     std::vector<const char16_t*> names;
     for (const std::u16string& file : files) names.push_back(file.c_str());
-    ImportRequest request;
-    request.files = names.data();
-    request.file_count = static_cast<ULONG>(names.size());
-    request.folder = folder;
-    request.flags = flags;
-    request.callback = [](const ImportEvent& event, void* context) {
-      static_cast<AppImportTest*>(context)->events_.push_back(
-          {event.stage, event.index, event.dn != nullptr ? std::u16string(event.dn) : u"", event.code});
+    const auto record = [](const ImportEvent& event, void* context) {
+      static_cast<AppImportTest*>(context)->events_.push_back({event.stage, event.dn != nullptr ? event.dn : u""});
     };
-    request.context = this;
     events_.clear();
-    return ImportDefinitionFiles(farm_.get(), request);
+    return ImportDefinitionFiles(farm_.get(), {names.data(), ULONG(names.size()), folder, flags, record, this});
   }
 
   // The distinguished names of the farm's applications, and its folder count.
@@ -77,10 +67,9 @@ class AppImportTest : public feroq::testing::FarmTest {
     EXPECT_EQ(farm_->EnumerateApps(&apps, &count), S_OK);
     std::vector<std::u16string> names;
     for (ULONG i = 0; i < count; ++i) {
-      char16_t* dn = nullptr;
+      feroq::testing::HeapText dn(*farm_);
       auto* app = static_cast<ZQWinAppObject*>(apps[i]);
-      if (app->Load() == S_OK && app->GetDistinguishedName(&dn) == S_OK) names.push_back(dn);
-      farm_->FreeMemory(dn);
+      if (app->Load() == S_OK && app->GetDistinguishedName(&dn.out()) == S_OK) names.push_back(dn.str());
       ReleaseObject(*farm_, apps[i]);
     }
     farm_->FreeMemory(apps);
@@ -99,9 +88,7 @@ class AppImportTest : public feroq::testing::FarmTest {
 
   struct Event {
     ImportStage stage;
-    ULONG index;
     std::u16string dn;
-    HRESULT code;
   };
   feroq::testing::ScratchDir dir_;
   std::vector<Event> events_;

@@ -95,8 +95,8 @@ struct EnumProperty {
   const char* name;
   std::function<HRESULT(ZQWinAppObject*, int)> set;
   std::function<HRESULT(ZQWinAppObject*, int*)> get;
-  std::function<BYTE(ZQApp&)> stored;
-  std::function<void(ZQApp&, BYTE)> store;
+  void (ZQApp::*stored)(BYTE&);
+  VSTATUS (ZQApp::*store)(BYTE);
   std::vector<std::array<int, 3>> accepted;  // public value, stored byte, value read back
   std::vector<int> refused;
   std::vector<int> unknown_bytes;  // read back as E_NOTIMPL and `not_supported`
@@ -122,41 +122,42 @@ TEST_F(AppPropertiesTest, EnumTables) {
   const EnumProperty properties[] = {
       {"encryption", Setter(&ZQWinAppObject::SetDefaultEncryptionLevel),
        Getter(&ZQWinAppObject::GetDefaultEncryptionLevel),
-       [](ZQApp& r) { BYTE b = 0; r.GetDefaultEncryptionLevel(b); return b; },
-       [](ZQApp& r, BYTE b) { r.SetDefaultEncryptionLevel(b); },
+       &ZQApp::GetDefaultEncryptionLevel, &ZQApp::SetDefaultEncryptionLevel,
        {{0, 1, 0}, {1, 2, 1}, {2, 3, 2}, {3, 4, 3}, {4, 5, 4}}, {5, -1}, {0, 6}, ZQEncryptionNotSupported},
       {"sound", Setter(&ZQWinAppObject::SetDefaultSoundType), Getter(&ZQWinAppObject::GetDefaultSoundType),
-       [](ZQApp& r) { BYTE b = 0; r.GetDefaultSoundType(b); return b; },
-       [](ZQApp& r, BYTE b) { r.SetDefaultSoundType(b); }, {{0, 0, 0}, {1, 1, 1}}, {2, -1}, {2},
+       &ZQApp::GetDefaultSoundType, &ZQApp::SetDefaultSoundType, {{0, 0, 0}, {1, 1, 1}}, {2, -1}, {2},
        ZQSoundNotSupported},
       // Both high-colour values share one byte, which reads back as the 16-bit one.
       {"colour", Setter(&ZQWinAppObject::SetDefaultWindowColor), Getter(&ZQWinAppObject::GetDefaultWindowColor),
-       [](ZQApp& r) { BYTE b = 0; r.GetDefaultWindowColor(b); return b; },
-       [](ZQApp& r, BYTE b) { r.SetDefaultWindowColor(b); },
+       &ZQApp::GetDefaultWindowColor, &ZQApp::SetDefaultWindowColor,
        {{0, 1, 0}, {1, 2, 1}, {2, 4, 3}, {3, 4, 3}, {4, 8, 4}}, {5, -1}, {0, 3, 16}, ZQWindowColorNotSupported},
       // Full screen (7) is neither accepted nor read back.
       {"window type", Setter(&ZQWinAppObject::SetDefaultWindowType), Getter(&ZQWinAppObject::GetDefaultWindowType),
-       [](ZQApp& r) { BYTE b = 0; r.GetDefaultWindowType(b); return b; },
-       [](ZQApp& r, BYTE b) { r.SetDefaultWindowType(b); },
+       &ZQApp::GetDefaultWindowType, &ZQApp::SetDefaultWindowType,
        {{0, 1, 0}, {6, 7, 6}, {8, 9, 8}}, {7, 9, -1}, {0, 8, 10}, ZQWindowFullScreen},
+  };
+  const auto stored = [this](const EnumProperty& p) {
+    BYTE byte = 0;
+    (Record().*p.stored)(byte);
+    return byte;
   };
   for (const EnumProperty& p : properties) {
     SCOPED_TRACE(p.name);
     for (const auto& [value, byte, read_back] : p.accepted) {
       SCOPED_TRACE(value);
       ASSERT_EQ(p.set(app_, value), S_OK);
-      EXPECT_EQ(p.stored(Record()), byte);
+      EXPECT_EQ(stored(p), byte);
       int read = -7;
       EXPECT_EQ(p.get(app_, &read), S_OK);
       EXPECT_EQ(read, read_back);
     }
-    const BYTE last = p.stored(Record());
+    const BYTE last = stored(p);
     for (int value : p.refused) {
       EXPECT_EQ(p.set(app_, value), E_INVALIDARG) << value;
-      EXPECT_EQ(p.stored(Record()), last);
+      EXPECT_EQ(stored(p), last);
     }
     for (int byte : p.unknown_bytes) {
-      p.store(Record(), static_cast<BYTE>(byte));
+      (Record().*p.store)(static_cast<BYTE>(byte));
       int read = -7;
       EXPECT_EQ(p.get(app_, &read), E_NOTIMPL) << byte;
       EXPECT_EQ(read, p.not_supported);
@@ -210,6 +211,11 @@ TEST_F(AppPropertiesTest, FlagWordsRefuseAndReportUndefinedBits) {
 }
 
 TEST_F(AppPropertiesTest, OnlyExactlyOneEnables) {
+  const auto wl = [this] {
+    ULONG word = 0;
+    Record().GetWLAttributes(word);
+    return word;
+  };
   // Stored bits beyond the defined ones survive the read-modify-write.
   ASSERT_EQ(Record().SetWLAttributes(0x100 | 0x2), 0u);
   int enabled = -1;
@@ -219,16 +225,12 @@ TEST_F(AppPropertiesTest, OnlyExactlyOneEnables) {
     SCOPED_TRACE(value);
     ASSERT_EQ(app_->SetEnabled(1), S_OK);
     ASSERT_EQ(app_->SetEnabled(value), S_OK);
-    ULONG wl = 0;
-    Record().GetWLAttributes(wl);
-    EXPECT_EQ(wl, 0x103u);
+    EXPECT_EQ(wl(), 0x103u);
     ASSERT_EQ(app_->GetEnabled(&enabled), S_OK);
     EXPECT_EQ(enabled, 0);
   }
   ASSERT_EQ(app_->SetEnabled(1), S_OK);
-  ULONG wl = 0;
-  Record().GetWLAttributes(wl);
-  EXPECT_EQ(wl, 0x102u);
+  EXPECT_EQ(wl(), 0x102u);
 }
 
 TEST_F(AppPropertiesTest, ReadOnlyRecords) {
@@ -340,14 +342,10 @@ TEST_F(AppPropertiesTest, RunningOutOfMemoryLeavesTheValue) {
         }
       });
   EXPECT_GT(failures, 0);
-  EXPECT_GT(feroq::testing::ForEachAllocationFailure([&] { result = app_->SetDescription(W(u"after")); },
-                                                     [&](bool failed) {
-                                                       if (failed) {
-                                                         EXPECT_EQ(Description(), u"before");
-                                                       }
-                                                     }),
+  EXPECT_GT(feroq::testing::ForEachAllocationFailure(
+                [&] { result = app_->SetDescription(W(u"after")); },
+                [&](bool failed) { EXPECT_EQ(Description(), failed ? u"before" : u"after"); }),
             0);
-  EXPECT_EQ(Description(), u"after");
 }
 
 }  // namespace

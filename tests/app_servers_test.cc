@@ -61,10 +61,7 @@ class AppServersTest : public feroq::testing::AppObjectTest {
     std::vector<ServerView> servers;
     _ZQServerConfig config{};
     HRESULT result = app_->GetFirstServer(&config);
-    while (result == S_OK) {
-      servers.push_back(Take(config));
-      result = app_->GetNextServer(&config);
-    }
+    for (; result == S_OK; result = app_->GetNextServer(&config)) servers.push_back(Take(config));
     EXPECT_EQ(result, S_FALSE);
     return servers;
   }
@@ -90,12 +87,19 @@ TEST_F(AppServersTest, AddServerChecksItsArgumentsBeforeTheLookup) {
   EXPECT_EQ(Add(u"ALPHA", longest.c_str(), longest.c_str()), S_OK);
   _ZQAPP_SERVER_CONFIG entry;
   ASSERT_EQ(feroq::services::RecordAccess::Servers(*feroq::ObjectAccess::Record(*app_)).FindServer(alpha_, entry), 0u);
-  EXPECT_EQ(entry.flags,
-            feroq::kServerConfigHasInitialProgram | feroq::kServerConfigHasWorkDirectory);
+  EXPECT_EQ(entry.flags, feroq::kServerConfigHasInitialProgram | feroq::kServerConfigHasWorkDirectory);
   EXPECT_EQ(std::u16string(entry.initialProgram.c_str()), longest);
 }
 
 TEST_F(AppServersTest, IterationHandsOutNamesAndOwnStrings) {
+  _ZQServerConfig config{7, nullptr, nullptr, nullptr};
+  EXPECT_EQ(app_->GetFirstServer(&config), S_FALSE);  // empty: the iteration stays closed
+  EXPECT_EQ(app_->GetNextServer(&config), E_UNEXPECTED);
+  EXPECT_EQ(config.reserved, 7u);  // untouched
+  EXPECT_EQ(app_->GetFirstServer(nullptr), E_INVALIDARG);
+  EXPECT_EQ(app_->GetNextServer(nullptr), E_INVALIDARG);
+  EXPECT_EQ(app_->GetServerCount(nullptr), E_INVALIDARG);
+
   ASSERT_EQ(Add(u"ALPHA", u"a.exe", u"C:\\A"), S_OK);
   ASSERT_EQ(Add(u"beta", nullptr, u"C:\\B"), S_OK);  // names compare without case
   ASSERT_EQ(Add(u"GAMMA", u""), S_OK);  // an empty own string is none
@@ -115,7 +119,6 @@ TEST_F(AppServersTest, IterationHandsOutNamesAndOwnStrings) {
   // The walk ended without closing the object's iteration; a new
   // GetFirstServer closes the old one and starts again, as it does in the
   // middle of a walk.
-  _ZQServerConfig config{};
   ASSERT_EQ(app_->GetFirstServer(&config), S_OK);
   const ServerView first = Take(config);
   ASSERT_EQ(app_->GetNextServer(&config), S_OK);
@@ -133,16 +136,6 @@ TEST_F(AppServersTest, RemoveServer) {
   EXPECT_EQ(app_->RemoveServer(W(u"GAMMA")), E_FAIL);  // known to the farm, not in the list
   EXPECT_EQ(app_->RemoveServer(W(u"ALPHA")), S_OK);
   EXPECT_EQ(AllServers(), (std::vector<ServerView>{{u"BETA", u"(null)", u"(null)"}}));
-}
-
-TEST_F(AppServersTest, EmptyListLeavesTheIterationClosed) {
-  _ZQServerConfig config{7, nullptr, nullptr, nullptr};
-  EXPECT_EQ(app_->GetFirstServer(&config), S_FALSE);  // the iteration stays closed
-  EXPECT_EQ(app_->GetNextServer(&config), E_UNEXPECTED);
-  EXPECT_EQ(config.reserved, 7u);  // untouched
-  EXPECT_EQ(app_->GetFirstServer(nullptr), E_INVALIDARG);
-  EXPECT_EQ(app_->GetNextServer(nullptr), E_INVALIDARG);
-  EXPECT_EQ(app_->GetServerCount(nullptr), E_INVALIDARG);
 }
 
 // A failed name lookup while handing out a server leaves the caller's record

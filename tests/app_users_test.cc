@@ -45,15 +45,13 @@ class AppUsersTest : public feroq::testing::AppObjectTest {
     AddAccount(u"HOME", u"carol", 0, kCarolDn, u"nt");  // the type compares without case
     OpenApplication(AddApplication(u"Mail"));
   }
-  HRESULT Add(std::u16string domain, std::u16string account, LONG kind = 0) {
-    _UserAccountInfo user{0, feroq::kUserAuthorityWindowsDomain, kind, domain.data(),
-                          account.data()};
-    return app_->AddUser(&user);
+  HRESULT Add(std::u16string domain, std::u16string account, LONG kind = 0,
+              HRESULT (ZQWinAppObject::*call)(_UserAccountInfo*) = &ZQWinAppObject::AddUser) {
+    _UserAccountInfo user{0, feroq::kUserAuthorityWindowsDomain, kind, domain.data(), account.data()};
+    return (app_->*call)(&user);
   }
   HRESULT Remove(std::u16string domain, std::u16string account, LONG kind = 0) {
-    _UserAccountInfo user{0, feroq::kUserAuthorityWindowsDomain, kind, domain.data(),
-                          account.data()};
-    return app_->RemoveUser(&user);
+    return Add(domain, account, kind, &ZQWinAppObject::RemoveUser);
   }
   // Adds a directory name to the record directly, as a stored list may hold it.
   void AddDnToRecord(const char16_t* dn) {
@@ -75,15 +73,11 @@ class AppUsersTest : public feroq::testing::AppObjectTest {
     std::vector<AccountView> users;
     _UserAccountInfo user{};
     HRESULT result = app_->GetFirstUser(&user);
-    while (result == S_OK) {
-      users.push_back(Take(user));
-      result = app_->GetNextUser(&user);
-    }
+    for (; result == S_OK; result = app_->GetNextUser(&user)) users.push_back(Take(user));
     EXPECT_EQ(result, S_FALSE);
     std::sort(users.begin(), users.end());
     return users;
   }
-
 };
 
 TEST_F(AppUsersTest, AccountsAreCheckedBeforeTheUserServiceIsAsked) {

@@ -16,7 +16,7 @@
 #include "feroq/zqwinapp_object.h"
 #include "services/record_access.h"
 #include "services/service_faults.h"
-#include "support/farm_fixture.h"
+#include "support/app_object_fixture.h"
 #include "support/handles.h"
 #include "support/temp_files.h"
 
@@ -47,11 +47,10 @@ _ZQWinAppIcon GoldenIcon() {
   return icon;
 }
 
-class DefinitionFileTest : public feroq::testing::FarmTest {
+class DefinitionFileTest : public feroq::testing::AppObjectTest {
  protected:
   void SetUp() override {
-    FarmTest::SetUp();
-    ASSERT_FALSE(dir_.path().empty());
+    AppObjectTest::SetUp();
     alpha_ = AddServer(u"ALPHA");
     beta_ = AddServer(u"BETA");
     gamma_ = AddServer(u"GAMMA");
@@ -60,19 +59,6 @@ class DefinitionFileTest : public feroq::testing::FarmTest {
     office_ = AddFolder(u"Office");
     OpenFarm();
   }
-  void TearDown() override {
-    opened_.clear();
-    FarmTest::TearDown();
-  }
-
-  ZQWinAppObject* Open(ULONG64 id) {
-    feroq::testing::Ref<ZQWinAppObject> app(*farm_);
-    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app.out()), S_OK);
-    if (!app) return nullptr;
-    EXPECT_EQ(app->Load(), S_OK);
-    return opened_.emplace_back(std::move(app)).get();
-  }
-
   // An application with every property set: all flag lists, three servers
   // (none, both and only one own string), two users and an icon.
   ZQWinAppObject* FullApp() {
@@ -151,7 +137,6 @@ class DefinitionFileTest : public feroq::testing::FarmTest {
   }
 
   ScratchDir dir_;
-  std::vector<feroq::testing::Ref<ZQWinAppObject>> opened_;
   ULONG64 alpha_ = 0;
   ULONG64 beta_ = 0;
   ULONG64 gamma_ = 0;

@@ -16,8 +16,7 @@
 #include "feroq/services/service_codes.h"
 #include "feroq/zqwinapp_object.h"
 #include "platform/platform.h"
-#include "support/farm_builder.h"
-#include "support/farm_fixture.h"
+#include "support/app_object_fixture.h"
 #include "support/handles.h"
 #include "support/icon_samples.h"
 #include "support/temp_files.h"
@@ -46,28 +45,13 @@ IconBytes BytesOf(const _ZQWinAppIcon& icon) {
   return bytes;
 }
 
-class IconFileTest : public FarmTest {
+class IconFileTest : public AppObjectTest {
  protected:
   void SetUp() override {
-    FarmTest::SetUp();
-    OpenFarm();
-    app_ = OpenApp(u"Editor");
-    ASSERT_NE(app_, nullptr);
+    AppObjectTest::SetUp();
+    OpenApplication(AddApplication(u"Editor"));
     _ZQWinAppIcon icon = icon_;
     ASSERT_EQ(app_->SetIcon(&icon), S_OK);
-  }
-  void TearDown() override {
-    opened_.clear();
-    FarmTest::TearDown();
-  }
-
-  ZQWinAppObject* OpenApp(const std::u16string& name) {
-    Ref<ZQWinAppObject> app(*farm_);
-    ULONG64 id = FarmBuilder(*farm_).App(name);
-    EXPECT_EQ(farm_->CreateWinAppFromID(id, &app.out()), S_OK);
-    if (!app) return nullptr;
-    EXPECT_EQ(app->Load(), S_OK);
-    return opened_.emplace_back(std::move(app)).get();
   }
   IconBytes IconOf(ZQWinAppObject* app) {
     HeapBlock<_ZQWinAppIcon> icon(*farm_);
@@ -80,8 +64,6 @@ class IconFileTest : public FarmTest {
     return app->SetIconFile(format, W(dir_.WideFile(name)), index);
   }
 
-  ZQWinAppObject* app_ = nullptr;
-  std::vector<Ref<ZQWinAppObject>> opened_;
   ScratchDir dir_;
   const _ZQWinAppIcon icon_ = RowIcon();
 };
@@ -136,7 +118,7 @@ TEST_F(IconFileTest, GetIconHandsOutAHeapCopy) {
 
 TEST_F(IconFileTest, IconsComeBackFromIconFilesAndExecutablesWhateverTheFormat) {
   ASSERT_EQ(WriteIcon("a.ico"), S_OK);
-  ZQWinAppObject* viewer = OpenApp(u"Viewer");
+  ZQWinAppObject* viewer = Open(AddApplication(u"Viewer"));
   ASSERT_NE(viewer, nullptr);
   ASSERT_EQ(ReadIcon(viewer, "a.ico", 0), S_OK);
   EXPECT_EQ(IconOf(viewer), BytesOf(icon_));

@@ -17,12 +17,21 @@ constexpr Color kStandard[16] = {
     {0, 0, 255},     {255, 0, 255}, {0, 255, 255}, {255, 255, 255},
 };
 
-void PutU16(Bytes& out, std::size_t at, std::uint32_t value) {
-  out[at] = static_cast<BYTE>(value);
-  out[at + 1] = static_cast<BYTE>(value >> 8);
+// Little-endian `value` in `bytes` bytes at `at`.
+void Put(Bytes& out, std::size_t at, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out[at + i] = static_cast<BYTE>(value >> (8 * i));
 }
-void PutU32(Bytes& out, std::size_t at, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + i] = static_cast<BYTE>(value >> (8 * i));
+void PutU16(Bytes& out, std::size_t at, std::uint64_t value) { Put(out, at, value, 2); }
+void PutU32(Bytes& out, std::size_t at, std::uint64_t value) { Put(out, at, value, 4); }
+// The first 12 bytes of an image's entry in an ICO file or an icon group:
+// size, colour count, planes, depth, image bytes.
+void PutImageEntry(Bytes& out, std::size_t at, const IconImage& image) {
+  out[at] = static_cast<BYTE>(image.width >= 256 ? 0 : image.width);
+  out[at + 1] = static_cast<BYTE>(image.height >= 256 ? 0 : image.height);
+  out[at + 2] = static_cast<BYTE>(image.bits < 8 ? 1 << image.bits : 0);
+  PutU16(out, at + 4, 1);
+  PutU16(out, at + 6, image.bits);
+  PutU32(out, at + 8, image.data.size());
 }
 std::size_t AlignUp(std::size_t value, std::size_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
@@ -70,12 +79,12 @@ Bytes MakeDib(int width, int height, int bits, const Picture& picture, MaskKind 
   const bool no_alpha = mask == MaskKind::kNoAlpha || mask == MaskKind::kNoAlphaNoAndMask;
   Bytes dib(mask_at + (has_mask ? mask_stride * height : 0), 0);
   PutU32(dib, 0, 40);
-  PutU32(dib, 4, static_cast<std::uint32_t>(width));
-  PutU32(dib, 8, static_cast<std::uint32_t>(height * 2));
+  PutU32(dib, 4, width);
+  PutU32(dib, 8, height * 2);
   PutU16(dib, 12, 1);
-  PutU16(dib, 14, static_cast<std::uint32_t>(bits));
-  PutU32(dib, 20, static_cast<std::uint32_t>(dib.size() - 40 - palette.size() * 4));
-  PutU32(dib, 32, static_cast<std::uint32_t>(palette.size()));
+  PutU16(dib, 14, bits);
+  PutU32(dib, 20, dib.size() - 40 - palette.size() * 4);
+  PutU32(dib, 32, palette.size());
   for (std::size_t i = 0; i < palette.size(); ++i) {
     dib[40 + i * 4] = palette[i].blue;
     dib[40 + i * 4 + 1] = palette[i].green;
@@ -188,18 +197,11 @@ IconImage PngImage(int width, int height, const Picture& picture) {
 Bytes MakeIco(const std::vector<IconImage>& images) {
   Bytes ico(6 + 16 * images.size(), 0);
   PutU16(ico, 2, 1);
-  PutU16(ico, 4, static_cast<std::uint32_t>(images.size()));
+  PutU16(ico, 4, images.size());
   for (std::size_t i = 0; i < images.size(); ++i) {
-    const IconImage& image = images[i];
-    const std::size_t entry = 6 + 16 * i;
-    ico[entry] = static_cast<BYTE>(image.width >= 256 ? 0 : image.width);
-    ico[entry + 1] = static_cast<BYTE>(image.height >= 256 ? 0 : image.height);
-    ico[entry + 2] = static_cast<BYTE>(image.bits < 8 ? 1 << image.bits : 0);
-    PutU16(ico, entry + 4, 1);
-    PutU16(ico, entry + 6, static_cast<std::uint32_t>(image.bits));
-    PutU32(ico, entry + 8, static_cast<std::uint32_t>(image.data.size()));
-    PutU32(ico, entry + 12, static_cast<std::uint32_t>(ico.size()));
-    ico.insert(ico.end(), image.data.begin(), image.data.end());
+    PutImageEntry(ico, 6 + 16 * i, images[i]);
+    PutU32(ico, 6 + 16 * i + 12, ico.size());
+    ico.insert(ico.end(), images[i].data.begin(), images[i].data.end());
   }
   return ico;
 }
@@ -232,17 +234,10 @@ Bytes MakePe(bool pe32_plus, const std::vector<IconGroup>& groups) {
   for (const IconGroup& group : groups) {
     Bytes directory(6 + 14 * group.images.size(), 0);
     PutU16(directory, 2, 1);
-    PutU16(directory, 4, static_cast<std::uint32_t>(group.images.size()));
+    PutU16(directory, 4, group.images.size());
     for (std::size_t i = 0; i < group.images.size(); ++i) {
-      const IconImage& image = group.images[i];
-      const std::size_t e = 6 + 14 * i;
-      directory[e] = static_cast<BYTE>(image.width >= 256 ? 0 : image.width);
-      directory[e + 1] = static_cast<BYTE>(image.height >= 256 ? 0 : image.height);
-      directory[e + 2] = static_cast<BYTE>(image.bits < 8 ? 1 << image.bits : 0);
-      PutU16(directory, e + 4, 1);
-      PutU16(directory, e + 6, static_cast<std::uint32_t>(image.bits));
-      PutU32(directory, e + 8, static_cast<std::uint32_t>(image.data.size()));
-      PutU16(directory, e + 12, next_icon++);
+      PutImageEntry(directory, 6 + 14 * i, group.images[i]);
+      PutU16(directory, 6 + 14 * i + 12, next_icon++);
     }
     blobs.push_back(directory);
   }
@@ -259,11 +254,11 @@ Bytes MakePe(bool pe32_plus, const std::vector<IconGroup>& groups) {
   PutU32(tree, 20, 0x80000000u | static_cast<std::uint32_t>(icon_dir));
   PutU32(tree, 24, 14);
   PutU32(tree, 28, 0x80000000u | static_cast<std::uint32_t>(group_dir));
-  PutU16(tree, icon_dir + 14, static_cast<std::uint32_t>(icon_count));
+  PutU16(tree, icon_dir + 14, icon_count);
   std::size_t named = 0;
   for (const IconGroup& group : groups) named += group.name.empty() ? 0 : 1;
-  PutU16(tree, group_dir + 12, static_cast<std::uint32_t>(named));
-  PutU16(tree, group_dir + 14, static_cast<std::uint32_t>(groups.size() - named));
+  PutU16(tree, group_dir + 12, named);
+  PutU16(tree, group_dir + 14, groups.size() - named);
   for (std::size_t r = 0; r < resource_count; ++r) {
     const std::size_t language = languages + 24 * r;
     const std::size_t data_entry = data_entries + 16 * r;
@@ -281,14 +276,14 @@ Bytes MakePe(bool pe32_plus, const std::vector<IconGroup>& groups) {
     PutU32(tree, entry + 4, 0x80000000u | static_cast<std::uint32_t>(language));
     PutU16(tree, language + 14, 1);
     PutU32(tree, language + 16, 0x409);
-    PutU32(tree, language + 20, static_cast<std::uint32_t>(data_entry));
+    PutU32(tree, language + 20, data_entry);
     PutU32(tree, data_entry, kSectionRva + static_cast<std::uint32_t>(blob_at[r]));
-    PutU32(tree, data_entry + 4, static_cast<std::uint32_t>(blobs[r].size()));
+    PutU32(tree, data_entry + 4, blobs[r].size());
     std::copy(blobs[r].begin(), blobs[r].end(), tree.begin() + static_cast<std::ptrdiff_t>(blob_at[r]));
   }
   for (std::size_t g = 0; g < groups.size(); ++g) {
     if (groups[g].name.empty()) continue;
-    PutU16(tree, name_at[g], static_cast<std::uint32_t>(groups[g].name.size()));
+    PutU16(tree, name_at[g], groups[g].name.size());
     for (std::size_t i = 0; i < groups[g].name.size(); ++i) PutU16(tree, name_at[g] + 2 + 2 * i, groups[g].name[i]);
   }
 
@@ -308,11 +303,11 @@ Bytes MakePe(bool pe32_plus, const std::vector<IconGroup>& groups) {
   const std::size_t directories = optional + (pe32_plus ? 112 : 96);
   PutU32(pe, directories - 4, 16);
   PutU32(pe, directories + 16, kSectionRva);
-  PutU32(pe, directories + 20, static_cast<std::uint32_t>(tree.size()));
+  PutU32(pe, directories + 20, tree.size());
   const std::size_t section = optional + optional_size;
-  PutU32(pe, section + 8, static_cast<std::uint32_t>(tree.size()));
+  PutU32(pe, section + 8, tree.size());
   PutU32(pe, section + 12, kSectionRva);
-  PutU32(pe, section + 16, static_cast<std::uint32_t>(raw_size));
+  PutU32(pe, section + 16, raw_size);
   PutU32(pe, section + 20, kPeResourceOffset);
   std::copy(tree.begin(), tree.end(), pe.begin() + kPeResourceOffset);
   return pe;
