@@ -116,9 +116,7 @@ TEST_F(AppImportTest, ExportImportIntoASecondFarmAndExportGivesTheSameFiles) {
     }
   };
   export_all("first");
-  std::string sample;
-  for (char c : feroq::testing::FullDefinitionFile()) sample += c == '\n' ? std::string("\r\n") : std::string(1, c);
-  EXPECT_EQ(ReadWholeFile(dir_.File("firstFullBlocks.def")), sample);
+  EXPECT_EQ(ReadWholeFile(dir_.File("firstFullBlocks.def")), feroq::testing::WithCrLf(feroq::testing::FullDefinitionFile()));
   farm_.reset();
   ASSERT_EQ(feroq::admin::ResetMemoryFarm(""), 0u);
   SeedFarm();

@@ -18,7 +18,6 @@ namespace feroq {
 namespace {
 
 using feroq::testing::FullDefinitionFile;
-using feroq::testing::HexLines;
 using feroq::testing::ScratchDir;
 using feroq::testing::WriteWholeFile;
 
@@ -56,13 +55,10 @@ DefinitionProblem Refused(const std::string& text, HRESULT expected = kDefinitio
 // CR LF line ends, a UTF-8 byte-order mark (as Notepad writes one), and
 // keys left out.
 TEST(DefinitionReaderTest, AcceptsCrLfAndAByteOrderMarkAndLeavesOutWhatTheFileLeavesOut) {
-  std::string crlf = "\xEF\xBB\xBF";
-  for (char c : std::string("BeginApplication\n    DisplayName = \"A\"\n    ServerList =\n    # 0 servers found\n"
-                            "    UserList =.\n\n    ZQAttributes = \"HideTitlebar\".\nEndApplication\n# trailing comment\n")) {
-    if (c == '\n') crlf += '\r';
-    crlf += c;
-  }
-  const ApplicationDefinition def = Parsed(crlf);
+  const ApplicationDefinition def = Parsed(
+      "\xEF\xBB\xBF" + feroq::testing::WithCrLf("BeginApplication\n    DisplayName = \"A\"\n    ServerList =\n"
+                                             "    # 0 servers found\n    UserList =.\n\n    ZQAttributes = \"HideTitlebar\".\n"
+                                             "EndApplication\n# trailing comment\n"));
   EXPECT_EQ(def.object_name, u"A");
   EXPECT_EQ(def.zq_attributes, kZQAttributeHideTitlebar);
   EXPECT_TRUE(def.servers.empty() && def.users.empty());
@@ -79,6 +75,8 @@ struct MalformedCase {
 
 TEST(DefinitionReaderTest, MalformedFilesNameTheLineAndWhatWasExpected) {
   const std::string full = FullDefinitionFile();
+  const std::size_t icon_data = full.find("    IconData =");
+  ASSERT_NE(icon_data, std::string::npos);
   const std::vector<MalformedCase> cases = {
       {"unknown key", "    WLFolder = ", "    WLFolders = ", "WLFolders", "one of the keys"},
       {"bad encryption word", "RC5_56Bit", "RC5_64Bit", "RC5_64Bit", "an encryption level (Basic, RC5_Logon,"},
@@ -104,7 +102,8 @@ TEST(DefinitionReaderTest, MalformedFilesNameTheLineAndWhatWasExpected) {
        "NoSound", "each key once (DefaultSoundType was given on line"},
       {"short icon mask", "0x7E, 0x7F.", "0x7E.", "0x7E.", "128 bytes of IconMask"},
       {"malformed icon byte", "0x05, ", "0x5G, ", "0x5G, ", "a byte of IconMask"},
-      {"icon mask alone", "    IconData =" + HexLines(512, 7), "", "EndApplication", "both IconMask and IconData"},
+      {"icon mask alone", full.substr(icon_data, full.find("\nEndApplication") - icon_data), "", "EndApplication",
+       "both IconMask and IconData"},
       {"not UTF-8", "Editor \xC3\xA9", "Editor \xC3(", "DisplayName", "UTF-8 text"},
       {"no BeginApplication", "BeginApplication", "Begin Application", "Begin Application", "BeginApplication"},
       {"text after EndApplication", "EndApplication\n", "EndApplication\nObjectName = \"x\"\n", "ObjectName = \"x\"",

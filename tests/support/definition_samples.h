@@ -7,15 +7,15 @@
 
 namespace feroq::testing {
 
-// `count` bytes of an icon block as the writer lays them out, eight a line;
-// `first` is the value of byte 0, the others count up from it.
-std::string HexLines(int count, int first);
+// `text` with CR LF for each LF, as the library writes line ends.
+std::string WithCrLf(const std::string& text);
 
-// A file that gives every key, exactly as the writer lays it out but with
-// LF line ends (the servers in the order the record's table hands them out):
-// the application "Editor \u00E9" (browser name "editor") in
-// \Applications\Office, servers S1 to S4 (each form of own program and
-// directory), users CORP\alice and CORP\Sales Team, an icon.
+// tests/data/definition/sample.txt: a file that gives every key, exactly as
+// the writer lays it out but with LF line ends (the servers in the order
+// the record's table hands them out): the application "Editor \u00E9"
+// (browser name "editor") in \Applications\Office, servers S1 to S4 (each
+// form of own program and directory), users CORP\alice and CORP\Sales Team,
+// an icon (mask byte i is i, colour byte i is i + 7, modulo 256).
 std::string FullDefinitionFile();
 
 }  // namespace feroq::testing
