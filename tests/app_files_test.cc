@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -48,21 +49,16 @@ std::string Joined(const std::vector<std::string>& lines) {
 using Ini = std::map<std::string, std::map<std::string, std::string>>;
 
 bool IsWord(const std::string& text) {
-  if (text.empty() || !std::isalpha(static_cast<unsigned char>(text[0]))) return false;
-  for (char c : text) {
-    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
-  }
-  return true;
+  return !text.empty() && std::isalpha(static_cast<unsigned char>(text[0])) &&
+         std::all_of(text.begin(), text.end(), [](char c) { return std::isalnum(static_cast<unsigned char>(c)); });
 }
 
 // A value free of the characters that could end it or start a key, section
 // or comment.
 bool IsPlainValue(const std::string& value) {
-  for (char c : value) {
-    const unsigned char byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7F || std::strchr("[]=;#", c) != nullptr) return false;
-  }
-  return true;
+  return std::none_of(value.begin(), value.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7F || std::strchr("[]=;#", c) != nullptr;
+  });
 }
 
 // The launch file as sections of keys. Fails the test for any line that is
@@ -190,17 +186,9 @@ TEST_F(AppFilesTest, TheLaunchFileDescribesTheApplicationAndItsServers) {
 }
 
 TEST_F(AppFilesTest, TheLaunchRequestDecidesTheClientSettings) {
-  std::u16string server = u"BETA\r\n[Servers]";
-  ZQAPP_OBRFILE request{};
-  request.windowed = 0;
-  request.fullScreen = 1;
-  request.windowWidth = 640;
-  request.windowHeight = 0;
-  request.encryptionLevel = 9;
-  request.sound = 1;
-  request.compression = 1;
-  request.preferredServer = server.c_str();
-  request.port = 1494;
+  // Not windowed, height 0 (the application's), width 640, full screen, the
+  // depth set below, encryption 9, sound, compression, a server, a port.
+  ZQAPP_OBRFILE request{0, {}, 0, 640, 1, 0, 9, 0, 1, 1, {}, u"BETA\r\n[Servers]", 1494};
   const std::pair<BYTE, std::string> depths[] = {{4, "16"},    {8, "256"},       {15, "32768"},
                                                  {16, "32768"}, {24, "0x1000000"}, {32, "0x1000000"}};
   for (const auto& [depth, colors] : depths) {

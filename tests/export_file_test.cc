@@ -106,23 +106,13 @@ TEST_F(ExportFileTest, NullOptionsAndAMissingRecordComeAfterTheArgumentChecks) {
   }
 }
 
-// Little-endian 32-bit value at `at`.
-void PutU32(BYTE* bytes, int at, ULONG value) {
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<BYTE>(value >> (8 * i));
-}
-
 TEST_F(ExportFileTest, TheHTMLRequestCarriesTheOptionsAtTheirOffsets) {
   html_ = _HTMLFileOptions{1000, 30, 0x01020304, 5, 0, -1};
   ASSERT_EQ(Export(ZQWinAppHTMLFile, nullptr, &html_), S_OK);
   const ReceivedFileRequests received = LastReceivedFileRequests();
   ASSERT_TRUE(received.has_html);
-  BYTE expected[20] = {};
-  PutU32(expected, 0, 1000);
-  expected[4] = 1;  // field 4, 5 as a flag
-  expected[5] = 0;
-  PutU32(expected, 8, 30);
-  PutU32(expected, 12, 0x01020304);
-  expected[16] = 1;  // field 6, -1 as a flag
+  // 1000; fields 4 and 5 as flags (5: 1, 0: 0); 30; 0x01020304; field 6 (-1) as a flag.
+  const BYTE expected[20] = {0xE8, 3, 0, 0, 1, 0, 0, 0, 30, 0, 0, 0, 4, 3, 2, 1, 1, 0, 0, 0};
   EXPECT_EQ(0, std::memcmp(received.html, expected, sizeof(expected)));
 }
 
@@ -133,15 +123,9 @@ TEST_F(ExportFileTest, TheLaunchRequestCarriesTheOptionsAtTheirOffsets) {
   ASSERT_EQ(Export(ZQWinAppLaunchFile, nullptr, &launch_), S_OK);
   ReceivedFileRequests received = LastReceivedFileRequests();
   ASSERT_TRUE(received.has_launch);
-  BYTE expected[20] = {};
-  expected[0] = 0;  // field 3 is not zero
-  PutU32(expected, 4, 768);
-  PutU32(expected, 8, 1024);
-  expected[12] = 0x00;  // low byte of 0x100
-  expected[13] = 0x18;  // low byte of 0x118
-  expected[14] = 4;     // RC5 56-bit as the store's byte
-  expected[16] = 1;
-  expected[17] = 0;
+  // Field 3 not zero: not windowed; 768; 1024; the low bytes of 0x100 and
+  // 0x118; RC5 56-bit as the store's byte (4); fields 8 and 9 as flags.
+  const BYTE expected[20] = {0, 0, 0, 0, 0, 3, 0, 0, 0, 4, 0, 0, 0x00, 0x18, 4, 0, 1, 0, 0, 0};
   EXPECT_EQ(0, std::memcmp(received.launch_head, expected, sizeof(expected)));
   EXPECT_EQ(received.launch_preferred_server, u"ALPHA");
   EXPECT_EQ(received.launch_port, 3389);

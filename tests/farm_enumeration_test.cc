@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -28,12 +27,8 @@ class FarmEnumerationTest : public feroq::testing::FarmTest {
   void SetUp() override {
     FarmTest::SetUp();
     OpenFarm();
-    build_ = std::make_unique<FarmBuilder>(*farm_);
   }
-  void TearDown() override {
-    build_.reset();
-    FarmTest::TearDown();
-  }
+  FarmBuilder build() { return FarmBuilder(*farm_); }
   std::size_t RegisteredObjects() {
     return static_cast<feroq::ObjectIdMap*>(farm_->GetObjectIDMap())->entries.size();
   }
@@ -41,7 +36,6 @@ class FarmEnumerationTest : public feroq::testing::FarmTest {
     for (ULONG i = 0; i < count; ++i) farm_->FreeObject(objects[i]);
     farm_->FreeMemory(objects);
   }
-  std::unique_ptr<FarmBuilder> build_;
 };
 
 TEST_F(FarmEnumerationTest, ServerNamesFormADoubleNulList) {
@@ -71,7 +65,7 @@ TEST_F(FarmEnumerationTest, ApplicationCountsAndShortfalls) {
   EXPECT_EQ(apps, nullptr);
   EXPECT_EQ(count, 0u);
 
-  for (int i = 0; i < 5; ++i) build_->App(u"app" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
+  for (int i = 0; i < 5; ++i) build().App(u"app" + std::u16string(1, static_cast<char16_t>(u'0' + i)));
   struct Case {
     ULONG requested, delivered;
   };
@@ -107,39 +101,36 @@ TEST_F(FarmEnumerationTest, ApplicationCountsAndShortfalls) {
 // A move changes the store; an application object's cached parent keeps
 // naming the old folder, a fresh object reads the new one.
 TEST_F(FarmEnumerationTest, MovesChangeTheStoreOnly) {
-  ULONG64 a_id = build_->Folder(u"A");
-  ULONG64 b_id = build_->Folder(u"B");
-  ULONG64 inner_id = build_->Folder(u"Inner", a_id);
-  ULONG64 app_id = build_->App(u"Editor", a_id);
-  Ref<ZQWinAppObject> app(*farm_), found(*farm_);
-  Ref<AppFolderObject> a(*farm_), b(*farm_), inner(*farm_);
-  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app.out()), S_OK);
-  ASSERT_EQ(app->Load(), S_OK);
-  ASSERT_EQ(farm_->CreateAppFolderObject(a_id, &a.out(), 0), S_OK);
-  ASSERT_EQ(farm_->CreateAppFolderObject(b_id, &b.out(), 0), S_OK);
-  ASSERT_EQ(farm_->CreateAppFolderObject(inner_id, &inner.out(), 0), S_OK);
-  FolderObject* parent = nullptr;  // the application's cache holds that reference
-  ASSERT_EQ(farm_->MoveObject(app.get(), b.get()), S_OK);
-  ASSERT_EQ(app->GetParentFolder(&parent), S_OK);
-  EXPECT_EQ(parent, static_cast<FolderObject*>(a.get()));
+  ULONG64 a_id = build().Folder(u"A");
+  ULONG64 b_id = build().Folder(u"B");
+  ULONG64 inner_id = build().Folder(u"Inner", a_id);
+  ULONG64 app_id = build().App(u"Editor", a_id);
+  {
+    Ref<ZQWinAppObject> app(*farm_), found(*farm_);
+    Ref<AppFolderObject> a(*farm_), b(*farm_), inner(*farm_);
+    ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app.out()), S_OK);
+    ASSERT_EQ(app->Load(), S_OK);
+    ASSERT_EQ(farm_->CreateAppFolderObject(a_id, &a.out(), 0), S_OK);
+    ASSERT_EQ(farm_->CreateAppFolderObject(b_id, &b.out(), 0), S_OK);
+    ASSERT_EQ(farm_->CreateAppFolderObject(inner_id, &inner.out(), 0), S_OK);
+    FolderObject* parent = nullptr;  // the application's cache holds that reference
+    ASSERT_EQ(farm_->MoveObject(app.get(), b.get()), S_OK);
+    ASSERT_EQ(app->GetParentFolder(&parent), S_OK);
+    EXPECT_EQ(parent, static_cast<FolderObject*>(a.get()));
 
-  app.reset();
-  ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app.out()), S_OK);
-  ASSERT_EQ(app->Load(), S_OK);
-  HeapText dn(*farm_);
-  ASSERT_EQ(app->GetDistinguishedName(&dn.out()), S_OK);
-  EXPECT_EQ(dn.str(), u"\\Applications\\B\\Editor");
-  ASSERT_EQ(farm_->GetAppByDN(dn.get(), &found.out()), S_OK);
-  EXPECT_EQ(found.get(), app.get());
+    app.reset();
+    ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app.out()), S_OK);
+    ASSERT_EQ(app->Load(), S_OK);
+    HeapText dn(*farm_);
+    ASSERT_EQ(app->GetDistinguishedName(&dn.out()), S_OK);
+    EXPECT_EQ(dn.str(), u"\\Applications\\B\\Editor");
+    ASSERT_EQ(farm_->GetAppByDN(dn.get(), &found.out()), S_OK);
+    EXPECT_EQ(found.get(), app.get());
 
-  // A folder below itself: the folder service refuses, seen as E_FAIL here.
-  EXPECT_EQ(farm_->MoveObject(a.get(), inner.get()), E_FAIL);
-  EXPECT_EQ(farm_->MoveObject(inner.get(), b.get()), S_OK);
-  found.reset();
-  app.reset();
-  a.reset();
-  b.reset();
-  inner.reset();
+    // A folder below itself: the folder service refuses, seen as E_FAIL here.
+    EXPECT_EQ(farm_->MoveObject(a.get(), inner.get()), E_FAIL);
+    EXPECT_EQ(farm_->MoveObject(inner.get(), b.get()), S_OK);
+  }
   EXPECT_EQ(RegisteredObjects(), 0u);
 }
 

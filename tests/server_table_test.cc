@@ -39,9 +39,8 @@ Entries EntriesOf(SERVERTABLE& table) {
   ULONG64 id = 0;
   _ZQAPP_SERVER_CONFIG config;
   VSTATUS status = table.GetFirstServer(id, config);
-  while (status == VORN_OK) {
+  for (; status == VORN_OK; status = table.GetNextServer(id, config)) {
     EXPECT_TRUE(entries.emplace(id, EntryOf(config)).second) << "identifier " << id << " came twice";
-    status = table.GetNextServer(id, config);
   }
   EXPECT_EQ(status, feroq::ZQAPP_E_NO_MORE);
   return entries;

@@ -28,10 +28,7 @@ Names NamesOf(USERTABLE& table) {
   Names names;
   VORNString name;
   VSTATUS status = table.GetFirstUser(name);
-  while (status == VORN_OK) {
-    names.emplace_back(name.c_str());
-    status = table.GetNextUser(name);
-  }
+  for (; status == VORN_OK; status = table.GetNextUser(name)) names.emplace_back(name.c_str());
   EXPECT_EQ(status, feroq::ZQAPP_E_NO_MORE);
   return names;
 }

@@ -138,13 +138,10 @@ TEST_F(VORNMultiStringTest, AppendUnderEveryAllocationFailure) {
   for (int item = 0; item < 12; ++item) {  // crosses the growth of the item array
     const VORNString line(ULONG64(1000 + item));
     VSTATUS result = 0;
-    feroq::testing::ForEachAllocationFailure([&] { result = list.CopyOrConcatString(line, 0); },
-                                             [&](bool failed) {
-                                               EXPECT_EQ(result, failed ? feroq::VORN_E_OUTOFMEMORY : 0u);
-                                               if (failed) {
-                                                 EXPECT_EQ(Walk(list), expected);
-                                               }
-                                             });
+    feroq::testing::ForEachAllocationFailure([&] { result = list.CopyOrConcatString(line, 0); }, [&](bool failed) {
+      EXPECT_EQ(result, failed ? feroq::VORN_E_OUTOFMEMORY : 0u);
+      if (failed) { EXPECT_EQ(Walk(list), expected); }
+    });
     expected.push_back(Text(line));
   }
   EXPECT_EQ(Walk(list), expected);
@@ -211,11 +208,10 @@ TEST_F(HashTableTest, AllocationFailuresLeaveTheTableUnchanged) {
   int value = 0;
   VSTATUS result = 0;
   // The first insertion also creates the table's state.
-  feroq::testing::ForEachAllocationFailure([&] { result = table.AddItem(u"first", &value); },
-                                           [&](bool failed) {
-                                             EXPECT_EQ(result, failed ? feroq::VORN_E_OUTOFMEMORY : 0u);
-                                             EXPECT_EQ(table.GetCount(), failed ? 0 : 1);
-                                           });
+  feroq::testing::ForEachAllocationFailure([&] { result = table.AddItem(u"first", &value); }, [&](bool failed) {
+    EXPECT_EQ(result, failed ? feroq::VORN_E_OUTOFMEMORY : 0u);
+    EXPECT_EQ(table.GetCount(), failed ? 0 : 1);
+  });
   fp::FailAllocationAt(1, true);
   EXPECT_EQ(table.AddItem(u"second", &value), feroq::VORN_E_OUTOFMEMORY);
   EXPECT_EQ(table.GetCount(), 1);

@@ -2,6 +2,9 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
@@ -27,10 +30,8 @@ EnvOverride::EnvOverride(const char* name, std::optional<std::string> value) : n
 EnvOverride::~EnvOverride() { SetEnvironment(name_.c_str(), old_); }
 
 bool ServiceWasCalled(const std::string& operation) {
-  for (const std::string& call : services::ServiceCallLog()) {
-    if (call == operation) return true;
-  }
-  return false;
+  const std::vector<std::string> calls = services::ServiceCallLog();
+  return std::find(calls.begin(), calls.end(), operation) != calls.end();
 }
 
 int ForEachAllocationFailure(const std::function<void()>& operation, const std::function<void(bool failed)>& check,
