@@ -61,29 +61,22 @@ class DefinitionFileTest : public feroq::testing::AppObjectTest {
     seed.folder = office_;
     ZQWinAppObject* app = Open(AddApplication(seed));
     if (app == nullptr) return nullptr;
-    EXPECT_EQ(app->SetObjectName(W(u"Word Pad")), S_OK);
-    EXPECT_EQ(app->SetDescription(W(u"Edits \"rich\" text documents")), S_OK);
-    EXPECT_EQ(app->SetDefaultInitialProgram(W(u"\"C:\\Program Files\\Word Pad\\wordpad.exe\" /safe")), S_OK);
-    EXPECT_EQ(app->SetDefaultWorkingDirectory(W(u"C:\\Documents")), S_OK);
-    EXPECT_EQ(app->SetWLFolder(W(u"B\u00FCro Tools")), S_OK);
-    EXPECT_EQ(app->SetDefaultEncryptionLevel(ZQEncryptionRC5_128Bit), S_OK);
-    EXPECT_EQ(app->SetDefaultSoundType(ZQSoundBasic), S_OK);
-    EXPECT_EQ(app->SetDefaultWindowColor(ZQWindowColor256), S_OK);
-    EXPECT_EQ(app->SetDefaultWindowHeight(600), S_OK);
-    EXPECT_EQ(app->SetDefaultWindowWidth(800), S_OK);
-    EXPECT_EQ(app->SetDefaultWindowScale(75), S_OK);
-    EXPECT_EQ(app->SetDefaultWindowType(ZQWindow800x600), S_OK);
-    EXPECT_EQ(app->SetDesktopIntegrate(3), S_OK);
-    EXPECT_EQ(app->SetZQAttributes(3), S_OK);
-    EXPECT_EQ(app->SetWLAttributes(63), S_OK);
-    EXPECT_EQ(app->SetPublishingFlags(7), S_OK);
+    _ZQWinAppIcon icon = GoldenIcon();
+    const HRESULT results[] = {
+        app->SetObjectName(W(u"Word Pad")), app->SetDescription(W(u"Edits \"rich\" text documents")),
+        app->SetDefaultInitialProgram(W(u"\"C:\\Program Files\\Word Pad\\wordpad.exe\" /safe")),
+        app->SetDefaultWorkingDirectory(W(u"C:\\Documents")), app->SetWLFolder(W(u"B\u00FCro Tools")),
+        app->SetDefaultEncryptionLevel(ZQEncryptionRC5_128Bit), app->SetDefaultSoundType(ZQSoundBasic),
+        app->SetDefaultWindowColor(ZQWindowColor256), app->SetDefaultWindowHeight(600),
+        app->SetDefaultWindowWidth(800), app->SetDefaultWindowScale(75), app->SetDefaultWindowType(ZQWindow800x600),
+        app->SetDesktopIntegrate(3), app->SetZQAttributes(3), app->SetWLAttributes(63), app->SetPublishingFlags(7),
+        app->SetIcon(&icon)};
+    for (HRESULT result : results) EXPECT_EQ(result, S_OK);
     AddServerTo(app, u"ALPHA", nullptr, nullptr);
     AddServerTo(app, u"BETA", u"\"D:\\wp.exe\" /x", u"D:\\work");
     AddServerTo(app, u"GAMMA", nullptr, u"E:\\data");
     AddUserTo(app, u"OFFICE", u"alice");
     AddUserTo(app, u"OFFICE", u"staff");
-    _ZQWinAppIcon icon = GoldenIcon();
-    EXPECT_EQ(app->SetIcon(&icon), S_OK);
     return app;
   }
 
