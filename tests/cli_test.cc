@@ -487,7 +487,9 @@ TEST_F(CliTest, ListingsWalkTheFarmInWindowsAndPrintTheWholeListing) {
   for (const std::string& out : outputs) {
     EXPECT_EQ(out, json::parse(out).dump(2, ' ', false, json::error_handler_t::replace) + "\n");
   }
-  EXPECT_EQ(json::parse(outputs[1])["applications"].size(), bulk);
+  const json tree_apps = json::parse(outputs[1])["applications"];
+  ASSERT_EQ(tree_apps.size(), bulk);
+  for (std::size_t i = 0; i < bulk; ++i) EXPECT_EQ(tree_apps[i]["name"], "Bulk-" + std::to_string(i)) << i;
   EXPECT_EQ(json::parse(outputs[2])["written"].size(), bulk + 1);
   // The table has a line for each application under the headers.
   const std::string table = Ok({"app", "list"});

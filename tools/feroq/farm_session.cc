@@ -181,7 +181,8 @@ std::string DnOf(FarmObject& farm, CommonObject* object) {
   char16_t* dn = nullptr;
   if (object->GetDistinguishedName(&dn) == S_OK && dn != nullptr) return TakeText(farm, dn);
   farm.FreeMemory(dn);
-  return "\\" + NameOf(farm, object);
+  std::string fallback = "\\";
+  return fallback += NameOf(farm, object);
 }
 
 std::vector<Held<CommonObject>> ChildrenOf(FarmObject& farm, FolderObject* folder) {
@@ -195,6 +196,16 @@ std::vector<Held<CommonObject>> ChildrenOf(FarmObject& farm, FolderObject* folde
   return out;
 }
 
+void AsOneRead(const std::function<void()>& body) {
+  bool ran = false;
+  RunInOneReadTransaction(VornRemoteAccess, [&]() -> VSTATUS {
+    ran = true;
+    body();
+    return VORN_OK;
+  });
+  if (!ran) body();
+}
+
 void ForEachApp(Session& session, const std::function<void(ZQWinAppObject*)>& visit) {
   FarmObject& farm = session.farm();
   admin::FarmAdmin& admin = session.admin();
@@ -206,14 +217,7 @@ void ForEachApp(Session& session, const std::function<void(ZQWinAppObject*)>& vi
       throw OperationFailed("listing the applications", status);
     }
     if (ids.empty()) return;
-    // The window's objects are made, loaded and visited in one read
-    // transaction: one snapshot and one set of file locks for the window
-    // instead of a transaction for each service call of each application.
-    // Where that transaction cannot begin, the window runs with each call
-    // reading on its own.
-    bool ran = false;
-    auto visit_window = [&]() -> VSTATUS {
-      ran = true;
+    AsOneRead([&] {
       for (ULONG64 id : ids) {
         ZQWinAppObject* app = nullptr;
         Check(farm.CreateWinAppFromID(id, &app), "listing the applications");
@@ -221,10 +225,7 @@ void ForEachApp(Session& session, const std::function<void(ZQWinAppObject*)>& vi
       }
       for (Held<ZQWinAppObject>& app : window) visit(app.get());
       window.clear();
-      return VORN_OK;
-    };
-    RunInOneReadTransaction(VornRemoteAccess, visit_window);
-    if (!ran) visit_window();
+    });
   }
 }
 

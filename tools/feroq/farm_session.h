@@ -119,6 +119,11 @@ std::string DnOf(FarmObject& farm, CommonObject* object);
 
 // The children of `folder` (EnumerateChildren, all of them).
 std::vector<Held<CommonObject>> ChildrenOf(FarmObject& farm, FolderObject* folder);
+// Runs `body` in one read transaction of the farm: one snapshot and one set
+// of file locks for all the service calls it makes, instead of a transaction
+// for each. Where that transaction cannot begin, `body` runs with each call
+// reading on its own. Exceptions from `body` pass on.
+void AsOneRead(const std::function<void()>& body);
 // Calls `visit` with every application of the farm, not loaded, in the
 // order EnumerateApps lists them, holding at most a window of kAppWindow
 // application objects at a time: each window's objects are made, visited

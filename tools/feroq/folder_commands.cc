@@ -1,5 +1,6 @@
 // feroq folder tree|create|rename|move|delete: the tree of application
 // folders, through the library's folder objects.
+#include <functional>
 #include <memory>
 
 #include <fmt/core.h>
@@ -24,20 +25,48 @@ _FarmObjectType TypeOf(CommonObject* object) {
 // application is loaded, printed and given back before the next, so memory
 // follows the largest folder, not the farm.
 
+// Hands each child of `folder` to `on_folder` or (loaded) to `on_app`, in
+// the order of the children, giving each back after its visit unless the
+// visitor took it. A run of applications is loaded and visited kAppWindow
+// at a time in one read transaction; `on_folder` runs outside of one, so a
+// walk below it reads in transactions of its own.
+void VisitChildren(FarmObject& farm, FolderObject* folder, const std::function<void(Held<CommonObject>&)>& on_folder,
+                   const std::function<void(ZQWinAppObject*)>& on_app) {
+  std::vector<Held<CommonObject>> children;
+  AsOneRead([&] { children = ChildrenOf(farm, folder); });
+  for (std::size_t i = 0; i < children.size();) {
+    if (TypeOf(children[i].get()) == FarmObjectAppFolder) {
+      on_folder(children[i]);
+      children[i++].reset();
+      continue;
+    }
+    const std::size_t first = i;
+    while (i < children.size() && i - first < kAppWindow && TypeOf(children[i].get()) != FarmObjectAppFolder) ++i;
+    AsOneRead([&] {
+      for (std::size_t k = first; k < i; ++k) {
+        if (on_app) {
+          auto* app = static_cast<ZQWinAppObject*>(children[k].get());
+          app->Load();
+          on_app(app);
+        }
+        children[k].reset();
+      }
+    });
+  }
+}
+
 // The folder and everything below it as indented lines, in the order of
 // the folders' children.
 void TreeLines(FarmObject& farm, FolderObject* folder, bool with_apps, int depth) {
   PrintLine(std::string(static_cast<std::size_t>(depth) * 2, ' ') + DnOf(farm, folder));
-  for (Held<CommonObject>& child : ChildrenOf(farm, folder)) {
-    if (TypeOf(child.get()) == FarmObjectAppFolder) {
-      TreeLines(farm, static_cast<FolderObject*>(child.get()), with_apps, depth + 1);
-    } else if (with_apps) {
-      auto* app = static_cast<ZQWinAppObject*>(child.get());
-      app->Load();
-      PrintLine(std::string(static_cast<std::size_t>(depth + 1) * 2, ' ') + DnOf(farm, app));
-    }
-    child.reset();
-  }
+  const std::string indent(static_cast<std::size_t>(depth + 1) * 2, ' ');
+  VisitChildren(
+      farm, folder,
+      [&](Held<CommonObject>& sub) {
+        TreeLines(farm, static_cast<FolderObject*>(sub.get()), with_apps, depth + 1);
+      },
+      with_apps ? std::function<void(ZQWinAppObject*)>([&](ZQWinAppObject* app) { PrintLine(indent + DnOf(farm, app)); })
+                : nullptr);
 }
 
 // The folder and everything below it as a JSON object nested `depth`
@@ -50,20 +79,14 @@ void TreeJson(FarmObject& farm, FolderObject* folder, bool with_apps, int depth)
   folder->GetObjectID(id);
   std::vector<Held<CommonObject>> subfolders;
   JsonObjectPrinter node(depth);
-  std::vector<Held<CommonObject>> children = ChildrenOf(farm, folder);
   if (with_apps) node.Key("applications");
   JsonArrayPrinter apps(depth + 1);
-  for (Held<CommonObject>& child : children) {
-    if (TypeOf(child.get()) == FarmObjectAppFolder) {
-      subfolders.push_back(std::move(child));
-    } else if (with_apps) {
-      auto* app = static_cast<ZQWinAppObject*>(child.get());
-      app->Load();
-      apps.Element({{"name", NameOf(farm, app)}, {"dn", DnOf(farm, app)}});
-    }
-    child.reset();
-  }
-  children.clear();
+  VisitChildren(
+      farm, folder, [&](Held<CommonObject>& sub) { subfolders.push_back(std::move(sub)); },
+      with_apps ? std::function<void(ZQWinAppObject*)>([&](ZQWinAppObject* app) {
+        apps.Element({{"name", NameOf(farm, app)}, {"dn", DnOf(farm, app)}});
+      })
+                : nullptr);
   if (with_apps) apps.Close();
   node.Member("dn", dn);
   node.Key("folders");
