@@ -175,10 +175,10 @@ void BM_PostgresEventWake(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_PostgresPublish)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK(BM_PostgresRawInsertTransaction)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK(BM_PostgresRead)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
-BENCHMARK(BM_PostgresRawSelect)->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+BENCHMARK(BM_PostgresPublish)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_PostgresRawInsertTransaction)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_PostgresRead)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_PostgresRawSelect)->Unit(benchmark::kMicrosecond)->MinTime(2.0)->UseRealTime();
 BENCHMARK(BM_PostgresEventWake)->Iterations(300)->UseManualTime()->Unit(benchmark::kMicrosecond);
 
 }  // namespace

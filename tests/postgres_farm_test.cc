@@ -146,6 +146,161 @@ TEST_F(PostgresFarmTest, ACommitOnAnotherConnectionWakesAWaiter) {
   EXPECT_FALSE(waiter->WaitForEventAfter(1, 0));
 }
 
+// Writes reach the server with the transaction's next statement or its
+// commit; one the database refuses (a trigger here) is still reported with
+// its own code, also when the function went on and returned a failure of
+// its own, and nothing of the transaction is kept. The connection then
+// serves the next write.
+TEST_F(PostgresFarmTest, ARefusedQueuedWriteIsReportedAndKeepsNothing) {
+  std::shared_ptr<FarmStore> store = Open();
+  ASSERT_TRUE(database_->Exec(
+      "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+      " IF NEW.name = '\\x7800'::bytea THEN RAISE EXCEPTION 'refused' USING ERRCODE = '42501'; END IF;"
+      " RETURN NEW; END $$;"
+      "CREATE TRIGGER refuse BEFORE INSERT ON servers FOR EACH ROW EXECUTE FUNCTION refuse()"));
+  const ULONG64 folder = MakeObjectId(kObjectKindFolder, 1), refused = MakeObjectId(kObjectKindServer, 1);
+  const struct {
+    const char* what;
+    std::function<VSTATUS(FarmTxn&)> fn;
+  } cases[] = {
+      {"refused at the commit", [&](FarmTxn& t) -> VSTATUS {
+         t.PutFolder({folder, 0, u"Applications", 1});
+         t.PutServer({refused, u"x"});
+         return 0;
+       }},
+      {"refused at a later read, the function failing too", [&](FarmTxn& t) -> VSTATUS {
+         t.PutFolder({folder, 0, u"Applications", 1});
+         t.PutServer({refused, u"x"});
+         (void)t.ServerCount();
+         return VORN_E_FAILURE;
+       }},
+      {"refused behind writes the function failed after", [&](FarmTxn& t) -> VSTATUS {
+         t.PutFolder({folder, 0, u"Applications", 1});
+         t.PutServer({refused, u"x"});
+         return VORN_E_FAILURE;
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(store->Write(c.fn), admin::kFarmReadOnly);
+    EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS {
+      return v.FolderCount() == 0 && v.ServerCount() == 0 ? 0 : 1;
+    }), 0u);
+  }
+  EXPECT_EQ(store->Write([&](FarmTxn& t) -> VSTATUS {
+    t.PutServer({refused, u"y"});
+    return 0;
+  }), 0u);
+  EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS { return v.GetServer(refused) ? 0 : 1; }), 0u);
+}
+
+// An application's names are written on the guess that they are free; a
+// taken one runs the write again at once (not as a collision), so that the
+// function sees the refusal and what else it writes is committed; free
+// names cost no second run.
+TEST_F(PostgresFarmTest, ANameGuessedFreeButTakenRunsTheWriteAgainAndShowsTheRefusal) {
+  std::shared_ptr<FarmStore> store = Open();
+  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1);
+  auto app = [&](ULONG64 serial, const std::u16string& name) {
+    ApplicationRecord a;
+    a.id = MakeObjectId(kObjectKindApplication, static_cast<ULONG>(serial));
+    a.folder_id = root;
+    a.data.browser_name = name;
+    a.data.friendly_name = name;
+    return a;
+  };
+  const struct {
+    const char* what;
+    ApplicationRecord app;
+    bool put;
+    int runs;
+  } cases[] = {
+      {"a free name", app(1, u"Editor"), true, 1},
+      {"the name of another application", app(2, u"EDITOR"), false, 2},
+      {"the name of a folder beside it", app(3, u"Tools"), false, 2},
+  };
+  ASSERT_EQ(store->Write([&](FarmTxn& t) -> VSTATUS {
+    t.PutFolder({root, 0, u"Applications", 1});
+    t.PutFolder({MakeObjectId(kObjectKindFolder, 2), root, u"Tools", 2});
+    return 0;
+  }), 0u);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    int runs = 0;
+    bool put = !c.put;
+    EXPECT_EQ(store->Write([&](FarmTxn& t) -> VSTATUS {
+      ++runs;
+      put = t.PutApplicationHoldingNames(c.app);
+      t.SetFarmName(c.app.data.friendly_name);
+      t.AppendEvent(0x1100, {});
+      return 0;
+    }), 0u);
+    EXPECT_EQ(put, c.put);
+    EXPECT_EQ(runs, c.runs);
+    EXPECT_EQ(Name(store), c.app.data.friendly_name);
+    EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS {
+      return (v.GetApplication(c.app.id) == c.app) == c.put ? 0 : 1;
+    }), 0u);
+  }
+}
+
+// What a write transaction has read or written of folders and application
+// names is answered again from what it knows, after its own writes as the
+// server would answer; the next transaction asks the server again and sees
+// another connection's change.
+TEST_F(PostgresFarmTest, ATransactionAnswersFromItsOwnReadsAndWritesAndTheNextOneAsksAgain) {
+  std::shared_ptr<FarmStore> store = Open(), other = Open();
+  const ULONG64 root = MakeObjectId(kObjectKindFolder, 1), tools = MakeObjectId(kObjectKindFolder, 2);
+  const ULONG64 app = MakeObjectId(kObjectKindApplication, 1);
+  ApplicationRecord record;
+  record.id = app;
+  record.folder_id = root;
+  record.data.friendly_name = u"Editor";
+  ASSERT_EQ(store->Write([&](FarmTxn& t) -> VSTATUS {
+    t.PutFolder({root, 0, u"Applications", 1});
+    t.PutFolder({tools, root, u"Tools", 2});
+    EXPECT_EQ(t.GetFolder(tools), (FolderRecord{tools, root, u"Tools", 2}));
+    t.PutFolder({tools, root, u"Kit", 2});
+    EXPECT_EQ(t.GetFolder(tools), (FolderRecord{tools, root, u"Kit", 2}));
+    EXPECT_TRUE(t.PutApplicationHoldingNames(record));
+    EXPECT_EQ(t.GetApplicationName(app), (ApplicationName{app, root, u"Editor"}));
+    record.folder_id = tools;
+    t.PutApplication(record);
+    EXPECT_EQ(t.ApplicationFolder(app), tools);
+    return 0;
+  }), 0u);
+  ASSERT_EQ(store->Write([&](FarmTxn& t) -> VSTATUS {
+    EXPECT_EQ(t.ApplicationFolder(app), tools);
+    EXPECT_TRUE(t.GetFolder(tools));
+    t.DeleteApplication(app);
+    t.DeleteFolder(tools);
+    EXPECT_EQ(t.ApplicationFolder(app), std::nullopt);
+    EXPECT_EQ(t.GetApplicationName(app), std::nullopt);
+    EXPECT_EQ(t.GetFolder(tools), std::nullopt);
+    return 1;  // rolled back
+  }), 1u);
+  ASSERT_EQ(other->Write([&](FarmTxn& t) -> VSTATUS {
+    t.PutFolder({tools, root, u"Renamed", 2});
+    return 0;
+  }), 0u);
+  EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS {
+    return v.GetFolder(tools) == FolderRecord{tools, root, u"Renamed", 2} && v.ApplicationFolder(app) == tools ? 0 : 1;
+  }), 0u);
+}
+
+// A transaction as large as a farm copy's (tens of thousands of writes
+// queued, more than the connection's buffers hold) is sent in batches and
+// commits whole.
+TEST_F(PostgresFarmTest, ATransactionOfTwentyThousandWritesCommitsWhole) {
+  std::shared_ptr<FarmStore> store = Open();
+  constexpr ULONG kServers = 20000;
+  ASSERT_EQ(store->Write([&](FarmTxn& t) -> VSTATUS {
+    for (ULONG i = 1; i <= kServers; ++i) t.PutServer({MakeObjectId(kObjectKindServer, i), u"SERVER-" + std::u16string(40, u'x')});
+    return 0;
+  }), 0u);
+  EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS { return v.ServerCount() == kServers ? 0 : 1; }), 0u);
+}
+
 // A call that finds the server stopped answers "cannot reach the farm" and
 // writes nothing; once the server is back the next call connects again,
 // also after a restart between two calls.

@@ -1,6 +1,8 @@
 // PgConnection, Params and Result (see postgres_connection.h).
 #include "services/store/postgres_connection.h"
 
+#include <poll.h>
+
 #include <cstring>
 #include <new>
 
@@ -113,32 +115,53 @@ PgConnection::PgConnection(const std::string& url) : conn_(nullptr, &PQfinish) {
   }
 }
 
-void PgConnection::Raise(const PGresult* result, const char* what) const {
+PostgresStoreError PgConnection::ErrorOf(const PGresult* result, const char* what) const {
   const char* state = result != nullptr ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
   std::string sqlstate = state != nullptr ? state : "";
   std::string message = result != nullptr ? PQresultErrorMessage(result) : PQerrorMessage(conn_.get());
   while (!message.empty() && message.back() == '\n') message.pop_back();
   // A connection that broke has no SQLSTATE, or one of class 08.
-  if (PQstatus(conn_.get()) != CONNECTION_OK && sqlstate.empty()) sqlstate = "08006";
-  throw PostgresStoreError(CodeOfSqlState(sqlstate), sqlstate, std::string(what) + ": " + message);
+  if (!alive() && sqlstate.empty()) sqlstate = "08006";
+  return PostgresStoreError(CodeOfSqlState(sqlstate), sqlstate, std::string(what) + ": " + message);
 }
 
+void PgConnection::Raise(const PGresult* result, const char* what) const { throw ErrorOf(result, what); }
+
 void PgConnection::Exec(const char* sql) {
+  if (pipeline_) {
+    QueueText(sql);
+    Send();
+    ReadResults();
+    return;
+  }
   PGresult* raw = PQexec(conn_.get(), sql);
   Result result(raw);
   const ExecStatusType status = PQresultStatus(raw);
   if (raw == nullptr || (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)) Raise(raw, sql);
 }
 
-Result PgConnection::Run(const char* sql, const Params& params) {
+const std::string& PgConnection::Prepared(const char* sql) {
   auto found = prepared_.find(sql);
-  if (found == prepared_.end()) {
-    const std::string name = "feroq_" + std::to_string(prepared_.size());
+  if (found != prepared_.end()) return found->second;
+  const std::string name = "feroq_" + std::to_string(prepared_names_++);
+  if (pipeline_) {
+    // Known as prepared from now on; a failed preparation takes it out
+    // again when its result is read.
+    in_flight_.push_back(InFlight{InFlight::Kind::kPrepare, sql, Expect::kNothing});
+    if (PQsendPrepare(conn_.get(), name.c_str(), sql, 0, nullptr) == 0) {
+      in_flight_.pop_back();
+      Raise(nullptr, sql);
+    }
+  } else {
     PGresult* raw = PQprepare(conn_.get(), name.c_str(), sql, 0, nullptr);
     Result prepared(raw);
     if (raw == nullptr || PQresultStatus(raw) != PGRES_COMMAND_OK) Raise(raw, sql);
-    found = prepared_.emplace(sql, name).first;
   }
+  return prepared_.emplace(sql, name).first->second;
+}
+
+void PgConnection::QueueStatement(const char* sql, const Params& params, Expect expect) {
+  const std::string& name = Prepared(sql);
   const std::size_t n = params.values_.size();
   std::vector<const char*> values(n);
   std::vector<int> lengths(n), formats(n, 1);
@@ -147,12 +170,130 @@ Result PgConnection::Run(const char* sql, const Params& params) {
     values[i] = params.values_[i]->data();
     lengths[i] = static_cast<int>(params.values_[i]->size());
   }
-  PGresult* raw = PQexecPrepared(conn_.get(), found->second.c_str(), static_cast<int>(n), values.data(),
-                                 lengths.data(), formats.data(), 1);
+  in_flight_.push_back(InFlight{InFlight::Kind::kStatement, sql, expect});
+  if (PQsendQueryPrepared(conn_.get(), name.c_str(), static_cast<int>(n), values.data(), lengths.data(),
+                          formats.data(), 1) == 0) {
+    in_flight_.pop_back();
+    Raise(nullptr, sql);
+  }
+  if (expect != Expect::kNothing) ++unchecked_guesses_;
+  ++unsynced_;
+}
+
+Result PgConnection::Run(const char* sql, const Params& params) {
+  if (pipeline_) {
+    QueueStatement(sql, params, Expect::kNothing);
+    Send();
+    return ReadResults();
+  }
+  const std::string& name = Prepared(sql);
+  const std::size_t n = params.values_.size();
+  std::vector<const char*> values(n);
+  std::vector<int> lengths(n), formats(n, 1);
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!params.values_[i]) continue;
+    values[i] = params.values_[i]->data();
+    lengths[i] = static_cast<int>(params.values_[i]->size());
+  }
+  PGresult* raw = PQexecPrepared(conn_.get(), name.c_str(), static_cast<int>(n), values.data(), lengths.data(),
+                                 formats.data(), 1);
   Result result(raw);
   const ExecStatusType status = PQresultStatus(raw);
   if (raw == nullptr || (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)) Raise(raw, sql);
   return result;
+}
+
+void PgConnection::EnterPipelineMode() {
+  if (PQenterPipelineMode(conn_.get()) == 0) Raise(nullptr, "entering pipeline mode");
+  pipeline_ = true;
+}
+
+void PgConnection::Queue(const char* sql, const Params& params, Expect expect) {
+  QueueStatement(sql, params, expect);
+  if (unsynced_ >= kMaxQueued) Sync();
+}
+
+void PgConnection::QueueText(const char* sql) {
+  in_flight_.push_back(InFlight{InFlight::Kind::kStatement, sql, Expect::kNothing});
+  if (PQsendQueryParams(conn_.get(), sql, 0, nullptr, nullptr, nullptr, nullptr, 0) == 0) {
+    in_flight_.pop_back();
+    Raise(nullptr, sql);
+  }
+  ++unsynced_;
+  if (unsynced_ >= kMaxQueued) Sync();
+}
+
+void PgConnection::Send() {
+  if (unsynced_ == 0 && (in_flight_.empty() || in_flight_.back().kind == InFlight::Kind::kSync)) return;
+  in_flight_.push_back(InFlight{InFlight::Kind::kSync, "sync", Expect::kNothing});
+  if (PQpipelineSync(conn_.get()) == 0) {
+    in_flight_.pop_back();
+    Raise(nullptr, "sending statements");
+  }
+  unsynced_ = 0;
+}
+
+void PgConnection::Sync() {
+  Send();
+  ReadResults();
+}
+
+Result PgConnection::ReadResults() {
+  std::optional<PostgresStoreError> first;
+  Result last(nullptr);
+  while (!in_flight_.empty()) {
+    const InFlight entry = in_flight_.front();
+    in_flight_.pop_front();
+    if (entry.expect != Expect::kNothing) --unchecked_guesses_;
+    PGresult* raw = PQgetResult(conn_.get());
+    const bool sync = raw != nullptr && PQresultStatus(raw) == PGRES_PIPELINE_SYNC;
+    if (raw == nullptr || sync != (entry.kind == InFlight::Kind::kSync)) {
+      // The connection broke (or its results came out of step, which only a
+      // broken connection does): nothing more is coming.
+      PQclear(raw);
+      if (!first) first = ErrorOf(nullptr, entry.what);
+      broken_ = true;
+      in_flight_.clear();
+      unchecked_guesses_ = 0;
+      unsynced_ = 0;
+      break;
+    }
+    Result result(raw);
+    if (sync) continue;
+    // The end of this statement's results.
+    while (PGresult* more = PQgetResult(conn_.get())) PQclear(more);
+    const ExecStatusType status = PQresultStatus(raw);
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+      // Skipped (PGRES_PIPELINE_ABORTED) after an earlier failure, or failed.
+      if (entry.kind == InFlight::Kind::kPrepare) prepared_.erase(entry.what);
+      if (status != PGRES_PIPELINE_ABORTED && !first) {
+        first = ErrorOf(raw, entry.what);
+        first->set_statement(entry.what);
+        if (entry.expect != Expect::kNothing && first->unique_violation()) first->set_guess_failed();
+      }
+      continue;
+    }
+    if (entry.expect == Expect::kOneRowChanged && result.Changed() != 1 && !first) {
+      first = PostgresStoreError(VORN_E_FAILURE, "", std::string(entry.what) + ": changed no row");
+      first->set_guess_failed();
+    }
+    if (entry.kind == InFlight::Kind::kStatement) last = std::move(result);
+  }
+  if (first) throw *first;
+  return last;
+}
+
+bool PgConnection::Settle() noexcept {
+  try {
+    if (!in_flight_.empty() || unsynced_ > 0) Sync();
+  } catch (...) {
+    // Failures of a transaction already ended are not this call's.
+  }
+  if (!alive()) return false;
+  // Nothing is owed on an idle connection: whatever came in is the server
+  // closing it (a restart or shutdown since the last call).
+  pollfd socket{PQsocket(conn_.get()), POLLIN, 0};
+  return poll(&socket, 1, 0) == 0;
 }
 
 }  // namespace feroq::store::postgres

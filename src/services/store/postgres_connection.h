@@ -1,6 +1,13 @@
 // One libpq connection of the PostgreSQL farm store, with the statement and
 // result helpers the store's SQL runs through.
 //
+// A connection the store runs transactions on is in libpq's pipeline mode:
+// statements whose results the caller does not need at once (the writes,
+// BEGIN, ROLLBACK) are queued and go to the server with the next statement
+// whose result it waits for, so that a transaction costs a round trip per
+// answer it needs rather than per statement. The server runs them in
+// order; the first failure among them is raised by the call that waits.
+//
 // Every value travels in libpq's binary format: identifiers and counters as
 // int8 (a farm identifier is kept bit for bit in the signed column), texts
 // as bytea holding their UTF-16 units little-endian (names are kept exactly
@@ -12,6 +19,7 @@
 #include <libpq-fe.h>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -37,10 +45,21 @@ class PostgresStoreError : public std::runtime_error {
   // when run again.
   bool conflict() const { return sqlstate_ == "40001" || sqlstate_ == "40P01"; }
   bool unique_violation() const { return sqlstate_ == "23505"; }
+  // A write queued on the guess that it would succeed did not (see
+  // PgConnection::Expect): the transaction is to be run again without
+  // guessing.
+  bool guess_failed() const { return guess_failed_; }
+  void set_guess_failed() { guess_failed_ = true; }
+  // The SQL text of the statement that failed (null when none did: the
+  // connection failed).
+  const char* statement() const { return statement_; }
+  void set_statement(const char* sql) { statement_ = sql; }
 
  private:
   VSTATUS code_;
   std::string sqlstate_;
+  bool guess_failed_ = false;
+  const char* statement_ = nullptr;
 };
 
 // The farm code of a server error:
@@ -91,6 +110,11 @@ class Result {
 
 class PgConnection {
  public:
+  // What a queued statement was sent on the guess of: that it changes
+  // exactly one row and breaks no unique index. A result otherwise raises
+  // a PostgresStoreError whose guess_failed() is true.
+  enum class Expect { kNothing, kOneRowChanged };
+
   // Connects to `url` (a libpq connection URI), with a 10 s connection
   // timeout unless the URI sets one. Raises PostgresStoreError
   // (kFarmFileUnavailable: the server cannot be reached or refused the
@@ -102,20 +126,68 @@ class PgConnection {
   PGconn* raw() const { return conn_.get(); }
   // Whether the connection to the server is still up (false once a call
   // found it lost; the store then connects again).
-  bool alive() const { return PQstatus(conn_.get()) == CONNECTION_OK; }
+  bool alive() const { return !broken_ && PQstatus(conn_.get()) == CONNECTION_OK; }
 
-  // Runs SQL without parameters (several statements allowed). Raises.
+  // Runs SQL without parameters (outside pipeline mode several statements
+  // are allowed; in it, one). Raises.
   void Exec(const char* sql);
   // Runs `sql` as a statement prepared once per connection (keyed by the
-  // address of the text, which must be a string literal). Raises.
+  // address of the text, which must be a string literal). Raises, also the
+  // first failure of the statements queued before it.
   Result Run(const char* sql, const Params& params = Params());
 
+  // Puts the connection in pipeline mode for good (the store's transaction
+  // connection, once its schema is checked).
+  void EnterPipelineMode();
+  // Pipeline mode: queues `sql` (prepared as Run does) without waiting for
+  // its result. More than kMaxQueued statements are sent and their results
+  // read at once, so that neither side's buffers fill.
+  void Queue(const char* sql, const Params& params = Params(), Expect expect = Expect::kNothing);
+  // Pipeline mode: queues a statement without parameters, not prepared.
+  void QueueText(const char* sql);
+  // Pipeline mode: sends what is queued without waiting for the results
+  // (read by the next Run, Exec, Sync or Settle).
+  void Send();
+  // Pipeline mode: sends what is queued and reads every result. Raises the
+  // first failure.
+  void Sync();
+  // Pipeline mode: reads the results still to come, ignoring failures, and
+  // looks whether the idle connection has been closed by the server (a
+  // restart since the last call). False when the connection is lost.
+  bool Settle() noexcept;
+  // Whether a statement queued with an Expect has not had its result read.
+  bool unchecked_guesses() const { return unchecked_guesses_ > 0; }
+
+  static constexpr std::size_t kMaxQueued = 256;
+
  private:
+  // A statement (or preparation, or sync point) sent whose result is not
+  // read yet.
+  struct InFlight {
+    enum class Kind { kStatement, kPrepare, kSync } kind;
+    const char* what;  // the SQL text (for a preparation: the prepared key)
+    Expect expect;
+  };
+
   // Raises the error of `result` (null: the connection's own error).
   [[noreturn]] void Raise(const PGresult* result, const char* what) const;
+  PostgresStoreError ErrorOf(const PGresult* result, const char* what) const;
+  // The prepared statement name of `sql`, queuing its preparation (in
+  // pipeline mode) or preparing it (outside) on first use.
+  const std::string& Prepared(const char* sql);
+  void QueueStatement(const char* sql, const Params& params, Expect expect);
+  // Reads results up to the last sync sent; returns the result of the last
+  // statement before it. Raises the first failure (after reading them all).
+  Result ReadResults();
 
   std::unique_ptr<PGconn, void (*)(PGconn*)> conn_;
   std::unordered_map<const char*, std::string> prepared_;
+  std::size_t prepared_names_ = 0;
+  bool pipeline_ = false;
+  bool broken_ = false;  // the results in flight came out of step
+  std::deque<InFlight> in_flight_;
+  std::size_t unsynced_ = 0;  // statements queued after the last sync
+  std::size_t unchecked_guesses_ = 0;
 };
 
 }  // namespace feroq::store::postgres

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <new>
 #include <random>
 #include <thread>
@@ -22,12 +23,6 @@ namespace {
 using postgres::PgConnection;
 using postgres::PostgresStoreError;
 using postgres::PostgresTxn;
-
-// Ends the open transaction of `connection`, keeping nothing. Never raises.
-void RollBack(PgConnection& connection) noexcept {
-  if (PQtransactionStatus(connection.raw()) == PQTRANS_IDLE) return;
-  PQclear(PQexec(connection.raw(), "ROLLBACK"));
-}
 
 // A pause of up to 2^attempt ms (at most 64 ms), random so that two
 // colliding writers do not collide again in step.
@@ -50,7 +45,7 @@ class PostgresFarmStore final : public FarmStore {
     if (VSTATUS status = Begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", &c)) return status;
     VSTATUS result;
     try {
-      PostgresTxn view(*c);
+      PostgresTxn view(*c, false);
       result = fn(view);
       // A failure that `fn` swallowed still makes its result worthless.
       if (view.failure() != nullptr) result = view.failure()->code();
@@ -67,30 +62,49 @@ class PostgresFarmStore final : public FarmStore {
   VSTATUS Write(const std::function<VSTATUS(FarmTxn&)>& fn) override {
     std::lock_guard lock(mutex_);
     VSTATUS result = admin::kFarmWriteConflict;
-    for (int attempt = 0; attempt < kFarmWriteAttempts; ++attempt) {
-      if (attempt > 0) PauseBeforeAttempt(attempt);
+    bool guess_names = true;
+    for (int attempt = 0; attempt < kFarmWriteAttempts;) {
       PgConnection* c = nullptr;
       if (VSTATUS status = Begin("BEGIN ISOLATION LEVEL SERIALIZABLE", &c)) return status;
-      bool conflict = false;
+      std::optional<PostgresStoreError> failure;
       try {
-        PostgresTxn txn(*c);
-        result = fn(txn);
+        PostgresTxn txn(*c, guess_names);
+        try {
+          result = fn(txn);
+        } catch (const PostgresStoreError&) {
+          throw;
+        } catch (...) {
+          // What left `fn` may stem from a guessed name that was taken: then
+          // it is run again without guessing, as below.
+          if (c->unchecked_guesses()) c->Sync();
+          throw;
+        }
         if (txn.failure() != nullptr) {
-          conflict = txn.failure()->conflict();
-          result = txn.failure()->code();
+          failure = *txn.failure();
         } else if (result == VORN_OK) {
           c->Exec("COMMIT");
           return VORN_OK;
+        } else {
+          // The queued writes are part of the answer: a refused one, or a
+          // name guessed free that was taken, outweighs fn's own result.
+          c->Sync();
         }
       } catch (const PostgresStoreError& e) {
-        conflict = e.conflict();
-        result = e.code();
+        failure = e;
       } catch (...) {
         End(c);
         throw;
       }
       End(c);
-      if (!conflict) return result;
+      if (!failure) return result;
+      if (failure->guess_failed() && guess_names) {
+        // Not a collision: run again at once, without the guess.
+        guess_names = false;
+        continue;
+      }
+      result = failure->code();
+      if (!failure->conflict()) return result;
+      if (++attempt < kFarmWriteAttempts) PauseBeforeAttempt(attempt);
     }
     return result;
   }
@@ -142,20 +156,28 @@ class PostgresFarmStore final : public FarmStore {
   }
 
  private:
-  // Begins a transaction on the connection, connecting again when there is
-  // none or when the idle one turns out broken (nothing has run yet, so
-  // nothing is lost). Returns 0 and the connection, or the failure's code.
+  // Begins a transaction on the connection (queued: it reaches the server
+  // with the transaction's first statement), connecting again when there
+  // is none or when the idle one turns out closed by the server (nothing of
+  // this transaction has run, so nothing is lost). Returns 0 and the
+  // connection, or the failure's code.
   VSTATUS Begin(const char* begin, PgConnection** out) {
     for (int tries = 0; tries < 2; ++tries) {
       try {
-        if (!connection_) connection_ = std::make_unique<PgConnection>(url_);
-        connection_->Exec(begin);
+        if (connection_ && !connection_->Settle()) connection_.reset();
+        if (!connection_) {
+          auto fresh = std::make_unique<PgConnection>(url_);
+          fresh->EnterPipelineMode();
+          connection_ = std::move(fresh);
+        }
+        connection_->QueueText(begin);
         *out = connection_.get();
         return VORN_OK;
       } catch (const PostgresStoreError& e) {
-        const bool lost = !connection_ || !connection_->alive();
+        // A connection that could not even send is tried once more afresh.
+        const bool had_connection = connection_ != nullptr;
         connection_.reset();
-        if (!lost || tries == 1) return e.code();
+        if (!had_connection || tries == 1) return e.code();
       } catch (const std::bad_alloc&) {
         return VORN_E_OUTOFMEMORY;
       }
@@ -163,10 +185,18 @@ class PostgresFarmStore final : public FarmStore {
     return admin::kFarmFileUnavailable;
   }
 
-  // Ends the transaction on `c` (the connection), keeping nothing; a
-  // connection found lost is dropped, so that the next call connects again.
+  // Ends the transaction on `c` (the connection), keeping nothing: the
+  // rollback is sent without waiting for it (the next transaction reads
+  // its answer, or finds the connection lost and connects again). Never
+  // raises; a connection that cannot send is dropped.
   void End(PgConnection* c) noexcept {
-    RollBack(*c);
+    try {
+      c->QueueText("ROLLBACK");
+      c->Send();
+    } catch (...) {
+      connection_.reset();
+      return;
+    }
     if (!c->alive()) connection_.reset();
   }
 
@@ -219,6 +249,7 @@ VSTATUS OpenPostgresFarmStore(const std::string& url, bool create, std::shared_p
   try {
     auto connection = std::make_unique<PgConnection>(url);
     postgres::PrepareFarmSchema(*connection, create);
+    connection->EnterPipelineMode();
     *store = std::make_shared<PostgresFarmStore>(url, std::move(connection));
     return VORN_OK;
   } catch (const PostgresStoreError& e) {

@@ -15,9 +15,6 @@ namespace {
 
 using sqlite::FoldedKey;
 
-// Kind 0 of the serials counts event sequences (no object kind is 0).
-constexpr std::int64_t kEventSerialKind = 0;
-
 FolderRecord FolderRow(const Result& r, int i) {
   return FolderRecord{r.Id(i, 0), r.Id(i, 1), r.Text(i, 2), r.Id(i, 3)};
 }
@@ -78,9 +75,12 @@ std::u16string PostgresTxn::FarmName() const {
 
 std::optional<FolderRecord> PostgresTxn::GetFolder(ULONG64 id) const {
   return Guarded([&]() -> std::optional<FolderRecord> {
+    if (auto known = folders_.find(id); known != folders_.end()) return known->second;
     Result r = c_.Run("SELECT id, parent, name, creation_serial FROM folders WHERE id = $1::int8", Params().Id(id));
-    if (r.Rows() == 0) return std::nullopt;
-    return FolderRow(r, 0);
+    std::optional<FolderRecord> folder;
+    if (r.Rows() > 0) folder = FolderRow(r, 0);
+    folders_[id] = folder;
+    return folder;
   });
 }
 
@@ -112,13 +112,22 @@ std::size_t PostgresTxn::AccountCount() const { return Count("SELECT count(*) FR
 std::optional<ApplicationRecord> PostgresTxn::GetApplication(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ApplicationRecord> {
     Result r = c_.Run("SELECT folder, record FROM applications WHERE id = $1::int8", Params().Id(id));
-    if (r.Rows() == 0) return std::nullopt;
-    return ApplicationRecord{id, r.Id(0, 0), sqlite::DecodeAppRecord(r.ByteVector(0, 1))};
+    if (r.Rows() == 0) {
+      app_names_[id] = std::nullopt;
+      return std::nullopt;
+    }
+    ApplicationRecord app{id, r.Id(0, 0), sqlite::DecodeAppRecord(r.ByteVector(0, 1))};
+    app_names_[id] = ApplicationName{id, app.folder_id, app.data.friendly_name};
+    return app;
   });
 }
 
 std::optional<ULONG64> PostgresTxn::ApplicationFolder(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ULONG64> {
+    if (auto known = app_names_.find(id); known != app_names_.end()) {
+      if (!known->second) return std::nullopt;
+      return known->second->folder_id;
+    }
     Result r = c_.Run("SELECT folder FROM applications WHERE id = $1::int8", Params().Id(id));
     if (r.Rows() == 0) return std::nullopt;
     return r.Id(0, 0);
@@ -152,9 +161,12 @@ std::vector<ApplicationName> PostgresTxn::ApplicationNames(ULONG64 folder) const
 
 std::optional<ApplicationName> PostgresTxn::GetApplicationName(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ApplicationName> {
+    if (auto known = app_names_.find(id); known != app_names_.end()) return known->second;
     Result r = c_.Run("SELECT folder, name FROM applications WHERE id = $1::int8", Params().Id(id));
-    if (r.Rows() == 0) return std::nullopt;
-    return ApplicationName{id, r.Id(0, 0), r.Text(0, 1)};
+    std::optional<ApplicationName> name;
+    if (r.Rows() > 0) name = ApplicationName{id, r.Id(0, 0), r.Text(0, 1)};
+    app_names_[id] = name;
+    return name;
   });
 }
 
@@ -304,7 +316,7 @@ std::vector<EventQueueRecord> PostgresTxn::ListEventQueues() const {
 // ---- Writes ----
 
 void PostgresTxn::SetFarmName(const std::u16string& name) {
-  Guarded([&] { c_.Run("UPDATE farm SET name = $1::bytea WHERE id = 1", Params().Text(name)); });
+  Guarded([&] { Queue("UPDATE farm SET name = $1::bytea WHERE id = 1", Params().Text(name)); });
 }
 
 ULONG64 PostgresTxn::AllocateId(ULONG kind) {
@@ -322,90 +334,143 @@ ULONG64 PostgresTxn::AllocateId(ULONG kind) {
 
 void PostgresTxn::AdvanceSerial(ULONG kind, ULONG serial) {
   Guarded([&] {
-    c_.Run("INSERT INTO serials(kind, last) VALUES ($1::int8, $2::int8)"
-           " ON CONFLICT (kind) DO UPDATE SET last = greatest(serials.last, excluded.last)",
-           Params().Int(kind).Int(serial));
+    Queue("INSERT INTO serials(kind, last) VALUES ($1::int8, $2::int8)"
+          " ON CONFLICT (kind) DO UPDATE SET last = greatest(serials.last, excluded.last)",
+          Params().Int(kind).Int(serial));
   });
 }
 
 void PostgresTxn::PutFolder(const FolderRecord& f) {
   Guarded([&] {
-    c_.Run(
+    Queue(
         "INSERT INTO folders(id, parent, name, creation_serial, name_key) VALUES ($1::int8, $2::int8, $3::bytea,"
         " $4::int8, $5::bytea) ON CONFLICT (id) DO UPDATE SET parent = excluded.parent, name = excluded.name,"
         " creation_serial = excluded.creation_serial, name_key = excluded.name_key",
         Params().Id(f.id).Id(f.parent_id).Text(f.name).Id(f.creation_serial).Bytes(FoldedKey(f.name)));
+    folders_[f.id] = f;
   });
 }
 
 void PostgresTxn::DeleteFolder(ULONG64 id) {
-  Guarded([&] { c_.Run("DELETE FROM folders WHERE id = $1::int8", Params().Id(id)); });
+  Guarded([&] {
+    Queue("DELETE FROM folders WHERE id = $1::int8", Params().Id(id));
+    folders_[id] = std::nullopt;
+  });
 }
 
+namespace {
+
+// An application's row from its record; a holder column takes `holder`
+// ($7: 0 holds the name, the row's id does not) when its name is new to
+// the row, and keeps its value otherwise.
+constexpr char kWriteApplication[] =
+    "INSERT INTO applications AS a(id, folder, name_key, record, name, display_key, browser_holder,"
+    " display_holder) VALUES ($1::int8, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8, $7::int8)"
+    " ON CONFLICT (id) DO UPDATE SET folder = excluded.folder, name_key = excluded.name_key,"
+    " record = excluded.record, name = excluded.name, display_key = excluded.display_key,"
+    " browser_holder = CASE WHEN a.name_key = excluded.name_key THEN a.browser_holder"
+    " ELSE excluded.browser_holder END,"
+    " display_holder = CASE WHEN a.folder = excluded.folder AND a.display_key = excluded.display_key"
+    " THEN a.display_holder ELSE excluded.display_holder END";
+
+// The same write, made only when no folder of the application's folder has
+// its display name (folders and applications share their folder's names,
+// but only the applications' are in a unique index) unless the row already
+// had that name there; it changes no row otherwise.
+constexpr char kWriteApplicationHoldingNames[] =
+    "INSERT INTO applications AS a(id, folder, name_key, record, name, display_key, browser_holder,"
+    " display_holder) SELECT $1::int8, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8, $7::int8"
+    " WHERE NOT EXISTS (SELECT 1 FROM folders WHERE parent = $2::int8 AND name_key = $6::bytea)"
+    " OR EXISTS (SELECT 1 FROM applications WHERE id = $1::int8 AND folder = $2::int8 AND display_key = $6::bytea)"
+    " ON CONFLICT (id) DO UPDATE SET folder = excluded.folder, name_key = excluded.name_key,"
+    " record = excluded.record, name = excluded.name, display_key = excluded.display_key,"
+    " browser_holder = CASE WHEN a.name_key = excluded.name_key THEN a.browser_holder"
+    " ELSE excluded.browser_holder END,"
+    " display_holder = CASE WHEN a.folder = excluded.folder AND a.display_key = excluded.display_key"
+    " THEN a.display_holder ELSE excluded.display_holder END";
+
+Params ApplicationParams(const ApplicationRecord& a, ULONG64 holder) {
+  return Params().Id(a.id).Id(a.folder_id).Bytes(FoldedKey(a.data.browser_name))
+      .Bytes(sqlite::EncodeAppRecord(a.data)).Text(a.data.friendly_name).Bytes(FoldedKey(a.data.friendly_name))
+      .Id(holder);
+}
+
+}  // namespace
+
 bool PostgresTxn::WriteApplication(const ApplicationRecord& a, ULONG64 holder) {
-  const Params p = Params().Id(a.id).Id(a.folder_id).Bytes(FoldedKey(a.data.browser_name))
-                       .Bytes(sqlite::EncodeAppRecord(a.data)).Text(a.data.friendly_name)
-                       .Bytes(FoldedKey(a.data.friendly_name)).Id(holder);
-  c_.Exec("SAVEPOINT feroq_put_application");
+  const Params p = ApplicationParams(a, holder);
+  // A refused statement would end the whole transaction: it runs inside a
+  // savepoint.
+  c_.QueueText("SAVEPOINT feroq_put_application");
   try {
-    // A holder column takes `holder` (0: holds the name; the row's id: does
-    // not) when its name is new to the row, and keeps its value otherwise.
-    c_.Run(
-        "INSERT INTO applications AS a(id, folder, name_key, record, name, display_key, browser_holder,"
-        " display_holder) VALUES ($1::int8, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8, $7::int8)"
-        " ON CONFLICT (id) DO UPDATE SET folder = excluded.folder, name_key = excluded.name_key,"
-        " record = excluded.record, name = excluded.name, display_key = excluded.display_key,"
-        " browser_holder = CASE WHEN a.name_key = excluded.name_key THEN a.browser_holder"
-        " ELSE excluded.browser_holder END,"
-        " display_holder = CASE WHEN a.folder = excluded.folder AND a.display_key = excluded.display_key"
-        " THEN a.display_holder ELSE excluded.display_holder END",
-        p);
+    c_.Run(kWriteApplication, p);
   } catch (const PostgresStoreError& e) {
-    if (!e.unique_violation()) throw;
-    c_.Exec("ROLLBACK TO SAVEPOINT feroq_put_application");
+    if (!e.unique_violation() || e.statement() != kWriteApplication) throw;
+    c_.QueueText("ROLLBACK TO SAVEPOINT feroq_put_application");
     return false;
   }
-  c_.Exec("RELEASE SAVEPOINT feroq_put_application");
+  c_.QueueText("RELEASE SAVEPOINT feroq_put_application");
   return true;
 }
 
 void PostgresTxn::PutApplication(const ApplicationRecord& a) {
   Guarded([&] {
-    if (WriteApplication(a, 0)) return;
-    // A name another application holds: kept without holding it, then each
-    // name taken up where it is free.
-    if (!WriteApplication(a, a.id)) {
-      throw PostgresStoreError(admin::kFarmFileCorrupt, "", "farm: application name index");
+    app_names_.erase(a.id);
+    if (!WriteApplication(a, 0)) {
+      // A name another application holds: kept without holding it, then
+      // each name taken up where it is free.
+      if (!WriteApplication(a, a.id)) {
+        throw PostgresStoreError(admin::kFarmFileCorrupt, "", "farm: application name index");
+      }
+      Queue("UPDATE applications a SET browser_holder = 0 WHERE id = $1::int8 AND NOT EXISTS (SELECT 1 FROM"
+            " applications b WHERE b.name_key = a.name_key AND b.browser_holder = 0)",
+            Params().Id(a.id));
+      Queue("UPDATE applications a SET display_holder = 0 WHERE id = $1::int8 AND NOT EXISTS (SELECT 1 FROM"
+            " applications b WHERE b.folder = a.folder AND b.display_key = a.display_key AND b.display_holder = 0)",
+            Params().Id(a.id));
     }
-    c_.Run("UPDATE applications a SET browser_holder = 0 WHERE id = $1::int8 AND NOT EXISTS (SELECT 1 FROM"
-           " applications b WHERE b.name_key = a.name_key AND b.browser_holder = 0)",
-           Params().Id(a.id));
-    c_.Run("UPDATE applications a SET display_holder = 0 WHERE id = $1::int8 AND NOT EXISTS (SELECT 1 FROM"
-           " applications b WHERE b.folder = a.folder AND b.display_key = a.display_key AND b.display_holder = 0)",
-           Params().Id(a.id));
+    KnowApplication(a);
   });
 }
 
 bool PostgresTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
   return Guarded([&] {
-    // Folders and applications share their folder's names, but only the
-    // applications' are in a unique index.
-    Result taken = c_.Run(
-        "SELECT 1 FROM folders WHERE parent = $1::int8 AND name_key = $2::bytea AND NOT EXISTS"
-        " (SELECT 1 FROM applications WHERE id = $3::int8 AND folder = $1::int8 AND display_key = $2::bytea)",
-        Params().Id(a.folder_id).Bytes(FoldedKey(a.data.friendly_name)).Id(a.id));
-    if (taken.Rows() > 0) return false;
-    return WriteApplication(a, 0);
+    app_names_.erase(a.id);
+    const Params p = ApplicationParams(a, 0);
+    if (guess_names_) {
+      // Almost every publish and save takes free names: the write goes with
+      // the next statement instead of costing a round trip of its own.
+      c_.Queue(kWriteApplicationHoldingNames, p, PgConnection::Expect::kOneRowChanged);
+      KnowApplication(a);
+      return true;
+    }
+    c_.QueueText("SAVEPOINT feroq_put_application");
+    try {
+      if (c_.Run(kWriteApplicationHoldingNames, p).Changed() == 0) {
+        c_.QueueText("RELEASE SAVEPOINT feroq_put_application");
+        return false;  // a folder has the name
+      }
+    } catch (const PostgresStoreError& e) {
+      if (!e.unique_violation() || e.statement() != kWriteApplicationHoldingNames) throw;
+      c_.QueueText("ROLLBACK TO SAVEPOINT feroq_put_application");
+      return false;
+    }
+    c_.QueueText("RELEASE SAVEPOINT feroq_put_application");
+    KnowApplication(a);
+    return true;
   });
 }
 
 void PostgresTxn::DeleteApplication(ULONG64 id) {
-  Guarded([&] { c_.Run("DELETE FROM applications WHERE id = $1::int8", Params().Id(id)); });
+  Guarded([&] {
+    Queue("DELETE FROM applications WHERE id = $1::int8", Params().Id(id));
+    app_names_[id] = std::nullopt;
+  });
 }
 
 void PostgresTxn::PutServer(const ServerRecord& server) {
   Guarded([&] {
-    c_.Run(
+    Queue(
         "INSERT INTO servers(id, name, name_key) VALUES ($1::int8, $2::bytea, $3::bytea)"
         " ON CONFLICT (id) DO UPDATE SET name = excluded.name, name_key = excluded.name_key",
         Params().Id(server.id).Text(server.name).Bytes(FoldedKey(server.name)));
@@ -413,7 +478,7 @@ void PostgresTxn::PutServer(const ServerRecord& server) {
 }
 
 void PostgresTxn::DeleteServer(ULONG64 id) {
-  Guarded([&] { c_.Run("DELETE FROM servers WHERE id = $1::int8", Params().Id(id)); });
+  Guarded([&] { Queue("DELETE FROM servers WHERE id = $1::int8", Params().Id(id)); });
 }
 
 void PostgresTxn::PutAccount(const AccountRecord& a) {
@@ -422,38 +487,38 @@ void PostgresTxn::PutAccount(const AccountRecord& a) {
                       instance_key = FoldedKey(a.instance), account_key = FoldedKey(a.account_name);
     // The row with the same DN is replaced; another account with the same
     // (authority, instance, account) loses its place to this one.
-    c_.Run("DELETE FROM accounts WHERE dn_key = $1::bytea OR (authority_key = $2::bytea AND instance_key = $3::bytea"
-           " AND account_key = $4::bytea)",
-           Params().Bytes(dn_key).Bytes(type_key).Bytes(instance_key).Bytes(account_key));
-    c_.Run("INSERT INTO accounts(dn_key, authority_key, instance_key, account_key, authority_type, instance,"
-           " account_name, kind, dn) VALUES ($1::bytea, $2::bytea, $3::bytea, $4::bytea, $5::bytea, $6::bytea,"
-           " $7::bytea, $8::int8, $9::bytea)",
-           Params().Bytes(dn_key).Bytes(type_key).Bytes(instance_key).Bytes(account_key).Text(a.authority_type)
-               .Text(a.instance).Text(a.account_name).Int(a.kind).Text(a.dn));
+    Queue("DELETE FROM accounts WHERE dn_key = $1::bytea OR (authority_key = $2::bytea AND instance_key = $3::bytea"
+          " AND account_key = $4::bytea)",
+          Params().Bytes(dn_key).Bytes(type_key).Bytes(instance_key).Bytes(account_key));
+    Queue("INSERT INTO accounts(dn_key, authority_key, instance_key, account_key, authority_type, instance,"
+          " account_name, kind, dn) VALUES ($1::bytea, $2::bytea, $3::bytea, $4::bytea, $5::bytea, $6::bytea,"
+          " $7::bytea, $8::int8, $9::bytea)",
+          Params().Bytes(dn_key).Bytes(type_key).Bytes(instance_key).Bytes(account_key).Text(a.authority_type)
+              .Text(a.instance).Text(a.account_name).Int(a.kind).Text(a.dn));
   });
 }
 
 void PostgresTxn::DeleteAccount(const std::u16string& dn) {
-  Guarded([&] { c_.Run("DELETE FROM accounts WHERE dn_key = $1::bytea", Params().Bytes(FoldedKey(dn))); });
+  Guarded([&] { Queue("DELETE FROM accounts WHERE dn_key = $1::bytea", Params().Bytes(FoldedKey(dn))); });
 }
 
 ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
                                  const std::optional<std::u16string>& object_dn) {
   return Guarded([&] {
+    // The sequence (kind 0 of the serials: no object kind is 0) and the row
+    // in one statement.
     Result r = c_.Run(
-        "INSERT INTO serials(kind, last) VALUES ($1::int8, 1) ON CONFLICT (kind) DO UPDATE SET last = serials.last + 1"
-        " RETURNING last",
-        Params().Int(kEventSerialKind));
-    const ULONG64 sequence = r.Id(0, 0);
-    c_.Run("INSERT INTO events(sequence, event_id, record, object_dn) VALUES ($1::int8, $2::int8, $3::bytea, $4::bytea)",
-           Params().Id(sequence).Int(event_id).Bytes(record).OptionalText(object_dn));
+        "WITH next AS (INSERT INTO serials(kind, last) VALUES (0, 1) ON CONFLICT (kind) DO UPDATE"
+        " SET last = serials.last + 1 RETURNING last) INSERT INTO events(sequence, event_id, record, object_dn)"
+        " SELECT last, $1::int8, $2::bytea, $3::bytea FROM next RETURNING sequence",
+        Params().Int(event_id).Bytes(record).OptionalText(object_dn));
     if (!appended_events_) {
       // Delivered to every listener when the transaction commits, and not
       // at all when it rolls back.
-      c_.Exec("NOTIFY feroq_farm_events");
+      c_.QueueText("NOTIFY feroq_farm_events");
       appended_events_ = true;
     }
-    return sequence;
+    return r.Id(0, 0);
   });
 }
 
@@ -469,7 +534,7 @@ LONG PostgresTxn::AllocateEventQueueHandle() {
 
 void PostgresTxn::PutEventQueue(const EventQueueRecord& q) {
   Guarded([&] {
-    c_.Run(
+    Queue(
         "INSERT INTO event_queues(handle, event_ids, read_position, delivered, owner_host, owner_process,"
         " owner_start, last_wait) VALUES ($1::int8, $2::bytea, $3::int8, $4::int8, $5::bytea, $6::int8, $7::int8,"
         " $8::int8) ON CONFLICT (handle) DO UPDATE SET event_ids = excluded.event_ids,"
@@ -481,19 +546,22 @@ void PostgresTxn::PutEventQueue(const EventQueueRecord& q) {
 }
 
 void PostgresTxn::DeleteEventQueue(LONG handle) {
-  Guarded([&] { c_.Run("DELETE FROM event_queues WHERE handle = $1::int8", Params().Int(handle)); });
+  Guarded([&] { Queue("DELETE FROM event_queues WHERE handle = $1::int8", Params().Int(handle)); });
 }
 
 void PostgresTxn::DeleteEventsThrough(ULONG64 sequence) {
-  Guarded([&] { c_.Run("DELETE FROM events WHERE sequence <= $1::int8", Params().Id(sequence)); });
+  Guarded([&] { Queue("DELETE FROM events WHERE sequence <= $1::int8", Params().Id(sequence)); });
 }
 
 void PostgresTxn::Clear() {
   Guarded([&] {
-    c_.Exec(
-        "DELETE FROM serials; DELETE FROM folders; DELETE FROM applications; DELETE FROM servers;"
-        " DELETE FROM accounts; DELETE FROM events; DELETE FROM event_queues;"
-        " UPDATE farm SET name = '', last_queue_handle = 0;");
+    for (const char* sql : {"DELETE FROM serials", "DELETE FROM folders", "DELETE FROM applications",
+                            "DELETE FROM servers", "DELETE FROM accounts", "DELETE FROM events",
+                            "DELETE FROM event_queues", "UPDATE farm SET name = '', last_queue_handle = 0"}) {
+      c_.QueueText(sql);
+    }
+    folders_.clear();
+    app_names_.clear();
   });
 }
 

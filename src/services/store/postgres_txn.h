@@ -3,18 +3,34 @@
 #ifndef FEROQ_SERVICES_STORE_POSTGRES_TXN_H_
 #define FEROQ_SERVICES_STORE_POSTGRES_TXN_H_
 
+#include <unordered_map>
+
 #include "services/store/farm_store.h"
 #include "services/store/postgres_connection.h"
 
 namespace feroq::store::postgres {
 
-// Every operation runs statements of `connection`; a failure raises
-// PostgresStoreError (or std::bad_alloc) and is also remembered (failure()),
-// so that the store rolls back, or runs the transaction again after a
-// conflict, even when the transaction function swallowed the exception.
+// Every operation runs statements of `connection` (in pipeline mode); a
+// failure raises PostgresStoreError (or std::bad_alloc) and is also
+// remembered (failure()), so that the store rolls back, or runs the
+// transaction again after a conflict, even when the transaction function
+// swallowed the exception.
+//
+// Writes whose outcome the caller does not need are queued and reach the
+// server with the next read or the commit, so a failure of one may be
+// raised by a later call of the same transaction. With `guess_names`,
+// PutApplicationHoldingNames is queued too, on the guess that its names are
+// free; when they are not, the call that reads its result raises an error
+// whose guess_failed() is true, and the store runs the transaction again
+// without guessing, so that the function then sees the refusal.
+//
+// The folders and application names this transaction has read or written
+// are kept for the rest of it (its snapshot does not change but for its own
+// writes), so that the walk that names an event's object does not ask the
+// server again for what the same function just read or wrote.
 class PostgresTxn final : public FarmTxn {
  public:
-  explicit PostgresTxn(PgConnection& connection) : c_(connection) {}
+  PostgresTxn(PgConnection& connection, bool guess_names) : c_(connection), guess_names_(guess_names) {}
 
   // The first failure inside this transaction, or null.
   const PostgresStoreError* failure() const { return failure_ ? &*failure_ : nullptr; }
@@ -83,10 +99,20 @@ class PostgresTxn final : public FarmTxn {
   // refuses it (the statement runs inside a savepoint, since a refused
   // statement would otherwise end the whole transaction).
   bool WriteApplication(const ApplicationRecord& a, ULONG64 holder);
+  // Writes without waiting for the outcome.
+  void Queue(const char* sql, const Params& params) { c_.Queue(sql, params); }
+  void KnowApplication(const ApplicationRecord& a) {
+    app_names_[a.id] = ApplicationName{a.id, a.folder_id, a.data.friendly_name};
+  }
 
   PgConnection& c_;
+  const bool guess_names_;
   mutable std::optional<PostgresStoreError> failure_;
   bool appended_events_ = false;
+  // What this transaction knows of folders and application names by id:
+  // the row, or none for a row known to be absent.
+  mutable std::unordered_map<ULONG64, std::optional<FolderRecord>> folders_;
+  mutable std::unordered_map<ULONG64, std::optional<ApplicationName>> app_names_;
 };
 
 }  // namespace feroq::store::postgres
