@@ -446,7 +446,8 @@ TEST_F(CliTest, ImportReportsRefusalsDryRunsAndSecondRuns) {
   EXPECT_EQ(dry["applications"].size(), 1u);
   EXPECT_EQ(dry["folders_created"].size(), 2u);
   EXPECT_TRUE(Json({"app", "list"}, farm2).empty());
-  Ok({"import", "--create-folders", dir_.File("good")}, farm2);
+  EXPECT_NE(Ok({"import", "--create-folders", dir_.File("good")}, farm2).find("imported 1 application from 1 file\n"),
+            std::string::npos);
   EXPECT_NE(Ok({"import", dir_.File("good")}, farm2).find("1 already in the farm"), std::string::npos);
 }
 

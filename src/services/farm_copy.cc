@@ -14,26 +14,10 @@
 namespace feroq::admin {
 namespace {
 
-// Everything of a farm that a copy carries.
-struct FarmContents {
-  std::u16string name;
-  std::vector<store::FolderRecord> folders;
-  std::vector<store::ApplicationRecord> applications;
-  std::vector<store::ServerRecord> servers;
-  std::vector<store::AccountRecord> accounts;
-};
-
-// The highest serial of each kind among the identifiers of `contents`.
-std::map<ULONG, ULONG> HighestSerials(const FarmContents& contents) {
-  std::map<ULONG, ULONG> highest;
-  auto note = [&](ULONG64 id) {
-    ULONG& serial = highest[ObjectKindOf(id)];
-    serial = std::max(serial, static_cast<ULONG>(services::CreationSerialOf(id)));
-  };
-  for (const auto& f : contents.folders) note(f.id);
-  for (const auto& a : contents.applications) note(a.id);
-  for (const auto& s : contents.servers) note(s.id);
-  return highest;
+// Raises `highest[kind of id]` to the creation serial of `id`.
+void NoteSerial(std::map<ULONG, ULONG>& highest, ULONG64 id) {
+  ULONG& serial = highest[ObjectKindOf(id)];
+  serial = std::max(serial, static_cast<ULONG>(services::CreationSerialOf(id)));
 }
 
 }  // namespace
@@ -45,45 +29,50 @@ VSTATUS CopyFarm(const std::string& from_url, const std::string& to_url, FarmCou
     if (VSTATUS status = services::OpenFarmStore(from_url, &source)) return status;
     if (VSTATUS status = services::OpenFarmStore(to_url, &target, services::FarmOpening::kCreate)) return status;
     if (source == target) return VORN_E_REFUSED;
-    FarmContents contents;
+    // The applications go across one at a time, read from the source's
+    // snapshot while the target's one transaction writes them, so a copy
+    // holds one application record however big the farm is.
+    FarmCounts counts;
     VSTATUS status = source->Read([&](const store::FarmView& view) -> VSTATUS {
-      contents.name = view.FarmName();
-      contents.folders = view.ListFolders();
-      contents.servers = view.ListServers();
-      contents.accounts = view.ListAccounts();
-      contents.applications.clear();
-      for (ULONG64 id : view.ApplicationIds(0)) {
-        if (std::optional<store::ApplicationRecord> app = view.GetApplication(id)) {
-          contents.applications.push_back(std::move(*app));
+      return target->Write([&](store::FarmTxn& txn) -> VSTATUS {
+        if (txn.ApplicationCount() != 0 || txn.ServerCount() != 0 || txn.AccountCount() != 0 ||
+            txn.FolderCount() > 1) {
+          return VORN_E_REFUSED;
         }
-      }
-      return VORN_OK;
+        txn.Clear();
+        txn.SetFarmName(view.FarmName());
+        counts = FarmCounts{};
+        std::map<ULONG, ULONG> serials;
+        for (const auto& folder : view.ListFolders()) {
+          NoteSerial(serials, folder.id);
+          txn.PutFolder(folder);
+          ++counts.folders;
+        }
+        for (ULONG64 id : view.ApplicationIds(0)) {
+          if (std::optional<store::ApplicationRecord> app = view.GetApplication(id)) {
+            NoteSerial(serials, id);
+            txn.PutApplication(*app);
+            ++counts.applications;
+          }
+        }
+        for (const auto& server : view.ListServers()) {
+          NoteSerial(serials, server.id);
+          txn.PutServer(server);
+          ++counts.servers;
+        }
+        for (const auto& account : view.ListAccounts()) {
+          txn.PutAccount(account);
+          ++counts.accounts;
+        }
+        for (const auto& [kind, serial] : serials) txn.AdvanceSerial(kind, serial);
+        return VORN_OK;
+      });
     });
     if (status != VORN_OK) return status;
-    const std::map<ULONG, ULONG> serials = HighestSerials(contents);
-    status = target->Write([&](store::FarmTxn& txn) -> VSTATUS {
-      if (txn.ApplicationCount() != 0 || txn.ServerCount() != 0 || txn.AccountCount() != 0 ||
-          txn.FolderCount() > 1) {
-        return VORN_E_REFUSED;
-      }
-      txn.Clear();
-      txn.SetFarmName(contents.name);
-      for (const auto& folder : contents.folders) txn.PutFolder(folder);
-      for (const auto& app : contents.applications) txn.PutApplication(app);
-      for (const auto& server : contents.servers) txn.PutServer(server);
-      for (const auto& account : contents.accounts) txn.PutAccount(account);
-      for (const auto& [kind, serial] : serials) txn.AdvanceSerial(kind, serial);
-      return VORN_OK;
-    });
-    if (status != VORN_OK) return status;
-    if (copied != nullptr) {
-      *copied = FarmCounts{contents.applications.size(), contents.folders.size(), contents.servers.size(),
-                           contents.accounts.size()};
-    }
+    if (copied != nullptr) *copied = counts;
     return VORN_OK;
   });
 }
-
 VSTATUS CreateFarmRoles(const std::string& url, const std::string& prefix) {
   services::NoteServiceOperation("CreateFarmRoles");
   return services::RecordedStoreCall([&]() -> VSTATUS {

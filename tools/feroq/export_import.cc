@@ -444,8 +444,10 @@ void Import(Session& session, const ImportOptions& o) {
       PrintLine(fmt::format("{} {} from {}", entry["imported"].get<bool>() ? "imported" : "already in the farm:",
                  Shortened(entry["dn"].get<std::string>()), Shortened(entry["file"].get<std::string>())));
     }
-    PrintLine(fmt::format("{} {} applications from {} files{}", o.dry_run ? "would import" : "imported", report.published,
-               files.size(), report.present > 0 ? fmt::format(" ({} already in the farm, left as they are)", report.present) : ""));
+    PrintLine(fmt::format("{} {} from {}{}", o.dry_run ? "would import" : "imported",
+                          Counted(report.published, "application"), Counted(files.size(), "file"),
+                          report.present > 0 ? fmt::format(" ({} already in the farm, left as they are)", report.present)
+                                             : ""));
     if (o.dry_run) PrintLine("dry run: every check passed; nothing was changed");
   } else {
     for (const auto& entry : report.refused) {

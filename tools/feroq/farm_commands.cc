@@ -214,8 +214,9 @@ void AddFarmCommands(CLI::App& app, CommandLine& line) {
                                 admin::FarmUrlWithoutPassword(to),
                             status, status == VORN_E_REFUSED ? "the target must be a new farm, not the source" : "");
     }
-    PrintLine(fmt::format("copied {} applications, {} folders, {} servers and {} accounts from {} to {}",
-                          counts.applications, counts.folders, counts.servers, counts.accounts,
+    PrintLine(fmt::format("copied {}, {}, {} and {} from {} to {}", Counted(counts.applications, "application"),
+                          Counted(counts.folders, "folder"), Counted(counts.servers, "server"),
+                          Counted(counts.accounts, "account"),
                           admin::FarmUrlWithoutPassword(from), admin::FarmUrlWithoutPassword(to)));
   });
 

@@ -185,6 +185,10 @@ std::string Visible(const std::string& text) { return Shortened(text, text.size(
 
 void PrintLine(const std::string& text) { std::fputs((Visible(text) + "\n").c_str(), stdout); }
 
+std::string Counted(std::size_t count, std::string_view noun) {
+  return fmt::format("{} {}{}", count, noun, count == 1 ? "" : "s");
+}
+
 std::string HexId(ULONG64 id) { return fmt::format("0x{:016X}", id); }
 
 std::string HexBytes(const BYTE* bytes, std::size_t size) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -104,6 +105,10 @@ std::string Visible(const std::string& text);
 // Every human-readable line of the tool goes out this way (JSON escapes
 // control characters itself).
 void PrintLine(const std::string& text);
+
+// "1 application", "2 applications": `count` and `noun` (singular), with
+// an "s" unless the count is 1.
+std::string Counted(std::size_t count, std::string_view noun);
 
 // "0x" and 16 hex digits.
 std::string HexId(ULONG64 id);
