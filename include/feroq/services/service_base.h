@@ -85,6 +85,14 @@ namespace feroq {
 // Inside `body`, do not wait for events (a waiter sees only commits) and do
 // not use another thread to call the services on the same farm (it would
 // wait for this transaction to end).
+//
+// On a farm on a database server `body` may run more than once: a
+// transaction that collides with another writer is rolled back and `body`
+// runs again from the start, up to a bound, after which the result is
+// kFarmWriteConflict. Write `body` so that a second run does the same as the
+// first: make its changes through the services (they are rolled back with
+// the transaction) and set up any state of its own at its start, not before
+// the call. A farm file or a memory farm runs `body` once.
 enum class TransactionEnd : int { kCommit = 0, kRollBack = 1 };
 
 using TransactionBody = VSTATUS (*)(void* context);
