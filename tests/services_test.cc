@@ -259,6 +259,34 @@ TEST_F(AppStoreTest, AnIconWithOnlyItsLastByteSetIsStored) {
   EXPECT_EQ(std::memcmp(&icon, &loaded_icon, sizeof(icon)), 0);
 }
 
+// A read into a record that holds other texts, some of the stored texts'
+// lengths and some not, leaves it with the stored texts only.
+TEST_F(AppStoreTest, AReadReplacesEveryTextOfAUsedRecord) {
+  ZQApp stored;
+  FillValid(stored, u"Paint");
+  VORNString description(u"drawing");
+  ASSERT_EQ(stored.SetDescription(description), 0u);
+  ULONG64 id = 0;
+  ASSERT_EQ(store_->Write(id, stored, nullptr), 0u);
+  ZQApp used;
+  FillValid(used, u"Calc!");  // the browser and display names' lengths
+  VORNString program(u"C:\\other.exe"), directory(u"D:\\work");
+  ASSERT_EQ(used.SetDefaultInitialProgram(program), 0u);
+  ASSERT_EQ(used.SetDefaultWorkDirectory(directory), 0u);
+  ASSERT_EQ(store_->Read(id, used), 0u);
+  VORNString text;
+  used.GetBrowserName(text);
+  EXPECT_EQ(std::u16string(text.c_str()), u"Paint");
+  used.GetFriendlyName(text);
+  EXPECT_EQ(std::u16string(text.c_str()), u"Paint");
+  used.GetDefaultInitialProgram(text);
+  EXPECT_EQ(std::u16string(text.c_str()), u"C:\\run.exe");
+  used.GetDefaultWorkDirectory(text);
+  EXPECT_TRUE(text.IsEmpty());
+  used.GetDescription(text);
+  EXPECT_EQ(std::u16string(text.c_str()), u"drawing");
+}
+
 // An identifier the store does not hold fails a write, a delete or a
 // listing of its folder, and stores nothing; a stored read-only mark comes
 // back with the record.

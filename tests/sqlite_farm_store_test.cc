@@ -592,8 +592,12 @@ TEST_F(SqliteFarmStoreTest, KeptRecordsGiveWayToCommitsOfAnyConnection) {
   write(*store, u"first");
   EXPECT_EQ(read(), u"first");
   EXPECT_EQ(read(), u"first");
+  std::shared_ptr<const ApplicationRecord> held;
+  ASSERT_EQ(store->Read([&](const FarmView& v) -> VSTATUS { return held = v.GetApplicationShared(id), 0; }), 0u);
   write(*other, u"by another connection");
   EXPECT_EQ(read(), u"by another connection");
+  ASSERT_TRUE(held);
+  EXPECT_EQ(held->data.description, u"first");  // a record handed out is never changed
   write(*store, u"by its own writer");
   EXPECT_EQ(read(), u"by its own writer");
 }
@@ -610,19 +614,23 @@ TEST(SqliteRecordCacheTest, GivesWayHalfAtATimeAndKeepsWhatIsInUse) {
     for (char digit : std::to_string(serial)) app.data.description += static_cast<char16_t>(digit);
     return app;
   };
+  auto keep = [&](std::uint64_t generation, const ApplicationRecord& app) {
+    cache.Keep(generation, std::make_shared<const ApplicationRecord>(app));
+  };
   std::uint64_t generation = cache.Begin(false);
   const ApplicationRecord hot = record(1);
-  cache.Keep(generation, hot);
+  keep(generation, hot);
   constexpr ULONG kWalked = 3 * sqlite::RecordCache::kMaxBytes / 2000;
   for (ULONG serial = 2; serial <= kWalked; ++serial) {
-    cache.Keep(generation, record(serial));
+    keep(generation, record(serial));
     if (serial % 100 == 0) {
-      ASSERT_EQ(cache.Find(generation, hot.id), hot) << serial;
+      std::shared_ptr<const ApplicationRecord> found = cache.Find(generation, hot.id);
+      ASSERT_TRUE(found && *found == hot) << serial;
     }
   }
   ULONG kept = 0;
   for (ULONG serial = kWalked; serial >= 2; --serial) {
-    std::optional<ApplicationRecord> found = cache.Find(generation, record(serial).id);
+    std::shared_ptr<const ApplicationRecord> found = cache.Find(generation, record(serial).id);
     if (found) {
       EXPECT_EQ(*found, record(serial));
     }

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <new>
+#include <utility>
 
 #include "services/record_access.h"
 #include "services/service_faults.h"
@@ -139,11 +141,24 @@ VSTATUS RecordToData(ZQApp& record, AppRecordData* data) {
 
 VSTATUS DataToRecord(const AppRecordData& data, ULONG64 id, ULONG64 folder, ZQApp& record) {
   ScopedServiceCallSuppression quiet;
+  // The record's texts are taken out before it is made blank, so that a
+  // text read again into a record that already held one of its length
+  // (loading a record again, most often unchanged) reuses its block.
+  constexpr std::size_t kTexts = std::size(kStringFields);
+  VORNString before[kTexts];
+  auto swap_text = [](VORNString& a, VORNString& b) {
+    std::swap(a.m_string, b.m_string);
+    std::swap(a.m_size, b.m_size);
+  };
+  for (std::size_t i = 0; i < kTexts; ++i) swap_text(before[i], kStringFields[i].text(record));
   // Start from a blank record (writable, no users or servers, no iteration
   // open): Initialize makes one of the stored version in place; version 0,
   // which Initialize refuses, takes the assignment of a blank record.
   if (data.version != 0) {
-    if (VSTATUS status = record.Initialize(data.version)) return status;
+    if (VSTATUS status = record.Initialize(data.version)) {
+      for (std::size_t i = 0; i < kTexts; ++i) swap_text(before[i], kStringFields[i].text(record));
+      return status;
+    }
   } else {
     ZQApp blank;
     record = blank;
@@ -151,10 +166,16 @@ VSTATUS DataToRecord(const AppRecordData& data, ULONG64 id, ULONG64 folder, ZQAp
   // A blank or newly initialised record has every text empty. A text that
   // passes the setters' rules is copied once, straight into the record's
   // string; any other goes through its setter, which answers its refusal.
-  for (const StringField& field : kStringFields) {
+  for (std::size_t i = 0; i < kTexts; ++i) {
+    const StringField& field = kStringFields[i];
     const std::u16string& text = data.*field.member;
     if (text.empty()) continue;
     if (PassesTextRules(text)) {
+      if (before[i].Length() == text.size()) {
+        std::memcpy(before[i].m_string, text.data(), text.size() * sizeof(char16_t));
+        swap_text(before[i], field.text(record));
+        continue;
+      }
       try {
         field.text(record) = text.c_str();
       } catch (const std::bad_alloc&) {

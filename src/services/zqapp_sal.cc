@@ -45,9 +45,9 @@ ZQAppSAL::~ZQAppSAL() = default;
 // may be partly filled.
 VSTATUS ZQAppSAL::Read(ULONG64 id, ZQApp& record) {
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::Read")) return s;
-  std::optional<ApplicationRecord> stored;
+  std::shared_ptr<const ApplicationRecord> stored;
   VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
-    stored = farm.GetApplication(id);
+    stored = farm.GetApplicationShared(id);
     return stored ? feroq::VORN_OK : feroq::VORN_E_FAILURE;
   });
   if (status != feroq::VORN_OK) return status;

@@ -202,6 +202,15 @@ class FEROQ_SERVICES_API FarmView {
   virtual std::size_t FolderCount() const = 0;
 
   virtual std::optional<ApplicationRecord> GetApplication(ULONG64 id) const = 0;
+  // The same record for a caller that only reads it, which may then be the
+  // very copy the backend keeps in memory (null for an unknown id). It
+  // never changes; a later write stores a new record instead. The default
+  // copies GetApplication's.
+  virtual std::shared_ptr<const ApplicationRecord> GetApplicationShared(ULONG64 id) const {
+    std::optional<ApplicationRecord> app = GetApplication(id);
+    if (!app) return nullptr;
+    return std::make_shared<const ApplicationRecord>(std::move(*app));
+  }
   // The folder of application `id`, without copying the record.
   virtual std::optional<ULONG64> ApplicationFolder(ULONG64 id) const = 0;
   // Applications lying directly in `folder`, ascending id; folder 0 lists

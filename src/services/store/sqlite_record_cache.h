@@ -18,6 +18,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -51,46 +52,46 @@ class RecordCache {
     return generation_;
   }
 
-  // A copy of the record of application `id` kept in `generation`, if it is
-  // still the current one. Raises std::bad_alloc (the record may then have
-  // left the cache).
-  std::optional<ApplicationRecord> Find(std::uint64_t generation, ULONG64 id) {
+  // The record of application `id` kept in `generation`, if it is still the
+  // current one (null otherwise). Kept records are never changed, so the
+  // caller may read it after the cache has dropped it.
+  std::shared_ptr<const ApplicationRecord> Find(std::uint64_t generation, ULONG64 id) {
     std::lock_guard lock(mutex_);
-    if (generation != generation_) return std::nullopt;
+    if (generation != generation_) return nullptr;
     if (auto found = young_.records.find(id); found != young_.records.end()) return found->second;
     auto found = old_.records.find(id);
-    if (found == old_.records.end()) return std::nullopt;
-    std::optional<ApplicationRecord> copy(found->second);
+    if (found == old_.records.end()) return nullptr;
+    std::shared_ptr<const ApplicationRecord> kept = found->second;
     // In use again: into the young half, unless that would drop the half
     // it comes from.
-    const std::size_t bytes = ApproximateBytes(found->second);
+    const std::size_t bytes = ApproximateBytes(*kept);
     if (young_.bytes + bytes <= kMaxBytes / 2) {
       auto node = old_.records.extract(found);
       old_.bytes -= bytes;
       young_.records.insert(std::move(node));
       young_.bytes += bytes;
     }
-    return copy;
+    return kept;
   }
 
-  // Keeps a copy of `record`, read in `generation`, if that is still the
-  // current one. Raises std::bad_alloc (the cache is then left without the
-  // record).
-  void Keep(std::uint64_t generation, const ApplicationRecord& record) {
+  // Keeps `record`, read in `generation`, if that is still the current one.
+  // Raises std::bad_alloc (the cache is then left without the record).
+  void Keep(std::uint64_t generation, std::shared_ptr<const ApplicationRecord> record) {
     std::lock_guard lock(mutex_);
     if (generation != generation_) return;
-    const std::size_t bytes = ApproximateBytes(record);
+    const std::size_t bytes = ApproximateBytes(*record);
     if (bytes > kMaxBytes / 2) return;
-    if (young_.records.count(record.id) != 0) return;  // found by another transaction meanwhile
-    if (auto stale = old_.records.find(record.id); stale != old_.records.end()) {
-      old_.bytes -= ApproximateBytes(stale->second);
+    const ULONG64 id = record->id;
+    if (young_.records.count(id) != 0) return;  // found by another transaction meanwhile
+    if (auto stale = old_.records.find(id); stale != old_.records.end()) {
+      old_.bytes -= ApproximateBytes(*stale->second);
       old_.records.erase(stale);
     }
     if (young_.bytes + bytes > kMaxBytes / 2) {
       old_ = std::move(young_);
       young_ = Half{};
     }
-    young_.records.emplace(record.id, record);
+    young_.records.emplace(id, std::move(record));
     young_.bytes += bytes;
   }
 
@@ -98,7 +99,7 @@ class RecordCache {
   // The memory a kept record takes: its texts, lists and the map's entry.
   static std::size_t ApproximateBytes(const ApplicationRecord& record) {
     const AppRecordData& d = record.data;
-    constexpr std::size_t kEntry = sizeof(ApplicationRecord) + 4 * sizeof(void*);
+    constexpr std::size_t kEntry = sizeof(ApplicationRecord) + 8 * sizeof(void*);
     std::size_t bytes = kEntry + d.icon.size();
     for (const std::u16string* text : {&d.browser_name, &d.friendly_name, &d.initial_program,
                                        &d.work_directory, &d.description, &d.folder_text}) {
@@ -112,7 +113,7 @@ class RecordCache {
   }
 
   struct Half {
-    std::unordered_map<ULONG64, ApplicationRecord> records;
+    std::unordered_map<ULONG64, std::shared_ptr<const ApplicationRecord>> records;
     std::size_t bytes = 0;
   };
 

@@ -88,17 +88,23 @@ std::vector<FolderRecord> SqliteTxn::ListFolders() const {
 }
 
 std::optional<ApplicationRecord> SqliteTxn::GetApplication(ULONG64 id) const {
-  return Guarded([&]() -> std::optional<ApplicationRecord> {
+  std::shared_ptr<const ApplicationRecord> shared = GetApplicationShared(id);
+  if (!shared) return std::nullopt;
+  return *shared;
+}
+
+std::shared_ptr<const ApplicationRecord> SqliteTxn::GetApplicationShared(ULONG64 id) const {
+  return Guarded([&]() -> std::shared_ptr<const ApplicationRecord> {
     if (cache_ != nullptr) {
-      if (std::optional<ApplicationRecord> kept = cache_->Find(generation_, id)) return kept;
+      if (std::shared_ptr<const ApplicationRecord> kept = cache_->Find(generation_, id)) return kept;
     }
     Statement s(c_, Sql::kGetApplication);
     s.BindId(id);
-    if (!s.Step()) return std::nullopt;
-    std::optional<ApplicationRecord> app(std::in_place, ApplicationRecord{id, s.Id(0), {}});
+    if (!s.Step()) return nullptr;
+    auto app = std::make_shared<ApplicationRecord>(ApplicationRecord{id, s.Id(0), {}});
     const auto [data, size] = s.BlobView(1);
     DecodeAppRecord(data, size, app->data);
-    if (cache_ != nullptr && keep_records_) cache_->Keep(generation_, *app);
+    if (cache_ != nullptr && keep_records_) cache_->Keep(generation_, app);
     return app;
   });
 }

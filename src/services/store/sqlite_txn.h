@@ -36,6 +36,7 @@ class SqliteTxn final : public FarmTxn {
   std::vector<FolderRecord> ListFolders() const override;
   std::size_t FolderCount() const override;
   std::optional<ApplicationRecord> GetApplication(ULONG64 id) const override;
+  std::shared_ptr<const ApplicationRecord> GetApplicationShared(ULONG64 id) const override;
   std::optional<ULONG64> ApplicationFolder(ULONG64 id) const override;
   std::vector<ULONG64> ApplicationIds(ULONG64 folder) const override;
   std::size_t ApplicationCount() const override;
