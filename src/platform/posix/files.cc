@@ -1,7 +1,9 @@
 // Files on POSIX: plain descriptors, UTF-16 paths converted to UTF-8.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <new>
 #include <string>
@@ -70,10 +72,19 @@ ReadFileResult ReadFileUpTo(const char16_t* path, std::size_t max_bytes, std::st
     contents->clear();
     ReadFileResult result = ReadFileResult::kRead;
     constexpr std::size_t kChunk = 64 * 1024;
+    // A regular file is read into a buffer of its size (and one byte more,
+    // where the read that finds its end lands), instead of in chunks that
+    // make the buffer grow, so reading many small files allocates each one
+    // buffer of its own size.
+    struct stat info{};
+    const bool sized = ::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0;
+    if (sized) contents->reserve(std::min<std::size_t>(static_cast<std::size_t>(info.st_size), max_bytes) + 1);
     for (;;) {
       const std::size_t room = max_bytes + 1 - contents->size();
-      const std::size_t want = room < kChunk ? room : kChunk;
       const std::size_t before = contents->size();
+      const std::size_t spare = contents->capacity() - before;
+      const std::size_t step = sized && spare > 0 ? spare : kChunk;
+      const std::size_t want = room < step ? room : step;
       contents->resize(before + want);
       const ssize_t got = ::read(descriptor, contents->data() + before, want);
       contents->resize(before + (got > 0 ? static_cast<std::size_t>(got) : 0));
