@@ -91,6 +91,33 @@ TEST_F(PostgresFarmTest, WritersOnTwoConnectionsLoseNoUpdateAndRepeatNoIdentifie
   });
 }
 
+// Two connections that share nothing but an identifier counter (each
+// write counts on the value its transaction read with its first statement)
+// still never hand out an identifier twice.
+TEST_F(PostgresFarmTest, WritersSharingOnlyACounterRepeatNoIdentifier) {
+  std::shared_ptr<FarmStore> first = Open(), second = Open();
+  constexpr int kEach = 80;
+  auto writer = [](std::shared_ptr<FarmStore> store, std::vector<ULONG64>* ids) {
+    for (int i = 0; i < kEach; ++i) {
+      ULONG64 id = 0;
+      EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+        id = txn.AllocateId(kObjectKindServer);
+        txn.PutServer({id, u"S"});
+        return 0;
+      }), 0u);
+      ids->push_back(id);
+    }
+  };
+  std::vector<ULONG64> a, b;
+  std::thread other(writer, second, &b);
+  writer(first, &a);
+  other.join();
+  std::set<ULONG64> all(a.begin(), a.end());
+  all.insert(b.begin(), b.end());
+  EXPECT_EQ(all.size(), std::size_t{2 * kEach});
+  EXPECT_EQ(first->Read([&](const FarmView& v) -> VSTATUS { return v.ServerCount() == 2 * kEach ? 0 : 1; }), 0u);
+}
+
 // A write whose snapshot another connection changed under it fails to
 // serialize; it is rolled back and run again, and after the last attempt
 // the collision is reported with its own code, nothing written.

@@ -160,7 +160,7 @@ const std::string& PgConnection::Prepared(const char* sql) {
   return prepared_.emplace(sql, name).first->second;
 }
 
-void PgConnection::QueueStatement(const char* sql, const Params& params, Expect expect) {
+void PgConnection::QueueStatement(const char* sql, const Params& params, Expect expect, Result* into) {
   const std::string& name = Prepared(sql);
   const std::size_t n = params.values_.size();
   std::vector<const char*> values(n);
@@ -170,7 +170,7 @@ void PgConnection::QueueStatement(const char* sql, const Params& params, Expect 
     values[i] = params.values_[i]->data();
     lengths[i] = static_cast<int>(params.values_[i]->size());
   }
-  in_flight_.push_back(InFlight{InFlight::Kind::kStatement, sql, expect});
+  in_flight_.push_back(InFlight{InFlight::Kind::kStatement, sql, expect, into});
   if (PQsendQueryPrepared(conn_.get(), name.c_str(), static_cast<int>(n), values.data(), lengths.data(),
                           formats.data(), 1) == 0) {
     in_flight_.pop_back();
@@ -211,6 +211,22 @@ void PgConnection::EnterPipelineMode() {
 void PgConnection::Queue(const char* sql, const Params& params, Expect expect) {
   QueueStatement(sql, params, expect);
   if (unsynced_ >= kMaxQueued) Sync();
+}
+
+void PgConnection::QueueInto(const char* sql, const Params& params, Result* into) {
+  QueueStatement(sql, params, Expect::kNothing, into);
+  if (unsynced_ >= kMaxQueued) Sync();
+}
+
+void PgConnection::ForgetResultSlots() {
+  for (InFlight& entry : in_flight_) entry.into = nullptr;
+}
+
+bool PgConnection::Awaits(const Result* slot) const {
+  for (const InFlight& entry : in_flight_) {
+    if (entry.into == slot) return true;
+  }
+  return false;
 }
 
 void PgConnection::QueueText(const char* sql) {
@@ -277,7 +293,11 @@ Result PgConnection::ReadResults() {
       first = PostgresStoreError(VORN_E_FAILURE, "", std::string(entry.what) + ": changed no row");
       first->set_guess_failed();
     }
-    if (entry.kind == InFlight::Kind::kStatement) last = std::move(result);
+    if (entry.into != nullptr) {
+      *entry.into = std::move(result);
+    } else if (entry.kind == InFlight::Kind::kStatement) {
+      last = std::move(result);
+    }
   }
   if (first) throw *first;
   return last;

@@ -143,6 +143,13 @@ class PgConnection {
   // its result. More than kMaxQueued statements are sent and their results
   // read at once, so that neither side's buffers fill.
   void Queue(const char* sql, const Params& params = Params(), Expect expect = Expect::kNothing);
+  // Pipeline mode: queues a query whose result is put into `*into` when it
+  // is read (by the next call that waits), unless ForgetResultSlots ran.
+  void QueueInto(const char* sql, const Params& params, Result* into);
+  // Results still in flight are no longer wanted (their slots go away).
+  void ForgetResultSlots();
+  // Whether the result meant for `slot` has yet to be read.
+  bool Awaits(const Result* slot) const;
   // Pipeline mode: queues a statement without parameters, not prepared.
   void QueueText(const char* sql);
   // Pipeline mode: sends what is queued without waiting for the results
@@ -167,6 +174,7 @@ class PgConnection {
     enum class Kind { kStatement, kPrepare, kSync } kind;
     const char* what;  // the SQL text (for a preparation: the prepared key)
     Expect expect;
+    Result* into = nullptr;
   };
 
   // Raises the error of `result` (null: the connection's own error).
@@ -175,7 +183,7 @@ class PgConnection {
   // The prepared statement name of `sql`, queuing its preparation (in
   // pipeline mode) or preparing it (outside) on first use.
   const std::string& Prepared(const char* sql);
-  void QueueStatement(const char* sql, const Params& params, Expect expect);
+  void QueueStatement(const char* sql, const Params& params, Expect expect, Result* into = nullptr);
   // Reads results up to the last sync sent; returns the result of the last
   // statement before it. Raises the first failure (after reading them all).
   Result ReadResults();

@@ -4,6 +4,7 @@
 
 #include <poll.h>
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 #include <optional>
@@ -69,8 +70,10 @@ class PostgresFarmStore final : public FarmStore {
       std::optional<PostgresStoreError> failure;
       try {
         PostgresTxn txn(*c, guess_names);
+        if (guess_names) txn.PrefetchSerials(serial_kinds_);
         try {
           result = fn(txn);
+          LearnSerialKinds(txn.used_serial_kinds());
         } catch (const PostgresStoreError&) {
           throw;
         } catch (...) {
@@ -200,6 +203,17 @@ class PostgresFarmStore final : public FarmStore {
     if (!c->alive()) connection_.reset();
   }
 
+  // Keeps the counter kinds a write took, most recent first, for the next
+  // writes to read with their first statement.
+  void LearnSerialKinds(const std::vector<ULONG>& used) {
+    for (auto kind = used.rbegin(); kind != used.rend(); ++kind) {
+      auto known = std::find(serial_kinds_.begin(), serial_kinds_.end(), *kind);
+      if (known != serial_kinds_.end()) serial_kinds_.erase(known);
+      serial_kinds_.insert(serial_kinds_.begin(), *kind);
+    }
+    if (serial_kinds_.size() > PostgresTxn::kPrefetchedKinds) serial_kinds_.resize(PostgresTxn::kPrefetchedKinds);
+  }
+
   // The newest event sequence, read on the listener connection.
   static ULONG64 NewestEvent(PgConnection& c) {
     postgres::Result r = c.Run("SELECT last FROM serials WHERE kind = 0");
@@ -239,6 +253,7 @@ class PostgresFarmStore final : public FarmStore {
   const std::string url_;
   std::mutex mutex_;  // guards connection_ and every transaction on it
   std::unique_ptr<PgConnection> connection_;
+  std::vector<ULONG> serial_kinds_;  // see LearnSerialKinds
   std::mutex listeners_mutex_;
   std::vector<std::unique_ptr<PgConnection>> idle_listeners_;
 };

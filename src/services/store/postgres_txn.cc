@@ -2,6 +2,7 @@
 // postgres_schema.cc.
 #include "services/store/postgres_txn.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -289,6 +290,7 @@ std::vector<EventRecord> PostgresTxn::EventsAfter(ULONG64 after, std::size_t max
 
 ULONG64 PostgresTxn::LastEventSequence() const {
   return Guarded([&] {
+    if (std::optional<std::int64_t> last = KnownSerial(0)) return static_cast<ULONG64>(*last);
     Result r = c_.Run("SELECT last FROM serials WHERE kind = 0");
     return r.Rows() > 0 ? r.Id(0, 0) : ULONG64{0};
   });
@@ -319,21 +321,62 @@ void PostgresTxn::SetFarmName(const std::u16string& name) {
   Guarded([&] { Queue("UPDATE farm SET name = $1::bytea WHERE id = 1", Params().Text(name)); });
 }
 
+void PostgresTxn::PrefetchSerials(const std::vector<ULONG>& kinds) {
+  if (kinds.empty()) return;
+  Guarded([&] {
+    Params p;
+    for (std::size_t i = 0; i < kPrefetchedKinds; ++i) p.Int(kinds[i < kinds.size() ? i : 0]);
+    c_.QueueInto("SELECT kind, last FROM serials WHERE kind IN ($1::int8, $2::int8, $3::int8, $4::int8)", p,
+                 &prefetched_);
+    prefetch_kinds_.assign(kinds.begin(), kinds.begin() + std::min(kinds.size(), kPrefetchedKinds));
+  });
+}
+
+std::optional<std::int64_t> PostgresTxn::KnownSerial(ULONG kind) const {
+  if (auto known = serials_.find(kind); known != serials_.end()) return known->second;
+  if (std::find(prefetch_kinds_.begin(), prefetch_kinds_.end(), kind) == prefetch_kinds_.end()) return std::nullopt;
+  if (c_.Awaits(&prefetched_)) c_.Sync();
+  prefetch_kinds_.clear();
+  // What this transaction changed since is already known, and newer.
+  for (int i = 0; i < prefetched_.Rows(); ++i) {
+    serials_.emplace(static_cast<ULONG>(prefetched_.Int(i, 0)), prefetched_.Int(i, 1));
+  }
+  if (auto known = serials_.find(kind); known != serials_.end()) return known->second;
+  return std::nullopt;
+}
+
+void PostgresTxn::UseKind(ULONG kind) {
+  if (std::find(used_kinds_.begin(), used_kinds_.end(), kind) == used_kinds_.end()) used_kinds_.push_back(kind);
+}
+
 ULONG64 PostgresTxn::AllocateId(ULONG kind) {
   return Guarded([&] {
-    // The row's lock, held to commit, makes concurrent writers take turns;
-    // the last serial is never handed out, so that a counter never wraps.
+    UseKind(kind);
+    // The last serial is never handed out, so that a counter never wraps.
+    constexpr std::int64_t kLast = std::numeric_limits<ULONG>::max();
+    if (std::optional<std::int64_t> last = KnownSerial(kind)) {
+      if (*last + 1 >= kLast) throw std::bad_alloc();  // the counter has run out
+      c_.Queue("UPDATE serials SET last = $3::int8 WHERE kind = $1::int8 AND last = $2::int8",
+               Params().Int(kind).Int(*last).Int(*last + 1), PgConnection::Expect::kOneRowChanged);
+      serials_[kind] = *last + 1;
+      return MakeObjectId(kind, static_cast<ULONG>(*last + 1));
+    }
+    // The row's lock, held to commit, makes concurrent writers take turns.
     Result r = c_.Run(
         "INSERT INTO serials(kind, last) VALUES ($1::int8, 1) ON CONFLICT (kind) DO UPDATE SET last = serials.last + 1"
         " WHERE serials.last + 1 < $2::int8 RETURNING last",
-        Params().Int(kind).Int(std::numeric_limits<ULONG>::max()));
+        Params().Int(kind).Int(kLast));
     if (r.Rows() == 0) throw std::bad_alloc();  // the counter has run out
+    serials_[kind] = r.Int(0, 0);
     return MakeObjectId(kind, static_cast<ULONG>(r.Int(0, 0)));
   });
 }
 
 void PostgresTxn::AdvanceSerial(ULONG kind, ULONG serial) {
   Guarded([&] {
+    if (std::optional<std::int64_t> last = KnownSerial(kind)) {
+      serials_[kind] = std::max<std::int64_t>(*last, serial);
+    }
     Queue("INSERT INTO serials(kind, last) VALUES ($1::int8, $2::int8)"
           " ON CONFLICT (kind) DO UPDATE SET last = greatest(serials.last, excluded.last)",
           Params().Int(kind).Int(serial));
@@ -505,20 +548,33 @@ void PostgresTxn::DeleteAccount(const std::u16string& dn) {
 ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
                                  const std::optional<std::u16string>& object_dn) {
   return Guarded([&] {
-    // The sequence (kind 0 of the serials: no object kind is 0) and the row
-    // in one statement.
-    Result r = c_.Run(
-        "WITH next AS (INSERT INTO serials(kind, last) VALUES (0, 1) ON CONFLICT (kind) DO UPDATE"
-        " SET last = serials.last + 1 RETURNING last) INSERT INTO events(sequence, event_id, record, object_dn)"
-        " SELECT last, $1::int8, $2::bytea, $3::bytea FROM next RETURNING sequence",
-        Params().Int(event_id).Bytes(record).OptionalText(object_dn));
+    UseKind(0);
+    ULONG64 sequence = 0;
+    if (std::optional<std::int64_t> last = KnownSerial(0)) {
+      sequence = static_cast<ULONG64>(*last + 1);
+      c_.Queue("UPDATE serials SET last = $2::int8 WHERE kind = 0 AND last = $1::int8",
+               Params().Int(*last).Id(sequence), PgConnection::Expect::kOneRowChanged);
+      Queue("INSERT INTO events(sequence, event_id, record, object_dn) VALUES ($1::int8, $2::int8, $3::bytea,"
+            " $4::bytea)",
+            Params().Id(sequence).Int(event_id).Bytes(record).OptionalText(object_dn));
+    } else {
+      // The sequence (kind 0 of the serials: no object kind is 0) and the
+      // row in one statement.
+      sequence = c_.Run(
+                      "WITH next AS (INSERT INTO serials(kind, last) VALUES (0, 1) ON CONFLICT (kind) DO UPDATE"
+                      " SET last = serials.last + 1 RETURNING last) INSERT INTO events(sequence, event_id, record,"
+                      " object_dn) SELECT last, $1::int8, $2::bytea, $3::bytea FROM next RETURNING sequence",
+                      Params().Int(event_id).Bytes(record).OptionalText(object_dn))
+                     .Id(0, 0);
+    }
+    serials_[0] = static_cast<std::int64_t>(sequence);
     if (!appended_events_) {
       // Delivered to every listener when the transaction commits, and not
       // at all when it rolls back.
       c_.QueueText("NOTIFY feroq_farm_events");
       appended_events_ = true;
     }
-    return r.Id(0, 0);
+    return sequence;
   });
 }
 
@@ -562,6 +618,8 @@ void PostgresTxn::Clear() {
     }
     folders_.clear();
     app_names_.clear();
+    prefetch_kinds_.clear();
+    serials_.clear();
   });
 }
 

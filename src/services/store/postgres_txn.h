@@ -4,6 +4,7 @@
 #define FEROQ_SERVICES_STORE_POSTGRES_TXN_H_
 
 #include <unordered_map>
+#include <vector>
 
 #include "services/store/farm_store.h"
 #include "services/store/postgres_connection.h"
@@ -24,6 +25,14 @@ namespace feroq::store::postgres {
 // whose guess_failed() is true, and the store runs the transaction again
 // without guessing, so that the function then sees the refusal.
 //
+// Serials: the store may have the counters of the kinds its earlier writes
+// took read with the transaction's first statement (PrefetchSerials); an
+// identifier or event sequence of such a kind is then counted here and the
+// counter row updated on the condition that it still holds the value read,
+// queued. A counter another writer moved after this transaction's snapshot
+// makes that update fail to serialize (a collision, run again as any), so
+// no serial is handed out twice.
+//
 // The folders and application names this transaction has read or written
 // are kept for the rest of it (its snapshot does not change but for its own
 // writes), so that the walk that names an event's object does not ask the
@@ -31,6 +40,17 @@ namespace feroq::store::postgres {
 class PostgresTxn final : public FarmTxn {
  public:
   PostgresTxn(PgConnection& connection, bool guess_names) : c_(connection), guess_names_(guess_names) {}
+  PostgresTxn(const PostgresTxn&) = delete;
+  PostgresTxn& operator=(const PostgresTxn&) = delete;
+  ~PostgresTxn() override { c_.ForgetResultSlots(); }
+
+  // Queues the read of the counters of `kinds` (at most kPrefetchedKinds;
+  // kind 0 counts event sequences).
+  void PrefetchSerials(const std::vector<ULONG>& kinds);
+  static constexpr std::size_t kPrefetchedKinds = 4;
+  // The counter kinds this transaction took identifiers or sequences of,
+  // in the order first taken.
+  const std::vector<ULONG>& used_serial_kinds() const { return used_kinds_; }
 
   // The first failure inside this transaction, or null.
   const PostgresStoreError* failure() const { return failure_ ? &*failure_ : nullptr; }
@@ -101,6 +121,10 @@ class PostgresTxn final : public FarmTxn {
   bool WriteApplication(const ApplicationRecord& a, ULONG64 holder);
   // Writes without waiting for the outcome.
   void Queue(const char* sql, const Params& params) { c_.Queue(sql, params); }
+  // The last serial of `kind` as this transaction knows it (reading the
+  // prefetched counters when they include it).
+  std::optional<std::int64_t> KnownSerial(ULONG kind) const;
+  void UseKind(ULONG kind);
   void KnowApplication(const ApplicationRecord& a) {
     app_names_[a.id] = ApplicationName{a.id, a.folder_id, a.data.friendly_name};
   }
@@ -113,6 +137,10 @@ class PostgresTxn final : public FarmTxn {
   // the row, or none for a row known to be absent.
   mutable std::unordered_map<ULONG64, std::optional<FolderRecord>> folders_;
   mutable std::unordered_map<ULONG64, std::optional<ApplicationName>> app_names_;
+  mutable Result prefetched_{nullptr};
+  mutable std::vector<ULONG> prefetch_kinds_;  // asked for, not read yet
+  mutable std::unordered_map<ULONG, std::int64_t> serials_;
+  std::vector<ULONG> used_kinds_;
 };
 
 }  // namespace feroq::store::postgres
