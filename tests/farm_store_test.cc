@@ -107,6 +107,15 @@ TEST_P(FarmStoreContract, IdentifiersCarryTheirKindAndNeverRepeatOnceCommitted) 
   MustWrite([&](FarmTxn& txn) { next = txn.AllocateId(kObjectKindApplication); });
   EXPECT_EQ(seen.count(next), 0u);
   EXPECT_GT(next, MakeObjectId(kObjectKindApplication, 50));
+
+  // The newest application's identifier does not come back once it is gone.
+  ULONG64 newest = 0;
+  MustWrite([&](FarmTxn& txn) {
+    newest = txn.AllocateId(kObjectKindApplication);
+    txn.PutApplication(App(newest, MakeObjectId(kObjectKindFolder, 1), u"Newest"));
+  });
+  MustWrite([&](FarmTxn& txn) { txn.DeleteApplication(newest); });
+  MustWrite([&](FarmTxn& txn) { EXPECT_GT(txn.AllocateId(kObjectKindApplication), newest); });
 }
 
 TEST_P(FarmStoreContract, FailedWriteRollsBackEveryKindOfChange) {

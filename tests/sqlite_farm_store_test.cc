@@ -72,7 +72,8 @@ std::string RawText(const std::string& path, const std::string& sql) {
 // event counter in the farm row, no name columns, the older indexes.
 constexpr char kBackToVersion2[] = R"sql(
     ALTER TABLE farm ADD COLUMN last_event INTEGER NOT NULL DEFAULT 0;
-    UPDATE farm SET last_event = (SELECT last FROM serials WHERE kind = 0);
+    UPDATE farm SET last_event = max(coalesce((SELECT last FROM serials WHERE kind = 0), 0),
+                                     coalesce((SELECT max(sequence) FROM events), 0));
     DELETE FROM serials WHERE kind = 0;
     DROP INDEX applications_by_name;
     DROP INDEX applications_by_display;
@@ -241,7 +242,7 @@ TEST_F(SqliteFarmStoreTest, NewFileIsAFarmFileInWalModeReadableOnlyByItsOwner) {
   EXPECT_EQ(ModeOf(path + "-shm"), 0600u);
   EXPECT_EQ(RawText(path, "PRAGMA journal_mode"), "wal");
   EXPECT_EQ(RawText(path, "PRAGMA application_id"), std::to_string(0x46455251));
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "4");
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "5");
   EXPECT_EQ(RawText(path, "PRAGMA encoding"), "UTF-16le");
   std::string report;
   EXPECT_EQ(CheckSqliteFarmFile(path, &report), 0u);
@@ -303,7 +304,7 @@ TEST_F(SqliteFarmStoreTest, FilesThatAreNotFarmsAreRefusedAndLeftUntouched) {
        "", admin::kFarmFileNotAFarm},
       {"our-id-no-version.db", "PRAGMA application_id = 1178948177; CREATE TABLE farm(id INTEGER);", "",
        admin::kFarmFileNotAFarm},
-      {"newer.db", "PRAGMA application_id = 1178948177; PRAGMA user_version = 5; CREATE TABLE farm(x);", "",
+      {"newer.db", "PRAGMA application_id = 1178948177; PRAGMA user_version = 6; CREATE TABLE farm(x);", "",
        admin::kFarmFileTooNew},
   };
   for (const Case& c : cases) {
@@ -535,7 +536,7 @@ TEST_F(SqliteFarmStoreTest, Version2FileWithSharedNamesUpgradesKeepingBoth) {
   )sql");
   std::shared_ptr<FarmStore> store = Open(path);
   ASSERT_TRUE(store);
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "4");
+  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "5");
   const ApplicationRecord stored = FullApplication(first, root);
   const std::u16string& name = stored.data.friendly_name;
   store->Read([&](const FarmView& v) -> VSTATUS {
@@ -759,6 +760,9 @@ TEST_F(SqliteFarmStoreTest, TrimmedEventsKeepTheirSequencesFromComingBack) {
     EXPECT_TRUE(txn.EventsAfter(0, 10).empty());
     EXPECT_EQ(txn.LastEventSequence(), 3u);
     EXPECT_EQ(txn.AppendEvent(0x1001, {}), 4u);
+    txn.DeleteEventsThrough(4);  // a later trim that empties the log moves the kept sequence on
+    EXPECT_EQ(txn.LastEventSequence(), 4u);
+    EXPECT_EQ(txn.AppendEvent(0x1001, {}), 5u);
     return 0;
   });
 }

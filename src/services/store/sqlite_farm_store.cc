@@ -230,6 +230,10 @@ class SqliteFarmStore final : public FarmStore {
         result = fn(txn);
         if (txn.failure() != 0) result = txn.failure();
         if (result == 0) {
+          txn.BeforeCommit();
+          if (txn.failure() != 0) result = txn.failure();
+        }
+        if (result == 0) {
           Statement(c, Sql::kCommit).Run();
           appended_events = txn.appended_events();
         }

@@ -8,9 +8,13 @@
 //   farm          the one row (id 1): name, last_queue_handle (the last
 //                 event queue handle handed out), fold_fingerprint (the case
 //                 classes the *_key columns were made with)
-//   serials       kind -> the last identifier serial handed out; kind 0
+//   serials       kind -> the last identifier serial handed out (for
+//                 applications: at least the serial of the last one gone or
+//                 handed out without a row; they count on from the higher
+//                 of it and the table's highest identifier); kind 0
 //                 (kEventSerialKind) holds the sequence of the newest event
-//                 appended, kept when old events are trimmed
+//                 trimmed from the log, as of when it was; the newest event
+//                 is the newer of it and the log's last entry
 //   folders       id, parent (0 for the root), name, creation_serial,
 //                 name_key; indexed by (parent, creation_serial, id) and
 //                 (parent, name_key)
@@ -50,7 +54,14 @@
 // folders.name_key (applications_by_folder went: the display index serves
 // "the applications of a folder"); version 4 moved the newest event's
 // sequence from farm.last_event into serials, beside the identifier
-// serials, so that a publish changes one page of counters, not two.
+// serials, so that a publish changes one page of counters, not two;
+// version 5 counts events on from the log's last entry and writes the
+// counter only when a trim takes that entry, so that an append changes the
+// log's page alone, and applications likewise from the table's highest
+// identifier, the counter written only when one goes or is handed out
+// without a row. The counters of a version 4 file are never behind its
+// log and table, so the upgrade changes no row; the version keeps older
+// builds, which would count on from a stale counter, from writing the file.
 //
 // There are no foreign keys: the store keeps rows as it is given them and
 // the services enforce the farm's rules (a row may name a folder that a
@@ -274,11 +285,16 @@ void MoveEventCounter(SqliteConnection& connection) {
       "ALTER TABLE farm DROP COLUMN last_event;");
 }
 
+// Version 5: events and applications count on from their tables (see
+// above); no row changes.
+void CountEventsFromTheLog(SqliteConnection&) {}
+
 constexpr Migration kMigrations[] = {
     {0, &CreateVersion1},
     {1, &AddEventNamesAndQueueOwners},
     {2, &AddNameColumns},
     {3, &MoveEventCounter},
+    {4, &CountEventsFromTheLog},
 };
 static_assert(sizeof(kMigrations) / sizeof(kMigrations[0]) == kFarmSchemaVersion,
               "one migration step per schema version");

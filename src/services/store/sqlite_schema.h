@@ -12,9 +12,9 @@ namespace feroq::store::sqlite {
 // PRAGMA application_id of every farm file ("FERQ").
 inline constexpr std::int64_t kFarmApplicationId = 0x46455251;
 // PRAGMA user_version of the schema this build reads and writes.
-inline constexpr std::int64_t kFarmSchemaVersion = 4;
-// The row of the serials table that counts event sequences (no object kind
-// is 0).
+inline constexpr std::int64_t kFarmSchemaVersion = 5;
+// The row of the serials table that keeps the sequence of the newest event
+// trimmed from the log (no object kind is 0).
 inline constexpr std::int64_t kEventSerialKind = 0;
 // The oldest schema version a connection that may not write can read, through
 // ReadOlderFarmThroughViews.

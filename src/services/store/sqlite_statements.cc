@@ -25,6 +25,9 @@ constexpr Entry kStatements[] = {
     // Counts kind ?1 on while its next serial stays below ?2.
     {Sql::kBumpSerial, "UPDATE serials SET last = last + 1 WHERE kind = ?1 AND last + 1 < ?2"},
     {Sql::kFirstSerial, "INSERT INTO serials(kind, last) VALUES (?1, 1)"},
+    // Makes counter ?1 at least ?2.
+    {Sql::kKeepSerial,
+     "INSERT INTO serials(kind, last) VALUES (?1, ?2) ON CONFLICT(kind) DO UPDATE SET last = max(last, excluded.last)"},
 
     {Sql::kGetFolder, "SELECT id, parent, name, creation_serial FROM folders WHERE id = ?1"},
     {Sql::kChildFolders,
@@ -39,6 +42,7 @@ constexpr Entry kStatements[] = {
 
     {Sql::kGetApplication, "SELECT folder, record FROM applications WHERE id = ?1"},
     {Sql::kApplicationFolder, "SELECT folder FROM applications WHERE id = ?1"},
+    {Sql::kHighestApplicationId, "SELECT max(id) FROM applications WHERE id BETWEEN ?1 AND ?2"},
     {Sql::kApplicationName, "SELECT folder, name FROM applications WHERE id = ?1"},
     // "+id": read from the smallest index and sorted, not from the table,
     // whose pages hold the records.
@@ -102,7 +106,17 @@ constexpr Entry kStatements[] = {
     {Sql::kEventsAfter,
      "SELECT sequence, event_id, record, object_dn FROM events WHERE sequence > ?1 ORDER BY sequence "
      "LIMIT ?2"},
-    {Sql::kLastEvent, "SELECT last FROM serials WHERE kind = 0"},
+    // The newest event in the log, or the newest one trimmed from it when
+    // that is newer (the log may have been trimmed empty).
+    {Sql::kLastEvent,
+     "SELECT max(coalesce((SELECT last FROM serials WHERE kind = 0), 0),"
+     " coalesce((SELECT max(sequence) FROM events), 0))"},
+    // Before the events through ?1 go: the newest event, when it is among
+    // them, is kept as the counter.
+    {Sql::kKeepLastEvent,
+     "INSERT INTO serials(kind, last) SELECT 0, sequence FROM events"
+     " WHERE sequence = (SELECT max(sequence) FROM events) AND sequence <= ?1"
+     " ON CONFLICT(kind) DO UPDATE SET last = max(last, excluded.last)"},
     {Sql::kAppendEvent,
      "INSERT INTO events(sequence, event_id, record, object_dn) VALUES (?1, ?2, ?3, ?4)"},
     {Sql::kDeleteEventsThrough, "DELETE FROM events WHERE sequence <= ?1"},

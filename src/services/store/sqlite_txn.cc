@@ -2,6 +2,7 @@
 // sqlite_schema.cc.
 #include "services/store/sqlite_txn.h"
 
+#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -345,9 +346,45 @@ ULONG64 SqliteTxn::AllocateId(ULONG kind) {
   return Guarded([&] {
     // As in every backend: the last serial is never handed out, so that a
     // counter never wraps.
-    const std::int64_t serial = NextSerial(kind, std::numeric_limits<ULONG>::max());
-    unwritten_id_ = MakeObjectId(kind, static_cast<ULONG>(serial));
-    return unwritten_id_;
+    constexpr std::int64_t kLimit = std::numeric_limits<ULONG>::max();
+    if (kind != kObjectKindApplication) return MakeObjectId(kind, static_cast<ULONG>(NextSerial(kind, kLimit)));
+    // Applications count on from the highest identifier in the table (or
+    // one handed out before and gone since, kept in the serials table), so
+    // that a publish writes no counter page.
+    std::int64_t last = static_cast<std::int64_t>(highest_application_ & 0xFFFFFFFFu);
+    {
+      Statement s(c_, Sql::kSerial);
+      s.Bind(kind);
+      if (s.Step()) last = std::max(last, s.Int(0));
+    }
+    {
+      Statement s(c_, Sql::kHighestApplicationId);
+      s.BindId(MakeObjectId(kind, 0)).BindId(MakeObjectId(kind, 0xFFFFFFFFu));
+      if (s.Step()) last = std::max(last, s.Int(0) & 0xFFFFFFFF);
+    }
+    if (last + 1 >= kLimit) throw std::bad_alloc();  // the counter has run out
+    highest_application_ = MakeObjectId(kind, static_cast<ULONG>(last + 1));
+    highest_application_written_ = false;
+    unwritten_id_ = highest_application_;
+    return highest_application_;
+  });
+}
+
+void SqliteTxn::AdvanceSerial(ULONG kind, ULONG serial) {
+  Guarded([&] { KeepSerial(kind, serial); });
+}
+
+void SqliteTxn::KeepSerial(ULONG kind, ULONG serial) {
+  Statement(c_, Sql::kKeepSerial).Bind(static_cast<std::int64_t>(kind)).Bind(static_cast<std::int64_t>(serial)).Run();
+}
+
+void SqliteTxn::BeforeCommit() {
+  Guarded([&] {
+    // An application identifier handed out without a row keeps its serial
+    // from being handed out again.
+    if (highest_application_ != 0 && !highest_application_written_) {
+      KeepSerial(kObjectKindApplication, static_cast<ULONG>(highest_application_ & 0xFFFFFFFFu));
+    }
   });
 }
 
@@ -373,6 +410,7 @@ void SqliteTxn::ForgetFolder(ULONG64 id) {
 
 void SqliteTxn::Written(const ApplicationRecord& a) {
   if (unwritten_id_ == a.id) unwritten_id_ = 0;
+  if (highest_application_ == a.id) highest_application_written_ = true;
   known_name_.reset();
   known_name_.emplace(ApplicationName{a.id, a.folder_id, a.data.friendly_name});
 }
@@ -437,6 +475,8 @@ bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
 void SqliteTxn::DeleteApplication(ULONG64 id) {
   Guarded([&] {
     known_name_.reset();
+    // The serial of an application that goes is not handed out again.
+    if (ObjectKindOf(id) == kObjectKindApplication) KeepSerial(kObjectKindApplication, static_cast<ULONG>(id));
     Statement(c_, Sql::kDeleteApplication).BindId(id).Run();
   });
 }
@@ -476,8 +516,11 @@ void SqliteTxn::DeleteAccount(const std::u16string& dn) {
 ULONG64 SqliteTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
                                const std::optional<std::u16string>& object_dn) {
   return Guarded([&] {
-    const auto sequence =
-        static_cast<ULONG64>(NextSerial(kEventSerialKind, std::numeric_limits<std::int64_t>::max()));
+    // The log's own newest sequence counts on: an append writes only the
+    // event's page.
+    const ULONG64 last = LastEventSequence();
+    if (last >= static_cast<ULONG64>(std::numeric_limits<std::int64_t>::max())) throw std::bad_alloc();
+    const ULONG64 sequence = last + 1;
     Statement(c_, Sql::kAppendEvent).BindId(sequence).Bind(event_id).BindBlob(record).Bind(object_dn).Run();
     appended_events_ = true;
     return sequence;
@@ -510,7 +553,10 @@ void SqliteTxn::DeleteEventQueue(LONG handle) {
 }
 
 void SqliteTxn::DeleteEventsThrough(ULONG64 sequence) {
-  Guarded([&] { Statement(c_, Sql::kDeleteEventsThrough).BindId(sequence).Run(); });
+  Guarded([&] {
+    Statement(c_, Sql::kKeepLastEvent).BindId(sequence).Run();
+    Statement(c_, Sql::kDeleteEventsThrough).BindId(sequence).Run();
+  });
 }
 
 void SqliteTxn::Clear() {
@@ -519,6 +565,7 @@ void SqliteTxn::Clear() {
     root_ids_.reset();
     known_name_.reset();
     unwritten_id_ = 0;
+    highest_application_ = 0;
     c_.Exec(
         "DELETE FROM serials; DELETE FROM folders; DELETE FROM applications;"
         "DELETE FROM servers; DELETE FROM accounts; DELETE FROM events;"

@@ -29,6 +29,10 @@ class SqliteTxn final : public FarmTxn {
   VSTATUS failure() const { return failure_; }
   // Whether AppendEvent ran (waiters are woken after the commit).
   bool appended_events() const { return appended_events_; }
+  // Writes what must be in the file when the transaction commits: the
+  // application counter, when the last application identifier handed out
+  // has no row. Raises.
+  void BeforeCommit();
 
   std::u16string FarmName() const override;
   std::optional<FolderRecord> GetFolder(ULONG64 id) const override;
@@ -65,6 +69,7 @@ class SqliteTxn final : public FarmTxn {
 
   void SetFarmName(const std::u16string& name) override;
   ULONG64 AllocateId(ULONG kind) override;
+  void AdvanceSerial(ULONG kind, ULONG serial) override;
   void PutFolder(const FolderRecord& folder) override;
   void DeleteFolder(ULONG64 id) override;
   void PutApplication(const ApplicationRecord& application) override;
@@ -89,6 +94,8 @@ class SqliteTxn final : public FarmTxn {
   // The next value of counter `kind` of the serials table (from 1), which
   // must stay below `limit`: std::bad_alloc once it would reach it.
   std::int64_t NextSerial(std::int64_t kind, std::int64_t limit);
+  // Makes counter `kind` of the serials table at least `serial`.
+  void KeepSerial(ULONG kind, ULONG serial);
   // The columns an application's row is written with.
   struct EncodedApplication {
     explicit EncodedApplication(const ApplicationRecord& a);
@@ -132,6 +139,10 @@ class SqliteTxn final : public FarmTxn {
   // written under it: no row can have it yet, so a write of it need not
   // try to update one in place.
   ULONG64 unwritten_id_ = 0;
+  // The highest application identifier handed out in this transaction
+  // (they ascend), and whether a row has been written under it.
+  ULONG64 highest_application_ = 0;
+  bool highest_application_written_ = false;
   const std::uint64_t generation_ = 0;
   const bool keep_records_ = false;
   mutable VSTATUS failure_ = 0;
