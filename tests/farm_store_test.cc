@@ -260,8 +260,9 @@ TEST_P(FarmStoreContract, PutHoldingNamesRefusesATakenNameAndWritesNothing) {
 }
 
 // The counts agree with the lists after inserts, replacements and deletes,
-// and the windows of application identifiers walk the whole farm in
-// ascending order, each starting just above the identifier given.
+// the lists of application identifiers ascend (whatever order the names
+// index them in), and the windows of them walk the whole farm in ascending
+// order, each starting just above the identifier given.
 TEST_P(FarmStoreContract, CountsAndIdentifierWindowsFollowTheRows) {
   const ULONG64 root = MakeObjectId(kObjectKindFolder, 1), sub = MakeObjectId(kObjectKindFolder, 2);
   auto app = [](ULONG serial) { return MakeObjectId(kObjectKindApplication, serial); };
@@ -278,6 +279,9 @@ TEST_P(FarmStoreContract, CountsAndIdentifierWindowsFollowTheRows) {
   Check([&](const FarmView& v) {
     EXPECT_EQ((std::vector<std::size_t>{v.ApplicationCount(), v.FolderCount(), v.ServerCount(), v.AccountCount()}),
               (std::vector<std::size_t>{4, 2, 2, 1}));
+    EXPECT_EQ(v.ApplicationIds(0), (std::vector<ULONG64>{app(3), app(5), app(7), app(12)}));
+    EXPECT_EQ(v.ApplicationIds(root), (std::vector<ULONG64>{app(3), app(12)}));
+    EXPECT_EQ(v.ApplicationIds(sub), (std::vector<ULONG64>{app(5), app(7)}));
     EXPECT_EQ(v.ApplicationIdsAfter(0, 3), (std::vector<ULONG64>{app(3), app(5), app(7)}));
     EXPECT_EQ(v.ApplicationIdsAfter(app(6), 3), (std::vector<ULONG64>{app(7), app(12)}));
     EXPECT_TRUE(v.ApplicationIdsAfter(0, 0).empty());

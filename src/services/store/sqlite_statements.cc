@@ -44,10 +44,11 @@ constexpr Entry kStatements[] = {
     {Sql::kApplicationFolder, "SELECT folder FROM applications WHERE id = ?1"},
     {Sql::kHighestApplicationId, "SELECT max(id) FROM applications WHERE id BETWEEN ?1 AND ?2"},
     {Sql::kApplicationName, "SELECT folder, name FROM applications WHERE id = ?1"},
-    // "+id": read from the smallest index and sorted, not from the table,
-    // whose pages hold the records.
-    {Sql::kAllApplicationIds, "SELECT id FROM applications ORDER BY +id"},
-    {Sql::kFolderApplicationIds, "SELECT id FROM applications WHERE folder = ?1 ORDER BY +id"},
+    // Read from an index, not from the table, whose pages hold the records,
+    // in the index's order: SqliteTxn sorts them (in memory, several times
+    // faster than SQLite's sorter).
+    {Sql::kAllApplicationIds, "SELECT id FROM applications"},
+    {Sql::kFolderApplicationIds, "SELECT id FROM applications WHERE folder = ?1"},
     {Sql::kAllApplicationNames, "SELECT id, folder, name FROM applications ORDER BY id"},
     {Sql::kFolderApplicationNames,
      "SELECT id, folder, name FROM applications WHERE folder = ?1 ORDER BY +id"},

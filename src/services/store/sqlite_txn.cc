@@ -121,13 +121,12 @@ std::optional<ULONG64> SqliteTxn::ApplicationFolder(ULONG64 id) const {
 
 std::vector<ULONG64> SqliteTxn::ApplicationIds(ULONG64 folder) const {
   return Guarded([&] {
-    if (folder == 0) {
-      Statement s(c_, Sql::kAllApplicationIds);
-      return Ids(s);
-    }
-    Statement s(c_, Sql::kFolderApplicationIds);
-    s.BindId(folder);
-    return Ids(s);
+    Statement s(c_, folder == 0 ? Sql::kAllApplicationIds : Sql::kFolderApplicationIds);
+    if (folder != 0) s.BindId(folder);
+    std::vector<ULONG64> ids = Ids(s);
+    // Identifiers are below 2^63, so their order is SQLite's too.
+    std::sort(ids.begin(), ids.end());
+    return ids;
   });
 }
 
