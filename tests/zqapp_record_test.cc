@@ -39,12 +39,9 @@ struct ByteField {
 };
 constexpr ByteField kBytes[] = {
     {&ZQApp::GetDefaultEncryptionLevel, &ZQApp::SetDefaultEncryptionLevel},
-    {&ZQApp::GetDefaultSoundType, &ZQApp::SetDefaultSoundType},
-    {&ZQApp::GetDefaultWindowColor, &ZQApp::SetDefaultWindowColor},
-    {&ZQApp::GetDefaultWindowScale, &ZQApp::SetDefaultWindowScale},
-    {&ZQApp::GetDefaultWindowType, &ZQApp::SetDefaultWindowType},
-    {&ZQApp::GetDesktopIntegrate, &ZQApp::SetDesktopIntegrate},
-    {&ZQApp::GetDefaultVideoType, &ZQApp::SetDefaultVideoType},
+    {&ZQApp::GetDefaultSoundType, &ZQApp::SetDefaultSoundType}, {&ZQApp::GetDefaultWindowColor, &ZQApp::SetDefaultWindowColor},
+    {&ZQApp::GetDefaultWindowScale, &ZQApp::SetDefaultWindowScale}, {&ZQApp::GetDefaultWindowType, &ZQApp::SetDefaultWindowType},
+    {&ZQApp::GetDesktopIntegrate, &ZQApp::SetDesktopIntegrate}, {&ZQApp::GetDefaultVideoType, &ZQApp::SetDefaultVideoType},
 };
 struct WordField {
   void (ZQApp::*get)(ULONG&);
@@ -52,10 +49,8 @@ struct WordField {
 };
 constexpr WordField kWords[] = {
     {&ZQApp::GetDefaultWindowHeight, &ZQApp::SetDefaultWindowHeight},
-    {&ZQApp::GetDefaultWindowWidth, &ZQApp::SetDefaultWindowWidth},
-    {&ZQApp::GetZQAttributes, &ZQApp::SetZQAttributes},
-    {&ZQApp::GetWLAttributes, &ZQApp::SetWLAttributes},
-    {&ZQApp::GetPublishingFlags, &ZQApp::SetPublishingFlags},
+    {&ZQApp::GetDefaultWindowWidth, &ZQApp::SetDefaultWindowWidth}, {&ZQApp::GetZQAttributes, &ZQApp::SetZQAttributes},
+    {&ZQApp::GetWLAttributes, &ZQApp::SetWLAttributes}, {&ZQApp::GetPublishingFlags, &ZQApp::SetPublishingFlags},
 };
 
 // Everything a record holds, read through its public accessors.

@@ -251,33 +251,26 @@ Bytes MakePe(bool pe32_plus, const std::vector<IconGroup>& groups) {
   Bytes tree(end, 0);
   PutU16(tree, 14, 2);  // root: two numbered types, 3 then 14
   PutU32(tree, 16, 3);
-  PutU32(tree, 20, 0x80000000u | static_cast<std::uint32_t>(icon_dir));
+  PutU32(tree, 20, 0x80000000u | icon_dir);
   PutU32(tree, 24, 14);
-  PutU32(tree, 28, 0x80000000u | static_cast<std::uint32_t>(group_dir));
+  PutU32(tree, 28, 0x80000000u | group_dir);
   PutU16(tree, icon_dir + 14, icon_count);
-  std::size_t named = 0;
-  for (const IconGroup& group : groups) named += group.name.empty() ? 0 : 1;
+  const auto named = std::count_if(groups.begin(), groups.end(), [](const IconGroup& g) { return !g.name.empty(); });
   PutU16(tree, group_dir + 12, named);
   PutU16(tree, group_dir + 14, groups.size() - named);
   for (std::size_t r = 0; r < resource_count; ++r) {
     const std::size_t language = languages + 24 * r;
     const std::size_t data_entry = data_entries + 16 * r;
-    std::size_t entry = 0;
-    std::uint32_t name = 0;
-    if (r < icon_count) {
-      entry = icon_dir + 16 + 8 * r;
-      name = static_cast<std::uint32_t>(r + 1);
-    } else {
-      const std::size_t g = r - icon_count;
-      entry = group_dir + 16 + 8 * g;
-      name = groups[g].name.empty() ? groups[g].number : 0x80000000u | static_cast<std::uint32_t>(name_at[g]);
-    }
-    PutU32(tree, entry, name);
-    PutU32(tree, entry + 4, 0x80000000u | static_cast<std::uint32_t>(language));
+    const std::size_t g = r - icon_count;  // the group, for r at or past icon_count
+    const std::size_t entry = r < icon_count ? icon_dir + 16 + 8 * r : group_dir + 16 + 8 * g;
+    PutU32(tree, entry, r < icon_count              ? r + 1
+                        : groups[g].name.empty() ? groups[g].number
+                                                 : 0x80000000u | name_at[g]);
+    PutU32(tree, entry + 4, 0x80000000u | language);
     PutU16(tree, language + 14, 1);
     PutU32(tree, language + 16, 0x409);
     PutU32(tree, language + 20, data_entry);
-    PutU32(tree, data_entry, kSectionRva + static_cast<std::uint32_t>(blob_at[r]));
+    PutU32(tree, data_entry, kSectionRva + blob_at[r]);
     PutU32(tree, data_entry + 4, blobs[r].size());
     std::copy(blobs[r].begin(), blobs[r].end(), tree.begin() + static_cast<std::ptrdiff_t>(blob_at[r]));
   }
@@ -289,14 +282,12 @@ Bytes MakePe(bool pe32_plus, const std::vector<IconGroup>& groups) {
 
   const std::size_t raw_size = AlignUp(tree.size(), 0x200);
   Bytes pe(kPeResourceOffset + raw_size, 0);
-  pe[0] = 'M';
-  pe[1] = 'Z';
+  std::copy_n("MZ", 2, pe.begin());
   PutU32(pe, 0x3C, kPeHeaderOffset);
   const std::size_t file_header = kPeHeaderOffset + 4;
   const std::size_t optional = file_header + 20;
   const std::uint32_t optional_size = pe32_plus ? 240 : 224;
-  pe[kPeHeaderOffset] = 'P';
-  pe[kPeHeaderOffset + 1] = 'E';
+  std::copy_n("PE", 2, pe.begin() + kPeHeaderOffset);
   PutU16(pe, file_header + 2, 1);
   PutU16(pe, file_header + 16, optional_size);
   PutU16(pe, optional, pe32_plus ? 0x20B : 0x10B);
