@@ -102,14 +102,12 @@ TEST_F(AppCreationTest, PublishesEveryPropertyAndList) {
   ReleaseObject(*farm_, app);
   ASSERT_EQ(farm_->CreateWinAppFromID(id, &app), S_OK);
   ASSERT_EQ(app->Load(), S_OK);
-  char16_t* dn = nullptr;
-  ASSERT_EQ(app->GetDistinguishedName(&dn), S_OK);
-  EXPECT_EQ(std::u16string(dn), u"\\Applications\\Office\\Editor");
-  farm_->FreeMemory(dn);
-  _ZQWinAppIcon* icon = nullptr;
-  ASSERT_EQ(app->GetIcon(icon), S_OK);
-  EXPECT_EQ(icon->mask[0], 0x80);
-  farm_->FreeMemory(icon);
+  feroq::testing::HeapText dn(*farm_);
+  ASSERT_EQ(app->GetDistinguishedName(&dn.out()), S_OK);
+  EXPECT_EQ(dn.str(), u"\\Applications\\Office\\Editor");
+  feroq::testing::HeapBlock<_ZQWinAppIcon> icon(*farm_);
+  ASSERT_EQ(app->GetIcon(icon.out()), S_OK);
+  EXPECT_EQ(icon.get()->mask[0], 0x80);
   ReleaseObject(*farm_, app);
 }
 
