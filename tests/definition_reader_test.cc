@@ -159,17 +159,15 @@ TEST(PublishDescriptionTest, FillsTheRecordAndChainsBlocksOf16ServersAnd32Users)
   ASSERT_EQ(description.Build(def, 3), S_OK);
   const _ZQWinAppData& d = *description.data();
   EXPECT_EQ(d.version, 2u);  // the file's, not the default
-  ASSERT_NE(d.servers, nullptr);
-  EXPECT_EQ(d.servers->count, 16);
-  ASSERT_NE(d.servers->next, nullptr);
-  EXPECT_EQ(d.servers->next->count, 4);
-  EXPECT_EQ(d.servers->next->next, nullptr);
+  const auto counts = [](const auto* block) {
+    std::vector<LONG> counts;
+    for (; block != nullptr; block = block->next) counts.push_back(block->count);
+    return counts;
+  };
+  EXPECT_EQ(counts(d.servers), (std::vector<LONG>{16, 4}));
+  EXPECT_EQ(counts(d.users), (std::vector<LONG>{32, 1}));
   EXPECT_EQ(d.servers->servers[0].initialProgram, nullptr);  // empty: the application's default
   EXPECT_EQ(std::u16string(d.servers->servers[3].workingDirectory), u"D:\\w");
-  ASSERT_NE(d.users, nullptr);
-  EXPECT_EQ(d.users->count, 32);
-  ASSERT_NE(d.users->next, nullptr);
-  EXPECT_EQ(d.users->next->count, 1);
   EXPECT_EQ(d.users->users[31].accountKind, 1);
   EXPECT_EQ(d.useIcon, 1);
 
