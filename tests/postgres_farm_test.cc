@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <set>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -177,7 +178,7 @@ TEST_F(PostgresFarmTest, ACommitOnAnotherConnectionWakesAWaiter) {
 // commit; one the database refuses (a trigger here) is still reported with
 // its own code, also when the function went on and returned a failure of
 // its own, and nothing of the transaction is kept. The connection then
-// serves the next write.
+// serves the next write, also after an exception left the function.
 TEST_F(PostgresFarmTest, ARefusedQueuedWriteIsReportedAndKeepsNothing) {
   std::shared_ptr<FarmStore> store = Open();
   ASSERT_TRUE(database_->Exec(
@@ -214,6 +215,11 @@ TEST_F(PostgresFarmTest, ARefusedQueuedWriteIsReportedAndKeepsNothing) {
       return v.FolderCount() == 0 && v.ServerCount() == 0 ? 0 : 1;
     }), 0u);
   }
+  // Also when something else leaves the function before the refusal is read.
+  EXPECT_THROW(store->Write([&](FarmTxn& t) -> VSTATUS {
+    t.PutServer({refused, u"x"});
+    throw std::runtime_error("the caller's own failure");
+  }), std::runtime_error);
   EXPECT_EQ(store->Write([&](FarmTxn& t) -> VSTATUS {
     t.PutServer({refused, u"y"});
     return 0;

@@ -194,6 +194,9 @@ class PostgresFarmStore final : public FarmStore {
   // raises; a connection that cannot send is dropped.
   void End(PgConnection* c) noexcept {
     try {
+      // After a sync point of its own: a queued statement the server
+      // refused skips whatever follows it up to the next one.
+      c->Send();
       c->QueueText("ROLLBACK");
       c->Send();
     } catch (...) {
