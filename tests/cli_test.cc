@@ -147,16 +147,8 @@ class CliTest : public ::testing::Test {
 };
 
 TEST(ResultCodeTableTest, EveryCreationCodeAndLibraryCodeIsNamedAndExplained) {
-  std::vector<HRESULT> codes = {S_OK,
-                                S_FALSE,
-                                E_NOTIMPL,
-                                E_FAIL,
-                                E_UNEXPECTED,
-                                E_ACCESSDENIED,
-                                E_OUTOFMEMORY,
-                                E_INVALIDARG,
-                                feroq::ZQ_CREATE_E_PARENT_SET,
-                                feroq::ZQ_CREATE_E_DETAIL_29,
+  std::vector<HRESULT> codes = {S_OK, S_FALSE, E_NOTIMPL, E_FAIL, E_UNEXPECTED, E_ACCESSDENIED, E_OUTOFMEMORY,
+                                E_INVALIDARG, feroq::ZQ_CREATE_E_PARENT_SET, feroq::ZQ_CREATE_E_DETAIL_29,
                                 feroq::ZQ_CREATE_E_VERSION};
   for (HRESULT code = feroq::ZQ_CREATE_E_ICON_FILE; code <= feroq::ZQ_CREATE_E_DETAIL_27; ++code)
     codes.push_back(code);
@@ -461,7 +453,7 @@ TEST_F(CliTest, ListingsWalkTheFarmInWindowsAndPrintTheWholeListing) {
   const std::size_t bulk = 2 * feroq::cli::kAppWindow + 1;
   {
     std::shared_ptr<feroq::store::FarmStore> store;
-    ASSERT_EQ(feroq::store::OpenSqliteFarmStore(dir_.File("farm.db"), feroq::store::SqliteOpenOptions{}, &store), 0u);
+    ASSERT_EQ(feroq::store::OpenSqliteFarmStore(dir_.File("farm.db"), &store), 0u);
     ASSERT_EQ(store->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
       for (std::size_t i = 0; i < bulk; ++i) {
         feroq::store::ApplicationRecord app;
@@ -643,10 +635,8 @@ TEST_F(CliTest, KilledWatchersQueueIsReclaimedWhenTheFarmOpens) {
 
   auto queues_and_entries = [&] {
     std::shared_ptr<feroq::store::FarmStore> store;
-    feroq::store::SqliteOpenOptions options;
-    EXPECT_EQ(feroq::store::OpenSqliteFarmStore(path, options, &store), 0u);
     std::pair<std::size_t, std::size_t> counts{99, 99};
-    if (store) {
+    if (feroq::store::OpenSqliteFarmStore(path, &store) == 0) {
       store->Read([&](const feroq::store::FarmView& view) -> VSTATUS {
         counts = {view.ListEventQueues().size(), view.EventsAfter(0, 100).size()};
         return 0;

@@ -41,10 +41,7 @@ TEST_F(FailureSweepTest, FolderTreeOperations) {
   std::vector<SweptOperation> ops;
   ops.push_back(OnTools("CreateSubFolder",
                         [](AppFolderObject* tools, Holdings& out) {
-                          FolderObject* made = nullptr;
-                          const HRESULT result = tools->CreateSubFolder(W(u"Fresh"), &made);
-                          out.Object(made);
-                          return result;
+                          return out.Out<FolderObject>([&](auto made) { return tools->CreateSubFolder(W(u"Fresh"), made); });
                         },
                         {{"VORNCommonApplicationSAL::CreateFolder", kOomElseFail}}));
   SweptOperation rename = OnTools("SetObjectName",
@@ -57,10 +54,7 @@ TEST_F(FailureSweepTest, FolderTreeOperations) {
   SweptOperation get_name = OnTools(
       "GetObjectName",
       [](AppFolderObject* tools, Holdings& out) {
-        char16_t* name = nullptr;
-        const HRESULT result = tools->GetObjectName(&name);
-        out.Memory(name);
-        return result;
+        return out.Out<char16_t>([&](auto name) { return tools->GetObjectName(name); });
       },
       {{"VORNCommonApplicationSAL::GetFolderName", Always(S_OK)}});  // nothing cached: nothing written
   get_name.absorbs = {S_OK};
@@ -68,10 +62,7 @@ TEST_F(FailureSweepTest, FolderTreeOperations) {
   ops.push_back(OnTools(
       "GetParentFolder",
       [](AppFolderObject* tools, Holdings& out) {
-        FolderObject* found = nullptr;
-        const HRESULT result = tools->GetParentFolder(&found);
-        out.Object(found);
-        return result;
+        return out.Out<FolderObject>([&](auto found) { return tools->GetParentFolder(found); });
       },
       parent));
   // The folder's own parent first (any failure: E_FAIL), then the name
@@ -178,10 +169,8 @@ TEST_F(FailureSweepTest, LookupsByName) {
   auto by_dn = [](std::u16string dn, bool from_office) {
     return [dn, from_office](ToolState& t, Holdings& out) {
       std::u16string text = dn;
-      CommonObject* found = nullptr;
-      const HRESULT result = t.farm->GetObjectByDN(from_office ? t.folder : nullptr, text.data(), &found);
-      out.Object(found);
-      return result;
+      return out.Out<CommonObject>(
+          [&](auto found) { return t.farm->GetObjectByDN(from_office ? t.folder : nullptr, text.data(), found); });
     };
   };
   std::vector<SweptOperation> ops;
@@ -202,11 +191,8 @@ TEST_F(FailureSweepTest, LookupsByName) {
   SweptOperation by_name = OnFarm(
       "GetAppByDN",
       [](FarmObject* farm, Holdings& out) {
-        ZQWinAppObject* app = nullptr;
-        const HRESULT result =
-            farm->GetAppByDN(W(u"\\Applications\\Office\\Tools\\Editor"), &app);
-        out.Object(app);
-        return result;
+        return out.Out<ZQWinAppObject>(
+            [&](auto app) { return farm->GetAppByDN(W(u"\\Applications\\Office\\Tools\\Editor"), app); });
       },
       With(NameBuilder(), {{"ZQAppSAL::EnumApps", kEnumApps},
                            {"ZQApp::new", Always(E_INVALIDARG)},
@@ -217,10 +203,7 @@ TEST_F(FailureSweepTest, LookupsByName) {
   ops.push_back(OnApp(
       "ZQWinAppObject::GetDistinguishedName",
       [](ZQWinAppObject* app, Holdings& out) {
-        char16_t* dn = nullptr;
-        const HRESULT result = app->GetDistinguishedName(&dn);
-        out.Memory(dn);
-        return result;
+        return out.Out<char16_t>([&](auto dn) { return app->GetDistinguishedName(dn); });
       },
       NameBuilder()));
   Sweep("lookups by name", ops);
@@ -300,34 +283,22 @@ TEST_F(FailureSweepTest, Enumeration) {
   // Without the root's identifier there is no root folder to hand out.
   ops.push_back(OnFarm("GetRootFolder",
                        [](FarmObject* farm, Holdings& out) {
-                         FolderObject* root = nullptr;
-                         const HRESULT result = farm->GetRootFolder(FarmObjectAppFolder, &root);
-                         out.Object(root);
-                         return result;
+                         return out.Out<FolderObject>([&](auto root) { return farm->GetRootFolder(FarmObjectAppFolder, root); });
                        },
                        {{"VORNCommonApplicationSAL::GetRootFolderID", Always(E_FAIL)}}));
   ops.push_back(OnFarm("CreateWinAppFromID",
                        [this](FarmObject* farm, Holdings& out) {
-                         ZQWinAppObject* app = nullptr;
                          ULONG64 id = editor_;
-                         const HRESULT result = farm->CreateWinAppFromID(id, &app);
-                         out.Object(app);
-                         return result;
+                         return out.Out<ZQWinAppObject>([&](auto app) { return farm->CreateWinAppFromID(id, app); });
                        },
                        {{"ZQApp::new", Always(E_OUTOFMEMORY)}}));
   ops.back().makes_records = true;
   ops.push_back(OnFarm("CreateAppFolderObject", [this](FarmObject* farm, Holdings& out) {
-    AppFolderObject* folder = nullptr;
     ULONG64 id = office_;
-    const HRESULT result = farm->CreateAppFolderObject(id, &folder, 0);
-    out.Object(folder);
-    return result;
+    return out.Out<AppFolderObject>([&](auto folder) { return farm->CreateAppFolderObject(id, folder, 0); });
   }));
   ops.push_back(OnFarm("GetFarmName", [](FarmObject* farm, Holdings& out) {
-    char16_t* name = nullptr;
-    const HRESULT result = farm->GetFarmName(&name);
-    out.Memory(name);
-    return result;
+    return out.Out<char16_t>([&](auto name) { return farm->GetFarmName(name); });
   }));
   ops.push_back(OnFarm("GetAppSubsysVersion",
                        [](FarmObject* farm, Holdings&) {

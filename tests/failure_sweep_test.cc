@@ -124,6 +124,7 @@ TEST_F(FailureSweepTest, LoadAndSetEveryProperty) {
   struct StringGetter {
     const char* name;
     HRESULT (*get)(ZQWinAppObject*, char16_t**);
+    HRESULT expected = S_OK;
   };
   const StringGetter getters[] = {
       {"GetBrowserName", [](ZQWinAppObject* a, char16_t** s) { return a->GetBrowserName(s); }},
@@ -132,24 +133,13 @@ TEST_F(FailureSweepTest, LoadAndSetEveryProperty) {
        [](ZQWinAppObject* a, char16_t** s) { return a->GetDefaultWorkingDirectory(*s); }},
       {"GetDescription", [](ZQWinAppObject* a, char16_t** s) { return a->GetDescription(s); }},
       {"GetObjectName", [](ZQWinAppObject* a, char16_t** s) { return a->GetObjectName(s); }},
+      {"GetWLFolder (empty)", [](ZQWinAppObject* a, char16_t** s) { return a->GetWLFolder(*s); }, S_FALSE},
   };
   for (const StringGetter& getter : getters) {
     ops.push_back(OnApp(getter.name, [getter](ZQWinAppObject* app, Holdings& out) {
-      char16_t* text = nullptr;
-      const HRESULT result = getter.get(app, &text);
-      out.Memory(text);
-      return result;
-    }));
+      return out.Out<char16_t>([&](auto text) { return getter.get(app, text); });
+    }, {}, getter.expected));
   }
-  ops.push_back(OnApp(
-      "GetWLFolder (empty)",
-      [](ZQWinAppObject* app, Holdings& out) {
-        char16_t* text = nullptr;
-        const HRESULT result = app->GetWLFolder(text);
-        out.Memory(text);
-        return result;
-      },
-      {}, S_FALSE));
   SweptOperation scalar_getters = OnApp("scalar getters", [](ZQWinAppObject* app, Holdings&) {
     _ZQEncryptionLevel level;
     _ZQSoundType sound;
@@ -356,10 +346,7 @@ TEST_F(FailureSweepTest, ExportOfAllFourKindsAndIcons) {
     return app->GetIconFile(IconFileFormatICO, name.data());
   }));
   ops.push_back(OnApp("GetIcon", [](ZQWinAppObject* app, Holdings& out) {
-    _ZQWinAppIcon* icon = nullptr;
-    const HRESULT result = app->GetIcon(icon);
-    out.Memory(icon);
-    return result;
+    return out.Out<_ZQWinAppIcon>([&](auto icon) { return app->GetIcon(*icon); });
   }));
   ops.push_back(OnApp("SetIcon",
                       [](ZQWinAppObject* app, Holdings&) {

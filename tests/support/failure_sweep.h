@@ -30,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -79,6 +80,20 @@ class Holdings {
   // The elements of an object array, then the array itself.
   void Objects(CommonObject** objects, std::size_t count);
   void ReleaseAll();
+
+  // Runs `call` with a place for one T* (an object, or a block when T is
+  // not an object), keeps what it handed out and returns its result.
+  template <class T, class Call>
+  HRESULT Out(Call call) {
+    T* out = nullptr;
+    const HRESULT result = call(&out);
+    if constexpr (std::is_convertible_v<T*, CommonObject*>) {
+      Object(out);
+    } else {
+      Memory(out);
+    }
+    return result;
+  }
 
  private:
   FarmObject& farm_;

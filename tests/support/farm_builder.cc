@@ -4,6 +4,7 @@
 
 #include "feroq/services/directory_services.h"
 #include "feroq/services/zqapp.h"
+#include "support/farm_fixture.h"
 
 namespace feroq::testing {
 
@@ -24,21 +25,12 @@ ULONG64 FarmBuilder::Folder(const std::u16string& name, ULONG64 parent) {
 }
 
 ULONG64 FarmBuilder::App(const std::u16string& name, ULONG64 folder) {
-  auto* store = static_cast<ZQAppSAL*>(farm_.GetZQWinAppSAL());
-  if (folder == 0) folder = Root();
-  ZQApp record;
-  EXPECT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
-  VORNString friendly(name.c_str());
-  std::u16string browser = u"b-" + name;
-  VORNString browser_name(browser.c_str());
-  VORNString program(u"C:\\Programs\\app.exe");
-  EXPECT_EQ(record.SetFriendlyName(friendly), 0u);
-  EXPECT_EQ(record.SetBrowserName(browser_name), 0u);
-  EXPECT_EQ(record.SetDefaultInitialProgram(program), 0u);
-  EXPECT_EQ(record.SetCommonAppFolder(folder), 0u);
-  ULONG64 id = 0;
-  EXPECT_EQ(store->Write(id, record, nullptr), 0u) << "publishing";
-  return id;
+  AppSeed seed;
+  seed.browser_name = u"b-" + name;
+  seed.friendly_name = name;
+  seed.initial_program = u"C:\\Programs\\app.exe";
+  seed.folder = folder == 0 ? Root() : folder;
+  return StoreApplication(*static_cast<ZQAppSAL*>(farm_.GetZQWinAppSAL()), seed);
 }
 
 }  // namespace feroq::testing

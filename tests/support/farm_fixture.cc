@@ -125,13 +125,10 @@ ULONG64 FarmTest::AddFolder(const std::u16string& path) {
   return current;
 }
 
-ULONG64 FarmTest::AddApplication(const AppSeed& seed) {
-  ScopedServiceCallSuppression quiet;
+ULONG64 StoreApplication(ZQAppSAL& store, const AppSeed& seed) {
   ZQApp record;
   EXPECT_EQ(record.Initialize(kZQAppCurrentVersion), 0u);
   VORNString browser(seed.browser_name.c_str());
-  // The store refuses an application without a display name or an initial
-  // program: seeds that leave them out get ones made from the browser name.
   const std::u16string friendly_text = seed.friendly_name.empty() ? seed.browser_name : seed.friendly_name;
   const std::u16string program_text =
       seed.initial_program.empty() ? u"C:\\Programs\\" + seed.browser_name + u".exe" : seed.initial_program;
@@ -158,10 +155,15 @@ ULONG64 FarmTest::AddApplication(const AppSeed& seed) {
     VORNString name(dn.c_str());
     EXPECT_EQ(record.AddUser(name), 0u);
   }
-  ZQAppSAL store(subsystem_);
   ULONG64 id = 0;
-  EXPECT_EQ(store.Write(id, record, nullptr), 0u);
+  EXPECT_EQ(store.Write(id, record, nullptr), 0u) << "publishing";
   return id;
+}
+
+ULONG64 FarmTest::AddApplication(const AppSeed& seed) {
+  ScopedServiceCallSuppression quiet;
+  ZQAppSAL store(subsystem_);
+  return StoreApplication(store, seed);
 }
 
 ULONG64 FarmTest::AddApplication(const std::u16string& browser_name, ULONG64 folder) {

@@ -46,6 +46,9 @@ struct AppSeed {
 AppSeed SeedWithUsers(const std::u16string& browser_name, std::vector<std::u16string> users);
 AppSeed SeedWithServers(const std::u16string& browser_name, std::vector<ULONG64> servers);
 
+// Writes a new application record made from `seed` through `store`; its id.
+ULONG64 StoreApplication(ZQAppSAL& store, const AppSeed& seed);
+
 // Changes the stored folder (`folder_change`) or application (`app_change`)
 // `id` of the farm the services use now in the farm store itself, past the
 // services' rules, as a farm file written by an older feroq may hold it.
