@@ -110,6 +110,15 @@ class CliTest : public ::testing::Test {
     return r.out;
   }
 
+  // Runs and expects exit `code` with each of `said` on standard error.
+  Result Fails(std::vector<std::string> args, const std::vector<std::string>& said, int code = 1,
+               const std::string& farm = "") {
+    Result r = Run(std::move(args), farm);
+    EXPECT_EQ(r.exit_code, code);
+    for (const std::string& text : said) EXPECT_NE(r.err.find(text), std::string::npos) << text << " in: " << r.err;
+    return r;
+  }
+
   json Json(std::vector<std::string> args, const std::string& farm = "") {
     args.insert(args.begin(), "--json");
     std::string out = Ok(std::move(args), farm);
@@ -124,13 +133,13 @@ class CliTest : public ::testing::Test {
   // A new farm file (every command but `farm init` wants one that exists).
   void SetUp() override { Ok({"farm", "init"}); }
 
-  // A farm file with servers, accounts and folders.
-  void SetUpFarm(const std::string& farm = "") {
+  // A farm file with servers, accounts and (unless told otherwise) folders.
+  void SetUpFarm(const std::string& farm = "", bool folders = true) {
     Ok({"farm", "init"}, farm);
     Ok({"server", "add", "APPSRV01", "APPSRV02", "--if-missing"}, farm);
     Ok({"account", "add", "CORP\\alice", "--if-missing"}, farm);
     Ok({"account", "add", "CORP\\Accounting", "--kind", "group", "--if-missing"}, farm);
-    Ok({"folder", "create", "-p", "\\Applications\\Office\\Tools"}, farm);
+    if (folders) Ok({"folder", "create", "-p", "\\Applications\\Office\\Tools"}, farm);
   }
 
   void PublishEditor(const std::string& farm = "") {
@@ -285,11 +294,7 @@ TEST_F(CliTest, ErrorsNameTheirCause) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args.back());
-    Result r = Run(c.args);
-    EXPECT_EQ(r.exit_code, 1);
-    for (const std::string& said : c.said) {
-      EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
-    }
+    Result r = Fails(c.args, c.said);
     if (c.not_said != nullptr) {
       EXPECT_EQ((r.err + r.out).find(c.not_said), std::string::npos) << r.err;
     }
@@ -320,20 +325,14 @@ TEST_F(CliTest, ControlCharactersNeverReachTheTerminal) {
 }
 
 TEST_F(CliTest, AFarmThatCannotBeOpenedFailsWithTheServicesCode) {
-  Result r = Run({"farm", "info"}, "--farm=nosuch:thing");
-  EXPECT_EQ(r.exit_code, 2);
-  EXPECT_NE(r.err.find("not a farm URL: nosuch:thing"), std::string::npos) << r.err;
+  Fails({"farm", "info"}, {"not a farm URL: nosuch:thing"}, 2, "--farm=nosuch:thing");
   // A mistyped path names no farm, and none is made.
   const std::string typo = dir_.File("frm.db");
-  r = Run({"app", "list"}, "--farm=sqlite:" + typo);
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("FARM_FILE_MISSING (0x80170006)"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("no farm at " + typo + "; create it with `feroq farm init`"), std::string::npos) << r.err;
+  Fails({"app", "list"}, {"FARM_FILE_MISSING (0x80170006)", "no farm at " + typo + "; create it with `feroq farm init`"},
+        1, "--farm=sqlite:" + typo);
   EXPECT_FALSE(std::filesystem::exists(typo));
   ASSERT_TRUE(WriteWholeFile(dir_.File("not-a-farm.db"), "plain text, not a farm"));
-  r = Run({"farm", "info"}, "--farm=sqlite:" + dir_.File("not-a-farm.db"));
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("FARM_FILE_NOT_A_FARM (0x80170002)"), std::string::npos) << r.err;
+  Fails({"farm", "info"}, {"FARM_FILE_NOT_A_FARM (0x80170002)"}, 1, "--farm=sqlite:" + dir_.File("not-a-farm.db"));
   EXPECT_EQ(ReadWholeFile(dir_.File("not-a-farm.db")), "plain text, not a farm");
 }
 
@@ -356,9 +355,8 @@ TEST_F(CliTest, AppExportWritesAllFourFileKinds) {
   EXPECT_EQ(ReadWholeFile(dir_.File("one.def")).value_or("IconMask").find("IconMask"), std::string::npos);
   EXPECT_EQ(ReadWholeFile(dir_.File("one.ico")), ReadWholeFile(dir_.File("kinds/Editor.ico")));
   EXPECT_EQ(Run({"app", "export", dn, "--kind", "pdf"}).exit_code, 2);
-  Result r = Run({"app", "export", dn, "--kind", "html", "--language", "Klingon", "-o", dir_.File("x.html")});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("E_INVALIDARG (0x80070057)"), std::string::npos) << r.err;
+  Fails({"app", "export", dn, "--kind", "html", "--language", "Klingon", "-o", dir_.File("x.html")},
+        {"E_INVALIDARG (0x80070057)"});
 }
 
 TEST_F(CliTest, PublishShowSetMoveAndDeleteOnAFarmFile) {
@@ -423,16 +421,10 @@ TEST_F(CliTest, ImportReportsRefusalsDryRunsAndSecondRuns) {
   std::filesystem::create_directories(dir_.File("bad"));
   ASSERT_TRUE(WriteWholeFile(dir_.File("bad/b.def"), bad));
   const std::string farm2 = Farm("second");
-  Ok({"farm", "init"}, farm2);
-  Ok({"server", "add", "APPSRV01", "APPSRV02"}, farm2);
-  Ok({"account", "add", "CORP\\alice"}, farm2);
-  Ok({"account", "add", "CORP\\Accounting", "--kind", "group"}, farm2);
-  Result r = Run({"import", dir_.File("good"), dir_.File("bad")}, farm2);
-  EXPECT_EQ(r.exit_code, 1);
+  SetUpFarm(farm2, /*folders=*/false);
   const int bad_line = 1 + static_cast<int>(std::count(bad.begin(), bad.begin() + static_cast<long>(bad.find("RC5_256Bit")), '\n'));
-  EXPECT_NE(r.err.find(dir_.File("bad/b.def") + ":" + std::to_string(bad_line) + ": expected an encryption level"),
-            std::string::npos)
-      << r.err;
+  Fails({"import", dir_.File("good"), dir_.File("bad")},
+        {dir_.File("bad/b.def") + ":" + std::to_string(bad_line) + ": expected an encryption level"}, 1, farm2);
   // A dry run prints what it would do as JSON and changes nothing.
   const json dry = Json({"import", "--dry-run", "--create-folders", dir_.File("good")}, farm2);
   EXPECT_EQ(dry["applications"].size(), 1u);
@@ -495,11 +487,9 @@ TEST_F(CliTest, ExportAllGoesOnPastAFileNameTheFileSystemRefuses) {
   PublishEditor();
   const std::string long_name(255, 'x');  // with ".def", past the file system's 255 bytes
   Ok({"app", "publish", "--name", long_name, "--browser-name", "long", "--program", "C:\\long.exe"});
-  Result r = Run({"export-all", dir_.File("out")});
-  EXPECT_EQ(r.exit_code, 1);
-  EXPECT_NE(r.err.find("not exported: exporting \\Applications\\" + long_name.substr(0, 100)), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("OUTPUT_NAME_TOO_LONG (0x800700CE)"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("1 of 2 applications could not be exported"), std::string::npos) << r.err;
+  Fails({"export-all", dir_.File("out")}, {"not exported: exporting \\Applications\\" + long_name.substr(0, 100),
+                                           "OUTPUT_NAME_TOO_LONG (0x800700CE)",
+                                           "1 of 2 applications could not be exported"});
   EXPECT_TRUE(ReadWholeFile(dir_.File("out/Office/Tools/Editor.def")).has_value());
 }
 

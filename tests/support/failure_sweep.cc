@@ -387,10 +387,6 @@ void FailureSweepTest::Sweep(const std::string& scenario, const std::vector<Swep
     total.service_runs += service.service_runs;
     if (HasFatalFailure()) return;
   }
-  RecordProperty("operations", static_cast<int>(ops.size()));
-  RecordProperty("allocation_failure_points", static_cast<int>(total.failure_points));
-  RecordProperty("service_calls_swept", static_cast<int>(total.service_calls));
-  RecordProperty("service_fault_runs", static_cast<int>(total.service_runs));
   std::cout << "[ sweep    ] scenario " << scenario << ": " << ops.size() << " operations, "
             << total.failure_points << " allocation failure points, " << total.service_calls
             << " service calls x " << kSweptServiceCodes.size() << " codes = " << total.service_runs
