@@ -205,13 +205,7 @@ TEST_F(AppStoreChecksTest, ValidationOfStoredApplications) {
 TEST_F(AppStoreChecksTest, PublishingMapsTheFirstDetail) {
   FarmObject farm;
   feroq::testing::TextPool texts;
-  auto data = std::make_unique<_ZQWinAppData>();
-  std::memset(data.get(), 0, sizeof(*data));
-  data->version = feroq::kZQAppCurrentVersion;
-  data->objectName = texts(u"Editor");
-  data->browserName = texts(u"editor");
-  data->defaultInitialProgram = texts(u"C:\\editor.exe");
-  data->defaultWindowColor = ZQWindowColor256;
+  const auto data = feroq::testing::AppData(texts, u"Editor", u"editor");
 
   const struct {
     std::vector<ULONG> chain;

@@ -69,17 +69,11 @@ TEST_F(FailureSweepTest, PublishWithServersUsersAndIcon) {
     users.users[0] = {0, 0, 0, texts(u"CORP"), texts(u"alice")};
     users.users[1] = {0, 0, 1, texts(u"CORP"), texts(u"bob")};
     users.count = 2;
-    auto data = std::make_unique<_ZQWinAppData>();
-    std::memset(data.get(), 0, sizeof(*data));
-    data->version = feroq::kZQAppCurrentVersion;
-    data->objectName = texts(u"Publisher");
-    data->browserName = texts(u"publisher");
+    auto data = feroq::testing::AppData(texts, u"Publisher", u"publisher", u"\\Applications\\Office\\Tools");
     data->defaultInitialProgram = texts(u"C:\\Apps\\pub.exe");
     data->defaultWorkingDirectory = texts(u"C:\\Apps");
     data->description = texts(u"Publishes");
     data->wlFolder = texts(u"Desk");
-    data->parentFolder = texts(u"\\Applications\\Office\\Tools");
-    data->defaultWindowColor = ZQWindowColor256;
     data->defaultWindowType = ZQWindowCustom;
     data->defaultWindowHeight = 600;
     data->defaultWindowWidth = 800;

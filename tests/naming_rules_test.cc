@@ -50,16 +50,9 @@ class NamingRulesTest : public FarmTest {
   // with the result in `*hr`.
   ULONG64 Publish(const std::u16string& name, const std::u16string& browser, HRESULT* hr = nullptr,
                   const std::u16string& folder_dn = u"") {
-    auto data = std::make_unique<_ZQWinAppData>();
-    std::memset(data.get(), 0, sizeof(*data));
     TextPool texts;
-    data->version = kZQAppCurrentVersion;
-    data->objectName = texts(name);
-    data->browserName = texts(browser);
-    data->defaultInitialProgram = texts(u"C:\\a.exe");
-    data->parentFolder = folder_dn.empty() ? nullptr : texts(folder_dn);
     ZQWinAppObject* app = nullptr;
-    const HRESULT result = farm_->CreateZQWinApp(data.get(), &app);
+    const HRESULT result = farm_->CreateZQWinApp(AppData(texts, name, browser, folder_dn).get(), &app);
     if (hr != nullptr) *hr = result;
     if (result != S_OK) return 0;
     ULONG64 id = 0;

@@ -234,9 +234,7 @@ TEST_F(SqliteFarmStoreTest, NewFileIsAFarmFileInWalModeReadableOnlyByItsOwner) {
   std::shared_ptr<FarmStore> store = Open(path);
   umask(old_umask);
   ASSERT_TRUE(store);
-  MustWrite(*store, [](FarmTxn& txn) {
-    InitializeNewFarm(txn);
-  });
+  MustWrite(*store, [](FarmTxn& txn) { InitializeNewFarm(txn); });
   EXPECT_EQ(ModeOf(path), 0600u);
   EXPECT_EQ(ModeOf(path + "-wal"), 0600u);
   EXPECT_EQ(ModeOf(path + "-shm"), 0600u);
@@ -334,9 +332,7 @@ TEST_F(SqliteFarmStoreTest, DamagedRecordFailsItsTransactionEvenWhenTheFailureIs
   // A record cut short, and a whole record of an unknown format.
   for (bool cut : {true, false}) {
     SCOPED_TRACE(cut);
-    MustWrite(*store, [&](FarmTxn& txn) {
-      txn.PutApplication(FullApplication(app, 1));
-    });
+    MustWrite(*store, [&](FarmTxn& txn) { txn.PutApplication(FullApplication(app, 1)); });
     if (cut) {
       RawExec(path, "UPDATE applications SET record = X'0103000000'");
     } else {
@@ -748,9 +744,7 @@ TEST_F(SqliteFarmStoreTest, TrimmedEventsKeepTheirSequencesFromComingBack) {
       EXPECT_EQ(v.LastEventSequence(), 3u);
       return 0;
     });
-    MustWrite(*store, [](FarmTxn& txn) {
-      txn.DeleteEventsThrough(3);
-    });
+    MustWrite(*store, [](FarmTxn& txn) { txn.DeleteEventsThrough(3); });
   }
   // An empty log after reopening still knows its newest sequence.
   std::shared_ptr<FarmStore> store = Open(path);
@@ -807,9 +801,7 @@ TEST_F(SqliteFarmStoreTest, WaitersWakeForCommitsOfThisAndOtherStoreObjects) {
   EXPECT_FALSE(writer->WaitForEventAfter(0, 0));
   EXPECT_FALSE(other->WaitForEventAfter(0, 30));
   // A write without events wakes nobody early and is no event.
-  MustWrite(*writer, [](FarmTxn& txn) {
-    txn.SetFarmName(u"x");
-  });
+  MustWrite(*writer, [](FarmTxn& txn) { txn.SetFarmName(u"x"); });
   EXPECT_FALSE(writer->WaitForEventAfter(0, 30));
 
   for (FarmStore* waiter : {writer.get(), other.get()}) {
@@ -833,9 +825,7 @@ TEST_F(SqliteFarmStoreTest, WaitersPollWhenTheFarmHasNoSignal) {
   ASSERT_TRUE(fs::create_directory(path + "-wake"));
   ASSERT_EQ(platform::OpenChangeSignal(path), nullptr);
   EXPECT_TRUE(WakesForCommit(*other, 0, nullptr, [&] {
-    MustWrite(*writer, [](FarmTxn& txn) {
-      txn.AppendEvent(0x1000, {});
-    });
+    MustWrite(*writer, [](FarmTxn& txn) { txn.AppendEvent(0x1000, {}); });
   }));
 }
 

@@ -109,17 +109,8 @@ class WaitForEventTest : public feroq::testing::FarmTest {
   }
   ZQWinAppObject* Publish(const char16_t* name, const char16_t* parent_dn) {
     feroq::testing::TextPool texts;
-    _ZQWinAppData data;
-    std::memset(&data, 0, sizeof(data));
-    data.version = feroq::kZQAppCurrentVersion;
-    data.objectName = texts(name);
-    data.browserName = texts(name);
-    data.defaultInitialProgram = texts(u"C:\\Apps\\app.exe");
-    data.defaultWindowColor = ZQWindowColor256;
-    data.defaultWindowType = ZQWindow800x600;
-    data.parentFolder = texts(parent_dn);
     ZQWinAppObject* app = nullptr;
-    EXPECT_EQ(farm_->CreateZQWinApp(&data, &app), S_OK);
+    EXPECT_EQ(farm_->CreateZQWinApp(feroq::testing::AppData(texts, name, name, parent_dn).get(), &app), S_OK);
     return app;
   }
   std::size_t Registered() {

@@ -1,6 +1,7 @@
 #include "support/farm_fixture.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "feroq/services/directory_services.h"
 #include "platform/platform.h"
@@ -158,6 +159,20 @@ ULONG64 StoreApplication(ZQAppSAL& store, const AppSeed& seed) {
   ULONG64 id = 0;
   EXPECT_EQ(store.Write(id, record, nullptr), 0u) << "publishing";
   return id;
+}
+
+std::unique_ptr<_ZQWinAppData> AppData(TextPool& texts, std::u16string_view name, std::u16string_view browser_name,
+                                       std::u16string_view parent_dn) {
+  auto data = std::make_unique<_ZQWinAppData>();
+  std::memset(data.get(), 0, sizeof(*data));
+  data->version = kZQAppCurrentVersion;
+  data->objectName = texts(name);
+  data->browserName = texts(browser_name);
+  data->defaultInitialProgram = texts(u"C:\\Apps\\app.exe");
+  data->defaultWindowColor = ZQWindowColor256;
+  data->defaultWindowType = ZQWindow800x600;
+  if (!parent_dn.empty()) data->parentFolder = texts(parent_dn);
+  return data;
 }
 
 ULONG64 FarmTest::AddApplication(const AppSeed& seed) {

@@ -18,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "feroq/app_data.h"
 #include "feroq/farm_object.h"
 #include "feroq/services/farm_admin.h"
 #include "feroq/services/service_base.h"
 #include "feroq/services/zqapp.h"
 #include "services/store/farm_store.h"
+#include "support/handles.h"
 
 namespace feroq::testing {
 
@@ -48,6 +50,12 @@ AppSeed SeedWithServers(const std::u16string& browser_name, std::vector<ULONG64>
 
 // Writes a new application record made from `seed` through `store`; its id.
 ULONG64 StoreApplication(ZQAppSAL& store, const AppSeed& seed);
+
+// What FarmObject::CreateZQWinApp needs to publish `name` (a 256-colour
+// 800x600 window, program C:\Apps\app.exe) into `parent_dn` (empty: the
+// root folder); the texts live in `texts`.
+std::unique_ptr<_ZQWinAppData> AppData(TextPool& texts, std::u16string_view name, std::u16string_view browser_name,
+                                       std::u16string_view parent_dn = {});
 
 // Changes the stored folder (`folder_change`) or application (`app_change`)
 // `id` of the farm the services use now in the farm store itself, past the
