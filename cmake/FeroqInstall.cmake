@@ -58,6 +58,11 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libdevel)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+if(FEROQ_HAVE_POSTGRES)
+  # The PostgreSQL client library is loaded when a farm on a server is
+  # opened, so the dependency scan does not see it.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libpq5 (>= 14)")
+endif()
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 include(CPack)

@@ -427,4 +427,22 @@ TEST_F(FileTest, OwnerOnlyFilesAndDirectories) {
   EXPECT_FALSE(fp::CreateOwnerOnlyDirectories(path + "/c"));
 }
 
+// A library is loaded by name and gives its functions; a name that is not
+// there gives null, never another library's function.
+TEST(SharedLibraryTest, LoadsByNameAndFindsOnlyItsOwnFunctions) {
+#if defined(_WIN32)
+  const char* const system_library = "kernel32.dll";
+  const char* const function = "GetTickCount";
+#else
+  const char* const system_library = "libm.so.6";
+  const char* const function = "cos";
+#endif
+  EXPECT_EQ(fp::LoadSharedLibrary("libferoq-no-such-library.so.1"), nullptr);
+  void* library = fp::LoadSharedLibrary(system_library);
+  ASSERT_NE(library, nullptr);
+  EXPECT_NE(fp::FindLibraryFunction(library, function), nullptr);
+  EXPECT_EQ(fp::FindLibraryFunction(library, "feroq_no_such_function"), nullptr);
+  EXPECT_EQ(fp::FindLibraryFunction(nullptr, function), nullptr);
+}
+
 }  // namespace

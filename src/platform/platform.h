@@ -271,6 +271,16 @@ FEROQ_PLATFORM_API ProcessState CheckProcess(const ProcessIdentity& owner) noexc
 // Seconds since 1970-01-01 UTC by the system clock.
 FEROQ_PLATFORM_API std::uint64_t WallClockSeconds() noexcept;
 
+// ---- Libraries loaded at run time -------------------------------------------
+// Loads the shared library `name` (a file name the system's search finds,
+// such as "libpq.so.5", or a path) into the process, or finds it loaded.
+// Null when it cannot be loaded. A loaded library stays for the process's
+// life.
+FEROQ_PLATFORM_API void* LoadSharedLibrary(const char* name) noexcept;
+// The address of the function `name` in a library LoadSharedLibrary gave;
+// null when it has none.
+FEROQ_PLATFORM_API void* FindLibraryFunction(void* library, const char* name) noexcept;
+
 // ---- Icons -----------------------------------------------------------------
 // Reads one application icon in the form the farm stores it: 32 by 32 pixels,
 // a 1-bit transparency mask and 4-bit colour indices into the standard

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "feroq/services/farm_admin.h"
+#include "services/store/postgres_client_library.h"
 
 namespace feroq::store::postgres {
 namespace {
@@ -102,6 +103,11 @@ std::int64_t Result::Changed() const {
 }
 
 PgConnection::PgConnection(const std::string& url) : conn_(nullptr, &PQfinish) {
+  if (!LoadPostgresClientLibrary()) {
+    throw PostgresStoreError(admin::kFarmBackendUnavailable, "",
+                             "farm " + admin::FarmUrlWithoutPassword(url) +
+                                 ": the PostgreSQL client library (libpq 14 or later) cannot be loaded");
+  }
   // The URI's own connect_timeout, listed after this default, wins over it.
   const char* const keywords[] = {"connect_timeout", "application_name", "dbname", nullptr};
   const char* const values[] = {"10", "feroq", url.c_str(), nullptr};
