@@ -72,15 +72,20 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
       return ZQAPP_E_CHECKS_FAILED;
     }
     std::vector<feroq::services::BrokenRule> failed;
-    AppRecordData data;
-    if (VSTATUS status = feroq::services::RecordToData(record, &data)) return status;
-    if (data.version > feroq::kZQAppCurrentVersion) return feroq::ZQAPP_E_NOT_SUPPORTED;
+    // The row's data is made once and only read inside the transaction
+    // (checked, then copied by the store into its row), so that a farm on a
+    // database server, which runs the transaction again after a collision
+    // with another writer, finds it whole; each run sets the identifier and
+    // folder afresh.
+    ApplicationRecord row;
+    if (VSTATUS status = feroq::services::RecordToData(record, &row.data)) return status;
+    if (row.data.version > feroq::kZQAppCurrentVersion) return feroq::ZQAPP_E_NOT_SUPPORTED;
     ULONG64 folder = 0;
     record.GetCommonAppFolder(folder);
     using feroq::services::CheckApplication;
     ULONG64 written_id = 0;
     VSTATUS status = WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
-      ApplicationRecord row;
+      row.id = 0;
       std::optional<ApplicationName> existing;
       if (id == 0) {
         row.folder_id = folder != 0 ? folder : farm.RootFolderId();
@@ -90,9 +95,6 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
         row.id = id;
         row.folder_id = folder != 0 ? folder : existing->folder_id;
       }
-      // Copied, not moved: a farm on a database server runs this again
-      // after a collision with another writer.
-      row.data = data;
       const ApplicationName* before = existing ? &*existing : nullptr;
       // Who holds the names is left to the store's write, which refuses a
       // taken name; only a refusal looks the names up, to report every
