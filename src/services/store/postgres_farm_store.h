@@ -23,11 +23,22 @@
 //   store is safe for concurrent use; threads take turns on it), and one
 //   more for each thread waiting for events at the same moment (kept for
 //   the next wait). A call that finds the server gone (refused, shut down,
-//   connection lost) answers kFarmFileUnavailable and has changed nothing
-//   (a connection lost during COMMIT may have committed; the server alone
-//   knows); the next call connects again. A transaction that finds its idle
-//   connection broken before it has run anything (the server restarted
-//   between two calls) connects again at once.
+//   connection lost) answers kFarmFileUnavailable and has changed nothing,
+//   with one exception: a write whose connection is lost after its COMMIT
+//   was sent and before the answer came back. The server then committed the
+//   whole transaction if it had taken the COMMIT in before the connection
+//   went, and nothing of it otherwise; this store cannot tell which, and
+//   answers kFarmFileUnavailable in both cases. A caller that must know
+//   looks again after reconnecting. A publish or a folder creation run
+//   again after such a commit is refused (its name is taken), so it never
+//   makes a second object; a rename or a change of record run again writes
+//   the same again. The next call connects again. A transaction that finds
+//   its idle connection closed by the server (a restart between two calls)
+//   connects again before running anything.
+// - Statements travel in a pipeline (postgres_connection.h): a write costs
+//   a round trip per answer its function needs before the commit (a
+//   publish: two in all); what the database refuses among the queued
+//   writes is answered with its code as any failure, and nothing is kept.
 // - WaitForEventAfter: a commit that appended events sends NOTIFY on the
 //   channel feroq_farm_events (delivered when it commits); waiters LISTEN on
 //   their own connection and sleep in poll() on its socket until a
