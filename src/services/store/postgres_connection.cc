@@ -166,19 +166,28 @@ const std::string& PgConnection::Prepared(const char* sql) {
   return prepared_.emplace(sql, name).first->second;
 }
 
+// The parameters as libpq takes them: every one in binary format, a null
+// one as a null pointer.
+struct PgConnection::BinaryParams {
+  explicit BinaryParams(const Params& params)
+      : values(params.values_.size()), lengths(params.values_.size()), formats(params.values_.size(), 1) {
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      if (!params.values_[i]) continue;
+      values[i] = params.values_[i]->data();
+      lengths[i] = static_cast<int>(params.values_[i]->size());
+    }
+  }
+  int count() const { return static_cast<int>(values.size()); }
+  std::vector<const char*> values;
+  std::vector<int> lengths, formats;
+};
+
 void PgConnection::QueueStatement(const char* sql, const Params& params, Expect expect, Result* into) {
   const std::string& name = Prepared(sql);
-  const std::size_t n = params.values_.size();
-  std::vector<const char*> values(n);
-  std::vector<int> lengths(n), formats(n, 1);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!params.values_[i]) continue;
-    values[i] = params.values_[i]->data();
-    lengths[i] = static_cast<int>(params.values_[i]->size());
-  }
+  const BinaryParams binary(params);
   in_flight_.push_back(InFlight{InFlight::Kind::kStatement, sql, expect, into});
-  if (PQsendQueryPrepared(conn_.get(), name.c_str(), static_cast<int>(n), values.data(), lengths.data(),
-                          formats.data(), 1) == 0) {
+  if (PQsendQueryPrepared(conn_.get(), name.c_str(), binary.count(), binary.values.data(), binary.lengths.data(),
+                          binary.formats.data(), 1) == 0) {
     in_flight_.pop_back();
     Raise(nullptr, sql);
   }
@@ -193,16 +202,9 @@ Result PgConnection::Run(const char* sql, const Params& params) {
     return ReadResults();
   }
   const std::string& name = Prepared(sql);
-  const std::size_t n = params.values_.size();
-  std::vector<const char*> values(n);
-  std::vector<int> lengths(n), formats(n, 1);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!params.values_[i]) continue;
-    values[i] = params.values_[i]->data();
-    lengths[i] = static_cast<int>(params.values_[i]->size());
-  }
-  PGresult* raw = PQexecPrepared(conn_.get(), name.c_str(), static_cast<int>(n), values.data(), lengths.data(),
-                                 formats.data(), 1);
+  const BinaryParams binary(params);
+  PGresult* raw = PQexecPrepared(conn_.get(), name.c_str(), binary.count(), binary.values.data(),
+                                 binary.lengths.data(), binary.formats.data(), 1);
   Result result(raw);
   const ExecStatusType status = PQresultStatus(raw);
   if (raw == nullptr || (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)) Raise(raw, sql);

@@ -168,6 +168,7 @@ class PgConnection {
   static constexpr std::size_t kMaxQueued = 256;
 
  private:
+  struct BinaryParams;
   // A statement (or preparation, or sync point) sent whose result is not
   // read yet.
   struct InFlight {

@@ -403,18 +403,24 @@ void PostgresTxn::DeleteFolder(ULONG64 id) {
 
 namespace {
 
+// What both application writes below do with an existing row of the same
+// identifier: take the new values, a holder column keeping its value where
+// its name stays.
+#define FEROQ_APPLICATION_UPSERT                                                                   \
+  " ON CONFLICT (id) DO UPDATE SET folder = excluded.folder, name_key = excluded.name_key,"       \
+  " record = excluded.record, name = excluded.name, display_key = excluded.display_key,"          \
+  " browser_holder = CASE WHEN a.name_key = excluded.name_key THEN a.browser_holder"             \
+  " ELSE excluded.browser_holder END,"                                                           \
+  " display_holder = CASE WHEN a.folder = excluded.folder AND a.display_key = excluded.display_key" \
+  " THEN a.display_holder ELSE excluded.display_holder END"
+
 // An application's row from its record; a holder column takes `holder`
 // ($7: 0 holds the name, the row's id does not) when its name is new to
 // the row, and keeps its value otherwise.
 constexpr char kWriteApplication[] =
     "INSERT INTO applications AS a(id, folder, name_key, record, name, display_key, browser_holder,"
     " display_holder) VALUES ($1::int8, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8, $7::int8)"
-    " ON CONFLICT (id) DO UPDATE SET folder = excluded.folder, name_key = excluded.name_key,"
-    " record = excluded.record, name = excluded.name, display_key = excluded.display_key,"
-    " browser_holder = CASE WHEN a.name_key = excluded.name_key THEN a.browser_holder"
-    " ELSE excluded.browser_holder END,"
-    " display_holder = CASE WHEN a.folder = excluded.folder AND a.display_key = excluded.display_key"
-    " THEN a.display_holder ELSE excluded.display_holder END";
+    FEROQ_APPLICATION_UPSERT;
 
 // The same write, made only when no folder of the application's folder has
 // its display name (folders and applications share their folder's names,
@@ -425,12 +431,7 @@ constexpr char kWriteApplicationHoldingNames[] =
     " display_holder) SELECT $1::int8, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8, $7::int8"
     " WHERE NOT EXISTS (SELECT 1 FROM folders WHERE parent = $2::int8 AND name_key = $6::bytea)"
     " OR EXISTS (SELECT 1 FROM applications WHERE id = $1::int8 AND folder = $2::int8 AND display_key = $6::bytea)"
-    " ON CONFLICT (id) DO UPDATE SET folder = excluded.folder, name_key = excluded.name_key,"
-    " record = excluded.record, name = excluded.name, display_key = excluded.display_key,"
-    " browser_holder = CASE WHEN a.name_key = excluded.name_key THEN a.browser_holder"
-    " ELSE excluded.browser_holder END,"
-    " display_holder = CASE WHEN a.folder = excluded.folder AND a.display_key = excluded.display_key"
-    " THEN a.display_holder ELSE excluded.display_holder END";
+    FEROQ_APPLICATION_UPSERT;
 
 Params ApplicationParams(const ApplicationRecord& a, ULONG64 holder) {
   return Params().Id(a.id).Id(a.folder_id).Bytes(FoldedKey(a.data.browser_name))
