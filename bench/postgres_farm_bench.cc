@@ -106,16 +106,22 @@ void BM_PostgresPublish(benchmark::State& state) {
   for (auto _ : state) farm.PublishApp(root, Numbered(u"P-", serial++));
 }
 
+// The raw reference for a publish: one row of `record` under `id` in a
+// transaction of its own.
+void RawInsertTransaction(PGconn* c, std::int64_t id, const std::string& record) {
+  const std::string key = std::to_string(id);
+  const char* values[] = {key.c_str(), record.c_str()};
+  PQclear(PQexec(c, "BEGIN"));
+  PQclear(PQexecPrepared(c, "insert", 2, values, nullptr, nullptr, 0));
+  PQclear(PQexec(c, "COMMIT"));
+}
+
 void BM_PostgresRawInsertTransaction(benchmark::State& state) {
   PGconn* c = RawConnection();
   const std::string record(RecordBytes(c), 'r');
   static std::int64_t id = 0;
   for (auto _ : state) {
-    const std::string key = std::to_string(++id);
-    const char* values[] = {key.c_str(), record.c_str()};
-    PQclear(PQexec(c, "BEGIN"));
-    PQclear(PQexecPrepared(c, "insert", 2, values, nullptr, nullptr, 0));
-    PQclear(PQexec(c, "COMMIT"));
+    RawInsertTransaction(c, ++id, record);
   }
   PQfinish(c);
 }
@@ -181,11 +187,7 @@ void BM_PostgresPublishBesideRaw(benchmark::State& state) {
   InTurn(
       state, [&] { farm.PublishApp(root, Numbered(u"T-", serial++)); },
       [&] {
-        const std::string key = std::to_string(++id);
-        const char* values[] = {key.c_str(), record.c_str()};
-        PQclear(PQexec(c, "BEGIN"));
-        PQclear(PQexecPrepared(c, "insert", 2, values, nullptr, nullptr, 0));
-        PQclear(PQexec(c, "COMMIT"));
+        RawInsertTransaction(c, ++id, record);
       });
   PQfinish(c);
 }
