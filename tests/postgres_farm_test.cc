@@ -17,9 +17,11 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "feroq/services/farm_admin.h"
 #include "services/store/postgres_farm_store.h"
+#include "services/store/postgres_txn.h"
 #include "support/postgres_cluster.h"
 #include "support/temp_files.h"
 
@@ -178,6 +180,50 @@ TEST_F(PostgresFarmTest, ACommitOnAnotherConnectionWakesAWaiter) {
   ASSERT_EQ(woken.wait_for(std::chrono::seconds(60)), std::future_status::ready);
   EXPECT_TRUE(woken.get());
   EXPECT_FALSE(waiter->WaitForEventAfter(1, 0));
+}
+
+// A trim keeps exactly the entries above its sequence: after trims that
+// each delete from where the last one this store saw ended, after a trim
+// that was rolled back (and so must not count as done), and after another
+// store cleared the farm and its sequences started again below what this
+// store trimmed through (taken by the store's next full trim).
+TEST_F(PostgresFarmTest, EventTrimsKeepExactlyTheEntriesAboveTheirSequence) {
+  std::shared_ptr<FarmStore> store = Open(), other = Open();
+  auto trim = [&](ULONG64 through, std::uint64_t times, VSTATUS result) {
+    EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+      for (std::uint64_t i = 0; i < times; ++i) txn.DeleteEventsThrough(through);
+      return result;
+    }), result);
+  };
+  // The first and last sequence kept, and how many.
+  auto kept = [&]() -> std::tuple<ULONG64, ULONG64, std::size_t> {
+    std::vector<EventRecord> events;
+    store->Read([&](const FarmView& v) -> VSTATUS {
+      events = v.EventsAfter(0, 100000);
+      return 0;
+    });
+    if (events.empty()) return {0, 0, 0};
+    return {events.front().sequence, events.back().sequence, events.size()};
+  };
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(store->Write([](FarmTxn& txn) -> VSTATUS {
+      const ULONG64 sequence = txn.AppendEvent(0x1100, {1});
+      if (sequence > 100) txn.DeleteEventsThrough(sequence - 100);
+      return 0;
+    }), 0u);
+  }
+  EXPECT_EQ(kept(), std::make_tuple(ULONG64{201}, ULONG64{300}, std::size_t{100}));
+  trim(250, 1, 1);
+  trim(251, 1, 0);
+  EXPECT_EQ(kept(), std::make_tuple(ULONG64{252}, ULONG64{300}, std::size_t{49}));
+
+  ASSERT_EQ(other->Write([](FarmTxn& txn) -> VSTATUS {
+    txn.Clear();
+    for (int i = 0; i < 150; ++i) txn.AppendEvent(0x1100, {1});
+    return 0;
+  }), 0u);
+  trim(140, postgres::PostgresTxn::kFullTrimInterval, 0);
+  EXPECT_EQ(kept(), std::make_tuple(ULONG64{141}, ULONG64{150}, std::size_t{10}));
 }
 
 // Writes reach the server with the transaction's next statement or its

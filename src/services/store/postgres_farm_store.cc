@@ -70,6 +70,7 @@ class PostgresFarmStore final : public FarmStore {
       std::optional<PostgresStoreError> failure;
       try {
         PostgresTxn txn(*c, guess_names);
+        txn.set_trim_knowledge(trims_);
         if (guess_names) txn.PrefetchSerials(serial_kinds_);
         try {
           result = fn(txn);
@@ -86,6 +87,7 @@ class PostgresFarmStore final : public FarmStore {
           failure = *txn.failure();
         } else if (result == VORN_OK) {
           c->Exec("COMMIT");
+          trims_ = txn.trim_knowledge();
           return VORN_OK;
         } else {
           // The queued writes are part of the answer: a refused one, or a
@@ -257,6 +259,8 @@ class PostgresFarmStore final : public FarmStore {
   std::mutex mutex_;  // guards connection_ and every transaction on it
   std::unique_ptr<PgConnection> connection_;
   std::vector<ULONG> serial_kinds_;  // see LearnSerialKinds
+  // What this store saw of the event log's trims (PostgresTxn::TrimKnowledge).
+  PostgresTxn::TrimKnowledge trims_;
   std::mutex listeners_mutex_;
   std::vector<std::unique_ptr<PgConnection>> idle_listeners_;
 };

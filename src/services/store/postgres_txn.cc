@@ -607,7 +607,19 @@ void PostgresTxn::DeleteEventQueue(LONG handle) {
 }
 
 void PostgresTxn::DeleteEventsThrough(ULONG64 sequence) {
-  Guarded([&] { Queue("DELETE FROM events WHERE sequence <= $1::int8", Params().Id(sequence)); });
+  Guarded([&] {
+    const bool full = !trims_.through || trims_.trims % kFullTrimInterval == 0;
+    ++trims_.trims;
+    if (full) {
+      Queue("DELETE FROM events WHERE sequence <= $1::int8", Params().Id(sequence));
+    } else if (*trims_.through < sequence) {
+      Queue("DELETE FROM events WHERE sequence <= $1::int8 AND sequence > $2::int8",
+            Params().Id(sequence).Id(*trims_.through));
+    } else {
+      return;  // nothing at or below `sequence` is left
+    }
+    trims_.through = sequence;
+  });
 }
 
 void PostgresTxn::Clear() {
@@ -619,6 +631,7 @@ void PostgresTxn::Clear() {
     }
     folders_.clear();
     app_names_.clear();
+    trims_.through.reset();
     prefetch_kinds_.clear();
     serials_.clear();
   });

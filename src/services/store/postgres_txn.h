@@ -33,6 +33,22 @@ namespace feroq::store::postgres {
 // makes that update fail to serialize (a collision, run again as any), so
 // no serial is handed out twice.
 //
+// Trimming the event log: the store tells the transaction what it knows of
+// earlier trims (TrimKnowledge: the highest sequence through which it saw a
+// trim commit). A trim through a higher sequence then deletes only the
+// entries above that one, so that the delete starts where the kept entries
+// start instead of walking, from the log's first index entry on, the
+// entries earlier trims left for vacuum to clean (a few hundred
+// microseconds once the log has been trimmed a few thousand times); a trim
+// through that sequence or a lower one has nothing to delete and sends
+// nothing. Event sequences are handed out in commit order (their counter
+// row is taken by one writer at a time), so no entry at or below a
+// committed trim appears later, with one exception: Clear starts the
+// sequences again. A store that clears forgets what it knew; entries
+// another store's Clear and appends put below what this store knows are
+// taken by the next trim that deletes everything at or below its sequence,
+// which every kFullTrimInterval-th trim of a store does (and its first).
+//
 // The folders and application names this transaction has read or written
 // are kept for the rest of it (its snapshot does not change but for its own
 // writes), so that the walk that names an event's object does not ask the
@@ -56,6 +72,15 @@ class PostgresTxn final : public FarmTxn {
   const PostgresStoreError* failure() const { return failure_ ? &*failure_ : nullptr; }
   // Whether AppendEvent ran (the commit then notifies the waiters).
   bool appended_events() const { return appended_events_; }
+  // What the store knows of the log's trims before this transaction, and
+  // what it knows once the transaction commits.
+  struct TrimKnowledge {
+    std::optional<ULONG64> through;  // every entry at or below it is gone
+    std::uint64_t trims = 0;         // trims asked of this store so far
+  };
+  void set_trim_knowledge(const TrimKnowledge& known) { trims_ = known; }
+  const TrimKnowledge& trim_knowledge() const { return trims_; }
+  static constexpr std::uint64_t kFullTrimInterval = 1024;
 
   std::u16string FarmName() const override;
   std::optional<FolderRecord> GetFolder(ULONG64 id) const override;
@@ -133,6 +158,7 @@ class PostgresTxn final : public FarmTxn {
   const bool guess_names_;
   mutable std::optional<PostgresStoreError> failure_;
   bool appended_events_ = false;
+  TrimKnowledge trims_;
   // What this transaction knows of folders and application names by id:
   // the row, or none for a row known to be absent.
   mutable std::unordered_map<ULONG64, std::optional<FolderRecord>> folders_;
