@@ -226,6 +226,42 @@ TEST_F(PostgresFarmTest, EventTrimsKeepExactlyTheEntriesAboveTheirSequence) {
   EXPECT_EQ(kept(), std::make_tuple(ULONG64{141}, ULONG64{150}, std::size_t{10}));
 }
 
+// A read of one question answers it (also that there is nothing); a
+// function that asks a second one is run again in one snapshot, so that a
+// write committed between its two questions shows in both answers or in
+// neither.
+TEST_F(PostgresFarmTest, AOneQuestionReadThatAsksTwoIsAnsweredFromOneSnapshot) {
+  std::shared_ptr<FarmStore> store = Open(), other = Open();
+  const ULONG64 server = MakeObjectId(kObjectKindServer, 1);
+  auto name_both = [&](const std::u16string& name) {
+    ASSERT_EQ(other->Write([&](FarmTxn& txn) -> VSTATUS {
+      txn.SetFarmName(name);
+      txn.PutServer({server, name});
+      return 0;
+    }), 0u);
+  };
+  name_both(u"A");
+  std::optional<ServerRecord> found;
+  EXPECT_EQ(store->ReadOne([&](const FarmView& v) -> VSTATUS {
+    found = v.GetServer(server);
+    return found ? 0 : 1;
+  }), 0u);
+  EXPECT_EQ(found, (ServerRecord{server, u"A"}));
+  EXPECT_EQ(store->ReadOne([&](const FarmView& v) -> VSTATUS { return v.GetServer(server + 1) ? 0 : 1; }), 1u);
+
+  int runs = 0;
+  std::u16string farm_name, server_name;
+  EXPECT_EQ(store->ReadOne([&](const FarmView& v) -> VSTATUS {
+    farm_name = v.FarmName();
+    if (runs++ == 0) name_both(u"B");
+    found = v.GetServer(server);
+    server_name = found ? found->name : u"";
+    return 0;
+  }), 0u);
+  EXPECT_EQ(runs, 2);
+  EXPECT_EQ(farm_name, server_name);
+}
+
 // Writes reach the server with the transaction's next statement or its
 // commit; one the database refuses (a trigger here) is still reported with
 // its own code, also when the function went on and returned a failure of

@@ -45,6 +45,17 @@ VSTATUS ReadFarm(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
   });
 }
 
+// ReadFarm for a function that asks the farm one question
+// (store::FarmStore::ReadOne: it may be run again).
+template <class Fn>
+VSTATUS ReadFarmOne(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
+  return RecordedStoreCall([&]() -> VSTATUS {
+    std::shared_ptr<store::FarmStore> farm = StoreOf(subsystem);
+    if (!farm) return VORN_E_FAILURE;
+    return farm->ReadOne(fn);
+  });
+}
+
 // Runs `fn` in one write transaction: a non-zero result (or running out of
 // memory) leaves the farm unchanged.
 template <class Fn>

@@ -46,7 +46,7 @@ ZQAppSAL::~ZQAppSAL() = default;
 VSTATUS ZQAppSAL::Read(ULONG64 id, ZQApp& record) {
   if (VSTATUS s = EnterServiceCall("ZQAppSAL::Read")) return s;
   std::shared_ptr<const ApplicationRecord> stored;
-  VSTATUS status = ReadFarm(subsystem(), [&](const FarmView& farm) -> VSTATUS {
+  VSTATUS status = feroq::services::ReadFarmOne(subsystem(), [&](const FarmView& farm) -> VSTATUS {
     stored = farm.GetApplicationShared(id);
     return stored ? feroq::VORN_OK : feroq::VORN_E_FAILURE;
   });

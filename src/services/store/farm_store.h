@@ -355,6 +355,13 @@ class FEROQ_SERVICES_API FarmStore {
   // records read for later transactions need not keep those it reads here.
   // What `fn` sees is the same as with Read.
   virtual VSTATUS ReadMany(const std::function<VSTATUS(const FarmView&)>& fn) { return Read(fn); }
+  // Read for a function that asks the view one question (one record by its
+  // identifier, say): a backend on which one question sees a snapshot of its
+  // own may answer it without a transaction around it. A function that asks
+  // a second question anyway is run again from the start through Read, so
+  // what it does outside the view must bear being repeated (assign outputs,
+  // do not append to them). What `fn` sees is the same as with Read.
+  virtual VSTATUS ReadOne(const std::function<VSTATUS(const FarmView&)>& fn) { return Read(fn); }
   // Runs `fn` in a transaction: committed when it returns 0, rolled back
   // otherwise (see the contract above). Returns fn's result.
   virtual VSTATUS Write(const std::function<VSTATUS(FarmTxn&)>& fn) = 0;

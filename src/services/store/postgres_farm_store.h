@@ -19,6 +19,9 @@
 //   no identifier is handed out twice; the names the services keep unique
 //   are held by unique indexes, and a taken name is refused by the index.
 // - Each Read() is one REPEATABLE READ, READ ONLY transaction: a snapshot.
+//   ReadOne() sends its one statement alone, without BEGIN and ROLLBACK
+//   (the statement sees a snapshot of its own); a function that asks a
+//   second question is run again as a Read().
 // - Connections: one for transactions, used by one thread at a time (the
 //   store is safe for concurrent use; threads take turns on it), and one
 //   more for each thread waiting for events at the same moment (kept for

@@ -67,9 +67,18 @@ auto PostgresTxn::Guarded(Fn&& fn) const -> decltype(fn()) {
   }
 }
 
+Result PostgresTxn::Run(const char* sql, const Params& params) const {
+  if (single_statement_ && statements_ > 0) {
+    needs_snapshot_ = true;
+    throw NeedsSnapshot();
+  }
+  ++statements_;
+  return c_.Run(sql, params);
+}
+
 std::u16string PostgresTxn::FarmName() const {
   return Guarded([&] {
-    Result r = c_.Run("SELECT name FROM farm WHERE id = 1");
+    Result r = Run("SELECT name FROM farm WHERE id = 1");
     return r.Rows() > 0 ? r.Text(0, 0) : std::u16string();
   });
 }
@@ -77,7 +86,7 @@ std::u16string PostgresTxn::FarmName() const {
 std::optional<FolderRecord> PostgresTxn::GetFolder(ULONG64 id) const {
   return Guarded([&]() -> std::optional<FolderRecord> {
     if (auto known = folders_.find(id); known != folders_.end()) return known->second;
-    Result r = c_.Run("SELECT id, parent, name, creation_serial FROM folders WHERE id = $1::int8", Params().Id(id));
+    Result r = Run("SELECT id, parent, name, creation_serial FROM folders WHERE id = $1::int8", Params().Id(id));
     std::optional<FolderRecord> folder;
     if (r.Rows() > 0) folder = FolderRow(r, 0);
     folders_[id] = folder;
@@ -87,14 +96,14 @@ std::optional<FolderRecord> PostgresTxn::GetFolder(ULONG64 id) const {
 
 std::vector<ULONG64> PostgresTxn::ChildFolderIds(ULONG64 parent) const {
   return Guarded([&] {
-    return Ids(c_.Run("SELECT id FROM folders WHERE parent = $1::int8 ORDER BY creation_serial, id",
+    return Ids(Run("SELECT id FROM folders WHERE parent = $1::int8 ORDER BY creation_serial, id",
                       Params().Id(parent)));
   });
 }
 
 std::vector<FolderRecord> PostgresTxn::ListFolders() const {
   return Guarded([&] {
-    Result r = c_.Run("SELECT id, parent, name, creation_serial FROM folders ORDER BY id");
+    Result r = Run("SELECT id, parent, name, creation_serial FROM folders ORDER BY id");
     std::vector<FolderRecord> all;
     for (int i = 0; i < r.Rows(); ++i) all.push_back(FolderRow(r, i));
     return all;
@@ -102,7 +111,7 @@ std::vector<FolderRecord> PostgresTxn::ListFolders() const {
 }
 
 std::size_t PostgresTxn::Count(const char* sql) const {
-  return Guarded([&] { return static_cast<std::size_t>(c_.Run(sql).Int(0, 0)); });
+  return Guarded([&] { return static_cast<std::size_t>(Run(sql).Int(0, 0)); });
 }
 
 std::size_t PostgresTxn::FolderCount() const { return Count("SELECT count(*) FROM folders"); }
@@ -112,7 +121,7 @@ std::size_t PostgresTxn::AccountCount() const { return Count("SELECT count(*) FR
 
 std::optional<ApplicationRecord> PostgresTxn::GetApplication(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ApplicationRecord> {
-    Result r = c_.Run("SELECT folder, record FROM applications WHERE id = $1::int8", Params().Id(id));
+    Result r = Run("SELECT folder, record FROM applications WHERE id = $1::int8", Params().Id(id));
     if (r.Rows() == 0) {
       app_names_[id] = std::nullopt;
       return std::nullopt;
@@ -129,7 +138,7 @@ std::optional<ULONG64> PostgresTxn::ApplicationFolder(ULONG64 id) const {
       if (!known->second) return std::nullopt;
       return known->second->folder_id;
     }
-    Result r = c_.Run("SELECT folder FROM applications WHERE id = $1::int8", Params().Id(id));
+    Result r = Run("SELECT folder FROM applications WHERE id = $1::int8", Params().Id(id));
     if (r.Rows() == 0) return std::nullopt;
     return r.Id(0, 0);
   });
@@ -137,22 +146,22 @@ std::optional<ULONG64> PostgresTxn::ApplicationFolder(ULONG64 id) const {
 
 std::vector<ULONG64> PostgresTxn::ApplicationIds(ULONG64 folder) const {
   return Guarded([&] {
-    if (folder == 0) return Ids(c_.Run("SELECT id FROM applications ORDER BY id"));
-    return Ids(c_.Run("SELECT id FROM applications WHERE folder = $1::int8 ORDER BY id", Params().Id(folder)));
+    if (folder == 0) return Ids(Run("SELECT id FROM applications ORDER BY id"));
+    return Ids(Run("SELECT id FROM applications WHERE folder = $1::int8 ORDER BY id", Params().Id(folder)));
   });
 }
 
 std::vector<ULONG64> PostgresTxn::ApplicationIdsAfter(ULONG64 after, std::size_t max_count) const {
   return Guarded([&] {
-    return Ids(c_.Run("SELECT id FROM applications WHERE id > $1::int8 ORDER BY id LIMIT $2::int8",
+    return Ids(Run("SELECT id FROM applications WHERE id > $1::int8 ORDER BY id LIMIT $2::int8",
                       Params().Id(after).Int(Limit(max_count))));
   });
 }
 
 std::vector<ApplicationName> PostgresTxn::ApplicationNames(ULONG64 folder) const {
   return Guarded([&] {
-    Result r = folder == 0 ? c_.Run("SELECT id, folder, name FROM applications ORDER BY id")
-                           : c_.Run("SELECT id, folder, name FROM applications WHERE folder = $1::int8 ORDER BY id",
+    Result r = folder == 0 ? Run("SELECT id, folder, name FROM applications ORDER BY id")
+                           : Run("SELECT id, folder, name FROM applications WHERE folder = $1::int8 ORDER BY id",
                                     Params().Id(folder));
     std::vector<ApplicationName> names;
     for (int i = 0; i < r.Rows(); ++i) names.push_back(ApplicationName{r.Id(i, 0), r.Id(i, 1), r.Text(i, 2)});
@@ -163,7 +172,7 @@ std::vector<ApplicationName> PostgresTxn::ApplicationNames(ULONG64 folder) const
 std::optional<ApplicationName> PostgresTxn::GetApplicationName(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ApplicationName> {
     if (auto known = app_names_.find(id); known != app_names_.end()) return known->second;
-    Result r = c_.Run("SELECT folder, name FROM applications WHERE id = $1::int8", Params().Id(id));
+    Result r = Run("SELECT folder, name FROM applications WHERE id = $1::int8", Params().Id(id));
     std::optional<ApplicationName> name;
     if (r.Rows() > 0) name = ApplicationName{id, r.Id(0, 0), r.Text(0, 1)};
     app_names_[id] = name;
@@ -175,7 +184,7 @@ std::optional<ULONG64> PostgresTxn::FindChildByName(ULONG64 folder, const std::u
                                                     ULONG64 except) const {
   return Guarded([&]() -> std::optional<ULONG64> {
     const Params p = Params().Id(folder).Bytes(FoldedKey(name)).Id(except);
-    Result r = c_.Run(
+    Result r = Run(
         "SELECT min(id) FROM (SELECT id FROM folders WHERE parent = $1::int8 AND name_key = $2::bytea AND id <> $3::int8"
         " UNION ALL SELECT id FROM applications WHERE $1::int8 <> 0 AND folder = $1::int8 AND display_key = $2::bytea"
         " AND id <> $3::int8) AS named",
@@ -189,9 +198,9 @@ std::vector<ULONG64> PostgresTxn::ChildrenNamed(ULONG64 folder, const std::u16st
   return Guarded([&] {
     const Params p = Params().Id(folder).Bytes(FoldedKey(name));
     std::vector<ULONG64> named =
-        Ids(c_.Run("SELECT id FROM folders WHERE parent = $1::int8 AND name_key = $2::bytea ORDER BY creation_serial, id",
+        Ids(Run("SELECT id FROM folders WHERE parent = $1::int8 AND name_key = $2::bytea ORDER BY creation_serial, id",
                    p));
-    for (ULONG64 id : Ids(c_.Run("SELECT id FROM applications WHERE folder = $1::int8 AND display_key = $2::bytea"
+    for (ULONG64 id : Ids(Run("SELECT id FROM applications WHERE folder = $1::int8 AND display_key = $2::bytea"
                                  " ORDER BY id",
                                  p))) {
       named.push_back(id);
@@ -203,7 +212,7 @@ std::vector<ULONG64> PostgresTxn::ChildrenNamed(ULONG64 folder, const std::u16st
 std::size_t PostgresTxn::ChildCount(ULONG64 folder) const {
   return Guarded([&] {
     return static_cast<std::size_t>(
-        c_.Run("SELECT (SELECT count(*) FROM folders WHERE parent = $1::int8) +"
+        Run("SELECT (SELECT count(*) FROM folders WHERE parent = $1::int8) +"
                " (SELECT count(*) FROM applications WHERE folder = $1::int8)",
                Params().Id(folder))
             .Int(0, 0));
@@ -212,14 +221,14 @@ std::size_t PostgresTxn::ChildCount(ULONG64 folder) const {
 
 std::vector<ULONG64> PostgresTxn::FindApplicationsByBrowserName(const std::u16string& name) const {
   return Guarded([&] {
-    return Ids(c_.Run("SELECT id FROM applications WHERE name_key = $1::bytea ORDER BY id",
+    return Ids(Run("SELECT id FROM applications WHERE name_key = $1::bytea ORDER BY id",
                       Params().Bytes(FoldedKey(name))));
   });
 }
 
 std::optional<ServerRecord> PostgresTxn::GetServer(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ServerRecord> {
-    Result r = c_.Run("SELECT id, name FROM servers WHERE id = $1::int8", Params().Id(id));
+    Result r = Run("SELECT id, name FROM servers WHERE id = $1::int8", Params().Id(id));
     if (r.Rows() == 0) return std::nullopt;
     return ServerRecord{r.Id(0, 0), r.Text(0, 1)};
   });
@@ -227,7 +236,7 @@ std::optional<ServerRecord> PostgresTxn::GetServer(ULONG64 id) const {
 
 std::optional<ServerRecord> PostgresTxn::FindServerByName(const std::u16string& name) const {
   return Guarded([&]() -> std::optional<ServerRecord> {
-    Result r = c_.Run("SELECT id, name FROM servers WHERE name_key = $1::bytea ORDER BY id LIMIT 1",
+    Result r = Run("SELECT id, name FROM servers WHERE name_key = $1::bytea ORDER BY id LIMIT 1",
                       Params().Bytes(FoldedKey(name)));
     if (r.Rows() == 0) return std::nullopt;
     return ServerRecord{r.Id(0, 0), r.Text(0, 1)};
@@ -236,7 +245,7 @@ std::optional<ServerRecord> PostgresTxn::FindServerByName(const std::u16string& 
 
 std::vector<ServerRecord> PostgresTxn::ListServers() const {
   return Guarded([&] {
-    Result r = c_.Run("SELECT id, name FROM servers ORDER BY id");
+    Result r = Run("SELECT id, name FROM servers ORDER BY id");
     std::vector<ServerRecord> all;
     for (int i = 0; i < r.Rows(); ++i) all.push_back(ServerRecord{r.Id(i, 0), r.Text(i, 1)});
     return all;
@@ -245,7 +254,7 @@ std::vector<ServerRecord> PostgresTxn::ListServers() const {
 
 std::optional<AccountRecord> PostgresTxn::FindAccountByDn(const std::u16string& dn) const {
   return Guarded([&]() -> std::optional<AccountRecord> {
-    Result r = c_.Run("SELECT authority_type, instance, account_name, kind, dn FROM accounts WHERE dn_key = $1::bytea",
+    Result r = Run("SELECT authority_type, instance, account_name, kind, dn FROM accounts WHERE dn_key = $1::bytea",
                       Params().Bytes(FoldedKey(dn)));
     if (r.Rows() == 0) return std::nullopt;
     return AccountRow(r, 0);
@@ -256,7 +265,7 @@ std::optional<AccountRecord> PostgresTxn::FindAccount(const std::u16string& auth
                                                       const std::u16string& instance,
                                                       const std::u16string& account_name) const {
   return Guarded([&]() -> std::optional<AccountRecord> {
-    Result r = c_.Run(
+    Result r = Run(
         "SELECT authority_type, instance, account_name, kind, dn FROM accounts"
         " WHERE authority_key = $1::bytea AND instance_key = $2::bytea AND account_key = $3::bytea",
         Params().Bytes(FoldedKey(authority_type)).Bytes(FoldedKey(instance)).Bytes(FoldedKey(account_name)));
@@ -267,7 +276,7 @@ std::optional<AccountRecord> PostgresTxn::FindAccount(const std::u16string& auth
 
 std::vector<AccountRecord> PostgresTxn::ListAccounts() const {
   return Guarded([&] {
-    Result r = c_.Run("SELECT authority_type, instance, account_name, kind, dn FROM accounts ORDER BY dn_key");
+    Result r = Run("SELECT authority_type, instance, account_name, kind, dn FROM accounts ORDER BY dn_key");
     std::vector<AccountRecord> all;
     for (int i = 0; i < r.Rows(); ++i) all.push_back(AccountRow(r, i));
     return all;
@@ -276,7 +285,7 @@ std::vector<AccountRecord> PostgresTxn::ListAccounts() const {
 
 std::vector<EventRecord> PostgresTxn::EventsAfter(ULONG64 after, std::size_t max_count) const {
   return Guarded([&] {
-    Result r = c_.Run(
+    Result r = Run(
         "SELECT sequence, event_id, record, object_dn FROM events WHERE sequence > $1::int8 ORDER BY sequence"
         " LIMIT $2::int8",
         Params().Id(after).Int(Limit(max_count)));
@@ -291,7 +300,7 @@ std::vector<EventRecord> PostgresTxn::EventsAfter(ULONG64 after, std::size_t max
 ULONG64 PostgresTxn::LastEventSequence() const {
   return Guarded([&] {
     if (std::optional<std::int64_t> last = KnownSerial(0)) return static_cast<ULONG64>(*last);
-    Result r = c_.Run("SELECT last FROM serials WHERE kind = 0");
+    Result r = Run("SELECT last FROM serials WHERE kind = 0");
     return r.Rows() > 0 ? r.Id(0, 0) : ULONG64{0};
   });
 }
@@ -299,7 +308,7 @@ ULONG64 PostgresTxn::LastEventSequence() const {
 std::optional<EventQueueRecord> PostgresTxn::GetEventQueue(LONG handle) const {
   return Guarded([&]() -> std::optional<EventQueueRecord> {
     static const std::string sql = std::string(kQueueColumns) + " WHERE handle = $1::int8";
-    Result r = c_.Run(sql.c_str(), Params().Int(handle));
+    Result r = Run(sql.c_str(), Params().Int(handle));
     if (r.Rows() == 0) return std::nullopt;
     return QueueRow(r, 0);
   });
@@ -308,7 +317,7 @@ std::optional<EventQueueRecord> PostgresTxn::GetEventQueue(LONG handle) const {
 std::vector<EventQueueRecord> PostgresTxn::ListEventQueues() const {
   return Guarded([&] {
     static const std::string sql = std::string(kQueueColumns) + " ORDER BY handle";
-    Result r = c_.Run(sql.c_str());
+    Result r = Run(sql.c_str());
     std::vector<EventQueueRecord> all;
     for (int i = 0; i < r.Rows(); ++i) all.push_back(QueueRow(r, i));
     return all;
@@ -362,7 +371,7 @@ ULONG64 PostgresTxn::AllocateId(ULONG kind) {
       return MakeObjectId(kind, static_cast<ULONG>(*last + 1));
     }
     // The row's lock, held to commit, makes concurrent writers take turns.
-    Result r = c_.Run(
+    Result r = Run(
         "INSERT INTO serials(kind, last) VALUES ($1::int8, 1) ON CONFLICT (kind) DO UPDATE SET last = serials.last + 1"
         " WHERE serials.last + 1 < $2::int8 RETURNING last",
         Params().Int(kind).Int(kLast));
@@ -447,7 +456,7 @@ bool PostgresTxn::WriteApplication(const ApplicationRecord& a, ULONG64 holder) {
   // savepoint.
   c_.QueueText("SAVEPOINT feroq_put_application");
   try {
-    c_.Run(kWriteApplication, p);
+    Run(kWriteApplication, p);
   } catch (const PostgresStoreError& e) {
     if (!e.unique_violation() || e.statement() != kWriteApplication) throw;
     c_.QueueText("ROLLBACK TO SAVEPOINT feroq_put_application");
@@ -490,7 +499,7 @@ bool PostgresTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
     }
     c_.QueueText("SAVEPOINT feroq_put_application");
     try {
-      if (c_.Run(kWriteApplicationHoldingNames, p).Changed() == 0) {
+      if (Run(kWriteApplicationHoldingNames, p).Changed() == 0) {
         c_.QueueText("RELEASE SAVEPOINT feroq_put_application");
         return false;  // a folder has the name
       }
@@ -561,7 +570,7 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
     } else {
       // The sequence (kind 0 of the serials: no object kind is 0) and the
       // row in one statement.
-      sequence = c_.Run(
+      sequence = Run(
                       "WITH next AS (INSERT INTO serials(kind, last) VALUES (0, 1) ON CONFLICT (kind) DO UPDATE"
                       " SET last = serials.last + 1 RETURNING last) INSERT INTO events(sequence, event_id, record,"
                       " object_dn) SELECT last, $1::int8, $2::bytea, $3::bytea FROM next RETURNING sequence",
@@ -581,7 +590,7 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
 
 LONG PostgresTxn::AllocateEventQueueHandle() {
   return Guarded([&] {
-    Result r = c_.Run("UPDATE farm SET last_queue_handle = last_queue_handle + 1 WHERE id = 1 AND last_queue_handle <"
+    Result r = Run("UPDATE farm SET last_queue_handle = last_queue_handle + 1 WHERE id = 1 AND last_queue_handle <"
                       " $1::int8 RETURNING last_queue_handle",
                       Params().Int(std::numeric_limits<LONG>::max()));
     if (r.Rows() == 0) throw std::bad_alloc();

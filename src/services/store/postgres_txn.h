@@ -56,6 +56,14 @@ namespace feroq::store::postgres {
 class PostgresTxn final : public FarmTxn {
  public:
   PostgresTxn(PgConnection& connection, bool guess_names) : c_(connection), guess_names_(guess_names) {}
+  // A view for one statement, run without a transaction around it (a single
+  // statement sees one snapshot of its own): a second statement raises
+  // NeedsSnapshot instead of running, and needs_snapshot() is set from then
+  // on, so that the store runs the whole read again in a transaction.
+  struct NeedsSnapshot {};
+  void set_single_statement() { single_statement_ = true; }
+  bool needs_snapshot() const { return needs_snapshot_; }
+
   PostgresTxn(const PostgresTxn&) = delete;
   PostgresTxn& operator=(const PostgresTxn&) = delete;
   ~PostgresTxn() override { c_.ForgetResultSlots(); }
@@ -135,6 +143,8 @@ class PostgresTxn final : public FarmTxn {
   void Clear() override;
 
  private:
+  // Runs a statement and waits for its result (see set_single_statement).
+  Result Run(const char* sql, const Params& params = Params()) const;
   // Runs `fn`, remembering the first PostgresStoreError that leaves it.
   template <class Fn>
   auto Guarded(Fn&& fn) const -> decltype(fn());
@@ -156,6 +166,9 @@ class PostgresTxn final : public FarmTxn {
 
   PgConnection& c_;
   const bool guess_names_;
+  bool single_statement_ = false;
+  mutable bool needs_snapshot_ = false;
+  mutable int statements_ = 0;
   mutable std::optional<PostgresStoreError> failure_;
   bool appended_events_ = false;
   TrimKnowledge trims_;
