@@ -330,37 +330,46 @@ TEST_F(PostgresFarmTest, ANameGuessedFreeButTakenRunsTheWriteAgainAndShowsTheRef
     a.data.friendly_name = name;
     return a;
   };
+  // `handed_out`: the application takes an identifier its transaction
+  // hands out (its first write is a plain insert) instead of a given one.
   const struct {
     const char* what;
     ApplicationRecord app;
+    bool handed_out;
     bool put;
     int runs;
   } cases[] = {
-      {"a free name", app(1, u"Editor"), true, 1},
-      {"the name of another application", app(2, u"EDITOR"), false, 2},
-      {"the name of a folder beside it", app(3, u"Tools"), false, 2},
+      {"a free name", app(1, u"Editor"), false, true, 1},
+      {"the name of another application", app(2, u"EDITOR"), false, false, 2},
+      {"the name of a folder beside it", app(3, u"Tools"), false, false, 2},
+      {"a free name, new identifier", app(0, u"Viewer"), true, true, 1},
+      {"the name of another application, new identifier", app(0, u"VIEWER"), true, false, 2},
+      {"the name of a folder beside it, new identifier", app(0, u"TOOLS"), true, false, 2},
   };
   ASSERT_EQ(store->Write([&](FarmTxn& t) -> VSTATUS {
     t.PutFolder({root, 0, u"Applications", 1});
     t.PutFolder({MakeObjectId(kObjectKindFolder, 2), root, u"Tools", 2});
+    t.AdvanceSerial(kObjectKindApplication, 100);
     return 0;
   }), 0u);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     int runs = 0;
     bool put = !c.put;
+    ApplicationRecord written = c.app;
     EXPECT_EQ(store->Write([&](FarmTxn& t) -> VSTATUS {
       ++runs;
-      put = t.PutApplicationHoldingNames(c.app);
-      t.SetFarmName(c.app.data.friendly_name);
+      if (c.handed_out) written.id = t.AllocateId(kObjectKindApplication);
+      put = t.PutApplicationHoldingNames(written);
+      t.SetFarmName(written.data.friendly_name);
       t.AppendEvent(0x1100, {});
       return 0;
     }), 0u);
     EXPECT_EQ(put, c.put);
     EXPECT_EQ(runs, c.runs);
-    EXPECT_EQ(Name(store), c.app.data.friendly_name);
+    EXPECT_EQ(Name(store), written.data.friendly_name);
     EXPECT_EQ(store->Read([&](const FarmView& v) -> VSTATUS {
-      return (v.GetApplication(c.app.id) == c.app) == c.put ? 0 : 1;
+      return (v.GetApplication(written.id) == written) == c.put ? 0 : 1;
     }), 0u);
   }
 }

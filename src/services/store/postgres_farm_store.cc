@@ -79,7 +79,7 @@ class PostgresFarmStore final : public FarmStore {
         if (txn.failure() != nullptr) {
           failure = *txn.failure();
         } else if (result == VORN_OK) {
-          c->Exec("COMMIT");
+          c->Run("COMMIT");
           trims_ = txn.trim_knowledge();
           return VORN_OK;
         } else {
@@ -200,7 +200,7 @@ class PostgresFarmStore final : public FarmStore {
           fresh->EnterPipelineMode();
           connection_ = std::move(fresh);
         }
-        if (begin != nullptr) connection_->QueueText(begin);
+        if (begin != nullptr) connection_->Queue(begin);
         *out = connection_.get();
         return VORN_OK;
       } catch (const PostgresStoreError& e) {
@@ -224,7 +224,7 @@ class PostgresFarmStore final : public FarmStore {
       // After a sync point of its own: a queued statement the server
       // refused skips whatever follows it up to the next one.
       c->Send();
-      c->QueueText("ROLLBACK");
+      c->Queue("ROLLBACK");
       c->Send();
     } catch (...) {
       connection_.reset();

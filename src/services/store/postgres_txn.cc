@@ -368,7 +368,7 @@ ULONG64 PostgresTxn::AllocateId(ULONG kind) {
       c_.Queue("UPDATE serials SET last = $3::int8 WHERE kind = $1::int8 AND last = $2::int8",
                Params().Int(kind).Int(*last).Int(*last + 1), PgConnection::Expect::kOneRowChanged);
       serials_[kind] = *last + 1;
-      return MakeObjectId(kind, static_cast<ULONG>(*last + 1));
+      return HandOut(MakeObjectId(kind, static_cast<ULONG>(*last + 1)));
     }
     // The row's lock, held to commit, makes concurrent writers take turns.
     Result r = Run(
@@ -377,7 +377,7 @@ ULONG64 PostgresTxn::AllocateId(ULONG kind) {
         Params().Int(kind).Int(kLast));
     if (r.Rows() == 0) throw std::bad_alloc();  // the counter has run out
     serials_[kind] = r.Int(0, 0);
-    return MakeObjectId(kind, static_cast<ULONG>(r.Int(0, 0)));
+    return HandOut(MakeObjectId(kind, static_cast<ULONG>(r.Int(0, 0))));
   });
 }
 
@@ -442,6 +442,14 @@ constexpr char kWriteApplicationHoldingNames[] =
     " OR EXISTS (SELECT 1 FROM applications WHERE id = $1::int8 AND folder = $2::int8 AND display_key = $6::bytea)"
     FEROQ_APPLICATION_UPSERT;
 
+// The same for an identifier this transaction has just handed out, which
+// no row can have yet: a plain insert, without the check for an existing
+// row and the machinery of ON CONFLICT.
+constexpr char kInsertApplicationHoldingNames[] =
+    "INSERT INTO applications(id, folder, name_key, record, name, display_key, browser_holder, display_holder)"
+    " SELECT $1::int8, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8, $7::int8"
+    " WHERE NOT EXISTS (SELECT 1 FROM folders WHERE parent = $2::int8 AND name_key = $6::bytea)";
+
 Params ApplicationParams(const ApplicationRecord& a, ULONG64 holder) {
   return Params().Id(a.id).Id(a.folder_id).Bytes(FoldedKey(a.data.browser_name))
       .Bytes(sqlite::EncodeAppRecord(a.data)).Text(a.data.friendly_name).Bytes(FoldedKey(a.data.friendly_name))
@@ -493,7 +501,11 @@ bool PostgresTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
     if (guess_names_) {
       // Almost every publish and save takes free names: the write goes with
       // the next statement instead of costing a round trip of its own.
-      c_.Queue(kWriteApplicationHoldingNames, p, PgConnection::Expect::kOneRowChanged);
+      const auto handed_out = std::find(handed_out_.begin(), handed_out_.end(), a.id);
+      const bool fresh = handed_out != handed_out_.end();
+      if (fresh) handed_out_.erase(handed_out);
+      c_.Queue(fresh ? kInsertApplicationHoldingNames : kWriteApplicationHoldingNames, p,
+               PgConnection::Expect::kOneRowChanged);
       KnowApplication(a);
       return true;
     }
@@ -581,7 +593,7 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
     if (!appended_events_) {
       // Delivered to every listener when the transaction commits, and not
       // at all when it rolls back.
-      c_.QueueText("NOTIFY feroq_farm_events");
+      c_.Queue("NOTIFY feroq_farm_events");
       appended_events_ = true;
     }
     return sequence;

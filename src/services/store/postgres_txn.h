@@ -160,6 +160,12 @@ class PostgresTxn final : public FarmTxn {
   // prefetched counters when they include it).
   std::optional<std::int64_t> KnownSerial(ULONG kind) const;
   void UseKind(ULONG kind);
+  // Keeps `id`, handed out by AllocateId, as one no row has yet (an
+  // application's first write is then a plain insert); returns it.
+  ULONG64 HandOut(ULONG64 id) {
+    if (ObjectKindOf(id) == kObjectKindApplication) handed_out_.push_back(id);
+    return id;
+  }
   void KnowApplication(const ApplicationRecord& a) {
     app_names_[a.id] = ApplicationName{a.id, a.folder_id, a.data.friendly_name};
   }
@@ -180,6 +186,7 @@ class PostgresTxn final : public FarmTxn {
   mutable std::vector<ULONG> prefetch_kinds_;  // asked for, not read yet
   mutable std::unordered_map<ULONG, std::int64_t> serials_;
   std::vector<ULONG> used_kinds_;
+  std::vector<ULONG64> handed_out_;  // see HandOut
 };
 
 }  // namespace feroq::store::postgres
