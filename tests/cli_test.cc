@@ -240,6 +240,22 @@ TEST_F(CliTest, UsageErrorsExitWith2AndHelpWith0) {
   EXPECT_TRUE(Json({"app", "list"}).empty());
 }
 
+// The tool sets up only the group of the command it is given: each command
+// word, after the tool's options (--farm as two words here), reaches its
+// own group, and help without a command still lists every one.
+TEST_F(CliTest, EachCommandWordReachesItsGroup) {
+  const std::vector<std::string> words = {"farm", "codes",      "server", "account", "folder",
+                                          "app",  "export-all", "import", "watch"};
+  Result all = Run({"--help"});
+  EXPECT_EQ(all.exit_code, 0);
+  for (const std::string& word : words) {
+    EXPECT_NE(all.out.find("\n  " + word + " "), std::string::npos) << word;
+    Result help = Run({"sqlite:" + dir_.File("farm.db"), "--json", word, "--help"}, "--farm");
+    EXPECT_EQ(help.exit_code, 0) << word;
+    EXPECT_NE(help.out.find("Usage: feroq " + word + " "), std::string::npos) << word << ": " << help.out;
+  }
+}
+
 // Each refusal names its cause, in words, on standard error; what must not
 // be said (a generic service failure, a wrong hint) is not.
 TEST_F(CliTest, ErrorsNameTheirCause) {

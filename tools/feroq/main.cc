@@ -6,6 +6,7 @@
 // printed by name, value and meaning), 2 the command line is wrong.
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 
@@ -39,6 +40,44 @@ int OperationFailedWithCauses(const feroq::cli::OperationFailed& e) {
   return feroq::cli::kExitFailed;
 }
 
+// Each command word of the tool and the function that sets up its group
+// (one function sets up "farm" and "codes", another "app", "export-all" and
+// "import").
+struct CommandGroup {
+  const char* word;
+  void (*add)(CLI::App& app, feroq::cli::CommandLine& line);
+};
+constexpr CommandGroup kCommandGroups[] = {
+    {"farm", feroq::cli::AddFarmCommands},     {"codes", feroq::cli::AddFarmCommands},
+    {"server", feroq::cli::AddServerCommands}, {"account", feroq::cli::AddAccountCommands},
+    {"folder", feroq::cli::AddFolderCommands}, {"app", feroq::cli::AddAppCommands},
+    {"export-all", feroq::cli::AddAppCommands}, {"import", feroq::cli::AddAppCommands},
+    {"watch", feroq::cli::AddWatchCommand},
+};
+
+// The group of the command word on the command line: the first word that is
+// not one of the tool's own options (--farm takes the word after it, unless
+// written --farm=URL). Null when there is no such word, it names no command,
+// or "--" comes first: then every group is set up, so that help and the
+// parser's complaints are those of the whole tool. Setting up one group
+// instead of all of them is most of the parser's cost in a run of one command.
+const CommandGroup* ChosenGroup(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (std::strcmp(arg, "--") == 0) return nullptr;
+    if (std::strcmp(arg, "--farm") == 0) {
+      ++i;
+      continue;
+    }
+    if (arg[0] == '-') continue;
+    for (const CommandGroup& group : kCommandGroups) {
+      if (std::strcmp(arg, group.word) == 0) return &group;
+    }
+    return nullptr;
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,12 +94,16 @@ int main(int argc, char** argv) {
                  "default: FEROQ_FARM, else the default farm file");
   app.add_flag("--json", line.options.json, "Print listings and details as JSON");
 
-  AddFarmCommands(app, line);
-  AddServerCommands(app, line);
-  AddAccountCommands(app, line);
-  AddFolderCommands(app, line);
-  AddAppCommands(app, line);
-  AddWatchCommand(app, line);
+  if (const CommandGroup* chosen = ChosenGroup(argc, argv)) {
+    chosen->add(app, line);
+  } else {
+    AddFarmCommands(app, line);
+    AddServerCommands(app, line);
+    AddAccountCommands(app, line);
+    AddFolderCommands(app, line);
+    AddAppCommands(app, line);
+    AddWatchCommand(app, line);
+  }
 
   try {
     app.parse(argc, argv);
