@@ -100,31 +100,39 @@ TEST_F(PostgresFarmTest, WritersOnTwoConnectionsLoseNoUpdateAndRepeatNoIdentifie
   });
 }
 
-// Two connections that share nothing but an identifier counter (each
-// write counts on the value its transaction read with its first statement)
-// still never hand out an identifier twice.
-TEST_F(PostgresFarmTest, WritersSharingOnlyACounterRepeatNoIdentifier) {
+// Two connections that share nothing but an identifier counter and the
+// event counter (each write counts on the values its transaction read with
+// its first statement) still never hand out an identifier or an event
+// sequence twice.
+TEST_F(PostgresFarmTest, WritersSharingOnlyCountersRepeatNoIdentifierOrSequence) {
   std::shared_ptr<FarmStore> first = Open(), second = Open();
   constexpr int kEach = 80;
-  auto writer = [](std::shared_ptr<FarmStore> store, std::vector<ULONG64>* ids) {
+  auto writer = [](std::shared_ptr<FarmStore> store, std::vector<ULONG64>* ids, std::vector<ULONG64>* sequences) {
     for (int i = 0; i < kEach; ++i) {
-      ULONG64 id = 0;
+      ULONG64 id = 0, sequence = 0;
       EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
         id = txn.AllocateId(kObjectKindServer);
         txn.PutServer({id, u"S"});
+        sequence = txn.AppendEvent(0x1100, {1});
         return 0;
       }), 0u);
       ids->push_back(id);
+      sequences->push_back(sequence);
     }
   };
-  std::vector<ULONG64> a, b;
-  std::thread other(writer, second, &b);
-  writer(first, &a);
+  std::vector<ULONG64> a, b, a_sequences, b_sequences;
+  std::thread other(writer, second, &b, &b_sequences);
+  writer(first, &a, &a_sequences);
   other.join();
   std::set<ULONG64> all(a.begin(), a.end());
   all.insert(b.begin(), b.end());
   EXPECT_EQ(all.size(), std::size_t{2 * kEach});
-  EXPECT_EQ(first->Read([&](const FarmView& v) -> VSTATUS { return v.ServerCount() == 2 * kEach ? 0 : 1; }), 0u);
+  std::set<ULONG64> sequences(a_sequences.begin(), a_sequences.end());
+  sequences.insert(b_sequences.begin(), b_sequences.end());
+  EXPECT_EQ(sequences.size(), std::size_t{2 * kEach});
+  EXPECT_EQ(first->Read([&](const FarmView& v) -> VSTATUS {
+    return v.ServerCount() == 2 * kEach && v.EventsAfter(0, 1000).size() == 2 * kEach ? 0 : 1;
+  }), 0u);
 }
 
 // A write whose snapshot another connection changed under it fails to

@@ -574,11 +574,13 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
     ULONG64 sequence = 0;
     if (std::optional<std::int64_t> last = KnownSerial(0)) {
       sequence = static_cast<ULONG64>(*last + 1);
-      c_.Queue("UPDATE serials SET last = $2::int8 WHERE kind = 0 AND last = $1::int8",
-               Params().Int(*last).Id(sequence), PgConnection::Expect::kOneRowChanged);
-      Queue("INSERT INTO events(sequence, event_id, record, object_dn) VALUES ($1::int8, $2::int8, $3::bytea,"
-            " $4::bytea)",
-            Params().Id(sequence).Int(event_id).Bytes(record).OptionalText(object_dn));
+      // The counter and the row in one statement: the row is written only
+      // when the counter still held the value read.
+      c_.Queue("WITH next AS (UPDATE serials SET last = $2::int8 WHERE kind = 0 AND last = $1::int8 RETURNING last)"
+               " INSERT INTO events(sequence, event_id, record, object_dn) SELECT last, $3::int8, $4::bytea, $5::bytea"
+               " FROM next",
+               Params().Int(*last).Id(sequence).Int(event_id).Bytes(record).OptionalText(object_dn),
+               PgConnection::Expect::kOneRowChanged);
     } else {
       // The sequence (kind 0 of the serials: no object kind is 0) and the
       // row in one statement.
