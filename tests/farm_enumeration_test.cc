@@ -98,40 +98,4 @@ TEST_F(FarmEnumerationTest, ApplicationCountsAndShortfalls) {
   }
 }
 
-// A move changes the store; an application object's cached parent keeps
-// naming the old folder, a fresh object reads the new one.
-TEST_F(FarmEnumerationTest, MovesChangeTheStoreOnly) {
-  ULONG64 a_id = build().Folder(u"A");
-  ULONG64 b_id = build().Folder(u"B");
-  ULONG64 inner_id = build().Folder(u"Inner", a_id);
-  ULONG64 app_id = build().App(u"Editor", a_id);
-  {
-    Ref<ZQWinAppObject> app(*farm_), found(*farm_);
-    Ref<AppFolderObject> a(*farm_), b(*farm_), inner(*farm_);
-    ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app.out()), S_OK);
-    ASSERT_EQ(app->Load(), S_OK);
-    ASSERT_EQ(farm_->CreateAppFolderObject(a_id, &a.out(), 0), S_OK);
-    ASSERT_EQ(farm_->CreateAppFolderObject(b_id, &b.out(), 0), S_OK);
-    ASSERT_EQ(farm_->CreateAppFolderObject(inner_id, &inner.out(), 0), S_OK);
-    FolderObject* parent = nullptr;  // the application's cache holds that reference
-    ASSERT_EQ(farm_->MoveObject(app.get(), b.get()), S_OK);
-    ASSERT_EQ(app->GetParentFolder(&parent), S_OK);
-    EXPECT_EQ(parent, static_cast<FolderObject*>(a.get()));
-
-    app.reset();
-    ASSERT_EQ(farm_->CreateWinAppFromID(app_id, &app.out()), S_OK);
-    ASSERT_EQ(app->Load(), S_OK);
-    HeapText dn(*farm_);
-    ASSERT_EQ(app->GetDistinguishedName(&dn.out()), S_OK);
-    EXPECT_EQ(dn.str(), u"\\Applications\\B\\Editor");
-    ASSERT_EQ(farm_->GetAppByDN(dn.get(), &found.out()), S_OK);
-    EXPECT_EQ(found.get(), app.get());
-
-    // A folder below itself: the folder service refuses, seen as E_FAIL here.
-    EXPECT_EQ(farm_->MoveObject(a.get(), inner.get()), E_FAIL);
-    EXPECT_EQ(farm_->MoveObject(inner.get(), b.get()), S_OK);
-  }
-  EXPECT_EQ(RegisteredObjects(), 0u);
-}
-
 }  // namespace

@@ -135,50 +135,6 @@ class SqliteFarmStoreTest : public ::testing::Test {
   const std::string& dir_ = scratch_.path();
 };
 
-TEST_F(SqliteFarmStoreTest, EverythingPersistsAcrossReopen) {
-  const std::string path = PathOf("farm.db");
-  const ULONG64 server = MakeObjectId(kObjectKindServer, 1);
-  ULONG64 root = 0, app = 0;
-  {
-    std::shared_ptr<FarmStore> store = Open(path);
-    ASSERT_TRUE(store);
-    MustWrite(*store, [&](FarmTxn& txn) {
-      InitializeNewFarm(txn);
-      txn.SetFarmName(u"Farm \u00e9t\u00e9");
-      root = txn.RootFolderId();
-      app = txn.AllocateId(kObjectKindApplication);
-      txn.PutApplication(FullApplication(app, root));
-      txn.PutServer({txn.AllocateId(kObjectKindServer), u"ALPHA"});
-      txn.PutAccount({u"NT", u"CORP", u"alice", 0, u"CN=alice,DC=corp"});
-      txn.AppendEvent(0x1000, {1, 2, 3});
-      txn.PutEventQueue({txn.AllocateEventQueueHandle(), {0x1000, 0x1102}, 1});
-    });
-  }
-  std::shared_ptr<FarmStore> store = Open(path);
-  ASSERT_TRUE(store);
-  store->Read([&](const FarmView& v) -> VSTATUS {
-    EXPECT_EQ(v.FarmName(), u"Farm \u00e9t\u00e9");
-    EXPECT_EQ(v.RootFolderId(), root);
-    EXPECT_EQ(v.GetFolder(root)->name, u"Applications");
-    EXPECT_EQ(v.GetApplication(app), FullApplication(app, root));
-    EXPECT_EQ(v.FindApplicationsByBrowserName(u"STRASSE \u00e4RGER").size(), 0u);  // no multi-unit folding
-    EXPECT_EQ(v.FindApplicationsByBrowserName(u"stra\u00dfe \u00e4RGER"), std::vector<ULONG64>{app});
-    EXPECT_EQ(v.FindServerByName(u"alpha")->id, server);
-    EXPECT_EQ(v.FindAccount(u"nt", u"corp", u"ALICE")->dn, u"CN=alice,DC=corp");
-    EXPECT_EQ(v.EventsAfter(0, 10), (std::vector<EventRecord>{{1, 0x1000, {1, 2, 3}}}));
-    EXPECT_EQ(v.GetEventQueue(1), (EventQueueRecord{1, {0x1000, 0x1102}, 1}));
-    return 0;
-  });
-  // Serials and queue handles go on from where they were.
-  store->Write([&](FarmTxn& txn) -> VSTATUS {
-    EXPECT_EQ(txn.AllocateId(kObjectKindApplication), app + 1);
-    EXPECT_EQ(txn.AllocateId(kObjectKindFolder), root + 1);
-    EXPECT_EQ(txn.AllocateEventQueueHandle(), 2);
-    EXPECT_EQ(txn.AppendEvent(0x1001, {}), 2u);
-    return 0;
-  });
-}
-
 // Lookups and orders without regard to case agree with the platform's
 // comparison, for case pairs inside and outside ASCII, one-way mappings
 // (the Kelvin sign folds to 'k') and lone surrogates.
