@@ -172,42 +172,6 @@ TEST_F(WaitForEventTest, EveryChangeArrivesWithItsMaskAndObjects) {
   ExpectNothingLeft();
 }
 
-TEST_F(WaitForEventTest, FolderMoveAdjustsChildCountsWithoutMovingAgain) {
-  const ULONG64 p_id = AddFolder(u"P");
-  const ULONG64 n_id = AddFolder(u"N");
-  const ULONG64 f_id = AddFolder(u"P/F");
-  const ULONG64 g_id = AddFolder(u"G");
-  const LONG queue = Queue({0x80});
-  AppFolderObject* p = Folder(p_id);
-  AppFolderObject* n = Folder(n_id);
-  CommonObject** children = nullptr;
-  LONG count = 0;
-  ASSERT_EQ(p->EnumerateChildren(&children, &count), S_OK);  // P's count becomes 1
-  ASSERT_EQ(count, 1);
-  Release(children[0]);
-  farm_->FreeMemory(children);
-  AppFolderObject* f = Folder(f_id);
-  ASSERT_EQ(farm_->MoveObject(f, n), S_OK);
-
-  feroq::services::StartServiceCallLog();
-  Expect(queue, 0x80, f, p);
-  feroq::services::StopServiceCallLog();
-  EXPECT_EQ(Count(feroq::services::ServiceCallLog(), "VORNCommonApplicationSAL::MoveFolder"), 0u);
-  EXPECT_EQ(p->GetChildCount(), 0);
-  EXPECT_EQ(n->GetChildCount(), 1);
-
-  // An old parent whose count is 0 stays at 0.
-  AppFolderObject* g = Folder(g_id);
-  FolderObject* root = nullptr;
-  ASSERT_EQ(farm_->GetRootFolder(FarmObjectAppFolder, &root), S_OK);
-  ASSERT_EQ(farm_->MoveObject(g, n), S_OK);
-  Expect(queue, 0x80, g, root);
-  EXPECT_EQ(root->GetChildCount(), 0);
-  EXPECT_EQ(n->GetChildCount(), 2);
-  for (CommonObject* held : std::initializer_list<CommonObject*>{root, g, f, n, p}) Release(held);
-  ExpectNothingLeft();
-}
-
 // An application moved in the farm while its object caches P as its parent:
 // the event moves the cache to N. A write that changes the folder itself
 // (the cache is already N) arrives as a move and then a change, and only
