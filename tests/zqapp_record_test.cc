@@ -218,28 +218,6 @@ TEST_F(ZQAppRecordTest, InitializeStartsABlankRecordOfAKnownVersion) {
   EXPECT_EQ(View(app), BlankView(feroq::kZQAppCurrentVersion));
 }
 
-TEST_F(ZQAppRecordTest, ListOperationsUseTheTablesCodes) {
-  ZQApp app;
-  Fill(app, 0);
-  EXPECT_EQ(app.RemoveServer(12345), feroq::VORN_E_FAILURE);
-  ULONG64 uid = 0;
-  _ZQAPP_SERVER_CONFIG config;
-  ASSERT_EQ(app.GetFirstServer(uid, config), feroq::VORN_OK);
-  EXPECT_EQ(app.GetFirstServer(uid, config), feroq::ZQAPP_E_ITERATING);
-  app.StopGetServer();
-  EXPECT_EQ(app.GetNextServer(uid, config), feroq::ZQAPP_E_NOT_ITERATING);
-
-  VORNString dn;
-  ASSERT_EQ(app.GetFirstUser(dn), feroq::VORN_OK);
-  EXPECT_EQ(app.GetFirstUser(dn), feroq::ZQAPP_E_ITERATING);
-  app.StopGetUser();
-  dn = u"CN=FIRST-A";
-  EXPECT_EQ(app.RemoveUser(dn), feroq::VORN_OK);
-  EXPECT_EQ(View(app).users, (std::vector<std::u16string>{u"cn=second-a"}));
-  VORNString empty;
-  EXPECT_EQ(app.AddUser(empty), feroq::VORN_E_FAILURE);
-}
-
 // ---- Copies ----------------------------------------------------------------------
 
 // The lists' size totals, which a view cannot see.
