@@ -20,7 +20,9 @@
 // bytes as rows in one transaction, in this process).
 //
 // Every figure is the median over the rounds of the per-operation time of a
-// batch; of_raw is raw time / feroq time (1 means as fast as raw). Farm
+// batch; of_raw is raw time / feroq time (1 means as fast as raw). The CPU
+// figures of the tool lines are the tool processes' own (user and system
+// time of the children this process waited for). Farm
 // files are seeded once and kept in FEROQ_BENCH_CACHE_DIR (build-bench/
 // bench-cache), keyed by the farm file's schema version; each run works on
 // copies.
@@ -29,6 +31,7 @@
 #include <time.h>
 #include <spawn.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,10 +99,15 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// CPU seconds of the tool processes run so far (Run below adds each one's
+// user and system time when it has ended).
+double g_tool_cpu_seconds = 0;
+
+// This process's CPU time and that of the tool processes it ran.
 double ProcessCpuSeconds() {
   timespec now{};
   clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
+  return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9 + g_tool_cpu_seconds;
 }
 
 // Wall-clock and CPU seconds (of every thread of the process) per operation.
@@ -565,7 +573,11 @@ bool Run(const std::vector<std::string>& args) {
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) return false;
   int status = 0;
-  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  rusage used{};
+  if (wait4(child, &status, 0, &used) != child) return false;
+  g_tool_cpu_seconds += static_cast<double>(used.ru_utime.tv_sec + used.ru_stime.tv_sec) +
+                        (used.ru_utime.tv_usec + used.ru_stime.tv_usec) / 1e6;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 std::string Narrow(const std::u16string& text) { return std::string(text.begin(), text.end()); }
