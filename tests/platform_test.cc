@@ -202,6 +202,12 @@ TEST(Utf8Test, StrictDecodingRefusesEveryMalformedForm) {
   const std::string good = "Farm \xC3\x84\xE2\x82\xAC\xF0\x9F\x98\x80";
   ASSERT_TRUE(fp::AppendUtf8AsUtf16(good.data(), good.size(), &out));
   EXPECT_EQ(out, std::u16string(u"Farm ") + std::u16string({0x00C4, 0x20AC, 0xD83D, 0xDE00}));
+  // Appended after what the string holds; a fault keeps what came before it.
+  ASSERT_TRUE(fp::AppendUtf8AsUtf16("!", 1, &out));
+  EXPECT_EQ(out, std::u16string(u"Farm ") + std::u16string({0x00C4, 0x20AC, 0xD83D, 0xDE00}) + u"!");
+  out = u"x";
+  EXPECT_FALSE(fp::AppendUtf8AsUtf16("y\xC3z", 3, &out));
+  EXPECT_EQ(out, u"xy");
   // Bad lead, cut off, bad continuation, overlong, surrogate, past U+10FFFF, NUL.
   for (const std::string& bad : {std::string("\xFF"), std::string("ab\xE2\x82"), std::string("\xC3x"),
                                 std::string("\xC0\xAF"), std::string("\xED\xA0\x80"),

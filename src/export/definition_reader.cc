@@ -5,10 +5,11 @@
 // Refusal exception carrying the line and the message, and turned into the
 // caller's DefinitionProblem at the public entry; nothing else throws but
 // std::bad_alloc.
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
-#include <map>
 #include <new>
 #include <string>
 
@@ -133,6 +134,9 @@ const KeyInfo* FindKey(std::string_view key) {
   return nullptr;
 }
 
+// The place of `key` (one of kKeys) in kKeys.
+std::size_t KeyIndex(std::string_view key) { return static_cast<std::size_t>(FindKey(key) - kKeys); }
+
 std::string KnownKeys() {
   std::string out;
   for (const KeyInfo& info : kKeys) out += (out.empty() ? "" : ", ") + std::string(info.key);
@@ -194,6 +198,7 @@ class Parser {
   // Lines end at LF, a CR before it belongs to the line end. A CR anywhere
   // else is a line break inside a line, which no value may hold.
   void SplitLines(std::string_view text) {
+    lines_.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     int number = 1;
     while (!text.empty()) {
       const std::size_t end = text.find('\n');
@@ -270,7 +275,8 @@ class Parser {
 
   // ---- Body: keyed lines up to EndApplication ----
   void ParseBody() {
-    std::map<std::string_view, int> seen;
+    // The line each key was given on (0: not given), by its place in kKeys.
+    std::array<int, std::size(kKeys)> seen{};
     for (;;) {
       const Line* line = NextSignificant();
       if (line == nullptr) FailAtEnd("a property line or " + std::string(keys::kEnd));
@@ -284,14 +290,15 @@ class Parser {
       const std::string_view value = TrimLeft(t.substr(equals + 1));
       const KeyInfo* info = FindKey(key);
       if (info == nullptr) Fail(line->number, "one of the keys " + KnownKeys(), "the key " + Shown(key));
-      const auto [it, inserted] = seen.emplace(info->key, line->number);
-      if (!inserted) {
-        Fail(line->number,
-             "each key once (" + std::string(key) + " was given on line " + std::to_string(it->second) + ")", "");
+      int& given_on = seen[static_cast<std::size_t>(info - kKeys)];
+      if (given_on != 0) {
+        Fail(line->number, "each key once (" + std::string(key) + " was given on line " + std::to_string(given_on) + ")",
+             "");
       }
+      given_on = line->number;
       ParseValue(*info, value, line->number);
     }
-    if (seen.count(keys::kIconMask) != seen.count(keys::kIconData)) {
+    if ((seen[KeyIndex(keys::kIconMask)] != 0) != (seen[KeyIndex(keys::kIconData)] != 0)) {
       Fail(lines_[next_ - 1].number, "both IconMask and IconData, or neither", "only one of them");
     }
   }
@@ -303,7 +310,7 @@ class Parser {
   }
 
   void ParseValue(const KeyInfo& info, std::string_view value, int line) {
-    const std::string key(info.key);
+    const std::string_view key = info.key;
     const std::string_view word = TrimRight(value);
     switch (info.kind) {
       case KeyKind::kQuotedText:
@@ -372,9 +379,9 @@ class Parser {
   }
 
   // "text": the text between the first and the last double quote.
-  static std::u16string QuotedText(std::string_view value, int line, const std::string& key) {
+  static std::u16string QuotedText(std::string_view value, int line, std::string_view key) {
     if (value.size() < 2 || value.front() != '"' || value.back() != '"') {
-      Fail(line, "the value of " + key + " in double quotes, ending on its line", Shown(value));
+      Fail(line, "the value of " + std::string(key) + " in double quotes, ending on its line", Shown(value));
     }
     return Wide(value.substr(1, value.size() - 2), line);
   }
@@ -382,9 +389,9 @@ class Parser {
   // A value the writer put in quotes unless it began with a quote itself.
   // "x" with no quote inside is read as x; any other text that begins with a
   // quote is the value as it stands. Either reading writes back the same line.
-  static std::u16string QuotedOrBare(std::string_view value, int line, const std::string& what) {
+  static std::u16string QuotedOrBare(std::string_view value, int line, std::string_view what) {
     if (value.empty() || value.front() != '"') {
-      Fail(line, "the value of " + what + " beginning with a double quote", Shown(value));
+      Fail(line, "the value of " + std::string(what) + " beginning with a double quote", Shown(value));
     }
     if (value.size() >= 3 && value.back() == '"') {
       const std::string_view inner = value.substr(1, value.size() - 2);
@@ -397,9 +404,11 @@ class Parser {
   //       "W2".             "," after all but the last, "." after the last)
   // KEY = "".              (no flag set)
   LONG ParseFlags(const KeyInfo& info, std::string_view value, int line) {
-    const std::string key(info.key);
-    const std::string expected_word =
-        "a flag word of " + key + " in double quotes (" + FlagWordList(info.flags) + ") followed by ',' or '.'";
+    const std::string_view key = info.key;
+    const auto expected_word = [&] {
+      return "a flag word of " + std::string(key) + " in double quotes (" + FlagWordList(info.flags) +
+             ") followed by ',' or '.'";
+    };
     LONG flags = 0;
     std::string_view item = TrimRight(value);
     int item_line = line;
@@ -407,13 +416,15 @@ class Parser {
     for (;;) {
       if (item.size() < 3 || item.front() != '"' || (item.back() != ',' && item.back() != '.') ||
           item[item.size() - 2] != '"') {
-        Fail(item_line, expected_word, Shown(item));
+        Fail(item_line, expected_word(), Shown(item));
       }
       LONG bit = 0;
-      if (!ParseFlagWord(info.flags, item.substr(1, item.size() - 3), &bit)) Fail(item_line, expected_word, Shown(item));
+      if (!ParseFlagWord(info.flags, item.substr(1, item.size() - 3), &bit)) {
+        Fail(item_line, expected_word(), Shown(item));
+      }
       flags |= bit;
       if (item.back() == '.') return flags;
-      if (AtEnd()) FailAtEnd("the next flag word of " + key);
+      if (AtEnd()) FailAtEnd("the next flag word of " + std::string(key));
       const Line& next = Next();
       item = Trim(next.text);
       item_line = next.number;

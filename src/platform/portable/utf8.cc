@@ -64,16 +64,32 @@ std::size_t DecodeUtf8CodePoint(const unsigned char* text, std::size_t length, c
 }
 
 bool AppendUtf8AsUtf16(const char* text, std::size_t length, std::u16string* out) {
+  // UTF-16 never takes more units than UTF-8 takes bytes: the string grows
+  // once, the units are written in place, and it is cut to what was written.
+  const std::size_t start = out->size();
+  out->resize(start + length);
+  char16_t* const first = out->data() + start;
+  char16_t* unit = first;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  bool whole = true;
   for (std::size_t i = 0; i < length;) {
+    const unsigned char byte = bytes[i];
+    if (byte != 0 && byte < 0x80) {
+      *unit++ = byte;
+      ++i;
+      continue;
+    }
     char32_t c = 0;
     const std::size_t taken = DecodeUtf8CodePoint(bytes + i, length - i, &c);
-    if (taken == 0 || c == 0) return false;
-    char16_t units[2];
-    out->append(units, static_cast<std::size_t>(EncodeUtf16(c, units)));
+    if (taken == 0 || c == 0) {
+      whole = false;
+      break;
+    }
+    unit += EncodeUtf16(c, unit);
     i += taken;
   }
-  return true;
+  out->resize(start + static_cast<std::size_t>(unit - first));
+  return whole;
 }
 
 }  // namespace feroq::platform
