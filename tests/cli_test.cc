@@ -443,11 +443,14 @@ TEST_F(CliTest, ImportReportsRefusalsDryRunsAndSecondRuns) {
         {dir_.File("bad/b.def") + ":" + std::to_string(bad_line) + ": expected an encryption level"}, 1, farm2);
   // A dry run prints what it would do as JSON and changes nothing.
   const json dry = Json({"import", "--dry-run", "--create-folders", dir_.File("good")}, farm2);
-  EXPECT_EQ(dry["applications"].size(), 1u);
-  EXPECT_EQ(dry["folders_created"].size(), 2u);
+  const std::string editor = dir_.File("good/Office/Tools/Editor.def");
+  EXPECT_EQ(dry["applications"],
+            json::array({json{{"file", editor}, {"dn", "\\Applications\\Office\\Tools\\Editor"}, {"imported", true}}}));
+  EXPECT_EQ(dry["folders_created"], json({"\\Applications\\Office", "\\Applications\\Office\\Tools"}));
   EXPECT_TRUE(Json({"app", "list"}, farm2).empty());
-  EXPECT_NE(Ok({"import", "--create-folders", dir_.File("good")}, farm2).find("imported 1 application from 1 file\n"),
-            std::string::npos);
+  const std::string imported = Ok({"import", "--create-folders", dir_.File("good")}, farm2);
+  EXPECT_NE(imported.find("imported \\Applications\\Office\\Tools\\Editor from " + editor + "\n"), std::string::npos);
+  EXPECT_NE(imported.find("imported 1 application from 1 file\n"), std::string::npos);
   EXPECT_NE(Ok({"import", dir_.File("good")}, farm2).find("1 already in the farm"), std::string::npos);
 }
 

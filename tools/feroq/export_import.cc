@@ -343,14 +343,22 @@ std::vector<fs::path> DefinitionFiles(const std::vector<std::string>& paths) {
   return files;
 }
 
+// One application of the import: published now, or already in the farm.
+struct ImportedApp {
+  std::string file;
+  std::string dn;
+  bool imported;
+};
+
 // What the import reports as it goes: progress on a terminal while it reads
-// and while it publishes, and the lines of the report.
+// and while it publishes, and the lines of the report (kept as plain
+// records: the JSON form is made only for --json).
 struct ImportReport {
   std::size_t files = 0;
   std::unique_ptr<Progress> reading;
   std::unique_ptr<Progress> publishing;
-  nlohmann::json entries = nlohmann::json::array();
-  nlohmann::json folders = nlohmann::json::array();
+  std::vector<ImportedApp> entries;
+  std::vector<std::string> folders;
   nlohmann::json refused = nlohmann::json::array();
   std::size_t published = 0;
   std::size_t present = 0;
@@ -359,29 +367,31 @@ struct ImportReport {
     static_cast<ImportReport*>(context)->Take(event);
   }
 
+  static std::string Utf8Of(const char16_t* text) { return text != nullptr ? ToUtf8(text) : std::string(); }
+
   void Take(const ImportEvent& event) {
-    const std::string file = event.file != nullptr ? ToUtf8(event.file) : std::string();
-    const std::string dn = event.dn != nullptr ? ToUtf8(event.dn) : std::string();
     switch (event.stage) {
       case ImportStage::kRead:
         if (!reading) reading = std::make_unique<Progress>("reading", files);
-        reading->Step(file);
+        reading->Step(reading->shown() ? Utf8Of(event.file) : std::string());
         return;
       case ImportStage::kFolderCreated:
-        folders.push_back(dn);
+        folders.push_back(Utf8Of(event.dn));
         return;
       case ImportStage::kPublished:
       case ImportStage::kAlreadyPresent: {
         reading.reset();
         if (!publishing) publishing = std::make_unique<Progress>("publishing", files);
-        publishing->Step(Shortened(dn));
+        std::string dn = Utf8Of(event.dn);
+        publishing->Step(publishing->shown() ? Shortened(dn) : std::string());
         const bool new_one = event.stage == ImportStage::kPublished;
         (new_one ? published : present) += 1;
-        entries.push_back({{"file", file}, {"dn", dn}, {"imported", new_one}});
+        entries.push_back({Utf8Of(event.file), std::move(dn), new_one});
         return;
       }
       case ImportStage::kRefused:
       case ImportStage::kNotKept: {
+        const std::string dn = Utf8Of(event.dn);
         nlohmann::json entry = {{"code", DescribeResult(static_cast<std::uint32_t>(event.code))}};
         if (event.problem != nullptr) {
           entry["file"] = event.problem->file;
@@ -433,16 +443,24 @@ void Import(Session& session, const ImportOptions& o) {
   report.publishing.reset();
 
   if (session.json()) {
+    nlohmann::json applications = nlohmann::json::array();
+    nlohmann::json folders = nlohmann::json::array();
+    if (result == S_OK) {
+      for (const ImportedApp& entry : report.entries) {
+        applications.push_back({{"file", entry.file}, {"dn", entry.dn}, {"imported", entry.imported}});
+      }
+      folders = report.folders;
+    }
     PrintJson({{"dry_run", o.dry_run},
                {"result", DescribeResult(static_cast<std::uint32_t>(result))},
-               {"applications", result == S_OK ? report.entries : nlohmann::json::array()},
-               {"folders_created", result == S_OK ? report.folders : nlohmann::json::array()},
+               {"applications", applications},
+               {"folders_created", folders},
                {"refused", report.refused}});
   } else if (result == S_OK) {
-    for (const auto& folder : report.folders) PrintLine(fmt::format("created folder {}", Shortened(folder.get<std::string>())));
-    for (const auto& entry : report.entries) {
-      PrintLine(fmt::format("{} {} from {}", entry["imported"].get<bool>() ? "imported" : "already in the farm:",
-                 Shortened(entry["dn"].get<std::string>()), Shortened(entry["file"].get<std::string>())));
+    for (const std::string& folder : report.folders) PrintLine(fmt::format("created folder {}", Shortened(folder)));
+    for (const ImportedApp& entry : report.entries) {
+      PrintLine(fmt::format("{} {} from {}", entry.imported ? "imported" : "already in the farm:", Shortened(entry.dn),
+                            Shortened(entry.file)));
     }
     PrintLine(fmt::format("{} {} from {}{}", o.dry_run ? "would import" : "imported",
                           Counted(report.published, "application"), Counted(files.size(), "file"),

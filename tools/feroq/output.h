@@ -126,6 +126,9 @@ class Progress {
   Progress& operator=(const Progress&) = delete;
 
   void Step(const std::string& item);
+  // Whether steps are shown (standard error is a terminal); when not, the
+  // item given to Step is not used.
+  bool shown() const { return shown_; }
 
  private:
   std::string verb_;
