@@ -100,38 +100,48 @@ TEST_F(PostgresFarmTest, WritersOnTwoConnectionsLoseNoUpdateAndRepeatNoIdentifie
   });
 }
 
-// Two connections that share nothing but an identifier counter and the
+// Two connections that share nothing but identifier counters and the
 // event counter (each write counts on the values its transaction read with
 // its first statement) still never hand out an identifier or an event
-// sequence twice.
+// sequence twice: a server's, an application's written with its row, or
+// one handed out without a row (every other write).
 TEST_F(PostgresFarmTest, WritersSharingOnlyCountersRepeatNoIdentifierOrSequence) {
   std::shared_ptr<FarmStore> first = Open(), second = Open();
   constexpr int kEach = 80;
-  auto writer = [](std::shared_ptr<FarmStore> store, std::vector<ULONG64>* ids, std::vector<ULONG64>* sequences) {
+  auto writer = [](std::shared_ptr<FarmStore> store, char16_t who, std::vector<ULONG64>* ids) {
     for (int i = 0; i < kEach; ++i) {
-      ULONG64 id = 0, sequence = 0;
+      ULONG64 server = 0, app = 0, sequence = 0;
       EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
-        id = txn.AllocateId(kObjectKindServer);
-        txn.PutServer({id, u"S"});
+        server = txn.AllocateId(kObjectKindServer);
+        txn.PutServer({server, u"S"});
+        app = txn.AllocateId(kObjectKindApplication);
+        if (i % 2 == 0) {
+          ApplicationRecord record;
+          record.id = app;
+          const std::string number = std::to_string(i);
+          record.data.browser_name = record.data.friendly_name = who + std::u16string(number.begin(), number.end());
+          EXPECT_TRUE(txn.PutApplicationHoldingNames(record));
+        }
         sequence = txn.AppendEvent(0x1100, {1});
         return 0;
       }), 0u);
-      ids->push_back(id);
-      sequences->push_back(sequence);
+      ids->insert(ids->end(), {server, app, sequence});
     }
   };
-  std::vector<ULONG64> a, b, a_sequences, b_sequences;
-  std::thread other(writer, second, &b, &b_sequences);
-  writer(first, &a, &a_sequences);
+  std::vector<ULONG64> a, b;
+  std::thread other(writer, second, u'B', &b);
+  writer(first, u'A', &a);
   other.join();
-  std::set<ULONG64> all(a.begin(), a.end());
-  all.insert(b.begin(), b.end());
-  EXPECT_EQ(all.size(), std::size_t{2 * kEach});
-  std::set<ULONG64> sequences(a_sequences.begin(), a_sequences.end());
-  sequences.insert(b_sequences.begin(), b_sequences.end());
-  EXPECT_EQ(sequences.size(), std::size_t{2 * kEach});
+  for (int kind = 0; kind < 3; ++kind) {
+    SCOPED_TRACE(kind);
+    std::set<ULONG64> all;
+    for (std::size_t i = static_cast<std::size_t>(kind); i < a.size(); i += 3) all.insert({a[i], b[i]});
+    EXPECT_EQ(all.size(), std::size_t{2 * kEach});
+  }
   EXPECT_EQ(first->Read([&](const FarmView& v) -> VSTATUS {
-    return v.ServerCount() == 2 * kEach && v.EventsAfter(0, 1000).size() == 2 * kEach ? 0 : 1;
+    return v.ServerCount() == 2 * kEach && v.ApplicationCount() == kEach && v.EventsAfter(0, 1000).size() == 2 * kEach
+               ? 0
+               : 1;
   }), 0u);
 }
 
