@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <set>
@@ -253,6 +254,7 @@ TEST_P(FarmStoreContract, PutHoldingNamesRefusesATakenNameAndWritesNothing) {
   MustWrite([&](FarmTxn& txn) { txn.PutApplication(named(third, root, u"third", u"TOOLS")); });
   Check([&](const FarmView& v) {
     EXPECT_EQ(v.ChildrenNamed(root, u"tools"), (std::vector<ULONG64>{tools, third}));
+    EXPECT_EQ(v.FindChildByName(root, u"tools", 0), std::min(tools, third));  // of two, the lowest identifier
     EXPECT_EQ(v.ChildrenNamed(root, u"Calculator"), (std::vector<ULONG64>{calc}));
     EXPECT_EQ(v.ChildrenNamed(tools, u"Tools"), std::vector<ULONG64>{});
     EXPECT_EQ((std::vector<std::size_t>{v.ChildCount(root), v.ChildCount(tools)}), (std::vector<std::size_t>{3, 1}));

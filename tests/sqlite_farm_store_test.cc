@@ -19,6 +19,7 @@
 
 #include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
+#include "services/store/sqlite_connection.h"
 #include "services/store/sqlite_farm_store.h"
 #include "services/store/sqlite_record_cache.h"
 #include "support/handles.h"
@@ -243,6 +244,8 @@ TEST_F(SqliteFarmStoreTest, DefaultFarmFileLivesUnderTheUsersDataDirectory) {
   testing::EnvOverride data_home("XDG_DATA_HOME", std::string("relative/data"));
   testing::EnvOverride home("HOME", dir_ + "/home");
   EXPECT_EQ(admin::CurrentFarmUrl(), "sqlite:" + dir_ + "/home/.local/share/feroq/farm.db");
+  testing::EnvOverride root_home("HOME", std::string("/"));
+  EXPECT_EQ(admin::CurrentFarmUrl(), "sqlite:/.local/share/feroq/farm.db");
 }
 
 TEST_F(SqliteFarmStoreTest, FilesThatAreNotFarmsAreRefusedAndLeftUntouched) {
@@ -366,6 +369,14 @@ TEST_F(SqliteFarmStoreTest, DamagedPagesAndFolderCyclesAreCorruption) {
     RawExec(cycles, cycle);
     EXPECT_EQ(OpenSqliteFarmStore(cycles, &store), admin::kFarmFileCorrupt) << cycle;
   }
+}
+
+// SQLite's results, extended ones too, that have a farm code of their own.
+TEST(SqliteStatusCodeTest, ResultsWithACodeOfTheirOwn) {
+  const std::pair<int, VSTATUS> cases[] = {{SQLITE_CORRUPT_INDEX, admin::kFarmFileCorrupt},
+                                           {SQLITE_READONLY_DBMOVED, admin::kFarmReadOnly},
+                                           {SQLITE_FULL, admin::kFarmDiskFull}};
+  for (const auto& [result, code] : cases) EXPECT_EQ(sqlite::SqliteStatusCode(result), code) << result;
 }
 
 TEST_F(SqliteFarmStoreTest, HandBuiltVersion1FileReadsAndItsStaleKeysAreRemade) {
@@ -594,8 +605,11 @@ TEST(SqliteRecordCacheTest, GivesWayHalfAtATimeAndKeepsWhatIsInUse) {
   EXPECT_LE(kept, sqlite::RecordCache::kMaxBytes / 2000);      // at most the whole cache
   EXPECT_TRUE(cache.Find(generation, record(kWalked).id));
   EXPECT_FALSE(cache.Find(generation, record(2).id));
+  const std::uint64_t before = generation;
   generation = cache.Begin(true);
   EXPECT_FALSE(cache.Find(generation, hot.id));
+  keep(generation, hot);
+  EXPECT_FALSE(cache.Find(before, hot.id));  // nor for a transaction begun before the change
 }
 
 // A writer that commits without pause still gets its log checkpointed and
@@ -780,6 +794,7 @@ TEST_F(SqliteFarmStoreTest, WaitersPollWhenTheFarmHasNoSignal) {
   ASSERT_TRUE(writer && other);
   ASSERT_TRUE(fs::create_directory(path + "-wake"));
   ASSERT_EQ(platform::OpenChangeSignal(path), nullptr);
+  EXPECT_FALSE(other->WaitForEventAfter(0, 30));  // a poll that finds nothing still ends at its timeout
   EXPECT_TRUE(WakesForCommit(*other, 0, nullptr, [&] {
     MustWrite(*writer, [](FarmTxn& txn) { txn.AppendEvent(0x1000, {}); });
   }));

@@ -40,7 +40,7 @@ class SqliteStoreError : public std::runtime_error {
 // kFarmFileNotAFarm, SQLITE_READONLY kFarmReadOnly, SQLITE_FULL
 // kFarmDiskFull, everything else (I/O errors, a file that cannot be opened)
 // kFarmFileUnavailable.
-VSTATUS SqliteStatusCode(int sqlite_result);
+FEROQ_SERVICES_API VSTATUS SqliteStatusCode(int sqlite_result);
 
 // Raises the failure `sqlite_result` of `db` (std::bad_alloc for SQLITE_NOMEM).
 [[noreturn]] void RaiseSqlite(sqlite3* db, int sqlite_result, const char* doing);
