@@ -61,9 +61,14 @@ TEST_F(AppCreationTest, PublishesEveryPropertyAndList) {
   _ZQServerConfigBlock first{};
   first.count = -2;  // no servers from this block; the walk goes on
   first.next = &second;
-  _UserAccountInfoBlock users{};
+  _UserAccountInfoBlock users{};  // a full block
   users.users[0] = _UserAccountInfo{0, 0, 0, texts_(u"CORP"), texts_(u"alice")};
-  users.count = 1;
+  for (char16_t i = 1; i < 32; ++i) {
+    const std::u16string name = std::u16string(u"user") + static_cast<char16_t>(u'@' + i);
+    AddAccount(u"CORP", name, 0, u"CN=" + name);
+    users.users[i] = _UserAccountInfo{0, 0, 0, texts_(u"CORP"), texts_(name)};
+  }
+  users.count = 32;
   data_->servers = &first;
   data_->users = &users;
   data_->parentFolder = texts_(u"\\Applications\\Office");
@@ -83,7 +88,7 @@ TEST_F(AppCreationTest, PublishesEveryPropertyAndList) {
   const std::pair<HRESULT (ZQWinAppObject::*)(LONG*), LONG> stored[] = {
       {&ZQWinAppObject::GetDesktopIntegrate, 3}, {&ZQWinAppObject::GetWLAttributes, 0x3F},
       {&ZQWinAppObject::GetDefaultWindowScale, 0}, {&ZQWinAppObject::GetServerCount, 1},
-      {&ZQWinAppObject::GetUserCount, 1}};
+      {&ZQWinAppObject::GetUserCount, 32}};
   for (const auto& [get, expected] : stored) {
     LONG value = -1;
     EXPECT_EQ((app->*get)(&value), S_OK);

@@ -125,8 +125,8 @@ TEST(DefinitionReaderTest, MessagesCutLongTextAndShowControlCharacters) {
   DefinitionProblem problem = Refused("BeginApplication\n    DisplayName = \"" + name + "\nEndApplication\n");
   EXPECT_LT(problem.message.size(), 300u) << problem.message;
   EXPECT_NE(problem.message.find("... (4941 more bytes)"), std::string::npos) << problem.message;
-  problem = Refused("BeginApplication\n    Display\x1B[2JName = \"x\"\nEndApplication\n");
-  EXPECT_NE(problem.message.find("'Display\\x1B[2JName'"), std::string::npos) << problem.message;
+  problem = Refused("BeginApplication\n    Display\x1B[2J\x7FName = \"x\"\nEndApplication\n");
+  EXPECT_NE(problem.message.find("'Display\\x1B[2J\\x7FName'"), std::string::npos) << problem.message;
 }
 
 // Files as a whole: the encoding, the size, whether they can be read.

@@ -78,15 +78,16 @@ TEST_F(ServerServiceTest, EnumerateAllServerAddressesHandsOutFourArrays) {
 
 using UserServiceTest = FarmTest;
 
-// A kind past the known ones is refused as a value before any lookup.
+// A kind past the known ones, or an empty name, is refused as a value before any lookup.
 TEST_F(UserServiceTest, AccountNameToDnRefusesAnUnknownKind) {
   AddAccount(u"CORP", u"alice", 0, u"CN=alice");
   VORN_UserMgmt_SAL users(subsystem());
   UM_AcctAuthInfo authority;
   authority.SetType(u"NT");
   authority.SetInstance(u"CORP");
-  VORNString name(u"alice"), dn;
+  VORNString name(u"alice"), dn, empty;
   EXPECT_EQ(users.ResolveAccountNameToDN(authority, name, 3, dn), VORN_E_INVALIDVALUE);
+  EXPECT_EQ(users.ResolveAccountNameToDN(authority, empty, 0, dn), VORN_E_INVALIDVALUE);
   ASSERT_EQ(users.ResolveAccountNameToDN(authority, name, 0, dn), 0u);
   EXPECT_EQ(Text(dn), u"CN=alice");
 }
@@ -160,6 +161,9 @@ TEST_F(FarmConnectionTest, FarmUrls) {
   ASSERT_EQ(admin().GetFarmName(&name), 0u);
   EXPECT_EQ(name, u"feroq");
   EXPECT_EQ(feroq::admin::CurrentFarmUrl(), "memory:");
+  // Passwords are hidden in a URI's authority and in every password= parameter.
+  EXPECT_EQ(feroq::admin::FarmUrlWithoutPassword("postgresql://u:pw@h/db?sslmode=require&password=pw2 password=pw3"),
+            "postgresql://u:***@h/db?sslmode=require&password=*** password=***");
 }
 
 TEST_F(FarmConnectionTest, AdminServerAndAccountRules) {
