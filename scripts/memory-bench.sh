@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [[ "${BENCH_SKIP_DEPS:-0}" != 1 ]]; then bash scripts/install-deps.sh; fi
 
-cmake -S . -B build-bench -G Ninja -DFEROQ_BUILD_BENCH=ON -DFEROQ_BUILD_TESTS=OFF \
+cmake -S . -B build-bench -G Ninja -DFEROQ_BUILD_BENCH=ON -DFEROQ_BUILD_TESTS=OFF -DFEROQ_TESTING=OFF \
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-bench -j2 --target feroq-cli farm_seed
 

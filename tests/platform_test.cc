@@ -94,6 +94,74 @@ TEST_F(HeapTest, ReAllocKeepsContentAndZeroFillsGrowth) {
   fp::HeapFree(fresh);
 }
 
+#if !defined(_WIN32)  // the Windows system heap keeps released blocks itself
+// 200 and 208 bytes share a size class (with the header: 224 bytes a block).
+constexpr std::size_t kClassBytes = 224;
+
+TEST_F(HeapTest, AReleasedBlockIsKeptAndServesTheNextRequestOfItsClassZeroed) {
+  fp::ReleaseKeptHeapBlocks();
+  const std::size_t kept_before = fp::HeapBytesKeptForReuse();
+  void* first = fp::HeapAllocZero(200);
+  std::memset(first, 0xCD, 200);
+  fp::HeapFree(first);
+  EXPECT_EQ(fp::HeapBytesKeptForReuse(), kept_before + kClassBytes);
+  void* other_class = fp::HeapAllocZero(400);
+  EXPECT_NE(other_class, first);
+  void* again = fp::HeapAllocZero(208);
+  EXPECT_EQ(again, first);
+  EXPECT_TRUE(AllZero(again, 208));
+  EXPECT_EQ(fp::HeapBlockSize(again), 208u);
+  EXPECT_EQ(fp::HeapBytesKeptForReuse(), kept_before);
+
+  // Within its class a block is resized where it is; what grows is zero.
+  std::memset(again, 0xEE, 208);
+  EXPECT_EQ(fp::HeapReAllocZero(again, 193), again);
+  EXPECT_EQ(fp::HeapReAllocZero(again, 208), again);
+  EXPECT_TRUE(AllZero(static_cast<char*>(again) + 193, 15));
+  fp::HeapFree(again);
+  fp::HeapFree(other_class);
+  fp::ReleaseKeptHeapBlocks();
+  EXPECT_EQ(fp::HeapBytesKeptForReuse(), kept_before);
+}
+
+TEST_F(HeapTest, KeptBlocksStayWithinTheReuseLimit) {
+  fp::ReleaseKeptHeapBlocks();
+  const std::size_t kept_before = fp::HeapBytesKeptForReuse();
+  const std::size_t previous = fp::SetHeapReuseLimit(kept_before + 10 * kClassBytes);
+  std::vector<void*> blocks(40);
+  for (void*& block : blocks) block = fp::HeapAllocZero(200);
+  for (void* block : blocks) fp::HeapFree(block);
+  EXPECT_EQ(fp::HeapBytesKeptForReuse(), kept_before + 10 * kClassBytes);  // ten kept, thirty given back
+  fp::SetHeapReuseLimit(previous);
+  fp::ReleaseKeptHeapBlocks();
+}
+
+TEST_F(HeapTest, AThreadsKeptBlocksGoBackWhenItEnds) {
+  const std::size_t kept_before = fp::HeapBytesKeptForReuse();
+  std::thread([] {
+    std::vector<void*> blocks(20);
+    for (void*& block : blocks) block = fp::HeapAllocZero(700);
+    for (void* block : blocks) fp::HeapFree(block);
+    EXPECT_GT(fp::HeapBytesKeptForReuse(), 0u);
+  }).join();
+  EXPECT_EQ(fp::HeapBytesKeptForReuse(), kept_before);
+}
+
+TEST_F(HeapTest, AnInjectedFailureHitsAlsoWhenAKeptBlockWouldServe) {
+  fp::HeapFree(fp::HeapAllocZero(200));
+  fp::FailAllocationAt(1);
+  EXPECT_EQ(fp::HeapAllocZero(200), nullptr);
+  fp::ClearAllocationFailure();
+  fp::HeapFree(fp::HeapAllocZero(200));
+}
+
+TEST(HeapDeathTest, ReleasingAKeptBlockAgainEndsTheProcess) {
+  void* block = fp::HeapAllocZero(200);
+  fp::HeapFree(block);
+  EXPECT_DEATH(fp::HeapFree(block), "invalid or released block");
+}
+#endif
+
 // The failure hook every failure sweep relies on.
 TEST_F(HeapTest, InjectedFailuresHitTheNthAttemptOnceOrFromThenOn) {
   fp::FailAllocationAt(3);

@@ -28,6 +28,18 @@ namespace feroq::platform {
 // ---- Process heap -----------------------------------------------------------
 // Stands for the Windows process heap. Blocks are zero-filled. A null result
 // means the allocation failed (never an exception).
+//
+// Like a Windows heap, the heap keeps released blocks for reuse instead of
+// handing their memory back to the system at once: on POSIX, a released
+// block of up to kHeapLargestKeptBlock bytes (its header included) goes to
+// a free list of its size class, one set of lists per thread, and the next
+// allocation of that class on the thread takes it back (zero-filled again).
+// The blocks kept by all threads together never pass the heap's reuse limit
+// (kHeapDefaultReuseLimit); a block released beyond it, and every larger
+// block, goes back to the C library. A thread's kept blocks go back to the
+// C library when the thread ends. The Windows system heap does this itself.
+inline constexpr std::size_t kHeapLargestKeptBlock = 32 * 1024;
+inline constexpr std::size_t kHeapDefaultReuseLimit = std::size_t{256} << 20;
 
 // Opaque handle of the process heap; what FarmObject::GetHeap hands out.
 FEROQ_PLATFORM_API void* ProcessHeap() noexcept;
@@ -50,6 +62,14 @@ FEROQ_PLATFORM_API void HeapFree(void* block) noexcept;
 // Size requested for a live block (same check as HeapFree); 0 for null.
 FEROQ_PLATFORM_API std::size_t HeapBlockSize(const void* block) noexcept;
 
+// Bytes (headers and unused class space included) of the released blocks
+// that all threads keep for reuse now; 0 where the system heap keeps them.
+FEROQ_PLATFORM_API std::size_t HeapBytesKeptForReuse() noexcept;
+
+// Hands the blocks the calling thread keeps for reuse back to the C library
+// (other threads' blocks stay kept). Nothing is lost: kept blocks hold no data.
+FEROQ_PLATFORM_API void ReleaseKeptHeapBlocks() noexcept;
+
 // ---- Heap failure injection (a build with FEROQ_TESTING only) --------------
 #if defined(FEROQ_TESTING)
 // Counts every allocation attempt (HeapAllocZero, HeapReAllocZero, and the
@@ -65,6 +85,10 @@ FEROQ_PLATFORM_API bool AllocationFailureTriggered() noexcept;
 FEROQ_PLATFORM_API std::uint64_t AllocationAttempts() noexcept;
 // Number of heap blocks currently live (allocated and not yet freed).
 FEROQ_PLATFORM_API std::int64_t LiveHeapBlocks() noexcept;
+// Sets how many bytes of released blocks the heap may keep for reuse in all
+// threads together and returns the limit it replaces. Blocks kept already
+// stay kept; the limit decides only what is kept from then on.
+FEROQ_PLATFORM_API std::size_t SetHeapReuseLimit(std::size_t bytes) noexcept;
 #endif  // FEROQ_TESTING
 
 // ---- Interlocked counters ---------------------------------------------------

@@ -1,6 +1,27 @@
 // The process heap on POSIX: zero-filled blocks from the C allocator, each
 // behind a small header that records the requested size. A build with
 // FEROQ_TESTING counts and fails allocations through heap_hooks.h.
+//
+// Released blocks are kept for reuse, as a Windows heap keeps them: a block
+// of up to kHeapLargestKeptBlock bytes, header included, belongs to a size
+// class (16-byte steps up to 1 KiB, then four classes to each doubling) and
+// is always allocated with its class's whole capacity, so that any block of
+// the class can serve any request of the class. HeapFree puts it on the
+// releasing thread's list for its class while the bytes kept by all
+// threads stay within the reuse limit; HeapAllocZero takes a block from the
+// calling thread's list before it asks the C library. Without this, a
+// program that releases a large listing and makes it again pays for the
+// C library trimming the freed pages back to the system and the kernel
+// faulting them in again.
+//
+// The lists are per thread, so that neither releasing nor reusing takes a
+// lock; only the byte count kept by all threads is shared (one atomic
+// addition each way). A thread's lists go back to the C library when it
+// ends. A kept block keeps the released mark in its header (a second
+// HeapFree of it is still caught) and its header's size field links it to
+// the next block of its list.
+#include <atomic>
+#include <bit>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +30,17 @@
 #include "platform/platform.h"
 #include "platform/portable/heap_block.h"
 #include "platform/portable/heap_hooks.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define FEROQ_HEAP_POISONS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FEROQ_HEAP_POISONS 1
+#endif
+#endif
+#if defined(FEROQ_HEAP_POISONS)
+#include <sanitizer/asan_interface.h>
+#endif
 
 namespace feroq::platform {
 namespace {
@@ -27,18 +59,197 @@ struct ProcessHeapTag {
 using heap_hooks::CountAttemptAndCheckFailure;
 using heap_hooks::CountLiveBlock;
 
+// ---- Size classes ----------------------------------------------------------
+
+constexpr std::size_t kSmallStep = 16;
+constexpr std::size_t kSmallLimit = 1024;
+constexpr int kSmallClasses = static_cast<int>(kSmallLimit / kSmallStep);
+constexpr int kClassesPerDoubling = 4;
+constexpr int kLargeDoublings = std::countr_zero(kHeapLargestKeptBlock) - std::countr_zero(kSmallLimit);
+constexpr int kClasses = kSmallClasses + kLargeDoublings * kClassesPerDoubling;
+constexpr int kNoClass = -1;
+
+// The class of a block of `total` bytes (header included, so at least 16),
+// or kNoClass when it is too large to keep.
+constexpr int ClassOf(std::size_t total) {
+  if (total <= kSmallLimit) return static_cast<int>((total + kSmallStep - 1) / kSmallStep) - 1;
+  if (total > kHeapLargestKeptBlock) return kNoClass;
+  // 2^doubling < total <= 2^(doubling + 1)
+  const int doubling = static_cast<int>(std::bit_width(total - 1)) - 1;
+  const std::size_t base = std::size_t{1} << doubling;
+  const std::size_t step = base / kClassesPerDoubling;
+  const int within = static_cast<int>((total - 1 - base) / step);
+  return kSmallClasses + (doubling - std::countr_zero(kSmallLimit)) * kClassesPerDoubling + within;
+}
+
+// The bytes every block of class `size_class` is allocated with.
+constexpr std::size_t ClassCapacity(int size_class) {
+  if (size_class < kSmallClasses) return (static_cast<std::size_t>(size_class) + 1) * kSmallStep;
+  const int large = size_class - kSmallClasses;
+  const std::size_t base = kSmallLimit << (large / kClassesPerDoubling);
+  return base + (static_cast<std::size_t>(large % kClassesPerDoubling) + 1) * (base / kClassesPerDoubling);
+}
+
+static_assert(ClassOf(16) == 0 && ClassCapacity(0) == 16);
+static_assert(ClassOf(17) == 1 && ClassCapacity(1) == 32);
+static_assert(ClassOf(1024) == kSmallClasses - 1 && ClassCapacity(kSmallClasses - 1) == 1024);
+static_assert(ClassOf(1025) == kSmallClasses && ClassCapacity(kSmallClasses) == 1280);
+static_assert(ClassOf(2048) == kSmallClasses + 3 && ClassCapacity(kSmallClasses + 3) == 2048);
+static_assert(ClassOf(2049) == kSmallClasses + 4 && ClassCapacity(kSmallClasses + 4) == 2560);
+static_assert(ClassOf(kHeapLargestKeptBlock) == kClasses - 1 && ClassCapacity(kClasses - 1) == kHeapLargestKeptBlock);
+static_assert(ClassOf(kHeapLargestKeptBlock + 1) == kNoClass);
+
+// ---- What the sanitizer may see ---------------------------------------------
+// Under AddressSanitizer a kept block's bytes, and the class space beyond a
+// live block's requested size, are marked unusable, so that a use after
+// release or a write past the end is still reported although the C library
+// never saw the release.
+
+void MarkUsable([[maybe_unused]] BlockHeader* header, [[maybe_unused]] std::size_t bytes,
+                [[maybe_unused]] std::size_t capacity) {
+#if defined(FEROQ_HEAP_POISONS)
+  char* user = reinterpret_cast<char*>(header + 1);
+  ASAN_UNPOISON_MEMORY_REGION(user, bytes);
+  ASAN_POISON_MEMORY_REGION(user + bytes, capacity - sizeof(BlockHeader) - bytes);
+#endif
+}
+
+void MarkKept([[maybe_unused]] BlockHeader* header, [[maybe_unused]] std::size_t capacity) {
+#if defined(FEROQ_HEAP_POISONS)
+  ASAN_POISON_MEMORY_REGION(header + 1, capacity - sizeof(BlockHeader));
+#endif
+}
+
+// Before a block of class space goes back to the C library.
+void MarkWhole([[maybe_unused]] BlockHeader* header, [[maybe_unused]] std::size_t capacity) {
+#if defined(FEROQ_HEAP_POISONS)
+  ASAN_UNPOISON_MEMORY_REGION(header + 1, capacity - sizeof(BlockHeader));
+#endif
+}
+
+// ---- The kept blocks ----------------------------------------------------------
+
+std::atomic<std::size_t> g_kept_bytes{0};
+std::atomic<std::size_t> g_reuse_limit{kHeapDefaultReuseLimit};
+
+enum class ListsState : unsigned char { kUnused, kInUse, kClosed };
+
+// Trivially destructible, so that reaching it needs no guard; its contents
+// go back to the C library through ThreadListsOwner when the thread ends.
+struct ThreadLists {
+  BlockHeader* heads[kClasses];
+  ListsState state;
+};
+constinit thread_local ThreadLists t_lists{};
+
+BlockHeader* NextOf(const BlockHeader* kept) { return reinterpret_cast<BlockHeader*>(kept->size); }
+
+// Frees every block of `lists` to the C library.
+void Drain(ThreadLists& lists) {
+  for (int size_class = 0; size_class < kClasses; ++size_class) {
+    std::size_t freed = 0;
+    for (BlockHeader* kept = lists.heads[size_class]; kept != nullptr;) {
+      BlockHeader* next = NextOf(kept);
+      MarkWhole(kept, ClassCapacity(size_class));
+      std::free(kept);
+      freed += ClassCapacity(size_class);
+      kept = next;
+    }
+    lists.heads[size_class] = nullptr;
+    g_kept_bytes.fetch_sub(freed, std::memory_order_relaxed);
+  }
+}
+
+// Gives the thread's kept blocks back when the thread ends; blocks released
+// on the thread after that (by later thread-exit code) are not kept.
+struct ThreadListsOwner {
+  ~ThreadListsOwner() {
+    Drain(t_lists);
+    t_lists.state = ListsState::kClosed;
+  }
+};
+
+// Keeps the released `header` of class `size_class`; false when the
+// thread's lists are gone or the reuse limit would be passed.
+bool Keep(BlockHeader* header, int size_class) {
+  ThreadLists& lists = t_lists;
+  if (lists.state == ListsState::kClosed) return false;
+  const std::size_t capacity = ClassCapacity(size_class);
+  const std::size_t limit = g_reuse_limit.load(std::memory_order_relaxed);
+  if (g_kept_bytes.fetch_add(capacity, std::memory_order_relaxed) + capacity > limit) {
+    g_kept_bytes.fetch_sub(capacity, std::memory_order_relaxed);
+    return false;
+  }
+  if (lists.state == ListsState::kUnused) {
+    static thread_local ThreadListsOwner owner;
+    (void)owner;
+    lists.state = ListsState::kInUse;
+  }
+  header->size = reinterpret_cast<std::uintptr_t>(lists.heads[size_class]);
+  lists.heads[size_class] = header;
+  MarkKept(header, capacity);
+  return true;
+}
+
+// A kept block of class `size_class` taken off the thread's list (its
+// header's fields are the caller's to set), or null.
+BlockHeader* Reuse(int size_class) {
+  ThreadLists& lists = t_lists;
+  BlockHeader* kept = lists.heads[size_class];
+  if (kept == nullptr) return nullptr;
+  lists.heads[size_class] = NextOf(kept);
+  g_kept_bytes.fetch_sub(ClassCapacity(size_class), std::memory_order_relaxed);
+  return kept;
+}
+
+// ---- Blocks ------------------------------------------------------------------
+
+// A block for `bytes` zero-filled bytes of the caller's, not counted as
+// live; null when neither the lists nor the C library have one.
+BlockHeader* MakeBlock(std::size_t bytes) {
+  std::size_t total = 0;
+  if (!TotalSize(bytes, &total)) return nullptr;
+  const int size_class = ClassOf(total);
+  BlockHeader* header = nullptr;
+  if (size_class != kNoClass) {
+    const std::size_t capacity = ClassCapacity(size_class);
+    header = Reuse(size_class);
+    if (header != nullptr) {
+      MarkUsable(header, bytes, capacity);
+      std::memset(header + 1, 0, bytes);
+    } else {
+      header = static_cast<BlockHeader*>(std::calloc(1, capacity));
+      if (header == nullptr) return nullptr;
+      MarkUsable(header, bytes, capacity);
+    }
+  } else {
+    header = static_cast<BlockHeader*>(std::calloc(1, total));
+    if (header == nullptr) return nullptr;
+  }
+  header->size = bytes;
+  header->magic = kLiveMagic;
+  return header;
+}
+
+// Releases a block whose header was already checked; not counted.
+void DropBlock(BlockHeader* header) {
+  header->magic = kFreedMagic;
+  const int size_class = ClassOf(header->size + sizeof(BlockHeader));
+  if (size_class != kNoClass) {
+    if (Keep(header, size_class)) return;
+    MarkWhole(header, ClassCapacity(size_class));
+  }
+  std::free(header);
+}
+
 }  // namespace
 
 void* ProcessHeap() noexcept { return &g_process_heap; }
 
 void* HeapAllocZero(std::size_t bytes) noexcept {
   if (CountAttemptAndCheckFailure()) return nullptr;
-  std::size_t total = 0;
-  if (!TotalSize(bytes, &total)) return nullptr;
-  auto* header = static_cast<BlockHeader*>(std::calloc(1, total));
+  BlockHeader* header = MakeBlock(bytes);
   if (header == nullptr) return nullptr;
-  header->size = bytes;
-  header->magic = kLiveMagic;
   CountLiveBlock(1);
   return header + 1;
 }
@@ -50,24 +261,50 @@ void* HeapReAllocZero(void* block, std::size_t bytes) noexcept {
   std::size_t total = 0;
   if (!TotalSize(bytes, &total)) return nullptr;
   const std::size_t old_size = header->size;
-  auto* moved = static_cast<BlockHeader*>(std::realloc(header, total));
-  if (moved == nullptr) return nullptr;  // realloc keeps the old block intact
-  if (bytes > old_size) std::memset(reinterpret_cast<char*>(moved + 1) + old_size, 0, bytes - old_size);
-  moved->size = bytes;
+  const int old_class = ClassOf(old_size + sizeof(BlockHeader));
+  const int new_class = ClassOf(total);
+
+  if (old_class == kNoClass && new_class == kNoClass) {
+    auto* moved = static_cast<BlockHeader*>(std::realloc(header, total));
+    if (moved == nullptr) return nullptr;  // realloc keeps the old block intact
+    if (bytes > old_size) std::memset(reinterpret_cast<char*>(moved + 1) + old_size, 0, bytes - old_size);
+    moved->size = bytes;
+    return moved + 1;
+  }
+  if (old_class == new_class) {
+    // The class's capacity holds the new size: the block stays where it is.
+    MarkUsable(header, bytes, ClassCapacity(new_class));
+    if (bytes > old_size) std::memset(static_cast<char*>(block) + old_size, 0, bytes - old_size);
+    header->size = bytes;
+    return block;
+  }
+  // Into another class (or between a class and the C library's own sizes):
+  // a new block, since every block of a class must have its full capacity.
+  BlockHeader* moved = MakeBlock(bytes);
+  if (moved == nullptr) return nullptr;
+  std::memcpy(moved + 1, block, bytes < old_size ? bytes : old_size);
+  DropBlock(header);
   return moved + 1;
 }
 
 void HeapFree(void* block) noexcept {
   if (block == nullptr) return;
   BlockHeader* header = HeaderOf(block);
-  header->magic = kFreedMagic;
   CountLiveBlock(-1);
-  std::free(header);
+  DropBlock(header);
 }
 
 std::size_t HeapBlockSize(const void* block) noexcept {
   if (block == nullptr) return 0;
   return HeaderOf(block)->size;
 }
+
+std::size_t HeapBytesKeptForReuse() noexcept { return g_kept_bytes.load(std::memory_order_relaxed); }
+
+void ReleaseKeptHeapBlocks() noexcept { Drain(t_lists); }
+
+#if defined(FEROQ_TESTING)
+std::size_t SetHeapReuseLimit(std::size_t bytes) noexcept { return g_reuse_limit.exchange(bytes); }
+#endif
 
 }  // namespace feroq::platform

@@ -4,6 +4,7 @@
 // block as live, so that a foreign or released pointer is caught as on
 // POSIX. A build with FEROQ_TESTING counts and fails allocations through
 // heap_hooks.h.
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -66,5 +67,17 @@ std::size_t HeapBlockSize(const void* block) noexcept {
   if (block == nullptr) return 0;
   return HeaderOf(block)->size;
 }
+
+// The system heap keeps released blocks for reuse itself; none are kept here.
+std::size_t HeapBytesKeptForReuse() noexcept { return 0; }
+
+void ReleaseKeptHeapBlocks() noexcept {}
+
+#if defined(FEROQ_TESTING)
+std::size_t SetHeapReuseLimit(std::size_t bytes) noexcept {
+  static std::atomic<std::size_t> limit{kHeapDefaultReuseLimit};
+  return limit.exchange(bytes);
+}
+#endif
 
 }  // namespace feroq::platform
