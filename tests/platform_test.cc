@@ -124,27 +124,26 @@ TEST_F(HeapTest, AReleasedBlockIsKeptAndServesTheNextRequestOfItsClassZeroed) {
   EXPECT_EQ(fp::HeapBytesKeptForReuse(), kept_before);
 }
 
-TEST_F(HeapTest, KeptBlocksStayWithinTheReuseLimit) {
-  fp::ReleaseKeptHeapBlocks();
+// Frees `count` blocks of 200 bytes and answers how many bytes of them the
+// calling thread kept.
+std::size_t KeptOfReleasing(std::size_t count) {
   const std::size_t kept_before = fp::HeapBytesKeptForReuse();
-  const std::size_t previous = fp::SetHeapReuseLimit(kept_before + 10 * kClassBytes);
-  std::vector<void*> blocks(40);
+  std::vector<void*> blocks(count);
   for (void*& block : blocks) block = fp::HeapAllocZero(200);
   for (void* block : blocks) fp::HeapFree(block);
-  EXPECT_EQ(fp::HeapBytesKeptForReuse(), kept_before + 10 * kClassBytes);  // ten kept, thirty given back
-  fp::SetHeapReuseLimit(previous);
-  fp::ReleaseKeptHeapBlocks();
+  return fp::HeapBytesKeptForReuse() - kept_before;
 }
 
-TEST_F(HeapTest, AThreadsKeptBlocksGoBackWhenItEnds) {
-  const std::size_t kept_before = fp::HeapBytesKeptForReuse();
-  std::thread([] {
-    std::vector<void*> blocks(20);
-    for (void*& block : blocks) block = fp::HeapAllocZero(700);
-    for (void* block : blocks) fp::HeapFree(block);
-    EXPECT_GT(fp::HeapBytesKeptForReuse(), 0u);
-  }).join();
-  EXPECT_EQ(fp::HeapBytesKeptForReuse(), kept_before);
+TEST_F(HeapTest, KeptBlocksStayWithinTheReuseLimitAndAnEndedThreadsShareReturns) {
+  fp::ReleaseKeptHeapBlocks();
+  const std::size_t previous = fp::SetHeapReuseLimit(10 * kClassBytes);
+  EXPECT_EQ(KeptOfReleasing(40), 10 * kClassBytes);  // ten kept, thirty given back
+  fp::ReleaseKeptHeapBlocks();
+  std::thread([] { EXPECT_EQ(KeptOfReleasing(10), 10 * kClassBytes); }).join();
+  EXPECT_EQ(KeptOfReleasing(10), 10 * kClassBytes);  // the thread's share came back with its blocks
+  fp::ReleaseKeptHeapBlocks();
+  EXPECT_EQ(fp::HeapBytesKeptForReuse(), 0u);
+  fp::SetHeapReuseLimit(previous);
 }
 
 TEST_F(HeapTest, AnInjectedFailureHitsAlsoWhenAKeptBlockWouldServe) {

@@ -62,6 +62,15 @@ HRESULT FarmObject::EnumerateApps(CommonObject*** apps, ULONG* count) {
   feroq::FarmBlock<CommonObject*> objects(
       static_cast<CommonObject**>(feroq::platform::HeapAllocZero(sizeof(CommonObject*) * wanted)));
   if (!objects) return E_OUTOFMEMORY;
+  if (id_map_ != nullptr) {
+    // Room in the registry for the whole listing at once, rather than a
+    // rehash of every entry each time it doubles. Without the room the
+    // registry grows as it goes, as it always may.
+    try {
+      id_map_->entries.reserve(id_map_->entries.size() + wanted);
+    } catch (const std::bad_alloc&) {
+    }
+  }
   ULONG made = 0;
   for (; made < wanted; ++made) {
     ZQWinAppObject* app = nullptr;

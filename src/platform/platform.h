@@ -37,7 +37,8 @@ namespace feroq::platform {
 // The blocks kept by all threads together never pass the heap's reuse limit
 // (kHeapDefaultReuseLimit); a block released beyond it, and every larger
 // block, goes back to the C library. A thread's kept blocks go back to the
-// C library when the thread ends. The Windows system heap does this itself.
+// C library, and its share of the limit to the other threads, when the
+// thread ends. The Windows system heap does all this itself.
 inline constexpr std::size_t kHeapLargestKeptBlock = 32 * 1024;
 inline constexpr std::size_t kHeapDefaultReuseLimit = std::size_t{256} << 20;
 
@@ -63,7 +64,8 @@ FEROQ_PLATFORM_API void HeapFree(void* block) noexcept;
 FEROQ_PLATFORM_API std::size_t HeapBlockSize(const void* block) noexcept;
 
 // Bytes (headers and unused class space included) of the released blocks
-// that all threads keep for reuse now; 0 where the system heap keeps them.
+// that the calling thread keeps for reuse now; 0 where the system heap
+// keeps them.
 FEROQ_PLATFORM_API std::size_t HeapBytesKeptForReuse() noexcept;
 
 // Hands the blocks the calling thread keeps for reuse back to the C library
