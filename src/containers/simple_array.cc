@@ -21,6 +21,7 @@
 
 #include "feroq/services/containers.h"
 #include "platform/platform.h"
+#include "services/system/vorn_string_arrays.h"
 
 namespace {
 
@@ -62,7 +63,9 @@ std::size_t RequestBytes(ULONG count) {
 template <typename T>
 void ReleaseElements(T* data, ULONG count) noexcept {
   if (data == nullptr) return;
-  if constexpr (std::is_class_v<T>) {
+  if constexpr (std::is_same_v<T, VORNString>) {
+    feroq::services::DestroyStrings(data, count);
+  } else if constexpr (std::is_class_v<T>) {
     for (ULONG i = count; i > 0; --i) data[i - 1].~T();
   }
   feroq::platform::HeapFree(data);
@@ -78,7 +81,9 @@ T* AllocateElements(ULONG count) {
   void* block = feroq::platform::HeapAllocZero(RequestBytes<T>(count));
   if (block == nullptr) throw std::bad_alloc();
   T* data = static_cast<T*>(block);
-  if constexpr (std::is_class_v<T>) {
+  if constexpr (std::is_same_v<T, VORNString>) {
+    feroq::services::ConstructEmptyStrings(data, count);  // cannot fail
+  } else if constexpr (std::is_class_v<T>) {
     ULONG built = 0;
     try {
       for (; built < count; ++built) new (data + built) T();

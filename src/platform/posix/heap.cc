@@ -15,9 +15,8 @@
 // faulting them in again.
 //
 // The lists are per thread, so that neither releasing nor reusing takes a
-// lock; only the byte count kept by all threads is shared (one atomic
-// addition each way). A thread's lists go back to the C library when it
-// ends. A kept block keeps the released mark in its header (a second
+// lock (see "The kept blocks" for how the limit is shared). A thread's
+// lists go back to the C library when it ends. A kept block keeps the released mark in its header (a second
 // HeapFree of it is still caught) and its header's size field links it to
 // the next block of its list.
 #include <atomic>
@@ -140,17 +139,19 @@ constexpr std::size_t kRightsStep = std::size_t{1} << 20;
 std::atomic<std::size_t> g_rights_taken{0};
 std::atomic<std::size_t> g_reuse_limit{kHeapDefaultReuseLimit};
 
-enum class ListsState : unsigned char { kUnused, kInUse, kClosed };
-
-// Trivially destructible, so that reaching it needs no guard; its contents
-// go back to the C library through ThreadListsOwner when the thread ends.
+// A thread's lists: a block of the C library made when the thread first
+// keeps a block, reached through one pointer in the thread's static TLS
+// (the initial-exec model: no call to find it, and eight bytes fit in what
+// the C library sets aside for libraries opened later). A thread whose
+// lists are gone points at g_closed_lists, which keeps nothing.
 struct ThreadLists {
   BlockHeader* heads[kClasses];
   std::size_t kept_bytes;  // class capacities of the blocks on the lists
   std::size_t rights;      // taken from g_rights_taken; at least kept_bytes
-  ListsState state;
+  bool closed;
 };
-constinit thread_local ThreadLists t_lists{};
+constinit ThreadLists g_closed_lists{{}, 0, 0, true};
+[[gnu::tls_model("initial-exec")]] constinit thread_local ThreadLists* t_lists = nullptr;
 
 BlockHeader* NextOf(const BlockHeader* kept) { return reinterpret_cast<BlockHeader*>(kept->size); }
 
@@ -170,14 +171,28 @@ void Drain(ThreadLists& lists) {
   lists.kept_bytes = 0;
 }
 
-// Gives the thread's kept blocks back when the thread ends; blocks released
-// on the thread after that (by later thread-exit code) are not kept.
+// Gives the thread's kept blocks and its lists back when the thread ends;
+// blocks released on the thread after that (by later thread-exit code) are
+// not kept.
 struct ThreadListsOwner {
   ~ThreadListsOwner() {
-    Drain(t_lists);
-    t_lists.state = ListsState::kClosed;
+    Drain(*t_lists);
+    std::free(t_lists);
+    t_lists = &g_closed_lists;
   }
 };
+
+// The calling thread's lists, made at the first call; null when they cannot
+// be made.
+ThreadLists* OpenLists() {
+  if (t_lists != nullptr) return t_lists;
+  auto* lists = static_cast<ThreadLists*>(std::calloc(1, sizeof(ThreadLists)));
+  if (lists == nullptr) return nullptr;
+  t_lists = lists;
+  static thread_local ThreadListsOwner owner;
+  (void)owner;
+  return lists;
+}
 
 // Takes at least `needed` more bytes of rights for `lists` (a step when the
 // budget has it); false when the budget has not `needed` left.
@@ -197,16 +212,12 @@ bool TakeRights(ThreadLists& lists, std::size_t needed) {
 // Keeps the released `header` of class `size_class`; false when the
 // thread's lists are gone or the reuse limit would be passed.
 bool Keep(BlockHeader* header, int size_class) {
-  ThreadLists& lists = t_lists;
-  if (lists.state == ListsState::kClosed) return false;
+  ThreadLists* open = OpenLists();
+  if (open == nullptr || open->closed) return false;
+  ThreadLists& lists = *open;
   const std::size_t capacity = ClassCapacity(size_class);
   if (lists.kept_bytes + capacity > lists.rights && !TakeRights(lists, lists.kept_bytes + capacity - lists.rights)) {
     return false;
-  }
-  if (lists.state == ListsState::kUnused) {
-    static thread_local ThreadListsOwner owner;
-    (void)owner;
-    lists.state = ListsState::kInUse;
   }
   lists.kept_bytes += capacity;
   header->size = reinterpret_cast<std::uintptr_t>(lists.heads[size_class]);
@@ -218,7 +229,8 @@ bool Keep(BlockHeader* header, int size_class) {
 // A kept block of class `size_class` taken off the thread's list (its
 // header's fields are the caller's to set), or null.
 BlockHeader* Reuse(int size_class) {
-  ThreadLists& lists = t_lists;
+  if (t_lists == nullptr) return nullptr;
+  ThreadLists& lists = *t_lists;
   BlockHeader* kept = lists.heads[size_class];
   if (kept == nullptr) return nullptr;
   lists.heads[size_class] = NextOf(kept);
@@ -327,9 +339,11 @@ std::size_t HeapBlockSize(const void* block) noexcept {
   return HeaderOf(block)->size;
 }
 
-std::size_t HeapBytesKeptForReuse() noexcept { return t_lists.kept_bytes; }
+std::size_t HeapBytesKeptForReuse() noexcept { return t_lists == nullptr ? 0 : t_lists->kept_bytes; }
 
-void ReleaseKeptHeapBlocks() noexcept { Drain(t_lists); }
+void ReleaseKeptHeapBlocks() noexcept {
+  if (t_lists != nullptr && !t_lists->closed) Drain(*t_lists);
+}
 
 #if defined(FEROQ_TESTING)
 std::size_t SetHeapReuseLimit(std::size_t bytes) noexcept { return g_reuse_limit.exchange(bytes); }

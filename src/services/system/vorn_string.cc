@@ -12,6 +12,7 @@
 
 #include "feroq/services/vorn_system.h"
 #include "platform/platform.h"
+#include "services/system/vorn_string_arrays.h"
 
 namespace {
 
@@ -110,3 +111,15 @@ void* VORNString::operator new[](std::size_t size) {
 }
 
 void VORNString::operator delete[](void* block) noexcept { feroq::platform::HeapFree(block); }
+
+namespace feroq::services {
+
+void ConstructEmptyStrings(VORNString* first, std::size_t count) noexcept {
+  for (std::size_t i = 0; i < count; ++i) new (first + i) VORNString();
+}
+
+void DestroyStrings(VORNString* first, std::size_t count) noexcept {
+  for (std::size_t i = count; i > 0; --i) first[i - 1].~VORNString();
+}
+
+}  // namespace feroq::services
