@@ -1,5 +1,6 @@
 #include "services/app_checks.h"
 
+#include <cstdint>
 #include <memory>
 
 #include "platform/platform.h"
@@ -8,8 +9,29 @@
 namespace feroq::services {
 namespace {
 
-bool HasAnyOf(const std::u16string& text, const char16_t* set) {
-  return text.find_first_of(set) != std::u16string::npos;
+// A set of ASCII characters as a bit table: a record's texts (a few
+// hundred units each) are checked with one look-up a unit instead of a
+// search of the set for each.
+class AsciiSet {
+ public:
+  constexpr explicit AsciiSet(const char16_t* set) {
+    for (; *set != u'\0'; ++set) bits_[*set >> 6] |= std::uint64_t{1} << (*set & 63);
+  }
+  constexpr bool Holds(char16_t c) const { return c < 128 && ((bits_[c >> 6] >> (c & 63)) & 1) != 0; }
+
+ private:
+  std::uint64_t bits_[2] = {0, 0};
+};
+
+constexpr AsciiSet kBrowserNameForbidden(u"\\/;:.*?=<>|[]()'\"#\r\n");
+constexpr AsciiSet kWorkDirectoryForbidden(u"/*?\"<>|\r\n");
+constexpr AsciiSet kLineBreaks(u"\r\n");
+
+bool HasAnyOf(const std::u16string& text, const AsciiSet& set) {
+  for (char16_t c : text) {
+    if (set.Holds(c)) return true;
+  }
+  return false;
 }
 
 constexpr ULONG kDesktopBit = 0x10;
@@ -35,14 +57,14 @@ std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const stor
     if (look_up) {
       for (ULONG64 other : farm.FindApplicationsByBrowserName(d.browser_name)) taken |= other != app.id;
     }
-    if (HasAnyOf(d.browser_name, u"\\/;:.*?=<>|[]()'\"#\r\n") || d.browser_name[0] == u' ') {
+    if (HasAnyOf(d.browser_name, kBrowserNameForbidden) || d.browser_name[0] == u' ') {
       fail(1, 0, "BrowserName");
     } else if (taken) {
       fail(1, FARM_E_BROWSER_NAME_TAKEN, "BrowserName");
     }
   }
   if (d.initial_program.empty() && !desktop) fail(2, 0, "DefaultInitialProgram");
-  if (HasAnyOf(d.work_directory, u"/*?\"<>|\r\n")) fail(3, 0, "DefaultWorkDirectory");
+  if (HasAnyOf(d.work_directory, kWorkDirectoryForbidden)) fail(3, 0, "DefaultWorkDirectory");
   const bool name_checked = before == nullptr || before->folder_id != app.folder_id ||
                             before->name != d.friendly_name;
   if (d.friendly_name.empty()) {
@@ -55,7 +77,7 @@ std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const stor
     }
   }
   if (!farm.GetFolder(app.folder_id)) fail(5, 0, "CommonAppFolder");
-  if (HasAnyOf(d.description, u"\r\n")) fail(6, 0, "Description");
+  if (HasAnyOf(d.description, kLineBreaks)) fail(6, 0, "Description");
   if (d.window_type == kCustomWindow) {
     if (d.window_height == 0) fail(7, 0, "DefaultWindowHeight");
     if (d.window_height > kLargestWindowSide) fail(8, 0, "DefaultWindowHeight");

@@ -18,21 +18,17 @@ using store::AppRecordData;
 using store::AppServerData;
 
 struct StringField {
-  void (ZQApp::*get)(VORNString&);
   VSTATUS (ZQApp::*set)(VORNString&);
   std::u16string AppRecordData::*member;
   VORNString& (*text)(ZQApp&);  // the record's own string
 };
 constexpr StringField kStringFields[] = {
-    {&ZQApp::GetBrowserName, &ZQApp::SetBrowserName, &AppRecordData::browser_name, &RecordAccess::BrowserName},
-    {&ZQApp::GetFriendlyName, &ZQApp::SetFriendlyName, &AppRecordData::friendly_name,
-     &RecordAccess::FriendlyName},
-    {&ZQApp::GetDefaultInitialProgram, &ZQApp::SetDefaultInitialProgram, &AppRecordData::initial_program,
-     &RecordAccess::InitialProgram},
-    {&ZQApp::GetDefaultWorkDirectory, &ZQApp::SetDefaultWorkDirectory, &AppRecordData::work_directory,
-     &RecordAccess::WorkDirectory},
-    {&ZQApp::GetDescription, &ZQApp::SetDescription, &AppRecordData::description, &RecordAccess::Description},
-    {&ZQApp::GetFolder, &ZQApp::SetFolder, &AppRecordData::folder_text, &RecordAccess::FolderText},
+    {&ZQApp::SetBrowserName, &AppRecordData::browser_name, &RecordAccess::BrowserName},
+    {&ZQApp::SetFriendlyName, &AppRecordData::friendly_name, &RecordAccess::FriendlyName},
+    {&ZQApp::SetDefaultInitialProgram, &AppRecordData::initial_program, &RecordAccess::InitialProgram},
+    {&ZQApp::SetDefaultWorkDirectory, &AppRecordData::work_directory, &RecordAccess::WorkDirectory},
+    {&ZQApp::SetDescription, &AppRecordData::description, &RecordAccess::Description},
+    {&ZQApp::SetFolder, &AppRecordData::folder_text, &RecordAccess::FolderText},
 };
 
 // Whether every setter takes `text` as it is: within the length limit and
@@ -72,6 +68,7 @@ constexpr WordField kWordFields[] = {
 // The users of `record`, read from a copy of its table so that an iteration
 // open on the record is left alone.
 VSTATUS ReadUsers(ZQApp& record, std::vector<std::u16string>* users) {
+  if (RecordAccess::Users(record).GetCount() == 0) return VORN_OK;  // no table to copy
   USERTABLE copy(RecordAccess::Users(record));
   VORNMultiString list;
   if (VSTATUS status = copy.GetAllUsers(list)) return status;
@@ -115,10 +112,11 @@ VSTATUS RecordToData(ZQApp& record, AppRecordData* data) {
   data->version = record.GetVersion();
   data->read_only = record.IsReadOnly();
   record.GetDefaultVideoType(data->video_type);
+  // The record's own texts are read where they are (a getter would copy
+  // each into a new string first).
   for (const StringField& field : kStringFields) {
-    VORNString value;
-    (record.*field.get)(value);
-    data->*field.member = ToText(value);
+    const VORNString& text = field.text(record);
+    (data->*field.member).assign(text.c_str(), text.Length());
   }
   for (const ByteField& field : kByteFields) (record.*field.get)(data->*field.member);
   for (const WordField& field : kWordFields) (record.*field.get)(data->*field.member);

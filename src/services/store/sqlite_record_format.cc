@@ -26,12 +26,17 @@ class Writer {
   }
   void Text(const std::u16string& s) {
     U32(static_cast<std::uint32_t>(s.size()));
-    for (char16_t c : s) U16(c);
+    if constexpr (std::endian::native == std::endian::little) {
+      out_.append(reinterpret_cast<const char*>(s.data()), s.size() * 2);
+    } else {
+      for (char16_t c : s) U16(c);
+    }
   }
   void Bytes(const std::vector<BYTE>& b) {
     U32(static_cast<std::uint32_t>(b.size()));
     out_.append(reinterpret_cast<const char*>(b.data()), b.size());
   }
+  void Reserve(std::size_t bytes) { out_.reserve(bytes); }
   std::string Take() { return std::move(out_); }
 
  private:
@@ -108,7 +113,18 @@ class Reader {
 }  // namespace
 
 std::string EncodeAppRecord(const AppRecordData& d) {
+  // The record's size, so that its bytes are written into one allocation.
+  std::size_t bytes = 69 + d.icon.size() + 4 * d.users.size() + 17 * d.servers.size();
+  for (const std::u16string* s : {&d.browser_name, &d.friendly_name, &d.initial_program, &d.work_directory,
+                                  &d.description, &d.folder_text}) {
+    bytes += 2 * s->size();
+  }
+  for (const std::u16string& user : d.users) bytes += 2 * user.size();
+  for (const AppServerData& server : d.servers) {
+    bytes += 2 * (server.initial_program.size() + server.work_directory.size());
+  }
   Writer w;
+  w.Reserve(bytes);
   w.U8(kAppRecordFormat);
   w.U32(d.version);
   w.U8(d.read_only);
