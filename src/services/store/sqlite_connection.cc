@@ -139,11 +139,24 @@ Statement& Statement::Bind(const std::optional<std::u16string>& text) {
   return *this;
 }
 
-Statement& Statement::BindBlob(const void* data, std::size_t bytes) {
-  // A null pointer would bind NULL; an empty blob stays a blob.
+namespace {
+
+// A null pointer would bind NULL; an empty blob stays a blob.
+int BindBytes(sqlite3_stmt* stmt, int parameter, const void* data, std::size_t bytes, void (*keep)(void*)) {
   static const char kEmpty = 0;
-  const int result = sqlite3_bind_blob64(stmt_, next_parameter_++, bytes == 0 ? &kEmpty : data,
-                                         bytes, SQLITE_TRANSIENT);
+  return sqlite3_bind_blob64(stmt, parameter, bytes == 0 ? &kEmpty : data, bytes, keep);
+}
+
+}  // namespace
+
+Statement& Statement::BindBlob(const void* data, std::size_t bytes) {
+  const int result = BindBytes(stmt_, next_parameter_++, data, bytes, SQLITE_TRANSIENT);
+  if (result != SQLITE_OK) RaiseSqlite(db_, result, "bind");
+  return *this;
+}
+
+Statement& Statement::BindBlobInPlace(const void* data, std::size_t bytes) {
+  const int result = BindBytes(stmt_, next_parameter_++, data, bytes, SQLITE_STATIC);
   if (result != SQLITE_OK) RaiseSqlite(db_, result, "bind");
   return *this;
 }
