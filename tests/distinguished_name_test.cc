@@ -87,6 +87,11 @@ TEST_F(DistinguishedNameTest, BuilderWritesThePathFromTheRootAndGrowsItsBuffer) 
   const std::u16string longest(259, u'L'), filling(255, u'F');
   const ULONG64 filled = build().Folder(filling, build().Folder(longest));
   EXPECT_EQ(NameOf(build().App(u"Long", filled)), u"\\Applications\\" + longest + u"\\" + filling + u"\\Long");
+  // A name past the rules, from an older farm, needs it grown many steps at once.
+  const ULONG64 older = build().Folder(u"Older");
+  const std::u16string older_name(20000, u'O');
+  feroq::testing::ForceName(older, older_name);
+  EXPECT_EQ(NameOf(build().App(u"Kept", older)), u"\\Applications\\" + older_name + u"\\Kept");
 }
 
 TEST_F(DistinguishedNameTest, LookupAcceptsTheWiderFormAndRefuses) {

@@ -5,15 +5,18 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "feroq/services/directory_services.h"
 #include "feroq/farm_object.h"
+#include "feroq/services/farm_admin.h"
 #include "feroq/services/zqapp.h"
 #include "platform/platform.h"
 #include "services/event_service.h"
+#include "services/farm_connection.h"
 #include "services/service_faults.h"
 #include "support/farm_fixture.h"
 #include "support/handles.h"
@@ -195,6 +198,36 @@ TEST_F(EventQueueTest, ServicesAppendTheirRecords) {
     }
   }
   EXPECT_EQ(Take(queue).status, feroq::VORN_E_WAIT_TIMEOUT);
+}
+
+// A store whose commits fail after the transaction ran, as a busy or full
+// database fails them.
+struct CommitsFail : feroq::store::FarmStore {
+  explicit CommitsFail(std::shared_ptr<FarmStore> farm) : farm(std::move(farm)) {}
+  VSTATUS Read(const std::function<VSTATUS(const feroq::store::FarmView&)>& fn) override { return farm->Read(fn); }
+  VSTATUS Write(const std::function<VSTATUS(feroq::store::FarmTxn&)>& fn) override {
+    return farm->Write([&](feroq::store::FarmTxn& txn) {
+      const VSTATUS ran = fn(txn);
+      return ran != 0 ? ran : feroq::admin::kFarmBusy;
+    });
+  }
+  bool WaitForEventAfter(ULONG64 after, LONG timeout_ms) override { return farm->WaitForEventAfter(after, timeout_ms); }
+  std::shared_ptr<FarmStore> farm;
+};
+
+// A wait whose commit fails answers the store's code and keeps no block.
+TEST_F(EventQueueTest, AWaitWhoseCommitFailsKeepsNoBlock) {
+  const LONG queue = ServiceQueue({0x1000});
+  ASSERT_EQ(Store()->Write([](feroq::store::FarmTxn& txn) -> VSTATUS {
+    feroq::services::AppendFarmEvent(txn, 0x1000, ObjectRecord(1));
+    return 0;
+  }), 0u);
+  auto* connection = static_cast<feroq::services::FarmSubsystem*>(subsystem());
+  connection->Attach(std::make_shared<CommitsFail>(Store()));
+  const std::int64_t blocks = feroq::platform::LiveHeapBlocks();
+  EXPECT_EQ(Take(queue).status, feroq::admin::kFarmBusy);
+  EXPECT_EQ(feroq::platform::LiveHeapBlocks(), blocks);
+  connection->Attach(std::static_pointer_cast<CommitsFail>(Store())->farm);
 }
 
 // A queue sees only changes after it was made, and only the identifiers

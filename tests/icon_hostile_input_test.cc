@@ -105,6 +105,9 @@ TEST(HostileIconTest, IcoDirectoriesAndBitmapHeadersThatLie) {
   };
   const Bytes good = MakeIco({DibImage(32, 32, 8, PatternPicture(1))});
   for (const Damage& damage : damages) ExpectDamage(good, damage);
+  // A damaged image is passed over for another of the file.
+  ExpectDamage(MakeIco({DibImage(32, 32, 8, PatternPicture(1)), DibImage(64, 64, 8, PatternPicture(1))}),
+               {"zero width, beside a good image", 38 + 4, {0, 0, 0, 0}, kIconOk});
 }
 
 TEST(HostileIconTest, DamagedPngStreams) {
@@ -145,6 +148,7 @@ TEST_P(HostilePeTest, ResourceTreesAndHeadersThatLie) {
       {"65535 groups", kGroupDirectory + 14, {0xFF, 0xFF}},
       {"65535 groups, counted", kGroupDirectory + 14, {0xFF, 0xFF}, kIconUnreadable, -1},
       {"raw size beyond the file", section + 16, {0xFF, 0xFF, 0xFF, 0x7F}, kIconOk},
+      {"raw size short of the last resource", section + 16, {0x8E, 0x03, 0, 0}},
       {"raw offset beyond the file", section + 20, {0x00, 0xFF, 0xFF, 0xFF}},
   };
   const Bytes pe = Pe();
