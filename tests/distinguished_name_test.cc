@@ -8,6 +8,7 @@
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
+#include "services/event_service.h"
 #include "support/farm_builder.h"
 #include "support/farm_fixture.h"
 #include "support/handles.h"
@@ -92,6 +93,21 @@ TEST_F(DistinguishedNameTest, BuilderWritesThePathFromTheRootAndGrowsItsBuffer) 
   const std::u16string older_name(20000, u'O');
   feroq::testing::ForceName(older, older_name);
   EXPECT_EQ(NameOf(build().App(u"Kept", older)), u"\\Applications\\" + older_name + u"\\Kept");
+
+  // The deepest tree taken for a sound one: 65,536 folders above the named one.
+  std::u16string deepest = u"\\Applications";
+  parent = build().Root();
+  VSTATUS status = 0;
+  ASSERT_EQ(feroq::services::EventStore(&status)->Write([&](feroq::store::FarmTxn& txn) -> VSTATUS {
+    for (ULONG serial = 100000; serial <= 165536; ++serial) {
+      const ULONG64 id = feroq::MakeObjectId(feroq::kObjectKindFolder, serial);
+      txn.PutFolder({id, parent, u"f", serial});
+      parent = id;
+      deepest += u"\\f";
+    }
+    return 0;
+  }), 0u);
+  EXPECT_EQ(NameOf(parent), deepest);
 }
 
 TEST_F(DistinguishedNameTest, LookupAcceptsTheWiderFormAndRefuses) {

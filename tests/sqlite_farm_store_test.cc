@@ -634,7 +634,8 @@ TEST_F(SqliteFarmStoreTest, WriteAheadLogStaysBoundedUnderABusyWriter) {
   EXPECT_LT(largest, std::uintmax_t{48} << 20);  // never started over: about 80 MB
 }
 
-// A version 1 farm file that may not be written (so not upgraded) is read as
+// A version 1 farm file that may not be written, or whose -wal may not be
+// (so not upgraded), is read as
 // the upgrade would make it: its events without names, its queues without
 // owners. The file belongs to another user (root's access is not checked, so
 // a root run reads it as nobody); its folder is the reader's, for -wal and
@@ -667,31 +668,41 @@ TEST_F(SqliteFarmStoreTest, Version1FileReadsWithoutWriteAccess) {
   if (getuid() == 0) {
     ASSERT_EQ(chown(folder.c_str(), 65534, 65534), 0);
   }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
-    std::shared_ptr<FarmStore> store;
-    SqliteOpenOptions existing;
-    existing.create_if_missing = false;
-    if (OpenSqliteFarmStore(path, existing, &store) != 0) _exit(2);
-    if (store->Write([](FarmTxn&) -> VSTATUS { return 0; }) != admin::kFarmReadOnly) _exit(3);
-    const VSTATUS read = store->Read([](const FarmView& v) -> VSTATUS {
-      if (v.EventsAfter(0, 5) != std::vector<EventRecord>{{1, 0x1000, {7}}}) return 4;
-      // Display names and folder keys come from the records and names.
-      const ULONG64 root = v.RootFolderId(), app = MakeObjectId(kObjectKindApplication, 1);
-      if (v.FindChildByName(root, u"friendly \U0001F600", 0) != app) return 6;
-      if (v.FindChildByName(0, u"APPLICATIONS", 0) != root) return 7;
-      if (v.GetApplicationName(app) != ApplicationName{app, root, u"Friendly \U0001F600"}) return 8;
-      if (v.LastEventSequence() != 1) return 9;
-      return v.GetEventQueue(1) == EventQueueRecord{1, {0x1000}, 0} ? 0 : 5;
-    });
-    _exit(static_cast<int>(read));
+  // First the file may not be written, then (the reader's own file) its -wal.
+  for (const char* closed : {"", "-wal"}) {
+    if (closed[0] != 0) {
+      ASSERT_EQ(chown(path.c_str(), getuid() == 0 ? 65534 : getuid(), -1), 0);
+      ASSERT_EQ(chmod(path.c_str(), 0644), 0);
+      for (const char* companion : {"-wal", "-shm"}) unlink((path + companion).c_str());
+      ASSERT_EQ(platform::CreateOwnerOnlyFile(path + closed), platform::CreateFileResult::kCreated);
+      ASSERT_EQ(chmod((path + closed).c_str(), 0444), 0);
+    }
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
+      std::shared_ptr<FarmStore> store;
+      SqliteOpenOptions existing;
+      existing.create_if_missing = false;
+      if (OpenSqliteFarmStore(path, existing, &store) != 0) _exit(2);
+      if (store->Write([](FarmTxn&) -> VSTATUS { return 0; }) != admin::kFarmReadOnly) _exit(3);
+      const VSTATUS read = store->Read([](const FarmView& v) -> VSTATUS {
+        if (v.EventsAfter(0, 5) != std::vector<EventRecord>{{1, 0x1000, {7}}}) return 4;
+        // Display names and folder keys come from the records and names.
+        const ULONG64 root = v.RootFolderId(), app = MakeObjectId(kObjectKindApplication, 1);
+        if (v.FindChildByName(root, u"friendly \U0001F600", 0) != app) return 6;
+        if (v.FindChildByName(0, u"APPLICATIONS", 0) != root) return 7;
+        if (v.GetApplicationName(app) != ApplicationName{app, root, u"Friendly \U0001F600"}) return 8;
+        if (v.LastEventSequence() != 1) return 9;
+        return v.GetEventQueue(1) == EventQueueRecord{1, {0x1000}, 0} ? 0 : 5;
+      });
+      _exit(static_cast<int>(read));
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the step that failed" << closed;
+    EXPECT_EQ(RawText(path, "PRAGMA user_version"), "1");  // left as it was
   }
-  int status = -1;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the step that failed";
-  EXPECT_EQ(RawText(path, "PRAGMA user_version"), "1");  // left as it was
 }
 
 TEST_F(SqliteFarmStoreTest, TrimmedEventsKeepTheirSequencesFromComingBack) {
