@@ -198,9 +198,23 @@ void JsonArrayPrinter::Element(const nlohmann::json& value) {
   std::fputs(NestedJson(value, depth_ + 1).c_str(), out_);
 }
 
-void JsonArrayPrinter::Close() {
-  std::fputs(any_ ? ("\n" + Indent(depth_) + "]").c_str() : "[]", out_);
+namespace {
+
+// Ends a JSON array or object: an empty one as "[]" or "{}" where it stands,
+// otherwise the closing bracket on a line of its own at the opening's depth.
+void CloseBrackets(std::FILE* out, bool any, int depth, char open, char close) {
+  if (any) {
+    std::fputc('\n', out);
+    std::fputs(Indent(depth).c_str(), out);
+  } else {
+    std::fputc(open, out);
+  }
+  std::fputc(close, out);
 }
+
+}  // namespace
+
+void JsonArrayPrinter::Close() { CloseBrackets(out_, any_, depth_, '[', ']'); }
 
 void JsonObjectPrinter::Key(const std::string& key) {
   std::fputs(any_ ? ",\n" : "{\n", out_);
@@ -213,8 +227,6 @@ void JsonObjectPrinter::Member(const std::string& key, const nlohmann::json& val
   std::fputs(NestedJson(value, depth_ + 1).c_str(), out_);
 }
 
-void JsonObjectPrinter::Close() {
-  std::fputs(any_ ? ("\n" + Indent(depth_) + "}").c_str() : "{}", out_);
-}
+void JsonObjectPrinter::Close() { CloseBrackets(out_, any_, depth_, '{', '}'); }
 
 }  // namespace feroq::cli
