@@ -33,38 +33,36 @@ VSTATUS RecordedStoreCall(Fn&& call) {
   return status;
 }
 
-// Runs `fn` in a read transaction of the farm behind `subsystem`.
+// Runs `call` on the farm behind `subsystem`, recorded as a store call.
 // VORN_E_FAILURE without a farm; VORN_E_OUTOFMEMORY when memory runs out
-// (std::bad_alloc from the store, `fn` or the system types).
-template <class Fn>
-VSTATUS ReadFarm(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
+// (std::bad_alloc from the store, `call` or the system types).
+template <class Call>
+VSTATUS OnFarm(VORN_PIF_ISubSystem* subsystem, Call&& call) {
   return RecordedStoreCall([&]() -> VSTATUS {
     std::shared_ptr<store::FarmStore> farm = StoreOf(subsystem);
     if (!farm) return VORN_E_FAILURE;
-    return farm->Read(fn);
+    return call(*farm);
   });
+}
+
+// Runs `fn` in a read transaction of the farm behind `subsystem`.
+template <class Fn>
+VSTATUS ReadFarm(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
+  return OnFarm(subsystem, [&](store::FarmStore& farm) { return farm.Read(fn); });
 }
 
 // ReadFarm for a function that asks the farm one question
 // (store::FarmStore::ReadOne: it may be run again).
 template <class Fn>
 VSTATUS ReadFarmOne(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
-  return RecordedStoreCall([&]() -> VSTATUS {
-    std::shared_ptr<store::FarmStore> farm = StoreOf(subsystem);
-    if (!farm) return VORN_E_FAILURE;
-    return farm->ReadOne(fn);
-  });
+  return OnFarm(subsystem, [&](store::FarmStore& farm) { return farm.ReadOne(fn); });
 }
 
 // Runs `fn` in one write transaction: a non-zero result (or running out of
 // memory) leaves the farm unchanged.
 template <class Fn>
 VSTATUS WriteFarm(VORN_PIF_ISubSystem* subsystem, Fn&& fn) {
-  return RecordedStoreCall([&]() -> VSTATUS {
-    std::shared_ptr<store::FarmStore> farm = StoreOf(subsystem);
-    if (!farm) return VORN_E_FAILURE;
-    return farm->Write(fn);
-  });
+  return OnFarm(subsystem, [&](store::FarmStore& farm) { return farm.Write(fn); });
 }
 
 // The text of a wide string; empty for null.
