@@ -3,7 +3,7 @@
 // Rows live in maps keyed by identifier; secondary indexes (children of a
 // folder, applications of a folder, browser names, server names, account
 // keys) are ordered sets kept in step with the rows, so every lookup is
-// O(log n). Transactions: readers share a std::shared_mutex, a writer holds
+// O(log n). Transactions: readers share a lock (TransactionLock), a writer holds
 // it alone; a writer's changes are recorded in an UndoLog and undone when
 // its function fails.
 #include <limits>
@@ -377,10 +377,23 @@ class MemoryTxn final : public FarmTxn {
   UndoLog* log_;
 };
 
+// The lock of the store's transactions: readers share it, a writer holds it
+// alone. Under MinGW, std::shared_mutex is the runtime's POSIX reader-writer
+// lock (winpthreads), which has been seen to let a reader in while a writer
+// held it (a reader saw half of a transaction); there readers take turns
+// like writers.
+#if defined(__MINGW32__)
+using TransactionLock = std::mutex;
+using ReadLock = std::unique_lock<std::mutex>;
+#else
+using TransactionLock = std::shared_mutex;
+using ReadLock = std::shared_lock<std::shared_mutex>;
+#endif
+
 class MemoryFarmStore final : public FarmStore {
  public:
   VSTATUS Read(const std::function<VSTATUS(const FarmView&)>& fn) override {
-    std::shared_lock lock(mutex_);
+    ReadLock lock(mutex_);
     const MemoryTxn view(&state_, nullptr);
     return fn(view);
   }
@@ -440,7 +453,7 @@ class MemoryFarmStore final : public FarmStore {
   }
 
  private:
-  std::shared_mutex mutex_;
+  TransactionLock mutex_;
   State state_;
   std::mutex wake_mutex_;
   std::condition_variable wake_;
