@@ -566,6 +566,39 @@ TEST_F(SqliteFarmStoreTest, KeptRecordsGiveWayToCommitsOfAnyConnection) {
   EXPECT_EQ(read(), u"by its own writer");
 }
 
+// A writer's next transaction does not take what it learnt in its previous
+// one (the newest event, the highest application identifier, a folder, an
+// application's name) for true once another connection has committed.
+TEST_F(SqliteFarmStoreTest, WriterTakesInTheCommitsOfOtherConnections) {
+  const std::string path = PathOf("farm.db");
+  std::shared_ptr<FarmStore> store = Open(path), other = Open(path);
+  ASSERT_TRUE(store && other);
+  const ULONG64 folder = MakeObjectId(kObjectKindFolder, 1);
+  ULONG64 first = 0, second = 0;
+  MustWrite(*store, [&](FarmTxn& txn) {
+    txn.PutFolder({folder, 0, u"Office", 1});
+    txn.AppendEvent(0x1000, {});
+    first = txn.AllocateId(kObjectKindApplication);
+    txn.PutApplication(FullApplication(first, folder));
+    EXPECT_EQ(txn.GetFolder(folder)->name, u"Office");
+  });
+  MustWrite(*other, [&](FarmTxn& txn) {
+    txn.AppendEvent(0x1000, {});
+    second = txn.AllocateId(kObjectKindApplication);
+    txn.PutApplication(FullApplication(second, folder));
+    txn.PutFolder({folder, 0, u"Renamed", 1});
+    ApplicationRecord renamed = FullApplication(first, folder);
+    renamed.data.friendly_name = u"Renamed";
+    txn.PutApplication(renamed);
+  });
+  MustWrite(*store, [&](FarmTxn& txn) {
+    EXPECT_EQ(txn.LastEventSequence(), 2u);
+    EXPECT_GT(txn.AllocateId(kObjectKindApplication), second);
+    EXPECT_EQ(txn.GetFolder(folder)->name, u"Renamed");
+    EXPECT_EQ(txn.GetApplicationName(first)->name, u"Renamed");
+  });
+}
+
 // A walk over three times as many records as the cache holds keeps the
 // cache bounded and never hands out another record than the one kept, and
 // a record found while the walk goes on stays kept (the cache gives way

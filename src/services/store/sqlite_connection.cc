@@ -118,6 +118,14 @@ bool SqliteConnection::FileChangedSinceLastLook() {
   return changed;
 }
 
+std::optional<unsigned> SqliteConnection::DataVersion() {
+#if defined(SQLITE_FCNTL_DATA_VERSION)
+  unsigned version = 0;
+  if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version) == SQLITE_OK) return version;
+#endif
+  return std::nullopt;
+}
+
 Statement& Statement::Bind(std::int64_t value) {
   const int result = sqlite3_bind_int64(stmt_, next_parameter_++, value);
   if (result != SQLITE_OK) RaiseSqlite(db_, result, "bind");

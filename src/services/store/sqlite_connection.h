@@ -137,6 +137,10 @@ class SqliteConnection {
   // call (true on the first), by PRAGMA data_version. In a transaction that
   // has read nothing yet, this begins its snapshot. Raises.
   bool FileChangedSinceLastLook();
+  // The data version of the file as this connection sees it: changed by
+  // every commit of any connection, its own included (seen from the start of
+  // a transaction). None when SQLite cannot tell.
+  std::optional<unsigned> DataVersion();
 
  private:
   sqlite3* db_ = nullptr;

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -225,8 +226,13 @@ class SqliteFarmStore final : public FarmStore {
         RollBack(c);
         return e.code();
       }
+      // What the previous write learnt holds while no other connection has
+      // committed since; a write that does not commit leaves it unsure.
+      const std::optional<unsigned> version = c.DataVersion();
+      if (!memo_version_ || version != memo_version_) writer_memo_.Clear();
+      memo_version_.reset();
       try {
-        SqliteTxn txn(c);
+        SqliteTxn txn(c, writer_memo_);
         result = fn(txn);
         if (txn.failure() != 0) result = txn.failure();
         if (result == 0) {
@@ -235,6 +241,7 @@ class SqliteFarmStore final : public FarmStore {
         }
         if (result == 0) {
           Statement(c, Sql::kCommit).Run();
+          memo_version_ = c.DataVersion();
           appended_events = txn.appended_events();
         }
       } catch (const SqliteStoreError& e) {
@@ -345,6 +352,11 @@ class SqliteFarmStore final : public FarmStore {
   platform::ChangeSignal* signal_ = nullptr;
   std::mutex writer_mutex_;
   std::unique_ptr<SqliteConnection> writer_;
+  // What the writer's transactions know beyond the file's pages, and the
+  // writer connection's data version after the commit that left it (none:
+  // not to be trusted). Guarded by writer_mutex_.
+  sqlite::TxnMemo writer_memo_;
+  std::optional<unsigned> memo_version_;
   // Destroyed before the writer, which then closes last and, as SQLite
   // does for a file's last connection, checkpoints what is left.
   Checkpointer checkpointer_;

@@ -58,23 +58,24 @@ std::u16string SqliteTxn::FarmName() const {
 
 std::optional<FolderRecord> SqliteTxn::GetFolder(ULONG64 id) const {
   return Guarded([&]() -> std::optional<FolderRecord> {
-    if (auto kept = folders_.find(id); kept != folders_.end()) return kept->second;
+    if (auto kept = memo_.folders.find(id); kept != memo_.folders.end()) return kept->second;
     Statement s(c_, Sql::kGetFolder);
     s.BindId(id);
     if (!s.Step()) return std::nullopt;
     FolderRecord folder = FolderRow(s);
-    if (folders_.size() < kMaxFolders) folders_.emplace(id, folder);
+    if (memo_.folders.size() >= TxnMemo::kMaxEntries) memo_.folders.clear();
+    memo_.folders.emplace(id, folder);
     return folder;
   });
 }
 
 std::vector<ULONG64> SqliteTxn::ChildFolderIds(ULONG64 parent) const {
   return Guarded([&] {
-    if (parent == 0 && root_ids_) return *root_ids_;
+    if (parent == 0 && memo_.root_ids) return *memo_.root_ids;
     Statement s(c_, Sql::kChildFolders);
     s.BindId(parent);
     std::vector<ULONG64> ids = Ids(s);
-    if (parent == 0) root_ids_ = ids;
+    if (parent == 0) memo_.root_ids = ids;
     return ids;
   });
 }
@@ -112,6 +113,7 @@ std::shared_ptr<const ApplicationRecord> SqliteTxn::GetApplicationShared(ULONG64
 
 std::optional<ULONG64> SqliteTxn::ApplicationFolder(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ULONG64> {
+    if (auto known = memo_.app_names.find(id); known != memo_.app_names.end()) return known->second.folder_id;
     Statement s(c_, Sql::kApplicationFolder);
     s.BindId(id);
     if (!s.Step()) return std::nullopt;
@@ -171,12 +173,13 @@ std::vector<ApplicationName> SqliteTxn::ApplicationNames(ULONG64 folder) const {
 
 std::optional<ApplicationName> SqliteTxn::GetApplicationName(ULONG64 id) const {
   return Guarded([&]() -> std::optional<ApplicationName> {
-    if (known_name_ && known_name_->id == id) return known_name_;
+    if (auto known = memo_.app_names.find(id); known != memo_.app_names.end()) return known->second;
     Statement s(c_, Sql::kApplicationName);
     s.BindId(id);
     if (!s.Step()) return std::nullopt;
-    known_name_.emplace(ApplicationName{id, s.Id(0), s.Text(1)});
-    return known_name_;
+    ApplicationName name{id, s.Id(0), s.Text(1)};
+    KnowName(name);
+    return name;
   });
 }
 
@@ -291,8 +294,11 @@ std::vector<EventRecord> SqliteTxn::EventsAfter(ULONG64 after, std::size_t max_c
 
 ULONG64 SqliteTxn::LastEventSequence() const {
   return Guarded([&] {
+    if (memo_.last_event) return *memo_.last_event;
     Statement s(c_, Sql::kLastEvent);
-    return s.Step() ? s.Id(0) : ULONG64{0};
+    const ULONG64 last = s.Step() ? s.Id(0) : ULONG64{0};
+    memo_.last_event = last;
+    return last;
   });
 }
 
@@ -351,17 +357,20 @@ ULONG64 SqliteTxn::AllocateId(ULONG kind) {
     // one handed out before and gone since, kept in the serials table), so
     // that a publish writes no counter page.
     std::int64_t last = static_cast<std::int64_t>(highest_application_ & 0xFFFFFFFFu);
-    {
-      Statement s(c_, Sql::kSerial);
-      s.Bind(kind);
-      if (s.Step()) last = std::max(last, s.Int(0));
-    }
-    {
+    if (memo_.last_app_serial) {
+      last = std::max(last, *memo_.last_app_serial);
+    } else {
+      {
+        Statement s(c_, Sql::kSerial);
+        s.Bind(kind);
+        if (s.Step()) last = std::max(last, s.Int(0));
+      }
       Statement s(c_, Sql::kHighestApplicationId);
       s.BindId(MakeObjectId(kind, 0)).BindId(MakeObjectId(kind, 0xFFFFFFFFu));
       if (s.Step()) last = std::max(last, s.Int(0) & 0xFFFFFFFF);
     }
     if (last + 1 >= kLimit) throw std::bad_alloc();  // the counter has run out
+    memo_.last_app_serial = last + 1;
     highest_application_ = MakeObjectId(kind, static_cast<ULONG>(last + 1));
     highest_application_written_ = false;
     unwritten_id_ = highest_application_;
@@ -375,6 +384,11 @@ void SqliteTxn::AdvanceSerial(ULONG kind, ULONG serial) {
 
 void SqliteTxn::KeepSerial(ULONG kind, ULONG serial) {
   Statement(c_, Sql::kKeepSerial).Bind(static_cast<std::int64_t>(kind)).Bind(static_cast<std::int64_t>(serial)).Run();
+  // The counters the memo knows count on from the kept serial too.
+  if (kind == 0 && memo_.last_event) memo_.last_event = std::max<ULONG64>(*memo_.last_event, serial);
+  if (kind == kObjectKindApplication && memo_.last_app_serial) {
+    memo_.last_app_serial = std::max<std::int64_t>(*memo_.last_app_serial, serial);
+  }
 }
 
 void SqliteTxn::BeforeCommit() {
@@ -403,15 +417,24 @@ void SqliteTxn::DeleteFolder(ULONG64 id) {
 }
 
 void SqliteTxn::ForgetFolder(ULONG64 id) {
-  folders_.erase(id);
-  root_ids_.reset();
+  memo_.folders.erase(id);
+  memo_.root_ids.reset();
+}
+
+void SqliteTxn::KnowName(const ApplicationName& name) const {
+  if (memo_.app_names.size() >= TxnMemo::kMaxEntries) memo_.app_names.clear();
+  memo_.app_names.insert_or_assign(name.id, name);
 }
 
 void SqliteTxn::Written(const ApplicationRecord& a) {
   if (unwritten_id_ == a.id) unwritten_id_ = 0;
   if (highest_application_ == a.id) highest_application_written_ = true;
-  known_name_.reset();
-  known_name_.emplace(ApplicationName{a.id, a.folder_id, a.data.friendly_name});
+  // A row written under an identifier no counter has handed out (a copied
+  // farm's) raises the highest application serial like any other row.
+  if (ObjectKindOf(a.id) == kObjectKindApplication && memo_.last_app_serial) {
+    memo_.last_app_serial = std::max<std::int64_t>(*memo_.last_app_serial, a.id & 0xFFFFFFFFu);
+  }
+  KnowName(ApplicationName{a.id, a.folder_id, a.data.friendly_name});
 }
 
 SqliteTxn::EncodedApplication::EncodedApplication(const ApplicationRecord& a)
@@ -437,7 +460,7 @@ bool SqliteTxn::WriteApplication(const ApplicationRecord& a, const EncodedApplic
 void SqliteTxn::PutApplication(const ApplicationRecord& a) {
   Guarded([&] {
     const EncodedApplication encoded(a);
-    known_name_.reset();
+    memo_.app_names.erase(a.id);
     if (UpdateRecordInPlace(a, encoded) || WriteApplication(a, encoded, 0)) return Written(a);
     // A name another application holds: kept without holding it, then each
     // name taken up where it is free.
@@ -453,7 +476,7 @@ void SqliteTxn::PutApplication(const ApplicationRecord& a) {
 bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
   return Guarded([&] {
     const EncodedApplication encoded(a);
-    known_name_.reset();
+    memo_.app_names.erase(a.id);
     if (UpdateRecordInPlace(a, encoded)) {
       Written(a);
       return true;
@@ -473,7 +496,7 @@ bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
 
 void SqliteTxn::DeleteApplication(ULONG64 id) {
   Guarded([&] {
-    known_name_.reset();
+    memo_.app_names.erase(id);
     // The serial of an application that goes is not handed out again.
     if (ObjectKindOf(id) == kObjectKindApplication) KeepSerial(kObjectKindApplication, static_cast<ULONG>(id));
     Statement(c_, Sql::kDeleteApplication).BindId(id).Run();
@@ -521,6 +544,7 @@ ULONG64 SqliteTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
     if (last >= static_cast<ULONG64>(std::numeric_limits<std::int64_t>::max())) throw std::bad_alloc();
     const ULONG64 sequence = last + 1;
     Statement(c_, Sql::kAppendEvent).BindId(sequence).Bind(event_id).BindBlobInPlace(record).Bind(object_dn).Run();
+    memo_.last_event = sequence;
     appended_events_ = true;
     return sequence;
   });
@@ -560,9 +584,7 @@ void SqliteTxn::DeleteEventsThrough(ULONG64 sequence) {
 
 void SqliteTxn::Clear() {
   Guarded([&] {
-    folders_.clear();
-    root_ids_.reset();
-    known_name_.reset();
+    memo_.Clear();
     unwritten_id_ = 0;
     highest_application_ = 0;
     c_.Exec(

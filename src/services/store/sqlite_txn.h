@@ -3,13 +3,43 @@
 #ifndef FEROQ_SERVICES_STORE_SQLITE_TXN_H_
 #define FEROQ_SERVICES_STORE_SQLITE_TXN_H_
 
+#include <cstdint>
+#include <optional>
 #include <unordered_map>
+#include <vector>
 
 #include "services/store/farm_store.h"
 #include "services/store/sqlite_connection.h"
 #include "services/store/sqlite_record_cache.h"
 
 namespace feroq::store::sqlite {
+
+// What a transaction has learnt of the farm besides its pages: folders, the
+// folders and names of applications, the newest event sequence and the
+// highest application serial, each as it stands with the transaction's own
+// writes. A read view keeps its own for its life. The store's writer keeps
+// one from commit to commit and empties it unless the file is unchanged
+// since its own last commit (sqlite3's data version of the writer's
+// connection, which counts the commits of every connection), so a write
+// need not read again what the previous one read or wrote.
+struct TxnMemo {
+  // At most this many folders and application names each (a walk over more
+  // starts over rather than grow).
+  static constexpr std::size_t kMaxEntries = 4096;
+  std::unordered_map<ULONG64, FolderRecord> folders;
+  std::optional<std::vector<ULONG64>> root_ids;
+  std::unordered_map<ULONG64, ApplicationName> app_names;
+  std::optional<ULONG64> last_event;
+  std::optional<std::int64_t> last_app_serial;
+
+  void Clear() {
+    folders.clear();
+    root_ids.reset();
+    app_names.clear();
+    last_event.reset();
+    last_app_serial.reset();
+  }
+};
 
 // Every operation runs prepared statements of `connection`; a failure raises
 // SqliteStoreError (or std::bad_alloc) and is also remembered (failure()),
@@ -18,12 +48,14 @@ namespace feroq::store::sqlite {
 // connection inside BEGIN IMMEDIATE.
 class SqliteTxn final : public FarmTxn {
  public:
-  explicit SqliteTxn(SqliteConnection& connection) : c_(connection) {}
+  // A write transaction that takes what `memo` knows and keeps there what
+  // it learns and writes.
+  SqliteTxn(SqliteConnection& connection, TxnMemo& memo) : c_(connection), memo_(memo) {}
   // A read view that takes application records from `cache`, and with
   // `keep_records` keeps those it reads there, under `generation` (see
   // sqlite_record_cache.h).
   SqliteTxn(SqliteConnection& connection, RecordCache* cache, std::uint64_t generation, bool keep_records)
-      : c_(connection), cache_(cache), generation_(generation), keep_records_(keep_records) {}
+      : c_(connection), memo_(own_memo_), cache_(cache), generation_(generation), keep_records_(keep_records) {}
 
   // The code of the first SQLite failure inside this transaction; 0 if none.
   VSTATUS failure() const { return failure_; }
@@ -116,25 +148,18 @@ class SqliteTxn final : public FarmTxn {
   std::size_t Count(Sql statement, std::optional<ULONG64> id = std::nullopt) const;
 
   SqliteConnection& c_;
+  // The memo of a read view (see TxnMemo).
+  TxnMemo own_memo_;
+  TxnMemo& memo_;
   RecordCache* const cache_ = nullptr;
-  // Drops what this transaction knows of folder `id` and of the root
-  // folders, before a write that may change them.
+  // Drops what is known of folder `id` and of the root folders, before a
+  // write that may change them.
   void ForgetFolder(ULONG64 id);
   // Notes that the row of `a` has been written.
   void Written(const ApplicationRecord& a);
+  // Notes the folder and name of application `name.id`.
+  void KnowName(const ApplicationName& name) const;
 
-  // Folders this transaction has read, and the ids of the folders below no
-  // parent: nothing but this transaction's own writes (which drop them)
-  // can change them while it lasts, and a walk that names application after
-  // application asks for the same few folders again and again, as a write
-  // asks for the folder it checks and then names in its event. At most
-  // kMaxFolders of them.
-  static constexpr std::size_t kMaxFolders = 4096;
-  mutable std::unordered_map<ULONG64, FolderRecord> folders_;
-  mutable std::optional<std::vector<ULONG64>> root_ids_;
-  // The folder and name of the application row last read or written by
-  // name (a write names its application again in its event).
-  mutable std::optional<ApplicationName> known_name_;
   // The identifier AllocateId last handed out, until an application row is
   // written under it: no row can have it yet, so a write of it need not
   // try to update one in place.
