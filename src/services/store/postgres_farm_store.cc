@@ -79,6 +79,7 @@ class PostgresFarmStore final : public FarmStore {
         if (txn.failure() != nullptr) {
           failure = *txn.failure();
         } else if (result == VORN_OK) {
+          txn.FlushSerials();
           c->Run("COMMIT");
           trims_ = txn.trim_knowledge();
           return VORN_OK;

@@ -365,8 +365,10 @@ ULONG64 PostgresTxn::AllocateId(ULONG kind) {
     constexpr std::int64_t kLast = std::numeric_limits<ULONG>::max();
     if (std::optional<std::int64_t> last = KnownSerial(kind)) {
       if (*last + 1 >= kLast) throw std::bad_alloc();  // the counter has run out
-      c_.Queue("UPDATE serials SET last = $3::int8 WHERE kind = $1::int8 AND last = $2::int8",
-               Params().Int(kind).Int(*last).Int(*last + 1), PgConnection::Expect::kOneRowChanged);
+      // The row is updated with the next event or before the commit.
+      const auto owed = std::find_if(owed_serials_.begin(), owed_serials_.end(),
+                                     [&](const OwedSerial& o) { return o.kind == kind; });
+      if (owed == owed_serials_.end()) owed_serials_.push_back(OwedSerial{kind, *last});
       serials_[kind] = *last + 1;
       return HandOut(MakeObjectId(kind, static_cast<ULONG>(*last + 1)));
     }
@@ -381,8 +383,22 @@ ULONG64 PostgresTxn::AllocateId(ULONG kind) {
   });
 }
 
+void PostgresTxn::QueueSerialUpdate(const OwedSerial& owed) {
+  c_.Queue("UPDATE serials SET last = $3::int8 WHERE kind = $1::int8 AND last = $2::int8",
+           Params().Int(owed.kind).Int(owed.in_row).Int(serials_.at(owed.kind)),
+           PgConnection::Expect::kOneRowChanged);
+}
+
+void PostgresTxn::FlushSerials() {
+  Guarded([&] {
+    for (const OwedSerial& owed : owed_serials_) QueueSerialUpdate(owed);
+    owed_serials_.clear();
+  });
+}
+
 void PostgresTxn::AdvanceSerial(ULONG kind, ULONG serial) {
   Guarded([&] {
+    FlushSerials();
     if (std::optional<std::int64_t> last = KnownSerial(kind)) {
       serials_[kind] = std::max<std::int64_t>(*last, serial);
     }
@@ -574,13 +590,31 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
     ULONG64 sequence = 0;
     if (std::optional<std::int64_t> last = KnownSerial(0)) {
       sequence = static_cast<ULONG64>(*last + 1);
-      // The counter and the row in one statement: the row is written only
-      // when the counter still held the value read.
-      c_.Queue("WITH next AS (UPDATE serials SET last = $2::int8 WHERE kind = 0 AND last = $1::int8 RETURNING last)"
-               " INSERT INTO events(sequence, event_id, record, object_dn) SELECT last, $3::int8, $4::bytea, $5::bytea"
-               " FROM next",
-               Params().Int(*last).Id(sequence).Int(event_id).Bytes(record).OptionalText(object_dn),
-               PgConnection::Expect::kOneRowChanged);
+      if (owed_serials_.empty()) {
+        // The counter and the row in one statement: the row is written only
+        // when the counter still held the value read.
+        c_.Queue(
+            "WITH next AS (UPDATE serials SET last = $2::int8 WHERE kind = 0 AND last = $1::int8 RETURNING last)"
+            " INSERT INTO events(sequence, event_id, record, object_dn) SELECT last, $3::int8, $4::bytea, $5::bytea"
+            " FROM next",
+            Params().Int(*last).Id(sequence).Int(event_id).Bytes(record).OptionalText(object_dn),
+            PgConnection::Expect::kOneRowChanged);
+      } else {
+        // The event's counter and the last owed identifier counter are
+        // updated by one statement (two rows), the row written only when
+        // both still held the values read.
+        const OwedSerial other = owed_serials_.back();
+        owed_serials_.pop_back();
+        FlushSerials();
+        c_.Queue(
+            "WITH next AS (UPDATE serials SET last = CASE WHEN kind = 0 THEN $2::int8 ELSE $5::int8 END"
+            " WHERE kind IN (0, $3::int8) AND last = CASE WHEN kind = 0 THEN $1::int8 ELSE $4::int8 END RETURNING 1)"
+            " INSERT INTO events(sequence, event_id, record, object_dn) SELECT $2::int8, $6::int8, $7::bytea,"
+            " $8::bytea WHERE (SELECT count(*) FROM next) = 2",
+            Params().Int(*last).Id(sequence).Int(other.kind).Int(other.in_row).Int(serials_.at(other.kind))
+                .Int(event_id).Bytes(record).OptionalText(object_dn),
+            PgConnection::Expect::kOneRowChanged);
+      }
     } else {
       // The sequence (kind 0 of the serials: no object kind is 0) and the
       // row in one statement.
@@ -657,6 +691,7 @@ void PostgresTxn::Clear() {
     trims_.through.reset();
     prefetch_kinds_.clear();
     serials_.clear();
+    owed_serials_.clear();
   });
 }
 

@@ -31,7 +31,12 @@ namespace feroq::store::postgres {
 // counter row updated on the condition that it still holds the value read,
 // queued. A counter another writer moved after this transaction's snapshot
 // makes that update fail to serialize (a collision, run again as any), so
-// no serial is handed out twice.
+// no serial is handed out twice. The update of an identifier counter waits
+// for the next event, whose statement updates both counter rows in one
+// (one statement fewer for the server), or for FlushSerials before the
+// commit; an application row written before it under an identifier another
+// writer also took is refused by the primary key, which ends the guess
+// (PgConnection::Expect) as a taken name does.
 //
 // Trimming the event log: the store tells the transaction what it knows of
 // earlier trims (TrimKnowledge: the highest sequence through which it saw a
@@ -75,6 +80,9 @@ class PostgresTxn final : public FarmTxn {
   // The counter kinds this transaction took identifiers or sequences of,
   // in the order first taken.
   const std::vector<ULONG>& used_serial_kinds() const { return used_kinds_; }
+  // Queues the counter updates still owed for identifiers handed out (the
+  // store calls it before the commit).
+  void FlushSerials();
 
   // The first failure inside this transaction, or null.
   const PostgresStoreError* failure() const { return failure_ ? &*failure_ : nullptr; }
@@ -186,6 +194,15 @@ class PostgresTxn final : public FarmTxn {
   mutable std::vector<ULONG> prefetch_kinds_;  // asked for, not read yet
   mutable std::unordered_map<ULONG, std::int64_t> serials_;
   std::vector<ULONG> used_kinds_;
+  // Counters moved by AllocateId whose row is not updated yet: the kind and
+  // the value the row holds (serials_ has the value to write).
+  struct OwedSerial {
+    ULONG kind;
+    std::int64_t in_row;
+  };
+  std::vector<OwedSerial> owed_serials_;
+  // Queues the conditional update of one owed counter.
+  void QueueSerialUpdate(const OwedSerial& owed);
   std::vector<ULONG64> handed_out_;  // see HandOut
 };
 
