@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <random>
 #include <regex>
@@ -536,9 +537,17 @@ TEST_F(CliTest, TheReadmeExampleRunsAsWritten) {
 // ("publishing 250/"). The tool cannot run far past the point: it waits on
 // the terminal once the unread progress fills the terminal's buffer. True
 // when the signal ended it.
-bool InterruptAt(const std::vector<std::string>& args, const std::string& point, int signal, const std::string& out) {
+// How an interrupted run ended: by the signal, by itself before the signal
+// landed (a busy machine reads the progress late), or neither (the point was
+// never shown, or the tool failed).
+enum class Interrupted { kBySignal, kFinishedFirst, kNo };
+
+// Runs the tool with standard error on a terminal and sends `signal` once
+// the progress shows `point`.
+Interrupted InterruptAt(const std::vector<std::string>& args, const std::string& point, int signal,
+                        const std::string& out) {
   const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-  if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) return false;
+  if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) return Interrupted::kNo;
   const pid_t pid = Start(args, out, ptsname(terminal), O_RDWR | O_NOCTTY);
   const bool started = pid > 0;
   bool sent = false;
@@ -551,7 +560,9 @@ bool InterruptAt(const std::vector<std::string>& args, const std::string& point,
   int status = 0;
   const bool ended = started && waitpid(pid, &status, 0) == pid;
   close(terminal);
-  return sent && ended && WIFSIGNALED(status) && WTERMSIG(status) == signal;
+  if (!sent || !ended) return Interrupted::kNo;
+  if (WIFSIGNALED(status) && WTERMSIG(status) == signal) return Interrupted::kBySignal;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? Interrupted::kFinishedFirst : Interrupted::kNo;
 }
 
 // An import of 1,000 files interrupted (SIGKILL and SIGINT) while it reads
@@ -581,6 +592,7 @@ TEST_F(CliTest, AKilledImportLeavesAllOrNoneAndRunsAgain) {
   };
   const std::pair<int, int> none = {0, 1}, all = {kFiles, 4};  // folders: the root, Bulk, Even, Odd
 
+  std::map<int, int> interrupted;  // runs the signal ended, by signal
   std::mt19937 random(20261206);
   std::uniform_int_distribution<int> step(1, kFiles * 9 / 10);
   for (int run = 0; run < kInterruptions; ++run) {
@@ -591,13 +603,19 @@ TEST_F(CliTest, AKilledImportLeavesAllOrNoneAndRunsAgain) {
     std::filesystem::copy_file(dir_.File("model.db"), dir_.File(name + ".db"));
     std::vector<std::string> args = import;
     args.insert(args.begin(), Farm(name));
-    ASSERT_TRUE(InterruptAt(args, point, signal, dir_.File("out.txt")));
+    const Interrupted how = InterruptAt(args, point, signal, dir_.File("out.txt"));
+    ASSERT_NE(how, Interrupted::kNo);
     std::string report;
     EXPECT_EQ(feroq::store::CheckSqliteFarmFile(dir_.File(name + ".db"), &report), 0u) << report;
-    EXPECT_EQ(counts(Farm(name)), none);
+    // An import the signal reached too late has committed all of it.
+    EXPECT_EQ(counts(Farm(name)), how == Interrupted::kBySignal ? none : all);
+    interrupted[signal] += how == Interrupted::kBySignal;
     Ok(import, Farm(name));
     EXPECT_EQ(counts(Farm(name)), all);
   }
+  // A tool that let a signal pass would finish every run first.
+  EXPECT_GT(interrupted[SIGKILL], 0);
+  EXPECT_GT(interrupted[SIGINT], 0);
 }
 
 TEST_F(CliTest, WatchPrintsTheChangesOfAnotherProcess) {
