@@ -87,6 +87,12 @@ TEST_F(AppPropertiesTest, ARefusedTextKeepsTheOldOne) {
   ASSERT_EQ(app_->SetDescription(W(u"kept")), S_OK);
   EXPECT_EQ(app_->SetDescription(W(std::u16string(300, u'x'))), E_INVALIDARG);
   EXPECT_EQ(app_->SetDescription(W(u"two\nlines")), E_INVALIDARG);
+  // A break at each place, in the words read four units at a time and after.
+  for (std::size_t at = 0; at < 10; ++at) {
+    for (char16_t unit : {u'\r', u'\n'}) {
+      EXPECT_EQ(app_->SetDescription(W(std::u16string(10, u'x').replace(at, 1, 1, unit))), E_INVALIDARG) << at;
+    }
+  }
   EXPECT_EQ(Description(), u"kept");
 }
 

@@ -126,6 +126,11 @@ TEST_F(AppStoreChecksTest, EachRuleGivesItsDetailCode) {
        {}},
   };
   for (const auto& c : cases) EXPECT_EQ(Refusal(c.change), c.codes) << c.rule;
+  // Each unit a working directory may not hold, past its first few hundred.
+  for (char16_t unit : std::u16string(u"/*?\"<>|")) {
+    const std::u16string dir = u"C:\\" + std::u16string(200, u'w') + unit + u"x";
+    EXPECT_EQ(Refusal(text(&ZQApp::SetDefaultWorkDirectory, dir.c_str())), Codes({3})) << char(unit);
+  }
 
   // The setters refuse a line break; a stored record that holds one (from
   // an older farm file) is refused by the checks.

@@ -5,6 +5,7 @@
 
 #include "platform/platform.h"
 #include "services/service_failure.h"
+#include "services/service_support.h"
 
 namespace feroq::services {
 namespace {
@@ -25,7 +26,6 @@ class AsciiSet {
 
 constexpr AsciiSet kBrowserNameForbidden(u"\\/;:.*?=<>|[]()'\"#\r\n");
 constexpr AsciiSet kWorkDirectoryForbidden(u"/*?\"<>|\r\n");
-constexpr AsciiSet kLineBreaks(u"\r\n");
 
 bool HasAnyOf(const std::u16string& text, const AsciiSet& set) {
   for (char16_t c : text) {
@@ -77,7 +77,7 @@ std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const stor
     }
   }
   if (!farm.GetFolder(app.folder_id)) fail(5, 0, "CommonAppFolder");
-  if (HasAnyOf(d.description, kLineBreaks)) fail(6, 0, "Description");
+  if (HasLineBreak(d.description)) fail(6, 0, "Description");
   if (d.window_type == kCustomWindow) {
     if (d.window_height == 0) fail(7, 0, "DefaultWindowHeight");
     if (d.window_height > kLargestWindowSide) fail(8, 0, "DefaultWindowHeight");

@@ -4,6 +4,8 @@
 #define FEROQ_SERVICES_SERVICE_SUPPORT_H_
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <new>
 #include <string>
 #include <string_view>
@@ -79,9 +81,29 @@ inline std::u16string ToText(const VORNString& text) {
 // server and account names) may hold either: the services refuse them
 // wherever such a text is set.
 inline bool HasLineBreak(std::u16string_view text) {
-  // One pass with both tests per unit (find_first_of searches the set of
-  // two for every unit, which reading a record's texts felt).
-  return std::any_of(text.begin(), text.end(), [](char16_t c) { return c == u'\r' || c == u'\n'; });
+  // Four units at a time in a 64-bit word, whatever the optimisation: a unit
+  // equal to \r or \n leaves a zero unit in the word XORed with four of them,
+  // and only a zero unit borrows into its top bit when one is taken from
+  // each unit. A record's texts are a few hundred units that hardly ever
+  // hold a break, read on every write.
+  constexpr std::uint64_t kOnes = 0x0001000100010001u;
+  constexpr std::uint64_t kTops = 0x8000800080008000u;
+  constexpr std::uint64_t kReturns = kOnes * u'\r';
+  constexpr std::uint64_t kFeeds = kOnes * u'\n';
+  std::uint64_t found = 0;
+  std::size_t i = 0;
+  for (; i + 4 <= text.size(); i += 4) {
+    std::uint64_t word;
+    std::memcpy(&word, text.data() + i, sizeof(word));
+    const std::uint64_t returns = word ^ kReturns;
+    const std::uint64_t feeds = word ^ kFeeds;
+    found |= ((returns - kOnes) & ~returns) | ((feeds - kOnes) & ~feeds);
+  }
+  if ((found & kTops) != 0) return true;
+  for (; i < text.size(); ++i) {
+    if (text[i] == u'\r' || text[i] == u'\n') return true;
+  }
+  return false;
 }
 
 // The most UTF-16 units a record's string property holds (a 260-unit buffer
