@@ -512,12 +512,17 @@ class Parser {
     }
   }
 
-  static int HexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  }
+  // The value of each hexadecimal digit, -1 for every other byte.
+  static constexpr auto kHexValue = [] {
+    std::array<signed char, 256> value{};
+    for (int c = 0; c < 256; ++c) {
+      value[c] = static_cast<signed char>(c >= '0' && c <= '9'   ? c - '0'
+                                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                                 : -1);
+    }
+    return value;
+  }();
 
   // Bytes as 0xHH, separated by ", " (and blanks), eight a line; the last is
   // followed by "." instead.
@@ -537,18 +542,25 @@ class Parser {
         Fail(byte_line.number,
              "bytes of " + key + " (" + std::to_string(got) + " of " + std::to_string(wanted) + " so far)", Shown(rest));
       }
-      while (!rest.empty() && !done) {
-        const int high = rest.size() >= 5 ? HexDigit(rest[2]) : -1;
-        const int low = rest.size() >= 5 ? HexDigit(rest[3]) : -1;
-        if (high < 0 || low < 0 || rest[0] != '0' || (rest[1] != 'x' && rest[1] != 'X') ||
-            (rest[4] != ',' && rest[4] != '.')) {
-          Fail(byte_line.number, "a byte of " + key + " written 0xHH followed by ',' or '.'", Shown(rest));
+      // A few hundred bytes an icon, most of a definition file: read with a
+      // pointer, each digit looked up in a table.
+      const char* at = rest.data();
+      const char* const end = at + rest.size();
+      while (at != end && !done) {
+        const bool whole = end - at >= 5;
+        const int high = whole ? kHexValue[static_cast<unsigned char>(at[2])] : -1;
+        const int low = whole ? kHexValue[static_cast<unsigned char>(at[3])] : -1;
+        if (high < 0 || low < 0 || at[0] != '0' || (at[1] != 'x' && at[1] != 'X') || (at[4] != ',' && at[4] != '.')) {
+          Fail(byte_line.number, "a byte of " + key + " written 0xHH followed by ',' or '.'",
+               Shown(std::string_view(at, static_cast<std::size_t>(end - at))));
         }
         if (got == wanted) Fail(byte_line.number, std::to_string(wanted) + " bytes of " + key, "more");
         bytes[got++] = static_cast<BYTE>(high * 16 + low);
-        done = rest[4] == '.';
-        rest = TrimLeft(rest.substr(5));
+        done = at[4] == '.';
+        at += 5;
+        while (at != end && IsBlank(*at)) ++at;
       }
+      rest = std::string_view(at, static_cast<std::size_t>(end - at));
       if (done && !rest.empty()) Fail(byte_line.number, "nothing after the last byte of " + key, Shown(rest));
     }
     if (got != wanted) Fail(lines_[next_ - 1].number, std::to_string(wanted) + " bytes of " + key, std::to_string(got));
