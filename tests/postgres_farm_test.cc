@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <future>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -178,6 +179,68 @@ TEST_F(PostgresFarmTest, ACollidingWriteRunsAgainAndIsGivenUpAfterTheLastAttempt
   }), admin::kFarmWriteConflict);
   EXPECT_EQ(runs, kFarmWriteAttempts);
   EXPECT_EQ(Name(store), u"other " + std::u16string(1, char16_t(u'0' + kFarmWriteAttempts)));
+}
+
+// Writes whose rule spans rows, each beside a write on another connection
+// that commits between the first one's snapshot and its changes: the first
+// collides, runs again and then sees the other's change.
+TEST_F(PostgresFarmTest, AWriteWhoseRuleSpansRowsCollidesWithAWriteCommittedMeanwhile) {
+  std::shared_ptr<FarmStore> store = Open(), other = Open();
+  ULONG64 folder = 0, server = 0, position = 0;
+  ASSERT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+    folder = txn.AllocateId(kObjectKindFolder);
+    txn.PutFolder({folder, 0, u"F", 1});
+    server = txn.AllocateId(kObjectKindServer);
+    txn.PutServer({server, u"S"});
+    txn.AppendEvent(0x1100, {1});
+    return 0;
+  }), 0u);
+  auto publish = [&](FarmTxn& txn, const std::u16string& name) {
+    ApplicationRecord app;
+    app.id = txn.AllocateId(kObjectKindApplication);
+    app.folder_id = folder;
+    app.data.browser_name = app.data.friendly_name = name;
+    app.data.servers.emplace_back().server_id = server;
+    EXPECT_TRUE(txn.PutApplicationHoldingNames(app));
+    txn.AppendEvent(0x1100, {1});
+  };
+  const AccountRecord account{u"NT", u"D", u"a", 1, u"CN=a"};
+  struct Race {
+    const char* rule;
+    std::function<void(FarmTxn&)> meanwhile;
+    std::function<bool(FarmTxn&)> allowed;  // the first write's look
+    std::function<void(FarmTxn&)> change;   // and its change when allowed
+    VSTATUS answer;                         // once run again
+  };
+  const Race races[] = {
+      {"a publish into a folder deleted meanwhile",
+       [&](FarmTxn& t) { t.AppendEvent(0x1100, {1}), t.DeleteFolder(folder); },
+       [&](FarmTxn& t) { return t.GetFolder(folder).has_value(); }, [&](FarmTxn& t) { publish(t, u"A"); }, 1},
+      {"a publish naming a server removed meanwhile", [&](FarmTxn& t) { t.DeleteServer(server); },
+       [&](FarmTxn& t) { return t.GetServer(server).has_value(); }, [&](FarmTxn& t) { publish(t, u"B"); }, 1},
+      {"an account added meanwhile", [&](FarmTxn& t) { t.PutAccount(account); },
+       [&](FarmTxn& t) { return !t.FindAccountByDn(account.dn); }, [&](FarmTxn& t) { t.PutAccount(account); }, 1},
+      {"a queue made at an entry a trim deletes meanwhile",
+       [&](FarmTxn& t) { t.DeleteEventsThrough(t.AppendEvent(0x1100, {1})); },
+       [&](FarmTxn& t) { return (position = t.LastEventSequence()) != 0; },
+       [&](FarmTxn& t) { t.PutEventQueue({t.AllocateEventQueueHandle(), {0x1100}, position}); }, 0},
+  };
+  for (const Race& race : races) {
+    SCOPED_TRACE(race.rule);
+    int runs = 0;
+    EXPECT_EQ(store->Write([&](FarmTxn& txn) -> VSTATUS {
+      const bool allowed = race.allowed(txn);
+      if (++runs == 1) {
+        std::thread([&] {
+          EXPECT_EQ(other->Write([&](FarmTxn& t) -> VSTATUS { return race.meanwhile(t), 0; }), 0u);
+        }).join();
+      }
+      if (!allowed) return 1;
+      race.change(txn);
+      return 0;
+    }), race.answer);
+    EXPECT_EQ(runs, 2);
+  }
 }
 
 // A waiter on one connection wakes when another connection commits an

@@ -59,7 +59,7 @@ class PostgresFarmStore final : public FarmStore {
     bool guess_names = true;
     for (int attempt = 0; attempt < kFarmWriteAttempts;) {
       PgConnection* c = nullptr;
-      if (VSTATUS status = Begin("BEGIN ISOLATION LEVEL SERIALIZABLE", &c)) return status;
+      if (VSTATUS status = Begin("BEGIN ISOLATION LEVEL REPEATABLE READ", &c)) return status;
       std::optional<PostgresStoreError> failure;
       try {
         PostgresTxn txn(*c, guess_names);

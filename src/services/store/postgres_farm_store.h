@@ -7,10 +7,12 @@
 //   too, but is taken out of every message). TLS is what the URI asks for
 //   (sslmode=require, verify-ca, verify-full with sslrootcert=...): libpq
 //   does it.
-// - Each Write() is one SERIALIZABLE transaction: whatever other hosts
-//   commit meanwhile, the outcome is that of the writes one after the other,
-//   as with the farm file's single writer. A write that collides with
-//   another (serialization failure, deadlock) is rolled back and its
+// - Each Write() is one REPEATABLE READ transaction that takes the writers'
+//   turn when it changes anything a rule spanning rows depends on
+//   (PostgresTxn): whatever other hosts commit meanwhile, the outcome is
+//   that of the writes one after the other, as with the farm file's single
+//   writer. A write that collides with another (a row another transaction
+//   changed after this one's snapshot, deadlock) is rolled back and its
 //   function run again, up to kFarmWriteAttempts times in all with a short
 //   random pause between attempts; after that Write() answers
 //   kFarmWriteConflict. So a transaction function may run more than once:

@@ -558,8 +558,18 @@ void PostgresTxn::PutServer(const ServerRecord& server) {
   });
 }
 
+void PostgresTxn::TakeWritersTurn() {
+  if (took_turn_) return;
+  Queue("INSERT INTO serials(kind, last) VALUES (0, 0) ON CONFLICT (kind) DO UPDATE SET last = serials.last",
+        Params());
+  took_turn_ = true;
+}
+
 void PostgresTxn::DeleteServer(ULONG64 id) {
-  Guarded([&] { Queue("DELETE FROM servers WHERE id = $1::int8", Params().Id(id)); });
+  Guarded([&] {
+    TakeWritersTurn();  // no application written meanwhile may name it
+    Queue("DELETE FROM servers WHERE id = $1::int8", Params().Id(id));
+  });
 }
 
 void PostgresTxn::PutAccount(const AccountRecord& a) {
@@ -567,7 +577,10 @@ void PostgresTxn::PutAccount(const AccountRecord& a) {
     const std::string dn_key = FoldedKey(a.dn), type_key = FoldedKey(a.authority_type),
                       instance_key = FoldedKey(a.instance), account_key = FoldedKey(a.account_name);
     // The row with the same DN is replaced; another account with the same
-    // (authority, instance, account) loses its place to this one.
+    // (authority, instance, account) loses its place to this one. The
+    // caller looked for both keys: a writer adding either meanwhile
+    // collides instead of replacing it.
+    TakeWritersTurn();
     Queue("DELETE FROM accounts WHERE dn_key = $1::bytea OR (authority_key = $2::bytea AND instance_key = $3::bytea"
           " AND account_key = $4::bytea)",
           Params().Bytes(dn_key).Bytes(type_key).Bytes(instance_key).Bytes(account_key));
@@ -667,6 +680,11 @@ void PostgresTxn::DeleteEventsThrough(ULONG64 sequence) {
   Guarded([&] {
     const bool full = !trims_.through || trims_.trims % kFullTrimInterval == 0;
     ++trims_.trims;
+    if ((full || *trims_.through < sequence) && !took_farm_row_) {
+      // A queue made meanwhile at an entry this trim deletes collides.
+      Queue("UPDATE farm SET last_queue_handle = last_queue_handle WHERE id = 1", Params());
+      took_farm_row_ = true;
+    }
     if (full) {
       Queue("DELETE FROM events WHERE sequence <= $1::int8", Params().Id(sequence));
     } else if (*trims_.through < sequence) {
@@ -681,6 +699,7 @@ void PostgresTxn::DeleteEventsThrough(ULONG64 sequence) {
 
 void PostgresTxn::Clear() {
   Guarded([&] {
+    TakeWritersTurn();
     for (const char* sql : {"DELETE FROM serials", "DELETE FROM folders", "DELETE FROM applications",
                             "DELETE FROM servers", "DELETE FROM accounts", "DELETE FROM events",
                             "DELETE FROM event_queues", "UPDATE farm SET name = '', last_queue_handle = 0"}) {

@@ -11,6 +11,27 @@
 
 namespace feroq::store::postgres {
 
+// A write transaction runs at REPEATABLE READ: two transactions that both
+// change one row cannot both commit unless one began after the other's
+// commit (the later change fails to serialize). The rules the services
+// check across rows hold because the writes they concern change a common
+// row, the writers' turn, the event counter's (kind 0 of the serials):
+//   - every service write that changes a folder or an application appends
+//     an event, so it updates that row: a publish, save or move into a
+//     folder another writer deletes, a folder and an application given the
+//     same name in one folder, two folder moves that together would make a
+//     cycle, two folders of one name; and a publish naming a server another
+//     writer removes, since removing a server (DeleteServer) and adding or
+//     replacing an account (PutAccount: its two keys' check) and clearing
+//     the farm take the turn too (TakeWritersTurn);
+//   - two servers added under one name update the servers' identifier
+//     counter, two queues made the farm row's queue handle;
+//   - a trim of the event log that deletes entries updates the farm row as
+//     a queue's creation does, so that no queue starts at an entry a trim
+//     that did not see it deletes;
+//   - everything else is one row's (a queue's positions, the farm name) or
+//     a unique index's (application names, accounts, identifiers).
+//
 // Every operation runs statements of `connection` (in pipeline mode); a
 // failure raises PostgresStoreError (or std::bad_alloc) and is also
 // remembered (failure()), so that the store rolls back, or runs the
@@ -203,6 +224,11 @@ class PostgresTxn final : public FarmTxn {
   std::vector<OwedSerial> owed_serials_;
   // Queues the conditional update of one owed counter.
   void QueueSerialUpdate(const OwedSerial& owed);
+  // Changes the event counter's row without changing its value (making it
+  // when there is none yet), once a transaction (see the class comment).
+  void TakeWritersTurn();
+  bool took_turn_ = false;
+  bool took_farm_row_ = false;  // a trim's update of the farm row, once
   std::vector<ULONG64> handed_out_;  // see HandOut
 };
 
