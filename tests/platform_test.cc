@@ -68,7 +68,10 @@ TEST_F(HeapTest, BlocksAreZeroFilledRecordTheirSizeAndAreCounted) {
   fp::HeapFree(a);
   fp::HeapFree(b);
   fp::HeapFree(nullptr);  // accepted
-  EXPECT_EQ(fp::AllocationAttempts(), attempts + 5);
+  void* unfilled = fp::HeapAllocUnfilled(24);  // counted, sized and released as the others
+  EXPECT_EQ(fp::HeapBlockSize(unfilled), 24u);
+  fp::HeapFree(unfilled);
+  EXPECT_EQ(fp::AllocationAttempts(), attempts + 6);
 }
 
 TEST_F(HeapTest, ReAllocKeepsContentAndZeroFillsGrowth) {
@@ -182,6 +185,7 @@ TEST_F(HeapTest, InjectedFailuresHitTheNthAttemptOnceOrFromThenOn) {
   std::memcpy(kept, "feroq12", 8);
   fp::FailAllocationAt(1, true);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(fp::HeapAllocZero(16), nullptr);
+  EXPECT_EQ(fp::HeapAllocUnfilled(16), nullptr);
   EXPECT_EQ(fp::HeapReAllocZero(kept, 4096), nullptr);
   EXPECT_STREQ(kept, "feroq12");  // a failed reallocation leaves the block as it was
   EXPECT_EQ(fp::HeapBlockSize(kept), 8u);

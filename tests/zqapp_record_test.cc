@@ -245,6 +245,9 @@ TEST_F(ZQAppRecordTest, CopiesAndAssignmentsCarryEveryMember) {
   VORNString text(u"only the target");
   ASSERT_EQ(target.SetDescription(text), feroq::VORN_OK);
   EXPECT_NE(View(source).texts[3], u"only the target");
+  ZQApp blank;
+  target = blank;  // the target's icon goes too
+  EXPECT_EQ(View(target), BlankView(0));
 
   // A source whose server enumeration is open gives a copy without servers.
   ULONG64 uid = 0;

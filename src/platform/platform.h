@@ -26,8 +26,9 @@
 namespace feroq::platform {
 
 // ---- Process heap -----------------------------------------------------------
-// Stands for the Windows process heap. Blocks are zero-filled. A null result
-// means the allocation failed (never an exception).
+// Stands for the Windows process heap. Blocks are zero-filled (but those of
+// HeapAllocUnfilled). A null result means the allocation failed (never an
+// exception).
 //
 // Like a Windows heap, the heap keeps released blocks for reuse instead of
 // handing their memory back to the system at once: on POSIX, a released
@@ -49,12 +50,19 @@ FEROQ_PLATFORM_API void* ProcessHeap() noexcept;
 // yields a valid, distinct block.
 FEROQ_PLATFORM_API void* HeapAllocZero(std::size_t bytes) noexcept;
 
+// As HeapAllocZero (counted and failed the same way), but the block's bytes
+// are left as they are: a block taken back from the kept ones still holds
+// what it held. For memory its caller writes before it reads any of it,
+// where filling it would only bring it into the caches for nothing.
+FEROQ_PLATFORM_API void* HeapAllocUnfilled(std::size_t bytes) noexcept;
+
 // Resizes `block` to `bytes`; bytes beyond the old size are zero. On failure
 // returns null and leaves `block` allocated and unchanged. A null `block`
 // behaves as HeapAllocZero.
 FEROQ_PLATFORM_API void* HeapReAllocZero(void* block, std::size_t bytes) noexcept;
 
-// Releases a block from HeapAllocZero/HeapReAllocZero; null is accepted.
+// Releases a block from HeapAllocZero/HeapAllocUnfilled/HeapReAllocZero;
+// null is accepted.
 // A pointer that is not a live block of this heap (a foreign pointer, or one
 // released already) is detected where possible and ends the process with a
 // message, rather than corrupting memory silently.
@@ -74,7 +82,8 @@ FEROQ_PLATFORM_API void ReleaseKeptHeapBlocks() noexcept;
 
 // ---- Heap failure injection (a build with FEROQ_TESTING only) --------------
 #if defined(FEROQ_TESTING)
-// Counts every allocation attempt (HeapAllocZero, HeapReAllocZero, and the
+// Counts every allocation attempt (HeapAllocZero, HeapAllocUnfilled,
+// HeapReAllocZero, and the
 // object allocations that go through them). FailAllocationAt(n) makes the
 // n-th attempt from now on fail (n >= 1); with `persistent` every attempt
 // from that one on fails too, until ClearAllocationFailure.

@@ -16,9 +16,9 @@ namespace {
 // stack.
 thread_local char t_operation[96];
 
-}  // namespace
-
-void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept {
+// Notes "<Class>::new" as the thread's operation; false when a fault is
+// armed for it.
+bool EnterAllocation(const char* class_name) noexcept {
   // Made on the stack, then copied once (each access to the thread's own
   // storage is a call).
   char name[sizeof(t_operation)];
@@ -28,8 +28,17 @@ void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept {
   name[length] = '\0';
   char* const operation = t_operation;
   std::memcpy(operation, name, length + 1);
-  if (services::EnterServiceCall(operation) != 0) return nullptr;
-  return platform::HeapAllocZero(size);
+  return services::EnterServiceCall(operation) == 0;
+}
+
+}  // namespace
+
+void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept {
+  return EnterAllocation(class_name) ? platform::HeapAllocZero(size) : nullptr;
+}
+
+void* AllocateUnfilledServiceObject(const char* class_name, std::size_t size) noexcept {
+  return EnterAllocation(class_name) ? platform::HeapAllocUnfilled(size) : nullptr;
 }
 
 void FreeServiceObject(void* block) noexcept { platform::HeapFree(block); }

@@ -68,10 +68,10 @@ ZQApp::ZQApp()
     : id_(0),
       read_only_(0),
       video_type_(0),
+      icon_held_(0),
       folder_id_(0),
       version_(0),
       publishing_flags_(0),
-      icon_(),
       window_height_(0),
       window_width_(0),
       zq_attributes_(0),
@@ -91,6 +91,7 @@ ZQApp::ZQApp(const ZQApp& other)
     : id_(other.id_),
       read_only_(other.read_only_),
       video_type_(other.video_type_),
+      icon_held_(other.icon_held_),
       folder_id_(other.folder_id_),
       version_(other.version_),
       publishing_flags_(other.publishing_flags_),
@@ -105,7 +106,6 @@ ZQApp::ZQApp(const ZQApp& other)
       work_directory_(other.work_directory_),
       description_(other.description_),
       folder_(other.folder_),
-      icon_(other.icon_),
       window_height_(other.window_height_),
       window_width_(other.window_width_),
       zq_attributes_(other.zq_attributes_),
@@ -117,7 +117,9 @@ ZQApp::ZQApp(const ZQApp& other)
       window_type_(other.window_type_),
       desktop_integrate_(other.desktop_integrate_),
       reserved_byte_(other.reserved_byte_),
-      reserved_word_(other.reserved_word_) {}
+      reserved_word_(other.reserved_word_) {
+  if (icon_held_ != 0) icon_ = other.icon_;
+}
 
 ZQApp::~ZQApp() = default;
 
@@ -138,7 +140,8 @@ ZQApp& ZQApp::operator=(ZQApp& other) {
   work_directory_ = other.work_directory_;
   description_ = other.description_;
   folder_ = other.folder_;
-  icon_ = other.icon_;
+  icon_held_ = other.icon_held_;
+  if (icon_held_ != 0) icon_ = other.icon_;
   window_height_ = other.window_height_;
   window_width_ = other.window_width_;
   zq_attributes_ = other.zq_attributes_;
@@ -318,12 +321,13 @@ VSTATUS ZQApp::SetCommonAppFolder(ULONG64 value) {
   return feroq::VORN_OK;
 }
 
-void ZQApp::GetIcon(_WLICON_V1& icon) { icon = icon_; }
+void ZQApp::GetIcon(_WLICON_V1& icon) { icon = icon_held_ != 0 ? icon_ : _WLICON_V1{}; }
 
 VSTATUS ZQApp::SetIcon(_WLICON_V1& icon) {
   if (VSTATUS s = feroq::services::EnterServiceCall("ZQApp::SetIcon")) return s;
   if (IsReadOnlyByte(read_only_)) return feroq::ZQAPP_E_READ_ONLY;
   icon_ = icon;
+  icon_held_ = 1;
   return feroq::VORN_OK;
 }
 
@@ -365,7 +369,7 @@ VSTATUS ZQApp::Initialize(ULONG version) {
   work_directory_ = kEmptyText;
   description_ = kEmptyText;
   folder_ = kEmptyText;
-  icon_ = _WLICON_V1{};
+  icon_held_ = 0;  // the blank icon
   window_height_ = 0;
   window_width_ = 0;
   zq_attributes_ = 0;

@@ -16,15 +16,19 @@
 // heap fails or when a fault is armed for "<Class>::new" (service_faults.h).
 namespace feroq {
 FEROQ_SERVICES_API void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept;
+// The same, counted and failed the same way, but the block is not
+// zero-filled: for a class whose constructors set every member, so that
+// memory they do not write is not touched at all.
+FEROQ_SERVICES_API void* AllocateUnfilledServiceObject(const char* class_name, std::size_t size) noexcept;
 FEROQ_SERVICES_API void FreeServiceObject(void* block) noexcept;
 }  // namespace feroq
 
-#define VORN_SERVICE_ALLOCATION(ClassName)                                                 \
+#define VORN_SERVICE_ALLOCATION_FROM(ClassName, Allocate)                                  \
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {            \
-    return ::feroq::AllocateServiceObject(#ClassName, size);                               \
+    return ::feroq::Allocate(#ClassName, size);                                            \
   }                                                                                        \
   static void* operator new(std::size_t size) {                                            \
-    void* block = ::feroq::AllocateServiceObject(#ClassName, size);                        \
+    void* block = ::feroq::Allocate(#ClassName, size);                                     \
     if (block == nullptr) throw std::bad_alloc();                                          \
     return block;                                                                          \
   }                                                                                        \
@@ -32,6 +36,9 @@ FEROQ_SERVICES_API void FreeServiceObject(void* block) noexcept;
   static void operator delete(void* block, const std::nothrow_t&) noexcept {               \
     ::feroq::FreeServiceObject(block);                                                     \
   }
+#define VORN_SERVICE_ALLOCATION(ClassName) VORN_SERVICE_ALLOCATION_FROM(ClassName, AllocateServiceObject)
+#define VORN_SERVICE_ALLOCATION_UNFILLED(ClassName) \
+  VORN_SERVICE_ALLOCATION_FROM(ClassName, AllocateUnfilledServiceObject)
 
 // The connection to one farm. Which farm is opened is the services' own
 // setting: the environment variable FEROQ_FARM ("memory:NAME" for a farm held

@@ -122,7 +122,8 @@ constexpr ULONG kZQAppCurrentVersion = 3;
 // list change answers 0x801D1103.
 class FEROQ_SERVICES_API ZQApp {
  public:
-  VORN_SERVICE_ALLOCATION(ZQApp)
+  // Not zero-filled: the constructors set every member they keep.
+  VORN_SERVICE_ALLOCATION_UNFILLED(ZQApp)
 
   ZQApp();
   ZQApp(const ZQApp& other);
@@ -209,6 +210,11 @@ class FEROQ_SERVICES_API ZQApp {
   ULONG64 id_;                 // 1
   BYTE read_only_;             // 2
   BYTE video_type_;            // 3
+  // 1 once icon_ holds an icon; until then the icon is the blank one and
+  // icon_'s bytes are never read or written, so that a record that is made
+  // and released without being loaded does not touch them. It lies in the
+  // padding before folder_id_: no member moves.
+  BYTE icon_held_;
   ULONG64 folder_id_;          // 4
   ULONG version_;              // 5
   ULONG publishing_flags_;     // 6

@@ -1,5 +1,6 @@
-// The process heap on POSIX: zero-filled blocks from the C allocator, each
-// behind a small header that records the requested size. A build with
+// The process heap on POSIX: zero-filled blocks (unfilled ones from
+// HeapAllocUnfilled) from the C allocator, each behind a small header that
+// records the requested size. A build with
 // FEROQ_TESTING counts and fails allocations through heap_hooks.h.
 //
 // Released blocks are kept for reuse, as a Windows heap keeps them: a block
@@ -244,9 +245,9 @@ BlockHeader* Reuse(int size_class) {
 
 // ---- Blocks ------------------------------------------------------------------
 
-// A block for `bytes` zero-filled bytes of the caller's, not counted as
-// live; null when neither the lists nor the C library have one.
-BlockHeader* MakeBlock(std::size_t bytes) {
+// A block for `bytes` bytes of the caller's (zero-filled when `fill`), not
+// counted as live; null when neither the lists nor the C library have one.
+BlockHeader* MakeBlock(std::size_t bytes, bool fill) {
   std::size_t total = 0;
   if (!TotalSize(bytes, &total)) return nullptr;
   const int size_class = ClassOf(total);
@@ -256,14 +257,14 @@ BlockHeader* MakeBlock(std::size_t bytes) {
     header = Reuse(size_class);
     if (header != nullptr) {
       MarkUsable(header, bytes, capacity);
-      std::memset(header + 1, 0, bytes);
+      if (fill) std::memset(header + 1, 0, bytes);
     } else {
-      header = static_cast<BlockHeader*>(std::calloc(1, capacity));
+      header = static_cast<BlockHeader*>(fill ? std::calloc(1, capacity) : std::malloc(capacity));
       if (header == nullptr) return nullptr;
       MarkUsable(header, bytes, capacity);
     }
   } else {
-    header = static_cast<BlockHeader*>(std::calloc(1, total));
+    header = static_cast<BlockHeader*>(fill ? std::calloc(1, total) : std::malloc(total));
     if (header == nullptr) return nullptr;
   }
   header->size = bytes;
@@ -288,7 +289,15 @@ void* ProcessHeap() noexcept { return &g_process_heap; }
 
 void* HeapAllocZero(std::size_t bytes) noexcept {
   if (CountAttemptAndCheckFailure()) return nullptr;
-  BlockHeader* header = MakeBlock(bytes);
+  BlockHeader* header = MakeBlock(bytes, true);
+  if (header == nullptr) return nullptr;
+  CountLiveBlock(1);
+  return header + 1;
+}
+
+void* HeapAllocUnfilled(std::size_t bytes) noexcept {
+  if (CountAttemptAndCheckFailure()) return nullptr;
+  BlockHeader* header = MakeBlock(bytes, false);
   if (header == nullptr) return nullptr;
   CountLiveBlock(1);
   return header + 1;
@@ -320,7 +329,7 @@ void* HeapReAllocZero(void* block, std::size_t bytes) noexcept {
   }
   // Into another class (or between a class and the C library's own sizes):
   // a new block, since every block of a class must have its full capacity.
-  BlockHeader* moved = MakeBlock(bytes);
+  BlockHeader* moved = MakeBlock(bytes, true);
   if (moved == nullptr) return nullptr;
   std::memcpy(moved + 1, block, bytes < old_size ? bytes : old_size);
   DropBlock(header);

@@ -42,6 +42,18 @@ void* HeapAllocZero(std::size_t bytes) noexcept {
   return header + 1;
 }
 
+void* HeapAllocUnfilled(std::size_t bytes) noexcept {
+  if (CountAttemptAndCheckFailure()) return nullptr;
+  std::size_t total = 0;
+  if (!TotalSize(bytes, &total)) return nullptr;
+  auto* header = static_cast<BlockHeader*>(::HeapAlloc(::GetProcessHeap(), 0, total));
+  if (header == nullptr) return nullptr;
+  header->size = bytes;
+  header->magic = kLiveMagic;
+  CountLiveBlock(1);
+  return header + 1;
+}
+
 void* HeapReAllocZero(void* block, std::size_t bytes) noexcept {
   if (block == nullptr) return HeapAllocZero(bytes);
   BlockHeader* header = HeaderOf(block);
