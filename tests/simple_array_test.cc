@@ -35,6 +35,7 @@ TEST(SimpleArrayTest, ResizingKeepsLeadingElementsAndReleasesTheRest) {
   EXPECT_EQ(array.ChangeSize(5), 5u);
   EXPECT_EQ(Text(array[2]), u"s2");
   EXPECT_TRUE(array[3].IsEmpty());
+  EXPECT_TRUE(static_cast<const Strings&>(array)[4].IsEmpty()) << "a slot never reached reads as empty";
   EXPECT_THROW(array[5], VORN_OutOfBoundsException);
   EXPECT_THROW(static_cast<const Strings&>(array)[5], VORN_OutOfBoundsException);
 

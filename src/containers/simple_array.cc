@@ -1,10 +1,19 @@
 // VORN_SimpleArray<T>: the bounds-checked array that the record containers
 // are built on.
 //
-// Storage comes from the platform heap (feroq::platform::HeapAllocZero), so a
-// test can make it fail; elements of class type are constructed in it by
-// placement new and destroyed before it is released. The array never grows
+// Storage comes from the platform heap (feroq::platform::HeapAllocZero, and
+// HeapAllocUnfilled for strings), so a test can make it fail; elements of
+// class type are constructed in it by placement new and destroyed before it
+// is released. The array never grows
 // by itself: its owner sets the size with ChangeSize.
+//
+// String elements are made when first reached. Their storage begins with
+// the number of slots made so far (in the block, not in the array, whose
+// layout is the farm's); the slots from there on are memory never written,
+// which reads as empty strings. A record's user table holds room for twenty
+// names and seldom uses any: its slots are then neither written when the
+// record is made nor read when it goes, and the whole block is asked for
+// at once, so a failure to get it still shows when the table is made.
 //
 // Sizes follow the 32-bit layout of the farm's records: GetDataSize reports a
 // 4-byte count followed by elements of 72 (VORNString), 4 (ULONG) or 76
@@ -18,6 +27,17 @@
 #include <limits>
 #include <new>
 #include <type_traits>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define FEROQ_SLOTS_POISONED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FEROQ_SLOTS_POISONED 1
+#endif
+#endif
+#if defined(FEROQ_SLOTS_POISONED)
+#include <sanitizer/asan_interface.h>
+#endif
 
 #include "feroq/services/containers.h"
 #include "platform/platform.h"
@@ -44,6 +64,30 @@ struct ElementTraits<UM_AccountInfo> {
   static constexpr ULONG kElementSize = 76;
 };
 
+// String storage: the count of slots made, then the slots.
+template <typename T>
+constexpr bool kMadeOnDemand = std::is_same_v<T, VORNString>;
+constexpr std::size_t kMadeCountBytes = 16;  // keeps the slots' alignment
+static_assert(kMadeCountBytes % alignof(VORNString) == 0 && kMadeCountBytes >= sizeof(ULONG));
+
+ULONG& MadeSlots(VORNString* data) {
+  return *std::launder(reinterpret_cast<ULONG*>(reinterpret_cast<char*>(data) - kMadeCountBytes));
+}
+ULONG MadeSlots(const VORNString* data) { return MadeSlots(const_cast<VORNString*>(data)); }
+
+// Under AddressSanitizer the slots not made yet are unusable, so that a read
+// of one is reported.
+void MarkSlotsUnmade([[maybe_unused]] VORNString* first, [[maybe_unused]] std::size_t count) {
+#if defined(FEROQ_SLOTS_POISONED)
+  ASAN_POISON_MEMORY_REGION(first, count * sizeof(VORNString));
+#endif
+}
+void MarkSlotsMade([[maybe_unused]] VORNString* first, [[maybe_unused]] std::size_t count) {
+#if defined(FEROQ_SLOTS_POISONED)
+  ASAN_UNPOISON_MEMORY_REGION(first, count * sizeof(VORNString));
+#endif
+}
+
 // Bytes to ask the heap for `count` elements of T. When the 32-bit layout's
 // size would not fit in 32 bits, the largest possible request, which the heap
 // cannot meet.
@@ -55,44 +99,83 @@ std::size_t RequestBytes(ULONG count) {
   if (layout_bytes > std::numeric_limits<ULONG>::max()) {
     return std::numeric_limits<std::size_t>::max();
   }
-  return static_cast<std::size_t>(count) * sizeof(T);
+  const std::uint64_t bytes = static_cast<std::uint64_t>(count) * sizeof(T) + (kMadeOnDemand<T> ? kMadeCountBytes : 0);
+  if (bytes > std::numeric_limits<std::size_t>::max()) return std::numeric_limits<std::size_t>::max();
+  return static_cast<std::size_t>(bytes);
 }
 
-// Destroys `count` elements at `data` (class types only) and releases the
-// storage. Null `data` does nothing.
+// How many of the first `count` elements at `data` hold a value: those made
+// (all of them but for strings).
+template <typename T>
+ULONG Filled(const T* data, ULONG count) {
+  if constexpr (kMadeOnDemand<T>) {
+    const ULONG made = MadeSlots(data);
+    return made < count ? made : count;
+  } else {
+    return count;
+  }
+}
+
+// Element `index` of `data`, within its storage; a string slot not made yet
+// is made first (with those before it), as an empty string.
+template <typename T>
+T& Reach(T* data, ULONG index) {
+  if constexpr (kMadeOnDemand<T>) {
+    ULONG& made = MadeSlots(data);
+    if (index >= made) {
+      MarkSlotsMade(data + made, index + 1 - made);
+      feroq::services::ConstructEmptyStrings(data + made, index + 1 - made);  // cannot fail
+      made = index + 1;
+    }
+  }
+  return data[index];
+}
+
+// Destroys `count` elements at `data` (class types only; of strings, those
+// made) and releases the storage. Null `data` does nothing.
 template <typename T>
 void ReleaseElements(T* data, ULONG count) noexcept {
   if (data == nullptr) return;
-  if constexpr (std::is_same_v<T, VORNString>) {
-    feroq::services::DestroyStrings(data, count);
+  if constexpr (kMadeOnDemand<T>) {
+    feroq::services::DestroyStrings(data, MadeSlots(data));
+    feroq::platform::HeapFree(reinterpret_cast<char*>(data) - kMadeCountBytes);
+    return;
   } else if constexpr (std::is_class_v<T>) {
     for (ULONG i = count; i > 0; --i) data[i - 1].~T();
   }
   feroq::platform::HeapFree(data);
 }
 
-// Storage for `count` (> 0) elements, constructed: class elements are
-// default-constructed, ULONG elements are left as the heap gives them.
-// Raises std::bad_alloc when the heap yields no storage; an exception from
-// an element's constructor destroys the ones already made, releases the
+// Storage for `count` (> 0) elements: class elements are default-constructed
+// (strings when first reached), ULONG elements are left as the heap gives
+// them. Raises std::bad_alloc when the heap yields no storage; an exception
+// from an element's constructor destroys the ones already made, releases the
 // storage and passes on.
 template <typename T>
 T* AllocateElements(ULONG count) {
-  void* block = feroq::platform::HeapAllocZero(RequestBytes<T>(count));
-  if (block == nullptr) throw std::bad_alloc();
-  T* data = static_cast<T*>(block);
-  if constexpr (std::is_same_v<T, VORNString>) {
-    feroq::services::ConstructEmptyStrings(data, count);  // cannot fail
-  } else if constexpr (std::is_class_v<T>) {
-    ULONG built = 0;
-    try {
-      for (; built < count; ++built) new (data + built) T();
-    } catch (...) {
-      ReleaseElements(data, built);
-      throw;
+  if constexpr (kMadeOnDemand<T>) {
+    // Nothing of the slots is written: they are made when reached.
+    void* block = feroq::platform::HeapAllocUnfilled(RequestBytes<T>(count));
+    if (block == nullptr) throw std::bad_alloc();
+    new (block) ULONG(0);
+    T* data = reinterpret_cast<T*>(static_cast<char*>(block) + kMadeCountBytes);
+    MarkSlotsUnmade(data, count);
+    return data;
+  } else {
+    void* block = feroq::platform::HeapAllocZero(RequestBytes<T>(count));
+    if (block == nullptr) throw std::bad_alloc();
+    T* data = static_cast<T*>(block);
+    if constexpr (std::is_class_v<T>) {
+      ULONG built = 0;
+      try {
+        for (; built < count; ++built) new (data + built) T();
+      } catch (...) {
+        ReleaseElements(data, built);
+        throw;
+      }
     }
+    return data;
   }
-  return data;
 }
 
 }  // namespace
@@ -125,8 +208,8 @@ ULONG VORN_SimpleArray<T>::ChangeSize(ULONG count) {
     fresh = AllocateElements<T>(count);
     data_ = fresh;
     if (old_data != nullptr) {
-      const ULONG kept = old_count < count ? old_count : count;
-      for (ULONG i = 0; i < kept; ++i) fresh[i] = old_data[i];
+      const ULONG kept = Filled(old_data, old_count < count ? old_count : count);
+      for (ULONG i = 0; i < kept; ++i) Reach(fresh, i) = old_data[i];
     }
   } catch (const std::bad_alloc&) {
     // Out of memory: the array ends empty and the old contents are lost.
@@ -155,12 +238,20 @@ ULONG VORN_SimpleArray<T>::GetDataSize() const {
 template <typename T>
 T& VORN_SimpleArray<T>::operator[](ULONG index) {
   if (data_ == nullptr || index >= count_) throw VORN_OutOfBoundsException();
-  return data_[index];
+  return Reach(data_, index);
 }
 
+// A string slot not made yet reads as an empty string (one shared, so that
+// reading changes nothing and readers on several threads do not race).
 template <typename T>
 const T& VORN_SimpleArray<T>::operator[](ULONG index) const {
   if (data_ == nullptr || index >= count_) throw VORN_OutOfBoundsException();
+  if constexpr (kMadeOnDemand<T>) {
+    if (index >= MadeSlots(data_)) {
+      static const VORNString kUnmadeSlot;
+      return kUnmadeSlot;
+    }
+  }
   return data_[index];
 }
 
@@ -177,7 +268,8 @@ VORN_SimpleArray<T>& VORN_SimpleArray<T>::operator=(const VORN_SimpleArray& othe
   // A failure here leaves the new count with no storage; element access
   // then raises VORN_OutOfBoundsException until the next ChangeSize.
   data_ = AllocateElements<T>(count_);
-  for (ULONG i = 0; i < count_; ++i) data_[i] = other[i];
+  const ULONG filled = other.data_ == nullptr ? count_ : Filled(other.data_, count_);
+  for (ULONG i = 0; i < filled; ++i) Reach(data_, i) = other[i];
   return *this;
 }
 
