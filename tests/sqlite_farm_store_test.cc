@@ -19,6 +19,7 @@
 
 #include "feroq/services/farm_admin.h"
 #include "platform/platform.h"
+#include "services/store/id_order.h"
 #include "services/store/sqlite_connection.h"
 #include "services/store/sqlite_farm_store.h"
 #include "services/store/sqlite_record_cache.h"
@@ -139,6 +140,29 @@ class SqliteFarmStoreTest : public ::testing::Test {
 // Lookups and orders without regard to case agree with the platform's
 // comparison, for case pairs inside and outside ASCII, one-way mappings
 // (the Kelvin sign folds to 'k') and lone surrogates.
+// The identifiers a folder's name index hands out, put in ascending order:
+// lists of lengths around the switch to the radix sort, in an order unlike
+// the identifiers', with serials over three bytes and one kind (an odd
+// number of radix passes) or three (an even number); then in ascending
+// order already, and in descending order.
+TEST(SortIdsTest, PutsIdentifiersInAscendingOrder) {
+  const std::pair<std::size_t, ULONG> cases[] = {{0, 1}, {5, 3}, {1023, 3}, {1024, 1}, {70000, 3}};
+  for (const auto& [n, kinds] : cases) {
+    std::vector<ULONG64> ids;
+    for (std::size_t i = 0; i < n; ++i) {
+      ids.push_back(MakeObjectId(1 + static_cast<ULONG>(i % kinds), static_cast<ULONG>((i * 2654435761u) % 0x30000)));
+    }
+    if (n != 0) ids.back() = MakeObjectId(kinds + 1, 0);  // the largest last: not sorted for all that
+    std::vector<ULONG64> expected = ids;
+    std::sort(expected.begin(), expected.end());
+    for (int round = 0; round < 3; ++round) {
+      if (round == 2) std::reverse(ids.begin(), ids.end());
+      SortIds(ids);
+      EXPECT_EQ(ids, expected) << n << " identifiers of " << kinds << " kinds, round " << round;
+    }
+  }
+}
+
 TEST_F(SqliteFarmStoreTest, CaseInsensitiveLookupsAgreeWithThePlatformComparison) {
   const std::vector<std::u16string> names = {
       u"k",         u"K",        u"\u212a",   u"Stra\u00dfe", u"STRASSE", u"\u03a3\u03c3",

@@ -6,6 +6,7 @@
 #include <limits>
 #include <new>
 
+#include "services/store/id_order.h"
 #include "services/store/sqlite_record_format.h"
 #include "services/store/sqlite_schema.h"
 
@@ -127,7 +128,7 @@ std::vector<ULONG64> SqliteTxn::ApplicationIds(ULONG64 folder) const {
     if (folder != 0) s.BindId(folder);
     std::vector<ULONG64> ids = Ids(s);
     // Identifiers are below 2^63, so their order is SQLite's too.
-    std::sort(ids.begin(), ids.end());
+    SortIds(ids);
     return ids;
   });
 }
