@@ -140,6 +140,20 @@ Statement& Statement::Bind(const std::u16string& text) {
   return *this;
 }
 
+Statement& Statement::BindInPlace(const std::u16string& text) {
+  const int result = sqlite3_bind_text16(stmt_, next_parameter_++, text.c_str(),
+                                         static_cast<int>(text.size() * sizeof(char16_t)), SQLITE_STATIC);
+  if (result != SQLITE_OK) RaiseSqlite(db_, result, "bind");
+  return *this;
+}
+
+Statement& Statement::BindInPlace(const std::optional<std::u16string>& text) {
+  if (text) return BindInPlace(*text);
+  const int result = sqlite3_bind_null(stmt_, next_parameter_++);
+  if (result != SQLITE_OK) RaiseSqlite(db_, result, "bind");
+  return *this;
+}
+
 Statement& Statement::Bind(const std::optional<std::u16string>& text) {
   if (text) return Bind(*text);
   const int result = sqlite3_bind_null(stmt_, next_parameter_++);

@@ -174,6 +174,9 @@ class Statement {
   Statement& BindBlobInPlace(const std::string& bytes) { return BindBlobInPlace(bytes.data(), bytes.size()); }
   Statement& BindBlobInPlace(const std::vector<BYTE>& bytes) { return BindBlobInPlace(bytes.data(), bytes.size()); }
   Statement& BindBlobInPlace(const void* data, std::size_t bytes);
+  // UTF-16 text (or NULL for none) bound where it lies, on the same terms.
+  Statement& BindInPlace(const std::u16string& text);
+  Statement& BindInPlace(const std::optional<std::u16string>& text);
   // The text, or NULL for none.
   Statement& Bind(const std::optional<std::u16string>& text);
 

@@ -447,15 +447,15 @@ bool SqliteTxn::UpdateRecordInPlace(const ApplicationRecord& a, const EncodedApp
   // An identifier this transaction has just handed out has no row yet.
   if (a.id == unwritten_id_) return false;
   Statement s(c_, Sql::kUpdateApplicationRecord);
-  s.BindId(a.id).BindBlobInPlace(encoded.record).Bind(a.data.friendly_name).BindId(a.folder_id)
-      .BindBlob(encoded.browser_key).BindBlob(encoded.display_key).Run();
+  s.BindId(a.id).BindBlobInPlace(encoded.record).BindInPlace(a.data.friendly_name).BindId(a.folder_id)
+      .BindBlobInPlace(encoded.browser_key).BindBlobInPlace(encoded.display_key).Run();
   return s.Changes() == 1;
 }
 
 bool SqliteTxn::WriteApplication(const ApplicationRecord& a, const EncodedApplication& encoded, ULONG64 holder) {
-  return Statement(c_, Sql::kPutApplication).BindId(a.id).BindId(a.folder_id).BindBlob(encoded.browser_key)
-      .BindBlobInPlace(encoded.record).Bind(a.data.friendly_name).BindBlob(encoded.display_key).BindId(holder)
-      .BindId(holder).RunUnlessNotUnique();
+  return Statement(c_, Sql::kPutApplication).BindId(a.id).BindId(a.folder_id).BindBlobInPlace(encoded.browser_key)
+      .BindBlobInPlace(encoded.record).BindInPlace(a.data.friendly_name).BindBlobInPlace(encoded.display_key)
+      .BindId(holder).BindId(holder).RunUnlessNotUnique();
 }
 
 void SqliteTxn::PutApplication(const ApplicationRecord& a) {
@@ -486,7 +486,7 @@ bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
     // applications' are in a unique index.
     {
       Statement s(c_, Sql::kFolderNameTaken);
-      s.BindId(a.folder_id).BindBlob(encoded.display_key).BindId(a.id);
+      s.BindId(a.folder_id).BindBlobInPlace(encoded.display_key).BindId(a.id);
       if (s.Step()) return false;
     }
     if (!WriteApplication(a, encoded, 0)) return false;
@@ -544,7 +544,8 @@ ULONG64 SqliteTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
     const ULONG64 last = LastEventSequence();
     if (last >= static_cast<ULONG64>(std::numeric_limits<std::int64_t>::max())) throw std::bad_alloc();
     const ULONG64 sequence = last + 1;
-    Statement(c_, Sql::kAppendEvent).BindId(sequence).Bind(event_id).BindBlobInPlace(record).Bind(object_dn).Run();
+    Statement(c_, Sql::kAppendEvent).BindId(sequence).Bind(event_id).BindBlobInPlace(record).BindInPlace(object_dn)
+        .Run();
     memo_.last_event = sequence;
     appended_events_ = true;
     return sequence;
