@@ -398,8 +398,8 @@ TEST_F(PostgresFarmTest, ARefusedQueuedWriteIsReportedAndKeepsNothing) {
 
 // An application's names are written on the guess that they are free; a
 // taken one runs the write again at once (not as a collision), so that the
-// function sees the refusal and what else it writes is committed; free
-// names cost no second run.
+// function sees the refusal and what else it writes is committed once;
+// free names cost no second run.
 TEST_F(PostgresFarmTest, ANameGuessedFreeButTakenRunsTheWriteAgainAndShowsTheRefusal) {
   std::shared_ptr<FarmStore> store = Open();
   const ULONG64 root = MakeObjectId(kObjectKindFolder, 1);
@@ -453,6 +453,9 @@ TEST_F(PostgresFarmTest, ANameGuessedFreeButTakenRunsTheWriteAgainAndShowsTheRef
       return (v.GetApplication(written.id) == written) == c.put ? 0 : 1;
     }), 0u);
   }
+  // A refused guess committed nothing: each case logged its one event.
+  EXPECT_EQ(store->Read([](const FarmView& v) { return static_cast<VSTATUS>(v.EventsAfter(0, 99).size()); }),
+            std::size(cases));
 }
 
 // What a write transaction has read or written of folders and application

@@ -293,13 +293,22 @@ Result PgConnection::ReadResults() {
       if (status != PGRES_PIPELINE_ABORTED && !first) {
         first = ErrorOf(raw, entry.what);
         first->set_statement(entry.what);
-        if (entry.expect != Expect::kNothing && first->unique_violation()) first->set_guess_failed();
+        if (entry.expect == Expect::kCounterHeld && first->not_null_violation()) {
+          first->set_guess_failed();
+          first->set_counter_missed();
+        } else if (entry.expect != Expect::kNothing && (first->unique_violation() || first->not_null_violation())) {
+          first->set_guess_failed();
+          // An identifier counted from a counter another writer has moved.
+          const char* constraint = PQresultErrorField(raw, PG_DIAG_CONSTRAINT_NAME);
+          if (constraint != nullptr && std::strcmp(constraint, "applications_pkey") == 0) first->set_counter_missed();
+        }
       }
       continue;
     }
-    if (entry.expect == Expect::kOneRowChanged && result.Changed() != 1 && !first) {
+    if (entry.expect != Expect::kNothing && result.Changed() != 1 && !first) {
       first = PostgresStoreError(VORN_E_FAILURE, "", std::string(entry.what) + ": changed no row");
       first->set_guess_failed();
+      if (entry.expect == Expect::kCounterHeld) first->set_counter_missed();
     }
     if (entry.into != nullptr) {
       *entry.into = std::move(result);

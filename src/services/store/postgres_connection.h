@@ -45,11 +45,17 @@ class PostgresStoreError : public std::runtime_error {
   // when run again.
   bool conflict() const { return sqlstate_ == "40001" || sqlstate_ == "40P01"; }
   bool unique_violation() const { return sqlstate_ == "23505"; }
+  bool not_null_violation() const { return sqlstate_ == "23502"; }
   // A write queued on the guess that it would succeed did not (see
   // PgConnection::Expect): the transaction is to be run again without
   // guessing.
   bool guess_failed() const { return guess_failed_; }
   void set_guess_failed() { guess_failed_ = true; }
+  // The guess that failed was of a counter's value (a statement queued
+  // with Expect::kCounterHeld changed no row) or of an identifier counted
+  // from it (an application row's primary key refused it).
+  bool counter_missed() const { return counter_missed_; }
+  void set_counter_missed() { counter_missed_ = true; }
   // The SQL text of the statement that failed (null when none did: the
   // connection failed).
   const char* statement() const { return statement_; }
@@ -59,6 +65,7 @@ class PostgresStoreError : public std::runtime_error {
   VSTATUS code_;
   std::string sqlstate_;
   bool guess_failed_ = false;
+  bool counter_missed_ = false;
   const char* statement_ = nullptr;
 };
 
@@ -111,9 +118,14 @@ class Result {
 class PgConnection {
  public:
   // What a queued statement was sent on the guess of: that it changes
-  // exactly one row and breaks no unique index. A result otherwise raises
-  // a PostgresStoreError whose guess_failed() is true.
-  enum class Expect { kNothing, kOneRowChanged };
+  // exactly one row and breaks no unique index (kCounterHeld: that a
+  // counter holds the value the transaction counted from). Such a statement
+  // makes a wrong guess a failure of the server's (a null where the row
+  // needs a value), so that what is queued after it, COMMIT included, is
+  // not run; that failure, a refusal by a unique index or a count of rows
+  // other than one raises a PostgresStoreError whose guess_failed() is true
+  // (and counter_missed(), for kCounterHeld).
+  enum class Expect { kNothing, kOneRowChanged, kCounterHeld };
 
   // Connects to `url` (a libpq connection URI), with a 10 s connection
   // timeout unless the URI sets one. Raises PostgresStoreError

@@ -11,6 +11,7 @@
 #include <new>
 #include <random>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 #include "feroq/services/farm_admin.h"
@@ -57,6 +58,10 @@ class PostgresFarmStore final : public FarmStore {
     std::lock_guard lock(mutex_);
     VSTATUS result = admin::kFarmWriteConflict;
     bool guess_names = true;
+    // Counting from the counters' values after this store's last commit
+    // saves reading them; a miss (another writer moved one) runs the
+    // write again at once with them read.
+    bool count_from_remembered = !remembered_serials_.empty();
     for (int attempt = 0; attempt < kFarmWriteAttempts;) {
       PgConnection* c = nullptr;
       if (VSTATUS status = Begin("BEGIN ISOLATION LEVEL REPEATABLE READ", &c)) return status;
@@ -64,7 +69,11 @@ class PostgresFarmStore final : public FarmStore {
       try {
         PostgresTxn txn(*c, guess_names);
         txn.set_trim_knowledge(trims_);
-        if (guess_names) txn.PrefetchSerials(serial_kinds_);
+        if (guess_names && count_from_remembered) {
+          txn.set_remembered_serials(&remembered_serials_);
+        } else if (guess_names) {
+          txn.PrefetchSerials(serial_kinds_);
+        }
         try {
           result = fn(txn);
           LearnSerialKinds(txn.used_serial_kinds());
@@ -82,6 +91,8 @@ class PostgresFarmStore final : public FarmStore {
           txn.FlushSerials();
           c->Run("COMMIT");
           trims_ = txn.trim_knowledge();
+          if (txn.cleared()) remembered_serials_.clear();
+          for (const auto& [kind, last] : txn.serials()) remembered_serials_[kind] = last;
           return VORN_OK;
         } else {
           // The queued writes are part of the answer: a refused one, or a
@@ -96,6 +107,12 @@ class PostgresFarmStore final : public FarmStore {
       }
       End(c);
       if (!failure) return result;
+      remembered_serials_.clear();
+      if (failure->guess_failed() && failure->counter_missed() && count_from_remembered) {
+        // Not a collision either: run again at once, the counters read.
+        count_from_remembered = false;
+        continue;
+      }
       if (failure->guess_failed() && guess_names) {
         // Not a collision: run again at once, without the guess.
         guess_names = false;
@@ -285,6 +302,9 @@ class PostgresFarmStore final : public FarmStore {
   std::mutex mutex_;  // guards connection_ and every transaction on it
   std::unique_ptr<PgConnection> connection_;
   std::vector<ULONG> serial_kinds_;  // see LearnSerialKinds
+  // The counters' values after this store's last commit (kind -> last
+  // serial), for the next write to count from; emptied by a failed one.
+  std::unordered_map<ULONG, std::int64_t> remembered_serials_;
   // What this store saw of the event log's trims (PostgresTxn::TrimKnowledge).
   PostgresTxn::TrimKnowledge trims_;
   std::mutex listeners_mutex_;

@@ -354,6 +354,14 @@ std::optional<std::int64_t> PostgresTxn::KnownSerial(ULONG kind) const {
   return std::nullopt;
 }
 
+std::optional<std::int64_t> PostgresTxn::CountFrom(ULONG kind) const {
+  if (std::optional<std::int64_t> known = KnownSerial(kind)) return known;
+  if (remembered_ != nullptr) {
+    if (auto remembered = remembered_->find(kind); remembered != remembered_->end()) return remembered->second;
+  }
+  return std::nullopt;
+}
+
 void PostgresTxn::UseKind(ULONG kind) {
   if (std::find(used_kinds_.begin(), used_kinds_.end(), kind) == used_kinds_.end()) used_kinds_.push_back(kind);
 }
@@ -363,7 +371,7 @@ ULONG64 PostgresTxn::AllocateId(ULONG kind) {
     UseKind(kind);
     // The last serial is never handed out, so that a counter never wraps.
     constexpr std::int64_t kLast = std::numeric_limits<ULONG>::max();
-    if (std::optional<std::int64_t> last = KnownSerial(kind)) {
+    if (std::optional<std::int64_t> last = CountFrom(kind)) {
       if (*last + 1 >= kLast) throw std::bad_alloc();  // the counter has run out
       // The row is updated with the next event or before the commit.
       const auto owed = std::find_if(owed_serials_.begin(), owed_serials_.end(),
@@ -384,9 +392,12 @@ ULONG64 PostgresTxn::AllocateId(ULONG kind) {
 }
 
 void PostgresTxn::QueueSerialUpdate(const OwedSerial& owed) {
-  c_.Queue("UPDATE serials SET last = $3::int8 WHERE kind = $1::int8 AND last = $2::int8",
+  // A counter that no longer holds the value counted from becomes null,
+  // which the server refuses (failing the transaction before its COMMIT).
+  c_.Queue("INSERT INTO serials(kind, last) VALUES ($1::int8, $3::int8) ON CONFLICT (kind) DO UPDATE"
+           " SET last = CASE WHEN serials.last = $2::int8 THEN excluded.last END",
            Params().Int(owed.kind).Int(owed.in_row).Int(serials_.at(owed.kind)),
-           PgConnection::Expect::kOneRowChanged);
+           PgConnection::Expect::kCounterHeld);
 }
 
 void PostgresTxn::FlushSerials() {
@@ -458,13 +469,24 @@ constexpr char kWriteApplicationHoldingNames[] =
     " OR EXISTS (SELECT 1 FROM applications WHERE id = $1::int8 AND folder = $2::int8 AND display_key = $6::bytea)"
     FEROQ_APPLICATION_UPSERT;
 
+// The same queued on the guess that the names are free: where a folder has
+// the name, the row's identifier is null, which the server refuses, so
+// that the transaction fails there and its queued COMMIT cannot commit the
+// rest of it.
+constexpr char kGuessApplicationHoldingNames[] =
+    "INSERT INTO applications AS a(id, folder, name_key, record, name, display_key, browser_holder,"
+    " display_holder) SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM folders WHERE parent = $2::int8 AND"
+    " name_key = $6::bytea) OR EXISTS (SELECT 1 FROM applications WHERE id = $1::int8 AND folder = $2::int8 AND"
+    " display_key = $6::bytea) THEN $1::int8 END, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8,"
+    " $7::int8" FEROQ_APPLICATION_UPSERT;
+
 // The same for an identifier this transaction has just handed out, which
 // no row can have yet: a plain insert, without the check for an existing
 // row and the machinery of ON CONFLICT.
 constexpr char kInsertApplicationHoldingNames[] =
     "INSERT INTO applications(id, folder, name_key, record, name, display_key, browser_holder, display_holder)"
-    " SELECT $1::int8, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8, $7::int8"
-    " WHERE NOT EXISTS (SELECT 1 FROM folders WHERE parent = $2::int8 AND name_key = $6::bytea)";
+    " SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM folders WHERE parent = $2::int8 AND name_key = $6::bytea)"
+    " THEN $1::int8 END, $2::int8, $3::bytea, $4::bytea, $5::bytea, $6::bytea, $7::int8, $7::int8";
 
 Params ApplicationParams(const ApplicationRecord& a, ULONG64 holder) {
   return Params().Id(a.id).Id(a.folder_id).Bytes(FoldedKey(a.data.browser_name))
@@ -520,7 +542,7 @@ bool PostgresTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
       const auto handed_out = std::find(handed_out_.begin(), handed_out_.end(), a.id);
       const bool fresh = handed_out != handed_out_.end();
       if (fresh) handed_out_.erase(handed_out);
-      c_.Queue(fresh ? kInsertApplicationHoldingNames : kWriteApplicationHoldingNames, p,
+      c_.Queue(fresh ? kInsertApplicationHoldingNames : kGuessApplicationHoldingNames, p,
                PgConnection::Expect::kOneRowChanged);
       KnowApplication(a);
       return true;
@@ -601,32 +623,34 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
   return Guarded([&] {
     UseKind(0);
     ULONG64 sequence = 0;
-    if (std::optional<std::int64_t> last = KnownSerial(0)) {
+    if (std::optional<std::int64_t> last = CountFrom(0)) {
       sequence = static_cast<ULONG64>(*last + 1);
       if (owed_serials_.empty()) {
-        // The counter and the row in one statement: the row is written only
-        // when the counter still held the value read.
+        // The counter and the row in one statement: when the counter no
+        // longer held the value counted from, the row's sequence is null,
+        // which the server refuses (failing the transaction before its
+        // COMMIT).
         c_.Queue(
             "WITH next AS (UPDATE serials SET last = $2::int8 WHERE kind = 0 AND last = $1::int8 RETURNING last)"
-            " INSERT INTO events(sequence, event_id, record, object_dn) SELECT last, $3::int8, $4::bytea, $5::bytea"
-            " FROM next",
+            " INSERT INTO events(sequence, event_id, record, object_dn) SELECT (SELECT last FROM next), $3::int8,"
+            " $4::bytea, $5::bytea",
             Params().Int(*last).Id(sequence).Int(event_id).Bytes(record).OptionalText(object_dn),
-            PgConnection::Expect::kOneRowChanged);
+            PgConnection::Expect::kCounterHeld);
       } else {
         // The event's counter and the last owed identifier counter are
-        // updated by one statement (two rows), the row written only when
-        // both still held the values read.
+        // updated by one statement (two rows); the row's sequence is null
+        // unless both held the values counted from.
         const OwedSerial other = owed_serials_.back();
         owed_serials_.pop_back();
         FlushSerials();
         c_.Queue(
             "WITH next AS (UPDATE serials SET last = CASE WHEN kind = 0 THEN $2::int8 ELSE $5::int8 END"
             " WHERE kind IN (0, $3::int8) AND last = CASE WHEN kind = 0 THEN $1::int8 ELSE $4::int8 END RETURNING 1)"
-            " INSERT INTO events(sequence, event_id, record, object_dn) SELECT $2::int8, $6::int8, $7::bytea,"
-            " $8::bytea WHERE (SELECT count(*) FROM next) = 2",
+            " INSERT INTO events(sequence, event_id, record, object_dn) SELECT CASE WHEN (SELECT count(*) FROM next)"
+            " = 2 THEN $2::int8 END, $6::int8, $7::bytea, $8::bytea",
             Params().Int(*last).Id(sequence).Int(other.kind).Int(other.in_row).Int(serials_.at(other.kind))
                 .Int(event_id).Bytes(record).OptionalText(object_dn),
-            PgConnection::Expect::kOneRowChanged);
+            PgConnection::Expect::kCounterHeld);
       }
     } else {
       // The sequence (kind 0 of the serials: no object kind is 0) and the
@@ -711,6 +735,8 @@ void PostgresTxn::Clear() {
     prefetch_kinds_.clear();
     serials_.clear();
     owed_serials_.clear();
+    remembered_ = nullptr;
+    cleared_ = true;
   });
 }
 

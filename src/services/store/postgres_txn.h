@@ -52,7 +52,14 @@ namespace feroq::store::postgres {
 // counter row updated on the condition that it still holds the value read,
 // queued. A counter another writer moved after this transaction's snapshot
 // makes that update fail to serialize (a collision, run again as any), so
-// no serial is handed out twice. The update of an identifier counter waits
+// no serial is handed out twice. The store may instead hand the values the
+// counters had after its last commit (set_remembered_serials) and send no
+// such read: a remembered value is counted from in the same way, on the
+// guess that no other writer has moved the counter since; when one has,
+// the update finds another value and changes no row, and the transaction
+// is run again with the counters read (PostgresStoreError::counter_missed).
+// A remembered value is never answered as the farm's (LastEventSequence
+// asks the server). The update of an identifier counter waits
 // for the next event, whose statement updates both counter rows in one
 // (one statement fewer for the server), or for FlushSerials before the
 // commit; an application row written before it under an identifier another
@@ -104,6 +111,15 @@ class PostgresTxn final : public FarmTxn {
   // Queues the counter updates still owed for identifiers handed out (the
   // store calls it before the commit).
   void FlushSerials();
+  // Counter values to count from when this transaction has not read them
+  // (kind -> last serial; kept by the caller for the transaction's life).
+  void set_remembered_serials(const std::unordered_map<ULONG, std::int64_t>* remembered) {
+    remembered_ = remembered;
+  }
+  // The counters' values as this transaction read or left them, and
+  // whether it cleared the farm (its counters start again).
+  const std::unordered_map<ULONG, std::int64_t>& serials() const { return serials_; }
+  bool cleared() const { return cleared_; }
 
   // The first failure inside this transaction, or null.
   const PostgresStoreError* failure() const { return failure_ ? &*failure_ : nullptr; }
@@ -188,6 +204,8 @@ class PostgresTxn final : public FarmTxn {
   // The last serial of `kind` as this transaction knows it (reading the
   // prefetched counters when they include it).
   std::optional<std::int64_t> KnownSerial(ULONG kind) const;
+  // KnownSerial, else the remembered value: the value to count from.
+  std::optional<std::int64_t> CountFrom(ULONG kind) const;
   void UseKind(ULONG kind);
   // Keeps `id`, handed out by AllocateId, as one no row has yet (an
   // application's first write is then a plain insert); returns it.
@@ -228,6 +246,8 @@ class PostgresTxn final : public FarmTxn {
   // when there is none yet), once a transaction (see the class comment).
   void TakeWritersTurn();
   bool took_turn_ = false;
+  bool cleared_ = false;
+  const std::unordered_map<ULONG, std::int64_t>* remembered_ = nullptr;
   bool took_farm_row_ = false;  // a trim's update of the farm row, once
   std::vector<ULONG64> handed_out_;  // see HandOut
 };
