@@ -202,6 +202,12 @@ TEST_P(FarmStoreContract, ReplacingAnApplicationMovesItInEveryIndex) {
     EXPECT_EQ(v.FindApplicationsByBrowserName(u"calc").size(), 1u);
     EXPECT_EQ(v.FindApplicationsByBrowserName(u"PAINT"), std::vector<ULONG64>{app});
   });
+  // The same folder and display name, another browser name.
+  MustWrite([&](FarmTxn& txn) { txn.PutApplication(App(app, b, u"Draw")); });
+  Check([&](const FarmView& v) {
+    EXPECT_TRUE(v.FindApplicationsByBrowserName(u"paint").empty());
+    EXPECT_EQ(v.FindApplicationsByBrowserName(u"draw"), std::vector<ULONG64>{app});
+  });
   MustWrite([&](FarmTxn& txn) { txn.DeleteApplication(app); });
   Check([&](const FarmView& v) {
     EXPECT_FALSE(v.GetApplication(app).has_value());

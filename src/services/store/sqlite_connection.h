@@ -79,6 +79,7 @@ enum class Sql : int {
   kChildApplicationByName,
   kFolderNameTaken,
   kUpdateApplicationRecord,
+  kUpdateRecordOnly,
   kPutApplication,
   kHoldBrowserName,
   kHoldDisplayName,

@@ -67,6 +67,8 @@ constexpr Entry kStatements[] = {
     {Sql::kUpdateApplicationRecord,
      "UPDATE applications SET record = ?2, name = ?3"
      " WHERE id = ?1 AND folder = ?4 AND name_key = ?5 AND display_key = ?6"},
+    // The same when the row is known to keep its folder and display name.
+    {Sql::kUpdateRecordOnly, "UPDATE applications SET record = ?2 WHERE id = ?1 AND name_key = ?3"},
     // A holder column takes `?7` / `?8` (0: holds the name; the row's id:
     // does not) when its name is new to the row, and keeps its value when
     // the row keeps that name.

@@ -446,6 +446,15 @@ SqliteTxn::EncodedApplication::EncodedApplication(const ApplicationRecord& a)
 bool SqliteTxn::UpdateRecordInPlace(const ApplicationRecord& a, const EncodedApplication& encoded) {
   // An identifier this transaction has just handed out has no row yet.
   if (a.id == unwritten_id_) return false;
+  // A row known to keep its folder and display name (a save that changes
+  // neither, after the services read them) has only its record written.
+  if (auto known = memo_.app_names.find(a.id);
+      known != memo_.app_names.end() && known->second.folder_id == a.folder_id &&
+      known->second.name == a.data.friendly_name) {
+    Statement s(c_, Sql::kUpdateRecordOnly);
+    s.BindId(a.id).BindBlobInPlace(encoded.record).BindBlobInPlace(encoded.browser_key).Run();
+    return s.Changes() == 1;
+  }
   Statement s(c_, Sql::kUpdateApplicationRecord);
   s.BindId(a.id).BindBlobInPlace(encoded.record).BindInPlace(a.data.friendly_name).BindId(a.folder_id)
       .BindBlobInPlace(encoded.browser_key).BindBlobInPlace(encoded.display_key).Run();
@@ -461,8 +470,9 @@ bool SqliteTxn::WriteApplication(const ApplicationRecord& a, const EncodedApplic
 void SqliteTxn::PutApplication(const ApplicationRecord& a) {
   Guarded([&] {
     const EncodedApplication encoded(a);
+    if (UpdateRecordInPlace(a, encoded)) return Written(a);
     memo_.app_names.erase(a.id);
-    if (UpdateRecordInPlace(a, encoded) || WriteApplication(a, encoded, 0)) return Written(a);
+    if (WriteApplication(a, encoded, 0)) return Written(a);
     // A name another application holds: kept without holding it, then each
     // name taken up where it is free.
     if (!WriteApplication(a, encoded, a.id)) {
@@ -477,11 +487,11 @@ void SqliteTxn::PutApplication(const ApplicationRecord& a) {
 bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
   return Guarded([&] {
     const EncodedApplication encoded(a);
-    memo_.app_names.erase(a.id);
     if (UpdateRecordInPlace(a, encoded)) {
       Written(a);
       return true;
     }
+    memo_.app_names.erase(a.id);
     // Folders and applications share their folder's names, but only the
     // applications' are in a unique index.
     {
