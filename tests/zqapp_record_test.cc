@@ -203,6 +203,9 @@ TEST_F(ZQAppRecordTest, InjectedServiceCodesAnswerWithoutChanging) {
   InjectServiceFault("ZQApp::AddUser", feroq::VORN_E_OUTOFMEMORY);
   EXPECT_EQ(app.AddUser(text), feroq::VORN_E_OUTOFMEMORY);
   EXPECT_EQ(app.GetUserCount(), 0);
+
+  InjectServiceFault("ZQApp::new", feroq::VORN_E_OUTOFMEMORY);  // a record is not made
+  EXPECT_EQ(new (std::nothrow) ZQApp, nullptr);
 }
 
 TEST_F(ZQAppRecordTest, InitializeStartsABlankRecordOfAKnownVersion) {

@@ -37,8 +37,9 @@ void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept {
   return EnterAllocation(class_name) ? platform::HeapAllocZero(size) : nullptr;
 }
 
-void* AllocateUnfilledServiceObject(const char* class_name, std::size_t size) noexcept {
-  return EnterAllocation(class_name) ? platform::HeapAllocUnfilled(size) : nullptr;
+void* AllocateUnfilledServiceObject(const char* operation, std::size_t size) noexcept {
+  if (services::EnterServiceCall(operation) != 0) return nullptr;
+  return platform::HeapAllocUnfilled(size);
 }
 
 void FreeServiceObject(void* block) noexcept { platform::HeapFree(block); }

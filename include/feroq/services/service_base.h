@@ -16,19 +16,21 @@
 // heap fails or when a fault is armed for "<Class>::new" (service_faults.h).
 namespace feroq {
 FEROQ_SERVICES_API void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept;
-// The same, counted and failed the same way, but the block is not
-// zero-filled: for a class whose constructors set every member, so that
-// memory they do not write is not touched at all.
-FEROQ_SERVICES_API void* AllocateUnfilledServiceObject(const char* class_name, std::size_t size) noexcept;
+// The same, counted and failed the same way, for a class whose constructors
+// set every member: the block is not zero-filled, so that memory they do not
+// write is not touched at all. `operation` is the allocation's name,
+// "<Class>::new", as a string literal: the thread's note of its current
+// operation points at it as it is, with nothing composed or copied.
+FEROQ_SERVICES_API void* AllocateUnfilledServiceObject(const char* operation, std::size_t size) noexcept;
 FEROQ_SERVICES_API void FreeServiceObject(void* block) noexcept;
 }  // namespace feroq
 
-#define VORN_SERVICE_ALLOCATION_FROM(ClassName, Allocate)                                  \
+#define VORN_SERVICE_ALLOCATION_FROM(Allocate, name)                                       \
   static void* operator new(std::size_t size, const std::nothrow_t&) noexcept {            \
-    return ::feroq::Allocate(#ClassName, size);                                            \
+    return ::feroq::Allocate(name, size);                                                  \
   }                                                                                        \
   static void* operator new(std::size_t size) {                                            \
-    void* block = ::feroq::Allocate(#ClassName, size);                                     \
+    void* block = ::feroq::Allocate(name, size);                                           \
     if (block == nullptr) throw std::bad_alloc();                                          \
     return block;                                                                          \
   }                                                                                        \
@@ -36,9 +38,9 @@ FEROQ_SERVICES_API void FreeServiceObject(void* block) noexcept;
   static void operator delete(void* block, const std::nothrow_t&) noexcept {               \
     ::feroq::FreeServiceObject(block);                                                     \
   }
-#define VORN_SERVICE_ALLOCATION(ClassName) VORN_SERVICE_ALLOCATION_FROM(ClassName, AllocateServiceObject)
+#define VORN_SERVICE_ALLOCATION(ClassName) VORN_SERVICE_ALLOCATION_FROM(AllocateServiceObject, #ClassName)
 #define VORN_SERVICE_ALLOCATION_UNFILLED(ClassName) \
-  VORN_SERVICE_ALLOCATION_FROM(ClassName, AllocateUnfilledServiceObject)
+  VORN_SERVICE_ALLOCATION_FROM(AllocateUnfilledServiceObject, #ClassName "::new")
 
 // The connection to one farm. Which farm is opened is the services' own
 // setting: the environment variable FEROQ_FARM ("memory:NAME" for a farm held
