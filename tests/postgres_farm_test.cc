@@ -244,23 +244,28 @@ TEST_F(PostgresFarmTest, AWriteWhoseRuleSpansRowsCollidesWithAWriteCommittedMean
 }
 
 // A waiter on one connection wakes when another connection commits an
-// event, with no timeout to run out; a rolled-back event wakes nobody.
+// event, with no timeout to run out, whether the writer read the event
+// counter (its first event) or counted from what it remembered (its
+// second); a rolled-back event wakes nobody.
 TEST_F(PostgresFarmTest, ACommitOnAnotherConnectionWakesAWaiter) {
   std::shared_ptr<FarmStore> waiter = Open(), writer = Open();
-  auto woken = std::async(std::launch::async, [&] { return waiter->WaitForEventAfter(0, -1); });
-  EXPECT_EQ(writer->Write([](FarmTxn& txn) -> VSTATUS {
-    txn.AppendEvent(0x1100, {1});
-    return 1;  // rolled back
-  }), 1u);
-  EXPECT_FALSE(waiter->WaitForEventAfter(0, 0));
-  ASSERT_EQ(writer->Write([](FarmTxn& txn) -> VSTATUS {
-    txn.AppendEvent(0x1100, {1});
-    return 0;
-  }), 0u);
-  // A guard against a hang, not a measure of speed.
-  ASSERT_EQ(woken.wait_for(std::chrono::seconds(60)), std::future_status::ready);
-  EXPECT_TRUE(woken.get());
-  EXPECT_FALSE(waiter->WaitForEventAfter(1, 0));
+  for (ULONG64 after : {0, 1}) {
+    SCOPED_TRACE(after);
+    auto woken = std::async(std::launch::async, [&] { return waiter->WaitForEventAfter(after, -1); });
+    EXPECT_EQ(writer->Write([](FarmTxn& txn) -> VSTATUS {
+      txn.AppendEvent(0x1100, {1});
+      return 1;  // rolled back
+    }), 1u);
+    EXPECT_FALSE(waiter->WaitForEventAfter(after, 0));
+    ASSERT_EQ(writer->Write([](FarmTxn& txn) -> VSTATUS {
+      txn.AppendEvent(0x1100, {1});
+      return 0;
+    }), 0u);
+    // A guard against a hang, not a measure of speed.
+    ASSERT_EQ(woken.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    EXPECT_TRUE(woken.get());
+    EXPECT_FALSE(waiter->WaitForEventAfter(after + 1, 0));
+  }
 }
 
 // A trim keeps exactly the entries above its sequence: after trims that

@@ -618,6 +618,11 @@ void PostgresTxn::DeleteAccount(const std::u16string& dn) {
   Guarded([&] { Queue("DELETE FROM accounts WHERE dn_key = $1::bytea", Params().Bytes(FoldedKey(dn))); });
 }
 
+// What every statement that logs an event adds: a notification, delivered
+// to every listener when the transaction commits and not at all when it
+// rolls back (the server sends one for a transaction's many).
+#define FEROQ_NOTIFY_WAITERS " RETURNING pg_notify('feroq_farm_events', '')"
+
 ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& record,
                                  const std::optional<std::u16string>& object_dn) {
   return Guarded([&] {
@@ -633,7 +638,7 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
         c_.Queue(
             "WITH next AS (UPDATE serials SET last = $2::int8 WHERE kind = 0 AND last = $1::int8 RETURNING last)"
             " INSERT INTO events(sequence, event_id, record, object_dn) SELECT (SELECT last FROM next), $3::int8,"
-            " $4::bytea, $5::bytea",
+            " $4::bytea, $5::bytea" FEROQ_NOTIFY_WAITERS,
             Params().Int(*last).Id(sequence).Int(event_id).Bytes(record).OptionalText(object_dn),
             PgConnection::Expect::kCounterHeld);
       } else {
@@ -647,7 +652,7 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
             "WITH next AS (UPDATE serials SET last = CASE WHEN kind = 0 THEN $2::int8 ELSE $5::int8 END"
             " WHERE kind IN (0, $3::int8) AND last = CASE WHEN kind = 0 THEN $1::int8 ELSE $4::int8 END RETURNING 1)"
             " INSERT INTO events(sequence, event_id, record, object_dn) SELECT CASE WHEN (SELECT count(*) FROM next)"
-            " = 2 THEN $2::int8 END, $6::int8, $7::bytea, $8::bytea",
+            " = 2 THEN $2::int8 END, $6::int8, $7::bytea, $8::bytea" FEROQ_NOTIFY_WAITERS,
             Params().Int(*last).Id(sequence).Int(other.kind).Int(other.in_row).Int(serials_.at(other.kind))
                 .Int(event_id).Bytes(record).OptionalText(object_dn),
             PgConnection::Expect::kCounterHeld);
@@ -658,17 +663,13 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
       sequence = Run(
                       "WITH next AS (INSERT INTO serials(kind, last) VALUES (0, 1) ON CONFLICT (kind) DO UPDATE"
                       " SET last = serials.last + 1 RETURNING last) INSERT INTO events(sequence, event_id, record,"
-                      " object_dn) SELECT last, $1::int8, $2::bytea, $3::bytea FROM next RETURNING sequence",
+                      " object_dn) SELECT last, $1::int8, $2::bytea, $3::bytea FROM next RETURNING sequence,"
+                      " pg_notify('feroq_farm_events', '')",
                       Params().Int(event_id).Bytes(record).OptionalText(object_dn))
                      .Id(0, 0);
     }
     serials_[0] = static_cast<std::int64_t>(sequence);
-    if (!appended_events_) {
-      // Delivered to every listener when the transaction commits, and not
-      // at all when it rolls back.
-      c_.Queue("NOTIFY feroq_farm_events");
-      appended_events_ = true;
-    }
+    appended_events_ = true;
     return sequence;
   });
 }
