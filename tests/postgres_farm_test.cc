@@ -243,6 +243,30 @@ TEST_F(PostgresFarmTest, AWriteWhoseRuleSpansRowsCollidesWithAWriteCommittedMean
   }
 }
 
+// A folder a store remembers from its last write is not answered once a
+// writer on another connection has deleted it: a write that logs an event
+// and one that logs none both run again and see it gone.
+TEST_F(PostgresFarmTest, AFolderRememberedFromTheLastWriteIsNotAnsweredOnceDeletedElsewhere) {
+  std::shared_ptr<FarmStore> store = Open(), other = Open();
+  const ULONG64 folder = MakeObjectId(kObjectKindFolder, 1);
+  auto on = [](std::shared_ptr<FarmStore> s, const std::function<VSTATUS(FarmTxn&)>& fn) { return s->Write(fn); };
+  auto look = [&](bool log) {
+    return on(store, [&](FarmTxn& t) -> VSTATUS {
+      if (!t.GetFolder(folder)) return 7;
+      if (log) t.AppendEvent(0x1100, {1});
+      return 0;
+    });
+  };
+  for (bool log : {true, false}) {
+    SCOPED_TRACE(log);
+    ASSERT_EQ(on(other, [&](FarmTxn& t) { return t.PutFolder({folder, 0, u"F", 1}), t.AppendEvent(0x1100, {1}), 0u; }),
+              0u);
+    ASSERT_EQ(look(true), 0u);
+    ASSERT_EQ(on(other, [&](FarmTxn& t) { return t.AppendEvent(0x1100, {1}), t.DeleteFolder(folder), 0u; }), 0u);
+    EXPECT_EQ(look(log), 7u);
+  }
+}
+
 // A waiter on one connection wakes when another connection commits an
 // event, with no timeout to run out, whether the writer read the event
 // counter (its first event) or counted from what it remembered (its

@@ -293,7 +293,7 @@ Result PgConnection::ReadResults() {
       if (status != PGRES_PIPELINE_ABORTED && !first) {
         first = ErrorOf(raw, entry.what);
         first->set_statement(entry.what);
-        if (entry.expect == Expect::kCounterHeld && first->not_null_violation()) {
+        if (entry.expect == Expect::kCounterHeld && (first->not_null_violation() || first->sqlstate() == "22012")) {
           first->set_guess_failed();
           first->set_counter_missed();
         } else if (entry.expect != Expect::kNothing && (first->unique_violation() || first->not_null_violation())) {

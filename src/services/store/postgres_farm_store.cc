@@ -71,6 +71,7 @@ class PostgresFarmStore final : public FarmStore {
         txn.set_trim_knowledge(trims_);
         if (guess_names && count_from_remembered) {
           txn.set_remembered_serials(&remembered_serials_);
+          txn.set_remembered_folders(&remembered_folders_);
         } else if (guess_names) {
           txn.PrefetchSerials(serial_kinds_);
         }
@@ -89,14 +90,16 @@ class PostgresFarmStore final : public FarmStore {
           failure = *txn.failure();
         } else if (result == VORN_OK) {
           txn.FlushSerials();
+          txn.CheckRemembered();
           c->Run("COMMIT");
           trims_ = txn.trim_knowledge();
-          if (txn.cleared()) remembered_serials_.clear();
-          for (const auto& [kind, last] : txn.serials()) remembered_serials_[kind] = last;
+          Remember(txn);
           return VORN_OK;
         } else {
           // The queued writes are part of the answer: a refused one, or a
-          // name guessed free that was taken, outweighs fn's own result.
+          // name guessed free that was taken, outweighs fn's own result (as
+          // does a remembered folder that is no longer current).
+          txn.CheckRemembered();
           c->Sync();
         }
       } catch (const PostgresStoreError& e) {
@@ -108,6 +111,7 @@ class PostgresFarmStore final : public FarmStore {
       End(c);
       if (!failure) return result;
       remembered_serials_.clear();
+      remembered_folders_.clear();
       if (failure->guess_failed() && failure->counter_missed() && count_from_remembered) {
         // Not a collision either: run again at once, the counters read.
         count_from_remembered = false;
@@ -251,6 +255,19 @@ class PostgresFarmStore final : public FarmStore {
     if (!c->alive()) connection_.reset();
   }
 
+  // Keeps what a committed write knew of the counters and folders for the
+  // next write (at most kRememberedFolders folders).
+  void Remember(const PostgresTxn& txn) {
+    if (txn.cleared()) {
+      remembered_serials_.clear();
+      remembered_folders_.clear();
+    }
+    for (const auto& [kind, last] : txn.serials()) remembered_serials_[kind] = last;
+    if (remembered_folders_.size() + txn.folders().size() > kRememberedFolders) remembered_folders_.clear();
+    for (const auto& [id, folder] : txn.folders()) remembered_folders_.insert_or_assign(id, folder);
+  }
+  static constexpr std::size_t kRememberedFolders = 4096;
+
   // Keeps the counter kinds a write took, most recent first, for the next
   // writes to read with their first statement.
   void LearnSerialKinds(const std::vector<ULONG>& used) {
@@ -305,6 +322,7 @@ class PostgresFarmStore final : public FarmStore {
   // The counters' values after this store's last commit (kind -> last
   // serial), for the next write to count from; emptied by a failed one.
   std::unordered_map<ULONG, std::int64_t> remembered_serials_;
+  PostgresTxn::FolderMap remembered_folders_;  // see PostgresTxn::set_remembered_folders
   // What this store saw of the event log's trims (PostgresTxn::TrimKnowledge).
   PostgresTxn::TrimKnowledge trims_;
   std::mutex listeners_mutex_;

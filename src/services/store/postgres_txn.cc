@@ -86,6 +86,13 @@ std::u16string PostgresTxn::FarmName() const {
 std::optional<FolderRecord> PostgresTxn::GetFolder(ULONG64 id) const {
   return Guarded([&]() -> std::optional<FolderRecord> {
     if (auto known = folders_.find(id); known != folders_.end()) return known->second;
+    if (remembered_folders_ != nullptr && remembered_ != nullptr && remembered_->count(0) != 0) {
+      if (auto known = remembered_folders_->find(id); known != remembered_folders_->end()) {
+        answered_remembered_ = true;
+        folders_.emplace(id, known->second);
+        return known->second;
+      }
+    }
     Result r = Run("SELECT id, parent, name, creation_serial FROM folders WHERE id = $1::int8", Params().Id(id));
     std::optional<FolderRecord> folder;
     if (r.Rows() > 0) folder = FolderRow(r, 0);
@@ -398,6 +405,17 @@ void PostgresTxn::QueueSerialUpdate(const OwedSerial& owed) {
            " SET last = CASE WHEN serials.last = $2::int8 THEN excluded.last END",
            Params().Int(owed.kind).Int(owed.in_row).Int(serials_.at(owed.kind)),
            PgConnection::Expect::kCounterHeld);
+}
+
+void PostgresTxn::CheckRemembered() {
+  if (!answered_remembered_ || appended_events_ || remembered_ == nullptr) return;
+  Guarded([&] {
+    // Divides by zero, failing on the server, when the counter has moved.
+    c_.Queue("WITH held AS (UPDATE serials SET last = last WHERE kind = 0 AND last = $1::int8 RETURNING 1)"
+             " SELECT 1 / (SELECT count(*)::int4 FROM held)",
+             Params().Int(remembered_->at(0)), PgConnection::Expect::kCounterHeld);
+    answered_remembered_ = false;
+  });
 }
 
 void PostgresTxn::FlushSerials() {
@@ -737,6 +755,7 @@ void PostgresTxn::Clear() {
     serials_.clear();
     owed_serials_.clear();
     remembered_ = nullptr;
+    remembered_folders_ = nullptr;
     cleared_ = true;
   });
 }

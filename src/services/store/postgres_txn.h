@@ -116,6 +116,20 @@ class PostgresTxn final : public FarmTxn {
   void set_remembered_serials(const std::unordered_map<ULONG, std::int64_t>* remembered) {
     remembered_ = remembered;
   }
+  // Folders (by id: the row, or none for one known absent) as the farm
+  // held them when the event counter held the remembered value, answered
+  // by GetFolder when this transaction has not read the folder. Every
+  // change of a folder logs an event, so the statement that logs this
+  // transaction's event (counting from that value) finds them current or
+  // refuses the write; a transaction that logs none checks the counter
+  // before it ends (CheckRemembered).
+  using FolderMap = std::unordered_map<ULONG64, std::optional<FolderRecord>>;
+  void set_remembered_folders(const FolderMap* remembered) { remembered_folders_ = remembered; }
+  // Queues the check that the event counter still holds the remembered
+  // value when a remembered folder was answered and no event logged (a
+  // failure is a counter_missed() guess failure).
+  void CheckRemembered();
+  const FolderMap& folders() const { return folders_; }
   // The counters' values as this transaction read or left them, and
   // whether it cleared the farm (its counters start again).
   const std::unordered_map<ULONG, std::int64_t>& serials() const { return serials_; }
@@ -248,6 +262,8 @@ class PostgresTxn final : public FarmTxn {
   bool took_turn_ = false;
   bool cleared_ = false;
   const std::unordered_map<ULONG, std::int64_t>* remembered_ = nullptr;
+  const FolderMap* remembered_folders_ = nullptr;
+  mutable bool answered_remembered_ = false;
   bool took_farm_row_ = false;  // a trim's update of the farm row, once
   std::vector<ULONG64> handed_out_;  // see HandOut
 };
