@@ -265,6 +265,17 @@ TEST_F(PostgresFarmTest, AFolderRememberedFromTheLastWriteIsNotAnsweredOnceDelet
     ASSERT_EQ(on(other, [&](FarmTxn& t) { return t.AppendEvent(0x1100, {1}), t.DeleteFolder(folder), 0u; }), 0u);
     EXPECT_EQ(look(log), 7u);
   }
+  // Remembered by a write that counted nothing, renamed elsewhere, then a
+  // write that reads the event counter itself: the old name is not kept.
+  ASSERT_EQ(on(other, [&](FarmTxn& t) { return t.PutFolder({folder, 0, u"F", 1}), t.AppendEvent(0x1100, {1}), 0u; }), 0u);
+  std::shared_ptr<FarmStore> fresh = Open();
+  std::u16string name;
+  auto name_of = [&](FarmTxn& t) { return name = t.GetFolder(folder)->name, 0u; };
+  ASSERT_EQ(on(fresh, name_of), 0u);
+  ASSERT_EQ(on(other, [&](FarmTxn& t) { return t.PutFolder({folder, 0, u"G", 1}), t.AppendEvent(0x1100, {1}), 0u; }), 0u);
+  ASSERT_EQ(on(fresh, [](FarmTxn& t) { return t.AppendEvent(0x1100, {1}), 0u; }), 0u);
+  ASSERT_EQ(on(fresh, name_of), 0u);
+  EXPECT_EQ(name, u"G");
 }
 
 // A waiter on one connection wakes when another connection commits an

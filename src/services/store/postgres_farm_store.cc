@@ -263,6 +263,9 @@ class PostgresFarmStore final : public FarmStore {
       remembered_folders_.clear();
     }
     for (const auto& [kind, last] : txn.serials()) remembered_serials_[kind] = last;
+    // A transaction that read the event counter itself knows the folders it
+    // read as of that value, but not those remembered from before.
+    if (!txn.kept_remembered() && txn.serials().count(0) != 0) remembered_folders_.clear();
     if (remembered_folders_.size() + txn.folders().size() > kRememberedFolders) remembered_folders_.clear();
     for (const auto& [id, folder] : txn.folders()) remembered_folders_.insert_or_assign(id, folder);
   }

@@ -415,6 +415,7 @@ void PostgresTxn::CheckRemembered() {
              " SELECT 1 / (SELECT count(*)::int4 FROM held)",
              Params().Int(remembered_->at(0)), PgConnection::Expect::kCounterHeld);
     answered_remembered_ = false;
+    kept_remembered_ = true;
   });
 }
 
@@ -646,6 +647,7 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
   return Guarded([&] {
     UseKind(0);
     ULONG64 sequence = 0;
+    if (remembered_ != nullptr && remembered_->count(0) != 0 && !KnownSerial(0)) kept_remembered_ = true;
     if (std::optional<std::int64_t> last = CountFrom(0)) {
       sequence = static_cast<ULONG64>(*last + 1);
       if (owed_serials_.empty()) {

@@ -130,6 +130,10 @@ class PostgresTxn final : public FarmTxn {
   // failure is a counter_missed() guess failure).
   void CheckRemembered();
   const FolderMap& folders() const { return folders_; }
+  // Whether the commit of this transaction shows the remembered folders
+  // still held when it began (its event counted from the remembered
+  // counter, or CheckRemembered queued its check).
+  bool kept_remembered() const { return kept_remembered_; }
   // The counters' values as this transaction read or left them, and
   // whether it cleared the farm (its counters start again).
   const std::unordered_map<ULONG, std::int64_t>& serials() const { return serials_; }
@@ -264,6 +268,7 @@ class PostgresTxn final : public FarmTxn {
   const std::unordered_map<ULONG, std::int64_t>* remembered_ = nullptr;
   const FolderMap* remembered_folders_ = nullptr;
   mutable bool answered_remembered_ = false;
+  bool kept_remembered_ = false;
   bool took_farm_row_ = false;  // a trim's update of the farm row, once
   std::vector<ULONG64> handed_out_;  // see HandOut
 };
