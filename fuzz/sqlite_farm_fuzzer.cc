@@ -74,11 +74,14 @@ std::string Hex(std::uint32_t code) {
 // What a call on a damaged farm file may answer besides success. "Full"
 // too: SQLite answers it for the first write into some damaged files (the
 // sizes it goes by are the file's own), and opening a farm writes when it
-// must make the farm or reclaim abandoned queues.
+// must make the farm or reclaim abandoned queues. "Read-only" too: SQLite
+// opens a file whose header names a write format it does not know for
+// reading only.
 bool IsFarmFileCode(VSTATUS code) {
   return code == feroq::admin::kFarmFileUnavailable || code == feroq::admin::kFarmFileNotAFarm ||
          code == feroq::admin::kFarmFileTooNew || code == feroq::admin::kFarmFileCorrupt ||
-         code == feroq::admin::kFarmDiskFull || code == feroq::VORN_E_OUTOFMEMORY;
+         code == feroq::admin::kFarmDiskFull || code == feroq::admin::kFarmReadOnly ||
+         code == feroq::VORN_E_OUTOFMEMORY;
 }
 
 void RequireCleanStatus(VSTATUS code, const char* call) {
