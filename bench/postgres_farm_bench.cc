@@ -177,40 +177,35 @@ void InTurn(benchmark::State& state, Feroq&& feroq, Raw&& raw) {
   state.counters["of_raw"] = raw_us / feroq_us;
 }
 
-void BM_PostgresPublishBesideRaw(benchmark::State& state) {
+// A publish in turn with a raw line that writes a row of the same size
+// under a fresh id, in a transaction of its own when `whole_transaction`,
+// else as the INSERT alone, the strictest reference: the server runs it as
+// a transaction of its own, one round trip, as a publish into a folder the
+// last write used is. Each line names and numbers its rows apart.
+void PublishBeside(benchmark::State& state, bool whole_transaction) {
   BenchFarm& farm = BenchFarm::Use(TheCluster().url);
   const ULONG64 root = farm.Root();
   PGconn* c = RawConnection();
   const std::string record(RecordBytes(c), 'r');
-  static std::size_t serial = 0;
-  static std::int64_t id = 1000000000;
+  static std::size_t serial[2] = {0, 0};
+  static std::int64_t id[2] = {1000000000, 2000000000};
+  const int line = whole_transaction ? 0 : 1;
   InTurn(
-      state, [&] { farm.PublishApp(root, Numbered(u"T-", serial++)); },
+      state, [&] { farm.PublishApp(root, Numbered(whole_transaction ? u"T-" : u"A-", serial[line]++)); },
       [&] {
-        RawInsertTransaction(c, ++id, record);
-      });
-  PQfinish(c);
-}
-
-// The same beside the strictest reference: the row's INSERT alone, which
-// the server runs as a transaction of its own (one round trip, as a
-// publish into a folder the last write used is).
-void BM_PostgresPublishBesideAutocommit(benchmark::State& state) {
-  BenchFarm& farm = BenchFarm::Use(TheCluster().url);
-  const ULONG64 root = farm.Root();
-  PGconn* c = RawConnection();
-  const std::string record(RecordBytes(c), 'r');
-  static std::size_t serial = 0;
-  static std::int64_t id = 2000000000;
-  InTurn(
-      state, [&] { farm.PublishApp(root, Numbered(u"A-", serial++)); },
-      [&] {
-        const std::string key = std::to_string(++id);
+        if (whole_transaction) {
+          RawInsertTransaction(c, ++id[line], record);
+          return;
+        }
+        const std::string key = std::to_string(++id[line]);
         const char* values[] = {key.c_str(), record.c_str()};
         PQclear(PQexecPrepared(c, "insert", 2, values, nullptr, nullptr, 0));
       });
   PQfinish(c);
 }
+
+void BM_PostgresPublishBesideRaw(benchmark::State& state) { PublishBeside(state, true); }
+void BM_PostgresPublishBesideAutocommit(benchmark::State& state) { PublishBeside(state, false); }
 
 void BM_PostgresReadBesideRaw(benchmark::State& state) {
   BenchFarm& farm = BenchFarm::Use(TheCluster().url);
