@@ -14,13 +14,13 @@
 // Service objects and records are allocated from the platform heap, so that
 // tests can make their creation fail: the allocation yields nothing when the
 // heap fails or when a fault is armed for "<Class>::new" (service_faults.h).
+// `operation` is that name, as a string literal: the thread's note of its
+// current operation points at it as it is, with nothing composed or copied.
 namespace feroq {
-FEROQ_SERVICES_API void* AllocateServiceObject(const char* class_name, std::size_t size) noexcept;
+FEROQ_SERVICES_API void* AllocateServiceObject(const char* operation, std::size_t size) noexcept;
 // The same, counted and failed the same way, for a class whose constructors
 // set every member: the block is not zero-filled, so that memory they do not
-// write is not touched at all. `operation` is the allocation's name,
-// "<Class>::new", as a string literal: the thread's note of its current
-// operation points at it as it is, with nothing composed or copied.
+// write is not touched at all.
 FEROQ_SERVICES_API void* AllocateUnfilledServiceObject(const char* operation, std::size_t size) noexcept;
 FEROQ_SERVICES_API void FreeServiceObject(void* block) noexcept;
 }  // namespace feroq
@@ -38,7 +38,7 @@ FEROQ_SERVICES_API void FreeServiceObject(void* block) noexcept;
   static void operator delete(void* block, const std::nothrow_t&) noexcept {               \
     ::feroq::FreeServiceObject(block);                                                     \
   }
-#define VORN_SERVICE_ALLOCATION(ClassName) VORN_SERVICE_ALLOCATION_FROM(AllocateServiceObject, #ClassName)
+#define VORN_SERVICE_ALLOCATION(ClassName) VORN_SERVICE_ALLOCATION_FROM(AllocateServiceObject, #ClassName "::new")
 #define VORN_SERVICE_ALLOCATION_UNFILLED(ClassName) \
   VORN_SERVICE_ALLOCATION_FROM(AllocateUnfilledServiceObject, #ClassName "::new")
 
