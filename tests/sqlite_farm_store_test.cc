@@ -592,7 +592,8 @@ TEST_F(SqliteFarmStoreTest, KeptRecordsGiveWayToCommitsOfAnyConnection) {
 
 // A writer's next transaction does not take what it learnt in its previous
 // one (the newest event, the highest application identifier, a folder, an
-// application's name) for true once another connection has committed.
+// application's name) for true once another connection has committed, nor
+// a name it is only told an application keeps.
 TEST_F(SqliteFarmStoreTest, WriterTakesInTheCommitsOfOtherConnections) {
   const std::string path = PathOf("farm.db");
   std::shared_ptr<FarmStore> store = Open(path), other = Open(path);
@@ -619,7 +620,17 @@ TEST_F(SqliteFarmStoreTest, WriterTakesInTheCommitsOfOtherConnections) {
     EXPECT_EQ(txn.LastEventSequence(), 2u);
     EXPECT_GT(txn.AllocateId(kObjectKindApplication), second);
     EXPECT_EQ(txn.GetFolder(folder)->name, u"Renamed");
+    // A save guessing the name the row had is refused, by the row and then
+    // by what the writer has read of it; one with the row's name is written.
+    const ApplicationRecord stale = FullApplication(first, folder);
+    EXPECT_FALSE(txn.PutApplicationKeepingNames(stale));
     EXPECT_EQ(txn.GetApplicationName(first)->name, u"Renamed");
+    EXPECT_FALSE(txn.PutApplicationKeepingNames(stale));
+    ApplicationRecord kept = FullApplication(first, folder);
+    kept.data.friendly_name = u"Renamed";
+    kept.data.description = u"kept";
+    EXPECT_TRUE(txn.PutApplicationKeepingNames(kept));
+    EXPECT_EQ(txn.GetApplication(first)->data.description, u"kept");
   });
 }
 

@@ -86,6 +86,22 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
     ULONG64 written_id = 0;
     VSTATUS status = WriteFarm(subsystem(), [&](FarmTxn& farm) -> VSTATUS {
       row.id = 0;
+      // A save that neither moves nor renames (the record's folder and display
+      // name are those of the row) is checked as one and written in one step
+      // where the store can tell that the row keeps them; otherwise, or when
+      // the row does not, its names are read first.
+      if (id != 0 && folder != 0 && farm.WritesKeepingNames()) {
+        row.id = id;
+        row.folder_id = folder;
+        const ApplicationName kept{id, folder, row.data.friendly_name};
+        if (CheckApplication(farm, row, &kept, NameLookups::kSkipped).empty() &&
+            farm.PutApplicationKeepingNames(row)) {
+          feroq::services::AppendApplicationWritten(farm, id, folder, folder);
+          written_id = id;
+          return feroq::VORN_OK;
+        }
+        row.id = 0;
+      }
       std::optional<ApplicationName> existing;
       if (id == 0) {
         row.folder_id = folder != 0 ? folder : farm.RootFolderId();

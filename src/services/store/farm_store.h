@@ -319,6 +319,15 @@ class FEROQ_SERVICES_API FarmTxn : public FarmView {
   // default looks the names up first; backends that keep the names in unique
   // indexes let the index refuse the write instead.
   virtual bool PutApplicationHoldingNames(const ApplicationRecord& application);
+  // Writes `application` over its row, in one step, only when the row lies
+  // in the same folder under the same display name (spelt alike) and browser
+  // name, so that no name changes and none needs checking: a save that
+  // renames or moves nothing, made without first reading the row's names.
+  // False, with nothing written, when the row is otherwise or missing (the
+  // caller then reads its names and puts it as PutApplicationHoldingNames
+  // does), and always where WritesKeepingNames() is false.
+  virtual bool PutApplicationKeepingNames(const ApplicationRecord& application);
+  virtual bool WritesKeepingNames() const { return false; }
   virtual void PutServer(const ServerRecord& server) = 0;
   virtual void DeleteServer(ULONG64 id) = 0;
   // Keyed by DN (without regard to case).

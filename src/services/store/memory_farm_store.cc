@@ -490,6 +490,8 @@ bool FarmTxn::PutApplicationHoldingNames(const ApplicationRecord& application) {
   return true;
 }
 
+bool FarmTxn::PutApplicationKeepingNames(const ApplicationRecord&) { return false; }
+
 void InitializeNewFarm(FarmTxn& txn) {
   txn.Clear();
   txn.SetFarmName(kNewFarmName);

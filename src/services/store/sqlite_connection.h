@@ -80,6 +80,7 @@ enum class Sql : int {
   kFolderNameTaken,
   kUpdateApplicationRecord,
   kUpdateRecordOnly,
+  kUpdateRecordKeepingNames,
   kPutApplication,
   kHoldBrowserName,
   kHoldDisplayName,

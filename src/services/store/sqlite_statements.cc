@@ -69,6 +69,10 @@ constexpr Entry kStatements[] = {
      " WHERE id = ?1 AND folder = ?4 AND name_key = ?5 AND display_key = ?6"},
     // The same when the row is known to keep its folder and display name.
     {Sql::kUpdateRecordOnly, "UPDATE applications SET record = ?2 WHERE id = ?1 AND name_key = ?3"},
+    // The same when the row is only guessed to lie in folder ?4 under the
+    // display name ?5 (no change unless it does).
+    {Sql::kUpdateRecordKeepingNames,
+     "UPDATE applications SET record = ?2 WHERE id = ?1 AND name_key = ?3 AND folder = ?4 AND name = ?5"},
     // A holder column takes `?7` / `?8` (0: holds the name; the row's id:
     // does not) when its name is new to the row, and keeps its value when
     // the row keeps that name.

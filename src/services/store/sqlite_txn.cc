@@ -505,6 +505,32 @@ bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
   });
 }
 
+bool SqliteTxn::PutApplicationKeepingNames(const ApplicationRecord& a) {
+  return Guarded([&] {
+    if (a.id == unwritten_id_) return false;
+    const auto known = memo_.app_names.find(a.id);
+    // What the writer knows of the row decides without a statement.
+    if (known != memo_.app_names.end() &&
+        (known->second.folder_id != a.folder_id || known->second.name != a.data.friendly_name)) {
+      return false;
+    }
+    const EncodedApplication encoded(a);
+    if (known != memo_.app_names.end()) {
+      Statement s(c_, Sql::kUpdateRecordOnly);
+      s.BindId(a.id).BindBlobInPlace(encoded.record).BindBlobInPlace(encoded.browser_key).Run();
+      if (s.Changes() != 1) return false;
+    } else {
+      // The row is compared with the guess by the statement that writes it.
+      Statement s(c_, Sql::kUpdateRecordKeepingNames);
+      s.BindId(a.id).BindBlobInPlace(encoded.record).BindBlobInPlace(encoded.browser_key).BindId(a.folder_id)
+          .BindInPlace(a.data.friendly_name).Run();
+      if (s.Changes() != 1) return false;
+    }
+    Written(a);
+    return true;
+  });
+}
+
 void SqliteTxn::DeleteApplication(ULONG64 id) {
   Guarded([&] {
     memo_.app_names.erase(id);

@@ -107,6 +107,8 @@ class SqliteTxn final : public FarmTxn {
   void PutApplication(const ApplicationRecord& application) override;
   void DeleteApplication(ULONG64 id) override;
   bool PutApplicationHoldingNames(const ApplicationRecord& application) override;
+  bool PutApplicationKeepingNames(const ApplicationRecord& application) override;
+  bool WritesKeepingNames() const override { return true; }
   void PutServer(const ServerRecord& server) override;
   void DeleteServer(ULONG64 id) override;
   void PutAccount(const AccountRecord& account) override;
