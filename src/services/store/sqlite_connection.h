@@ -101,6 +101,7 @@ enum class Sql : int {
   kKeepLastEvent,
   kAppendEvent,
   kDeleteEventsThrough,
+  kDeleteAllEvents,
   kGetQueue,
   kListQueues,
   kPutQueue,

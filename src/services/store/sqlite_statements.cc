@@ -127,6 +127,9 @@ constexpr Entry kStatements[] = {
     {Sql::kAppendEvent,
      "INSERT INTO events(sequence, event_id, record, object_dn) VALUES (?1, ?2, ?3, ?4)"},
     {Sql::kDeleteEventsThrough, "DELETE FROM events WHERE sequence <= ?1"},
+    // Without a condition SQLite empties the table a page at a time
+    // instead of deleting each row.
+    {Sql::kDeleteAllEvents, "DELETE FROM events"},
     {Sql::kGetQueue,
      "SELECT handle, event_ids, read_position, delivered, owner_host, owner_process, owner_start,"
      " last_wait FROM event_queues WHERE handle = ?1"},

@@ -616,7 +616,13 @@ void SqliteTxn::DeleteEventQueue(LONG handle) {
 void SqliteTxn::DeleteEventsThrough(ULONG64 sequence) {
   Guarded([&] {
     Statement(c_, Sql::kKeepLastEvent).BindId(sequence).Run();
-    Statement(c_, Sql::kDeleteEventsThrough).BindId(sequence).Run();
+    // A trim that takes the newest entry takes them all (a log nobody reads
+    // behind, the usual case).
+    if (sequence >= LastEventSequence()) {
+      Statement(c_, Sql::kDeleteAllEvents).Run();
+    } else {
+      Statement(c_, Sql::kDeleteEventsThrough).BindId(sequence).Run();
+    }
   });
 }
 
