@@ -806,6 +806,11 @@ TEST_F(SqliteFarmStoreTest, TrimmedEventsKeepTheirSequencesFromComingBack) {
     txn.DeleteEventsThrough(4);  // a later trim that empties the log moves the kept sequence on
     EXPECT_EQ(txn.LastEventSequence(), 4u);
     EXPECT_EQ(txn.AppendEvent(0x1001, {}), 5u);
+    txn.DeleteEventsThrough(9);  // past the newest entry: later ones are trimmed all the same
+    EXPECT_EQ(txn.AppendEvent(0x1001, {}), 6u);
+    EXPECT_EQ(txn.AppendEvent(0x1001, {}), 7u);
+    txn.DeleteEventsThrough(6);
+    EXPECT_EQ(txn.EventsAfter(0, 10).size(), 1u);
     return 0;
   });
 }

@@ -615,14 +615,19 @@ void SqliteTxn::DeleteEventQueue(LONG handle) {
 
 void SqliteTxn::DeleteEventsThrough(ULONG64 sequence) {
   Guarded([&] {
+    // Once the log is past its bound every append trims, mostly what an
+    // earlier trim took already.
+    if (sequence <= memo_.trimmed_through) return;
     Statement(c_, Sql::kKeepLastEvent).BindId(sequence).Run();
     // A trim that takes the newest entry takes them all (a log nobody reads
     // behind, the usual case).
-    if (sequence >= LastEventSequence()) {
+    const ULONG64 newest = LastEventSequence();
+    if (sequence >= newest) {
       Statement(c_, Sql::kDeleteAllEvents).Run();
     } else {
       Statement(c_, Sql::kDeleteEventsThrough).BindId(sequence).Run();
     }
+    memo_.trimmed_through = std::min(sequence, newest);
   });
 }
 

@@ -31,8 +31,12 @@ struct TxnMemo {
   std::unordered_map<ULONG64, ApplicationName> app_names;
   std::optional<ULONG64> last_event;
   std::optional<std::int64_t> last_app_serial;
+  // The log holds no entry up to this sequence (a trim took them; later
+  // appends count on after it).
+  ULONG64 trimmed_through = 0;
 
   void Clear() {
+    trimmed_through = 0;
     folders.clear();
     root_ids.reset();
     app_names.clear();
