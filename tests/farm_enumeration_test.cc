@@ -79,16 +79,19 @@ TEST_F(FarmEnumerationTest, ApplicationCountsAndShortfalls) {
 
   // The third object cannot be made: asked for 4, two come back with
   // S_FALSE; asked for all, the same two come back with S_OK. The failure
-  // point is found by counting the allocations one object costs.
-  const auto before = feroq::platform::AllocationAttempts();
-  ZQWinAppObject* probe = nullptr;
-  ULONG64 any = feroq::MakeObjectId(feroq::kObjectKindApplication, 999);
-  ASSERT_EQ(farm_->CreateWinAppFromID(any, &probe), S_OK);
-  const auto per_object = feroq::platform::AllocationAttempts() - before;
-  ReleaseObject(*farm_, probe);
+  // point is found by counting the allocations of listings of 3 and of 5:
+  // what every listing makes, then what each object costs.
+  const auto attempts = [&](ULONG requested) {
+    const auto before = feroq::platform::AllocationAttempts();
+    count = requested;
+    EXPECT_EQ(farm_->EnumerateApps(&apps, &count), S_OK);
+    ReleaseAll(apps, count);
+    return feroq::platform::AllocationAttempts() - before;
+  };
+  const auto per_object = (attempts(5) - attempts(3)) / 2;
+  const auto shared = attempts(5) - 5 * per_object;
   for (ULONG requested : {4u, 0u}) {
-    // One allocation for the identifier list, one for the array, then objects.
-    feroq::platform::FailAllocationAt(2 + 2 * per_object + 1, true);
+    feroq::platform::FailAllocationAt(shared + 2 * per_object + 1, true);
     count = requested;
     HRESULT hr = farm_->EnumerateApps(&apps, &count);
     feroq::platform::ClearAllocationFailure();

@@ -56,6 +56,22 @@ TEST_F(ObjectRegistryTest, SameApplicationIsSharedAndReleasedAtZero) {
   EXPECT_EQ(third->GetRefCount(), 1u);
 }
 
+// An object made from its identifier makes its record when first reached,
+// in memory that an earlier object may have used: until loaded it reads as
+// a blank record, and so does a copy of it.
+TEST_F(ObjectRegistryTest, AnObjectReadsAsABlankRecordUntilLoaded) {
+  ULONG64 id = kApp;
+  HeapText text(*farm_);
+  for (int round = 0; round < 2; ++round) {
+    Ref<ZQWinAppObject> app(*farm_);
+    ASSERT_EQ(farm_->CreateWinAppFromID(id, &app.out()), S_OK);
+    ZQWinAppObject copy(*app.get());
+    EXPECT_EQ(copy.GetDescription(&text.out()), S_FALSE);
+    EXPECT_EQ(app->GetDescription(&text.out()), S_FALSE) << round;
+    ASSERT_EQ(app->SetDescription(W(u"changed")), S_OK);
+  }
+}
+
 TEST_F(ObjectRegistryTest, FolderModes) {
   ULONG64 other = feroq::MakeObjectId(feroq::kObjectKindFolder, 99);
   // Mode 2 on an unregistered identifier: new, count 1, not registered.

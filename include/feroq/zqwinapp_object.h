@@ -28,6 +28,9 @@
 #ifndef FEROQ_ZQWINAPP_OBJECT_H_
 #define FEROQ_ZQWINAPP_OBJECT_H_
 
+#include <cstddef>
+#include <cstdint>
+
 #include "feroq/app_enums.h"
 #include "feroq/app_export.h"
 #include "feroq/app_icon.h"
@@ -271,7 +274,39 @@ class FEROQ_API ZQWinAppObject : public CommonObject {
 
   void ReleaseParentCache();
 
-  ZQApp* record_;
+  // The record: null after Delete; otherwise the record, or, for an object
+  // made from its identifier, the place in the object's own block where a
+  // blank record is made when it is first reached, so that an object that
+  // is never read writes none of it. Reaching it through ->, * or a
+  // conversion makes it; comparing with null does not.
+  class FEROQ_API RecordRef {
+   public:
+    RecordRef(ZQApp* record) : bits_(reinterpret_cast<std::uintptr_t>(record)) {}  // NOLINT: implicit
+    RecordRef& operator=(ZQApp* record) {
+      bits_ = reinterpret_cast<std::uintptr_t>(record);
+      return *this;
+    }
+    // A record to be made at `place` when first reached.
+    static RecordRef MadeWhenReached(void* place) {
+      RecordRef ref(nullptr);
+      ref.bits_ = reinterpret_cast<std::uintptr_t>(place) | kNotMade;
+      return ref;
+    }
+    bool operator==(std::nullptr_t) const { return bits_ == 0; }
+    ZQApp* get() const { return (bits_ & kNotMade) != 0 ? Make() : reinterpret_cast<ZQApp*>(bits_); }
+    ZQApp* operator->() const { return get(); }
+    ZQApp& operator*() const { return *get(); }
+    operator ZQApp*() const { return get(); }  // NOLINT: implicit
+    // The record if it has been made; null when not (yet).
+    ZQApp* IfMade() const { return (bits_ & kNotMade) != 0 ? nullptr : reinterpret_cast<ZQApp*>(bits_); }
+
+   private:
+    static constexpr std::uintptr_t kNotMade = 1;
+    ZQApp* Make() const;
+    mutable std::uintptr_t bits_;
+  };
+
+  RecordRef record_;
   AppFolderObject* parent_;
   ULONG server_iteration_active_;
   ULONG user_iteration_active_;

@@ -4,6 +4,7 @@
 
 #include <new>
 
+#include "apps/app_block.h"
 #include "apps/record_strings.h"
 #include "farm/object_id_map.h"
 #include "farm/service_access.h"
@@ -56,7 +57,7 @@ ZQWinAppObject& ZQWinAppObject::operator=(const ZQWinAppObject& other) {
   if (this == &other) return *this;
   ZQApp* record = other.record_ == nullptr ? nullptr : new ZQApp(*other.record_);
   ReleaseParentCache();
-  delete record_;
+  feroq::app_block::DestroyRecord(this, record_.IfMade());
   CommonObject::operator=(other);
   record_ = record;
   parent_ = other.parent_;
@@ -68,6 +69,15 @@ ZQWinAppObject& ZQWinAppObject::operator=(const ZQWinAppObject& other) {
   user_iteration_active_ = 0;
   farm_ = other.farm_;
   return *this;
+}
+
+ZQApp* ZQWinAppObject::RecordRef::Make() const {
+  using feroq::app_block::kRecordOffset;
+  using feroq::app_block::kSlotsOffset;
+  char* place = reinterpret_cast<char*>(bits_ & ~kNotMade);
+  ZQApp* made = ::new (place) ZQApp(place + (kSlotsOffset - kRecordOffset));
+  bits_ = reinterpret_cast<std::uintptr_t>(made);
+  return made;
 }
 
 // The cache holds one reference on the parent folder object (the one the
@@ -82,7 +92,7 @@ void ZQWinAppObject::ReleaseParentCache() {
 }
 
 ZQWinAppObject::~ZQWinAppObject() {
-  delete record_;
+  feroq::app_block::DestroyRecord(this, record_.IfMade());
   record_ = nullptr;
   // The parent folder object's reference goes with the object; the child
   // count stays, since the application is still the folder's child.
@@ -203,7 +213,7 @@ HRESULT ZQWinAppObject::Delete() {
   GetObjectID(id);
   if (HRESULT result = feroq::MapServiceStatus(store->Delete(id), kDeleteStatuses); result != S_OK) return result;
   ReleaseParentCache();
-  delete record_;
+  feroq::app_block::DestroyRecord(this, record_.IfMade());
   record_ = nullptr;
   return S_OK;
 }

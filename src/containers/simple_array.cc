@@ -14,6 +14,9 @@
 // names and seldom uses any: its slots are then neither written when the
 // record is made nor read when it goes, and the whole block is asked for
 // at once, so a failure to get it still shows when the table is made.
+// String storage may also be lent by the array's owner (UseLent: the room
+// of a record that shares its owner's block); its first word then says so,
+// and the array never releases it.
 //
 // Sizes follow the 32-bit layout of the farm's records: GetDataSize reports a
 // 4-byte count followed by elements of 72 (VORNString), 4 (ULONG) or 76
@@ -64,15 +67,21 @@ struct ElementTraits<UM_AccountInfo> {
   static constexpr ULONG kElementSize = 76;
 };
 
-// String storage: the count of slots made, then the slots.
+// String storage: the count of slots made and whether the storage is lent,
+// then the slots.
 template <typename T>
 constexpr bool kMadeOnDemand = std::is_same_v<T, VORNString>;
+struct SlotsHead {
+  ULONG made;
+  ULONG lent;  // 1: the owner's storage, never released by the array
+};
 constexpr std::size_t kMadeCountBytes = 16;  // keeps the slots' alignment
-static_assert(kMadeCountBytes % alignof(VORNString) == 0 && kMadeCountBytes >= sizeof(ULONG));
+static_assert(kMadeCountBytes % alignof(VORNString) == 0 && kMadeCountBytes >= sizeof(SlotsHead));
 
-ULONG& MadeSlots(VORNString* data) {
-  return *std::launder(reinterpret_cast<ULONG*>(reinterpret_cast<char*>(data) - kMadeCountBytes));
+SlotsHead& HeadOf(VORNString* data) {
+  return *std::launder(reinterpret_cast<SlotsHead*>(reinterpret_cast<char*>(data) - kMadeCountBytes));
 }
+ULONG& MadeSlots(VORNString* data) { return HeadOf(data).made; }
 ULONG MadeSlots(const VORNString* data) { return MadeSlots(const_cast<VORNString*>(data)); }
 
 // Under AddressSanitizer the slots not made yet are unusable, so that a read
@@ -137,8 +146,9 @@ template <typename T>
 void ReleaseElements(T* data, ULONG count) noexcept {
   if (data == nullptr) return;
   if constexpr (kMadeOnDemand<T>) {
-    feroq::services::DestroyStrings(data, MadeSlots(data));
-    feroq::platform::HeapFree(reinterpret_cast<char*>(data) - kMadeCountBytes);
+    const SlotsHead head = HeadOf(data);
+    feroq::services::DestroyStrings(data, head.made);
+    if (head.lent == 0) feroq::platform::HeapFree(reinterpret_cast<char*>(data) - kMadeCountBytes);
     return;
   } else if constexpr (std::is_class_v<T>) {
     for (ULONG i = count; i > 0; --i) data[i - 1].~T();
@@ -157,7 +167,7 @@ T* AllocateElements(ULONG count) {
     // Nothing of the slots is written: they are made when reached.
     void* block = feroq::platform::HeapAllocUnfilled(RequestBytes<T>(count));
     if (block == nullptr) throw std::bad_alloc();
-    new (block) ULONG(0);
+    new (block) SlotsHead{0, 0};
     T* data = reinterpret_cast<T*>(static_cast<char*>(block) + kMadeCountBytes);
     MarkSlotsUnmade(data, count);
     return data;
@@ -271,6 +281,27 @@ VORN_SimpleArray<T>& VORN_SimpleArray<T>::operator=(const VORN_SimpleArray& othe
   const ULONG filled = other.data_ == nullptr ? count_ : Filled(other.data_, count_);
   for (ULONG i = 0; i < filled; ++i) Reach(data_, i) = other[i];
   return *this;
+}
+
+template <typename T>
+std::size_t VORN_SimpleArray<T>::LentBytes(ULONG count)
+  requires std::is_same_v<T, VORNString>
+{
+  return RequestBytes<T>(count);
+}
+
+template <typename T>
+void VORN_SimpleArray<T>::UseLent(void* storage, ULONG count)
+  requires std::is_same_v<T, VORNString>
+{
+  // (The test keeps compilers that instantiate every member of the explicit
+  // instantiations below from compiling this for other elements.)
+  if constexpr (kMadeOnDemand<T>) {
+    new (storage) SlotsHead{0, 1};
+    data_ = reinterpret_cast<T*>(static_cast<char*>(storage) + kMadeCountBytes);
+    count_ = count;
+    MarkSlotsUnmade(data_, count);
+  }
 }
 
 template class VORN_SimpleArray<VORNString>;

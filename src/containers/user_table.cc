@@ -41,10 +41,18 @@ bool SameAccount(const VORNString& a, const VORNString& b) {
 
 }  // namespace
 
-USERTABLE::USERTABLE() : count_(0), cursor_(kNotIterating), size_total_(0) {
-  // A failure leaves capacity 0; AddUser tries again.
-  names_.ChangeSize(kInitialCapacity);
+USERTABLE::USERTABLE() : USERTABLE(nullptr) {}
+
+USERTABLE::USERTABLE(void* slots) : count_(0), cursor_(kNotIterating), size_total_(0) {
+  if (slots != nullptr) {
+    names_.UseLent(slots, kInitialCapacity);
+  } else {
+    // A failure leaves capacity 0; AddUser tries again.
+    names_.ChangeSize(kInitialCapacity);
+  }
 }
+
+std::size_t USERTABLE::LentSlotsBytes() { return VORN_SimpleArray<VORNString>::LentBytes(kInitialCapacity); }
 
 // The source's lock is not taken: the caller keeps `other` unchanged while
 // it is copied. Raises std::bad_alloc when the names cannot be copied.

@@ -13,6 +13,11 @@ class ObjectAccess {
  public:
   // Null after a successful Delete.
   static ZQApp* Record(const ZQWinAppObject& app) { return app.record_; }
+  // Gives `app`, made without a record, a blank one to be made at `place`
+  // (apps/app_block.h) when it is first reached.
+  static void MakeRecordWhenReached(ZQWinAppObject& app, void* place) {
+    app.record_ = ZQWinAppObject::RecordRef::MadeWhenReached(place);
+  }
   static FarmObject* Farm(const ZQWinAppObject& app) { return app.farm_; }
   // The parent folder the object holds a reference on; null when none is
   // cached yet.

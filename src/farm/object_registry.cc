@@ -1,10 +1,14 @@
 // The object registry: at most one live object per farm identifier, handed
 // out with a reference each time and destroyed when the last one is given
 // back.
+#include <cstring>
 #include <memory>
 #include <new>
 
+#include "apps/app_block.h"
+
 #include "farm/holders.h"
+#include "farm/object_access.h"
 #include "farm/object_id_map.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
@@ -36,22 +40,24 @@ HRESULT FarmObject::CreateWinAppFromID(ULONG64& id, ZQWinAppObject** app) {
   }
 
   *app = nullptr;
-  std::unique_ptr<ZQApp> record;
-  try {
-    record.reset(new (std::nothrow) ZQApp);
-  } catch (const std::bad_alloc&) {
-  }
-  if (record == nullptr) return E_OUTOFMEMORY;
+  // One block for the object, its record and the record's user table room
+  // (apps/app_block.h), zero-filled where the object lies, as an object's
+  // own block is. The record is made there when first reached: a listing's
+  // objects that are never read write nothing of it.
+  static const std::size_t block_bytes = feroq::app_block::kSlotsOffset + USERTABLE::LentSlotsBytes();
+  auto* block = static_cast<char*>(feroq::AllocateUnfilledServiceObject("ZQApp::new", block_bytes));
+  if (block == nullptr) return E_OUTOFMEMORY;
+  std::memset(block, 0, sizeof(ZQWinAppObject));
   ZQWinAppObject* made = nullptr;
   try {
-    // The object owns the record once it exists. Registering may fail
-    // inside the constructor; the object is then freed and the record is
-    // still ours.
-    made = new (std::nothrow) ZQWinAppObject(id, record.get(), this, nullptr);
+    // Registering may fail inside the constructor; the block is then still
+    // ours.
+    made = ::new (block) ZQWinAppObject(id, nullptr, this, nullptr);
   } catch (const std::bad_alloc&) {
+    feroq::FreeServiceObject(block);
+    return E_OUTOFMEMORY;
   }
-  if (made == nullptr) return E_OUTOFMEMORY;
-  record.release();
+  feroq::ObjectAccess::MakeRecordWhenReached(*made, block + feroq::app_block::kRecordOffset);
   *app = made;
   return S_OK;
 }

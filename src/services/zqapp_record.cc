@@ -64,7 +64,9 @@ VSTATUS StoreText(VORNString& member, const VORNString& value, VSTATUS refused, 
 }  // namespace
 
 // A blank record: empty strings, zero scalars and icon, version 0, writable.
-ZQApp::ZQApp()
+ZQApp::ZQApp() : ZQApp(nullptr) {}
+
+ZQApp::ZQApp(void* user_slots)
     : id_(0),
       read_only_(0),
       video_type_(0),
@@ -72,6 +74,7 @@ ZQApp::ZQApp()
       folder_id_(0),
       version_(0),
       publishing_flags_(0),
+      users_(user_slots),
       window_height_(0),
       window_width_(0),
       zq_attributes_(0),

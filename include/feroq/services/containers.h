@@ -8,6 +8,7 @@
 #define FEROQ_CONTAINERS_H_
 
 #include <cstddef>
+#include <type_traits>
 
 #include "feroq/services/service_codes.h"
 #include "feroq/services/user_service.h"
@@ -60,6 +61,16 @@ class VORN_SimpleArray : public VORN_SimpleArrayBase {
   // array with the new count but no storage.
   VORN_SimpleArray& operator=(const VORN_SimpleArray& other);
 
+  // Strings only. Room for `count` strings in `storage` (LentBytes(count)
+  // bytes, aligned as a heap block), which the array's owner lends and keeps
+  // until the array is destroyed: the array never releases it, and leaves it
+  // for storage of its own at its next ChangeSize or assignment. Nothing is
+  // allocated, so nothing can fail. For an array without storage.
+  static std::size_t LentBytes(ULONG count)
+    requires std::is_same_v<T, VORNString>;
+  void UseLent(void* storage, ULONG count)
+    requires std::is_same_v<T, VORNString>;
+
  private:
   ULONG count_;
   T* data_;
@@ -77,6 +88,12 @@ extern template class FEROQ_SERVICES_API VORN_SimpleArray<UM_AccountInfo>;
 class FEROQ_SERVICES_API USERTABLE {
  public:
   USERTABLE();
+  // As USERTABLE(), with the room for 20 names in `slots` (LentSlotsBytes()
+  // bytes, aligned as a heap block) that the caller lends and keeps until
+  // the table is destroyed (VORN_SimpleArray::UseLent): nothing is
+  // allocated, so nothing can fail. Null: USERTABLE().
+  explicit USERTABLE(void* slots);
+  static std::size_t LentSlotsBytes();
   // Copies the names of `other` (whose lock is not taken); no iteration.
   USERTABLE(const USERTABLE& other);
   virtual ~USERTABLE();

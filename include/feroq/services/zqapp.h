@@ -126,6 +126,10 @@ class FEROQ_SERVICES_API ZQApp {
   VORN_SERVICE_ALLOCATION_UNFILLED(ZQApp)
 
   ZQApp();
+  // A blank record whose user table keeps its room in `user_slots`
+  // (USERTABLE::LentSlotsBytes() bytes that the caller lends until the
+  // record is destroyed); null: ZQApp(). Made in place by the caller.
+  explicit ZQApp(void* user_slots);
   ZQApp(const ZQApp& other);
   virtual ~ZQApp();
   ZQApp& operator=(ZQApp& other);
