@@ -394,7 +394,12 @@ TEST_F(PostgresFarmTest, ARefusedQueuedWriteIsReportedAndKeepsNothing) {
       "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
       " IF NEW.name = '\\x7800'::bytea THEN RAISE EXCEPTION 'refused' USING ERRCODE = '42501'; END IF;"
       " RETURN NEW; END $$;"
-      "CREATE TRIGGER refuse BEFORE INSERT ON servers FOR EACH ROW EXECUTE FUNCTION refuse()"));
+      "CREATE TRIGGER refuse BEFORE INSERT ON servers FOR EACH ROW EXECUTE FUNCTION refuse();"
+      "CREATE FUNCTION refuse_late() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+      " IF NEW.name = '\\x7a00'::bytea THEN RAISE EXCEPTION 'refused' USING ERRCODE = '42501'; END IF;"
+      " RETURN NULL; END $$;"
+      "CREATE CONSTRAINT TRIGGER refuse_late AFTER INSERT ON servers DEFERRABLE INITIALLY DEFERRED"
+      " FOR EACH ROW EXECUTE FUNCTION refuse_late()"));
   const ULONG64 folder = MakeObjectId(kObjectKindFolder, 1), refused = MakeObjectId(kObjectKindServer, 1);
   const struct {
     const char* what;
@@ -403,6 +408,11 @@ TEST_F(PostgresFarmTest, ARefusedQueuedWriteIsReportedAndKeepsNothing) {
       {"refused at the commit", [&](FarmTxn& t) -> VSTATUS {
          t.PutFolder({folder, 0, u"Applications", 1});
          t.PutServer({refused, u"x"});
+         return 0;
+       }},
+      {"refused by a check the server makes at the commit", [&](FarmTxn& t) -> VSTATUS {
+         t.PutFolder({folder, 0, u"Applications", 1});
+         t.PutServer({refused, u"z"});
          return 0;
        }},
       {"refused at a later read, the function failing too", [&](FarmTxn& t) -> VSTATUS {

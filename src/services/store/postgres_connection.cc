@@ -248,7 +248,21 @@ void PgConnection::QueueText(const char* sql) {
 }
 
 void PgConnection::Send() {
+  if (in_transaction_ && !block_) {
+    // A sync point would end the implicit transaction: the server is asked
+    // to send the answers so far instead. (In a block, a sync point ends
+    // nothing, and it is what lets a savepoint be rolled back to after a
+    // failed statement: the server skips everything up to the next one.)
+    if (unsynced_ == 0) return;
+    if (PQsendFlushRequest(conn_.get()) == 0 || PQflush(conn_.get()) != 0) Raise(nullptr, "sending statements");
+    unsynced_ = 0;
+    return;
+  }
   if (unsynced_ == 0 && (in_flight_.empty() || in_flight_.back().kind == InFlight::Kind::kSync)) return;
+  SendSync();
+}
+
+void PgConnection::SendSync() {
   in_flight_.push_back(InFlight{InFlight::Kind::kSync, "sync", Expect::kNothing});
   if (PQpipelineSync(conn_.get()) == 0) {
     in_flight_.pop_back();
@@ -262,6 +276,50 @@ void PgConnection::Sync() {
   ReadResults();
 }
 
+void PgConnection::BeginTransaction(const char* begin) {
+  in_transaction_ = true;
+  block_ = begin != nullptr;
+  if (begin != nullptr) Queue(begin);
+}
+
+void PgConnection::OpenBlock() {
+  if (!in_transaction_ || block_) return;
+  Queue("BEGIN");
+  block_ = true;
+}
+
+void PgConnection::Commit() {
+  if (block_) Queue("COMMIT");
+  in_transaction_ = false;
+  // Sent even when every statement has been answered: it is the commit.
+  SendSync();
+  ReadResults();
+  block_ = false;
+}
+
+void PgConnection::Abandon() {
+  const bool implicit = in_transaction_ && !block_;
+  in_transaction_ = false;
+  if (implicit) {
+    // A ROLLBACK alone would roll the implicit transaction back too, but
+    // with a warning that no transaction is in progress; made a block
+    // first, it ends quietly. After a failure the server skips both, and
+    // the sync point ends the failed transaction.
+    Queue("BEGIN");
+    Queue("ROLLBACK");
+    Send();
+    return;
+  }
+  if (!block_) return;  // a commit's sync point has ended it
+  // After a sync point of its own: a queued statement the server refused
+  // skips whatever follows it up to the next one, and leaves the block
+  // open (failed) behind it.
+  Send();
+  Queue("ROLLBACK");
+  Send();
+  block_ = false;
+}
+
 Result PgConnection::ReadResults() {
   std::optional<PostgresStoreError> first;
   Result last(nullptr);
@@ -270,6 +328,14 @@ Result PgConnection::ReadResults() {
     in_flight_.pop_front();
     if (entry.expect != Expect::kNothing) --unchecked_guesses_;
     PGresult* raw = PQgetResult(conn_.get());
+    if (entry.kind == InFlight::Kind::kSync && raw != nullptr && PQresultStatus(raw) == PGRES_FATAL_ERROR) {
+      // The commit of an implicit transaction at this sync point failed
+      // (a check the server makes at the commit): its error comes first.
+      if (!first) first = ErrorOf(raw, "COMMIT");
+      PQclear(raw);
+      while (PGresult* more = PQgetResult(conn_.get())) PQclear(more);
+      raw = PQgetResult(conn_.get());
+    }
     const bool sync = raw != nullptr && PQresultStatus(raw) == PGRES_PIPELINE_SYNC;
     if (raw == nullptr || sync != (entry.kind == InFlight::Kind::kSync)) {
       // The connection broke (or its results came out of step, which only a

@@ -3,7 +3,7 @@
 //
 // A connection the store runs transactions on is in libpq's pipeline mode:
 // statements whose results the caller does not need at once (the writes,
-// BEGIN, ROLLBACK) are queued and go to the server with the next statement
+// ROLLBACK) are queued and go to the server with the next statement
 // whose result it waits for, so that a transaction costs a round trip per
 // answer it needs rather than per statement. The server runs them in
 // order; the first failure among them is raised by the call that waits.
@@ -121,8 +121,8 @@ class PgConnection {
   // exactly one row and breaks no unique index (kCounterHeld: that a
   // counter holds the value the transaction counted from). Such a statement
   // makes a wrong guess a failure of the server's (a null where the row
-  // needs a value), so that what is queued after it, COMMIT included, is
-  // not run; that failure, a refusal by a unique index or a count of rows
+  // needs a value), so that what is queued after it is not run and the
+  // transaction does not commit; that failure, a refusal by a unique index or a count of rows
   // other than one raises a PostgresStoreError whose guess_failed() is true
   // (and counter_missed(), for kCounterHeld).
   enum class Expect { kNothing, kOneRowChanged, kCounterHeld };
@@ -165,11 +165,31 @@ class PgConnection {
   // Pipeline mode: queues a statement without parameters, not prepared.
   void QueueText(const char* sql);
   // Pipeline mode: sends what is queued without waiting for the results
-  // (read by the next Run, Exec, Sync or Settle).
+  // (read by the next Run, Exec, Sync or Settle), after a sync point, or
+  // inside a transaction (BeginTransaction) after a request to flush.
   void Send();
   // Pipeline mode: sends what is queued and reads every result. Raises the
   // first failure.
   void Sync();
+
+  // Pipeline mode: the statements queued from now until Commit or Abandon
+  // are one transaction. With `begin` (a BEGIN statement) it is a block of
+  // its own; without, it is the server's implicit one: what runs between
+  // two sync points commits at the second, or is rolled back whole when a
+  // statement fails, so no BEGIN and COMMIT travel; no sync point is sent
+  // until it ends (a call that waits for answers asks the server to flush
+  // them instead).
+  void BeginTransaction(const char* begin = nullptr);
+  // Makes the transaction a block (BEGIN, keeping what ran so far and the
+  // snapshot), for statements that run only in one (savepoints); once.
+  void OpenBlock();
+  // Commits the transaction and reads every result. Raises the first
+  // failure, the commit's own included (a check the server makes at the
+  // commit); nothing of the transaction is kept then.
+  void Commit();
+  // Ends the transaction keeping nothing, without waiting for the answers
+  // (the next Settle reads them). Raises when it cannot send.
+  void Abandon();
   // Pipeline mode: reads the results still to come, ignoring failures, and
   // looks whether the idle connection has been closed by the server (a
   // restart since the last call). False when the connection is lost.
@@ -197,6 +217,8 @@ class PgConnection {
   // pipeline mode) or preparing it (outside) on first use.
   const std::string& Prepared(const char* sql);
   void QueueStatement(const char* sql, const Params& params, Expect expect, Result* into = nullptr);
+  // Sends a sync point (and what is queued before it).
+  void SendSync();
   // Reads results up to the last sync sent; returns the result of the last
   // statement before it. Raises the first failure (after reading them all).
   Result ReadResults();
@@ -206,6 +228,8 @@ class PgConnection {
   std::size_t prepared_names_ = 0;
   bool pipeline_ = false;
   bool broken_ = false;  // the results in flight came out of step
+  bool in_transaction_ = false;  // see BeginTransaction
+  bool block_ = false;           // the transaction began with BEGIN
   std::deque<InFlight> in_flight_;
   std::size_t unsynced_ = 0;  // statements queued after the last sync
   std::size_t unchecked_guesses_ = 0;

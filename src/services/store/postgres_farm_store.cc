@@ -36,6 +36,14 @@ void PauseBeforeAttempt(int attempt) {
   std::this_thread::sleep_for(std::chrono::microseconds(random() % (bound * 1000)));
 }
 
+// Readies the store's transaction connection: pipeline mode, and
+// REPEATABLE READ for every transaction of the session (a write's is the
+// server's implicit one, which no BEGIN names a level for).
+void UseForTransactions(PgConnection& c) {
+  c.Exec("SET SESSION CHARACTERISTICS AS TRANSACTION ISOLATION LEVEL REPEATABLE READ");
+  c.EnterPipelineMode();
+}
+
 class PostgresFarmStore final : public FarmStore {
  public:
   PostgresFarmStore(std::string url, std::unique_ptr<PgConnection> connection)
@@ -64,7 +72,9 @@ class PostgresFarmStore final : public FarmStore {
     bool count_from_remembered = !remembered_serials_.empty();
     for (int attempt = 0; attempt < kFarmWriteAttempts;) {
       PgConnection* c = nullptr;
-      if (VSTATUS status = Begin("BEGIN ISOLATION LEVEL REPEATABLE READ", &c)) return status;
+      // The server's implicit transaction, at the session's REPEATABLE
+      // READ: no BEGIN, and the commit is the sync point that ends it.
+      if (VSTATUS status = Begin(Transaction::kImplicit, &c)) return status;
       std::optional<PostgresStoreError> failure;
       try {
         PostgresTxn txn(*c, guess_names);
@@ -91,7 +101,7 @@ class PostgresFarmStore final : public FarmStore {
         } else if (result == VORN_OK) {
           txn.FlushSerials();
           txn.CheckRemembered();
-          c->Run("COMMIT");
+          c->Commit();
           trims_ = txn.trim_knowledge();
           Remember(txn);
           return VORN_OK;
@@ -181,7 +191,7 @@ class PostgresFarmStore final : public FarmStore {
   // a second (PostgresTxn::set_single_statement).
   std::optional<VSTATUS> ReadLocked(const std::function<VSTATUS(const FarmView&)>& fn, bool single) {
     PgConnection* c = nullptr;
-    if (VSTATUS status = Begin(single ? nullptr : "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY", &c)) {
+    if (VSTATUS status = Begin(single ? Transaction::kNone : Transaction::kReadOnly, &c)) {
       return status;
     }
     VSTATUS result = VORN_E_FAILURE;
@@ -207,22 +217,27 @@ class PostgresFarmStore final : public FarmStore {
     return result;
   }
 
-  // Begins a transaction on the connection (queued: it reaches the server
-  // with the transaction's first statement; none when `begin` is null),
+  // Begins a transaction on the connection (kReadOnly: a BEGIN, queued so
+  // that it reaches the server with the transaction's first statement;
+  // kImplicit: nothing is sent; kNone: none, a statement alone),
   // connecting again when there
   // is none or when the idle one turns out closed by the server (nothing of
   // this transaction has run, so nothing is lost). Returns 0 and the
   // connection, or the failure's code.
-  VSTATUS Begin(const char* begin, PgConnection** out) {
+  enum class Transaction { kNone, kImplicit, kReadOnly };
+  VSTATUS Begin(Transaction transaction, PgConnection** out) {
     for (int tries = 0; tries < 2; ++tries) {
       try {
         if (connection_ && !connection_->Settle()) connection_.reset();
         if (!connection_) {
           auto fresh = std::make_unique<PgConnection>(url_);
-          fresh->EnterPipelineMode();
+          UseForTransactions(*fresh);
           connection_ = std::move(fresh);
         }
-        if (begin != nullptr) connection_->Queue(begin);
+        if (transaction == Transaction::kImplicit) connection_->BeginTransaction();
+        if (transaction == Transaction::kReadOnly) {
+          connection_->BeginTransaction("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+        }
         *out = connection_.get();
         return VORN_OK;
       } catch (const PostgresStoreError& e) {
@@ -243,11 +258,7 @@ class PostgresFarmStore final : public FarmStore {
   // raises; a connection that cannot send is dropped.
   void End(PgConnection* c) noexcept {
     try {
-      // After a sync point of its own: a queued statement the server
-      // refused skips whatever follows it up to the next one.
-      c->Send();
-      c->Queue("ROLLBACK");
-      c->Send();
+      c->Abandon();
     } catch (...) {
       connection_.reset();
       return;
@@ -338,7 +349,7 @@ VSTATUS OpenPostgresFarmStore(const std::string& url, bool create, std::shared_p
   try {
     auto connection = std::make_unique<PgConnection>(url);
     postgres::PrepareFarmSchema(*connection, create);
-    connection->EnterPipelineMode();
+    UseForTransactions(*connection);
     *store = std::make_shared<PostgresFarmStore>(url, std::move(connection));
     return VORN_OK;
   } catch (const PostgresStoreError& e) {

@@ -7,8 +7,10 @@
 //   too, but is taken out of every message). TLS is what the URI asks for
 //   (sslmode=require, verify-ca, verify-full with sslrootcert=...): libpq
 //   does it.
-// - Each Write() is one REPEATABLE READ transaction that takes the writers'
-//   turn when it changes anything a rule spanning rows depends on
+// - Each Write() is one REPEATABLE READ transaction (the server's implicit
+//   one: no BEGIN and no COMMIT are sent, the pipeline's sync point commits
+//   it; a write that needs a savepoint makes it a block) that takes the
+//   writers' turn when it changes anything a rule spanning rows depends on
 //   (PostgresTxn): whatever other hosts commit meanwhile, the outcome is
 //   that of the writes one after the other, as with the farm file's single
 //   writer. A write that collides with another (a row another transaction
@@ -29,9 +31,9 @@
 //   more for each thread waiting for events at the same moment (kept for
 //   the next wait). A call that finds the server gone (refused, shut down,
 //   connection lost) answers kFarmFileUnavailable and has changed nothing,
-//   with one exception: a write whose connection is lost after its COMMIT
+//   with one exception: a write whose connection is lost after its commit
 //   was sent and before the answer came back. The server then committed the
-//   whole transaction if it had taken the COMMIT in before the connection
+//   whole transaction if it had taken the commit in before the connection
 //   went, and nothing of it otherwise; this store cannot tell which, and
 //   answers kFarmFileUnavailable in both cases. A caller that must know
 //   looks again after reconnecting. A publish or a folder creation run

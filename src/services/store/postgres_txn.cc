@@ -400,7 +400,7 @@ ULONG64 PostgresTxn::AllocateId(ULONG kind) {
 
 void PostgresTxn::QueueSerialUpdate(const OwedSerial& owed) {
   // A counter that no longer holds the value counted from becomes null,
-  // which the server refuses (failing the transaction before its COMMIT).
+  // which the server refuses (failing the transaction before its commit).
   c_.Queue("INSERT INTO serials(kind, last) VALUES ($1::int8, $3::int8) ON CONFLICT (kind) DO UPDATE"
            " SET last = CASE WHEN serials.last = $2::int8 THEN excluded.last END",
            Params().Int(owed.kind).Int(owed.in_row).Int(serials_.at(owed.kind)),
@@ -490,8 +490,8 @@ constexpr char kWriteApplicationHoldingNames[] =
 
 // The same queued on the guess that the names are free: where a folder has
 // the name, the row's identifier is null, which the server refuses, so
-// that the transaction fails there and its queued COMMIT cannot commit the
-// rest of it.
+// that the transaction fails there and its commit cannot commit the rest
+// of it.
 constexpr char kGuessApplicationHoldingNames[] =
     "INSERT INTO applications AS a(id, folder, name_key, record, name, display_key, browser_holder,"
     " display_holder) SELECT CASE WHEN NOT EXISTS (SELECT 1 FROM folders WHERE parent = $2::int8 AND"
@@ -518,7 +518,8 @@ Params ApplicationParams(const ApplicationRecord& a, ULONG64 holder) {
 bool PostgresTxn::WriteApplication(const ApplicationRecord& a, ULONG64 holder) {
   const Params p = ApplicationParams(a, holder);
   // A refused statement would end the whole transaction: it runs inside a
-  // savepoint.
+  // savepoint (which only a transaction block has).
+  c_.OpenBlock();
   c_.QueueText("SAVEPOINT feroq_put_application");
   try {
     Run(kWriteApplication, p);
@@ -566,6 +567,7 @@ bool PostgresTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
       KnowApplication(a);
       return true;
     }
+    c_.OpenBlock();
     c_.QueueText("SAVEPOINT feroq_put_application");
     try {
       if (Run(kWriteApplicationHoldingNames, p).Changed() == 0) {
@@ -654,7 +656,7 @@ ULONG64 PostgresTxn::AppendEvent(USHORT event_id, const std::vector<BYTE>& recor
         // The counter and the row in one statement: when the counter no
         // longer held the value counted from, the row's sequence is null,
         // which the server refuses (failing the transaction before its
-        // COMMIT).
+        // commit).
         c_.Queue(
             "WITH next AS (UPDATE serials SET last = $2::int8 WHERE kind = 0 AND last = $1::int8 RETURNING last)"
             " INSERT INTO events(sequence, event_id, record, object_dn) SELECT (SELECT last FROM next), $3::int8,"
