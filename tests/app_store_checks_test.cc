@@ -126,10 +126,16 @@ TEST_F(AppStoreChecksTest, EachRuleGivesItsDetailCode) {
        {}},
   };
   for (const auto& c : cases) EXPECT_EQ(Refusal(c.change), c.codes) << c.rule;
-  // Each unit a working directory may not hold, past its first few hundred.
+  // Each unit a working directory may not hold, wherever it lies in a long
+  // or short text; a unit past ASCII that shares its low byte is allowed.
   for (char16_t unit : std::u16string(u"/*?\"<>|")) {
-    const std::u16string dir = u"C:\\" + std::u16string(200, u'w') + unit + u"x";
-    EXPECT_EQ(Refusal(text(&ZQApp::SetDefaultWorkDirectory, dir.c_str())), Codes({3})) << char(unit);
+    for (std::size_t at : {0, 5, 7, 8, 203, 212}) {
+      std::u16string dir = u"C:\\" + std::u16string(at < 6 ? 3 : 210, u'w');
+      dir[at] = unit;
+      EXPECT_EQ(Refusal(text(&ZQApp::SetDefaultWorkDirectory, dir.c_str())), Codes({3})) << char(unit) << at;
+      dir[at] = static_cast<char16_t>(unit | 0x100);
+      EXPECT_EQ(Refusal(text(&ZQApp::SetDefaultWorkDirectory, dir.c_str())), Codes({})) << char(unit) << at;
+    }
   }
 
   // The setters refuse a line break; a stored record that holds one (from

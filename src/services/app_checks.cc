@@ -10,9 +10,9 @@
 namespace feroq::services {
 namespace {
 
-// A set of ASCII characters as a bit table: a record's texts (a few
-// hundred units each) are checked with one look-up a unit instead of a
-// search of the set for each.
+// A set of ASCII characters as a bit table, for a browser name: a short
+// text against a long set, which one look-up a unit checks more cheaply
+// than a comparison with each of its members.
 class AsciiSet {
  public:
   constexpr explicit AsciiSet(const char16_t* set) {
@@ -25,7 +25,6 @@ class AsciiSet {
 };
 
 constexpr AsciiSet kBrowserNameForbidden(u"\\/;:.*?=<>|[]()'\"#\r\n");
-constexpr AsciiSet kWorkDirectoryForbidden(u"/*?\"<>|\r\n");
 
 bool HasAnyOf(const std::u16string& text, const AsciiSet& set) {
   for (char16_t c : text) {
@@ -64,7 +63,9 @@ std::vector<BrokenRule> CheckApplication(const store::FarmView& farm, const stor
     }
   }
   if (d.initial_program.empty() && !desktop) fail(2, 0, "DefaultInitialProgram");
-  if (HasAnyOf(d.work_directory, kWorkDirectoryForbidden)) fail(3, 0, "DefaultWorkDirectory");
+  if (HasAnyUnit<u'/', u'*', u'?', u'"', u'<', u'>', u'|', u'\r', u'\n'>(d.work_directory)) {
+    fail(3, 0, "DefaultWorkDirectory");
+  }
   const bool name_checked = before == nullptr || before->folder_id != app.folder_id ||
                             before->name != d.friendly_name;
   if (d.friendly_name.empty()) {
