@@ -36,11 +36,43 @@ class Writer {
     U32(static_cast<std::uint32_t>(b.size()));
     out_.append(reinterpret_cast<const char*>(b.data()), b.size());
   }
-  void Reserve(std::size_t bytes) { out_.reserve(bytes); }
   std::string Take() { return std::move(out_); }
 
  private:
   std::string out_;
+};
+
+// Writes the same forms as Writer into a block its caller sized for them.
+class BlockWriter {
+ public:
+  explicit BlockWriter(char* at) : p_(at) {}
+  void U8(std::uint8_t v) { *p_++ = static_cast<char>(v); }
+  void U32(std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void U64(std::uint64_t v) {
+    for (int i = 0; i < 8; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
+  }
+  void Text(const std::u16string& s) {
+    U32(static_cast<std::uint32_t>(s.size()));
+    if constexpr (std::endian::native == std::endian::little) {
+      std::memcpy(p_, s.data(), s.size() * 2);
+      p_ += s.size() * 2;
+    } else {
+      for (char16_t c : s) {
+        U8(static_cast<std::uint8_t>(c));
+        U8(static_cast<std::uint8_t>(c >> 8));
+      }
+    }
+  }
+  void Bytes(const std::vector<BYTE>& b) {
+    U32(static_cast<std::uint32_t>(b.size()));
+    if (!b.empty()) std::memcpy(p_, b.data(), b.size());
+    p_ += b.size();
+  }
+
+ private:
+  char* p_;
 };
 
 [[noreturn]] void Corrupt(const char* what) {
@@ -113,7 +145,14 @@ class Reader {
 }  // namespace
 
 std::string EncodeAppRecord(const AppRecordData& d) {
-  // The record's size, so that its bytes are written into one allocation.
+  std::string out;
+  EncodeAppRecord(d, out);
+  return out;
+}
+
+void EncodeAppRecord(const AppRecordData& d, std::string& out) {
+  // The record's size, so that its bytes are written straight into the block
+  // (one resize, which keeps a block that holds them already).
   std::size_t bytes = 69 + d.icon.size() + 4 * d.users.size() + 17 * d.servers.size();
   for (const std::u16string* s : {&d.browser_name, &d.friendly_name, &d.initial_program, &d.work_directory,
                                   &d.description, &d.folder_text}) {
@@ -123,8 +162,8 @@ std::string EncodeAppRecord(const AppRecordData& d) {
   for (const AppServerData& server : d.servers) {
     bytes += 2 * (server.initial_program.size() + server.work_directory.size());
   }
-  Writer w;
-  w.Reserve(bytes);
+  out.resize(bytes);
+  BlockWriter w(out.data());
   w.U8(kAppRecordFormat);
   w.U32(d.version);
   w.U8(d.read_only);
@@ -149,7 +188,6 @@ std::string EncodeAppRecord(const AppRecordData& d) {
     w.Text(server.initial_program);
     w.Text(server.work_directory);
   }
-  return w.Take();
 }
 
 AppRecordData DecodeAppRecord(const std::vector<BYTE>& blob) {

@@ -31,6 +31,8 @@ namespace feroq::store::sqlite {
 inline constexpr std::uint8_t kAppRecordFormat = 1;
 
 std::string EncodeAppRecord(const AppRecordData& data);
+// The same into `out`, whose block is reused when it holds the record.
+void EncodeAppRecord(const AppRecordData& data, std::string& out);
 // Decodes a blob written by EncodeAppRecord. Raises SqliteStoreError
 // (kFarmFileCorrupt) for a blob of another format, a truncated blob or one
 // with bytes left over.

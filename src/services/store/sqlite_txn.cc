@@ -438,10 +438,10 @@ void SqliteTxn::Written(const ApplicationRecord& a) {
   KnowName(ApplicationName{a.id, a.folder_id, a.data.friendly_name});
 }
 
-SqliteTxn::EncodedApplication::EncodedApplication(const ApplicationRecord& a)
-    : browser_key(FoldedKey(a.data.browser_name)),
-      display_key(FoldedKey(a.data.friendly_name)),
-      record(EncodeAppRecord(a.data)) {}
+SqliteTxn::EncodedApplication::EncodedApplication(const ApplicationRecord& a, std::string& record_bytes)
+    : browser_key(FoldedKey(a.data.browser_name)), display_key(FoldedKey(a.data.friendly_name)), record(record_bytes) {
+  EncodeAppRecord(a.data, record_bytes);
+}
 
 bool SqliteTxn::UpdateRecordInPlace(const ApplicationRecord& a, const EncodedApplication& encoded) {
   // An identifier this transaction has just handed out has no row yet.
@@ -469,7 +469,7 @@ bool SqliteTxn::WriteApplication(const ApplicationRecord& a, const EncodedApplic
 
 void SqliteTxn::PutApplication(const ApplicationRecord& a) {
   Guarded([&] {
-    const EncodedApplication encoded(a);
+    const EncodedApplication encoded(a, memo_.record_bytes);
     if (UpdateRecordInPlace(a, encoded)) return Written(a);
     memo_.app_names.erase(a.id);
     if (WriteApplication(a, encoded, 0)) return Written(a);
@@ -486,7 +486,7 @@ void SqliteTxn::PutApplication(const ApplicationRecord& a) {
 
 bool SqliteTxn::PutApplicationHoldingNames(const ApplicationRecord& a) {
   return Guarded([&] {
-    const EncodedApplication encoded(a);
+    const EncodedApplication encoded(a, memo_.record_bytes);
     if (UpdateRecordInPlace(a, encoded)) {
       Written(a);
       return true;
@@ -514,15 +514,18 @@ bool SqliteTxn::PutApplicationKeepingNames(const ApplicationRecord& a) {
         (known->second.folder_id != a.folder_id || known->second.name != a.data.friendly_name)) {
       return false;
     }
-    const EncodedApplication encoded(a);
+    // The display name's key is not written: the row keeps it.
+    const std::string browser_key = FoldedKey(a.data.browser_name);
+    EncodeAppRecord(a.data, memo_.record_bytes);
+    const std::string& record = memo_.record_bytes;
     if (known != memo_.app_names.end()) {
       Statement s(c_, Sql::kUpdateRecordOnly);
-      s.BindId(a.id).BindBlobInPlace(encoded.record).BindBlobInPlace(encoded.browser_key).Run();
+      s.BindId(a.id).BindBlobInPlace(record).BindBlobInPlace(browser_key).Run();
       if (s.Changes() != 1) return false;
     } else {
       // The row is compared with the guess by the statement that writes it.
       Statement s(c_, Sql::kUpdateRecordKeepingNames);
-      s.BindId(a.id).BindBlobInPlace(encoded.record).BindBlobInPlace(encoded.browser_key).BindId(a.folder_id)
+      s.BindId(a.id).BindBlobInPlace(record).BindBlobInPlace(browser_key).BindId(a.folder_id)
           .BindInPlace(a.data.friendly_name).Run();
       if (s.Changes() != 1) return false;
     }

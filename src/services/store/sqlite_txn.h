@@ -34,6 +34,9 @@ struct TxnMemo {
   // The log holds no entry up to this sequence (a trim took them; later
   // appends count on after it).
   ULONG64 trimmed_through = 0;
+  // The bytes of the application record last written, whose block the next
+  // write's record reuses (it is bound to its statement in place).
+  std::string record_bytes;
 
   void Clear() {
     trimmed_through = 0;
@@ -136,10 +139,11 @@ class SqliteTxn final : public FarmTxn {
   void KeepSerial(ULONG kind, ULONG serial);
   // The columns an application's row is written with.
   struct EncodedApplication {
-    explicit EncodedApplication(const ApplicationRecord& a);
+    // The record is encoded into `record_bytes`.
+    EncodedApplication(const ApplicationRecord& a, std::string& record_bytes);
     std::string browser_key;
     std::string display_key;
-    std::string record;
+    const std::string& record;
   };
   // Writes only the record (and the display name's spelling) of `a`, in
   // place, when its row exists and keeps its folder and both name keys: no
