@@ -248,9 +248,13 @@ std::optional<std::u16string> StoredDistinguishedName(const FarmView& farm, ULON
     path.push_back(std::move(folder->name));
     parent = folder->parent_id;
   }
+  // Made in one block, without a string for each piece.
+  std::size_t units = own.size() + 1;
+  for (const std::u16string& name : path) units += name.size() + 1;
   std::u16string dn;
-  for (auto it = path.rbegin(); it != path.rend(); ++it) dn += u'\\' + *it;
-  dn += u'\\' + own;
+  dn.reserve(units);
+  for (auto it = path.rbegin(); it != path.rend(); ++it) dn.append(1, u'\\').append(*it);
+  dn.append(1, u'\\').append(own);
   return dn;
 }
 
