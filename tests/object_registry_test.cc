@@ -2,6 +2,9 @@
 // release at zero, the root-folder cache and the detaching form.
 #include <gtest/gtest.h>
 
+#include <vector>
+
+#include "farm/object_id_map.h"
 #include "feroq/app_folder_object.h"
 #include "feroq/farm_object.h"
 #include "feroq/zqwinapp_object.h"
@@ -70,6 +73,27 @@ TEST_F(ObjectRegistryTest, AnObjectReadsAsABlankRecordUntilLoaded) {
     EXPECT_EQ(app->GetDescription(&text.out()), S_FALSE) << round;
     ASSERT_EQ(app->SetDescription(W(u"changed")), S_OK);
   }
+}
+
+// Every entry stays reachable through growth and erasures: runs of
+// identifiers of two kinds (folders every third serial), then the
+// applications erased.
+TEST(ObjectTableTest, EntriesStayReachableThroughGrowthAndErasures) {
+  feroq::ObjectTable table;
+  std::vector<ULONG64> ids;
+  for (ULONG serial = 1; serial <= 300; ++serial) {
+    ids.push_back(feroq::MakeObjectId(feroq::kObjectKindApplication, serial));
+    ids.push_back(feroq::MakeObjectId(feroq::kObjectKindFolder, serial * 3));
+  }
+  std::vector<char> objects(ids.size());
+  const auto object = [&](std::size_t i) { return reinterpret_cast<CommonObject*>(&objects[i]); };
+  for (std::size_t i = 0; i < ids.size(); ++i) table.insert_or_assign(ids[i], object(i));
+  for (std::size_t i = 0; i < ids.size(); i += 2) table.erase(ids[i]);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    const auto found = table.find(ids[i]);
+    EXPECT_EQ(found == table.end() ? nullptr : found->second, i % 2 == 0 ? nullptr : object(i)) << i;
+  }
+  EXPECT_EQ(table.size(), ids.size() / 2);
 }
 
 TEST_F(ObjectRegistryTest, FolderModes) {
