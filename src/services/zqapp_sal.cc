@@ -76,8 +76,10 @@ VSTATUS ZQAppSAL::Write(ULONG64& id, ZQApp& record, _VORN_ZQAPP_DETAILED_ERR** d
     // (checked, then copied by the store into its row), so that a farm on a
     // database server, which runs the transaction again after a collision
     // with another writer, finds it whole; each run sets the identifier and
-    // folder afresh.
-    ApplicationRecord row;
+    // folder afresh. The thread keeps the row from one write to the next,
+    // so that the record's texts (about a kilobyte) are copied into blocks
+    // they already fit; every field of it is written again here.
+    thread_local ApplicationRecord row;
     if (VSTATUS status = feroq::services::RecordToData(record, &row.data)) return status;
     if (row.data.version > feroq::kZQAppCurrentVersion) return feroq::ZQAPP_E_NOT_SUPPORTED;
     ULONG64 folder = 0;
