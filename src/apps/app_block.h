@@ -10,6 +10,17 @@
 
 #include <cstddef>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define FEROQ_APP_BLOCK_POISONED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FEROQ_APP_BLOCK_POISONED 1
+#endif
+#endif
+#if defined(FEROQ_APP_BLOCK_POISONED)
+#include <sanitizer/asan_interface.h>
+#endif
+
 #include "feroq/services/zqapp.h"
 #include "feroq/zqwinapp_object.h"
 
@@ -20,6 +31,21 @@ constexpr std::size_t RoundUp(std::size_t bytes, std::size_t step) { return (byt
 inline constexpr std::size_t kRecordOffset = RoundUp(sizeof(ZQWinAppObject), alignof(ZQApp));
 // Heap blocks are aligned to 16 bytes: so is the user table's room.
 inline constexpr std::size_t kSlotsOffset = RoundUp(kRecordOffset + sizeof(ZQApp), 16);
+
+// Under AddressSanitizer the block's record and user table room are
+// unusable until the record is made, so that a read of the record that does
+// not make it first is reported. `record_bytes`: from the record's place to
+// the block's end.
+inline void MarkRecordUnmade([[maybe_unused]] void* place, [[maybe_unused]] std::size_t record_bytes) {
+#if defined(FEROQ_APP_BLOCK_POISONED)
+  ASAN_POISON_MEMORY_REGION(place, record_bytes);
+#endif
+}
+inline void MarkRecordMade([[maybe_unused]] void* place, [[maybe_unused]] std::size_t record_bytes) {
+#if defined(FEROQ_APP_BLOCK_POISONED)
+  ASAN_UNPOISON_MEMORY_REGION(place, record_bytes);
+#endif
+}
 
 // Whether `record` is the one made in `app`'s own block. No record made
 // apart (a heap block of its own) can lie there.

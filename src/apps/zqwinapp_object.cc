@@ -75,6 +75,7 @@ ZQApp* ZQWinAppObject::RecordRef::Make() const {
   using feroq::app_block::kRecordOffset;
   using feroq::app_block::kSlotsOffset;
   char* place = reinterpret_cast<char*>(bits_ & ~kNotMade);
+  feroq::app_block::MarkRecordMade(place, kSlotsOffset - kRecordOffset + USERTABLE::LentSlotsBytes());
   ZQApp* made = ::new (place) ZQApp(place + (kSlotsOffset - kRecordOffset));
   bits_ = reinterpret_cast<std::uintptr_t>(made);
   return made;

@@ -57,6 +57,8 @@ HRESULT FarmObject::CreateWinAppFromID(ULONG64& id, ZQWinAppObject** app) {
     feroq::FreeServiceObject(block);
     return E_OUTOFMEMORY;
   }
+  feroq::app_block::MarkRecordUnmade(block + feroq::app_block::kRecordOffset,
+                                     block_bytes - feroq::app_block::kRecordOffset);
   feroq::ObjectAccess::MakeRecordWhenReached(*made, block + feroq::app_block::kRecordOffset);
   *app = made;
   return S_OK;
