@@ -11,9 +11,13 @@
 namespace feroq::store::sqlite {
 namespace {
 
-class Writer {
+// Writes the store's byte forms (little-endian numbers; a text or byte
+// string as its length, then its units or bytes) into a block its caller
+// sized for them.
+class BlockWriter {
  public:
-  void U8(std::uint8_t v) { out_.push_back(static_cast<char>(v)); }
+  explicit BlockWriter(char* at) : p_(at) {}
+  void U8(std::uint8_t v) { *p_++ = static_cast<char>(v); }
   void U16(std::uint16_t v) {
     U8(static_cast<std::uint8_t>(v));
     U8(static_cast<std::uint8_t>(v >> 8));
@@ -27,42 +31,10 @@ class Writer {
   void Text(const std::u16string& s) {
     U32(static_cast<std::uint32_t>(s.size()));
     if constexpr (std::endian::native == std::endian::little) {
-      out_.append(reinterpret_cast<const char*>(s.data()), s.size() * 2);
-    } else {
-      for (char16_t c : s) U16(c);
-    }
-  }
-  void Bytes(const std::vector<BYTE>& b) {
-    U32(static_cast<std::uint32_t>(b.size()));
-    out_.append(reinterpret_cast<const char*>(b.data()), b.size());
-  }
-  std::string Take() { return std::move(out_); }
-
- private:
-  std::string out_;
-};
-
-// Writes the same forms as Writer into a block its caller sized for them.
-class BlockWriter {
- public:
-  explicit BlockWriter(char* at) : p_(at) {}
-  void U8(std::uint8_t v) { *p_++ = static_cast<char>(v); }
-  void U32(std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
-  }
-  void U64(std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) U8(static_cast<std::uint8_t>(v >> (8 * i)));
-  }
-  void Text(const std::u16string& s) {
-    U32(static_cast<std::uint32_t>(s.size()));
-    if constexpr (std::endian::native == std::endian::little) {
       std::memcpy(p_, s.data(), s.size() * 2);
       p_ += s.size() * 2;
     } else {
-      for (char16_t c : s) {
-        U8(static_cast<std::uint8_t>(c));
-        U8(static_cast<std::uint8_t>(c >> 8));
-      }
+      for (char16_t c : s) U16(c);
     }
   }
   void Bytes(const std::vector<BYTE>& b) {
@@ -228,9 +200,10 @@ void DecodeAppRecord(const BYTE* data, std::size_t size, AppRecordData& d) {
 }
 
 std::string EncodeEventIds(const std::vector<USHORT>& ids) {
-  Writer w;
+  std::string out(2 * ids.size(), '\0');
+  BlockWriter w(out.data());
   for (USHORT id : ids) w.U16(id);
-  return w.Take();
+  return out;
 }
 
 std::vector<USHORT> DecodeEventIds(const std::vector<BYTE>& blob) {
