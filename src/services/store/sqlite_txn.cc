@@ -451,13 +451,17 @@ bool SqliteTxn::UpdateRecordInPlace(const ApplicationRecord& a, const EncodedApp
   if (auto known = memo_.app_names.find(a.id);
       known != memo_.app_names.end() && known->second.folder_id == a.folder_id &&
       known->second.name == a.data.friendly_name) {
-    Statement s(c_, Sql::kUpdateRecordOnly);
-    s.BindId(a.id).BindBlobInPlace(encoded.record).BindBlobInPlace(encoded.browser_key).Run();
-    return s.Changes() == 1;
+    return UpdateRecordOnly(a.id, encoded.record, encoded.browser_key);
   }
   Statement s(c_, Sql::kUpdateApplicationRecord);
   s.BindId(a.id).BindBlobInPlace(encoded.record).BindInPlace(a.data.friendly_name).BindId(a.folder_id)
       .BindBlobInPlace(encoded.browser_key).BindBlobInPlace(encoded.display_key).Run();
+  return s.Changes() == 1;
+}
+
+bool SqliteTxn::UpdateRecordOnly(ULONG64 id, const std::string& record, const std::string& browser_key) {
+  Statement s(c_, Sql::kUpdateRecordOnly);
+  s.BindId(id).BindBlobInPlace(record).BindBlobInPlace(browser_key).Run();
   return s.Changes() == 1;
 }
 
@@ -519,9 +523,7 @@ bool SqliteTxn::PutApplicationKeepingNames(const ApplicationRecord& a) {
     EncodeAppRecord(a.data, memo_.record_bytes);
     const std::string& record = memo_.record_bytes;
     if (known != memo_.app_names.end()) {
-      Statement s(c_, Sql::kUpdateRecordOnly);
-      s.BindId(a.id).BindBlobInPlace(record).BindBlobInPlace(browser_key).Run();
-      if (s.Changes() != 1) return false;
+      if (!UpdateRecordOnly(a.id, record, browser_key)) return false;
     } else {
       // The row is compared with the guess by the statement that writes it.
       Statement s(c_, Sql::kUpdateRecordKeepingNames);

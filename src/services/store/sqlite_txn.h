@@ -149,6 +149,10 @@ class SqliteTxn final : public FarmTxn {
   // place, when its row exists and keeps its folder and both name keys: no
   // index changes. False when that is not so (nothing is written then).
   bool UpdateRecordInPlace(const ApplicationRecord& a, const EncodedApplication& encoded);
+  // Writes `record` over row `id`, whose folder and display name stay, when
+  // the row has the browser name key `browser_key`; false when it has not
+  // (or is missing), with nothing written.
+  bool UpdateRecordOnly(ULONG64 id, const std::string& record, const std::string& browser_key);
   // Inserts or replaces the row of `a` in one statement, its holder columns
   // taking `holder` where its names are new to the row (see
   // sqlite_schema.cc); false when that would give a name a second holder
