@@ -1,0 +1,53 @@
+#include "support/raw_sqlite.h"
+
+#include <cstdio>
+#include <random>
+
+#include "support/bench_farm.h"
+
+namespace feroq::bench {
+namespace {
+
+// The raw table: an application row as small as it can be while it keeps
+// what the farm needs (its folder, its name for lookups, unique in the
+// folder, and the record), and the event log.
+constexpr char kRawSchema[] =
+    "PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;"
+    "CREATE TABLE IF NOT EXISTS items(id INTEGER PRIMARY KEY, folder INTEGER NOT NULL, name TEXT NOT NULL,"
+    " record BLOB NOT NULL);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS items_by_name ON items(folder, name);"
+    "CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY, type INTEGER NOT NULL, ids BLOB NOT NULL);";
+
+}  // namespace
+
+void Exec(sqlite3* db, const char* sql) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+    std::fprintf(stderr, "%s: %s\n", sql, message != nullptr ? message : "?");
+    Require(false, "raw SQLite statement");
+  }
+}
+
+sqlite3_stmt* Prepare(sqlite3* db, const char* sql) {
+  sqlite3_stmt* statement = nullptr;
+  Require(sqlite3_prepare_v2(db, sql, -1, &statement, nullptr) == SQLITE_OK, sql);
+  return statement;
+}
+
+sqlite3* OpenRaw(const std::string& path) {
+  sqlite3* db = nullptr;
+  Require(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                          nullptr) == SQLITE_OK,
+          "opening a raw table's file");
+  Exec(db, kRawSchema);
+  return db;
+}
+
+std::string RecordBytes(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  std::mt19937 random(seed);
+  for (char& byte : bytes) byte = static_cast<char>(random());
+  return bytes;
+}
+
+}  // namespace feroq::bench
