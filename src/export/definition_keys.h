@@ -1,6 +1,6 @@
 // The keys of the application definition file's lines and its fixed
 // lines, shared by the library's writer (definition_file.cc) and reader
-// (definition_reader.cc) of the file.
+// (definition_parser.cc, definition_values.cc) of the file.
 #ifndef FEROQ_EXPORT_DEFINITION_KEYS_H_
 #define FEROQ_EXPORT_DEFINITION_KEYS_H_
 
