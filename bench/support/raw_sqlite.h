@@ -27,9 +27,16 @@ inline bool StepDone(sqlite3_stmt* statement) {
 }
 
 // Opens (or creates) the file of raw tables at `path`: items(id, folder,
-// name, record) with names unique in a folder, and events(seq, type, ids),
-// in WAL mode with synchronous = NORMAL.
+// name, record) with names unique in a folder, events(seq, type, ids) and
+// guarded_items (below), in WAL mode with synchronous = NORMAL.
 sqlite3* OpenRaw(const std::string& path);
+
+// The statement that inserts a guarded_items row (the farm's shape of an
+// application row: both name keys under their unique indexes) into folder
+// 1, and a run of it for `name` (the browser name "b-" + name) and `record`.
+inline constexpr char kInsertGuarded[] =
+    "INSERT INTO guarded_items(folder, name, name_key, display_key, record) VALUES (1, ?1, ?2, ?3, ?4)";
+bool InsertGuarded(sqlite3_stmt* insert, const std::string& name, const std::string& record);
 
 // `size` pseudo-random bytes, the same for the same `seed`.
 std::string RecordBytes(std::size_t size, unsigned seed);

@@ -94,6 +94,9 @@ void SeedRaw(const std::string& path, std::size_t rows, std::size_t record_bytes
     Require(StepDone(insert), "seeding the raw table");
   }
   sqlite3_finalize(insert);
+  insert = Prepare(db, kInsertGuarded);
+  for (std::size_t i = 0; i < rows; ++i) Require(InsertGuarded(insert, "S-" + std::to_string(i), record), "seeding");
+  sqlite3_finalize(insert);
   Exec(db, "COMMIT");
   sqlite3_close(db);
 }
@@ -143,7 +146,7 @@ SizedFarm& Sized(std::size_t apps) {
   FromCache("farm-" + tag + ".db", entry.farm_path, [apps](const std::string& path) { SeedFarm(path, apps); });
   entry.record_bytes = FarmRecordBytes(entry.farm_path);
   entry.raw_path = BenchTempDir() + "/raw-" + std::to_string(apps) + ".db";
-  FromCache("raw-" + std::to_string(entry.record_bytes) + "-" + std::to_string(apps) + ".db", entry.raw_path,
+  FromCache("raw2-" + std::to_string(entry.record_bytes) + "-" + std::to_string(apps) + ".db", entry.raw_path,
             [&](const std::string& path) { SeedRaw(path, apps, entry.record_bytes); });
   entry.raw = OpenRaw(entry.raw_path);
 
