@@ -65,7 +65,7 @@ void BM_Publish(benchmark::State& state) {
   data.icon = texts.icon;
   data.useIcon = 1;
   static std::size_t published = 0;
-  sqlite3_stmt* insert = Prepare(entry.raw, "INSERT INTO items(folder, name, record) VALUES (1, ?1, ?2)");
+  sqlite3_stmt* insert = Prepare(entry.raw, kInsertItem);
   const std::string record = RecordBytes(entry.record_bytes, 2);
   for (auto _ : state) {
     Interleave(
@@ -86,10 +86,7 @@ void BM_Publish(benchmark::State& state) {
         },
         40,
         [&] {
-          const std::string name = "P-" + std::to_string(++published);
-          sqlite3_bind_text(insert, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-          sqlite3_bind_blob(insert, 2, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
-          return StepDone(insert);
+          return InsertItem(insert, "P-" + std::to_string(++published), record);
         });
   }
   sqlite3_finalize(insert);
@@ -107,7 +104,7 @@ void BM_PublishFloor(benchmark::State& state) {
   sqlite3_stmt* guarded = Prepare(entry.raw, kInsertGuarded);
   sqlite3_stmt* event = Prepare(entry.raw, "INSERT INTO events(type, ids) VALUES (4353, ?1)");
   sqlite3_stmt* commit = Prepare(entry.raw, "COMMIT");
-  sqlite3_stmt* insert = Prepare(entry.raw, "INSERT INTO items(folder, name, record) VALUES (1, ?1, ?2)");
+  sqlite3_stmt* insert = Prepare(entry.raw, kInsertItem);
   const std::string record = RecordBytes(entry.record_bytes, 2);
   static std::size_t published = 0;
   for (auto _ : state) {
@@ -121,10 +118,7 @@ void BM_PublishFloor(benchmark::State& state) {
         },
         40,
         [&] {
-          const std::string name = "F-" + std::to_string(++published);
-          sqlite3_bind_text(insert, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-          sqlite3_bind_blob(insert, 2, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
-          return StepDone(insert);
+          return InsertItem(insert, "F-" + std::to_string(++published), record);
         });
   }
   for (sqlite3_stmt* statement : {begin, guarded, event, commit, insert}) sqlite3_finalize(statement);

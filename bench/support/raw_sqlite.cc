@@ -51,6 +51,12 @@ sqlite3* OpenRaw(const std::string& path) {
   return db;
 }
 
+bool InsertItem(sqlite3_stmt* insert, const std::string& name, const std::string& record) {
+  sqlite3_bind_text(insert, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+  sqlite3_bind_blob(insert, 2, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
+  return StepDone(insert);
+}
+
 bool InsertGuarded(sqlite3_stmt* insert, const std::string& name, const std::string& record) {
   // The keys: the name in 16-bit units, as the farm keeps its folded names.
   std::u16string key(name.begin(), name.end());

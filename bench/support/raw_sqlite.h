@@ -31,6 +31,11 @@ inline bool StepDone(sqlite3_stmt* statement) {
 // guarded_items (below), in WAL mode with synchronous = NORMAL.
 sqlite3* OpenRaw(const std::string& path);
 
+// The statement that inserts an items row into folder 1, and a run of it
+// for `name` and `record`.
+inline constexpr char kInsertItem[] = "INSERT INTO items(folder, name, record) VALUES (1, ?1, ?2)";
+bool InsertItem(sqlite3_stmt* insert, const std::string& name, const std::string& record);
+
 // The statement that inserts a guarded_items row (the farm's shape of an
 // application row: both name keys under their unique indexes) into folder
 // 1, and a run of it for `name` (the browser name "b-" + name) and `record`.

@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <random>
+#include <utility>
 
 #include "services/store/farm_store.h"
 #include "services/store/sqlite_farm_store.h"
@@ -85,18 +86,13 @@ std::size_t FarmRecordBytes(const std::string& path) {
 void SeedRaw(const std::string& path, std::size_t rows, std::size_t record_bytes) {
   sqlite3* db = OpenRaw(path);
   Exec(db, "BEGIN");
-  sqlite3_stmt* insert = Prepare(db, "INSERT INTO items(folder, name, record) VALUES (1, ?1, ?2)");
   const std::string record = RecordBytes(record_bytes, 1);
-  for (std::size_t i = 0; i < rows; ++i) {
-    const std::string name = "S-" + std::to_string(i);
-    sqlite3_bind_text(insert, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_blob(insert, 2, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
-    Require(StepDone(insert), "seeding the raw table");
+  // One table after the other, so that each lies in pages of its own.
+  for (auto [sql, insert] : {std::pair{kInsertItem, &InsertItem}, std::pair{kInsertGuarded, &InsertGuarded}}) {
+    sqlite3_stmt* statement = Prepare(db, sql);
+    for (std::size_t i = 0; i < rows; ++i) Require(insert(statement, "S-" + std::to_string(i), record), "seeding");
+    sqlite3_finalize(statement);
   }
-  sqlite3_finalize(insert);
-  insert = Prepare(db, kInsertGuarded);
-  for (std::size_t i = 0; i < rows; ++i) Require(InsertGuarded(insert, "S-" + std::to_string(i), record), "seeding");
-  sqlite3_finalize(insert);
   Exec(db, "COMMIT");
   sqlite3_close(db);
 }
