@@ -14,6 +14,7 @@ packages=(
   libsqlite3-dev                         # the embedded farm store
   libpq-dev                              # the farm on a PostgreSQL server
   postgresql-15                          # tests: a throwaway PostgreSQL cluster (initdb, pg_ctl)
+  openssl                                # tests: the throwaway cluster's TLS certificates
   iproute2                               # tests: two hosts as network namespaces joined by veth pairs
   libpng-dev                             # PNG-compressed icon images
   libcli11-dev nlohmann-json3-dev libfmt-dev  # the feroq command-line tool

@@ -16,7 +16,9 @@
 # The cluster: initdb without fsync, SCRAM authentication for every
 # connection, one role feroq_test (a superuser, with a random password kept
 # in a password file of mode 0600 for libpq's PGPASSFILE), the server on
-# 127.0.0.1 at a free port and on a Unix socket in the directory. PostgreSQL
+# 127.0.0.1 at a free port and on a Unix socket in the directory, taking TLS
+# over TCP with a certificate for 127.0.0.1 and localhost that a throwaway
+# CA signed (FEROQ_PG_CA; FEROQ_PG_OTHER_CA is a CA that signed nothing). PostgreSQL
 # refuses to run as root, so as root the server runs as the user postgres
 # (Debian's package makes it), which owns the directory. Every step has a
 # timeout, so a stuck server never holds the suite up.
@@ -63,6 +65,23 @@ case $action in
       --auth=scram-sha-256 -N -E UTF8 --no-locale >"$dir/initdb.log" 2>&1 ||
       { cat "$dir/initdb.log" >&2; exit 1; }
     rm -f "$dir/password"
+    tls="$dir/tls"
+    mkdir "$tls"
+    key=(-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes)
+    for ca in ca other-ca; do
+      openssl req -x509 "${key[@]}" -days 2 -subj "/CN=feroq test $ca" \
+        -keyout "$tls/$ca.key" -out "$tls/$ca.crt" 2>/dev/null
+    done
+    openssl req "${key[@]}" -subj "/CN=localhost" -keyout "$tls/server.key" -out "$tls/server.csr" 2>/dev/null
+    openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.crt" -CAkey "$tls/ca.key" -CAcreateserial -days 2 \
+      -extfile <(printf 'subjectAltName=DNS:localhost,IP:127.0.0.1\n') -out "$tls/server.crt" 2>/dev/null
+    chmod 0600 "$tls/server.key"
+    if [[ "$(id -u)" == 0 ]]; then chown postgres: "$tls/server.key" "$tls/server.crt"; fi
+    as_owner sh -c "cat >> '$dir/data/postgresql.conf'" <<EOF
+ssl = on
+ssl_cert_file = '$tls/server.crt'
+ssl_key_file = '$tls/server.key'
+EOF
     # The password file belongs to whoever runs the tests.
     (umask 077 && printf '*:*:*:feroq_test:%s\n' "$password" > "$dir/pgpass")
     started=0
@@ -90,6 +109,8 @@ FEROQ_PG_HOST=127.0.0.1
 FEROQ_PG_PORT=$port
 FEROQ_PG_USER=feroq_test
 FEROQ_PG_PASSFILE=$dir/pgpass
+FEROQ_PG_CA=$tls/ca.crt
+FEROQ_PG_OTHER_CA=$tls/other-ca.crt
 EOF
     ;;
   stop)

@@ -1,8 +1,9 @@
 // The farm on a PostgreSQL server and the server around it: a server
 // stopped, restarted or killed under the farm (also in the middle of the
 // tool's import), two hosts on one server, the read-only role, a database
-// that holds something else, passwords kept out of what the tool prints, a
-// publish run again after a collision, and copying a farm between backends.
+// that holds something else, passwords kept out of what the tool prints, TLS
+// when the URL asks for it, a publish run again after a collision, and
+// copying a farm between backends.
 // Runs against the suite's throwaway cluster.
 #include <libpq-fe.h>
 #include <unistd.h>
@@ -128,6 +129,25 @@ TEST_F(PostgresFarmTest, TheToolNeverPrintsAPasswordOfTheUrl) {
     EXPECT_EQ(printed.find("hunter2"), std::string::npos) << printed;
   }
   database_->Exec("DROP OWNED BY " + login + "; DROP ROLE " + login);
+}
+
+// A URL that asks for TLS with the server's certificate checked gets an
+// encrypted connection; a server whose certificate the named CA did not
+// sign is refused as a farm that cannot be reached.
+TEST_F(PostgresFarmTest, TlsWhenTheUrlAsksForIt) {
+  const std::string signer = feroq::testing::PostgresClusterCa(true);
+  if (signer.empty()) GTEST_SKIP() << "the cluster takes no TLS";
+  const std::string verified = database_->tcp_url() + "?sslmode=verify-full&sslrootcert=";
+  std::shared_ptr<FarmStore> store, refused;
+  ASSERT_EQ(OpenPostgresFarmStore(verified + signer, /*create=*/true, &store), 0u);
+  EXPECT_EQ(Name(store), u"");
+  EXPECT_TRUE(database_->Exec(
+      "DO $$ BEGIN IF NOT EXISTS (SELECT FROM pg_stat_ssl JOIN pg_stat_activity USING (pid)"
+      " WHERE ssl AND datname = current_database() AND pid <> pg_backend_pid())"
+      " THEN RAISE 'no connection to the farm is encrypted'; END IF; END $$"));
+  EXPECT_EQ(OpenPostgresFarmStore(verified + feroq::testing::PostgresClusterCa(false), false, &refused),
+            admin::kFarmFileUnavailable);
+  EXPECT_EQ(refused, nullptr);
 }
 
 // A publish that the database fails once as a serialization failure (a

@@ -55,6 +55,8 @@ bool ExecOn(const std::string& url, const std::string& sql) {
 
 bool PostgresClusterAvailable() { return !Settings().empty(); }
 
+std::string PostgresClusterCa(bool signer) { return Setting(signer ? "FEROQ_PG_CA" : "FEROQ_PG_OTHER_CA"); }
+
 ScratchDatabase::ScratchDatabase() {
   static std::atomic<int> serial{0};
   name_ = "feroq_test_" + std::to_string(getpid()) + "_" + std::to_string(serial++);

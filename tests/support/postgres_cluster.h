@@ -37,6 +37,10 @@ class ScratchDatabase {
   std::string name_;
 };
 
+// The CA file that signed the server's certificate (`signer`), or one that
+// signed nothing; empty when the cluster takes no TLS.
+std::string PostgresClusterCa(bool signer);
+
 // Stops, starts or restarts the cluster's server ("stop-server",
 // "start-server", "restart-server"); false when the script failed.
 bool ControlPostgresServer(const std::string& action);
